@@ -1,0 +1,37 @@
+#pragma once
+#include "content/file_list.h"
+#include "core/app_delegate.h"
+#include "playlists/display_playlist.h"
+#include "playlists/play_list.h"
+#include "players/udp_feedback.h"
+#include "schedules/schedule.h"
+#include "schedules/schedule_view.h"
+#include "server/server.h"
+
+namespace tavri {
+
+// Every controller, created in this order so that each name's observers
+// are registered in a fixed order ("LOAD": Schedule, FileList,
+// UDP_Feedback, PlayList).
+struct Controllers {
+  Controllers(Bus& bus, Dialogs& dialogs)
+      : schedule(bus, dialogs),
+        schedule_view(bus, dialogs),
+        file_list(bus, dialogs),
+        udp_feedback(bus, dialogs),
+        playlist_editor(bus, dialogs),
+        server(bus, dialogs),
+        playlists(bus, dialogs),
+        app(bus, dialogs) {}
+
+  Schedule schedule;
+  Schedule_View schedule_view;
+  FileList file_list;
+  UDP_Feedback udp_feedback;
+  display_playlist playlist_editor;
+  Server server;
+  PlayList playlists;
+  AppDelegate app;
+};
+
+}  // namespace tavri

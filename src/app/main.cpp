@@ -1,0 +1,60 @@
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "controllers.h"
+#include "core/bus.h"
+#include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+
+namespace {
+
+int signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+  const char c = 1;
+  [[maybe_unused]] auto n = ::write(signal_pipe[1], &c, 1);
+}
+
+bool has_display() {
+  if (std::getenv("QT_QPA_PLATFORM")) return true;
+  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!has_display()) {
+    std::fprintf(stderr,
+                 "No display: run it as 'xvfb-run -a %s', or with 'QT_QPA_PLATFORM=vnc %s' and a VNC viewer.\n",
+                 argv[0], argv[0]);
+    return 2;
+  }
+  QApplication application(argc, argv);
+  application.setApplicationName("tavri_av_server");
+
+  tavri::QtDialogs dialogs;
+  tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
+  tavri::MainWindow window(controllers.app);
+  dialogs.set_parent(&window);
+  controllers.app.set_windows(window.tool_windows());
+
+  // SIGTERM and SIGINT take the quit path, so nothing unsaved is lost.
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
+    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QApplication::quit(); });
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGINT, on_signal);
+  }
+  QObject::connect(&application, &QApplication::aboutToQuit,
+                   [&] { controllers.app.applicationWillTerminate(); });
+
+  window.show();
+  for (auto* w : {window.playlists(), window.content(), window.devices(), window.schedule()}) w->show();
+  controllers.app.applicationDidFinishLaunching();
+  return application.exec();
+}

@@ -1,0 +1,48 @@
+#pragma once
+#include <QString>
+
+#include "bus.h"
+#include "dialogs.h"
+#include "tool_window.h"
+
+namespace tavri {
+
+// Drives start-up and quit, toggles the four tool windows, saves their
+// frames, and exports or imports the playlist and schedule catalogues.
+class AppDelegate {
+ public:
+  AppDelegate(Bus& bus, Dialogs& dialogs);
+
+  struct Windows {
+    ToolWindow* playlists = nullptr;   // WINDOW_PLAYLISTS
+    ToolWindow* content = nullptr;     // WINDOW_CONTENTLIST
+    ToolWindow* devices = nullptr;     // WINDOW_DEVICELIST
+    ToolWindow* schedule = nullptr;    // WINDOW_SCHEDULE
+  };
+  void set_windows(const Windows& windows) { windows_ = windows; }
+
+  void applicationDidFinishLaunching();
+  void applicationWillTerminate();
+  void SAVE_ALL();
+
+  void open_window_devices() { toggle(windows_.devices); }
+  void open_window_schedule() { toggle(windows_.schedule); }
+  void open_window_playlist() { toggle(windows_.playlists); }
+  void open_window_content() { toggle(windows_.content); }
+
+  // Window layout file.
+  void save();
+  void load();
+
+  void export_all();
+  void import_all();
+
+ private:
+  void toggle(ToolWindow* window);
+
+  Bus& bus_;
+  Dialogs& dialogs_;
+  Windows windows_;
+};
+
+}  // namespace tavri

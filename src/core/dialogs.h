@@ -1,0 +1,36 @@
+#pragma once
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tavri {
+
+struct PanelOptions {
+  QString prompt;               // "Select your export folder:"
+  QString name_field;           // starting file name
+  QStringList extensions;       // allowed extensions, empty = any
+  bool choose_files = true;
+  bool choose_directories = false;
+  bool multiple = false;
+};
+
+// Everything a controller shows or asks. The front end implements it with
+// modal Qt dialogs; tests use a scripted fake.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // Modal alert; returns the index of the pressed button.
+  virtual int alert(const QString& message, const QString& informative,
+                    const QStringList& buttons) = 0;
+  // One-line text prompt with "OK" and "Cancel"; nothing on "Cancel".
+  virtual std::optional<QString> prompt(const QString& message, const QString& start_text,
+                                        int field_width) = 0;
+  virtual std::optional<QStringList> open_panel(const PanelOptions& options) = 0;
+  virtual std::optional<QString> save_panel(const PanelOptions& options) = 0;
+  // Date or time picker in an alert with "OK" and "Cancel".
+  virtual std::optional<QDateTime> pick_date(const QString& message, const QDateTime& start) = 0;
+  virtual std::optional<QDateTime> pick_time(const QString& message, const QDateTime& start) = 0;
+};
+
+}  // namespace tavri

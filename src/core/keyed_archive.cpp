@@ -1,0 +1,509 @@
+#include "keyed_archive.h"
+
+#include <plist/plist.h>
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QLocale>
+#include <QPointF>
+#include <QRectF>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <QUrl>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "record.h"
+
+namespace tavri {
+namespace {
+
+constexpr int kMaxDepth = 64;
+// 2001-01-01 00:00:00 UTC in Unix seconds.
+constexpr qint64 kReferenceEpoch = 978307200;
+
+struct PlistDeleter {
+  void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+QString number_text(double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); }
+
+struct ClassInfo {
+  const char* name;
+  std::vector<const char*> chain;
+};
+
+const ClassInfo kDictionary{"NSMutableDictionary", {"NSMutableDictionary", "NSDictionary", "NSObject"}};
+const ClassInfo kArray{"NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"}};
+const ClassInfo kDate{"NSDate", {"NSDate", "NSObject"}};
+const ClassInfo kUrl{"NSURL", {"NSURL", "NSObject"}};
+const ClassInfo kImage{"PNGImage", {"PNGImage", "NSObject"}};
+const ClassInfo kMapIcon{"MapIcon", {"MapIcon", "NSObject"}};
+
+QByteArray image_to_png(const QImage& image) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png;
+}
+
+class Writer {
+ public:
+  Writer() : objects_(plist_new_array()) { plist_array_append_item(objects_.get(), plist_new_string("$null")); }
+
+  // A value in $top or in an object's own dictionary: geometry and floats
+  // inline, everything else by reference.
+  plist_t field(const QVariant& v) {
+    switch (v.metaType().id()) {
+      case QMetaType::QRectF:
+      case QMetaType::QRect:
+        return plist_new_string(rect_to_string(v.toRectF()).toUtf8().constData());
+      case QMetaType::QPointF:
+      case QMetaType::QPoint:
+        return plist_new_string(point_to_string(v.toPointF()).toUtf8().constData());
+      case QMetaType::Float:
+        return plist_new_real(v.toFloat());
+      default:
+        return plist_new_uid(encode(v));
+    }
+  }
+
+  uint64_t encode(const QVariant& v) {
+    const int type = v.metaType().id();
+    switch (type) {
+      case QMetaType::UnknownType:
+      case QMetaType::Nullptr:
+        return 0;
+      case QMetaType::QString:
+        return string(v.toString());
+      case QMetaType::Bool:
+        return add(plist_new_bool(v.toBool()));
+      case QMetaType::Int:
+      case QMetaType::Short:
+      case QMetaType::Long:
+      case QMetaType::LongLong:
+      case QMetaType::Char:
+      case QMetaType::SChar:
+        return add(plist_new_uint(static_cast<uint64_t>(v.toLongLong())));
+      case QMetaType::UInt:
+      case QMetaType::UShort:
+      case QMetaType::ULong:
+      case QMetaType::ULongLong:
+      case QMetaType::UChar:
+        return add(plist_new_uint(v.toULongLong()));
+      case QMetaType::Double:
+      case QMetaType::Float:
+        return add(plist_new_real(v.toDouble()));
+      case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return add(plist_new_data(b.constData(), static_cast<uint64_t>(b.size())));
+      }
+      case QMetaType::QDateTime: {
+        const uint64_t index = reserve();
+        plist_t d = plist_new_dict();
+        const double t = v.toDateTime().toMSecsSinceEpoch() / 1000.0 - kReferenceEpoch;
+        plist_dict_set_item(d, "NS.time", plist_new_real(t));
+        plist_dict_set_item(d, "$class", plist_new_uid(klass(kDate)));
+        return put(index, d);
+      }
+      case QMetaType::QUrl: {
+        const uint64_t index = reserve();
+        const uint64_t rel = string(v.toUrl().toString(QUrl::FullyEncoded));
+        plist_t d = plist_new_dict();
+        plist_dict_set_item(d, "NS.base", plist_new_uid(0));
+        plist_dict_set_item(d, "NS.relative", plist_new_uid(rel));
+        plist_dict_set_item(d, "$class", plist_new_uid(klass(kUrl)));
+        return put(index, d);
+      }
+      case QMetaType::QImage: {
+        const uint64_t index = reserve();
+        const QByteArray png = image_to_png(v.value<QImage>());
+        const uint64_t data = add(plist_new_data(png.constData(), static_cast<uint64_t>(png.size())));
+        plist_t d = plist_new_dict();
+        plist_dict_set_item(d, "png", plist_new_uid(data));
+        plist_dict_set_item(d, "$class", plist_new_uid(klass(kImage)));
+        return put(index, d);
+      }
+      case QMetaType::QVariantList:
+      case QMetaType::QStringList:
+        return list(v.toList());
+      case QMetaType::QVariantMap:
+        return dictionary(v.toMap());
+      case QMetaType::QRectF:
+      case QMetaType::QRect:
+        return string(rect_to_string(v.toRectF()));
+      case QMetaType::QPointF:
+      case QMetaType::QPoint:
+        return string(point_to_string(v.toPointF()));
+      default:
+        break;
+    }
+    if (v.canConvert<MapIcon>() && type == qMetaTypeId<MapIcon>()) {
+      const MapIcon icon = v.value<MapIcon>();
+      const uint64_t index = reserve();
+      plist_t d = plist_new_dict();
+      plist_dict_set_item(d, "frame", plist_new_string(rect_to_string(icon.frame).toUtf8().constData()));
+      plist_dict_set_item(d, "name", plist_new_uid(string(icon.name)));
+      plist_dict_set_item(d, "image", plist_new_uid(icon.image.isNull() ? 0 : encode(icon.image)));
+      plist_dict_set_item(d, "$class", plist_new_uid(klass(kMapIcon)));
+      return put(index, d);
+    }
+    if (v.canConvert<QVariantList>()) return list(v.toList());
+    if (v.canConvert<QVariantMap>()) return dictionary(v.toMap());
+    return string(v.toString());
+  }
+
+  QByteArray finish(plist_t top) {
+    PlistPtr root(plist_new_dict());
+    plist_dict_set_item(root.get(), "$version", plist_new_uint(100000));
+    plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
+    plist_dict_set_item(root.get(), "$top", top);
+    plist_dict_set_item(root.get(), "$objects", objects_.release());
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root.get(), &bin, &length);
+    QByteArray out(bin, static_cast<qsizetype>(length));
+    plist_to_bin_free(bin);
+    return out;
+  }
+
+ private:
+  uint64_t count() { return plist_array_get_size(objects_.get()); }
+  uint64_t add(plist_t node) {
+    plist_array_append_item(objects_.get(), node);
+    return count() - 1;
+  }
+  uint64_t reserve() { return add(plist_new_string("$null")); }
+  uint64_t put(uint64_t index, plist_t node) {
+    plist_array_set_item(objects_.get(), node, static_cast<uint32_t>(index));
+    return index;
+  }
+  uint64_t string(const QString& s) {
+    auto it = strings_.find(s);
+    if (it != strings_.end()) return it.value();
+    const uint64_t index = add(plist_new_string(s.toUtf8().constData()));
+    strings_.insert(s, index);
+    return index;
+  }
+  uint64_t klass(const ClassInfo& info) {
+    const QString key = QString::fromLatin1(info.name);
+    auto it = classes_.find(key);
+    if (it != classes_.end()) return it.value();
+    plist_t chain = plist_new_array();
+    for (const char* c : info.chain) plist_array_append_item(chain, plist_new_string(c));
+    plist_t d = plist_new_dict();
+    plist_dict_set_item(d, "$classname", plist_new_string(info.name));
+    plist_dict_set_item(d, "$classes", chain);
+    const uint64_t index = add(d);
+    classes_.insert(key, index);
+    return index;
+  }
+  uint64_t list(const QVariantList& items) {
+    const uint64_t index = reserve();
+    plist_t refs = plist_new_array();
+    for (const auto& item : items) plist_array_append_item(refs, plist_new_uid(encode(item)));
+    plist_t d = plist_new_dict();
+    plist_dict_set_item(d, "NS.objects", refs);
+    plist_dict_set_item(d, "$class", plist_new_uid(klass(kArray)));
+    return put(index, d);
+  }
+  uint64_t dictionary(const QVariantMap& map) {
+    const uint64_t index = reserve();
+    plist_t keys = plist_new_array();
+    plist_t values = plist_new_array();
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+      plist_array_append_item(keys, plist_new_uid(string(it.key())));
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
+      plist_array_append_item(values, plist_new_uid(encode(it.value())));
+    plist_t d = plist_new_dict();
+    plist_dict_set_item(d, "NS.keys", keys);
+    plist_dict_set_item(d, "NS.objects", values);
+    plist_dict_set_item(d, "$class", plist_new_uid(klass(kDictionary)));
+    return put(index, d);
+  }
+
+  PlistPtr objects_;
+  QHash<QString, uint64_t> strings_;
+  QHash<QString, uint64_t> classes_;
+};
+
+// ---------------------------------------------------------------- reading
+
+struct DecodeError {
+  QString reason;
+};
+
+class Reader {
+ public:
+  explicit Reader(plist_t objects)
+      : objects_(objects), count_(plist_array_get_size(objects)), memo_(count_), busy_(count_, false) {}
+
+  QVariant field(plist_t node, int depth) {
+    switch (plist_get_node_type(node)) {
+      case PLIST_UID:
+        return ref(node, depth);
+      case PLIST_STRING: {
+        const QString s = string_of(node);
+        if (auto r = rect_from_string(s)) return *r;
+        if (auto p = point_from_string(s)) return *p;
+        return s;
+      }
+      default:
+        return scalar(node);
+    }
+  }
+
+  QVariant ref(plist_t uid_node, int depth) {
+    if (plist_get_node_type(uid_node) != PLIST_UID) throw DecodeError{"expected a reference"};
+    uint64_t index = 0;
+    plist_get_uid_val(uid_node, &index);
+    return object(index, depth);
+  }
+
+ private:
+  QVariant object(uint64_t index, int depth) {
+    if (index == 0) return {};
+    if (index >= count_) throw DecodeError{"reference out of range"};
+    if (depth > kMaxDepth) throw DecodeError{"nesting too deep"};
+    if (memo_[index]) return *memo_[index];
+    if (busy_[index]) throw DecodeError{"reference cycle"};
+    busy_[index] = true;
+    QVariant v = decode(plist_array_get_item(objects_, static_cast<uint32_t>(index)), depth);
+    busy_[index] = false;
+    memo_[index] = v;
+    return v;
+  }
+
+  static QString string_of(plist_t node) {
+    uint64_t len = 0;
+    const char* p = plist_get_string_ptr(node, &len);
+    return QString::fromUtf8(p, static_cast<qsizetype>(len));
+  }
+
+  QVariant scalar(plist_t node) {
+    switch (plist_get_node_type(node)) {
+      case PLIST_STRING:
+        return string_of(node);
+      case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        return bool(b);
+      }
+      case PLIST_UINT: {
+        uint64_t u = 0;
+        plist_get_uint_val(node, &u);
+        return static_cast<qint64>(u);
+      }
+      case PLIST_REAL: {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        return d;
+      }
+      case PLIST_DATA: {
+        uint64_t len = 0;
+        const char* p = plist_get_data_ptr(node, &len);
+        return QByteArray(p, static_cast<qsizetype>(len));
+      }
+      case PLIST_DATE: {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        return QDateTime::fromMSecsSinceEpoch((kReferenceEpoch + sec) * 1000 + usec / 1000, QTimeZone::utc());
+      }
+      default:
+        throw DecodeError{"unexpected value kind"};
+    }
+  }
+
+  plist_t member(plist_t dict, const char* key, plist_type type) {
+    plist_t n = plist_dict_get_item(dict, key);
+    if (!n || plist_get_node_type(n) != type) throw DecodeError{QString("missing or mistyped %1").arg(key)};
+    return n;
+  }
+
+  QString class_name(plist_t dict) {
+    plist_t cls = member(dict, "$class", PLIST_UID);
+    uint64_t index = 0;
+    plist_get_uid_val(cls, &index);
+    if (index == 0 || index >= count_) throw DecodeError{"class reference out of range"};
+    plist_t cd = plist_array_get_item(objects_, static_cast<uint32_t>(index));
+    if (plist_get_node_type(cd) != PLIST_DICT) throw DecodeError{"class descriptor is not a dictionary"};
+    return string_of(member(cd, "$classname", PLIST_STRING));
+  }
+
+  QVariantList refs(plist_t array, int depth) {
+    QVariantList out;
+    const uint32_t n = plist_array_get_size(array);
+    out.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) out.append(ref(plist_array_get_item(array, i), depth + 1));
+    return out;
+  }
+
+  QVariant decode(plist_t node, int depth) {
+    if (plist_get_node_type(node) != PLIST_DICT) return scalar(node);
+    const QString name = class_name(node);
+    if (name == "NSMutableDictionary" || name == "NSDictionary") {
+      plist_t keys = member(node, "NS.keys", PLIST_ARRAY);
+      plist_t values = member(node, "NS.objects", PLIST_ARRAY);
+      const uint32_t n = plist_array_get_size(keys);
+      if (n != plist_array_get_size(values)) throw DecodeError{"keys and objects differ in length"};
+      QVariantMap map;
+      for (uint32_t i = 0; i < n; ++i) {
+        const QVariant key = ref(plist_array_get_item(keys, i), depth + 1);
+        if (key.metaType().id() != QMetaType::QString) throw DecodeError{"dictionary key is not a string"};
+        map.insert(key.toString(), ref(plist_array_get_item(values, i), depth + 1));
+      }
+      return map;
+    }
+    if (name == "NSMutableArray" || name == "NSArray")
+      return refs(member(node, "NS.objects", PLIST_ARRAY), depth);
+    if (name == "NSDate") {
+      double t = 0;
+      plist_get_real_val(member(node, "NS.time", PLIST_REAL), &t);
+      if (!std::isfinite(t) || std::abs(t) > 1e12) throw DecodeError{"date out of range"};
+      return QDateTime::fromMSecsSinceEpoch(qRound64((t + kReferenceEpoch) * 1000.0), QTimeZone::utc());
+    }
+    if (name == "NSURL") {
+      const QVariant base = ref(member(node, "NS.base", PLIST_UID), depth + 1);
+      const QVariant rel = ref(member(node, "NS.relative", PLIST_UID), depth + 1);
+      if (rel.metaType().id() != QMetaType::QString) throw DecodeError{"URL text is not a string"};
+      QUrl url(rel.toString());
+      if (base.metaType().id() == QMetaType::QUrl) url = base.toUrl().resolved(url);
+      return url;
+    }
+    if (name == "NSMutableString" || name == "NSString")
+      return string_of(member(node, "NS.string", PLIST_STRING));
+    if (name == "NSMutableData" || name == "NSData") return scalar(member(node, "NS.data", PLIST_DATA));
+    if (name == "PNGImage") {
+      const QVariant png = ref(member(node, "png", PLIST_UID), depth + 1);
+      return QImage::fromData(png.toByteArray(), "PNG");
+    }
+    if (name == "MapIcon") {
+      MapIcon icon;
+      const auto frame = rect_from_string(string_of(member(node, "frame", PLIST_STRING)));
+      if (!frame) throw DecodeError{"map icon frame is not a rectangle"};
+      icon.frame = *frame;
+      icon.name = ref(member(node, "name", PLIST_UID), depth + 1).toString();
+      if (plist_t image = plist_dict_get_item(node, "image")) {
+        const QVariant img = ref(image, depth + 1);
+        if (img.metaType().id() == QMetaType::QImage) icon.image = img.value<QImage>();
+      }
+      return QVariant::fromValue(icon);
+    }
+    throw DecodeError{"unknown class " + name};
+  }
+
+  plist_t objects_;
+  uint64_t count_;
+  std::vector<std::optional<QVariant>> memo_;
+  std::vector<bool> busy_;
+};
+
+void set_error(QString* error, const QString& text) {
+  if (error) *error = text;
+}
+
+}  // namespace
+
+QString rect_to_string(const QRectF& r) {
+  return QString("{{%1, %2}, {%3, %4}}")
+      .arg(number_text(r.x()), number_text(r.y()), number_text(r.width()), number_text(r.height()));
+}
+
+QString point_to_string(const QPointF& p) {
+  return QString("{%1, %2}").arg(number_text(p.x()), number_text(p.y()));
+}
+
+namespace {
+const QString kNumber = QStringLiteral(R"(\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*)");
+}
+
+std::optional<QRectF> rect_from_string(const QString& s) {
+  static const QRegularExpression re(
+      QString(R"(^\s*\{\s*\{%1,%1\}\s*,\s*\{%1,%1\}\s*\}\s*$)").arg(kNumber));
+  const auto m = re.match(s);
+  if (!m.hasMatch()) return std::nullopt;
+  return QRectF(m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+                m.captured(4).toDouble());
+}
+
+std::optional<QPointF> point_from_string(const QString& s) {
+  static const QRegularExpression re(QString(R"(^\s*\{%1,%1\}\s*$)").arg(kNumber));
+  const auto m = re.match(s);
+  if (!m.hasMatch()) return std::nullopt;
+  return QPointF(m.captured(1).toDouble(), m.captured(2).toDouble());
+}
+
+QByteArray encode_archive(const QVariantMap& top) {
+  Writer writer;
+  plist_t t = plist_new_dict();
+  for (auto it = top.constBegin(); it != top.constEnd(); ++it)
+    plist_dict_set_item(t, it.key().toUtf8().constData(), writer.field(it.value()));
+  return writer.finish(t);
+}
+
+QByteArray encode_root_archive(const QVariant& root) { return encode_archive({{"root", root}}); }
+
+std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error) {
+  if (bytes.size() < 8 || !bytes.startsWith("bplist00")) {
+    set_error(error, "not a binary property list");
+    return std::nullopt;
+  }
+  plist_t raw = nullptr;
+  plist_from_bin(bytes.constData(), static_cast<uint32_t>(bytes.size()), &raw);
+  PlistPtr root(raw);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
+    set_error(error, "not a keyed archive");
+    return std::nullopt;
+  }
+  plist_t top = plist_dict_get_item(root.get(), "$top");
+  plist_t objects = plist_dict_get_item(root.get(), "$objects");
+  if (!top || plist_get_node_type(top) != PLIST_DICT) {
+    set_error(error, "missing or mistyped $top");
+    return std::nullopt;
+  }
+  if (!objects || plist_get_node_type(objects) != PLIST_ARRAY) {
+    set_error(error, "missing or mistyped $objects");
+    return std::nullopt;
+  }
+  try {
+    Reader reader(objects);
+    QVariantMap out;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(top, &it);
+    std::unique_ptr<void, decltype(&free)> iter_guard(it, &free);
+    for (;;) {
+      char* key = nullptr;
+      plist_t value = nullptr;
+      plist_dict_next_item(top, it, &key, &value);
+      if (!value) {
+        free(key);
+        break;
+      }
+      const QString k = QString::fromUtf8(key);
+      free(key);
+      out.insert(k, reader.field(value, 0));
+    }
+    return out;
+  } catch (const DecodeError& e) {
+    set_error(error, e.reason);
+    return std::nullopt;
+  }
+}
+
+std::optional<QVariant> decode_root_archive(const QByteArray& bytes, QString* error) {
+  auto top = decode_archive(bytes, error);
+  if (!top) return std::nullopt;
+  if (!top->contains("root")) {
+    set_error(error, "archive has no root object");
+    return std::nullopt;
+  }
+  return top->value("root");
+}
+
+}  // namespace tavri

@@ -1,0 +1,150 @@
+#include "record_list.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace tavri {
+
+RecordList::RecordList(QObject* parent) : QObject(parent) {}
+
+RecordArray RecordList::records() const {
+  RecordArray out;
+  out.reserve(size());
+  for (const auto& item : items_) out.append(item.record);
+  return out;
+}
+
+void RecordList::set_records(const RecordArray& records) {
+  items_.clear();
+  for (const auto& r : records) items_.push_back({next_uid_++, r});
+  const bool had_selection = !selected_.isEmpty();
+  selected_.clear();
+  invalidate();
+  if (had_selection) emit selection_changed();
+}
+
+void RecordList::append(const Record& record) {
+  items_.push_back({next_uid_++, record});
+  invalidate();
+}
+
+void RecordList::insert(int index, const Record& record) {
+  index = std::clamp(index, 0, size());
+  items_.insert(items_.begin() + index, {next_uid_++, record});
+  invalidate();
+}
+
+void RecordList::remove_at(int index) {
+  if (index < 0 || index >= size()) return;
+  const bool was_selected = selected_.remove(items_[index].uid);
+  items_.erase(items_.begin() + index);
+  invalidate();
+  if (was_selected) emit selection_changed();
+}
+
+void RecordList::clear() { set_records({}); }
+
+void RecordList::replace(int index, const Record& record) {
+  if (index < 0 || index >= size()) return;
+  items_[index].record = record;
+  invalidate();
+}
+
+void RecordList::set_value(int index, const QString& key, const QVariant& value) {
+  if (index < 0 || index >= size()) return;
+  items_[index].record.insert(key, value);
+  invalidate();
+}
+
+void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending) {
+  sort_key_ = key;
+  case_insensitive_ = case_insensitive;
+  ascending_ = ascending;
+  invalidate();
+}
+
+void RecordList::clear_sort() { set_sort_key({}); }
+
+void RecordList::invalidate() {
+  order_valid_ = false;
+  emit changed();
+}
+
+const std::vector<int>& RecordList::order() const {
+  if (order_valid_) return order_;
+  order_.resize(items_.size());
+  std::iota(order_.begin(), order_.end(), 0);
+  if (!sort_key_.isEmpty()) {
+    const Qt::CaseSensitivity cs = case_insensitive_ ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
+      const QString x = items_[a].record.value(sort_key_).toString();
+      const QString y = items_[b].record.value(sort_key_).toString();
+      const int c = x.compare(y, cs);
+      return ascending_ ? c < 0 : c > 0;
+    });
+  }
+  order_valid_ = true;
+  return order_;
+}
+
+int RecordList::list_index_of_row(int display_row) const {
+  const auto& o = order();
+  if (display_row < 0 || display_row >= static_cast<int>(o.size())) return -1;
+  return o[display_row];
+}
+
+int RecordList::row_of_list_index(int list_index) const {
+  const auto& o = order();
+  auto it = std::find(o.begin(), o.end(), list_index);
+  return it == o.end() ? -1 : static_cast<int>(it - o.begin());
+}
+
+void RecordList::select_rows(const QList<int>& display_rows) {
+  QList<int> indices;
+  for (int r : display_rows) {
+    const int i = list_index_of_row(r);
+    if (i >= 0) indices.append(i);
+  }
+  select_list_indices(indices);
+}
+
+void RecordList::select_list_indices(const QList<int>& list_indices) {
+  QSet<quint64> next;
+  for (int i : list_indices)
+    if (i >= 0 && i < size()) next.insert(items_[i].uid);
+  if (next == selected_) return;
+  selected_ = next;
+  emit selection_changed();
+}
+
+void RecordList::select_first_row() {
+  if (empty())
+    clear_selection();
+  else
+    select_rows({0});
+}
+
+void RecordList::clear_selection() { select_list_indices({}); }
+
+QList<int> RecordList::selected_list_indices() const {
+  QList<int> out;
+  for (int i : order())
+    if (selected_.contains(items_[i].uid)) out.append(i);
+  return out;
+}
+
+QList<int> RecordList::selected_rows() const {
+  QList<int> out;
+  const auto& o = order();
+  for (int r = 0; r < static_cast<int>(o.size()); ++r)
+    if (selected_.contains(items_[o[r]].uid)) out.append(r);
+  return out;
+}
+
+RecordArray RecordList::selected_records() const {
+  RecordArray out;
+  for (int i : selected_list_indices()) out.append(items_[i].record);
+  return out;
+}
+
+}  // namespace tavri

@@ -1,0 +1,72 @@
+#pragma once
+#include <QObject>
+#include <QSet>
+#include <vector>
+
+#include "record.h"
+
+namespace tavri {
+
+// An ordered, observable list of records with a selection. Records keep
+// their list order (the order they were added); an optional sort key gives
+// a separate display order, which tables show and selections follow.
+class RecordList : public QObject {
+  Q_OBJECT
+ public:
+  explicit RecordList(QObject* parent = nullptr);
+
+  // List order.
+  int size() const { return static_cast<int>(items_.size()); }
+  bool empty() const { return items_.empty(); }
+  const Record& at(int index) const { return items_[index].record; }
+  RecordArray records() const;
+  void set_records(const RecordArray& records);
+  void append(const Record& record);
+  void insert(int index, const Record& record);
+  void remove_at(int index);
+  void clear();
+  void replace(int index, const Record& record);
+  void set_value(int index, const QString& key, const QVariant& value);
+
+  // Display order: sorted by a text key when one is set, else list order.
+  void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true);
+  void clear_sort();
+  QString sort_key() const { return sort_key_; }
+  int list_index_of_row(int display_row) const;
+  int row_of_list_index(int list_index) const;
+  const Record& row(int display_row) const { return at(list_index_of_row(display_row)); }
+
+  // Selection, reported in display order.
+  void select_rows(const QList<int>& display_rows);
+  void select_list_indices(const QList<int>& list_indices);
+  void select_first_row();
+  void clear_selection();
+  QList<int> selected_rows() const;
+  QList<int> selected_list_indices() const;
+  RecordArray selected_records() const;
+  int selection_count() const { return static_cast<int>(selected_.size()); }
+  bool has_selection() const { return !selected_.isEmpty(); }
+
+ signals:
+  void changed();
+  void selection_changed();
+
+ private:
+  struct Item {
+    quint64 uid;
+    Record record;
+  };
+  void invalidate();
+  const std::vector<int>& order() const;
+
+  std::vector<Item> items_;
+  quint64 next_uid_ = 1;
+  QSet<quint64> selected_;
+  QString sort_key_;
+  bool case_insensitive_ = true;
+  bool ascending_ = true;
+  mutable std::vector<int> order_;
+  mutable bool order_valid_ = false;
+};
+
+}  // namespace tavri

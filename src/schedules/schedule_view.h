@@ -1,0 +1,27 @@
+#pragma once
+#include <QObject>
+#include <QUrl>
+
+#include "core/bus.h"
+#include "core/dialogs.h"
+
+namespace tavri {
+
+// The editor of the selected schedule's tasks; publishes schedule files.
+class Schedule_View : public QObject {
+  Q_OBJECT
+ public:
+  Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+
+  void get_folder_url(const QVariant& url);
+  void tableViewSelectionDidChange();
+  void save_all();
+  QUrl folder_url() const { return folder_url_; }
+
+ private:
+  Bus& bus_;
+  Dialogs& dialogs_;
+  QUrl folder_url_;
+};
+
+}  // namespace tavri

@@ -1,0 +1,100 @@
+#include "qt_dialogs.h"
+
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tavri {
+
+int QtDialogs::alert(const QString& message, const QString& informative, const QStringList& buttons) {
+  QMessageBox box(parent_);
+  box.setText(message);
+  box.setInformativeText(informative);
+  QList<QAbstractButton*> added;
+  const QStringList titles = buttons.isEmpty() ? QStringList{"OK"} : buttons;
+  for (int i = 0; i < titles.size(); ++i)
+    added.append(box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+  box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+  box.exec();
+  const int index = added.indexOf(box.clickedButton());
+  return index < 0 ? static_cast<int>(added.size()) - 1 : index;
+}
+
+namespace {
+// A modal dialog with a message, one accessory widget, "OK" and "Cancel".
+bool run_accessory_dialog(QWidget* parent, const QString& message, QWidget* accessory) {
+  QDialog dialog(parent);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(message));
+  accessory->setParent(&dialog);
+  layout->addWidget(accessory);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+  buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  const bool ok = dialog.exec() == QDialog::Accepted;
+  accessory->setParent(nullptr);
+  return ok;
+}
+}  // namespace
+
+std::optional<QString> QtDialogs::prompt(const QString& message, const QString& start_text, int field_width) {
+  QLineEdit field(start_text);
+  field.setFixedSize(field_width, 24);
+  if (!run_accessory_dialog(parent_, message, &field)) return std::nullopt;
+  return field.text();
+}
+
+std::optional<QStringList> QtDialogs::open_panel(const PanelOptions& options) {
+  QFileDialog dialog(parent_, options.prompt);
+  dialog.setLabelText(QFileDialog::Accept, options.prompt);
+  if (options.choose_directories && !options.choose_files) {
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+  } else {
+    dialog.setFileMode(options.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  }
+  if (!options.extensions.isEmpty()) {
+    QStringList patterns;
+    for (const auto& e : options.extensions) patterns << "*." + e;
+    dialog.setNameFilter(patterns.join(' '));
+  }
+  if (!options.name_field.isEmpty()) dialog.selectFile(options.name_field);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.selectedFiles();
+}
+
+std::optional<QString> QtDialogs::save_panel(const PanelOptions& options) {
+  QFileDialog dialog(parent_, options.prompt);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setLabelText(QFileDialog::Accept, "Save");
+  dialog.selectFile(options.name_field);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first();
+}
+
+std::optional<QDateTime> QtDialogs::pick(const QString& message, const QDateTime& start, bool date) {
+  QDateTimeEdit edit(start);
+  edit.setDisplayFormat(date ? "yyyy-MM-dd" : "HH:mm:ss");
+  edit.setCalendarPopup(date);
+  if (!run_accessory_dialog(parent_, message, &edit)) return std::nullopt;
+  return edit.dateTime();
+}
+
+std::optional<QDateTime> QtDialogs::pick_date(const QString& message, const QDateTime& start) {
+  return pick(message, start, true);
+}
+
+std::optional<QDateTime> QtDialogs::pick_time(const QString& message, const QDateTime& start) {
+  return pick(message, start, false);
+}
+
+}  // namespace tavri

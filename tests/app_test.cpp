@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+
+#include "app/controllers.h"
+#include "core/folders.h"
+#include "core/keyed_archive.h"
+#include "core/notifications.h"
+#include "support/event_loop.h"
+#include "support/fake_window.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+
+using namespace tavri;
+
+namespace {
+
+const QStringList kNames = {note::SAVE, note::LOAD, note::INIT, note::APPLICATION_DID_FINISH_LAUNCHING,
+                            note::INIT_SERVER, note::SET_SERVER_PATH, note::SAVE_ALL_LISTS,
+                            note::SCHEDULE_LIST_DID_CHANGE};
+
+class App : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    for (const QString& n : kNames)
+      bus.register_observer(&journal, n, [this, n](const QVariant& v) {
+        journal << (v.isValid() ? n + " " + v.toString() : n);
+      });
+  }
+  void attach(Controllers& c) {
+    c.app.set_windows({&playlists, &content, &devices, &schedule});
+  }
+  QByteArray doc(const QString& name) {
+    QFile f(documents_folder() + "/" + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  QStringList journal;
+  test::FakeWindow playlists{&journal, "playlists"}, content{&journal, "content"}, devices{&journal, "devices"},
+      schedule{&journal, "schedule"};
+};
+
+}  // namespace
+
+TEST_F(App, FreshStartFillsNothingAndMovesNoWindow) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  c.app.applicationDidFinishLaunching();
+  EXPECT_EQ(journal, (QStringList{"init", "applicationDidFinishLaunching", "INIT_SERVER", "LOAD"}));
+  EXPECT_EQ(c.file_list.select_label_path(), "ANY FOLDER SELECTED");
+  EXPECT_TRUE(c.playlists.ArrayController_PLAYLIST().empty());
+  EXPECT_TRUE(c.udp_feedback.ArrayController_DEVICES().empty());
+  EXPECT_TRUE(c.server.document_root().isEmpty());
+}
+
+TEST_F(App, SavedFolderReachesServerInsideLoadAndFramesComeLast) {
+  QFile f(documents_folder() + "/" + kFolderFile);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("file:///srv/My%20Content/");
+  f.close();
+  QDir().mkpath(application_folder());
+  QFile w(application_folder() + "/" + kWindowsFile);
+  ASSERT_TRUE(w.open(QIODevice::WriteOnly));
+  w.write(encode_archive({{"WINDOW_DEVICELIST", QRectF(-100, 35, 300, 200)}}));
+  w.close();
+
+  Controllers c(bus, dialogs);
+  attach(c);
+  c.app.applicationDidFinishLaunching();
+  EXPECT_EQ(journal, (QStringList{"init", "applicationDidFinishLaunching", "INIT_SERVER", "LOAD",
+                                  "SET_SERVER_PATH /srv/My Content", "frame devices"}));
+  EXPECT_EQ(c.server.document_root(), "/srv/My Content");
+  EXPECT_EQ(c.file_list.select_label_path(), "My Content");
+  EXPECT_EQ(devices.frame_, QRectF(-100, 35, 300, 200));
+  EXPECT_EQ(playlists.frame_, QRectF()) << "absent keys leave windows alone";
+}
+
+TEST_F(App, QuitSavesEveryFileThenTheLayoutEvenOnAFreshMachine) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  playlists.frame_ = QRectF(10, 20, 640.5, 480);
+  c.app.applicationWillTerminate();
+  EXPECT_EQ(journal.first(), "SAVE");
+  const QStringList lines = log();
+  const int devices_saved = lines.indexOf("SAVE DEVICES !!!!!");
+  const int windows_saved = lines.indexOf("SAVE WINDOWS !!!!!");
+  ASSERT_GE(devices_saved, 0);
+  ASSERT_GT(windows_saved, devices_saved);
+  EXPECT_TRUE(lines.contains("SAVE PLAYLIST !!!!!"));
+  EXPECT_TRUE(lines.contains("SAVE SCHEDULE LIST !!!!!"));
+  // No folder chosen yet: the folder file cannot be written.
+  EXPECT_TRUE(lines.contains(kSaveErrorTag));
+
+  QFile w(application_folder() + "/" + kWindowsFile);
+  ASSERT_TRUE(w.open(QIODevice::ReadOnly));
+  const auto top = decode_archive(w.readAll());
+  ASSERT_TRUE(top.has_value());
+  EXPECT_EQ(top->value("WINDOW_PLAYLISTS").toRectF(), QRectF(10, 20, 640.5, 480));
+  EXPECT_EQ(top->keys().size(), 4);
+  EXPECT_TRUE(QFile::exists(app_support_folder() + "/temp/tmp_34_56_3234.temp"));
+}
+
+TEST_F(App, TogglesCloseAVisibleWindowAndBringItBackWithItsFrame) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  devices.frame_ = QRectF(1, 2, 3, 4);
+  c.app.open_window_devices();
+  EXPECT_FALSE(devices.visible_);
+  c.app.open_window_devices();
+  EXPECT_TRUE(devices.visible_);
+  EXPECT_EQ(devices.frame_, QRectF(1, 2, 3, 4));
+  c.app.set_windows({});
+  c.app.open_window_schedule();  // no window set: nothing happens
+}
+
+TEST_F(App, ExportThenImportReplacesOnlyTheCatalogues) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  c.playlists.ArrayController_PLAYLIST().append({{"id", 1}, {"name", "Lobby"}});
+  c.schedule.ArrayController_SCHEDULE().append({{"id", 4}, {"name", "Week"}});
+  dialogs.save_answers.push_back(home() + "/out/Export.txt");
+  QDir().mkpath(home() + "/out");
+  c.app.export_all();
+  const QString exported = home() + "/out/Export.morvane_export";
+  ASSERT_TRUE(QFile::exists(exported));
+  EXPECT_TRUE(log().contains("EXPORT PATH: " + exported));
+
+  // A new machine: other catalogues, a registry that must survive.
+  const QByteArray registry_before = [&] {
+    QFile f(app_support_folder() + "/temp/tmp_34_56_3234.temp");
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  c.playlists.ArrayController_PLAYLIST().set_records({{{"id", 9}, {"name", "Other"}}});
+  c.playlists.save();
+  journal.clear();
+  dialogs.open_answers.push_back(QStringList{home() + "/out/Export"});  // extension restored
+  c.app.import_all();
+  EXPECT_TRUE(log().contains("IMPORT PATH: " + exported));
+  ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1);
+  EXPECT_EQ(c.playlists.ArrayController_PLAYLIST().at(0).value("name").toString(), "Lobby");
+  EXPECT_EQ(c.schedule.ArrayController_SCHEDULE().at(0).value("id").toInt(), 4);
+  EXPECT_TRUE(journal.contains("LOAD"));
+  EXPECT_EQ(journal.last(), "morvane_save_all_lists");
+  QFile f(app_support_folder() + "/temp/tmp_34_56_3234.temp");
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), registry_before);
+}
+
+TEST_F(App, ImportNeverWritesOutsideTheDocumentsFolder) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  const QString outside = home() + "/x";
+  const QVariantMap hostile{{"../x", QByteArray("evil")},
+                            {outside, QByteArray("evil")},
+                            {"/etc/x", QByteArray("evil")},
+                            {"tavri_AV_SERVER_DATA.sav", QByteArray("evil")},
+                            {kPlaylistFile, QString("not bytes")}};
+  const QString path = home() + "/hostile.morvane_export";
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(encode_root_archive(hostile));
+  f.close();
+  dialogs.open_answers.push_back(QStringList{path});
+  c.app.import_all();
+  EXPECT_FALSE(QFile::exists(outside));
+  EXPECT_FALSE(QFile::exists(documents_folder() + "/../x"));
+  EXPECT_FALSE(QFile::exists(documents_folder() + "/tavri_AV_SERVER_DATA.sav"));
+  EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kPlaylistFile));
+  EXPECT_EQ(log().filter("IMPORT REFUSED").size(), 5);
+}
+
+TEST_F(App, UnreadableImportAndCancelStillReloadEveryList) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  c.playlists.ArrayController_PLAYLIST().append({{"id", 1}, {"name", "unsaved"}});
+  const QString path = home() + "/junk.morvane_export";
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("this is not an archive");
+  f.close();
+  dialogs.open_answers.push_back(QStringList{path});
+  c.app.import_all();
+  EXPECT_TRUE(c.playlists.ArrayController_PLAYLIST().empty()) << "unsaved changes are gone";
+  EXPECT_EQ(journal.filter("LOAD").size(), 1);
+  EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kPlaylistFile));
+  journal.clear();
+  c.app.import_all();  // cancelled
+  EXPECT_EQ(journal, (QStringList{"LOAD", "morvane_save_all_lists"}));
+}

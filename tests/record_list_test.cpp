@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "core/record_list.h"
+
+using tavri::Record;
+using tavri::RecordList;
+
+namespace {
+Record player(const QString& id, const QString& name) { return {{"device_id", id}, {"device_name", name}}; }
+QStringList ids(const tavri::RecordArray& records) {
+  QStringList out;
+  for (const auto& r : records) out << r["device_id"].toString();
+  return out;
+}
+}  // namespace
+
+TEST(RecordList, DisplayOrderIsSortedCaseInsensitivelyAndStableWhileListOrderStays) {
+  RecordList list;
+  list.set_sort_key("device_name");
+  list.append(player("1", "beta"));
+  list.append(player("2", "Alpha"));
+  list.append(player("3", "alpha"));
+  list.append(player("4", "Gamma"));
+  EXPECT_EQ(ids(list.records()), (QStringList{"1", "2", "3", "4"}));
+  QStringList shown;
+  for (int r = 0; r < list.size(); ++r) shown << list.row(r)["device_id"].toString();
+  EXPECT_EQ(shown, (QStringList{"2", "3", "1", "4"}));
+
+  list.set_value(3, "device_name", "aardvark");  // a rename re-sorts
+  EXPECT_EQ(list.row(0)["device_id"].toString(), "4");
+}
+
+TEST(RecordList, SelectionFollowsRecordsAndReportsInDisplayOrder) {
+  RecordList list;
+  list.set_sort_key("device_name");
+  for (auto [id, name] : {std::pair{"a", "zed"}, {"b", "mid"}, {"c", "ant"}}) list.append(player(id, name));
+  QSignalSpy spy(&list, &RecordList::selection_changed);
+  list.select_list_indices({0, 2});
+  EXPECT_EQ(ids(list.selected_records()), (QStringList{"c", "a"}));
+  EXPECT_EQ(list.selected_rows(), (QList<int>{0, 2}));
+  list.remove_at(1);  // unselected record removed: selection unchanged
+  EXPECT_EQ(ids(list.selected_records()), (QStringList{"c", "a"}));
+  list.remove_at(0);  // selected record removed
+  EXPECT_EQ(ids(list.selected_records()), (QStringList{"c"}));
+  EXPECT_EQ(spy.count(), 2);
+  list.clear();
+  EXPECT_FALSE(list.has_selection());
+  list.select_first_row();
+  EXPECT_FALSE(list.has_selection());
+}

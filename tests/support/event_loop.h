@@ -1,0 +1,25 @@
+#pragma once
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <functional>
+
+namespace tavri::test {
+
+// Runs the main event loop until the condition holds or the time runs out.
+inline bool spin_until(const std::function<bool()>& done, int timeout_ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+inline void spin_for(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+}  // namespace tavri::test

@@ -1,0 +1,45 @@
+#pragma once
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <mutex>
+
+#include "core/console.h"
+
+namespace tavri::test {
+
+// Points HOME and the XDG folders at a fresh temporary folder and records
+// every console line, for the life of one test.
+class TestHome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    qputenv("HOME", home_.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (home_.path() + "/.local/share").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home_.path() + "/.config").toUtf8());
+    qputenv("XDG_DOCUMENTS_DIR", (home_.path() + "/Documents").toUtf8());
+    QDir().mkpath(home_.path() + "/Documents");
+    set_console_listener([this](const QString& line) {
+      std::lock_guard lock(mutex_);
+      log_ << line;
+    });
+  }
+  void TearDown() override { set_console_listener(nullptr); }
+
+  QString home() const { return home_.path(); }
+  QStringList log() {
+    std::lock_guard lock(mutex_);
+    return log_;
+  }
+  void clear_log() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+  }
+
+ private:
+  QTemporaryDir home_;
+  std::mutex mutex_;
+  QStringList log_;
+};
+
+}  // namespace tavri::test
