@@ -179,3 +179,10 @@ TEST(KeyedArchive, DamagedBytesAreRefusedWithoutCrashing) {
   }
   EXPECT_GT(refused, 0);
 }
+
+TEST(KeyedArchive, FuzzFindingsStayFixed) {
+  // A dictionary key with an embedded NUL once aborted the process.
+  const QByteArray bytes = read_all(QStringLiteral(TAVRI_TESTS_DIR) + "/data/nul_key.plist");
+  ASSERT_FALSE(bytes.isEmpty());
+  EXPECT_FALSE(decode_archive(bytes).has_value());
+}

@@ -18,7 +18,7 @@ struct Controllers {
       : schedule(bus, dialogs),
         schedule_view(bus, dialogs),
         file_list(bus, dialogs),
-        udp_feedback(bus, dialogs),
+        udp_feedback(bus, dialogs, &file_list.ArrayController_FILELIST()),
         playlist_editor(bus, dialogs),
         server(bus, dialogs),
         playlists(bus, dialogs),

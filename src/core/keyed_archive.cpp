@@ -404,6 +404,47 @@ class Reader {
   std::vector<bool> busy_;
 };
 
+// libplist aborts on a string object with an embedded NUL used as a
+// dictionary key; such archives are refused before libplist sees them.
+bool has_nul_in_strings(const QByteArray& b) {
+  const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
+  const uint64_t size = static_cast<uint64_t>(b.size());
+  if (size < 8 + 32) return false;  // libplist refuses it on its own
+  const unsigned char* t = p + size - 32;
+  auto be = [](const unsigned char* q, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | q[i];
+    return v;
+  };
+  const int offset_size = t[6];
+  const uint64_t count = be(t + 8, 8);
+  const uint64_t table = be(t + 24, 8);
+  if (offset_size < 1 || offset_size > 8 || table >= size || count > size ||
+      table + count * static_cast<uint64_t>(offset_size) > size - 32)
+    return false;  // malformed: libplist refuses it
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint64_t at = be(p + table + i * offset_size, offset_size);
+    if (at >= size) continue;
+    const unsigned marker = p[at];
+    const unsigned kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;
+    uint64_t length = marker & 0x0F;
+    uint64_t start = at + 1;
+    if (length == 0x0F) {  // the length follows as an integer object
+      if (start >= size || (p[start] >> 4) != 0x1) return true;
+      const int n = 1 << (p[start] & 0x0F);
+      if (n > 8 || start + 1 + n > size) return true;
+      length = be(p + start + 1, n);
+      start += 1 + n;
+    }
+    const uint64_t bytes = kind == 0x6 ? length * 2 : length;
+    if (length > size || start + bytes > size) continue;  // libplist refuses it
+    for (uint64_t k = 0; k < bytes; k += (kind == 0x6 ? 2 : 1))
+      if (p[start + k] == 0 && (kind == 0x5 || p[start + k + 1] == 0)) return true;
+  }
+  return false;
+}
+
 void set_error(QString* error, const QString& text) {
   if (error) *error = text;
 }
@@ -452,6 +493,10 @@ QByteArray encode_root_archive(const QVariant& root) { return encode_archive({{"
 std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error) {
   if (bytes.size() < 8 || !bytes.startsWith("bplist00")) {
     set_error(error, "not a binary property list");
+    return std::nullopt;
+  }
+  if (has_nul_in_strings(bytes)) {
+    set_error(error, "string with an embedded NUL");
     return std::nullopt;
   }
   plist_t raw = nullptr;

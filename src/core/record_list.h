@@ -27,6 +27,8 @@ class RecordList : public QObject {
   void clear();
   void replace(int index, const Record& record);
   void set_value(int index, const QString& key, const QVariant& value);
+  // Tells views to redraw (values shown through the clock, for example).
+  void refresh() { emit changed(); }
 
   // Display order: sorted by a text key when one is set, else list order.
   void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true);

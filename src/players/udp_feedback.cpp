@@ -1,34 +1,377 @@
 #include "udp_feedback.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPointer>
+#include <QUrl>
+#include <algorithm>
 
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
+#include "core/main_queue.h"
 #include "core/notifications.h"
 
 namespace tavri {
 
-UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, QObject* parent)
-    : QObject(parent), bus_(bus), dialogs_(dialogs) {
+namespace {
+constexpr char kSpeicher[] = "SPEICHER";
+constexpr char kImageKey[] = "SPEICHER_IMAGE";
+constexpr char kWindowKey[] = "SPEICHER_MAP_WINDOW";
+constexpr char kScaleKey[] = "SPEICHER_MAP_WINDOW_SCALE";
+constexpr char kOriginKey[] = "SPEICHER_MAP_WINDOW_POS";
+
+QString text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QString registry_path() { return application_folder() + "/" + kRegistryFile; }
+QString working_copy_folder() { return app_support_folder() + "/" + kTempFolder; }
+QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWorkingCopy; }
+}  // namespace
+
+// Receives on the socket's delegate strand and hands each datagram to the
+// main thread, in arrival order.
+class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
+ public:
+  explicit SocketDelegate(UDP_Feedback* owner) : owner_(owner) {}
+
+  void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t> data,
+                              std::vector<std::uint8_t> address) override {
+    QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    const QString host = text(net::DatagramSocket::host_from_address(address).value_or(""));
+    QMetaObject::invokeMethod(
+        owner_.data(), [o = owner_, bytes, host] { if (o) o->udp_socket_did_receive(bytes, host); },
+        Qt::QueuedConnection);
+  }
+
+  void udp_socket_did_close(net::DatagramSocket& socket, const std::optional<net::SocketError>& error) override {
+    if (!error) return;  // closed on request
+    const QString reason = text(error->reason.empty() ? error->description : error->reason + ": " + error->description);
+    const auto* closed = &socket;
+    QMetaObject::invokeMethod(
+        owner_.data(),
+        [o = owner_, reason, closed] {
+          if (o && o->socket_.get() == closed) o->socket_closed(reason);
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  QPointer<UDP_Feedback> owner_;
+};
+
+UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list, PlayerNetworkConfig config,
+                           net::IoPool* pool, QObject* parent)
+    : QObject(parent),
+      bus_(bus),
+      dialogs_(dialogs),
+      content_list_(content_list),
+      config_(std::move(config)),
+      pool_(pool ? *pool : net::IoPool::shared()) {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
   bus_.register_observer(this, note::APPLICATION_DID_FINISH_LAUNCHING,
                          [this](const QVariant&) { add_did_start(); });
   bus_.register_observer(this, note::SEND_PLAYLIST, [this](const QVariant& v) { send_playlist(v); });
+  connect(&devices_, &RecordList::selection_changed, this, &UDP_Feedback::tableViewSelectionDidChange);
+  delegate_ = std::make_shared<SocketDelegate>(this);
+  delegate_queue_ = std::make_shared<net::IoPool::Strand>(pool_.make_strand());
+  init_UDP_in();
+  check_timer_.setInterval(config_.check_interval_ms);
+  connect(&check_timer_, &QTimer::timeout, this, &UDP_Feedback::timer_check);
+  check_timer_.start();
+}
+
+UDP_Feedback::~UDP_Feedback() {
+  delegate_.reset();
+  if (socket_) socket_->close();
+}
+
+std::uint16_t UDP_Feedback::feedback_port() const { return socket_ ? socket_->local_port() : 0; }
+
+void UDP_Feedback::init_UDP_in() { open_socket(true); }
+
+void UDP_Feedback::open_socket(bool first) {
+  socket_ = net::DatagramSocket::create(delegate_, *delegate_queue_, pool_.context());
+  const bool bound = socket_->bind_to_port(config_.feedback_port);
+  if (first) console_log(bound ? "UDP PORT BIND" : "UDP PORT NOT BIND");
+  const bool receiving = socket_->begin_receiving();
+  if (receiving) {
+    console_log("UDP CONNECTED");
+    reopen_delay_ = 0;
+    reopen_attempt_ = 0;
+  } else {
+    console_log("UDP CONNECTION ERROR");
+    if (first) dialogs_.alert("Sorry, can't open udp ports", "", {"OK"});
+  }
+  socket_->enable_broadcast(true);
+  socket_->set_ipv6_enabled(true);
+  if (!receiving && !first) socket_closed("reopen failed");
+}
+
+// The socket closed itself after an error: open a new one a little later,
+// backing off while that keeps failing, so that feedback resumes.
+void UDP_Feedback::socket_closed(const QString& reason) {
+  console_log(QString("UDP SOCKET CLOSED: %1").arg(reason));
+  reopen_delay_ = reopen_delay_ <= 0 ? config_.reopen_first_delay
+                                     : std::min(reopen_delay_ * 2, config_.reopen_max_delay);
+  const double delay = reopen_delay_;
+  QPointer<UDP_Feedback> self(this);
+  run_after(delay, [self] {
+    if (!self) return;
+    ++self->reopen_attempt_;
+    console_log(QString("UDP REOPEN ATTEMPT %1").arg(self->reopen_attempt_));
+    self->open_socket(false);
+  });
+}
+
+// ---------------------------------------------------------------- registry
+
+void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString& host) {
+  if (last_datagram_ && *last_datagram_ == data) return;
+  last_datagram_ = data;
+  const auto feedback =
+      wire::decode_feedback(std::string_view(data.constData(), static_cast<size_t>(data.size())), host.toStdString());
+  if (!feedback) return;
+  if (feedback->status_device == 4) send_simple_feedback();
+  console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), text(feedback->device_id)));
+
+  const QString id = text(feedback->device_id);
+  QList<int> matches;
+  for (int i = 0; i < devices_.size(); ++i)
+    if (devices_.at(i).value("device_id").toString() == id) matches.append(i);
+  if (matches.size() > 1) return;
+
+  Record r = matches.isEmpty() ? Record() : devices_.at(matches.first());
+  r.insert("device_ip", text(feedback->device_ip));
+  r.insert("device_id", id);
+  r.insert("device_name", text(feedback->device_name));
+  r.insert("status_device", feedback->status_device);
+  r.insert("status_player", feedback->status_player);
+  r.insert("id_playlist", text(feedback->id_playlist));
+  r.insert("id_track", text(feedback->id_track));
+  r.insert("status_menue", feedback->status_menue);
+  r.insert("status_time", QDateTime::currentDateTime());
+  r.insert("status_sound", feedback->status_sound);
+  r.insert("device_time", text(feedback->device_time));
+  r.insert("device_background", text(feedback->device_background));
+  if (matches.isEmpty()) {
+    console_log("ADD DEVICE");
+    devices_.append(r);
+    reload_map();
+  } else {
+    devices_.replace(matches.first(), r);
+  }
+}
+
+void UDP_Feedback::timer_check() {
+  last_datagram_.reset();
+  devices_.refresh();
+  emit icons_check_requested();
+}
+
+void UDP_Feedback::sort_table() { devices_.set_sort_key("device_name", true, true); }
+
+void UDP_Feedback::add_did_start() {
+  reload_map();
+  // Map selection: a click on an icon selects its player in the table.
+  bus_.register_observer(this, note::SELECT_BY_MAP, [this](const QVariant& id) {
+    for (int i = 0; i < devices_.size(); ++i)
+      if (devices_.at(i).value("device_id").toString() == id.toString()) {
+        devices_.select_list_indices({i});
+        return;
+      }
+  });
+}
+
+void UDP_Feedback::remove_device_single() {
+  QList<int> selected = devices_.selected_list_indices();
+  std::sort(selected.begin(), selected.end(), std::greater<>());
+  for (int i : selected) devices_.remove_at(i);
+  reload_map();
+}
+
+void UDP_Feedback::remove_devices() {
+  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}) != 0) return;
+  devices_.clear();
+  last_datagram_.reset();
+  save();
+  reload_map();
+}
+
+void UDP_Feedback::create_test_devices() {
+  for (int n = 0; n < 10; ++n) {
+    devices_.append({{"device_id", QString::asprintf("TEST_%02d", n)},
+                     {"device_name", QString::asprintf("TEST_NAME_%02d", n)},
+                     {"status_device", 0},
+                     {"status_player", 0}});
+    console_log("ADD DEVICE");
+  }
 }
 
 void UDP_Feedback::save() {
-  const QByteArray bytes = encode_archive({{"SPEICHER", to_variant_list(devices_.records())}});
+  QVariantMap top{{kSpeicher, to_variant_list(devices_.records())},
+                  {kWindowKey, map_.frame},
+                  {kScaleKey, QVariant::fromValue(map_.scale)},
+                  {kOriginKey, map_.origin}};
+  if (!map_.background.isNull()) top.insert(kImageKey, map_.background);
+  const QByteArray bytes = encode_archive(top);
   QDir().mkpath(application_folder());
-  save_file_logged(application_folder() + "/" + kRegistryFile, bytes, "SAVE DEVICES !!!!!");
-  const QString temp = app_support_folder() + "/" + kTempFolder;
-  QDir().mkpath(temp);
-  if (write_file_atomically(temp + "/" + kRegistryWorkingCopy, bytes)) console_log(kSaveErrorTag);
+  save_file_logged(registry_path(), bytes, "SAVE DEVICES !!!!!");
+  QDir().mkpath(working_copy_folder());
+  if (auto error = write_file_atomically(working_copy_path(), bytes)) {
+    console_log(kSaveErrorTag);
+    console_log(*error);
+  }
 }
 
-void UDP_Feedback::load() { devices_.clear(); }
-void UDP_Feedback::add_did_start() {}
-void UDP_Feedback::send_playlist(const QVariant&) {}
+void UDP_Feedback::load() {
+  devices_.clear();
+  sort_table();
+  const auto bytes = read_file(working_copy_path());
+  if (!bytes || bytes->isEmpty()) return;
+  console_log("LOAD DEVICES!!!!!");
+  QString error;
+  const auto top = decode_archive(*bytes, &error);
+  if (!top) {
+    console_log(QString("LOAD ERROR: %1 - %2").arg(working_copy_path(), error));
+    keep_damaged_copy(working_copy_path());
+    return;
+  }
+  const RecordArray records = to_record_array(top->value(kSpeicher).toList());
+  const QVariant image = top->value(kImageKey);
+  map_.background = image.metaType().id() == QMetaType::QImage ? image.value<QImage>() : QImage();
+  if (top->contains(kWindowKey)) {
+    map_.frame = top->value(kWindowKey).toRectF();
+    reload_map();
+  }
+  if (top->contains(kScaleKey)) map_.scale = top->value(kScaleKey).toFloat();
+  if (top->contains(kOriginKey)) {
+    map_.origin = top->value(kOriginKey).toPointF();
+    reload_map();
+  }
+  devices_.set_records(records);
+  devices_.select_first_row();
+  reload_map();
+}
+
+// ---------------------------------------------------------------- commands
+
+void UDP_Feedback::send_bytes(const std::string& bytes) {
+  if (!socket_) return;
+  socket_->send_data(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), config_.command_host,
+                     config_.command_port, -1, 1);
+}
+
+void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
+  std::vector<std::string> utf8;
+  for (const auto& a : arguments) utf8.push_back(a.toStdString());
+  const std::string id = device_id.toStdString();
+  std::string bytes;
+  switch (utf8.size()) {
+    case 0: bytes = wire::encode_command(id, code); break;
+    case 1: bytes = wire::encode_command(id, code, {utf8[0]}); break;
+    default: bytes = wire::encode_command(id, code, {utf8[0], utf8[1]}); break;
+  }
+  send_bytes(bytes);
+}
+
+void UDP_Feedback::simple_command(int code, bool rebuild_map) {
+  if (!devices_.has_selection()) return;
+  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code);
+  if (rebuild_map) reload_map();
+}
+
+bool UDP_Feedback::refuse_separator(const QString& typed) {
+  if (!wire::contains_separator(typed.toStdString())) return false;
+  dialogs_.alert(QString("The text must not contain %1").arg(text(std::string(wire::kSeparator))),
+                 "The players would read it as two fields. Nothing was sent.", {"OK"});
+  return true;
+}
+
+void UDP_Feedback::changeName() {
+  if (devices_.selection_count() != 1) return;
+  const Record player = devices_.selected_records().first();
+  console_log("EDIT");
+  const auto name = dialogs_.prompt("Please enter the new name:", player.value("device_name").toString(), 200);
+  if (!name || refuse_separator(*name)) return;
+  console_log(QString("NEW NAME: %1").arg(*name));
+  send(player.value("device_id").toString(), wire::kRename, {*name});
+  reload_map();
+}
+
+void UDP_Feedback::sendM3U8() {
+  if (!devices_.has_selection()) return;
+  console_log("M3u8");
+  const auto address = dialogs_.prompt("Please enter the web address:", "", 400);
+  if (!address || refuse_separator(*address)) return;
+  console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
+  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), wire::kWebStream, {*address});
+}
+
+void UDP_Feedback::send_playlist(const QVariant& object) {
+  if (!devices_.has_selection()) return;
+  const QVariantMap list = object.toMap();
+  const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;
+  const QString id = QString::number(list.value("id").toLongLong());
+  const QString name = list.value("name").toString();
+  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code, {id, name});
+}
+
+void UDP_Feedback::refresh_lists() {
+  console_log("REFRESH LISTS");
+  bus_.post(note::SAVE_ALL_LISTS);
+  const RecordArray selected = devices_.selected_records();
+  QPointer<UDP_Feedback> self(this);
+  for (int i = 0; i < selected.size(); ++i) {
+    const std::string bytes =
+        wire::encode_command(selected[i].value("device_id").toString().toStdString(), wire::kRefreshLists);
+    run_after(i * 0.01, [self, bytes] {
+      if (self) self->send_bytes(bytes);
+    });
+  }
+  reload_map();
+}
+
+void UDP_Feedback::set_as_new_background_pic() {
+  if (!content_list_ || content_list_->selection_count() != 1) {
+    dialogs_.alert("Please select one file in the content list", "", {"OK"});
+    return;
+  }
+  const QUrl url = content_list_->selected_records().first().value("file_url").toUrl();
+  const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+  const QString extension = QFileInfo(path).suffix().toLower();
+  if (extension != "png" && extension != "jpg") {
+    dialogs_.alert("Please select a file with the extension png or jpg", "", {"OK"});
+    return;
+  }
+  // The header is enough for the size; the image is not decoded.
+  const QSize size = QImageReader(path).size();
+  if (!size.isValid()) {
+    dialogs_.alert("the image could not be read", path, {"OK"});
+    return;
+  }
+  console_log(QString::asprintf("IMAGE_SIZE:  %0f | %0f", double(size.width()), double(size.height())));
+  if (size.width() != 1920) {
+    dialogs_.alert("the image is not in the right dimensions: width is not 1920", "", {"OK"});
+    return;
+  }
+  if (size.height() != 1080) {
+    dialogs_.alert("the image is not in the right dimensions: height is not 1080", "", {"OK"});
+    return;
+  }
+  const QString file_name = QFileInfo(path).fileName();
+  for (const auto& r : devices_.selected_records())
+    send(r.value("device_id").toString(), wire::kBackground, {file_name});
+  console_log("BG IMAGE SEND ERFOLGT");
+}
+
+void UDP_Feedback::discover_devices() {
+  last_datagram_.reset();
+  devices_.refresh();
+  reload_map();
+}
+
+void UDP_Feedback::send_simple_feedback() { send_bytes(wire::simple_feedback_request()); }
 
 }  // namespace tavri

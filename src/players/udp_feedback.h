@@ -1,28 +1,117 @@
 #pragma once
+#include <QByteArray>
+#include <QImage>
 #include <QObject>
+#include <QPointF>
+#include <QRectF>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "core/bus.h"
 #include "core/dialogs.h"
 #include "core/record_list.h"
+#include "net/io_pool.h"
+#include "players/net/datagram_socket.h"
+#include "players/net/wire_protocol.h"
 
 namespace tavri {
 
-// The player registry, the player commands and the player map.
+// Where feedback arrives and commands go; tests use loopback and ephemeral ports.
+struct PlayerNetworkConfig {
+  std::uint16_t feedback_port = wire::kFeedbackPort;
+  std::string command_host = wire::kCommandHost;
+  std::uint16_t command_port = wire::kCommandPort;
+  int check_interval_ms = 4000;
+  // Reopening the feedback socket after it closed itself.
+  double reopen_first_delay = 3.0;
+  double reopen_max_delay = 60.0;
+};
+
+// What the map keeps in the registry's saved state.
+struct MapState {
+  QRectF frame;
+  float scale = 1.0f;
+  QPointF origin;
+  QImage background;
+};
+
+// The player registry, the player commands and the player map's data.
 class UDP_Feedback : public QObject {
   Q_OBJECT
  public:
-  UDP_Feedback(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list = nullptr,
+               PlayerNetworkConfig config = {}, net::IoPool* pool = nullptr, QObject* parent = nullptr);
+  ~UDP_Feedback() override;
 
   RecordList& ArrayController_DEVICES() { return devices_; }
+  MapState& map_state() { return map_; }
+  std::uint16_t feedback_port() const;
+
+  // Registry.
+  void udp_socket_did_receive(const QByteArray& data, const QString& host);
+  void timer_check();
   void save();
   void load();
+  void sort_table();
+  void remove_device_single();
+  void remove_devices();
+  void create_test_devices();
   void add_did_start();
+  void tableViewSelectionDidChange() { emit selection_highlight_requested(); }
+
+  // Commands to the selected players.
+  void device_play() { simple_command(wire::kPlay); }
+  void device_pause() { simple_command(wire::kPause); }
+  void device_menue_off() { simple_command(wire::kMenuOff); }
+  void device_menue_on() { simple_command(wire::kMenuOn); }
+  void device_clear_list() { simple_command(wire::kClearList, true); }
+  void device_next() { simple_command(wire::kNext); }
+  void device_clear_content() { simple_command(wire::kClearContent, true); }
+  void device_mute_on() { simple_command(wire::kMuteOn); }
+  void device_mute_off() { simple_command(wire::kMuteOff); }
+  void device_back() { simple_command(wire::kBack); }
+  void reset_device() { simple_command(wire::kReset); }
+  void changeName();
+  void sendM3U8();
   void send_playlist(const QVariant& record);
+  void refresh_lists();
+  void set_as_new_background_pic();
+  void discover_devices();
+  void send_simple_feedback();
+
+ signals:
+  // The map follows these (rebuild, icon refresh, selection highlight).
+  void reload_map_requested();
+  void icons_check_requested();
+  void selection_highlight_requested();
 
  private:
+  class SocketDelegate;
+  void init_UDP_in();
+  void open_socket(bool first);
+  void socket_closed(const QString& reason);
+  void send(const QString& device_id, int code, std::initializer_list<QString> arguments = {});
+  void send_bytes(const std::string& bytes);
+  void simple_command(int code, bool rebuild_map = false);
+  bool refuse_separator(const QString& text);
+  void reload_map() { emit reload_map_requested(); }
+
   Bus& bus_;
   Dialogs& dialogs_;
+  RecordList* content_list_;
+  PlayerNetworkConfig config_;
+  net::IoPool& pool_;
   RecordList devices_;
+  MapState map_;
+  std::optional<QByteArray> last_datagram_;
+  QTimer check_timer_;
+  std::shared_ptr<SocketDelegate> delegate_;
+  std::shared_ptr<net::IoPool::Strand> delegate_queue_;
+  std::shared_ptr<net::DatagramSocket> socket_;
+  double reopen_delay_ = 0;
+  int reopen_attempt_ = 0;
 };
 
 }  // namespace tavri

@@ -1,0 +1,326 @@
+#include "datagram_socket.h"
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/socket_base.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "net/io_pool.h"
+
+namespace tavri::net {
+namespace {
+
+SocketError own_error(const std::string& text) { return {kDatagramErrorDomain, 0, text, {}}; }
+
+SocketError system_error(const boost::system::error_code& ec, const std::string& reason) {
+  return {kDatagramErrorDomain, ec.value(), ec.message(), reason};
+}
+
+void set_error(SocketError* out, const std::optional<SocketError>& e) {
+  if (out && e) *out = *e;
+}
+
+}  // namespace
+
+std::shared_ptr<DatagramSocket> DatagramSocket::create(std::weak_ptr<DatagramSocketDelegate> delegate,
+                                                       boost::asio::any_io_executor delegate_queue,
+                                                       boost::asio::io_context& io) {
+  return std::shared_ptr<DatagramSocket>(new DatagramSocket(std::move(delegate), std::move(delegate_queue), io));
+}
+
+DatagramSocket::DatagramSocket(std::weak_ptr<DatagramSocketDelegate> delegate,
+                               boost::asio::any_io_executor delegate_queue, boost::asio::io_context& io)
+    : delegate_(std::move(delegate)),
+      delegate_queue_(std::move(delegate_queue)),
+      io_(io),
+      strand_(boost::asio::make_strand(io)),
+      send_timer_(strand_) {}
+
+DatagramSocket::~DatagramSocket() {
+  // Handlers hold a shared pointer, so none is pending here.
+  boost::system::error_code ignored;
+  if (v4_.socket) v4_.socket->close(ignored);
+  if (v6_.socket) v6_.socket->close(ignored);
+}
+
+std::optional<SocketError> DatagramSocket::check_delegate() const {
+  if (delegate_.expired()) return own_error("Socket has no delegate.");
+  if (!delegate_queue_) return own_error("Socket has no delegate queue.");
+  return std::nullopt;
+}
+
+void DatagramSocket::close_descriptors() {
+  boost::system::error_code ignored;
+  for (Receiver* r : {&v4_, &v6_})
+    if (r->socket) {
+      r->socket->close(ignored);
+      r->socket.reset();
+    }
+}
+
+std::optional<SocketError> DatagramSocket::create_sockets() {
+  boost::system::error_code ec;
+  auto open = [&](Receiver& r, const udp& family) -> bool {
+    if (r.socket) return true;
+    r.socket.emplace(strand_);
+    r.socket->open(family, ec);
+    if (!ec) r.socket->non_blocking(true, ec);
+    if (!ec && family == udp::v6()) r.socket->set_option(boost::asio::ip::v6_only(true), ec);
+    if (ec) {
+      r.socket.reset();
+      return false;
+    }
+    return true;
+  };
+  if ((ipv4_enabled_ && !open(v4_, udp::v4())) || (ipv6_enabled_ && !open(v6_, udp::v6()))) {
+    close_descriptors();
+    return system_error(ec, "Error in socket() function");
+  }
+  return std::nullopt;
+}
+
+bool DatagramSocket::bind_to_port(std::uint16_t port, SocketError* error) {
+  auto result = run_sync(strand_, [&]() -> std::optional<SocketError> {
+    if (auto e = check_delegate()) return e;
+    if (closed_) return own_error("Socket is closed.");
+    if (bound_) return own_error("Socket is already bound.");
+    if (!ipv4_enabled_ && !ipv6_enabled_) return own_error("Both IPv4 and IPv6 are disabled.");
+    if (auto e = create_sockets()) return e;
+    boost::system::error_code ec;
+    std::uint16_t actual = port;
+    if (v4_.socket) {
+      v4_.socket->bind(udp::endpoint(udp::v4(), port), ec);
+      if (!ec) actual = v4_.socket->local_endpoint(ec).port();
+    }
+    if (!ec && v6_.socket) v6_.socket->bind(udp::endpoint(udp::v6(), actual), ec);
+    if (ec) {
+      close_descriptors();
+      return system_error(ec, "Error in bind() function");
+    }
+    bound_ = true;
+    return std::nullopt;
+  });
+  set_error(error, result);
+  return !result;
+}
+
+bool DatagramSocket::begin_receiving(SocketError* error) {
+  auto result = run_sync(strand_, [&]() -> std::optional<SocketError> {
+    if (!bound_ || closed_) return own_error("Socket must be bound before receiving.");
+    if (receiving_) return std::nullopt;
+    receiving_ = true;
+    if (v4_.socket) start_receive(v4_);
+    if (v6_.socket) start_receive(v6_);
+    return std::nullopt;
+  });
+  set_error(error, result);
+  return !result;
+}
+
+bool DatagramSocket::enable_broadcast(bool flag, SocketError* error) {
+  auto result = run_sync(strand_, [&]() -> std::optional<SocketError> {
+    if (auto e = check_delegate()) return e;
+    if (closed_) return own_error("Socket is closed.");
+    if (auto e = create_sockets()) return e;
+    if (!v4_.socket) return std::nullopt;  // broadcast is IPv4 only
+    boost::system::error_code ec;
+    v4_.socket->set_option(boost::asio::socket_base::broadcast(flag), ec);
+    if (ec) return system_error(ec, "Error in setsockopt() function");
+    return std::nullopt;
+  });
+  set_error(error, result);
+  return !result;
+}
+
+void DatagramSocket::set_ipv4_enabled(bool flag) {
+  run_sync(strand_, [&] { ipv4_enabled_ = flag; });
+}
+
+void DatagramSocket::set_ipv6_enabled(bool flag) {
+  run_sync(strand_, [&] { ipv6_enabled_ = flag; });
+}
+
+void DatagramSocket::start_receive(Receiver& r) {
+  auto self = shared_from_this();
+  r.socket->async_receive_from(
+      boost::asio::buffer(r.buffer), r.sender,
+      boost::asio::bind_executor(strand_, [this, self, &r](const boost::system::error_code& ec, std::size_t n) {
+        if (closed_ || !r.socket) return;
+        // A datagram longer than the buffer arrives cut to the buffer's size.
+        if (ec && ec != boost::asio::error::message_size) {
+          if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+            start_receive(r);
+            return;
+          }
+          if (ec == boost::asio::error::operation_aborted) return;
+          close_with(system_error(ec, "Error in recvfrom() function"));
+          return;
+        }
+        if (n > 0) {
+          std::vector<std::uint8_t> data(r.buffer.begin(), r.buffer.begin() + static_cast<std::ptrdiff_t>(n));
+          const auto* raw = reinterpret_cast<const std::uint8_t*>(r.sender.data());
+          std::vector<std::uint8_t> address(raw, raw + r.sender.size());
+          boost::asio::post(delegate_queue_, [self, d = delegate_, data = std::move(data),
+                                              address = std::move(address)]() mutable {
+            if (auto delegate = d.lock()) delegate->udp_socket_did_receive(*self, std::move(data), std::move(address));
+          });
+        }
+        start_receive(r);
+      }));
+}
+
+void DatagramSocket::send_data(std::vector<std::uint8_t> data, std::string host, std::uint16_t port,
+                               double timeout, std::int64_t tag) {
+  if (data.empty()) return;
+  boost::asio::post(strand_, [self = shared_from_this(), send = Send{std::make_shared<const std::vector<std::uint8_t>>(
+                                                                         std::move(data)),
+                                                                     std::move(host), port, timeout, tag}]() mutable {
+    if (self->closed_) return;
+    self->sends_.push_back(std::move(send));
+    self->pump_sends();
+  });
+}
+
+std::optional<boost::asio::ip::udp::endpoint> DatagramSocket::resolve_numeric(const std::string& host,
+                                                                              std::uint16_t port) const {
+  if (host == "localhost" || host == "loopback") {
+    return ipv4_enabled_ ? udp::endpoint(boost::asio::ip::address_v4::loopback(), port)
+                         : udp::endpoint(boost::asio::ip::address_v6::loopback(), port);
+  }
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(host, ec);
+  if (ec) return std::nullopt;
+  return udp::endpoint(address, port);
+}
+
+void DatagramSocket::pump_sends() {
+  if (sending_ || closed_ || sends_.empty()) return;
+  sending_ = true;
+  const Send& s = sends_.front();
+  if (auto numeric = resolve_numeric(s.host, s.port)) {
+    send_resolved(*numeric);
+    return;
+  }
+  // Names go through the system resolver off the socket queue.
+  auto resolver = std::make_shared<udp::resolver>(io_);
+  resolver->async_resolve(
+      s.host, std::to_string(s.port),
+      boost::asio::bind_executor(strand_, [this, self = shared_from_this(), resolver](
+                                              const boost::system::error_code& ec, udp::resolver::results_type results) {
+        if (closed_) return;
+        std::optional<udp::endpoint> chosen;
+        if (!ec)
+          for (const auto& entry : results) {
+            const auto ep = entry.endpoint();
+            if ((ep.address().is_v4() && ipv4_enabled_) || (ep.address().is_v6() && ipv6_enabled_)) {
+              chosen = ep;
+              break;
+            }
+          }
+        if (!chosen) {
+          finish_send();  // an unresolvable host fails this send only
+          return;
+        }
+        send_resolved(*chosen);
+      }));
+}
+
+void DatagramSocket::send_resolved(const udp::endpoint& to) {
+  if (to.address().is_v4() && !ipv4_enabled_) return finish_send();
+  if (to.address().is_v6() && !ipv6_enabled_) return finish_send();
+  if (auto e = create_sockets()) return close_with(e);
+  Receiver& r = to.address().is_v4() ? v4_ : v6_;
+  if (!r.socket) return finish_send();  // family unused after bind
+  const Send& s = sends_.front();
+  const std::uint64_t generation = ++send_generation_;
+  if (s.timeout >= 0) {
+    send_timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(s.timeout)));
+    send_timer_.async_wait([this, self = shared_from_this(), generation](const boost::system::error_code& ec) {
+      if (ec || closed_ || generation != send_generation_ || !sending_) return;
+      ++send_generation_;  // the late completion of this send is ignored
+      finish_send();
+    });
+  }
+  auto data = s.data;  // shared: outlives a send that timed out
+  r.socket->async_send_to(
+      boost::asio::buffer(*data), to,
+      boost::asio::bind_executor(strand_, [this, self = shared_from_this(), generation, data](
+                                              const boost::system::error_code& ec, std::size_t) {
+        if (closed_ || generation != send_generation_) return;
+        send_timer_.cancel();
+        if (ec) {
+          close_with(system_error(ec, "Error in send() function."));
+          return;
+        }
+        finish_send();
+      }));
+}
+
+void DatagramSocket::finish_send() {
+  if (!sends_.empty()) sends_.pop_front();
+  sending_ = false;
+  pump_sends();
+}
+
+void DatagramSocket::close_with(std::optional<SocketError> error) {
+  if (closed_) return;
+  closed_ = true;
+  send_timer_.cancel();
+  close_descriptors();
+  sends_.clear();
+  sending_ = false;
+  notify_closed(std::move(error));
+}
+
+void DatagramSocket::notify_closed(std::optional<SocketError> error) {
+  boost::asio::post(delegate_queue_, [self = shared_from_this(), d = delegate_, error = std::move(error)] {
+    if (auto delegate = d.lock()) delegate->udp_socket_did_close(*self, error);
+  });
+}
+
+void DatagramSocket::close() {
+  run_sync(strand_, [&] { close_with(std::nullopt); });
+}
+
+bool DatagramSocket::is_closed() const {
+  auto& strand = const_cast<boost::asio::strand<boost::asio::io_context::executor_type>&>(strand_);
+  return run_sync(strand, [&] { return closed_; });
+}
+
+std::uint16_t DatagramSocket::local_port() const {
+  auto& strand = const_cast<boost::asio::strand<boost::asio::io_context::executor_type>&>(strand_);
+  return run_sync(strand, [&]() -> std::uint16_t {
+    boost::system::error_code ec;
+    if (v4_.socket) return v4_.socket->local_endpoint(ec).port();
+    if (v6_.socket) return v6_.socket->local_endpoint(ec).port();
+    return 0;
+  });
+}
+
+std::optional<std::string> DatagramSocket::host_from_address(const std::vector<std::uint8_t>& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.size() >= sizeof(sockaddr_in) &&
+      reinterpret_cast<const sockaddr*>(address.data())->sa_family == AF_INET) {
+    sockaddr_in in{};
+    std::memcpy(&in, address.data(), sizeof in);
+    if (!inet_ntop(AF_INET, &in.sin_addr, text, sizeof text)) return std::nullopt;
+    return std::string(text);
+  }
+  if (address.size() >= sizeof(sockaddr_in6) &&
+      reinterpret_cast<const sockaddr*>(address.data())->sa_family == AF_INET6) {
+    sockaddr_in6 in6{};
+    std::memcpy(&in6, address.data(), sizeof in6);
+    if (!inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text)) return std::nullopt;
+    return std::string(text);
+  }
+  return std::nullopt;
+}
+
+}  // namespace tavri::net

@@ -1,0 +1,50 @@
+#include "player_status.h"
+
+namespace tavri::players {
+namespace {
+// The number in a value, or nothing when the value is missing.
+std::optional<qint64> number(const QVariant& v) {
+  if (!v.isValid() || v.isNull()) return std::nullopt;
+  bool ok = false;
+  const qint64 n = v.toLongLong(&ok);
+  return ok ? std::optional<qint64>(n) : std::nullopt;
+}
+bool is_stale(const QVariant& status_time, const QDateTime& now) {
+  const QDateTime t = status_time.toDateTime();
+  return t.isValid() && t.msecsTo(now) > kOnlineSeconds * 1000.0;
+}
+}  // namespace
+
+QString Device_Status(const QVariant& v) {
+  switch (number(v).value_or(-1)) {
+    case 0: return "WAITING FOR PLAYLIST";
+    case 1: return "DOWNLOADING MOVIES";
+    case 2: return "READY";
+    case 3: return "NEW PLAYLIST";
+    default: return "DEVICE ERROR";
+  }
+}
+
+QString Player_Status(const QVariant& v) {
+  switch (number(v).value_or(0)) {
+    case 1: return "Icon_play";
+    case 2: return "Icon_send";
+    case 3: return "tavri_icon_attention";
+    default: return "Icon_pause";
+  }
+}
+
+QString Menue_Status(const QVariant& v) { return number(v) == 1 ? "icon_menue" : "icon_menue_leer"; }
+
+QString Sound_Status(const QVariant& v) { return number(v) == 1 ? "tavri_mute" : "tavri_sound_on"; }
+
+QColor TimeStamp_to_color(const QVariant& status_time, const QDateTime& now) {
+  return is_stale(status_time, now) ? QColor(Qt::red) : QColor(Qt::white);
+}
+
+bool is_online(const Record& player, const QDateTime& now) {
+  const QVariant t = player.value("status_time");
+  return t.toDateTime().isValid() && !is_stale(t, now);
+}
+
+}  // namespace tavri::players

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QUrl>
+
+#include "core/folders.h"
+#include "core/keyed_archive.h"
+#include "core/notifications.h"
+#include "players/player_status.h"
+#include "players/udp_feedback.h"
+#include "support/event_loop.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+#include "support/udp_peer.h"
+
+using namespace tavri;
+
+namespace {
+
+std::string feedback(const std::string& id, const std::string& name, int status_device = 2,
+                     const std::string& extra = "") {
+  std::string s = id + "<v_OX_TANDEM>" + name + "<v_OX_TANDEM>" + std::to_string(status_device) +
+                  "<v_OX_TANDEM>1<v_OX_TANDEM>7<v_OX_TANDEM>3<v_OX_TANDEM>0<v_OX_TANDEM>0";
+  return s + extra;
+}
+
+class Players : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    config.feedback_port = 0;
+    config.command_host = "127.0.0.1";
+    config.command_port = listener.port();
+    config.check_interval_ms = 3600 * 1000;  // ticks are driven by the tests
+    config.reopen_first_delay = 0.05;
+    bus.register_observer(this, note::SAVE_ALL_LISTS, [this](const QVariant&) { ++save_all_posts; });
+  }
+  std::unique_ptr<UDP_Feedback> make() {
+    return std::make_unique<UDP_Feedback>(bus, dialogs, &content, config, &pool);
+  }
+  QStringList commands(int expected) {
+    QStringList out;
+    for (int i = 0; i < expected; ++i) {
+      auto d = listener.receive();
+      if (!d) break;
+      out << QString::fromStdString(*d).replace("<v_OX_TANDEM>", "|");
+    }
+    return out;
+  }
+  net::IoPool pool{2};
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  RecordList content;
+  test::UdpPeer listener;
+  test::UdpPeer sender;
+  PlayerNetworkConfig config;
+  int save_all_posts = 0;
+};
+
+}  // namespace
+
+TEST_F(Players, FeedbackCreatesOneRecordAndRepeatsWaitForTheTick) {
+  auto p = make();
+  ASSERT_GT(p->feedback_port(), 0);
+  EXPECT_TRUE(log().contains("UDP PORT BIND"));
+  EXPECT_TRUE(log().contains("UDP CONNECTED"));
+  int rebuilds = 0;
+  QObject::connect(p.get(), &UDP_Feedback::reload_map_requested, [&] { ++rebuilds; });
+
+  const std::string a = feedback("A1", "Foyer", 2, "<v_OX_TANDEM>12:00");
+  sender.send_to(p->feedback_port(), a);
+  ASSERT_TRUE(test::spin_until([&] { return p->ArrayController_DEVICES().size() == 1; }));
+  const Record r = p->ArrayController_DEVICES().at(0);
+  EXPECT_EQ(r["device_ip"].toString(), "127.0.0.1");
+  EXPECT_EQ(r["device_time"].toString(), "12:00");
+  EXPECT_EQ(r["device_background"].toString(), "---");
+  EXPECT_EQ(r["status_device"].toInt(), 2);
+  EXPECT_TRUE(r["status_time"].toDateTime().isValid());
+  EXPECT_EQ(log().count("ADD DEVICE"), 1);
+  EXPECT_EQ(rebuilds, 1);
+  EXPECT_TRUE(log().contains("RECEIVE FROM: Foyer - A1"));
+
+  // The same bytes again before a tick: ignored.
+  p->ArrayController_DEVICES().set_value(0, "device_name", "changed locally");
+  p->udp_socket_did_receive(QByteArray::fromStdString(a), "127.0.0.1");
+  EXPECT_EQ(p->ArrayController_DEVICES().at(0)["device_name"].toString(), "changed locally");
+  p->timer_check();
+  p->udp_socket_did_receive(QByteArray::fromStdString(a), "127.0.0.1");
+  EXPECT_EQ(p->ArrayController_DEVICES().at(0)["device_name"].toString(), "Foyer");
+  EXPECT_EQ(rebuilds, 1) << "a refresh does not rebuild the map";
+}
+
+TEST_F(Players, ManyPlayersAlternatingLoseAndDuplicateNothing) {
+  auto p = make();
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < 1000; ++i)
+      p->udp_socket_did_receive(QByteArray::fromStdString(feedback("P" + std::to_string(i), "n")), "h");
+  ASSERT_EQ(p->ArrayController_DEVICES().size(), 1000);
+  QSet<QString> ids;
+  for (const auto& r : p->ArrayController_DEVICES().records()) ids.insert(r["device_id"].toString());
+  EXPECT_EQ(ids.size(), 1000);
+  // And through the real socket, from two players taking turns.
+  for (int i = 0; i < 200; ++i) sender.send_to(p->feedback_port(), feedback(i % 2 ? "X" : "Y", std::to_string(i)));
+  ASSERT_TRUE(test::spin_until([&] { return p->ArrayController_DEVICES().size() == 1002; }));
+  test::spin_for(100);
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1002);
+  EXPECT_EQ(p->ArrayController_DEVICES().at(1001)["device_name"].toString(), "199") << "arrival order kept";
+}
+
+TEST_F(Players, StatusFourAsksForFeedbackAndMalformedDatagramsOnlySetTheMemory) {
+  auto p = make();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "a", 4)), "h");
+  EXPECT_EQ(commands(1), QStringList{"0|0"});
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1);
+  EXPECT_EQ(players::Device_Status(p->ArrayController_DEVICES().at(0)["status_device"]), "DEVICE ERROR");
+  // Seven fields: dropped, and no request even with status 4.
+  p->udp_socket_did_receive("B<v_OX_TANDEM>b<v_OX_TANDEM>4<v_OX_TANDEM>1<v_OX_TANDEM>1<v_OX_TANDEM>1<v_OX_TANDEM>1", "h");
+  listener.set_timeout(200);
+  EXPECT_FALSE(listener.receive().has_value());
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1);
+}
+
+TEST_F(Players, DuplicateIdsFromTestDevicesAreNeverUpdated) {
+  auto p = make();
+  p->create_test_devices();
+  p->create_test_devices();
+  ASSERT_EQ(p->ArrayController_DEVICES().size(), 20);
+  EXPECT_EQ(p->ArrayController_DEVICES().at(3)["device_name"].toString(), "TEST_NAME_03");
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("TEST_03", "new")), "h");
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 20);
+  EXPECT_EQ(p->ArrayController_DEVICES().at(3)["device_name"].toString(), "TEST_NAME_03");
+}
+
+TEST_F(Players, CommandsGoToSelectedPlayersInDisplayOrder) {
+  auto p = make();
+  p->sort_table();
+  for (auto [id, name] : {std::pair{"c", "Charlie"}, {"a", "alpha"}, {"b", "Bravo"}})
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback(id, name)), "h");
+  auto& list = p->ArrayController_DEVICES();
+  p->device_play();  // nothing selected: nothing sent
+  list.select_rows({0, 1, 2});
+  p->device_play();
+  EXPECT_EQ(commands(3), (QStringList{"a|1", "b|1", "c|1"}));
+
+  p->changeName();  // several selected: nothing
+  list.select_rows({1});
+  dialogs.prompt_answers.push_back(QString("New<v_OX_TANDEM>Name"));
+  p->changeName();  // refused: would be split by the players
+  EXPECT_EQ(dialogs.alert_messages().last(), "The text must not contain <v_OX_TANDEM>");
+  dialogs.prompt_answers.push_back(QString("Lobby 2"));
+  p->changeName();
+  EXPECT_EQ(commands(1), QStringList{"b|3|Lobby 2"});
+  EXPECT_EQ(dialogs.shown.back().detail, "Bravo");
+  EXPECT_EQ(dialogs.shown.back().width, 200);
+  EXPECT_EQ(list.row(1)["device_name"].toString(), "Bravo") << "the name changes with the player's feedback";
+
+  p->send_playlist(QVariantMap{{"id", 12}, {"name", "Lobby"}, {"movielist", QByteArray()}});
+  p->send_playlist(QVariantMap{{"id", 3}, {"name", "Week"}, {"tasklist", QVariantList{}}});
+  EXPECT_EQ(commands(2), (QStringList{"b|4|12|Lobby", "b|14|3|Week"}));
+
+  dialogs.prompt_answers.push_back(QString(""));
+  p->sendM3U8();
+  EXPECT_EQ(commands(1), QStringList{"b|12|"});
+  p->sendM3U8();  // cancelled
+  listener.set_timeout(200);
+  EXPECT_FALSE(listener.receive().has_value());
+}
+
+TEST_F(Players, RefreshListsSavesAllFirstThenSpacesTheDatagrams) {
+  auto p = make();
+  p->refresh_lists();  // no selection: still posts and rebuilds
+  EXPECT_EQ(save_all_posts, 1);
+  for (const char* id : {"a", "b", "c", "d"})
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback(id, id)), "h");
+  p->ArrayController_DEVICES().select_rows({0, 1, 2, 3});
+  QElapsedTimer t;
+  t.start();
+  p->refresh_lists();
+  EXPECT_EQ(save_all_posts, 2);
+  test::spin_for(80);
+  EXPECT_GE(t.elapsed(), 30);
+  EXPECT_EQ(commands(4), (QStringList{"a|15", "b|15", "c|15", "d|15"}));
+}
+
+TEST_F(Players, BackgroundImageIsCheckedBeforeAnythingIsSent) {
+  auto p = make();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "a")), "h");
+  p->ArrayController_DEVICES().select_rows({0});
+  const auto add_image = [&](const QString& name, QSize size) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::black);
+    const QString path = home() + "/" + name;
+    img.save(path, name.endsWith("png", Qt::CaseInsensitive) ? "PNG" : "JPG");
+    content.set_records({{{"file_url", QUrl::fromLocalFile(path)}}});
+    content.select_rows({0});
+  };
+  p->set_as_new_background_pic();
+  EXPECT_EQ(dialogs.alert_messages().last(), "Please select one file in the content list");
+  add_image("plan.jpeg", {1920, 1080});
+  p->set_as_new_background_pic();
+  EXPECT_EQ(dialogs.alert_messages().last(), "Please select a file with the extension png or jpg");
+  add_image("tall.png", {1920, 1200});
+  p->set_as_new_background_pic();
+  EXPECT_EQ(dialogs.alert_messages().last(), "the image is not in the right dimensions: height is not 1080");
+  add_image("both.png", {800, 600});
+  p->set_as_new_background_pic();
+  EXPECT_EQ(dialogs.alert_messages().last(), "the image is not in the right dimensions: width is not 1920");
+  const int alerts = dialogs.alert_messages().size();
+  add_image("Floor Plan.JPG", {1920, 1080});
+  p->set_as_new_background_pic();
+  EXPECT_EQ(dialogs.alert_messages().size(), alerts);
+  EXPECT_EQ(commands(1), QStringList{"A|17|Floor Plan.JPG"});
+  EXPECT_TRUE(log().contains("IMAGE_SIZE:  1920.000000 | 1080.000000"));
+  EXPECT_TRUE(log().contains("BG IMAGE SEND ERFOLGT"));
+}
+
+TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
+  auto p = make();
+  p->create_test_devices();
+  dialogs.alert_answers.push_back(1);  // CANCEL
+  p->remove_devices();
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 10);
+  EXPECT_EQ(dialogs.shown.back().items, (QStringList{"OK", "CANCEL"}));
+  EXPECT_EQ(dialogs.shown.back().detail, "really ????");
+  dialogs.alert_answers.push_back(0);
+  p->remove_devices();
+  EXPECT_TRUE(p->ArrayController_DEVICES().empty());
+  for (const QString& path : {application_folder() + "/tavri_AV_SERVER_DATA.sav",
+                              app_support_folder() + "/temp/tmp_34_56_3234.temp"}) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    EXPECT_TRUE(decode_archive(f.readAll())->value("SPEICHER").toList().isEmpty());
+  }
+}
+
+TEST_F(Players, SaveAndLoadUseTheWorkingCopy) {
+  {
+    auto p = make();
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "zulu")), "::ffff:10.1.2.3");
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("B", "Alpha")), "h");
+    p->ArrayController_DEVICES().set_value(0, "ICON", QVariant::fromValue(MapIcon{QRectF(5, 6, 70, 50), "zulu", {}}));
+    p->map_state().frame = QRectF(100, 100, 800, 600);
+    p->map_state().scale = 1.3f;
+    p->map_state().origin = QPointF(0, 12.5);
+    p->save();
+  }
+  auto p = make();
+  p->load();
+  auto& list = p->ArrayController_DEVICES();
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_EQ(list.at(0)["device_id"].toString(), "A") << "list order is saved order";
+  EXPECT_EQ(list.at(0)["device_ip"].toString(), "10.1.2.3");
+  EXPECT_EQ(list.at(0)["ICON"].value<MapIcon>().frame, QRectF(5, 6, 70, 50));
+  EXPECT_EQ(list.selected_records().first()["device_name"].toString(), "Alpha") << "first in display order";
+  EXPECT_EQ(p->map_state().frame, QRectF(100, 100, 800, 600));
+  EXPECT_FLOAT_EQ(p->map_state().scale, 1.3f);
+
+  // Only the main file, no working copy: an empty registry.
+  QFile::remove(app_support_folder() + "/temp/tmp_34_56_3234.temp");
+  p->load();
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(Players, OnlineRuleAndDisplayTransformers) {
+  const QDateTime now = QDateTime::currentDateTime();
+  EXPECT_TRUE(players::is_online({{"status_time", now.addMSecs(-8000)}}, now));
+  EXPECT_FALSE(players::is_online({{"status_time", now.addMSecs(-8001)}}, now));
+  EXPECT_FALSE(players::is_online({}, now));
+  EXPECT_EQ(players::TimeStamp_to_color(now.addSecs(-9), now), QColor(Qt::red));
+  EXPECT_EQ(players::TimeStamp_to_color(QVariant(), now), QColor(Qt::white));
+  EXPECT_EQ(players::Device_Status(0), "WAITING FOR PLAYLIST");
+  EXPECT_EQ(players::Device_Status(3), "NEW PLAYLIST");
+  EXPECT_EQ(players::Device_Status(7), "DEVICE ERROR");
+  EXPECT_EQ(players::Device_Status(-1), "DEVICE ERROR");
+  EXPECT_EQ(players::Device_Status(QVariant()), "DEVICE ERROR");
+  EXPECT_EQ(players::Player_Status(3), "tavri_icon_attention");
+  EXPECT_EQ(players::Player_Status(9), "Icon_pause");
+  EXPECT_EQ(players::Menue_Status(1), "icon_menue");
+  EXPECT_EQ(players::Menue_Status(2), "icon_menue_leer");
+  EXPECT_EQ(players::Sound_Status(1), "tavri_mute");
+  EXPECT_EQ(players::Sound_Status(QVariant()), "tavri_sound_on");
+}
+
+TEST_F(Players, SocketReopensAfterItClosedItselfAndFeedbackResumes) {
+  config.command_port = 0;  // sending there fails and closes the socket
+  auto p = make();
+  p->ArrayController_DEVICES().append({{"device_id", "A"}, {"device_name", "a"}});
+  p->ArrayController_DEVICES().select_rows({0});
+  p->device_play();
+  ASSERT_TRUE(test::spin_until([&] { return log().filter("UDP REOPEN ATTEMPT").size() >= 1; }));
+  EXPECT_FALSE(log().filter("UDP SOCKET CLOSED: Error in send() function.").isEmpty());
+  ASSERT_TRUE(test::spin_until([&] { return log().count("UDP CONNECTED") >= 2; }));
+  sender.send_to(p->feedback_port(), feedback("B", "back again"));
+  EXPECT_TRUE(test::spin_until([&] { return p->ArrayController_DEVICES().size() == 2; }));
+}
+
+TEST_F(Players, SecondInstanceCannotBindAndSaysSo) {
+  auto first = make();
+  config.feedback_port = first->feedback_port();
+  auto second = make();
+  EXPECT_TRUE(log().contains("UDP PORT NOT BIND"));
+  EXPECT_TRUE(log().contains("UDP CONNECTION ERROR"));
+  EXPECT_EQ(dialogs.alert_messages(), QStringList{"Sorry, can't open udp ports"});
+}
