@@ -111,3 +111,10 @@ TEST_F(SavedState, FreeIdIsTheLowestUnusedBelow65535) {
   cat.list().set_records(all);
   EXPECT_FALSE(cat.free_id().has_value());
 }
+
+#include "server/http_log.h"
+
+TEST(HttpLog, HasNoSinkByDefault) {
+  EXPECT_TRUE(tavri::http::log()->sinks().empty());
+  tavri::http::log()->warn("reaches no output");
+}

@@ -74,6 +74,9 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
                          [this](const QVariant&) { add_did_start(); });
   bus_.register_observer(this, note::SEND_PLAYLIST, [this](const QVariant& v) { send_playlist(v); });
   connect(&devices_, &RecordList::selection_changed, this, &UDP_Feedback::tableViewSelectionDidChange);
+  connect(&devices_, &RecordList::changed, this, [this] {
+    if (!own_edit_) id_index_stale_ = true;
+  });
   delegate_ = std::make_shared<SocketDelegate>(this);
   delegate_queue_ = std::make_shared<net::IoPool::Strand>(pool_.make_strand());
   init_UDP_in();
@@ -137,9 +140,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), text(feedback->device_id)));
 
   const QString id = text(feedback->device_id);
-  QList<int> matches;
-  for (int i = 0; i < devices_.size(); ++i)
-    if (devices_.at(i).value("device_id").toString() == id) matches.append(i);
+  const QList<int> matches = records_with_id(id);
   if (matches.size() > 1) return;
 
   Record r = matches.isEmpty() ? Record() : devices_.at(matches.first());
@@ -155,13 +156,27 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   r.insert("status_sound", feedback->status_sound);
   r.insert("device_time", text(feedback->device_time));
   r.insert("device_background", text(feedback->device_background));
+  own_edit_ = true;
   if (matches.isEmpty()) {
     console_log("ADD DEVICE");
     devices_.append(r);
-    reload_map();
+    id_index_[id].append(devices_.size() - 1);
   } else {
     devices_.replace(matches.first(), r);
   }
+  own_edit_ = false;
+  if (matches.isEmpty()) reload_map();
+}
+
+// Feedback is frequent: the lookup by device_id uses an index that any
+// change of the registry from elsewhere makes stale.
+QList<int> UDP_Feedback::records_with_id(const QString& id) {
+  if (id_index_stale_) {
+    id_index_.clear();
+    for (int i = 0; i < devices_.size(); ++i) id_index_[devices_.at(i).value("device_id").toString()].append(i);
+    id_index_stale_ = false;
+  }
+  return id_index_.value(id);
 }
 
 void UDP_Feedback::timer_check() {
@@ -176,11 +191,8 @@ void UDP_Feedback::add_did_start() {
   reload_map();
   // Map selection: a click on an icon selects its player in the table.
   bus_.register_observer(this, note::SELECT_BY_MAP, [this](const QVariant& id) {
-    for (int i = 0; i < devices_.size(); ++i)
-      if (devices_.at(i).value("device_id").toString() == id.toString()) {
-        devices_.select_list_indices({i});
-        return;
-      }
+    const QList<int> matches = records_with_id(id.toString());
+    if (!matches.isEmpty()) devices_.select_list_indices({matches.first()});
   });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPointF>
@@ -97,6 +98,7 @@ class UDP_Feedback : public QObject {
   void simple_command(int code, bool rebuild_map = false);
   bool refuse_separator(const QString& text);
   void reload_map() { emit reload_map_requested(); }
+  QList<int> records_with_id(const QString& id);
 
   Bus& bus_;
   Dialogs& dialogs_;
@@ -106,6 +108,9 @@ class UDP_Feedback : public QObject {
   RecordList devices_;
   MapState map_;
   std::optional<QByteArray> last_datagram_;
+  QHash<QString, QList<int>> id_index_;
+  bool id_index_stale_ = true;
+  bool own_edit_ = false;
   QTimer check_timer_;
   std::shared_ptr<SocketDelegate> delegate_;
   std::shared_ptr<net::IoPool::Strand> delegate_queue_;

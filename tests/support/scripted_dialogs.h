@@ -62,9 +62,9 @@ class ScriptedDialogs : public Dialogs {
   template <typename T>
   static T take(std::deque<T>& q, T fallback) {
     if (q.empty()) return fallback;
-    T v = q.front();
+    fallback = std::move(q.front());
     q.pop_front();
-    return v;
+    return fallback;
   }
 };
 
