@@ -16,7 +16,7 @@ PACKAGES=(
   libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
   ffmpeg curl python3 iproute2
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()

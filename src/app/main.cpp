@@ -53,8 +53,16 @@ int main(int argc, char** argv) {
   QObject::connect(&application, &QApplication::aboutToQuit,
                    [&] { controllers.app.applicationWillTerminate(); });
 
+  // Default places, used until a saved layout is restored: a 2 x 2 grid
+  // below the main window.
+  window.move(0, 0);
   window.show();
-  for (auto* w : {window.playlists(), window.content(), window.devices(), window.schedule()}) w->show();
+  int i = 0;
+  for (auto* w : {window.playlists(), window.content(), window.devices(), window.schedule()}) {
+    w->move((i % 2) * 500, 160 + (i / 2) * 400);
+    w->show();
+    ++i;
+  }
   controllers.app.applicationDidFinishLaunching();
   return application.exec();
 }

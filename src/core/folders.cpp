@@ -10,7 +10,11 @@
 namespace tavri {
 
 QString documents_folder() {
-  return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  // A fresh account may have no documents folder yet; without it nothing
+  // could be saved.
+  const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  QDir().mkpath(dir);
+  return dir;
 }
 
 QString app_support_folder() {
