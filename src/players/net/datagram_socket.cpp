@@ -290,13 +290,11 @@ void DatagramSocket::close() {
 }
 
 bool DatagramSocket::is_closed() const {
-  auto& strand = const_cast<boost::asio::strand<boost::asio::io_context::executor_type>&>(strand_);
-  return run_sync(strand, [&] { return closed_; });
+  return run_sync(strand_, [&] { return closed_; });
 }
 
 std::uint16_t DatagramSocket::local_port() const {
-  auto& strand = const_cast<boost::asio::strand<boost::asio::io_context::executor_type>&>(strand_);
-  return run_sync(strand, [&]() -> std::uint16_t {
+  return run_sync(strand_, [&]() -> std::uint16_t {
     boost::system::error_code ec;
     if (v4_.socket) return v4_.socket->local_endpoint(ec).port();
     if (v6_.socket) return v6_.socket->local_endpoint(ec).port();

@@ -98,7 +98,7 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   std::weak_ptr<DatagramSocketDelegate> delegate_;
   boost::asio::any_io_executor delegate_queue_;
   boost::asio::io_context& io_;
-  boost::asio::strand<boost::asio::io_context::executor_type> strand_;
+  mutable boost::asio::strand<boost::asio::io_context::executor_type> strand_;
 
   bool ipv4_enabled_ = true;
   bool ipv6_enabled_ = true;
