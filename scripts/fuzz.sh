@@ -14,7 +14,9 @@ for fuzzer in build-fuzz/fuzz/*_fuzz; do
   name=$(basename "$fuzzer")
   mkdir -p "build-fuzz/corpus/$name"
   seeds=()
+  extra=()
   [ "$name" = keyed_archive_fuzz ] && [ -d ../shared/fixtures/keyed-archive ] && seeds+=(../shared/fixtures/keyed-archive)
+  [ "$name" = feedback_fuzz ] && seeds+=(fuzz/seeds/feedback) && extra+=(-dict=fuzz/feedback.dict)
   echo "== $name for ${seconds}s"
-  "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "build-fuzz/corpus/$name" "${seeds[@]}" 2>&1 | tail -n 3
+  "$fuzzer" "${extra[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "build-fuzz/corpus/$name" "${seeds[@]}" 2>&1 | tail -n 3
 done
