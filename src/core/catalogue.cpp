@@ -16,8 +16,6 @@ QString Catalogue::path() const { return documents_folder() + "/" + file_name_; 
 bool Catalogue::save() {
   RecordArray records = list_.records();
   const QList<int> selected = list_.selected_list_indices();
-  RecordArray selected_records;
-  for (int i : selected) selected_records.append(list_.at(i));
   std::vector<int> order(records.size());
   for (int i = 0; i < records.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {

@@ -43,7 +43,7 @@ bool save_file_logged(const QString& path, const QByteArray& bytes, const QStrin
     console_log(*error);
     return false;
   }
-  console_log(save_tag);
+  if (!save_tag.isEmpty()) console_log(save_tag);
   return true;
 }
 

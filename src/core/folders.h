@@ -26,7 +26,8 @@ QString application_folder();
 // Writes the whole file so that readers see the old or the new bytes only.
 // On failure the previous file is untouched and the error text is returned.
 std::optional<QString> write_file_atomically(const QString& path, const QByteArray& bytes);
-// Logs the save tag on success, or "SAVE ERROR !!!!!" and the error line.
+// Logs the save tag on success (none when empty), or "SAVE ERROR !!!!!" and
+// the error line.
 bool save_file_logged(const QString& path, const QByteArray& bytes, const QString& save_tag);
 // Nothing when the file is missing or unreadable.
 std::optional<QByteArray> read_file(const QString& path);

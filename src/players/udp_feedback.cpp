@@ -67,7 +67,8 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
       dialogs_(dialogs),
       content_list_(content_list),
       config_(std::move(config)),
-      pool_(pool ? *pool : net::IoPool::shared()) {
+      pool_(pool ? *pool : net::IoPool::shared()),
+      delegate_queue_(pool_.make_strand()) {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
   bus_.register_observer(this, note::APPLICATION_DID_FINISH_LAUNCHING,
@@ -78,7 +79,6 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
     if (!own_edit_) id_index_stale_ = true;
   });
   delegate_ = std::make_shared<SocketDelegate>(this);
-  delegate_queue_ = std::make_shared<net::IoPool::Strand>(pool_.make_strand());
   init_UDP_in();
   check_timer_.setInterval(config_.check_interval_ms);
   connect(&check_timer_, &QTimer::timeout, this, &UDP_Feedback::timer_check);
@@ -95,7 +95,7 @@ std::uint16_t UDP_Feedback::feedback_port() const { return socket_ ? socket_->lo
 void UDP_Feedback::init_UDP_in() { open_socket(true); }
 
 void UDP_Feedback::open_socket(bool first) {
-  socket_ = net::DatagramSocket::create(delegate_, *delegate_queue_, pool_.context());
+  socket_ = net::DatagramSocket::create(delegate_, delegate_queue_, pool_.context());
   const bool bound = socket_->bind_to_port(config_.feedback_port);
   if (first) console_log(bound ? "UDP PORT BIND" : "UDP PORT NOT BIND");
   const bool receiving = socket_->begin_receiving();
@@ -231,10 +231,7 @@ void UDP_Feedback::save() {
   QDir().mkpath(application_folder());
   save_file_logged(registry_path(), bytes, "SAVE DEVICES !!!!!");
   QDir().mkpath(working_copy_folder());
-  if (auto error = write_file_atomically(working_copy_path(), bytes)) {
-    console_log(kSaveErrorTag);
-    console_log(*error);
-  }
+  save_file_logged(working_copy_path(), bytes, {});
 }
 
 void UDP_Feedback::load() {
@@ -278,14 +275,7 @@ void UDP_Feedback::send_bytes(const std::string& bytes) {
 void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
-  const std::string id = device_id.toStdString();
-  std::string bytes;
-  switch (utf8.size()) {
-    case 0: bytes = wire::encode_command(id, code); break;
-    case 1: bytes = wire::encode_command(id, code, {utf8[0]}); break;
-    default: bytes = wire::encode_command(id, code, {utf8[0], utf8[1]}); break;
-  }
-  send_bytes(bytes);
+  send_bytes(wire::encode_command(device_id.toStdString(), code, utf8));
 }
 
 void UDP_Feedback::simple_command(int code, bool rebuild_map) {

@@ -105,6 +105,7 @@ class UDP_Feedback : public QObject {
   RecordList* content_list_;
   PlayerNetworkConfig config_;
   net::IoPool& pool_;
+  net::IoPool::Strand delegate_queue_;  // datagrams reach the main thread in order
   RecordList devices_;
   MapState map_;
   std::optional<QByteArray> last_datagram_;
@@ -113,7 +114,6 @@ class UDP_Feedback : public QObject {
   bool own_edit_ = false;
   QTimer check_timer_;
   std::shared_ptr<SocketDelegate> delegate_;
-  std::shared_ptr<net::IoPool::Strand> delegate_queue_;
   std::shared_ptr<net::DatagramSocket> socket_;
   double reopen_delay_ = 0;
   int reopen_attempt_ = 0;

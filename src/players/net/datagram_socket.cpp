@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "net/io_pool.h"
@@ -42,12 +43,8 @@ DatagramSocket::DatagramSocket(std::weak_ptr<DatagramSocketDelegate> delegate,
       strand_(boost::asio::make_strand(io)),
       send_timer_(strand_) {}
 
-DatagramSocket::~DatagramSocket() {
-  // Handlers hold a shared pointer, so none is pending here.
-  boost::system::error_code ignored;
-  if (v4_.socket) v4_.socket->close(ignored);
-  if (v6_.socket) v6_.socket->close(ignored);
-}
+// Handlers hold a shared pointer, so none is pending here.
+DatagramSocket::~DatagramSocket() { close_descriptors(); }
 
 std::optional<SocketError> DatagramSocket::check_delegate() const {
   if (delegate_.expired()) return own_error("Socket has no delegate.");
@@ -303,22 +300,16 @@ std::uint16_t DatagramSocket::local_port() const {
 }
 
 std::optional<std::string> DatagramSocket::host_from_address(const std::vector<std::uint8_t>& address) {
+  sockaddr_storage storage{};
+  std::memcpy(&storage, address.data(), std::min(address.size(), sizeof storage));
+  const void* host = nullptr;
+  if (storage.ss_family == AF_INET && address.size() >= sizeof(sockaddr_in))
+    host = &reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr;
+  else if (storage.ss_family == AF_INET6 && address.size() >= sizeof(sockaddr_in6))
+    host = &reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr;
   char text[INET6_ADDRSTRLEN] = {};
-  if (address.size() >= sizeof(sockaddr_in) &&
-      reinterpret_cast<const sockaddr*>(address.data())->sa_family == AF_INET) {
-    sockaddr_in in{};
-    std::memcpy(&in, address.data(), sizeof in);
-    if (!inet_ntop(AF_INET, &in.sin_addr, text, sizeof text)) return std::nullopt;
-    return std::string(text);
-  }
-  if (address.size() >= sizeof(sockaddr_in6) &&
-      reinterpret_cast<const sockaddr*>(address.data())->sa_family == AF_INET6) {
-    sockaddr_in6 in6{};
-    std::memcpy(&in6, address.data(), sizeof in6);
-    if (!inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text)) return std::nullopt;
-    return std::string(text);
-  }
-  return std::nullopt;
+  if (!host || !inet_ntop(storage.ss_family, host, text, sizeof text)) return std::nullopt;
+  return std::string(text);
 }
 
 }  // namespace tavri::net

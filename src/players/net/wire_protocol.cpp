@@ -4,16 +4,27 @@
 
 namespace tavri::wire {
 
-std::string encode_command(std::string_view player_id, int code,
-                           std::initializer_list<std::string_view> arguments) {
+namespace {
+template <typename Arguments>
+std::string join_command(std::string_view player_id, int code, const Arguments& arguments) {
   std::string out(player_id);
   out += kSeparator;
   out += std::to_string(code);
-  for (auto a : arguments) {
+  for (std::string_view a : arguments) {
     out += kSeparator;
     out += a;
   }
   return out;
+}
+}  // namespace
+
+std::string encode_command(std::string_view player_id, int code,
+                           std::initializer_list<std::string_view> arguments) {
+  return join_command(player_id, code, arguments);
+}
+
+std::string encode_command(std::string_view player_id, int code, const std::vector<std::string>& arguments) {
+  return join_command(player_id, code, arguments);
 }
 
 std::string simple_feedback_request() { return encode_command("0", kSimpleFeedback); }

@@ -27,6 +27,7 @@ enum Code : int {
 // player id, code, then the arguments, joined by the separator.
 std::string encode_command(std::string_view player_id, int code,
                            std::initializer_list<std::string_view> arguments = {});
+std::string encode_command(std::string_view player_id, int code, const std::vector<std::string>& arguments);
 // The simple feedback request: "0", separator, "0".
 std::string simple_feedback_request();
 
