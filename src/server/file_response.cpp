@@ -1,0 +1,107 @@
+#include "file_response.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "http_log.h"
+
+namespace tavri::http {
+
+bool file_attributes(const std::string& path, const char* component, std::string* resolved, std::uint64_t* length) {
+  if (path.empty()) {
+    log()->error("{}: no file path", component);
+    return false;
+  }
+  char real[PATH_MAX];
+  struct stat st {};
+  if (!::realpath(path.c_str(), real) || ::stat(real, &st) != 0) {
+    log()->error("{}: cannot read file attributes: {}", component, std::strerror(errno));
+    return false;
+  }
+  *resolved = real;
+  *length = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+std::unique_ptr<FileResponse> FileResponse::create(const std::string& path,
+                                                   std::shared_ptr<ResponseListener> connection) {
+  std::string resolved;
+  std::uint64_t length = 0;
+  if (!file_attributes(path, "FileResponse", &resolved, &length)) return nullptr;
+  return std::unique_ptr<FileResponse>(new FileResponse(std::move(connection), std::move(resolved), length));
+}
+
+FileResponse::FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length)
+    : connection_(std::move(connection)), file_path_(std::move(path)), file_length_(length) {}
+
+FileResponse::~FileResponse() {
+  if (file_fd_ >= 0) ::close(file_fd_);
+}
+
+void FileResponse::abort() {
+  if (connection_) connection_->response_did_abort(this);
+  aborted_ = true;
+}
+
+bool FileResponse::open_if_needed() {
+  if (aborted_) return false;
+  if (file_fd_ >= 0) return true;
+  file_fd_ = ::open(file_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file_fd_ < 0) {
+    log()->error("FileResponse[{}]: cannot open file {}", static_cast<const void*>(this), file_path_);
+    abort();
+    return false;
+  }
+  return true;
+}
+
+void FileResponse::set_offset(std::uint64_t offset) {
+  if (!open_if_needed()) return;
+  file_offset_ = offset;
+  if (::lseek(file_fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    log()->error("FileResponse[{}]: seek failed, errno {}, file {}", static_cast<const void*>(this), errno,
+                 file_path_);
+    abort();
+  }
+}
+
+Bytes FileResponse::read_data(std::uint64_t length) {
+  if (!open_if_needed()) return nullptr;
+  std::uint64_t n = std::min(length, file_length_ - file_offset_);
+  if (n == 0) return nullptr;
+  try {
+    // Reuse the buffer unless the socket still holds the last slice.
+    if (!buffer_ || buffer_.use_count() > 1) buffer_ = std::make_shared<std::vector<std::uint8_t>>();
+    buffer_->resize(n);
+  } catch (const std::bad_alloc&) {
+    log()->error("FileResponse[{}]: cannot allocate buffer", static_cast<const void*>(this));
+    abort();
+    return nullptr;
+  }
+  std::uint64_t got = 0;
+  while (got < n) {
+    ssize_t r = ::read(file_fd_, buffer_->data() + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      log()->error("FileResponse: error {} reading file {}", errno, file_path_);
+      abort();
+      return nullptr;
+    }
+    if (r == 0) {
+      log()->error("FileResponse: file {} ended early", file_path_);
+      abort();
+      return nullptr;
+    }
+    got += static_cast<std::uint64_t>(r);
+  }
+  file_offset_ += got;
+  return buffer_;
+}
+
+}  // namespace tavri::http

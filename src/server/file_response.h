@@ -1,0 +1,45 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http_response.h"
+
+namespace tavri::http {
+
+// Serves a file from disk. The file is opened at the first read or seek, so
+// a HEAD request or an empty file never opens it; one buffer is reused for
+// every slice once the socket has let go of the previous one.
+class FileResponse : public HttpResponse {
+ public:
+  // Nothing when the path is empty or its attributes cannot be read.
+  static std::unique_ptr<FileResponse> create(const std::string& path, std::shared_ptr<ResponseListener> connection);
+  ~FileResponse() override;
+
+  std::uint64_t content_length() override { return file_length_; }
+  std::uint64_t offset() override { return file_offset_; }
+  void set_offset(std::uint64_t offset) override;
+  Bytes read_data(std::uint64_t length) override;
+  bool is_done() override { return file_offset_ == file_length_; }
+
+  const std::string& file_path() const { return file_path_; }
+  bool is_open() const { return file_fd_ >= 0; }
+  void abort();
+
+ protected:
+  FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length);
+  bool open_if_needed();
+
+  std::shared_ptr<ResponseListener> connection_;
+  std::string file_path_;
+  std::uint64_t file_length_ = 0;
+  std::uint64_t file_offset_ = 0;
+  bool aborted_ = false;
+  int file_fd_ = -1;
+  std::shared_ptr<std::vector<std::uint8_t>> buffer_;
+};
+
+// Resolves links and reads the size; false (and logged) on failure.
+bool file_attributes(const std::string& path, const char* component, std::string* resolved, std::uint64_t* length);
+
+}  // namespace tavri::http

@@ -1,0 +1,20 @@
+#pragma once
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/strand.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavri::http {
+
+class HttpServer;
+
+// What a connection receives at accept time; never changed afterwards.
+struct HttpConfig {
+  std::weak_ptr<HttpServer> server;
+  std::string document_root;  // standardised, ending in "/"
+  std::optional<boost::asio::strand<boost::asio::io_context::executor_type>> queue;
+  double request_timeout = 30.0;  // seconds per head line and per framing write
+};
+
+}  // namespace tavri::http

@@ -1,0 +1,454 @@
+#include "http_connection.h"
+
+#include <boost/asio/post.hpp>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <numeric>
+#include <random>
+
+#include "file_response.h"
+#include "http_date.h"
+#include "http_log.h"
+#include "http_server.h"
+#include "path_mapping.h"
+
+namespace tavri::http {
+namespace {
+
+// Socket tags: what a completed read or write means to the connection.
+enum Tag : std::int64_t {
+  kTagRequestHead = 10,
+  kTagFraming = 20,     // a head or framing bytes that are not the last write
+  kTagBody = 30,        // a body slice that is not the last write
+  kTagChunkBody = 31,   // a chunked body slice; its trailing CR LF follows
+  kTagChunkCrlf = 32,   // the CR LF after a chunked slice
+  kTagFinal = 40,       // the last write of a response
+  kTagFinalClose = 41,  // the last write of a 400 or 405
+};
+
+std::string new_boundary() {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uint64_t hi = random(), lo = random();
+  char text[40];
+  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
+                static_cast<unsigned>((hi >> 16) & 0xffff), static_cast<unsigned>(hi & 0xffff),
+                static_cast<unsigned>(lo >> 48), static_cast<unsigned long long>(lo & 0xffffffffffffULL));
+  return text;
+}
+
+bool contains_ignoring_case(std::string_view haystack, std::string_view needle) {
+  auto it = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  });
+  return it != haystack.end();
+}
+
+bool is_existing_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::vector<std::uint8_t> to_bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+}  // namespace
+
+std::shared_ptr<HttpConnection> HttpConnection::create(std::shared_ptr<net::StreamSocket> socket, HttpConfig config,
+                                                       boost::asio::io_context& io) {
+  Strand queue = config.queue ? *config.queue : boost::asio::make_strand(io);
+  auto connection = std::shared_ptr<HttpConnection>(new HttpConnection(std::move(socket), std::move(config), queue));
+  connection->socket_->set_delegate(connection, connection->connection_queue_);
+  return connection;
+}
+
+HttpConnection::HttpConnection(std::shared_ptr<net::StreamSocket> socket, HttpConfig config, Strand queue)
+    : connection_queue_(std::move(queue)), socket_(std::move(socket)), config_(std::move(config)) {}
+
+HttpConnection::~HttpConnection() {
+  if (socket_) {
+    socket_->set_delegate({}, {});
+    socket_->disconnect();
+  }
+}
+
+void HttpConnection::start() {
+  boost::asio::post(connection_queue_, [self = shared_from_this()] {
+    if (self->started_) return;
+    self->started_ = true;
+    self->read_request_header();
+  });
+}
+
+void HttpConnection::stop() {
+  boost::asio::post(connection_queue_, [self = shared_from_this()] {
+    if (self->socket_) self->socket_->disconnect();
+  });
+}
+
+bool HttpConnection::supports_method(const std::string& method, const std::string&) {
+  return method == "GET" || method == "HEAD";
+}
+
+bool HttpConnection::expects_request_body(const std::string& method, const std::string&) {
+  return method == "POST" || method == "PUT";
+}
+
+std::string HttpConnection::log_name() const {
+  char text[48];
+  std::snprintf(text, sizeof text, "HttpConnection[%p]", static_cast<const void*>(this));
+  return text;
+}
+
+std::optional<std::string> HttpConnection::request_uri() const {
+  if (request_.url().empty()) return std::nullopt;
+  return request_.url();
+}
+
+std::string HttpConnection::target_for_log() const { return request_uri().value_or("(null)"); }
+
+// ---- reading the head ----
+
+void HttpConnection::read_request_header() {
+  if (socket_)
+    socket_->read_to_terminator(net::StreamSocket::crlf(), config_.request_timeout, kMaxLine, kTagRequestHead);
+}
+
+void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::int64_t tag) {
+  if (tag != kTagRequestHead || !data) return;
+  std::string_view line(reinterpret_cast<const char*>(data->data()), data->size());
+  if (!request_.append_data(line)) {
+    log()->warn("{}: Malformed request", log_name());
+    handle_error(400);
+    return;
+  }
+  if (request_.is_header_complete()) {
+    on_head_complete();
+    return;
+  }
+  if (++num_header_lines_ > kMaxHeaderLines) {
+    if (socket_) socket_->disconnect();
+    return;
+  }
+  read_request_header();
+}
+
+void HttpConnection::on_head_complete() {
+  const std::string& method = request_.method();
+  const std::string uri = target_for_log();
+  auto transfer_encoding = request_.header_field("Transfer-Encoding");
+  auto content_length = request_.header_field("Content-Length");
+
+  if (expects_request_body(method, uri)) {
+    if (transfer_encoding && equals_ignoring_case(*transfer_encoding, "Chunked")) {
+      request_content_length_ = ~std::uint64_t(0);
+    } else if (!content_length) {
+      log()->warn("{}: Method expects request body, but had no specified Content-Length", log_name());
+      handle_error(400);
+      return;
+    } else if (auto n = parse_uint64(*content_length)) {
+      request_content_length_ = *n;
+    } else {
+      log()->warn("{}: Unable to parse Content-Length header into a valid number", log_name());
+      handle_error(400);
+      return;
+    }
+  } else {
+    if (content_length) {
+      auto n = parse_uint64(*content_length);
+      if (!n) {
+        log()->warn("{}: Unable to parse Content-Length header into a valid number", log_name());
+        handle_error(400);
+        return;
+      }
+      if (*n != 0) {
+        log()->warn("{}: Method not expecting request body had non-zero Content-Length", log_name());
+        handle_error(400);
+        return;
+      }
+    }
+    request_content_length_ = 0;
+    request_content_length_received_ = 0;
+  }
+
+  if (!supports_method(method, uri)) {
+    log()->warn("HTTP Server: Error 405 - Method Not Allowed: {} ({})", method, uri);
+    handle_error(405);
+    return;
+  }
+  reply_to_request();
+}
+
+// ---- answering ----
+
+void HttpConnection::reply_to_request() {
+  const std::string& version = request_.version();
+  const std::string uri = target_for_log();
+  if (version != "HTTP/1.1" && version != "HTTP/1.0") {
+    log()->warn("HTTP Server: Error 505 - Version Not Supported: {} ({})", version, uri);
+    handle_error(505);
+    return;
+  }
+  auto upgrade = request_.header_field("Upgrade");
+  auto connection = request_.header_field("Connection");
+  if (upgrade && equals_ignoring_case(*upgrade, "WebSocket") && connection &&
+      contains_ignoring_case(*connection, "Upgrade")) {
+    handle_error(404);
+    return;
+  }
+  http_response_ = response_for(request_.method(), uri);
+  if (!http_response_) {
+    handle_error(404);
+    return;
+  }
+  is_head_ = request_.method() == "HEAD";
+  send_response_headers_and_body();
+}
+
+std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& uri, bool allow_directory) {
+  PathRefusal refusal = PathRefusal::none;
+  auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal);
+  switch (refusal) {
+    case PathRefusal::no_root: log()->warn("{}: No configured document root", log_name()); break;
+    case PathRefusal::invalid_root: log()->warn("{}: Document root is invalid file path", log_name()); break;
+    case PathRefusal::outside_root: log()->warn("{}: Request for file outside document root", log_name()); break;
+    default: break;
+  }
+  return path;
+}
+
+std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
+  auto path = file_path_for_uri(uri, false);
+  if (!path || !is_existing_file(*path)) return nullptr;
+  return FileResponse::create(*path, shared_from_this());
+}
+
+void HttpConnection::add_standard_headers(HttpMessage& head) {
+  head.set_header_field("Date", http_date_now());
+  head.set_header_field("Accept-Ranges", "bytes");
+  if (http_response_)
+    for (auto& [name, value] : http_response_->http_headers()) head.set_header_field(name, value);
+}
+
+void HttpConnection::handle_error(int code) {
+  if (code == 400) log()->warn("HTTP Server: Error 400 - Bad Request ({})", target_for_log());
+  HttpMessage head = HttpMessage::response(code);
+  head.set_header_field("Date", http_date_now());
+  head.set_header_field("Accept-Ranges", "bytes");
+  head.set_header_field("Content-Length", "0");
+  bool close = code == 400 || code == 405;
+  if (close) head.set_header_field("Connection", "close");
+  write_framing(head.message_data(), close ? kTagFinalClose : kTagFinal);
+}
+
+void HttpConnection::write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag) {
+  if (socket_) socket_->write(std::move(bytes), config_.request_timeout, tag);
+}
+
+void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { write_framing(to_bytes(text), tag); }
+
+void HttpConnection::write_body(net::Bytes bytes, bool final) {
+  if (!bytes || bytes->empty() || !socket_) return;
+  response_data_sizes_.push_back(bytes->size());
+  socket_->write(std::move(bytes), -1, final ? kTagFinal : kTagBody);
+}
+
+void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
+  if (bytes && !bytes->empty() && socket_) {
+    char size_line[32];
+    std::snprintf(size_line, sizeof size_line, "%zx\r\n", bytes->size());
+    write_framing(std::string(size_line), kTagFraming);
+    response_data_sizes_.push_back(bytes->size());
+    socket_->write(std::move(bytes), -1, kTagChunkBody);
+  } else if (!final) {
+    return;
+  }
+  if (final) write_framing(std::string("\r\n0\r\n\r\n").substr(bytes && !bytes->empty() ? 0 : 2), kTagFinal);
+  else write_framing(std::string("\r\n"), kTagChunkCrlf);
+}
+
+std::uint64_t HttpConnection::queued_body() const {
+  return std::accumulate(response_data_sizes_.begin(), response_data_sizes_.end(), std::uint64_t(0));
+}
+
+void HttpConnection::send_response_headers_and_body() {
+  HttpResponse& r = *http_response_;
+  if (r.delay_response_headers()) return;
+  chunked_ = r.is_chunked();
+  const std::uint64_t length = chunked_ ? 0 : r.content_length();
+  ranges_.reset();
+  if (!chunked_)
+    if (auto header = request_.header_field("Range")) ranges_ = parse_range_request(*header, length);
+
+  HttpMessage head = HttpMessage::response(ranges_ ? 206 : r.status());
+  add_standard_headers(head);
+  if (ranges_ && ranges_->size() == 1) {
+    head.set_header_field("Content-Length", std::to_string(ranges_->front().length));
+    head.set_header_field("Content-Range", content_range(ranges_->front(), length));
+  } else if (ranges_) {
+    ranges_boundary_ = new_boundary();
+    ranges_headers_.clear();
+    std::uint64_t total = 0;
+    for (const ByteRange& range : *ranges_) {
+      std::string part = "\r\n--" + ranges_boundary_ + "\r\n" + "Content-Range: " + content_range(range, length) +
+                         "\r\n\r\n";
+      total += part.size() + range.length;
+      ranges_headers_.push_back(to_bytes(part));
+    }
+    total += ("\r\n--" + ranges_boundary_ + "--\r\n").size();
+    head.set_header_field("Content-Type", "multipart/byteranges; boundary=" + ranges_boundary_);
+    head.set_header_field("Content-Length", std::to_string(total));
+  } else if (chunked_) {
+    head.set_header_field("Transfer-Encoding", "chunked");
+  } else {
+    head.set_header_field("Content-Length", std::to_string(length));
+  }
+  range_index_ = 0;
+  sent_response_headers_ = true;
+
+  if (is_head_ || (!chunked_ && length == 0)) {
+    write_framing(head.message_data(), kTagFinal);
+    return;
+  }
+  write_framing(head.message_data(), kTagFraming);
+
+  if (ranges_ && ranges_->size() == 1) {
+    const ByteRange& range = ranges_->front();
+    r.set_offset(range.location);
+    auto data = r.read_data(std::min(range.length, kSliceSize));
+    write_body(data, data && data->size() == range.length);
+  } else if (ranges_) {
+    const ByteRange& range = ranges_->front();
+    write_framing(ranges_headers_.front(), kTagFraming);
+    r.set_offset(range.location);
+    write_body(r.read_data(std::min(range.length, kSliceSize)), false);
+  } else if (chunked_) {
+    auto data = r.read_data(kSliceSize);
+    write_chunk(data, r.is_done());
+  } else {
+    auto data = r.read_data(kSliceSize);
+    write_body(data, r.is_done());
+  }
+}
+
+void HttpConnection::continue_body() {
+  if (!http_response_ || !sent_response_headers_ || is_head_ || !socket_) return;
+  HttpResponse& r = *http_response_;
+  const std::uint64_t queued = queued_body();
+  if (queued >= kSliceSize) return;
+  const std::uint64_t room = kSliceSize - queued;
+
+  if (!ranges_) {
+    if (r.is_done() && !chunked_) return;
+    auto data = r.read_data(room);
+    if (chunked_) write_chunk(data, r.is_done());
+    else write_body(data, r.is_done());
+    return;
+  }
+  if (range_index_ >= static_cast<std::int32_t>(ranges_->size())) return;  // closing boundary already out
+  const ByteRange& range = (*ranges_)[static_cast<std::size_t>(range_index_)];
+  const std::uint64_t left = range.length - (r.offset() - range.location);
+  if (left > 0) {
+    auto data = r.read_data(std::min(left, room));
+    bool single = ranges_->size() == 1;
+    write_body(data, single && data && data->size() == left);
+    return;
+  }
+  if (ranges_->size() == 1) return;
+  if (++range_index_ >= static_cast<std::int32_t>(ranges_->size())) {
+    write_framing("\r\n--" + ranges_boundary_ + "--\r\n", kTagFinal);
+    return;
+  }
+  const ByteRange& next = (*ranges_)[static_cast<std::size_t>(range_index_)];
+  write_framing(ranges_headers_[static_cast<std::size_t>(range_index_)], kTagFraming);
+  r.set_offset(next.location);
+  write_body(r.read_data(std::min(next.length, room)), false);
+}
+
+// ---- completions ----
+
+void HttpConnection::socket_did_write(net::StreamSocket&, std::int64_t tag) {
+  switch (tag) {
+    case kTagBody:
+      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+      continue_body();
+      break;
+    case kTagChunkBody:
+      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+      break;
+    case kTagChunkCrlf:
+      continue_body();
+      break;
+    case kTagFinal:
+      finish_response();
+      break;
+    case kTagFinalClose:
+      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+      request_ = HttpMessage::empty_request();
+      http_response_.reset();
+      if (socket_) socket_->disconnect();
+      break;
+    default:
+      break;
+  }
+}
+
+void HttpConnection::finish_response() {
+  if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+  if (http_response_) http_response_->connection_did_close();
+
+  bool close = false;
+  auto connection = request_.header_field("Connection");
+  if (request_.version() == "HTTP/1.1") close = connection && equals_ignoring_case(*connection, "close");
+  else if (request_.version() == "HTTP/1.0") close = !connection || !equals_ignoring_case(*connection, "Keep-Alive");
+
+  request_ = HttpMessage::empty_request();
+  http_response_.reset();
+  ranges_.reset();
+  ranges_headers_.clear();
+  ranges_boundary_.clear();
+  response_data_sizes_.clear();
+  if (close) {
+    if (socket_) socket_->disconnect();
+    return;
+  }
+  num_header_lines_ = 0;
+  sent_response_headers_ = false;
+  is_head_ = false;
+  read_request_header();
+}
+
+void HttpConnection::response_has_available_data(HttpResponse* response) {
+  boost::asio::post(connection_queue_, [self = shared_from_this(), response] {
+    if (response != self->http_response_.get()) {
+      log()->warn("{}: {} - announcement from a response that is not the current one", self->log_name(),
+                  "response_has_available_data");
+      return;
+    }
+    if (!self->sent_response_headers_) self->send_response_headers_and_body();
+    else self->continue_body();
+  });
+}
+
+void HttpConnection::response_did_abort(HttpResponse* response) {
+  boost::asio::post(connection_queue_, [self = shared_from_this(), response] {
+    if (response != self->http_response_.get()) {
+      log()->warn("{}: {} - announcement from a response that is not the current one", self->log_name(),
+                  "response_did_abort");
+      return;
+    }
+    if (self->socket_) self->socket_->disconnect_after_writing();
+  });
+}
+
+void HttpConnection::socket_did_disconnect(net::StreamSocket&, const std::optional<net::StreamError>&) {
+  if (died_) return;
+  died_ = true;
+  socket_.reset();
+  if (http_response_) http_response_->connection_did_close();
+  http_response_.reset();
+  if (auto server = config_.server.lock()) server->connection_did_die(this);
+}
+
+}  // namespace tavri::http

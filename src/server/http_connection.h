@@ -1,0 +1,92 @@
+#pragma once
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/strand.hpp>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "byte_range.h"
+#include "http_config.h"
+#include "http_message.h"
+#include "http_response.h"
+#include "stream_socket.h"
+
+namespace tavri::http {
+
+// Serves one player's TCP connection: reads request heads line by line,
+// answers GET and HEAD with files below the document root (byte ranges
+// included), sends bodies in bounded slices, and keeps the connection for
+// the next request or closes it.
+class HttpConnection : public net::StreamSocketDelegate,
+                       public ResponseListener,
+                       public std::enable_shared_from_this<HttpConnection> {
+ public:
+  static constexpr std::size_t kMaxLine = 8190;
+  static constexpr unsigned kMaxHeaderLines = 100;
+  static constexpr std::uint64_t kSliceSize = 524288;
+
+  static std::shared_ptr<HttpConnection> create(std::shared_ptr<net::StreamSocket> socket, HttpConfig config,
+                                                boost::asio::io_context& io);
+  ~HttpConnection() override;
+
+  void start();
+  void stop();
+
+  static bool supports_method(const std::string& method, const std::string& path);
+  static bool expects_request_body(const std::string& method, const std::string& path);
+
+  void response_has_available_data(HttpResponse* response) override;
+  void response_did_abort(HttpResponse* response) override;
+
+  void socket_did_read(net::StreamSocket& socket, net::Bytes data, std::int64_t tag) override;
+  void socket_did_write(net::StreamSocket& socket, std::int64_t tag) override;
+  void socket_did_disconnect(net::StreamSocket& socket, const std::optional<net::StreamError>& error) override;
+
+ private:
+  using Strand = boost::asio::strand<boost::asio::io_context::executor_type>;
+  HttpConnection(std::shared_ptr<net::StreamSocket> socket, HttpConfig config, Strand queue);
+
+  std::optional<std::string> request_uri() const;
+  std::optional<std::string> file_path_for_uri(const std::string& uri, bool allow_directory);
+  std::unique_ptr<HttpResponse> response_for(const std::string& method, const std::string& uri);
+
+  void read_request_header();
+  void on_head_complete();
+  void reply_to_request();
+  void handle_error(int code);
+  void send_response_headers_and_body();
+  void continue_body();
+  void finish_response();
+
+  void write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag);
+  void write_framing(const std::string& text, std::int64_t tag);
+  void write_body(net::Bytes bytes, bool final);
+  void write_chunk(net::Bytes bytes, bool final);
+  void add_standard_headers(HttpMessage& head);
+  std::uint64_t queued_body() const;
+  std::string log_name() const;
+  std::string target_for_log() const;
+
+  Strand connection_queue_;
+  std::shared_ptr<net::StreamSocket> socket_;
+  HttpConfig config_;
+  bool started_ = false;
+  HttpMessage request_ = HttpMessage::empty_request();
+  std::uint32_t num_header_lines_ = 0;
+  bool sent_response_headers_ = false;
+  std::unique_ptr<HttpResponse> http_response_;
+  std::optional<std::vector<ByteRange>> ranges_;
+  std::vector<std::vector<std::uint8_t>> ranges_headers_;
+  std::string ranges_boundary_;
+  std::int32_t range_index_ = 0;
+  std::uint64_t request_content_length_ = 0;
+  std::uint64_t request_content_length_received_ = 0;
+  std::deque<std::uint64_t> response_data_sizes_;
+  bool chunked_ = false;
+  bool is_head_ = false;
+  bool died_ = false;
+};
+
+}  // namespace tavri::http

@@ -1,0 +1,34 @@
+#include "http_date.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace tavri::http {
+
+std::string http_date(std::time_t when) {
+  static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm tm{};
+  gmtime_r(&when, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday,
+                months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return text;
+}
+
+// Formatted once per second at most; every connection shares it.
+std::string http_date_now() {
+  static std::mutex mutex;
+  static std::time_t cached_at = -1;
+  static std::string cached;
+  std::time_t now = std::time(nullptr);
+  std::lock_guard lock(mutex);
+  if (now != cached_at) {
+    cached = http_date(now);
+    cached_at = now;
+  }
+  return cached;
+}
+
+}  // namespace tavri::http

@@ -1,0 +1,189 @@
+#include "http_message.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+namespace tavri::http {
+namespace {
+
+bool is_token_char(unsigned char c) {
+  if (std::isalnum(c)) return true;
+  switch (c) {
+    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-': case '.':
+    case '^': case '_': case '`': case '|': case '~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_token(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return is_token_char(c); });
+}
+
+bool is_http_version(std::string_view v) {
+  return v.size() == 8 && v.substr(0, 5) == "HTTP/" && std::isdigit(static_cast<unsigned char>(v[5])) &&
+         v[6] == '.' && std::isdigit(static_cast<unsigned char>(v[7]));
+}
+
+std::string_view trim_ows(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::optional<std::uint64_t> parse_uint64(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
+    unsigned d = static_cast<unsigned>(text[i] - '0');
+    if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return std::nullopt;
+    value = value * 10 + d;
+  }
+  if (digits == 0) return std::nullopt;
+  return negative ? std::uint64_t(0) - value : value;
+}
+
+HttpMessage HttpMessage::response(int status_code, std::string description, std::string version) {
+  HttpMessage m;
+  m.response_ = true;
+  m.status_ = status_code;
+  m.description_ = description.empty() ? std::string(reason_phrase(status_code)) : std::move(description);
+  m.version_ = std::move(version);
+  return m;
+}
+
+bool HttpMessage::append_data(std::string_view bytes) {
+  if (failed_ || response_) return false;
+  if (complete_) {
+    body_.append(bytes);
+    return true;
+  }
+  pending_.append(bytes);
+  std::size_t start = 0;
+  while (!complete_) {
+    auto end = pending_.find("\r\n", start);
+    if (end == std::string::npos) break;
+    if (!parse_line(std::string_view(pending_).substr(start, end - start))) {
+      failed_ = true;
+      return false;
+    }
+    start = end + 2;
+  }
+  if (complete_) body_.append(pending_, start, std::string::npos), pending_.clear();
+  else pending_.erase(0, start);
+  return true;
+}
+
+bool HttpMessage::parse_line(std::string_view line) {
+  // Bare CR, LF or NUL inside a line is refused rather than guessed at.
+  if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return false;
+  if (!seen_request_line_) {
+    if (line.empty()) return true;  // stray empty lines before a request
+    seen_request_line_ = true;
+    return parse_request_line(line);
+  }
+  if (line.empty()) {
+    complete_ = true;
+    return true;
+  }
+  return parse_header_line(line);
+}
+
+bool HttpMessage::parse_request_line(std::string_view line) {
+  auto first = line.find(' ');
+  if (first == std::string_view::npos) return false;
+  auto second = line.find(' ', first + 1);
+  if (second == std::string_view::npos || line.find(' ', second + 1) != std::string_view::npos) return false;
+  auto method = line.substr(0, first);
+  auto target = line.substr(first + 1, second - first - 1);
+  auto version = line.substr(second + 1);
+  if (!is_token(method) || target.empty() || !is_http_version(version)) return false;
+  if (std::any_of(target.begin(), target.end(),
+                  [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f; }))
+    return false;
+  method_ = method;
+  url_ = target;
+  version_ = version;
+  return true;
+}
+
+bool HttpMessage::parse_header_line(std::string_view line) {
+  if (line.front() == ' ' || line.front() == '\t') return false;  // obsolete folding
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  auto name = line.substr(0, colon);
+  if (!is_token(name)) return false;
+  auto value = trim_ows(line.substr(colon + 1));
+  if (std::any_of(value.begin(), value.end(), [](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t') || u == 0x7f;
+      }))
+    return false;
+  for (auto& [n, v] : headers_)
+    if (equals_ignoring_case(n, name)) {
+      v.append(", ").append(value);
+      return true;
+    }
+  headers_.emplace_back(name, value);
+  return true;
+}
+
+std::optional<std::string> HttpMessage::header_field(std::string_view name) const {
+  for (const auto& [n, v] : headers_)
+    if (equals_ignoring_case(n, name)) return v;
+  return std::nullopt;
+}
+
+void HttpMessage::set_header_field(std::string name, std::string value) {
+  for (auto& [n, v] : headers_)
+    if (equals_ignoring_case(n, name)) {
+      v = std::move(value);
+      return;
+    }
+  headers_.emplace_back(std::move(name), std::move(value));
+}
+
+std::vector<std::uint8_t> HttpMessage::message_data() const {
+  std::string out;
+  out.reserve(256 + body_.size());
+  if (response_) out.append(version_).append(" ").append(std::to_string(status_)).append(" ").append(description_);
+  else out.append(method_).append(" ").append(url_).append(" ").append(version_);
+  out.append("\r\n");
+  for (const auto& [n, v] : headers_) out.append(n).append(": ").append(v).append("\r\n");
+  out.append("\r\n").append(body_);
+  return {out.begin(), out.end()};
+}
+
+std::string_view HttpMessage::reason_phrase(int code) {
+  switch (code) {
+    case 200: return "OK";
+    case 206: return "Partial Content";
+    case 302: return "Found";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 416: return "Requested Range Not Satisfiable";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    case 505: return "HTTP Version Not Supported";
+    default: return "Unknown";
+  }
+}
+
+}  // namespace tavri::http

@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "stream_socket.h"
+
+namespace tavri::http {
+
+using net::Bytes;
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+class HttpResponse;
+
+// What a response tells its connection. Both calls are queued onto the
+// connection's queue, never run in the caller's thread.
+class ResponseListener {
+ public:
+  virtual ~ResponseListener() = default;
+  virtual void response_has_available_data(HttpResponse* response) = 0;
+  virtual void response_did_abort(HttpResponse* response) = 0;
+};
+
+// The source of one response's status, extra headers and body.
+class HttpResponse {
+ public:
+  virtual ~HttpResponse() = default;
+  virtual std::uint64_t content_length() = 0;
+  virtual std::uint64_t offset() = 0;
+  virtual void set_offset(std::uint64_t offset) = 0;
+  // Up to length bytes from the current position; null or empty when
+  // nothing is available now or on failure.
+  virtual Bytes read_data(std::uint64_t length) = 0;
+  virtual bool is_done() = 0;
+
+  virtual bool delay_response_headers() { return false; }
+  virtual int status() { return 200; }
+  virtual HeaderList http_headers() { return {}; }
+  virtual bool is_chunked() { return false; }
+  virtual void connection_did_close() {}
+};
+
+}  // namespace tavri::http

@@ -1,0 +1,75 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http_config.h"
+#include "net/io_pool.h"
+#include "stream_socket.h"
+
+namespace tavri::http {
+
+class HttpConnection;
+class ServicePublisher;
+
+// Listens for players, hands each accepted socket to a new connection that
+// serves the document root, and announces itself on the local network.
+class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_from_this<HttpServer> {
+ public:
+  static std::shared_ptr<HttpServer> create(net::IoPool& pool = net::IoPool::shared());
+  ~HttpServer() override;
+
+  // Stored on the server queue without waiting.
+  void set_type(std::string type);
+  void set_port(std::uint16_t port);
+  void set_document_root(std::string root);
+  // Seconds a head line or a framing write may take (tests shorten it).
+  void set_request_timeout(double seconds);
+
+  std::string document_root();
+  std::string type();
+  std::uint16_t port();
+  std::string domain();
+  std::string name();
+  std::string interface();
+  std::uint16_t listening_port();
+  std::optional<std::string> published_name();
+
+  bool start(net::StreamError* error = nullptr);
+  void stop(bool keep_existing_connections = false);
+  bool is_running();
+  std::size_t number_of_connections();
+  HttpConfig config();
+
+  // A connection has ended (called on the connection queue).
+  void connection_did_die(HttpConnection* connection);
+
+  void socket_did_accept(net::StreamSocket& listener, std::shared_ptr<net::StreamSocket> accepted) override;
+
+ private:
+  explicit HttpServer(net::IoPool& pool);
+  HttpConfig make_config();  // on the server queue
+  void publish_service();
+  void unpublish_service();
+
+  net::IoPool& pool_;
+  std::shared_ptr<net::StreamSocket> socket_;
+  net::IoPool::Strand server_queue_;
+  net::IoPool::Strand connection_queue_;
+  std::string document_root_;
+  std::string interface_;
+  std::uint16_t port_ = 0;
+  std::unique_ptr<ServicePublisher> service_;
+  std::string domain_ = "local.";
+  std::string type_;
+  std::string name_;
+  double request_timeout_ = 30.0;
+  std::vector<std::shared_ptr<HttpConnection>> connections_;
+  std::mutex connections_lock_;
+  bool is_running_ = false;
+};
+
+}  // namespace tavri::http

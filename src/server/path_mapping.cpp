@@ -1,0 +1,122 @@
+#include "path_mapping.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace tavri::http {
+namespace {
+
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> percent_decode(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    int hi = i + 1 < s.size() ? hex_value(s[i + 1]) : -1;
+    int lo = i + 2 < s.size() ? hex_value(s[i + 2]) : -1;
+    if (hi < 0 || lo < 0) return std::nullopt;
+    char c = static_cast<char>(hi * 16 + lo);
+    if (c == '\0') return std::nullopt;
+    out += c;
+    i += 2;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string standardize_path(std::string_view path) {
+  std::string expanded(path);
+  if (!expanded.empty() && expanded[0] == '~' && (expanded.size() == 1 || expanded[1] == '/')) {
+    const char* home = std::getenv("HOME");
+    expanded = std::string(home ? home : "") + expanded.substr(1);
+  }
+  bool absolute = !expanded.empty() && expanded[0] == '/';
+  std::vector<std::string_view> parts;
+  std::string_view rest(expanded);
+  while (!rest.empty()) {
+    auto slash = rest.find('/');
+    auto part = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") parts.pop_back();
+      else if (!absolute) parts.push_back(part);
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += '/';
+    out += parts[i];
+  }
+  if (out.empty()) out = absolute ? "/" : ".";
+  return out;
+}
+
+std::string document_root_with_slash(std::string_view root) {
+  std::string s = standardize_path(root);
+  if (s.back() != '/') s += '/';
+  return s;
+}
+
+std::string_view target_path(std::string_view target) {
+  auto end = target.find_first_of("?#");
+  target = target.substr(0, end);
+  // Absolute form: scheme://authority/path
+  auto scheme = target.find("://");
+  if (scheme != std::string_view::npos && target.find('/') > scheme) {
+    auto path = target.find('/', scheme + 3);
+    return path == std::string_view::npos ? std::string_view("/") : target.substr(path);
+  }
+  return target;
+}
+
+std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
+                                            bool allow_directory, PathRefusal* refusal) {
+  auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
+    if (refusal) *refusal = r;
+    return std::nullopt;
+  };
+  if (refusal) *refusal = PathRefusal::none;
+  if (document_root.empty()) return refuse(PathRefusal::no_root);
+  if (document_root.front() != '/' && document_root.front() != '~') return refuse(PathRefusal::invalid_root);
+  std::string root = document_root_with_slash(document_root);
+
+  auto relative = percent_decode(target_path(target));
+  if (!relative) return refuse(PathRefusal::bad_target);
+  std::string full = standardize_path(root + "/" + *relative);
+  if (*relative == "/") full += '/';
+  if (full.compare(0, root.size(), root) != 0) return refuse(PathRefusal::outside_root);
+
+  if (allow_directory || !is_directory(full)) return full;
+  for (const char* index : {"index.html", "index.htm"}) {
+    std::string candidate = standardize_path(full + "/" + index);
+    if (is_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+}  // namespace tavri::http

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavri::http {
+
+// Announces one service by DNS service discovery through the Avahi daemon.
+// All Avahi work runs on one publication thread per process, started on
+// first use; each step waits until that thread has done it. Without a
+// daemon the failure is logged and nothing else happens.
+class ServicePublisher {
+ public:
+  ServicePublisher(std::string domain, std::string type, std::string name, std::uint16_t port);
+  ~ServicePublisher();
+  ServicePublisher(const ServicePublisher&) = delete;
+  ServicePublisher& operator=(const ServicePublisher&) = delete;
+
+  void publish();
+  void stop();
+  // The registered name once publication succeeded.
+  std::optional<std::string> published_name() const;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tavri::http

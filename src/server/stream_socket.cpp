@@ -1,0 +1,396 @@
+#include "stream_socket.h"
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/io_pool.h"
+
+namespace tavri::net {
+namespace {
+
+StreamError own_error(int code, std::string text) { return {kStreamErrorDomain, code, std::move(text), {}}; }
+
+StreamError posix_error(const boost::system::error_code& ec, std::string reason) {
+  return {kPosixErrorDomain, ec.value(), ec.message(), std::move(reason)};
+}
+
+constexpr std::size_t kInitialBuffer = 4096;
+constexpr std::size_t kReadChunk = 16384;
+
+}  // namespace
+
+std::shared_ptr<StreamSocket> StreamSocket::create(std::weak_ptr<StreamSocketDelegate> delegate,
+                                                   boost::asio::any_io_executor delegate_queue,
+                                                   boost::asio::io_context& io, std::optional<Strand> socket_queue) {
+  Strand strand = socket_queue ? *socket_queue : boost::asio::make_strand(io);
+  return std::shared_ptr<StreamSocket>(
+      new StreamSocket(std::move(delegate), std::move(delegate_queue), io, std::move(strand)));
+}
+
+StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue,
+                           boost::asio::io_context& io, Strand strand)
+    : delegate_(std::move(delegate)),
+      delegate_queue_(std::move(delegate_queue)),
+      io_(io),
+      strand_(std::move(strand)),
+      accept_retry_(strand_),
+      read_timer_(strand_),
+      write_timer_(strand_) {}
+
+// Every pending handler holds a shared pointer, so nothing runs after this.
+StreamSocket::~StreamSocket() {
+  boost::system::error_code ignored;
+  if (socket_) socket_->close(ignored);
+  if (v4_) v4_->close(ignored);
+  if (v6_) v6_->close(ignored);
+}
+
+const std::vector<std::uint8_t>& StreamSocket::crlf() {
+  static const std::vector<std::uint8_t> bytes{'\r', '\n'};
+  return bytes;
+}
+
+template <typename Fn>
+void StreamSocket::on_strand(Fn&& fn) {
+  boost::asio::post(strand_, [self = shared_from_this(), fn = std::forward<Fn>(fn)]() mutable { fn(); });
+}
+
+// Queues fn(delegate) on the delegate's queue; dropped when the delegate has
+// gone or a disconnect was asked for meanwhile (except the disconnect report).
+template <typename Fn>
+void StreamSocket::to_delegate(Fn&& fn) {
+  std::weak_ptr<StreamSocketDelegate> delegate;
+  boost::asio::any_io_executor queue;
+  {
+    std::lock_guard lock(delegate_mutex_);
+    delegate = delegate_;
+    queue = delegate_queue_;
+  }
+  if (!queue) return;
+  boost::asio::post(queue, [self = shared_from_this(), delegate, fn = std::forward<Fn>(fn)]() mutable {
+    if (auto d = delegate.lock()) fn(*d);
+  });
+}
+
+void StreamSocket::set_delegate(std::weak_ptr<StreamSocketDelegate> delegate,
+                                boost::asio::any_io_executor delegate_queue) {
+  std::lock_guard lock(delegate_mutex_);
+  delegate_ = std::move(delegate);
+  delegate_queue_ = std::move(delegate_queue);
+}
+
+bool StreamSocket::accept_on(const std::string& interface, std::uint16_t port, StreamError* error) {
+  auto failure = run_sync(strand_, [&] { return listen_on(interface, port); });
+  if (failure && error) *error = *failure;
+  return !failure;
+}
+
+std::optional<StreamError> StreamSocket::listen_on(const std::string& interface, std::uint16_t port) {
+  {
+    std::lock_guard lock(delegate_mutex_);
+    if (delegate_.expired()) return own_error(kBadConfig, "Cannot listen without a delegate.");
+    if (!delegate_queue_) return own_error(kBadConfig, "Cannot listen without a delegate queue.");
+  }
+  if (v4_ || v6_ || socket_) return own_error(kBadConfig, "Socket is already connected or listening.");
+
+  std::optional<boost::asio::ip::address> v4_address = boost::asio::ip::address_v4::any();
+  std::optional<boost::asio::ip::address> v6_address = boost::asio::ip::address_v6::any();
+  if (!interface.empty()) {
+    if (interface == "localhost" || interface == "loopback") {
+      v4_address = boost::asio::ip::address_v4::loopback();
+      v6_address = boost::asio::ip::address_v6::loopback();
+    } else {
+      boost::system::error_code ec;
+      auto address = boost::asio::ip::make_address(interface, ec);
+      if (ec) return own_error(kBadParam, "Unknown interface: give an interface name or an IP address.");
+      if (address.is_v4()) v6_address.reset(), v4_address = address;
+      else v4_address.reset(), v6_address = address;
+    }
+  }
+
+  auto open = [&](std::optional<tcp::acceptor>& acceptor, const boost::asio::ip::address& address,
+                  std::uint16_t on_port) -> std::optional<StreamError> {
+    boost::system::error_code ec;
+    acceptor.emplace(strand_);
+    auto fail = [&](const char* reason) {
+      boost::system::error_code ignored;
+      acceptor->close(ignored);
+      acceptor.reset();
+      return posix_error(ec, reason);
+    };
+    acceptor->open(address.is_v4() ? tcp::v4() : tcp::v6(), ec);
+    if (ec) return fail("Error in socket() function");
+    acceptor->non_blocking(true, ec);
+    if (ec) return fail("Error enabling non-blocking IO on socket (fcntl)");
+    acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec && address.is_v6()) acceptor->set_option(boost::asio::ip::v6_only(true), ec);
+    if (ec) return fail("Error enabling address reuse (setsockopt)");
+    acceptor->bind(tcp::endpoint(address, on_port), ec);
+    if (ec) return fail("Error in bind() function");
+    acceptor->listen(1024, ec);
+    if (ec) return fail("Error in listen() function");
+    return std::nullopt;
+  };
+
+  std::uint16_t bound = port;
+  if (v4_address) {
+    if (auto e = open(v4_, *v4_address, port)) return e;
+    boost::system::error_code ec;
+    bound = v4_->local_endpoint(ec).port();
+  }
+  if (v6_address) {
+    auto e = open(v6_, *v6_address, bound);
+    // A machine without IPv6 at all still serves IPv4; any other failure
+    // fails the whole listen.
+    bool no_ipv6 = e && e->code == EAFNOSUPPORT && v4_;
+    if (e && !no_ipv6) {
+      boost::system::error_code ignored;
+      if (v4_) v4_->close(ignored), v4_.reset();
+      return e;
+    }
+    if (!v4_ && v6_) {
+      boost::system::error_code ec;
+      bound = v6_->local_endpoint(ec).port();
+    }
+  }
+  local_port_ = bound;
+  closed_ = false;
+  started_ = true;
+  disconnect_requested_ = false;
+  if (v4_) accept_next(*v4_);
+  if (v6_) accept_next(*v6_);
+  return std::nullopt;
+}
+
+void StreamSocket::accept_next(tcp::acceptor& acceptor) {
+  auto new_strand = boost::asio::make_strand(io_);
+  // The generation is checked before the acceptor is touched: a closed
+  // listener's acceptor may be gone by the time its aborted handler runs.
+  acceptor.async_accept(
+      new_strand, boost::asio::bind_executor(strand_, [self = shared_from_this(), &acceptor, new_strand,
+                                                       generation = listen_generation_](
+                                                          boost::system::error_code ec, tcp::socket peer) {
+        if (generation != self->listen_generation_) return;
+        if (ec) {
+          // Out of descriptors and the like: try again shortly rather than spin.
+          self->accept_retry_.expires_after(std::chrono::milliseconds(100));
+          self->accept_retry_.async_wait([self, &acceptor, generation](boost::system::error_code wait_ec) {
+            if (!wait_ec && generation == self->listen_generation_) self->accept_next(acceptor);
+          });
+          return;
+        }
+        boost::system::error_code ignored;
+        peer.non_blocking(true, ignored);
+        std::shared_ptr<StreamSocket> accepted;
+        {
+          std::lock_guard lock(self->delegate_mutex_);
+          accepted = std::shared_ptr<StreamSocket>(
+              new StreamSocket(self->delegate_, self->delegate_queue_, self->io_, new_strand));
+        }
+        accepted->socket_.emplace(std::move(peer));
+        accepted->started_ = true;
+        accepted->local_port_ = accepted->socket_->local_endpoint(ignored).port();
+        self->to_delegate([self, accepted](StreamSocketDelegate& d) { d.socket_did_accept(*self, accepted); });
+        self->accept_next(acceptor);
+      }));
+}
+
+std::uint16_t StreamSocket::local_port() { return local_port_; }
+
+void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_length,
+                                      std::int64_t tag) {
+  if (terminator.empty() || (max_length > 0 && max_length < terminator.size())) return;
+  on_strand([this, r = Read{std::move(terminator), max_length, timeout, tag}]() mutable {
+    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+    reads_.push_back(std::move(r));
+    pump_reads();
+  });
+}
+
+void StreamSocket::read_to_length(std::size_t length, double timeout, std::int64_t tag) {
+  if (length == 0) return;
+  on_strand([this, r = Read{{}, length, timeout, tag}]() mutable {
+    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+    reads_.push_back(std::move(r));
+    pump_reads();
+  });
+}
+
+void StreamSocket::write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag) {
+  if (data.empty()) return;
+  write(std::make_shared<const std::vector<std::uint8_t>>(std::move(data)), timeout, tag);
+}
+
+void StreamSocket::write(Bytes data, double timeout, std::int64_t tag) {
+  if (!data || data->empty()) return;
+  on_strand([this, w = Write{std::move(data), timeout, tag}]() mutable {
+    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+    writes_.push_back(std::move(w));
+    pump_writes();
+  });
+}
+
+void StreamSocket::arm_timer(boost::asio::steady_timer& timer, double timeout, std::uint64_t generation,
+                             bool reading) {
+  if (timeout < 0) return;
+  timer.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(timeout)));
+  timer.async_wait([self = shared_from_this(), generation, reading](boost::system::error_code ec) {
+    if (ec || self->closed_) return;
+    if (reading && generation == self->read_generation_)
+      self->close_with(own_error(kReadTimeout, "Read operation timed out"));
+    else if (!reading && generation == self->write_generation_)
+      self->close_with(own_error(kWriteTimeout, "Write operation timed out"));
+  });
+}
+
+StreamSocket::ReadOutcome StreamSocket::try_complete_read() {
+  const Read& r = reads_.front();
+  const std::uint8_t* begin = buffer_.data() + buffer_start_;
+  std::size_t available = buffer_end_ - buffer_start_;
+  std::size_t take = 0;
+  if (r.terminator.empty()) {
+    if (available < r.length) return ReadOutcome::need_more;
+    take = r.length;
+  } else {
+    std::size_t window = r.length > 0 ? std::min(available, r.length) : available;
+    auto found = std::search(begin, begin + window, r.terminator.begin(), r.terminator.end());
+    if (found == begin + window) return r.length > 0 && available >= r.length ? ReadOutcome::maxed_out
+                                                                               : ReadOutcome::need_more;
+    take = static_cast<std::size_t>(found - begin) + r.terminator.size();
+  }
+  auto data = std::make_shared<const std::vector<std::uint8_t>>(begin, begin + take);
+  buffer_start_ += take;
+  if (buffer_start_ == buffer_end_) buffer_start_ = buffer_end_ = 0;
+  std::int64_t tag = r.tag;
+  reads_.pop_front();
+  read_armed_ = false;
+  ++read_generation_;
+  read_timer_.cancel();
+  to_delegate([this, data = std::move(data), tag](StreamSocketDelegate& d) {
+    if (!disconnect_requested_) d.socket_did_read(*this, data, tag);
+  });
+  return ReadOutcome::done;
+}
+
+void StreamSocket::pump_reads() {
+  while (!closed_ && !reads_.empty()) {
+    if (!read_armed_) {
+      read_armed_ = true;
+      arm_timer(read_timer_, reads_.front().timeout, read_generation_, true);
+    }
+    switch (try_complete_read()) {
+      case ReadOutcome::done:
+        continue;
+      case ReadOutcome::maxed_out:
+        close_with(own_error(kReadMaxedOut, "Read operation reached set maximum length"));
+        return;
+      case ReadOutcome::need_more:
+        if (peer_closed_) {
+          close_with(own_error(kClosedByPeer, "Socket closed by remote peer"));
+          return;
+        }
+        fill_buffer();
+        return;
+    }
+  }
+}
+
+void StreamSocket::fill_buffer() {
+  if (reading_ || !socket_) return;
+  if (buffer_start_ > 0 && buffer_start_ * 2 >= buffer_end_) {
+    std::copy(buffer_.begin() + buffer_start_, buffer_.begin() + buffer_end_, buffer_.begin());
+    buffer_end_ -= buffer_start_;
+    buffer_start_ = 0;
+  }
+  if (buffer_.size() < kInitialBuffer) buffer_.resize(kInitialBuffer);
+  if (buffer_.size() - buffer_end_ < kReadChunk / 4)
+    buffer_.resize(std::max(buffer_.size() * 2, buffer_end_ + kReadChunk));
+  reading_ = true;
+  socket_->async_read_some(
+      boost::asio::buffer(buffer_.data() + buffer_end_, buffer_.size() - buffer_end_),
+      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
+        self->reading_ = false;
+        if (self->closed_) return;
+        self->buffer_end_ += n;
+        if (ec == boost::asio::error::eof) {
+          self->peer_closed_ = true;
+        } else if (ec) {
+          self->close_with(posix_error(ec, "Error in read() function"));
+          return;
+        }
+        self->pump_reads();
+      }));
+}
+
+void StreamSocket::pump_writes() {
+  if (writing_ || closed_) return;
+  if (writes_.empty()) {
+    if (closing_after_writes_) close_with(std::nullopt);
+    return;
+  }
+  writing_ = true;
+  const Write& w = writes_.front();
+  arm_timer(write_timer_, w.timeout, write_generation_, false);
+  boost::asio::async_write(
+      *socket_, boost::asio::buffer(*w.data),
+      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
+        self->writing_ = false;
+        if (self->closed_) return;
+        if (ec) {
+          self->close_with(posix_error(ec, "Error in write() function"));
+          return;
+        }
+        std::int64_t tag = self->writes_.front().tag;
+        self->writes_.pop_front();
+        ++self->write_generation_;
+        self->write_timer_.cancel();
+        self->to_delegate([s = self.get(), tag](StreamSocketDelegate& d) {
+          if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
+        });
+        self->pump_writes();
+      }));
+}
+
+void StreamSocket::disconnect() {
+  disconnect_requested_ = true;
+  if (strand_.running_in_this_thread()) close_with(std::nullopt);
+  else on_strand([this] { close_with(std::nullopt); });
+}
+
+void StreamSocket::disconnect_after_writing() {
+  on_strand([this] {
+    if (closed_ || closing_after_writes_) return;
+    closing_after_writes_ = true;
+    reads_.clear();
+    pump_writes();
+  });
+}
+
+void StreamSocket::close_with(std::optional<StreamError> error) {
+  if (closed_) return;
+  closed_ = true;
+  ++listen_generation_;
+  boost::system::error_code ignored;
+  read_timer_.cancel();
+  write_timer_.cancel();
+  accept_retry_.cancel();
+  if (socket_) socket_->close(ignored);
+  if (v4_) v4_->close(ignored), v4_.reset();
+  if (v6_) v6_->close(ignored), v6_.reset();
+  local_port_ = 0;
+  reads_.clear();
+  writes_.clear();
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  buffer_start_ = buffer_end_ = 0;
+  if (!started_) return;
+  to_delegate([this, error = std::move(error)](StreamSocketDelegate& d) { d.socket_did_disconnect(*this, error); });
+}
+
+}  // namespace tavri::net

@@ -1,0 +1,153 @@
+#pragma once
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavri::net {
+
+inline constexpr char kStreamErrorDomain[] = "StreamSocketErrorDomain";
+inline constexpr char kPosixErrorDomain[] = "NSPOSIXErrorDomain";
+
+enum StreamErrorCode {
+  kBadConfig = 1,
+  kBadParam = 2,
+  kConnectTimeout = 3,
+  kReadTimeout = 4,
+  kWriteTimeout = 5,
+  kReadMaxedOut = 6,
+  kClosedByPeer = 7,
+  kOther = 8,
+};
+
+struct StreamError {
+  std::string domain;
+  int code = 0;
+  std::string description;
+  std::string reason;  // the failing step, for system errors
+  std::string text() const { return reason.empty() ? description : reason + ": " + description; }
+};
+
+// Body bytes travel by shared pointer: a response may reuse its buffer once
+// the socket has let go of it.
+using Bytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+class StreamSocket;
+
+class StreamSocketDelegate {
+ public:
+  virtual ~StreamSocketDelegate() = default;
+  virtual void socket_did_accept(StreamSocket& /*listener*/, std::shared_ptr<StreamSocket> /*accepted*/) {}
+  virtual void socket_did_read(StreamSocket& /*socket*/, Bytes /*data*/, std::int64_t /*tag*/) {}
+  virtual void socket_did_write(StreamSocket& /*socket*/, std::int64_t /*tag*/) {}
+  virtual void socket_did_disconnect(StreamSocket& /*socket*/, const std::optional<StreamError>& /*error*/) {}
+};
+
+// An asynchronous TCP socket: a listener on IPv4 and IPv6, or one accepted
+// connection. Requests are queued on the socket's own strand and answered by
+// callbacks on the delegate's queue, in the order the events happened.
+class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
+ public:
+  using Strand = boost::asio::strand<boost::asio::io_context::executor_type>;
+
+  // socket_queue: the socket's own sequential queue; a new one when absent.
+  static std::shared_ptr<StreamSocket> create(std::weak_ptr<StreamSocketDelegate> delegate,
+                                              boost::asio::any_io_executor delegate_queue,
+                                              boost::asio::io_context& io,
+                                              std::optional<Strand> socket_queue = std::nullopt);
+  ~StreamSocket();
+  StreamSocket(const StreamSocket&) = delete;
+  StreamSocket& operator=(const StreamSocket&) = delete;
+
+  static const std::vector<std::uint8_t>& crlf();
+
+  // Listens on every address (interface empty) or on the given address.
+  bool accept_on(const std::string& interface, std::uint16_t port, StreamError* error = nullptr);
+  std::uint16_t local_port();
+  void set_delegate(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue);
+
+  // timeout < 0: none. max_length 0: none.
+  void read_to_terminator(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_length,
+                          std::int64_t tag);
+  void read_to_length(std::size_t length, double timeout, std::int64_t tag);
+  void write(Bytes data, double timeout, std::int64_t tag);
+  void write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag);
+
+  void disconnect();
+  void disconnect_after_writing();
+
+ private:
+  using tcp = boost::asio::ip::tcp;
+  StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue,
+               boost::asio::io_context& io, Strand strand);
+
+  struct Read {
+    std::vector<std::uint8_t> terminator;  // empty: read by length
+    std::size_t length = 0;                // max length, or the exact length
+    double timeout;
+    std::int64_t tag;
+  };
+  struct Write {
+    Bytes data;
+    double timeout;
+    std::int64_t tag;
+  };
+
+  template <typename Fn>
+  void on_strand(Fn&& fn);
+  template <typename Fn>
+  void to_delegate(Fn&& fn);
+
+  enum class ReadOutcome { done, need_more, maxed_out };
+  std::optional<StreamError> listen_on(const std::string& interface, std::uint16_t port);
+  void accept_next(tcp::acceptor& acceptor);
+  void arm_timer(boost::asio::steady_timer& timer, double timeout, std::uint64_t generation, bool reading);
+  void pump_reads();
+  ReadOutcome try_complete_read();
+  void fill_buffer();
+  void pump_writes();
+  void close_with(std::optional<StreamError> error);
+
+  std::mutex delegate_mutex_;
+  std::weak_ptr<StreamSocketDelegate> delegate_;
+  boost::asio::any_io_executor delegate_queue_;
+  // Set the moment a disconnect is asked for: callbacks still on their way
+  // to the delegate are dropped, as if the disconnect had been synchronous.
+  std::atomic<bool> disconnect_requested_{false};
+  std::atomic<std::uint16_t> local_port_{0};
+  boost::asio::io_context& io_;
+  Strand strand_;
+
+  std::optional<tcp::acceptor> v4_, v6_;
+  boost::asio::steady_timer accept_retry_;
+  std::uint64_t listen_generation_ = 0;
+  std::optional<tcp::socket> socket_;
+  bool started_ = false;
+  bool closed_ = false;
+  bool closing_after_writes_ = false;
+
+  std::deque<Read> reads_;
+  bool reading_ = false;  // a network read is outstanding
+  boost::asio::steady_timer read_timer_;
+  std::uint64_t read_generation_ = 0;
+  bool read_armed_ = false;  // the front read is current and timed
+  std::vector<std::uint8_t> buffer_;
+  std::size_t buffer_start_ = 0, buffer_end_ = 0;
+  bool peer_closed_ = false;
+
+  std::deque<Write> writes_;
+  bool writing_ = false;
+  boost::asio::steady_timer write_timer_;
+  std::uint64_t write_generation_ = 0;
+};
+
+}  // namespace tavri::net

@@ -1,0 +1,506 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <spdlog/sinks/ringbuffer_sink.h>
+
+#include <thread>
+
+#include "core/bus.h"
+#include "core/notifications.h"
+#include "server/file_response.h"
+#include "server/http_log.h"
+#include "server/http_server.h"
+#include "server/server.h"
+#include "support/http_client.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+
+using namespace tavri;
+using namespace tavri::http;
+using tavri::test::RawClient;
+
+namespace {
+
+std::string pattern(std::size_t n, unsigned seed = 0) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xff);
+  return s;
+}
+
+void write_file(const QString& path, const std::string& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+std::string get(const std::string& path, const std::string& extra = "") {
+  return "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
+}
+
+// Keeps the HTTP component's log lines for inspection.
+struct LogCapture {
+  LogCapture() : sink(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) { log()->sinks().push_back(sink); }
+  ~LogCapture() { log()->sinks().clear(); }
+  bool contains(const std::string& text) {
+    for (const auto& line : sink->last_formatted())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink;
+};
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    root_ = dir_.path() + "/content";
+    QDir().mkpath(root_ + "/sub");
+    write_file(dir_.path() + "/secret", "secret");
+    write_file(root_ + "/PLAYLIST_ID_7.SAV", pattern(1000));
+    write_file(root_ + "/My Movie.mp4", pattern(3000, 7));
+    write_file(root_ + "/empty", "");
+    write_file(root_ + "/sub/index.htm", "<p>index</p>");
+    write_file(root_ + "/slice", pattern(524288, 1));
+    write_file(root_ + "/slice1", pattern(524289, 2));
+    server_ = HttpServer::create(pool_);
+    server_->set_document_root(root_.toStdString() + "/");
+    server_->set_request_timeout(request_timeout());
+    net::StreamError error;
+    ASSERT_TRUE(server_->start(&error)) << error.text();
+    port_ = server_->listening_port();
+  }
+  void TearDown() override {
+    server_->stop();
+    server_.reset();
+    pool_.stop();
+  }
+  virtual double request_timeout() { return 30.0; }
+
+  // Waits until the server's connection list has n entries.
+  bool connections_become(std::size_t n) {
+    for (int i = 0; i < 200; ++i) {
+      if (server_->number_of_connections() == n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  net::IoPool pool_{2};
+  QTemporaryDir dir_;
+  QString root_;
+  std::shared_ptr<HttpServer> server_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(HttpServerTest, ServesFilesWithHeadersAndKeepsTheConnection) {
+  RawClient client(port_);
+  ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV")));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply->header("content-length"), "1000");
+  EXPECT_EQ(reply->header("accept-ranges"), "bytes");
+  EXPECT_EQ(reply->header("date").size(), 29u);  // "Sun, 06 Dec 2026 09:40:21 GMT"
+  EXPECT_EQ(reply->header("date").substr(25), " GMT");
+  EXPECT_EQ(reply->body, pattern(1000));
+
+  // Same connection: percent-encoded name with a query, HEAD, empty file, index.
+  ASSERT_TRUE(client.send(get("/My%20Movie.mp4?start=1")));
+  reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, pattern(3000, 7));
+  ASSERT_TRUE(client.send("HEAD /PLAYLIST_ID_7.SAV HTTP/1.1\r\n\r\n"));
+  reply = client.read_reply(false);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->header("content-length"), "1000");
+  ASSERT_TRUE(client.send(get("/empty")));
+  reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->header("content-length"), "0");
+  ASSERT_TRUE(client.send(get("/sub/")));
+  reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "<p>index</p>");
+  // Anything left over would show up as the start of the next reply.
+  ASSERT_TRUE(client.send(get("/empty")));
+  reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status_line, "HTTP/1.1 200 OK");
+}
+
+TEST_F(HttpServerTest, SliceBoundariesAndIpv6) {
+  RawClient client(port_, true);
+  ASSERT_TRUE(client.connected());
+  for (const char* name : {"/slice", "/slice1"}) {
+    ASSERT_TRUE(client.send(get(name)));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, pattern(std::string(name) == "/slice" ? 524288 : 524289,
+                                   std::string(name) == "/slice" ? 1 : 2));
+  }
+}
+
+TEST_F(HttpServerTest, NotFoundCases) {
+  RawClient client(port_);
+  for (const char* target : {"/", "/missing", "/../secret", "/%2E%2E/secret", "/sub/..%2F..%2Fsecret", "/bad%zz"}) {
+    ASSERT_TRUE(client.send(get(target)));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply) << target;
+    EXPECT_EQ(reply->status, 404) << target;
+    EXPECT_EQ(reply->header("content-length"), "0");
+    EXPECT_EQ(reply->header("connection"), "");
+  }
+  // A web socket upgrade finds nothing either.
+  ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV", "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n")));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 404);
+}
+
+TEST_F(HttpServerTest, ByteRanges) {
+  struct Case {
+    const char* range;
+    int status;
+    std::string content_range;
+    std::size_t from, length;
+  };
+  for (const Case& c : {Case{"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
+                        Case{"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
+                        Case{"bytes=900-", 206, "bytes 900-999/1000", 900, 100},
+                        Case{"bytes=5", 206, "bytes 5-5/1000", 5, 1},
+                        Case{"bytes=0-9,5-14", 200, "", 0, 1000}, Case{"bytes=1000-", 200, "", 0, 1000},
+                        Case{"items=0-9", 200, "", 0, 1000}}) {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV", std::string("Range: ") + c.range + "\r\n")));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply) << c.range;
+    EXPECT_EQ(reply->status, c.status) << c.range;
+    EXPECT_EQ(reply->header("content-range"), c.content_range) << c.range;
+    EXPECT_EQ(reply->header("content-length"), std::to_string(c.length)) << c.range;
+    EXPECT_EQ(reply->body, pattern(1000).substr(c.from, c.length)) << c.range;
+  }
+}
+
+TEST_F(HttpServerTest, MultipartRangesInSortedOrder) {
+  RawClient client(port_);
+  ASSERT_TRUE(client.send(get("/slice1", "Range: bytes=524280-524288, 0-9\r\n")));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 206);
+  std::string type = reply->header("content-type");
+  ASSERT_EQ(type.rfind("multipart/byteranges; boundary=", 0), 0u);
+  std::string boundary = type.substr(31);
+  EXPECT_EQ(boundary.size(), 36u);
+  for (char ch : boundary) EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(ch)) ? !std::islower(ch) : ch == '-');
+  std::string data = pattern(524289, 2);
+  std::string expected = "\r\n--" + boundary + "\r\nContent-Range: bytes 0-9/524289\r\n\r\n" + data.substr(0, 10) +
+                         "\r\n--" + boundary + "\r\nContent-Range: bytes 524280-524288/524289\r\n\r\n" +
+                         data.substr(524280) + "\r\n--" + boundary + "--\r\n";
+  EXPECT_EQ(reply->header("content-length"), std::to_string(expected.size()));
+  EXPECT_EQ(reply->body, expected);
+  // The connection is still usable afterwards.
+  ASSERT_TRUE(client.send(get("/empty")));
+  EXPECT_TRUE(client.read_reply());
+}
+
+TEST_F(HttpServerTest, MethodAndFramingErrors) {
+  LogCapture logs;
+  {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send("POST /x HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 405);
+    EXPECT_EQ(reply->header("connection"), "close");
+    EXPECT_TRUE(client.closed_by_peer());
+    EXPECT_TRUE(logs.contains("HTTP Server: Error 405 - Method Not Allowed: POST (/x)"));
+  }
+  for (const std::string& request :
+       {std::string("POST /x HTTP/1.1\r\n\r\n"), get("/PLAYLIST_ID_7.SAV", "Content-Length: 3\r\n"),
+        get("/PLAYLIST_ID_7.SAV", "Content-Length: abc\r\n"), std::string("GET / HTTP/1.1\r\nBroken\r\n\r\n")}) {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send(request));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply) << request;
+    EXPECT_EQ(reply->status, 400) << request;
+    EXPECT_EQ(reply->header("connection"), "close");
+    EXPECT_TRUE(client.closed_by_peer()) << request;
+  }
+  EXPECT_TRUE(logs.contains("Method expects request body, but had no specified Content-Length"));
+  EXPECT_TRUE(logs.contains("Method not expecting request body had non-zero Content-Length"));
+  EXPECT_TRUE(logs.contains("Malformed request"));
+
+  RawClient client(port_);
+  ASSERT_TRUE(client.send("GET /PLAYLIST_ID_7.SAV HTTP/2.0\r\n\r\n"));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 505);
+  ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV")));  // still open
+  reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+}
+
+TEST_F(HttpServerTest, KeepAliveRulesAndPipelining) {
+  {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send("GET /empty HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(client.read_reply());
+    EXPECT_TRUE(client.closed_by_peer());
+  }
+  {
+    RawClient client(port_);
+    ASSERT_TRUE(client.send("GET /empty HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
+    ASSERT_TRUE(client.read_reply());
+    ASSERT_TRUE(client.send(get("/empty", "Connection: Close\r\n")));
+    ASSERT_TRUE(client.read_reply());
+    EXPECT_TRUE(client.closed_by_peer());
+  }
+  RawClient client(port_);
+  ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV") + get("/My%20Movie.mp4") + get("/missing")));
+  auto first = client.read_reply(), second = client.read_reply(), third = client.read_reply();
+  ASSERT_TRUE(first && second && third);
+  EXPECT_EQ(first->body, pattern(1000));
+  EXPECT_EQ(second->body, pattern(3000, 7));
+  EXPECT_EQ(third->status, 404);
+}
+
+TEST_F(HttpServerTest, HeadLimits) {
+  {
+    RawClient client(port_);
+    std::string head = "GET /empty HTTP/1.1\r\n";
+    for (int i = 0; i < 99; ++i) head += "X-" + std::to_string(i) + ": y\r\n";
+    ASSERT_TRUE(client.send(head + "\r\n"));  // 100 lines, then the empty one
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+  }
+  {
+    RawClient client(port_);
+    std::string head = "GET /empty HTTP/1.1\r\n";
+    for (int i = 0; i < 100; ++i) head += "X-" + std::to_string(i) + ": y\r\n";
+    ASSERT_TRUE(client.send(head));  // 101 lines
+    EXPECT_FALSE(client.read_reply());
+    EXPECT_TRUE(client.closed_by_peer());
+  }
+  RawClient client(port_);
+  client.send("GET /" + std::string(9000, 'a'));
+  EXPECT_FALSE(client.read_reply());
+  EXPECT_TRUE(client.closed_by_peer());
+  EXPECT_TRUE(connections_become(0));
+}
+
+TEST_F(HttpServerTest, ShortenedFileEndsTheDownloadEarly) {
+  const std::size_t size = 16 * 1024 * 1024;
+  write_file(root_ + "/big", pattern(size, 3));
+  RawClient client(port_);
+  ::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &(const int&)65536, sizeof(int));
+  ASSERT_TRUE(client.send(get("/big")));
+  auto reply = client.read_reply(false);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->header("content-length"), std::to_string(size));
+  std::string start = client.read_exactly(1024 * 1024);
+  ASSERT_TRUE(QFile::resize(root_ + "/big", 2 * 1024 * 1024));
+  std::string rest = client.read_exactly(size);
+  EXPECT_LT(start.size() + rest.size(), size);
+  EXPECT_TRUE(client.closed_by_peer());
+  EXPECT_EQ(start + rest.substr(0, 1024 * 1024), pattern(size, 3).substr(0, 2 * 1024 * 1024));
+}
+
+TEST_F(HttpServerTest, StopClosesRunningDownloads) {
+  write_file(root_ + "/big", pattern(8 * 1024 * 1024, 4));
+  RawClient a(port_), b(port_);
+  ASSERT_TRUE(a.send(get("/big")));
+  ASSERT_TRUE(b.send(get("/big")));
+  ASSERT_TRUE(a.read_reply(false));
+  ASSERT_TRUE(b.read_reply(false));
+  ASSERT_TRUE(connections_become(2));
+  server_->stop();
+  EXPECT_FALSE(server_->is_running());
+  EXPECT_EQ(server_->number_of_connections(), 0u);
+  EXPECT_LT(a.read_exactly(8 * 1024 * 1024).size(), 8u * 1024 * 1024);
+  EXPECT_TRUE(a.closed_by_peer());
+  EXPECT_LT(b.read_exactly(8 * 1024 * 1024).size(), 8u * 1024 * 1024);
+  EXPECT_TRUE(b.closed_by_peer());
+  // Their deaths arrive after the list was emptied and leave it empty.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(server_->number_of_connections(), 0u);
+  EXPECT_FALSE(RawClient(port_).connected());
+}
+
+TEST_F(HttpServerTest, CurlDownloadsByteForByte) {
+  const QString curl = QStandardPaths::findExecutable("curl");
+  if (curl.isEmpty()) GTEST_SKIP() << "curl is not installed";
+  write_file(root_ + "/movie.mp4", pattern(3 * 1024 * 1024 + 17, 5));
+  const QString url = QString("http://127.0.0.1:%1/movie.mp4").arg(port_);
+  for (const QStringList& args : {QStringList{"-s", "-f", url}, QStringList{"-s", "-f", "-r", "1000-2000000", url},
+                                  QStringList{"-s", "-f", "-g", QString("http://[::1]:%1/movie.mp4").arg(port_)}}) {
+    QProcess p;
+    p.start(curl, args);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 0) << args.join(' ').toStdString();
+    QByteArray body = p.readAllStandardOutput();
+    std::string expected = pattern(3 * 1024 * 1024 + 17, 5);
+    if (args.contains("-r")) expected = expected.substr(1000, 1999001);
+    EXPECT_EQ(body.toStdString(), expected);
+  }
+}
+
+namespace {
+
+class ShortTimeoutTest : public HttpServerTest {
+  double request_timeout() override { return 0.3; }
+};
+
+}  // namespace
+
+TEST_F(ShortTimeoutTest, SilentOrIdleConnectionsTimeOut) {
+  RawClient silent(port_);
+  RawClient idle(port_);
+  ASSERT_TRUE(idle.send(get("/empty")));
+  ASSERT_TRUE(idle.read_reply());
+  ASSERT_TRUE(silent.send("GET /empty HTTP/1.1\r\n"));  // the rest never comes
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_TRUE(silent.closed_by_peer());
+  EXPECT_TRUE(idle.closed_by_peer());
+  EXPECT_TRUE(connections_become(0));
+}
+
+// ---- the file response on its own ----
+
+namespace {
+
+struct AbortListener : ResponseListener {
+  void response_has_available_data(HttpResponse*) override { ++available; }
+  void response_did_abort(HttpResponse*) override { ++aborted; }
+  int available = 0, aborted = 0;
+};
+
+}  // namespace
+
+TEST(FileResponse, OpensLazilyReadsInSlicesAndAbortsOnLostFiles) {
+  QTemporaryDir dir;
+  const std::string path = (dir.path() + "/f").toStdString();
+  write_file(dir.path() + "/f", pattern(524289));
+  auto listener = std::make_shared<AbortListener>();
+  LogCapture logs;
+
+  auto r = FileResponse::create(path, listener);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->content_length(), 524289u);
+  EXPECT_FALSE(r->is_open());  // what a HEAD request needs
+  auto first = r->read_data(524288);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->size(), 524288u);
+  EXPECT_FALSE(r->is_done());
+  const void* buffer = first->data();
+  first.reset();  // the socket let go: the buffer is reused
+  auto second = r->read_data(524288);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->size(), 1u);
+  EXPECT_EQ(second->data(), buffer);
+  EXPECT_TRUE(r->is_done());
+
+  EXPECT_FALSE(FileResponse::create((dir.path() + "/none").toStdString(), listener));
+  EXPECT_FALSE(FileResponse::create("", listener));
+  EXPECT_TRUE(logs.contains("FileResponse: no file path"));
+
+  auto deleted = FileResponse::create(path, listener);
+  QFile::remove(dir.path() + "/f");
+  EXPECT_FALSE(deleted->read_data(100));
+  EXPECT_EQ(listener->aborted, 1);
+  EXPECT_TRUE(logs.contains("cannot open file"));
+
+  write_file(dir.path() + "/g", pattern(1000));
+  auto truncated = FileResponse::create((dir.path() + "/g").toStdString(), listener);
+  QFile::resize(dir.path() + "/g", 10);
+  EXPECT_FALSE(truncated->read_data(1000));
+  EXPECT_EQ(listener->aborted, 2);
+  EXPECT_TRUE(logs.contains("ended early"));
+}
+
+// ---- the controller ----
+
+namespace {
+
+class ServerControllerTest : public tavri::test::TestHome {};
+
+}  // namespace
+
+TEST_F(ServerControllerTest, StartsOnFolderChoiceAndRestartsOnANewRoot) {
+  net::IoPool pool(2);
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  QTemporaryDir a, b;
+  write_file(a.path() + "/PLAYLIST_ID_1.SAV", "from a");
+  write_file(b.path() + "/PLAYLIST_ID_1.SAV", "from b");
+  {
+    Server server(bus, dialogs, 0, &pool);
+    bus.post(note::SET_SERVER_PATH, a.path());  // before INIT_SERVER: stored only
+    EXPECT_EQ(server.http_server(), nullptr);
+    bus.post(note::INIT_SERVER, {});
+    EXPECT_FALSE(server.http_server()->is_running());
+    EXPECT_EQ(server.http_server()->type(), "_http._tcp.");
+    EXPECT_EQ(server.http_server()->domain(), "local.");
+
+    clear_log();
+    bus.post(note::SET_SERVER_PATH, a.path() + "/x/..//");
+    EXPECT_EQ(log(), QStringList({"SERVER CHANGE PATH", "SERVER START"}));
+    std::uint16_t port = server.http_server()->listening_port();
+    RawClient client(port);
+    ASSERT_TRUE(client.send(get("/PLAYLIST_ID_1.SAV")));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "from a");
+
+    clear_log();
+    bus.post(note::SET_SERVER_PATH, b.path());
+    EXPECT_EQ(log(), QStringList({"SERVER STOP", "SERVER CHANGE PATH", "SERVER START"}));
+    EXPECT_TRUE(client.closed_by_peer());
+    RawClient again(server.http_server()->listening_port());
+    ASSERT_TRUE(again.send(get("/PLAYLIST_ID_1.SAV")));
+    reply = again.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "from b");
+    EXPECT_TRUE(dialogs.shown.empty());
+  }
+  pool.stop();
+}
+
+TEST_F(ServerControllerTest, TakenPortShowsTheAlertOncePerAttempt) {
+  net::IoPool pool(2);
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  QTemporaryDir a;
+  // Another program holds the port.
+  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+  {
+    Server server(bus, dialogs, ntohs(addr.sin_port), &pool);
+    bus.post(note::INIT_SERVER, {});
+    bus.post(note::SET_SERVER_PATH, a.path());
+    bus.post(note::SET_SERVER_PATH, a.path());
+    EXPECT_FALSE(server.http_server()->is_running());
+    EXPECT_EQ(dialogs.alert_messages(),
+              QStringList({"Sorry, can't create http server", "Sorry, can't create http server"}));
+    EXPECT_EQ(dialogs.shown[0].items, QStringList{"OK"});
+    EXPECT_TRUE(log().contains("Error starting HTTP Server: Error in bind() function: Address already in use"));
+    EXPECT_FALSE(log().contains("SERVER STOP"));
+  }
+  ::close(holder);
+  pool.stop();
+}
