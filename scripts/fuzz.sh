@@ -17,6 +17,8 @@ for fuzzer in build-fuzz/fuzz/*_fuzz; do
   extra=()
   [ "$name" = keyed_archive_fuzz ] && [ -d ../shared/fixtures/keyed-archive ] && seeds+=(../shared/fixtures/keyed-archive)
   [ "$name" = feedback_fuzz ] && seeds+=(fuzz/seeds/feedback) && extra+=(-dict=fuzz/feedback.dict)
+  [ "$name" = http_head_fuzz ] && seeds+=(fuzz/seeds/http_head) && extra+=(-dict=fuzz/http.dict)
+  [ "$name" = range_fuzz ] && seeds+=(fuzz/seeds/range) && extra+=(-dict=fuzz/http.dict)
   echo "== $name for ${seconds}s"
   "$fuzzer" "${extra[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "build-fuzz/corpus/$name" "${seeds[@]}" 2>&1 | tail -n 3
 done

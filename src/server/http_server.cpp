@@ -40,6 +40,10 @@ void HttpServer::set_document_root(std::string root) {
   boost::asio::post(server_queue_, [self = shared_from_this(), root = std::move(root)] { self->document_root_ = root; });
 }
 
+void HttpServer::set_queue_per_connection(bool flag) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), flag] { self->queue_per_connection_ = flag; });
+}
+
 void HttpServer::set_request_timeout(double seconds) {
   boost::asio::post(server_queue_, [self = shared_from_this(), seconds] { self->request_timeout_ = seconds; });
 }
@@ -108,7 +112,9 @@ void HttpServer::stop(bool keep_existing_connections) {
 
 void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::StreamSocket> accepted) {
   // Runs on the server queue, which owns the fields read by the config.
-  auto connection = HttpConnection::create(std::move(accepted), make_config(), pool_.context());
+  HttpConfig config = make_config();
+  if (queue_per_connection_) config.queue = accepted->queue();
+  auto connection = HttpConnection::create(std::move(accepted), std::move(config), pool_.context());
   {
     std::lock_guard lock(connections_lock_);
     connections_.push_back(connection);

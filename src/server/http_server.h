@@ -28,6 +28,9 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void set_document_root(std::string root);
   // Seconds a head line or a framing write may take (tests shorten it).
   void set_request_timeout(double seconds);
+  // Measurement only: each connection runs on its socket's own queue instead
+  // of the one shared connection queue.
+  void set_queue_per_connection(bool flag);
 
   std::string document_root();
   std::string type();
@@ -70,6 +73,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::vector<std::shared_ptr<HttpConnection>> connections_;
   std::mutex connections_lock_;
   bool is_running_ = false;
+  bool queue_per_connection_ = false;
 };
 
 }  // namespace tavri::http

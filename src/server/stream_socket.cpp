@@ -2,6 +2,7 @@
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -21,6 +22,8 @@ StreamError posix_error(const boost::system::error_code& ec, std::string reason)
 
 constexpr std::size_t kInitialBuffer = 4096;
 constexpr std::size_t kReadChunk = 16384;
+constexpr std::size_t kMaxGather = 16;
+constexpr std::size_t kMaxGatherBytes = 1 << 20;
 
 }  // namespace
 
@@ -55,9 +58,12 @@ const std::vector<std::uint8_t>& StreamSocket::crlf() {
   return bytes;
 }
 
+// Runs at once when the caller is already on the socket queue (a delegate
+// sharing it); socket code never calls its delegate inline, so this never
+// re-enters the socket.
 template <typename Fn>
 void StreamSocket::on_strand(Fn&& fn) {
-  boost::asio::post(strand_, [self = shared_from_this(), fn = std::forward<Fn>(fn)]() mutable { fn(); });
+  boost::asio::dispatch(strand_, [self = shared_from_this(), fn = std::forward<Fn>(fn)]() mutable { fn(); });
 }
 
 // Queues fn(delegate) on the delegate's queue; dropped when the delegate has
@@ -186,6 +192,9 @@ void StreamSocket::accept_next(tcp::acceptor& acceptor) {
         }
         boost::system::error_code ignored;
         peer.non_blocking(true, ignored);
+        // A response is a head write followed by body writes: without this,
+        // Nagle holds the body back until the head is acknowledged.
+        peer.set_option(tcp::no_delay(true), ignored);
         std::shared_ptr<StreamSocket> accepted;
         {
           std::lock_guard lock(self->delegate_mutex_);
@@ -328,6 +337,8 @@ void StreamSocket::fill_buffer() {
       }));
 }
 
+// Writes queued back to back go out in one gathered system call; each still
+// gets its own callback, in order, once all of them are out.
 void StreamSocket::pump_writes() {
   if (writing_ || closed_) return;
   if (writes_.empty()) {
@@ -335,24 +346,35 @@ void StreamSocket::pump_writes() {
     return;
   }
   writing_ = true;
-  const Write& w = writes_.front();
-  arm_timer(write_timer_, w.timeout, write_generation_, false);
+  std::vector<boost::asio::const_buffer> buffers;
+  double timeout = -1;
+  std::size_t bytes = 0;
+  for (const Write& w : writes_) {
+    if (buffers.size() == kMaxGather || (bytes > 0 && bytes + w.data->size() > kMaxGatherBytes)) break;
+    buffers.emplace_back(boost::asio::buffer(*w.data));
+    bytes += w.data->size();
+    if (w.timeout >= 0) timeout = timeout < 0 ? w.timeout : std::min(timeout, w.timeout);
+  }
+  const std::size_t count = buffers.size();
+  arm_timer(write_timer_, timeout, write_generation_, false);
   boost::asio::async_write(
-      *socket_, boost::asio::buffer(*w.data),
-      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
+      *socket_, buffers,
+      boost::asio::bind_executor(strand_, [self = shared_from_this(), count](boost::system::error_code ec, std::size_t) {
         self->writing_ = false;
         if (self->closed_) return;
         if (ec) {
           self->close_with(posix_error(ec, "Error in write() function"));
           return;
         }
-        std::int64_t tag = self->writes_.front().tag;
-        self->writes_.pop_front();
         ++self->write_generation_;
         self->write_timer_.cancel();
-        self->to_delegate([s = self.get(), tag](StreamSocketDelegate& d) {
-          if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
-        });
+        for (std::size_t i = 0; i < count; ++i) {
+          std::int64_t tag = self->writes_.front().tag;
+          self->writes_.pop_front();
+          self->to_delegate([s = self.get(), tag](StreamSocketDelegate& d) {
+            if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
+          });
+        }
         self->pump_writes();
       }));
 }

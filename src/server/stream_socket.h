@@ -85,6 +85,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   void disconnect();
   void disconnect_after_writing();
 
+  // The socket's own queue; a delegate may share it.
+  const Strand& queue() const { return strand_; }
+
  private:
   using tcp = boost::asio::ip::tcp;
   StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue,

@@ -1,0 +1,27 @@
+// Feeds arbitrary bytes to the request-head parser the way a connection
+// does: one CR LF terminated line at a time, at most 8190 bytes each.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "server/http_message.h"
+#include "server/path_mapping.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  auto request = tavri::http::HttpMessage::empty_request();
+  while (!input.empty() && !request.is_header_complete()) {
+    auto end = input.find("\r\n");
+    std::size_t take = end == std::string_view::npos ? input.size() : end + 2;
+    if (take > 8190) take = 8190;
+    if (!request.append_data(input.substr(0, take))) return 0;
+    input.remove_prefix(take);
+  }
+  if (request.is_header_complete()) {
+    (void)request.header_field("Range");
+    (void)request.message_data();
+    auto path = tavri::http::map_request_path("/srv/root", request.url(), true);
+    if (path && path->rfind("/srv/root/", 0) != 0) __builtin_trap();  // left the root
+  }
+  return 0;
+}
