@@ -22,7 +22,9 @@ struct Controllers {
         playlist_editor(bus, dialogs),
         server(bus, dialogs),
         playlists(bus, dialogs),
-        app(bus, dialogs) {}
+        app(bus, dialogs) {
+    file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
+  }
 
   Schedule schedule;
   Schedule_View schedule_view;

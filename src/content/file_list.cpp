@@ -1,7 +1,12 @@
 #include "file_list.h"
 
+#include <QPointer>
+
+#include "content/content_item.h"
+#include "content/folder_scan.h"
 #include "core/console.h"
 #include "core/folders.h"
+#include "core/keyed_archive.h"
 #include "core/main_queue.h"
 #include "core/notifications.h"
 
@@ -9,13 +14,6 @@ namespace tavri {
 
 namespace {
 constexpr char kNoFolder[] = "ANY FOLDER SELECTED";
-
-// File-system path of a folder URL, without trailing slash.
-QString folder_path(const QUrl& url) {
-  QString path = url.toLocalFile();
-  while (path.size() > 1 && path.endsWith('/')) path.chop(1);
-  return path;
-}
 }  // namespace
 
 QString folder_label_for(const QUrl& folder) {
@@ -25,17 +23,48 @@ QString folder_label_for(const QUrl& folder) {
   return text.mid(text.lastIndexOf('/') + 1);
 }
 
+RecordArray decode_movielist(const Record& playlist) {
+  RecordArray items;
+  auto root = decode_root_archive(playlist.value("movielist").toByteArray());
+  if (!root) return items;
+  for (const QVariant& v : root->toList()) items.append(v.toMap());
+  return items;
+}
+
+void store_movielist(Record& playlist, const RecordArray& items) {
+  QVariantList list;
+  for (const Record& item : items) list.append(item);
+  playlist["movielist"] = encode_root_archive(list);
+  playlist["movies"] = static_cast<int>(items.size());
+}
+
 FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
-    : QObject(parent), bus_(bus), dialogs_(dialogs) {
+    : QObject(parent), bus_(bus), dialogs_(dialogs), transfer_context_(std::make_unique<QObject>()) {
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { applicationDidFinishLaunching(); });
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::GET_URL, [this](const QVariant&) { send_url(); });
   set_label(kNoFolder);
 }
 
+FileList::~FileList() {
+  bus_.unregister(this);
+  transfer_context_.reset();
+  transfers_.clear();
+}
+
+std::optional<Record> FileList::FILE_LIST_ITEM_BY_FILE_URL(const QUrl& url) { return movie_item(url); }
+std::optional<Record> FileList::FILE_LIST_IMG_ITEM_BY_FILE_URL(const QUrl& url) { return image_item(url); }
+std::optional<Record> FileList::FILE_LIST_STREAM_ITEM_BY_FILE_URL(const QUrl& url) { return stream_item(url); }
+
 void FileList::set_label(const QString& text) {
   label_ = text;
   emit label_changed(text);
+}
+
+QString FileList::folder_path() const {
+  QString path = folder_url_.toLocalFile();
+  while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+  return path;
 }
 
 void FileList::press_select() {
@@ -57,37 +86,42 @@ void FileList::press_select() {
 void FileList::folder_chosen(const QUrl& url) {
   folder_url_ = url;
   set_label(folder_label_for(url));
-  bus_.post(note::SET_SERVER_PATH, folder_path(url));
+  bus_.post(note::SET_SERVER_PATH, folder_path());
 }
 
 void FileList::scan_folder() {
-  // The content items are built by the content library.
   files_.clear();
+  const QStringList names = folder_known() ? list_folder(folder_url_.toLocalFile()) : QStringList();
+  for (const QString& name : names) console_log(QString("CHECK FILE: %1").arg(name));
+  // Items are built on worker threads and appended here in pass order.
+  files_.set_records(build_content_items(folder_url_, names, scan_threads_));
+  files_.refresh();
+  QPointer<FileList> self(this);
+  run_after(0.5, [self] { run_next([self] { if (self) self->relink_files(); }); });
 }
 
 void FileList::save() {
-  const QString path = documents_folder() + "/" + kFolderFile;
-  if (!folder_url_.isValid() || folder_url_.isEmpty()) {
+  if (!folder_known()) {
     console_log(kSaveErrorTag);
     console_log("no content folder chosen");
     return;
   }
-  save_file_logged(path, folder_url_.toEncoded(), "SAVE FILELIST!!!!!");
+  save_file_logged(documents_folder() + "/" + kFolderFile, folder_url_.toEncoded(), "SAVE FILELIST!!!!!");
 }
 
 void FileList::applicationDidFinishLaunching() {
+  hide_progress();
   set_label(kNoFolder);
   const auto bytes = read_file(documents_folder() + "/" + kFolderFile);
   if (!bytes || bytes->isEmpty()) return;
   folder_url_ = QUrl::fromEncoded(*bytes);
   set_label(folder_label_for(folder_url_));
   console_log("LOAD FILELIST!!!!!");
-  run_after(0.5, [this] { scan_folder(); });
-  bus_.post(note::SET_SERVER_PATH, folder_path(folder_url_));
+  QPointer<FileList> self(this);
+  run_after(0.5, [self] { if (self) self->scan_folder(); });
+  bus_.post(note::SET_SERVER_PATH, folder_path());
 }
 
-void FileList::send_url() {
-  bus_.post(note::FOLDER_URL, folder_url_.isEmpty() ? QVariant() : QVariant(folder_url_));
-}
+void FileList::send_url() { bus_.post(note::FOLDER_URL, folder_known() ? QVariant(folder_url_) : QVariant()); }
 
 }  // namespace tavri

@@ -1,44 +1,115 @@
 #pragma once
 #include <QObject>
 #include <QUrl>
+#include <memory>
+#include <vector>
 
+#include "content/file_transfer.h"
 #include "core/bus.h"
 #include "core/dialogs.h"
 #include "core/record_list.h"
 
 namespace tavri {
 
-// The content folder and its content items.
-class FileList : public QObject {
+// The content library: the content folder, its content items, the copying
+// of files into it, and the links from playlists to its files.
+class FileList : public QObject, public TransferReceiver {
   Q_OBJECT
  public:
   FileList(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  ~FileList() override;
 
   RecordList& ArrayController_FILELIST() { return files_; }
+  // The playlist catalogue's list, shared with the playlist controllers.
+  void set_playlists(RecordList* playlists) { playlists_ = playlists; }
   QUrl folder_url() const { return folder_url_; }
   QString select_label_path() const { return label_; }
 
+  // Folder and scan.
   void press_select();
+  void rescan_Folder() { scan_folder(); }
   void scan_folder();
   void save();
   void applicationDidFinishLaunching();  // the LOAD handler
   void send_url();
+  // Worker threads for building items (0: one per core).
+  void set_scan_threads(int threads) { scan_threads_ = threads; }
+
+  // Item builders with their platform names.
+  static std::optional<Record> FILE_LIST_ITEM_BY_FILE_URL(const QUrl& url);
+  static std::optional<Record> FILE_LIST_IMG_ITEM_BY_FILE_URL(const QUrl& url);
+  static std::optional<Record> FILE_LIST_STREAM_ITEM_BY_FILE_URL(const QUrl& url);
+
+  // Editing.
+  void add_File();
+  void add_stream();
+  void replace_file();
+  void delete_File();
+  void get_links();
+  bool find_file_in_playlists(const QUrl& url) const;
+  QStringList getlinksforfile(const QUrl& url) const;
+  void unlink_file_at_url(const QUrl& url);
+  void replace_file_at_url(const QUrl& old_url, const QUrl& new_url);
+  void delete_file_at_url(const QUrl& url);
+  void relink_files();
+
+  // Transfer into the folder.
+  void start_transfer(const QString& source_path);
+  void set_transfer_options(TransferOptions options) { transfer_options_ = options; }
+  bool progress_visible() const { return progress_visible_; }
+  double progress_value() const { return progress_value_; }
+  bool new_button_enabled() const { return new_button_enabled_; }
+  bool replace_button_enabled() const { return replace_button_enabled_; }
+
+  void download_decide_destination(const QString& suggested_filename, QString* destination) override;
+  void download_did_receive_response() override;
+  void download_did_receive_data(std::uint64_t length) override;
+  void download_did_finish() override;
+  void download_did_fail(const QString& description, const QString& url) override;
 
  signals:
   void label_changed(const QString& text);
+  void progress_changed();
+  void buttons_changed();
 
  private:
   void set_label(const QString& text);
   void folder_chosen(const QUrl& url);
+  void hide_progress();
+  bool folder_known() const { return folder_url_.isValid() && !folder_url_.isEmpty(); }
+  QString folder_path() const;
+  // Rewrites every playlist's items through fn (which returns the new list).
+  void rewrite_playlists(const std::function<RecordArray(const RecordArray&)>& fn);
+  void playlists_redrawn_and_changed();
 
   Bus& bus_;
   Dialogs& dialogs_;
   RecordList files_;
+  RecordList* playlists_ = nullptr;
   QUrl folder_url_;
   QString label_;
+  int scan_threads_ = 0;
+
+  // Transfer state: one set for all transfers, as the progress bar shows one.
+  TransferOptions transfer_options_;
+  bool progress_visible_ = false;
+  double progress_value_ = 0;
+  float old_prozent_ = 0;
+  std::uint64_t received_bytes_ = 0;
+  std::uint64_t expected_size_ = 0;
+  bool new_button_enabled_ = true;
+  bool replace_button_enabled_ = true;
+  std::vector<std::unique_ptr<FileTransfer>> transfers_;
+  // Declared last so it goes first: dropping its queued reports lets the
+  // transfers' threads end before they are joined.
+  std::unique_ptr<QObject> transfer_context_;
 };
 
 // "%20" becomes a space; the last path component of the URL text.
 QString folder_label_for(const QUrl& folder);
+
+// The items of a playlist record's "movielist" and back.
+RecordArray decode_movielist(const Record& playlist);
+void store_movielist(Record& playlist, const RecordArray& items);
 
 }  // namespace tavri

@@ -1,0 +1,273 @@
+#include "content_item.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QPainterPath>
+#include <mutex>
+#include <sys/stat.h>
+
+#include "media_probe.h"
+
+namespace tavri {
+namespace {
+
+constexpr int kThumbSide = 300;
+
+struct Attributes {
+  qint64 size = 0;
+  QDateTime created, changed;
+  qint64 file_number = 0;
+};
+
+std::optional<Attributes> read_attributes(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+  QFileInfo info(path);
+  Attributes a;
+  a.size = static_cast<qint64>(st.st_size);
+  a.changed = info.lastModified();
+  a.created = info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
+  a.file_number = static_cast<qint64>(st.st_ino);
+  return a;
+}
+
+bool percent_escapes_valid(const QString& s) {
+  for (int i = 0; i < s.size(); ++i)
+    if (s[i] == '%') {
+      if (i + 2 >= s.size() || !isxdigit(s[i + 1].toLatin1()) || !isxdigit(s[i + 2].toLatin1())) return false;
+      i += 2;
+    }
+  return true;
+}
+
+// Steps shared by the three kinds: name, size, dates, file number.
+std::optional<Record> common_keys(const QUrl& url, bool with_size) {
+  const QString path = url.toLocalFile();
+  auto attributes = read_attributes(path);
+  if (!attributes) return std::nullopt;
+  Record r;
+  r[key::FILE_NAME] = content_file_name(path);
+  r[key::FILE_SIZE] = with_size ? QString::asprintf("%0.2f MB", static_cast<double>(
+                                                                    static_cast<float>(attributes->size) / 1000000.0f))
+                                : QString("NONE");
+  r[key::FILE_CREATE] = attributes->created.toLocalTime().toString("yyyy-MM-dd HH:mm");
+  r[key::FILE_CHANGE] = attributes->changed.toLocalTime().toString("yyyy-MM-dd HH:mm");
+  r[key::FILE_ID] = attributes->file_number;
+  r[key::FILE_URL] = url;
+  r[key::FILE_FOUND] = 1;
+  return r;
+}
+
+void merge(Record& into, const Record& from) {
+  for (auto it = from.begin(); it != from.end(); ++it) into[it.key()] = it.value();
+}
+
+// Resolution, bit rate and codec as the metadata gives them.
+void picture_keys(Record& r, const MediaInfo& info) {
+  r[key::FILE_RESOLUTION] = QString("%1 x %2").arg(info.pixel_width).arg(info.pixel_height);
+  if (info.video_bit_rate) r[key::FILE_BITRATE] = *info.video_bit_rate;
+  r[key::FILE_CODEC] = info.codecs.isEmpty() ? QString("UNKNOWN") : info.codecs.first();
+}
+
+QImage draw_named(const QString& name) {
+  QImage image(64, 64, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor green(209, 227, 23);
+  p.setPen(QPen(green, 4));
+  if (name.startsWith("tavri_icon_fragezeichen")) {
+    p.drawEllipse(QRectF(6, 6, 52, 52));
+    QPainterPath q;
+    q.moveTo(24, 24);
+    q.cubicTo(24, 12, 42, 12, 42, 24);
+    q.cubicTo(42, 32, 32, 32, 32, 40);
+    p.drawPath(q);
+    p.setBrush(green);
+    p.drawEllipse(QRectF(30, 46, 4, 4));
+  } else if (name == "tavri_icon_file") {
+    QPolygonF page({QPointF(14, 6), QPointF(40, 6), QPointF(52, 18), QPointF(52, 58), QPointF(14, 58)});
+    p.drawPolygon(page);
+    p.drawPolyline(QPolygonF({QPointF(40, 6), QPointF(40, 18), QPointF(52, 18)}));
+  } else {  // tavri_icon_send: waves leaving a point
+    p.setBrush(green);
+    p.drawEllipse(QRectF(10, 46, 8, 8));
+    p.setBrush(Qt::NoBrush);
+    for (int r : {18, 30, 42}) p.drawArc(QRectF(14 - r, 50 - r, 2 * r, 2 * r), 0, 90 * 16);
+  }
+  return image;
+}
+
+}  // namespace
+
+ContentKind content_kind_of(const QString& file_name) {
+  const int dot = file_name.lastIndexOf('.');
+  if (dot < 0) return ContentKind::none;
+  const QString ext = file_name.mid(dot + 1).toUpper();
+  if (ext == "MOV" || ext == "M4V" || ext == "MP4") return ContentKind::movie;
+  if (ext == "PNG" || ext == "JPG") return ContentKind::image;
+  if (ext == "STREAM") return ContentKind::stream;
+  return ContentKind::none;
+}
+
+QString content_file_name(const QString& path) {
+  QString name = path.mid(path.lastIndexOf('/') + 1);
+  const int dot = name.lastIndexOf('.');
+  if (dot > 0) name.truncate(dot);
+  if (!name.contains('%') || !percent_escapes_valid(name)) return name;
+  const QByteArray decoded = QByteArray::fromPercentEncoding(name.toUtf8());
+  QString text = QString::fromUtf8(decoded);
+  // Escapes that do not make valid UTF-8 leave the name as it is.
+  if (text.toUtf8() != decoded) return name;
+  return text;
+}
+
+Record movie_informations(const QUrl& url) {
+  const MediaInfo info = probe_media(url.toLocalFile());
+  Record r;
+  r[key::FILE_FPS] = QString::asprintf("%0.2f", info.has_video ? info.last_video_fps : 0.0);
+  if (info.duration_seconds) r[key::FILE_LENGTH] = *info.duration_seconds;
+  if (!info.kind.isEmpty()) r[key::FILE_KIND] = info.kind;
+  r[key::FILE_TRACKS] = static_cast<int>(info.media_types.size());
+  picture_keys(r, info);
+  return r;
+}
+
+Record image_informations(const QUrl& url) {
+  const QString path = url.toLocalFile();
+  MediaInfo info;
+  QImageReader reader(path);
+  const QSize size = reader.size();
+  if (size.isValid()) {
+    info.pixel_width = size.width();
+    info.pixel_height = size.height();
+  }
+  Record r;
+  r[key::FILE_FPS] = QString("--");
+  r[key::FILE_LENGTH] = QString("5");
+  if (reader.canRead()) r[key::FILE_KIND] = media_kind_for(path);
+  r[key::FILE_TRACKS] = 0;
+  picture_keys(r, info);
+  return r;
+}
+
+Record stream_informations(const QUrl&) {
+  Record r;
+  r[key::FILE_FPS] = QString("--");
+  r[key::FILE_TRACKS] = 0;
+  for (const char* k : {key::FILE_LENGTH, key::FILE_KIND, key::FILE_RESOLUTION, key::FILE_BITRATE, key::FILE_CODEC})
+    r[k] = QString("STREAM");
+  return r;
+}
+
+std::optional<Record> movie_item(const QUrl& url) {
+  auto r = common_keys(url, true);
+  if (!r) return std::nullopt;
+  (*r)[key::IS_IMG] = false;
+  (*r)[key::FILE_ICON] = movie_thumbnail(url);
+  merge(*r, movie_informations(url));
+  return r;
+}
+
+std::optional<Record> image_item(const QUrl& url) {
+  auto r = common_keys(url, true);
+  if (!r) return std::nullopt;
+  (*r)[key::IS_IMG] = true;
+  (*r)[key::FILE_ICON] = image_thumbnail(url);
+  merge(*r, image_informations(url));
+  return r;
+}
+
+std::optional<Record> stream_item(const QUrl& url) {
+  auto r = common_keys(url, false);
+  if (!r) return std::nullopt;
+  (*r)[key::IS_IMG] = false;
+  (*r)[key::FILE_ICON] = named_image("tavri_icon_send");
+  merge(*r, stream_informations(url));
+  return r;
+}
+
+std::optional<Record> item_for_kind(ContentKind kind, const QUrl& url) {
+  switch (kind) {
+    case ContentKind::movie: return movie_item(url);
+    case ContentKind::image: return image_item(url);
+    case ContentKind::stream: return stream_item(url);
+    default: return std::nullopt;
+  }
+}
+
+QImage fit_into_thumbnail(const QImage& source, QSizeF picture_size) {
+  QImage target(kThumbSide, kThumbSide, QImage::Format_ARGB32_Premultiplied);
+  target.fill(Qt::transparent);
+  if (picture_size.isEmpty()) picture_size = source.size();
+  const double w = picture_size.width(), h = picture_size.height();
+  QRectF rect(0, 0, kThumbSide, kThumbSide);
+  if (!(w == kThumbSide && h == kThumbSide)) {
+    const double sx = kThumbSide / w, sy = kThumbSide / h, scale = std::min(sx, sy);
+    rect.setSize(QSizeF(w * scale, h * scale));
+    // Centred along the axis with room to spare (the picture is moved
+    // "up" in a bottom-left frame, which is the same centring here).
+    if (sy > sx) rect.moveTop((kThumbSide - h * scale) / 2);
+    else if (sx > sy) rect.moveLeft((kThumbSide - w * scale) / 2);
+  }
+  QPainter p(&target);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.drawImage(rect, source);
+  return target;
+}
+
+QImage movie_thumbnail(const QUrl& url) {
+  // Scaled down while decoding: a full-size frame would be copied into
+  // every playlist item and every saved catalogue.
+  const QImage frame = first_video_frame(url.toLocalFile(), kThumbSide);
+  if (frame.isNull() || frame.height() < 1) return named_image("tavri_icon_fragezeichen.png");
+  return fit_into_thumbnail(frame);
+}
+
+QImage image_thumbnail(const QUrl& url) {
+  QImageReader reader(url.toLocalFile());
+  const QSize size = reader.size();
+  // Decode no larger than needed: the reader scales JPEGs while decoding.
+  if (size.isValid() && (size.width() > 2 * kThumbSide || size.height() > 2 * kThumbSide))
+    reader.setScaledSize(size.scaled(2 * kThumbSide, 2 * kThumbSide, Qt::KeepAspectRatio));
+  const QImage source = reader.read();
+  if (source.isNull()) return named_image("tavri_icon_file");
+  // The geometry is that of the full picture, drawn from the smaller decode.
+  return fit_into_thumbnail(source, size.isValid() ? QSizeF(size) : QSizeF());
+}
+
+QColor found_to_color(const QVariant& value) {
+  if (!value.isValid() || value.isNull()) return Qt::white;
+  return value.toInt() == 0 ? QColor(Qt::red) : QColor(Qt::white);
+}
+
+QString length_in_timecode(const QVariant& value) {
+  if (!value.isValid() || value.isNull()) return "--:--:--";
+  long long t = 0;
+  if (value.typeId() == QMetaType::QString) {
+    const QString s = value.toString().trimmed();
+    int i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+    for (; i < s.size() && s[i].isDigit(); ++i) t = t * 10 + s[i].digitValue();
+    if (negative) t = -t;
+  } else {
+    t = static_cast<long long>(value.toDouble());  // truncated toward zero
+  }
+  const long long hours = t / 3600, minutes = (t - 3600 * hours) / 60, seconds = t - 60 * minutes - 3600 * hours;
+  return QString::asprintf("%02lld:%02lld:%02lld", hours, minutes, seconds);
+}
+
+QImage named_image(const QString& name) {
+  static std::mutex mutex;
+  static QHash<QString, QImage> cache;
+  std::lock_guard lock(mutex);
+  auto it = cache.find(name);
+  if (it == cache.end()) it = cache.insert(name, draw_named(name));
+  return *it;
+}
+
+}  // namespace tavri

@@ -1,0 +1,32 @@
+#pragma once
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tavri {
+
+// What the movie decoder tells about one file. Every field is empty when
+// the decoder does not know it.
+struct MediaInfo {
+  bool opened = false;
+  std::optional<double> duration_seconds;
+  QString kind;                  // "MPEG-4 movie", ...; empty when unknown
+  QStringList media_types;       // distinct, in stream order: "Video", "Sound", "Text"
+  int pixel_width = 0, pixel_height = 0;
+  std::optional<qint64> video_bit_rate;
+  QStringList codecs;            // display names, in stream order
+  bool has_video = false;
+  double last_video_fps = 0;     // nominal frame rate of the last video track
+};
+
+MediaInfo probe_media(const QString& path);
+
+// The human-readable kind of a content file, by its extension.
+QString media_kind_for(const QString& path);
+
+// The first decodable video frame, scaled to fit within max_side pixels
+// (0: full size). A null image when there is none.
+QImage first_video_frame(const QString& path, int max_side);
+
+}  // namespace tavri

@@ -1,0 +1,455 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+
+#include "content/content_item.h"
+#include "content/file_list.h"
+#include "content/folder_scan.h"
+#include "core/bus.h"
+#include "core/notifications.h"
+#include "support/event_loop.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+
+using namespace tavri;
+
+namespace {
+
+// Media made once per run with the ffmpeg command.
+class Media {
+ public:
+  static Media& get() {
+    static Media media;
+    return media;
+  }
+  bool available() const { return ok_; }
+  QString path(const QString& name) const { return dir_.path() + "/" + name; }
+
+ private:
+  Media() {
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (ffmpeg.isEmpty()) return;
+    auto run = [&](const QStringList& args) {
+      QProcess p;
+      p.start(ffmpeg, QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+      return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    ok_ = run({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-f", "lavfi", "-i", "sine=frequency=440",
+               "-t", "2", "-c:v", "mpeg4", "-b:v", "400k", "-c:a", "aac", "-shortest", path("both.mp4")}) &&
+          run({"-f", "lavfi", "-i", "sine=frequency=440", "-t", "1", "-c:a", "aac", path("sound.mp4")}) &&
+          run({"-f", "lavfi", "-i", "testsrc=size=160x90:rate=30", "-t", "1", "-c:v", "mpeg4", path("silent.mov")});
+    QFile corrupt(path("corrupt.mov"));
+    corrupt.open(QIODevice::WriteOnly);
+    corrupt.write(QByteArray(4096, '\x5a'));
+    corrupt.close();
+    QImage wide(1920, 1080, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    wide.save(path("wide.png"));
+    QImage tall(1080, 1920, QImage::Format_RGB32);
+    tall.fill(Qt::red);
+    tall.save(path("tall.jpg"));
+  }
+  QTemporaryDir dir_;
+  bool ok_ = false;
+};
+
+#define REQUIRE_MEDIA() \
+  if (!Media::get().available()) GTEST_SKIP() << "ffmpeg is not installed"
+
+QUrl media_url(const QString& name) { return QUrl::fromLocalFile(Media::get().path(name)); }
+
+void write_file(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(bytes);
+}
+
+Record playlist(int id, const QString& name, const RecordArray& items) {
+  Record p{{"id", id}, {"name", name}};
+  store_movielist(p, items);
+  return p;
+}
+
+}  // namespace
+
+TEST(ContentItem, MovieKeysFromTheDecoder) {
+  REQUIRE_MEDIA();
+  auto item = movie_item(media_url("both.mp4"));
+  ASSERT_TRUE(item);
+  Record& r = *item;
+  EXPECT_EQ(r["is_img"], false);
+  EXPECT_EQ(r["file_name"], "both");
+  EXPECT_EQ(r["file_found"].typeId(), QMetaType::Int);
+  EXPECT_EQ(r["file_found"], 1);
+  EXPECT_EQ(r["file_fps"], "25.00");
+  EXPECT_EQ(r["file_length"].typeId(), QMetaType::Double);
+  EXPECT_NEAR(r["file_length"].toDouble(), 2.0, 0.1);
+  EXPECT_EQ(r["file_kind"], "MPEG-4 movie");
+  EXPECT_EQ(r["file_tracks"], 2);
+  EXPECT_EQ(r["file_resolution"], "320 x 240");
+  EXPECT_EQ(r["file_codec"], "MPEG-4 Video");
+  EXPECT_GT(r["file_bitrate"].toLongLong(), 0);
+  struct stat st {};
+  ::stat(QFile::encodeName(Media::get().path("both.mp4")).constData(), &st);
+  EXPECT_EQ(r["file_id"].toLongLong(), static_cast<qint64>(st.st_ino));
+  EXPECT_EQ(r["file_size"], QString::asprintf("%0.2f MB", static_cast<float>(st.st_size) / 1000000.0f));
+  EXPECT_EQ(r["file_change"].toString().size(), 16);  // yyyy-MM-dd HH:mm
+  EXPECT_EQ(r["file_url"].toUrl(), media_url("both.mp4"));
+  // The first frame fitted into 300 x 300: 4:3 leaves bands above and below.
+  QImage icon = r["file_icon"].value<QImage>();
+  EXPECT_EQ(icon.size(), QSize(300, 300));
+  EXPECT_EQ(qAlpha(icon.pixel(150, 10)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(150, 150)), 255);
+
+  auto sound = movie_item(media_url("sound.mp4"));
+  ASSERT_TRUE(sound);
+  EXPECT_EQ((*sound)["file_fps"], "0.00");
+  EXPECT_EQ((*sound)["file_tracks"], 1);
+  EXPECT_EQ((*sound)["file_resolution"], "0 x 0");
+  EXPECT_EQ((*sound)["file_codec"], "AAC");
+  EXPECT_FALSE(sound->contains("file_bitrate"));
+  EXPECT_EQ((*sound)["file_icon"].value<QImage>(), named_image("tavri_icon_fragezeichen.png"));
+
+  auto silent = movie_item(media_url("silent.mov"));
+  ASSERT_TRUE(silent);
+  EXPECT_EQ((*silent)["file_fps"], "30.00");
+  EXPECT_EQ((*silent)["file_tracks"], 1);
+  EXPECT_EQ((*silent)["file_kind"], "QuickTime movie");
+  EXPECT_EQ((*silent)["file_resolution"], "160 x 90");
+
+  auto corrupt = movie_item(media_url("corrupt.mov"));
+  ASSERT_TRUE(corrupt);
+  EXPECT_EQ((*corrupt)["file_tracks"], 0);
+  EXPECT_EQ((*corrupt)["file_resolution"], "0 x 0");
+  EXPECT_EQ((*corrupt)["file_codec"], "UNKNOWN");
+  EXPECT_EQ((*corrupt)["file_fps"], "0.00");
+  for (const char* k : {"file_length", "file_kind", "file_bitrate"}) EXPECT_FALSE(corrupt->contains(k)) << k;
+
+  EXPECT_FALSE(movie_item(media_url("gone.mov")));
+}
+
+TEST(ContentItem, ImagesStreamsAndThumbnailGeometry) {
+  REQUIRE_MEDIA();
+  auto wide = image_item(media_url("wide.png"));
+  ASSERT_TRUE(wide);
+  EXPECT_EQ((*wide)["is_img"], true);
+  EXPECT_EQ((*wide)["file_length"], "5");
+  EXPECT_EQ((*wide)["file_fps"], "--");
+  EXPECT_EQ((*wide)["file_kind"], "PNG image");
+  EXPECT_EQ((*wide)["file_tracks"], 0);
+  EXPECT_EQ((*wide)["file_resolution"], "1920 x 1080");
+  EXPECT_EQ((*wide)["file_codec"], "UNKNOWN");
+  // 300 x 168.75, centred: clear above 65.625 and below 234.375.
+  QImage icon = (*wide)["file_icon"].value<QImage>();
+  EXPECT_EQ(icon.size(), QSize(300, 300));
+  EXPECT_EQ(qAlpha(icon.pixel(150, 64)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(150, 67)), 255);
+  EXPECT_EQ(qAlpha(icon.pixel(150, 233)), 255);
+  EXPECT_EQ(qAlpha(icon.pixel(150, 236)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(0, 150)), 255);
+
+  auto tall = image_item(media_url("tall.jpg"));
+  ASSERT_TRUE(tall);
+  EXPECT_EQ((*tall)["file_kind"], "JPEG image");
+  icon = (*tall)["file_icon"].value<QImage>();
+  EXPECT_EQ(qAlpha(icon.pixel(64, 150)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(67, 150)), 255);
+  EXPECT_EQ(qAlpha(icon.pixel(236, 150)), 0);
+
+  auto broken = image_item(media_url("corrupt.mov"));
+  ASSERT_TRUE(broken);
+  EXPECT_EQ((*broken)["file_icon"].value<QImage>(), named_image("tavri_icon_file"));
+  EXPECT_FALSE(broken->contains("file_kind"));
+
+  QTemporaryDir dir;
+  write_file(dir.path() + "/Radio.stream", "http://example.invalid/radio");
+  auto stream = stream_item(QUrl::fromLocalFile(dir.path() + "/Radio.stream"));
+  ASSERT_TRUE(stream);
+  EXPECT_EQ((*stream)["file_size"], "NONE");
+  EXPECT_EQ((*stream)["file_fps"], "--");
+  for (const char* k : {"file_length", "file_kind", "file_resolution", "file_bitrate", "file_codec"})
+    EXPECT_EQ((*stream)[k], "STREAM") << k;
+  EXPECT_EQ((*stream)["file_tracks"], 0);
+}
+
+TEST(ContentItem, NamesKindsAndConverters) {
+  EXPECT_EQ(content_file_name("/x/Lobby Loop.mov"), "Lobby Loop");
+  EXPECT_EQ(content_file_name("/x/Set%41.mov"), "SetA");
+  EXPECT_EQ(content_file_name("/x/100% sure.mov"), "100% sure");
+  EXPECT_EQ(content_file_name("/x/a.b.mov"), "a.b");
+  for (const char* name : {"holiday.JPG", "holiday.jpg", "holiday.Jpg", "a.png"})
+    EXPECT_EQ(content_kind_of(name), ContentKind::image) << name;
+  for (const char* name : {"CLIP.MOV", "Clip.Mp4", "x.m4v"}) EXPECT_EQ(content_kind_of(name), ContentKind::movie);
+  EXPECT_EQ(content_kind_of("Radio.Stream"), ContentKind::stream);
+  for (const char* name : {"holiday.jpeg", "playlist.m3u8", "notes", "notes.txt"})
+    EXPECT_EQ(content_kind_of(name), ContentKind::none) << name;
+
+  EXPECT_EQ(length_in_timecode(3725.9), "01:02:05");
+  EXPECT_EQ(length_in_timecode("5"), "00:00:05");
+  EXPECT_EQ(length_in_timecode("STREAM"), "00:00:00");
+  EXPECT_EQ(length_in_timecode(360000), "100:00:00");
+  EXPECT_EQ(length_in_timecode(QVariant()), "--:--:--");
+  EXPECT_EQ(found_to_color(0), QColor(Qt::red));
+  EXPECT_EQ(found_to_color(1), QColor(Qt::white));
+  EXPECT_EQ(found_to_color(QVariant()), QColor(Qt::white));
+}
+
+namespace {
+
+class FileListTest : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    folder_ = home() + "/content";
+    QDir().mkpath(folder_);
+    files_ = std::make_unique<FileList>(bus_, dialogs_);
+    files_->set_playlists(&playlists_);
+    bus_.register_observer(this, note::SET_SERVER_PATH, [this](const QVariant& v) { server_paths_ << v.toString(); });
+    bus_.register_observer(this, note::PLAYLIST_DID_CHANGE, [this](const QVariant&) { ++playlist_changes_; });
+  }
+  void TearDown() override {
+    files_.reset();
+    TestHome::TearDown();
+  }
+  void choose_folder() {
+    dialogs_.open_answers.push_back(QStringList{folder_});
+    files_->press_select();
+    dialogs_.shown.clear();
+  }
+  QStringList content_names() {
+    QStringList names;
+    for (const Record& r : files_->ArrayController_FILELIST().records()) names << r["file_name"].toString();
+    return names;
+  }
+  QUrl url(const QString& name) { return QUrl::fromLocalFile(folder_ + "/" + name); }
+  Record content(const QString& name) {
+    for (const Record& r : files_->ArrayController_FILELIST().records())
+      if (r["file_name"] == name) return r;
+    return {};
+  }
+
+  Bus bus_;
+  test::ScriptedDialogs dialogs_;
+  RecordList playlists_;
+  std::unique_ptr<FileList> files_;
+  QString folder_;
+  QStringList server_paths_;
+  int playlist_changes_ = 0;
+};
+
+}  // namespace
+
+TEST_F(FileListTest, ScanOrderAcrossThePassesAndTheFolderChoice) {
+  for (const char* name : {"b.mov", "a.png", "c.stream", "d.mp4", "notes.txt", "e.PNG", ".hidden.mov"})
+    write_file(folder_ + "/" + name, "x");
+  choose_folder();
+  EXPECT_EQ(server_paths_, QStringList{folder_});
+  EXPECT_EQ(files_->select_label_path(), "content");
+  EXPECT_TRUE(log().contains("CHECK FILE: notes.txt"));
+
+  const QStringList listed = list_folder(folder_);
+  QStringList expected;
+  for (ContentKind pass : {ContentKind::movie, ContentKind::image, ContentKind::stream})
+    for (const QString& name : listed)
+      if (content_kind_of(name) == pass) expected << content_file_name(name);
+  EXPECT_EQ(content_names(), expected);
+  ASSERT_EQ(expected.size(), 6);
+  EXPECT_EQ(QSet<QString>(expected.begin(), expected.begin() + 3), QSet<QString>({"b", "d", ".hidden"}));
+  EXPECT_EQ(QSet<QString>(expected.begin() + 3, expected.begin() + 5), QSet<QString>({"a", "e"}));
+  EXPECT_EQ(expected.last(), "c");
+
+  // The same result whatever the number of worker threads.
+  for (int threads : {1, 3}) {
+    const RecordArray built = build_content_items(files_->folder_url(), listed, threads);
+    QStringList names;
+    for (const Record& r : built) names << r["file_name"].toString();
+    EXPECT_EQ(names, expected) << threads;
+  }
+
+  // Saved as the URL's escaped text, loaded back by a new controller.
+  files_->save();
+  FileList again(bus_, dialogs_);
+  server_paths_.clear();
+  again.applicationDidFinishLaunching();
+  EXPECT_EQ(server_paths_, QStringList{folder_});
+  EXPECT_TRUE(again.ArrayController_FILELIST().empty());
+  EXPECT_TRUE(test::spin_until([&] { return again.ArrayController_FILELIST().size() == 6; }));
+}
+
+TEST_F(FileListTest, FolderLabels) {
+  EXPECT_EQ(files_->select_label_path(), "ANY FOLDER SELECTED");
+  EXPECT_EQ(folder_label_for(QUrl::fromLocalFile("/Users/op/My Content/")), "My Content");
+  EXPECT_EQ(folder_label_for(QUrl::fromLocalFile("/Users/op/100%done/")), "100%25done");
+}
+
+TEST_F(FileListTest, RelinkByNameKeepsDisplayTimesAndReportsMissingFiles) {
+  write_file(folder_ + "/clip.mov", "x");
+  write_file(folder_ + "/pic.png", "x");
+  write_file(folder_ + "/intro.mov", "x");
+  write_file(folder_ + "/intro.png", "x");
+  choose_folder();
+  Record old_pic{{"file_name", "pic"}, {"is_img", true}, {"file_length", "5"}, {"file_url", QUrl("file:///old/pic.png")}};
+  Record pic10 = old_pic;
+  pic10["file_length"] = 10;
+  Record clip{{"file_name", "clip"}, {"is_img", false}, {"file_url", QUrl("file:///old/clip.mov")}};
+  Record intro{{"file_name", "intro"}, {"file_url", QUrl("file:///old/intro.mov")}};
+  Record gone{{"file_name", "gone"}, {"file_url", QUrl("file:///old/gone.mov")}};
+  playlists_.append(playlist(1, "Lobby", {old_pic, clip, pic10, gone}));
+  playlists_.append(playlist(2, "Foyer", {intro, gone}));
+  playlists_.append(playlist(3, "Bar", {gone}));
+
+  dialogs_.alert_answers.push_back(0);  // Ignore
+  files_->relink_files();
+  RecordArray lobby = decode_movielist(playlists_.at(0));
+  ASSERT_EQ(lobby.size(), 4);
+  EXPECT_EQ(lobby[0]["file_url"].toUrl(), url("pic.png"));
+  EXPECT_EQ(lobby[0]["file_found"], 1);
+  EXPECT_EQ(lobby[0]["file_length"], 5);
+  EXPECT_EQ(lobby[2]["file_length"], 10);
+  EXPECT_EQ(lobby[1]["file_url"].toUrl(), url("clip.mov"));
+  EXPECT_EQ(lobby[3]["file_found"], 0);
+  EXPECT_EQ(content("pic")["file_length"], "5");  // the content list's own item is unchanged
+  RecordArray foyer = decode_movielist(playlists_.at(1));
+  EXPECT_EQ(foyer[0]["file_found"], 0);  // two files are named intro
+  ASSERT_EQ(dialogs_.alert_messages(), QStringList{"Missing movie files!"});
+  EXPECT_EQ(dialogs_.shown.back().detail, "\ngone\nintro\n\nWhat do you want to do?");
+  EXPECT_EQ(dialogs_.shown.back().items, (QStringList{"Ignore", "Unlink"}));
+
+  dialogs_.alert_answers.push_back(1);  // Unlink
+  files_->relink_files();
+  EXPECT_EQ(decode_movielist(playlists_.at(0)).size(), 3);
+  EXPECT_EQ(playlists_.at(0)["movies"], 3);
+  EXPECT_EQ(decode_movielist(playlists_.at(1)).size(), 0);
+  EXPECT_EQ(decode_movielist(playlists_.at(2)).size(), 0);
+  EXPECT_GE(playlist_changes_, 3);
+}
+
+TEST_F(FileListTest, DeleteUnlinkAndLinksWithAFileHeldTwice) {
+  for (const char* name : {"a.mov", "b.mov", "c.mov", "keep.mov"}) write_file(folder_ + "/" + name, "x");
+  choose_folder();
+  const Record b = content("b");
+  playlists_.append(playlist(1, "Lobby", {b, content("keep"), b}));
+  playlists_.append(playlist(2, "Foyer", {b}));
+
+  EXPECT_TRUE(files_->find_file_in_playlists(url("b.mov")));
+  EXPECT_FALSE(files_->find_file_in_playlists(url("c.mov")));
+  EXPECT_EQ(files_->getlinksforfile(url("b.mov")), (QStringList{"Lobby", "Foyer"}));
+
+  auto select = [&](const QStringList& names) {
+    QList<int> indices;
+    for (int i = 0; i < files_->ArrayController_FILELIST().size(); ++i)
+      if (names.contains(files_->ArrayController_FILELIST().at(i)["file_name"].toString())) indices << i;
+    files_->ArrayController_FILELIST().select_list_indices(indices);
+  };
+  select({"b"});
+  files_->get_links();
+  select({"c"});
+  files_->get_links();
+  ASSERT_EQ(dialogs_.shown.size(), 2u);
+  EXPECT_EQ(dialogs_.shown[0].message, "Links:");
+  EXPECT_EQ(dialogs_.shown[0].detail, "b\n\nPLAYLISTS:\n\nLobby\nFoyer");
+  EXPECT_EQ(dialogs_.shown[1].detail, "c\n\nPLAYLISTS:\n\nno links");
+
+  // Three selected, only b linked: "Cancel" keeps b alone.
+  dialogs_.shown.clear();
+  select({"a", "b", "c"});
+  dialogs_.alert_answers.push_back(2);
+  files_->delete_File();
+  EXPECT_EQ(dialogs_.alert_messages(), QStringList{"b\n\nThis file is linked in playlists."});
+  EXPECT_EQ(dialogs_.shown[0].items, (QStringList{"Only Delete", "Delete + Unlink", "Cancel"}));
+  const QStringList left = content_names();
+  EXPECT_EQ(QSet<QString>(left.begin(), left.end()), QSet<QString>({"b", "keep"}));
+
+  // "Delete + Unlink" removes both items of Lobby.
+  select({"b"});
+  dialogs_.alert_answers.push_back(1);
+  files_->delete_File();
+  EXPECT_FALSE(QFile::exists(folder_ + "/b.mov"));
+  EXPECT_EQ(playlists_.at(0)["movies"], 1);
+  EXPECT_EQ(decode_movielist(playlists_.at(0)).first()["file_name"], "keep");
+  EXPECT_EQ(playlists_.at(1)["movies"], 0);
+  EXPECT_TRUE(test::spin_until([&] { return log().contains("Im on the main thread"); }));
+}
+
+TEST_F(FileListTest, ReplaceAnImageHeldTwiceByAMovie) {
+  REQUIRE_MEDIA();
+  write_file(folder_ + "/pic.png", "x");
+  choose_folder();
+  const Record pic = content("pic");
+  playlists_.append(playlist(1, "Lobby", {pic, pic}));
+  files_->ArrayController_FILELIST().select_rows({0});
+  dialogs_.open_answers.push_back(QStringList{Media::get().path("silent.mov")});
+  dialogs_.alert_answers.push_back(0);  // the relink after the copy finds nothing missing
+  files_->replace_file();
+  RecordArray items = decode_movielist(playlists_.at(0));
+  ASSERT_EQ(items.size(), 2);
+  for (const Record& item : items) {
+    EXPECT_EQ(item["file_url"].toUrl(), url("silent.mov"));
+    EXPECT_EQ(item["file_resolution"], "160 x 90");
+  }
+  EXPECT_FALSE(QFile::exists(folder_ + "/pic.png"));
+  EXPECT_TRUE(test::spin_until([&] { return content_names() == QStringList{"silent"}; }));
+  EXPECT_TRUE(files_->new_button_enabled());
+  EXPECT_TRUE(files_->replace_button_enabled());
+}
+
+TEST_F(FileListTest, StreamsAndTheNoFolderAlert) {
+  files_->add_File();
+  EXPECT_EQ(dialogs_.alert_messages(), QStringList{"Any content folder selected"});
+  choose_folder();
+  dialogs_.prompt_answers = {QString("http://radio.invalid/live"), QString("Radio")};
+  files_->add_stream();
+  QFile stream(folder_ + "/Radio.stream");
+  ASSERT_TRUE(stream.open(QIODevice::ReadOnly));
+  EXPECT_EQ(stream.readAll(), "http://radio.invalid/live");
+  EXPECT_TRUE(log().contains("NEW WEB ADDRESS: http://radio.invalid/live"));
+  EXPECT_TRUE(test::spin_until([&] { return content_names() == QStringList{"Radio"}; }));
+  EXPECT_EQ(dialogs_.shown[1].width, 400);
+  EXPECT_EQ(dialogs_.shown[1].message, "Please enter a name:");
+}
+
+TEST_F(FileListTest, TransferProgressInKnownBlocks) {
+  choose_folder();
+  const QString source = home() + "/big.mov";
+  write_file(source, QByteArray(10000000, 'm'));
+  files_->set_transfer_options({8000, UINT64_MAX});
+  std::vector<double> positions;
+  QObject::connect(files_.get(), &FileList::progress_changed, [&] {
+    if (files_->progress_visible()) positions.push_back(files_->progress_value());
+  });
+  files_->start_transfer(source);
+  EXPECT_FALSE(files_->new_button_enabled());
+  EXPECT_TRUE(files_->progress_visible());
+  EXPECT_TRUE(log().contains("ESTIMATED FILESIZE = 10000000"));
+  ASSERT_TRUE(test::spin_until([&] { return log().contains("downloadDidFinish"); }, 20000));
+  EXPECT_FALSE(files_->progress_visible());
+  EXPECT_TRUE(files_->new_button_enabled());
+  ASSERT_GT(positions.size(), 400u);
+  EXPECT_NEAR(positions[1], 0.24, 1e-4);
+  EXPECT_NEAR(positions.back(), 99.84, 1e-2);
+  EXPECT_EQ(positions.size(), 1u + 416u);  // the start at 0, then every third block
+  EXPECT_EQ(QFileInfo(folder_ + "/big.mov").size(), 10000000);
+  EXPECT_TRUE(test::spin_until([&] { return content_names() == QStringList{"big"}; }));
+}
+
+TEST_F(FileListTest, FailedTransferLeavesNoPartialFile) {
+  choose_folder();
+  write_file(folder_ + "/clip.mov", "old content");
+  const QString source = home() + "/clip.mov";
+  write_file(source, QByteArray(100000, 'n'));
+  files_->set_transfer_options({10000, 50000});
+  files_->start_transfer(source);
+  ASSERT_TRUE(test::spin_until([&] { return log().join('\n').contains("Download failed! Error - "); }));
+  EXPECT_FALSE(files_->progress_visible());
+  EXPECT_TRUE(files_->new_button_enabled());
+  QFile kept(folder_ + "/clip.mov");
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "old content");  // the old file is untouched
+  EXPECT_EQ(QDir(folder_).entryList(QDir::Files | QDir::Hidden), QStringList{"clip.mov"});
+}
