@@ -1,0 +1,105 @@
+// Folder scan: a folder of 200 generated 1080p movies and 200 stills.
+// Prints items per second for a full scan built on worker threads, next to
+// the same scan built on one thread in the same run (reference: "one
+// thread"), and the size of a playlist catalogue holding all 400 items.
+//   scan_bench [FOLDER]   (the folder is made with ffmpeg when not given)
+#include <QCoreApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+
+#include "content/content_item.h"
+#include "content/file_list.h"
+#include "content/media_probe.h"
+#include "content/folder_scan.h"
+#include "core/catalogue_file.h"
+
+using namespace tavri;
+
+namespace {
+
+bool make_folder(const QString& dir) {
+  const QString movie = dir + "/.source.mp4";
+  QProcess p;
+  p.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                     "testsrc2=size=1920x1080:rate=25", "-f", "lavfi", "-i", "sine", "-t", "3", "-c:v", "libx264",
+                     "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", movie});
+  if (!p.waitForFinished(300000) || p.exitCode() != 0) return false;
+  QImage still(1920, 1080, QImage::Format_RGB32);
+  for (int y = 0; y < still.height(); ++y)
+    for (int x = 0; x < still.width(); ++x) still.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+  still.save(dir + "/.source.jpg", "JPG", 90);
+  still.save(dir + "/.source.png", "PNG");
+  for (int i = 0; i < 200; ++i) {
+    QFile::copy(movie, dir + QString("/movie_%1.mp4").arg(i, 3, 10, QChar('0')));
+    QFile::copy(dir + (i % 2 ? "/.source.jpg" : "/.source.png"),
+                dir + QString("/still_%1.%2").arg(i, 3, 10, QChar('0')).arg(i % 2 ? "jpg" : "png"));
+  }
+  QFile::remove(movie);
+  QFile::remove(dir + "/.source.jpg");
+  QFile::remove(dir + "/.source.png");
+  return true;
+}
+
+double items_per_second(const QUrl& folder, const QStringList& names, int threads, int* count) {
+  QElapsedTimer timer;
+  timer.start();
+  const RecordArray items = build_content_items(folder, names, threads);
+  *count = static_cast<int>(items.size());
+  return items.size() / (timer.nsecsElapsed() / 1e9);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir temp;
+  QString dir = argc > 1 ? QString(argv[1]) : temp.path();
+  if (argc <= 1) {
+    std::printf("making 200 movies (1080p, 3 s) and 200 stills in %s ...\n", qPrintable(dir));
+    if (!make_folder(dir)) {
+      std::fprintf(stderr, "ffmpeg could not make the folder\n");
+      return 1;
+    }
+  }
+  const QUrl folder = QUrl::fromLocalFile(dir + "/");
+  const QStringList names = list_folder(dir);
+  int parallel_count = 0, single_count = 0;
+  // Warm the page cache so neither run pays for the first read.
+  items_per_second(folder, names, 0, &parallel_count);
+  const double single = items_per_second(folder, names, 1, &single_count);
+  const double parallel = items_per_second(folder, names, 0, &parallel_count);
+  std::printf("%-46s %10s\n", "scan of 400 items", "items/s");
+  std::printf("%-46s %10.1f\n", "one thread (reference)", single);
+  std::printf("%-46s %10.1f   ratio %.2f\n", qPrintable(QString("worker threads (%1)").arg(QThread::idealThreadCount())),
+              parallel, parallel / single);
+
+  Record playlist{{"id", 1}, {"name", "all"}};
+  store_movielist(playlist, build_content_items(folder, names, 0));
+  QTemporaryDir out;
+  const QString file = out.path() + "/playlists.sav";
+  save_catalogue(file, {playlist}, "");
+  std::printf("playlist catalogue with all %d items: %.2f MB (%.1f KB per item)\n", parallel_count,
+              QFileInfo(file).size() / 1e6, QFileInfo(file).size() / 1024.0 / std::max(1, parallel_count));
+  // What one movie item's thumbnail would weigh as a full-size first frame.
+  QByteArray full_png, fitted_png;
+  for (const QString& name : names)
+    if (name.endsWith(".mp4")) {
+      QBuffer a(&full_png), b(&fitted_png);
+      a.open(QIODevice::WriteOnly);
+      b.open(QIODevice::WriteOnly);
+      first_video_frame(dir + "/" + name, 0).save(&a, "PNG");
+      movie_thumbnail(QUrl::fromLocalFile(dir + "/" + name)).save(&b, "PNG");
+      break;
+    }
+  std::printf("movie thumbnail as stored: %.1f KB; a full-size first frame would be %.1f KB\n",
+              fitted_png.size() / 1024.0, full_png.size() / 1024.0);
+  return parallel_count == 400 && single_count == 400 ? 0 : 1;
+}
