@@ -15,6 +15,7 @@
 #include "server/http_log.h"
 #include "server/http_server.h"
 #include "server/server.h"
+#include "server/service_publisher.h"
 #include "support/http_client.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
@@ -502,5 +503,30 @@ TEST_F(ServerControllerTest, TakenPortShowsTheAlertOncePerAttempt) {
     EXPECT_FALSE(log().contains("SERVER STOP"));
   }
   ::close(holder);
+  pool.stop();
+}
+
+TEST(ServicePublication, WithoutADaemonTheFailureIsLoggedAndTheServerServesOn) {
+  // Only where no Avahi daemon runs: a real announcement would leave the machine.
+  if (QFile::exists("/run/avahi-daemon/pid") || QFile::exists("/var/run/avahi-daemon/pid"))
+    GTEST_SKIP() << "an Avahi daemon runs here; publishing would announce on the network";
+  LogCapture logs;
+  ServicePublisher::set_enabled(true);
+  net::IoPool pool(2);
+  QTemporaryDir dir;
+  write_file(dir.path() + "/x", "x");
+  auto server = HttpServer::create(pool);
+  server->set_type("_http._tcp.");
+  server->set_document_root(dir.path().toStdString());
+  ASSERT_TRUE(server->start());
+  ServicePublisher::set_enabled(false);
+  EXPECT_TRUE(logs.contains("DNS-SD service not published: domain(local.) type(_http._tcp.) name("));
+  EXPECT_FALSE(server->published_name());
+  RawClient client(server->listening_port());
+  ASSERT_TRUE(client.send(get("/x")));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "x");
+  server->stop();
   pool.stop();
 }

@@ -5,6 +5,7 @@
 #include <avahi-common/error.h>
 #include <avahi-common/thread-watch.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "http_log.h"
@@ -42,7 +43,12 @@ class PollLock {
   AvahiThreadedPoll* poll_;
 };
 
+std::atomic<bool> publication_enabled{true};
+
 }  // namespace
+
+void ServicePublisher::set_enabled(bool enabled) { publication_enabled = enabled; }
+bool ServicePublisher::enabled() { return publication_enabled; }
 
 struct ServicePublisher::State {
   std::string domain, type, name;
@@ -72,6 +78,7 @@ struct ServicePublisher::State {
   static void client_callback(AvahiClient*, AvahiClientState, void*) {}
 
   void publish() {
+    if (!publication_enabled) return;
     AvahiThreadedPoll* poll = publication_thread();
     if (!poll) {
       not_published("the publication thread could not start");

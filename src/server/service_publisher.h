@@ -17,6 +17,11 @@ class ServicePublisher {
   ServicePublisher(const ServicePublisher&) = delete;
   ServicePublisher& operator=(const ServicePublisher&) = delete;
 
+  // Tests switch publication off for the whole process: an announcement on
+  // a shared network is traffic beyond loopback.
+  static void set_enabled(bool enabled);
+  static bool enabled();
+
   void publish();
   void stop();
   // The registered name once publication succeeded.
