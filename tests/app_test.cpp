@@ -122,7 +122,7 @@ TEST_F(App, ExportThenImportReplacesOnlyTheCatalogues) {
   Controllers c(bus, dialogs);
   attach(c);
   c.playlists.ArrayController_PLAYLIST().append({{"id", 1}, {"name", "Lobby"}});
-  c.schedule.ArrayController_SCHEDULE().append({{"id", 4}, {"name", "Week"}});
+  c.schedule.ArrayController_SCHEDULELIST().append({{"id", 4}, {"name", "Week"}});
   dialogs.save_answers.push_back(home() + "/out/Export.txt");
   QDir().mkpath(home() + "/out");
   c.app.export_all();
@@ -144,9 +144,10 @@ TEST_F(App, ExportThenImportReplacesOnlyTheCatalogues) {
   EXPECT_TRUE(log().contains("IMPORT PATH: " + exported));
   ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1);
   EXPECT_EQ(c.playlists.ArrayController_PLAYLIST().at(0).value("name").toString(), "Lobby");
-  EXPECT_EQ(c.schedule.ArrayController_SCHEDULE().at(0).value("id").toInt(), 4);
+  EXPECT_EQ(c.schedule.ArrayController_SCHEDULELIST().at(0).value("id").toInt(), 4);
   EXPECT_TRUE(journal.contains("LOAD"));
-  EXPECT_EQ(journal.last(), "morvane_save_all_lists");
+  // Save-all follows the load (and republishes, which posts more).
+  EXPECT_GT(journal.indexOf("morvane_save_all_lists"), journal.indexOf("LOAD"));
   QFile f(app_support_folder() + "/temp/tmp_34_56_3234.temp");
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), registry_before);

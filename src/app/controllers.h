@@ -24,6 +24,8 @@ struct Controllers {
         playlists(bus, dialogs),
         app(bus, dialogs) {
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
+    playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
+    schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
   }
 
   Schedule schedule;

@@ -23,21 +23,6 @@ QString folder_label_for(const QUrl& folder) {
   return text.mid(text.lastIndexOf('/') + 1);
 }
 
-RecordArray decode_movielist(const Record& playlist) {
-  RecordArray items;
-  auto root = decode_root_archive(playlist.value("movielist").toByteArray());
-  if (!root) return items;
-  for (const QVariant& v : root->toList()) items.append(v.toMap());
-  return items;
-}
-
-void store_movielist(Record& playlist, const RecordArray& items) {
-  QVariantList list;
-  for (const Record& item : items) list.append(item);
-  playlist["movielist"] = encode_root_archive(list);
-  playlist["movies"] = static_cast<int>(items.size());
-}
-
 FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent), bus_(bus), dialogs_(dialogs), transfer_context_(std::make_unique<QObject>()) {
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { applicationDidFinishLaunching(); });

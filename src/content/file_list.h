@@ -7,6 +7,7 @@
 #include "content/file_transfer.h"
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/movielist.h"
 #include "core/record_list.h"
 
 namespace tavri {
@@ -107,9 +108,5 @@ class FileList : public QObject, public TransferReceiver {
 
 // "%20" becomes a space; the last path component of the URL text.
 QString folder_label_for(const QUrl& folder);
-
-// The items of a playlist record's "movielist" and back.
-RecordArray decode_movielist(const Record& playlist);
-void store_movielist(Record& playlist, const RecordArray& items);
 
 }  // namespace tavri

@@ -208,7 +208,7 @@ void FileList::relink_files() {
         if (matches == 1) {
           Record copy = *match;
           // Each image entry keeps its own display time.
-          if (item.value(key::IS_IMG).toBool()) copy[key::FILE_LENGTH] = item.value(key::FILE_LENGTH).toString().toInt();
+          if (item.value(key::IS_IMG).toBool()) copy[key::FILE_LENGTH] = read_integer(item.value(key::FILE_LENGTH).toString());
           item = copy;
         } else {
           const QUrl url = item.value(key::FILE_URL).toUrl();

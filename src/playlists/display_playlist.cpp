@@ -1,18 +1,187 @@
 #include "display_playlist.h"
 
+#include <QFileInfo>
+
+#include "core/console.h"
+#include "core/keyed_archive.h"
+#include "core/movielist.h"
 #include "core/notifications.h"
+#include "playlists/play_list.h"
+#include "playlists/published_file.h"
 
 namespace tavri {
 
 display_playlist::display_playlist(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent), bus_(bus), dialogs_(dialogs) {
   bus_.register_observer(this, note::FOLDER_URL, [this](const QVariant& v) { get_folder_url(v); });
-  bus_.register_observer(this, note::PLAYLIST_DID_CHANGE,
-                         [this](const QVariant&) { tableViewSelectionDidChange(); });
+  bus_.register_observer(this, note::PLAYLIST_DID_CHANGE, [this](const QVariant&) { tableViewSelectionDidChange(); });
 }
+
+void display_playlist::attach(PlayList* catalogue, RecordList* content) {
+  catalogue_ = catalogue;
+  content_ = content;
+  connect(playlists(), &RecordList::selection_changed, this, &display_playlist::tableViewSelectionDidChange);
+}
+
+RecordList* display_playlist::playlists() const { return catalogue_ ? &catalogue_->ArrayController_PLAYLIST() : nullptr; }
 
 void display_playlist::get_folder_url(const QVariant& url) { folder_url_ = url.toUrl(); }
 
-void display_playlist::tableViewSelectionDidChange() {}
+int display_playlist::selected_playlist() const {
+  if (!playlists()) return -1;
+  const QList<int> selected = playlists()->selected_list_indices();
+  return selected.isEmpty() ? -1 : selected.first();
+}
+
+int display_playlist::current_item() const {
+  const QList<int> selected = items_.selected_list_indices();
+  return selected.isEmpty() ? -1 : selected.first();
+}
+
+void display_playlist::make_current(int index) {
+  if (index >= 0 && index < items_.size()) items_.select_list_indices({index});
+}
+
+void display_playlist::tableViewSelectionDidChange() {
+  console_log("CHANGE SELECTION");
+  items_.clear();
+  const int p = selected_playlist();
+  if (p < 0) return;
+  const RecordArray items = decode_movielist(playlists()->at(p));
+  if (items.isEmpty()) return;
+  items_.set_records(items);
+  make_current(0);
+  save_list();
+}
+
+void display_playlist::save_list() {
+  const int p = selected_playlist();
+  if (p < 0) return;
+  Record playlist = playlists()->at(p);
+  store_movielist(playlist, items_.records());
+  playlists()->replace(p, playlist);
+  save_to_file();
+}
+
+void display_playlist::save_to_file() {
+  const int p = selected_playlist();
+  if (p < 0) return;
+  Record copy = playlists()->at(p);
+  const QString file_name = playlist_file_name(copy.value("id"));
+  const QVariantList items = published_items(copy);
+  if (items.isEmpty()) return;
+  copy["movielist"] = items;
+  const QByteArray bytes = encode_root_archive(copy);
+  bus_.post(note::GET_URL);
+  publish_file(folder_url_, file_name, bytes, "SAVE PLAYLIST TO ROOT !!!!!");
+}
+
+void display_playlist::append_content(const RecordArray& content_items) {
+  for (const Record& item : content_items) items_.append(item);
+  save_list();
+  make_current(items_.size() - 1);
+}
+
+// Selected content items in the content list's own order.
+static RecordArray selected_in_list_order(const RecordList* content) {
+  RecordArray out;
+  if (!content) return out;
+  QList<int> indices = content->selected_list_indices();
+  std::sort(indices.begin(), indices.end());
+  for (int i : indices) out.append(content->at(i));
+  return out;
+}
+
+void display_playlist::ADD_FILE_TO_LIST() {
+  const RecordArray chosen = selected_in_list_order(content_);
+  if (chosen.isEmpty() || selected_playlist() < 0) return;
+  append_content(chosen);
+}
+
+void display_playlist::PLAYLIST_CREATOR() {
+  const RecordArray chosen = selected_in_list_order(content_);
+  if (chosen.isEmpty() || !catalogue_) return;
+  const auto name = prompt_for_name(dialogs_, "New List");
+  if (!name) return;
+  console_log(QString("NEW LIST: %1").arg(*name));
+  auto playlist = catalogue_->new_playlist(*name);
+  if (!playlist) return;
+  catalogue_->append_and_select(*playlist);
+  append_content(chosen);
+}
+
+void display_playlist::PLAYLIST_CREATOR_SEP() {
+  if (!catalogue_) return;
+  for (const Record& item : selected_in_list_order(content_)) {
+    const QString name = QFileInfo(item.value("file_url").toUrl().toLocalFile()).completeBaseName();
+    console_log(QString("NEW LIST: %1").arg(name));
+    auto playlist = catalogue_->new_playlist(name);
+    if (!playlist) return;
+    catalogue_->append_and_select(*playlist);
+    append_content({item});
+  }
+}
+
+void display_playlist::REPLACE_FILE() {
+  const RecordArray chosen = selected_in_list_order(content_);
+  if (chosen.isEmpty()) return;
+  if (chosen.size() > 1) {
+    dialogs_.alert("sorry", "please select only one file in file-list for replacing", {"OK"});
+    return;
+  }
+  const int current = current_item();
+  if (selected_playlist() < 0 || current < 0) return;
+  Record replacement = chosen.first();
+  if (replacement.value("is_img").toBool())
+    replacement["file_length"] = read_integer(items_.at(current).value("file_length").toString());
+  items_.replace(current, replacement);
+  save_list();
+  items_.refresh();
+}
+
+void display_playlist::DELETE_MOVIE() {
+  const int current = current_item();
+  if (selected_playlist() < 0 || current < 0) return;
+  items_.remove_at(current);
+  // The item that took its place (or the new last one) becomes current.
+  make_current(std::min(current, items_.size() - 1));
+  save_list();
+}
+
+void display_playlist::move_current(int by) {
+  const int current = current_item();
+  if (selected_playlist() < 0 || current < 0) return;
+  const int target = current + by;
+  if (target < 0 || target >= items_.size()) return;
+  const Record item = items_.at(current);
+  items_.remove_at(current);
+  items_.insert(target, item);
+  make_current(target);
+  save_list();
+}
+
+void display_playlist::MOVE_UP() { move_current(-1); }
+void display_playlist::MOVE_DOWN() { move_current(+1); }
+
+void display_playlist::changeImg_length() {
+  const int current = current_item();
+  if (current < 0) return;
+  if (!items_.at(current).value("is_img").toBool()) {
+    dialogs_.alert("This is not an image.", QString(), {"OK"});
+    return;
+  }
+  const int length = read_integer(items_.at(current).value("file_length").toString());
+  const auto text = dialogs_.prompt("Please enter the new length in seconds:", QString::number(length), 200);
+  if (text) items_.set_value(current, "file_length", read_integer(*text));
+  save_list();
+}
+
+void display_playlist::send_to_device() {
+  const int p = selected_playlist();
+  if (p < 0) return;
+  const Record copy = playlists()->at(p);
+  save_list();
+  bus_.post(note::SEND_PLAYLIST, copy);
+}
 
 }  // namespace tavri

@@ -4,22 +4,51 @@
 
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/record_list.h"
 
 namespace tavri {
 
-// The editor of the selected playlist; publishes playlist files.
+class PlayList;
+
+// The editor of the selected playlist: keeps the record's items in step
+// with every edit and publishes the playlist file for the players.
 class display_playlist : public QObject {
   Q_OBJECT
  public:
   display_playlist(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  // The shared lists: the playlist catalogue and the content list.
+  void attach(PlayList* catalogue, RecordList* content);
+
+  RecordList& ArrayController_DISPLAYLIST() { return items_; }
+  QUrl folder_url() const { return folder_url_; }
 
   void get_folder_url(const QVariant& url);
   void tableViewSelectionDidChange();
-  QUrl folder_url() const { return folder_url_; }
+  void save_list();
+  void save_to_file();
+  void ADD_FILE_TO_LIST();
+  void PLAYLIST_CREATOR();
+  void PLAYLIST_CREATOR_SEP();
+  void REPLACE_FILE();
+  void DELETE_MOVIE();
+  void MOVE_UP();
+  void MOVE_DOWN();
+  void changeImg_length();
+  void send_to_device();
 
  private:
+  int selected_playlist() const;  // list index, or -1
+  int current_item() const;       // list index, or -1
+  void make_current(int index);
+  void append_content(const RecordArray& content_items);
+  void move_current(int by);
+  RecordList* playlists() const;
+
   Bus& bus_;
   Dialogs& dialogs_;
+  PlayList* catalogue_ = nullptr;
+  RecordList* content_ = nullptr;
+  RecordList items_;
   QUrl folder_url_;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <optional>
 
 #include "core/bus.h"
 #include "core/catalogue.h"
@@ -7,21 +8,39 @@
 
 namespace tavri {
 
-// The catalogue of playlists.
+// The catalogue of playlists, shared as one list (with its selection) by the
+// playlist editor, the content library and the schedule editor.
 class PlayList : public QObject {
   Q_OBJECT
  public:
   PlayList(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
 
   RecordList& ArrayController_PLAYLIST() { return catalogue_.list(); }
+  RecordList& get_all_playlists() { return catalogue_.list(); }
+
+  void add_new_playlist();
+  void copy_playlist();
+  void changeName();
+  void remove_selected();
   void save();
   void load();
   void send_playlist_feedback();
+
+  // A new empty playlist record with the lowest free id; nothing (after an
+  // alert) when every id is taken.
+  std::optional<Record> new_playlist(const QString& name);
+  // Appends the record and selects it.
+  void append_and_select(const Record& playlist);
 
  private:
   Bus& bus_;
   Dialogs& dialogs_;
   Catalogue catalogue_;
 };
+
+// The text prompt shared by every catalogue and editor.
+std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text);
+// The alert of a creation that found no free id.
+void alert_no_free_id(Dialogs& dialogs);
 
 }  // namespace tavri

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <optional>
 
 #include "core/bus.h"
 #include "core/catalogue.h"
@@ -7,16 +8,27 @@
 
 namespace tavri {
 
-// The catalogue of schedules.
+// The catalogue of schedules; every change of the selected schedule is
+// announced with "schedule_list_did_change".
 class Schedule : public QObject {
   Q_OBJECT
  public:
   Schedule(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
 
-  RecordList& ArrayController_SCHEDULE() { return catalogue_.list(); }
+  RecordList& ArrayController_SCHEDULELIST() { return catalogue_.list(); }
+
+  void add_new_playlist();
+  void copy_playlist();
+  void changeName();
+  void delete_line();
+  void tableViewSelectionDidChange();
   void save();
   void load();
-  void tableViewSelectionDidChange();
+
+  // A new empty schedule with the lowest free id; nothing (after an alert)
+  // when every id is taken.
+  std::optional<Record> new_schedule(const QString& name);
+  void append_and_select(const Record& schedule);
 
  private:
   Bus& bus_;

@@ -1,19 +1,323 @@
 #include "schedule_view.h"
 
+#include <QDate>
+#include <QFileInfo>
+#include <numeric>
+
+#include "core/console.h"
+#include "core/keyed_archive.h"
+#include "core/movielist.h"
 #include "core/notifications.h"
+#include "playlists/play_list.h"
+#include "playlists/published_file.h"
+#include "schedules/schedule.h"
 
 namespace tavri {
+
+namespace {
+
+struct Editing {
+  explicit Editing(int& depth) : depth_(depth) { ++depth_; }
+  ~Editing() { --depth_; }
+  int& depth_;
+};
+
+QString today() { return QDate::currentDate().toString("yyyy-MM-dd"); }
+
+// The live playlist array, fetched through the bus as every reader does.
+RecordArray request_playlists(Bus& bus) {
+  RecordArray playlists;
+  int token = 0;
+  bus.register_observer(&token, note::PLAYLISTARRAY_GET_FEEDBACK,
+                        [&](const QVariant& v) { playlists = to_record_array(v.toList()); });
+  bus.post(note::PLAYLISTARRAY_WILL_HAVE_FEEDBACK);
+  bus.unregister(&token);
+  return playlists;
+}
+
+QString choice_for(const Record& playlist) {
+  return QString("%1 - %2").arg(playlist.value("id").toString(), playlist.value("name").toString());
+}
+
+}  // namespace
 
 Schedule_View::Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent), bus_(bus), dialogs_(dialogs) {
   bus_.register_observer(this, note::FOLDER_URL, [this](const QVariant& v) { get_folder_url(v); });
-  bus_.register_observer(this, note::SCHEDULE_LIST_DID_CHANGE,
-                         [this](const QVariant&) { tableViewSelectionDidChange(); });
+  bus_.register_observer(this, note::SCHEDULE_LIST_DID_CHANGE, [this](const QVariant&) { tableViewSelectionDidChange(); });
   bus_.register_observer(this, note::SAVE_ALL_LISTS, [this](const QVariant&) { save_all(); });
+  connect(&tasks_, &RecordList::changed, this, &Schedule_View::write_back);
+  // A new task row selected by the operator reorders and republishes; our
+  // own edits change the selection too, and publish once at their end.
+  connect(&tasks_, &RecordList::selection_changed, this, [this] {
+    if (!writing_back_ && editing_ == 0) task_count_change();
+  });
+}
+
+void Schedule_View::attach(Schedule* schedules, PlayList* playlists, RecordList* content) {
+  schedules_ = schedules;
+  playlists_ = playlists;
+  content_ = content;
+}
+
+RecordList* Schedule_View::schedule_list() const {
+  return schedules_ ? &schedules_->ArrayController_SCHEDULELIST() : nullptr;
+}
+RecordList* Schedule_View::playlist_list() const {
+  return playlists_ ? &playlists_->ArrayController_PLAYLIST() : nullptr;
 }
 
 void Schedule_View::get_folder_url(const QVariant& url) { folder_url_ = url.toUrl(); }
-void Schedule_View::tableViewSelectionDidChange() {}
-void Schedule_View::save_all() {}
+
+int Schedule_View::selected_schedule() const {
+  if (!schedule_list()) return -1;
+  const QList<int> selected = schedule_list()->selected_list_indices();
+  return selected.isEmpty() ? -1 : selected.first();
+}
+
+Record Schedule_View::new_task(const QString& name, int list) {
+  return Record{{"name", name}, {"date", today()}, {"time", "00:00"}, {"daily", 1},
+                {"cut", 0},     {"active", 1},     {"list", list}};
+}
+
+void Schedule_View::write_back() {
+  const int s = selected_schedule();
+  if (s < 0 || writing_back_) return;
+  writing_back_ = true;
+  schedule_list()->set_value(s, "tasklist", to_variant_list(tasks_.records()));
+  writing_back_ = false;
+}
+
+void Schedule_View::tableViewSelectionDidChange() {
+  if (writing_back_) return;
+  const int s = selected_schedule();
+  writing_back_ = true;
+  // Keep the task selection across a reload of the same list.
+  const QList<int> task_selection = tasks_.selected_list_indices();
+  if (s < 0) {
+    tasks_.clear();
+    writing_back_ = false;
+    return;
+  }
+  console_log("CHANGE SELECTION");
+  tasks_.set_records(to_record_array(schedule_list()->at(s).value("tasklist").toList()));
+  tasks_.select_list_indices(task_selection);
+  writing_back_ = false;
+  task_count_change();
+}
+
+void Schedule_View::resort_table() {
+  const RecordArray tasks = tasks_.records();
+  std::vector<int> order(tasks.size());
+  std::iota(order.begin(), order.end(), 0);
+  auto key = [&](int i, const char* k) { return tasks[i].value(k).toString(); };
+  // By date, then stably by time: time-of-day order first.
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return key(a, "date") < key(b, "date"); });
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return key(a, "time") < key(b, "time"); });
+  if (std::is_sorted(order.begin(), order.end())) return;
+  const QList<int> selected = tasks_.selected_list_indices();
+  RecordArray sorted;
+  QList<int> new_selection;
+  for (int k = 0; k < static_cast<int>(order.size()); ++k) {
+    sorted.append(tasks[order[k]]);
+    if (selected.contains(order[k])) new_selection.append(k);
+  }
+  writing_back_ = true;
+  tasks_.set_records(sorted);
+  tasks_.select_list_indices(new_selection);  // the selected tasks stay selected
+  writing_back_ = false;
+  write_back();
+}
+
+void Schedule_View::task_count_change() {
+  resort_table();
+  const int s = selected_schedule();
+  if (s >= 0) {
+    writing_back_ = true;
+    schedule_list()->set_value(s, "tasks", static_cast<int>(tasks_.size()));
+    writing_back_ = false;
+  }
+  save_schedule(false);
+}
+
+void Schedule_View::save_schedule(bool send) {
+  const int s = selected_schedule();
+  if (s < 0) return;
+  Record copy = schedule_list()->at(s);
+  const QString file_name = schedule_file_name(copy.value("id"));
+  const RecordArray tasks = to_record_array(copy.value("tasklist").toList());
+  if (tasks.isEmpty()) return;
+  const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
+  if (playlists.isEmpty()) return;
+  QVariantList movielist;
+  for (const Record& task : tasks) {
+    Record entry = task;
+    if (read_integer(task.value("active").toString()) == 1) {
+      const int list = read_integer(task.value("list").toString());
+      for (const Record& playlist : playlists)
+        if (playlist.value("id").toInt() == list) {
+          const QVariantList items = published_items(playlist);
+          if (!items.isEmpty()) {
+            entry["playlist_name"] = playlist.value("name").toString();
+            entry["playlist_file_name"] = QString("PLAYLIST_ID_%1.SAV").arg(list);
+            entry["playlist_files"] = items;
+          }
+          break;
+        }
+    }
+    movielist.append(entry);
+  }
+  copy["movielist"] = movielist;
+  const QByteArray bytes = encode_root_archive(copy);
+  bus_.post(note::GET_URL);
+  publish_file(folder_url_, file_name, bytes, "SAVE SCHEDULE TO ROOT !!!!!");
+  if (send) bus_.post(note::SEND_PLAYLIST, copy);
+}
+
+void Schedule_View::add_line() {
+  if (selected_schedule() < 0) return;
+  console_log("ADD SCHEDULE TASK");
+  const auto name = prompt_for_name(dialogs_, "New Schedule Task");
+  if (!name) return;
+  console_log(QString("NEW SCHEDULE TASK: %1").arg(*name));
+  {
+    Editing editing(editing_);
+    tasks_.append(new_task(*name));
+  }
+  task_count_change();
+}
+
+void Schedule_View::copy_line() {
+  const RecordArray selected = tasks_.selected_records();
+  if (selected.isEmpty()) return;
+  {
+    Editing editing(editing_);
+    for (Record task : selected) {
+      task["name"] = QString("%1 - copy").arg(task.value("name").toString());
+      tasks_.append(task);
+    }
+    resort_table();
+  }
+  task_count_change();
+}
+
+void Schedule_View::rename_line() {
+  const QList<int> selected = tasks_.selected_list_indices();
+  if (selected.size() != 1) {
+    dialogs_.alert("sorry", "please select one line for renameing", {"OK"});
+    return;
+  }
+  console_log("EDIT");
+  const auto name = prompt_for_name(dialogs_, tasks_.at(selected.first()).value("name").toString());
+  if (!name) return;
+  console_log(QString("NEW NAME: %1").arg(*name));
+  Editing editing(editing_);
+  tasks_.set_value(selected.first(), "name", *name);
+}
+
+void Schedule_View::change_selected(const QString& key, const QString& format, bool date) {
+  const QList<int> selected = tasks_.selected_list_indices();
+  if (selected.isEmpty()) return;
+  const QString current = tasks_.at(selected.first()).value(key).toString();
+  QDateTime start = QDateTime::currentDateTime();
+  if (date) {
+    const QDate d = QDate::fromString(current, format);
+    if (d.isValid()) start = QDateTime(d, start.time());
+  } else {
+    const QTime t = QTime::fromString(current, format);
+    if (t.isValid()) start = QDateTime(start.date(), t);
+  }
+  const auto picked = date ? dialogs_.pick_date("Please change the date:", start)
+                           : dialogs_.pick_time("Please change the time:", start);
+  if (!picked) return;
+  const QString text = date ? picked->date().toString(format) : picked->time().toString(format);
+  {
+    Editing editing(editing_);
+    for (int index : selected) tasks_.set_value(index, key, text);
+  }
+  task_count_change();
+}
+
+void Schedule_View::change_date() { change_selected("date", "yyyy-MM-dd", true); }
+void Schedule_View::change_time() { change_selected("time", "HH:mm", false); }
+
+void Schedule_View::delete_line() {
+  QList<int> selected = tasks_.selected_list_indices();
+  if (selected.isEmpty()) return;
+  std::sort(selected.begin(), selected.end(), std::greater<>());
+  {
+    Editing editing(editing_);
+    for (int index : selected) tasks_.remove_at(index);
+  }
+  task_count_change();
+}
+
+void Schedule_View::send_to_device() { save_schedule(true); }
+
+void Schedule_View::create_schedule_from_content() {
+  if (!content_ || !content_->has_selection() || !schedules_) return;
+  console_log("ADD SCHEDULE");
+  const auto name = prompt_for_name(dialogs_, "New Schedule");
+  if (!name) return;
+  console_log(QString("NEW SCHEDULE: %1").arg(*name));
+  auto schedule = schedules_->new_schedule(*name);
+  if (!schedule) return;
+  schedules_->append_and_select(*schedule);
+  create_schedule_from_tool_with_name(*name);
+}
+
+void Schedule_View::create_schedule_from_tool_with_name(const QString& name) {
+  if (!content_ || !content_->has_selection() || !playlists_) return;
+  QList<int> indices = content_->selected_list_indices();
+  std::sort(indices.begin(), indices.end());
+  QList<std::pair<QString, int>> made;
+  for (int i : indices) {
+    const Record item = content_->at(i);
+    const QString file = QFileInfo(item.value("file_url").toUrl().toLocalFile()).completeBaseName();
+    const QString list_name = QString("%1 | %2").arg(name, file);
+    console_log(QString("NEW LIST: %1").arg(list_name));
+    auto playlist = playlists_->new_playlist(list_name);
+    if (!playlist) break;
+    store_movielist(*playlist, {item});
+    made.append({list_name, playlist->value("id").toInt()});
+    playlists_->append_and_select(*playlist);
+  }
+  {
+    Editing editing(editing_);
+    for (const auto& [list_name, id] : made) tasks_.append(new_task(list_name, id));
+  }
+  task_count_change();
+}
+
+void Schedule_View::save_all() {
+  for (RecordList* list : {playlist_list(), schedule_list()}) {
+    if (!list) continue;
+    const QList<int> remembered = list->selected_list_indices();
+    list->clear_selection();
+    for (int i = 0; i < list->size(); ++i) list->select_list_indices({i});
+    list->select_list_indices(remembered);
+  }
+}
+
+QStringList Schedule_Play_list_Array::transformedValue(const QVariant&) const {
+  QStringList choices{"---"};
+  for (const Record& playlist : request_playlists(bus_)) choices << choice_for(playlist);
+  return choices;
+}
+
+QString Schedule_Play_list_name::transformedValue(const QVariant& list) const {
+  if (!list.isValid() || list.isNull() || list.toInt() == -1) return "---";
+  for (const Record& playlist : request_playlists(bus_))
+    if (playlist.value("id").toInt() == list.toInt())
+      return QString("%1 - %2").arg(list.toString(), playlist.value("name").toString());
+  return "---";
+}
+
+int Schedule_Play_list_name::reverseTransformedValue(const QVariant& choice) const {
+  if (!choice.isValid() || choice.typeId() != QMetaType::QString) return -1;
+  const QString text = choice.toString();
+  if (text == "---") return -1;
+  return read_integer(text.section(' ', 0, 0));
+}
 
 }  // namespace tavri

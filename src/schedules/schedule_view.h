@@ -4,24 +4,82 @@
 
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/record_list.h"
 
 namespace tavri {
 
-// The editor of the selected schedule's tasks; publishes schedule files.
+class PlayList;
+class Schedule;
+
+// The editor of the selected schedule's tasks: keeps them in order,
+// publishes the schedule file with the active tasks' playlists embedded,
+// and republishes everything on the save-all request.
 class Schedule_View : public QObject {
   Q_OBJECT
  public:
   Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  void attach(Schedule* schedules, PlayList* playlists, RecordList* content);
+
+  RecordList& ArrayController_SCHEDULE_VIEW() { return tasks_; }
+  QUrl folder_url() const { return folder_url_; }
 
   void get_folder_url(const QVariant& url);
   void tableViewSelectionDidChange();
+  void resort_table();
+  void task_count_change();
+  void save_schedule(bool send);
+  void add_line();
+  void copy_line();
+  void rename_line();
+  void change_date();
+  void change_time();
+  void delete_line();
+  void send_to_device();
+  void create_schedule_from_content();
+  void create_schedule_from_tool_with_name(const QString& name);
   void save_all();
-  QUrl folder_url() const { return folder_url_; }
+
+  // A new task with the defaults; date today.
+  static Record new_task(const QString& name, int list = -1);
+
+ private:
+  int selected_schedule() const;  // list index, or -1
+  RecordList* schedule_list() const;
+  RecordList* playlist_list() const;
+  // The task list is the selected schedule's "tasklist": every edit here is
+  // written straight back into the record.
+  void write_back();
+  void change_selected(const QString& key, const QString& format, bool date);
+
+  Bus& bus_;
+  Dialogs& dialogs_;
+  Schedule* schedules_ = nullptr;
+  PlayList* playlists_ = nullptr;
+  RecordList* content_ = nullptr;
+  RecordList tasks_;
+  QUrl folder_url_;
+  bool writing_back_ = false;
+  int editing_ = 0;
+};
+
+// The task table's playlist column.
+class Schedule_Play_list_Array {
+ public:
+  explicit Schedule_Play_list_Array(Bus& bus) : bus_(bus) {}
+  QStringList transformedValue(const QVariant& ignored = {}) const;
 
  private:
   Bus& bus_;
-  Dialogs& dialogs_;
-  QUrl folder_url_;
+};
+
+class Schedule_Play_list_name {
+ public:
+  explicit Schedule_Play_list_name(Bus& bus) : bus_(bus) {}
+  QString transformedValue(const QVariant& list) const;
+  int reverseTransformedValue(const QVariant& choice) const;
+
+ private:
+  Bus& bus_;
 };
 
 }  // namespace tavri

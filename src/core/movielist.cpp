@@ -1,0 +1,43 @@
+#include "movielist.h"
+
+#include "keyed_archive.h"
+
+namespace tavri {
+
+RecordArray decode_movielist(const Record& playlist) {
+  RecordArray items;
+  auto root = decode_root_archive(playlist.value("movielist").toByteArray());
+  if (!root) return items;
+  for (const QVariant& v : root->toList()) items.append(v.toMap());
+  return items;
+}
+
+void store_movielist(Record& playlist, const RecordArray& items) {
+  playlist["movielist"] = encode_root_archive(to_variant_list(items));
+  playlist["movies"] = static_cast<int>(items.size());
+}
+
+QVariantList published_items(const Record& playlist) {
+  QVariantList out;
+  for (Record item : decode_movielist(playlist)) {
+    item["file_icon"] = QString("KEIN BILD");
+    out.append(item);
+  }
+  return out;
+}
+
+int read_integer(const QString& text) {
+  int i = 0;
+  while (i < text.size() && text[i].isSpace()) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i].unicode() - '0');
+    if (value > 2147483648LL) value = 2147483648LL;  // saturate rather than wrap
+  }
+  if (negative) value = -value;
+  return static_cast<int>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace tavri

@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+
+#include "record.h"
+
+namespace tavri {
+
+// A playlist record's "movielist": its items encoded as a keyed archive
+// whose root is the list of item records. Decoded afresh by every reader,
+// replaced whole by every writer.
+RecordArray decode_movielist(const Record& playlist);
+// Stores the items and their count in "movies".
+void store_movielist(Record& playlist, const RecordArray& items);
+
+// The items as published for the players: thumbnails replaced by "KEIN BILD".
+QVariantList published_items(const Record& playlist);
+
+// A typed number: leading white space, an optional sign, then digits up to
+// the first other character; 0 without digits.
+int read_integer(const QString& text);
+
+}  // namespace tavri
