@@ -16,6 +16,7 @@ class display_playlist : public QObject {
   Q_OBJECT
  public:
   display_playlist(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  ~display_playlist() override { bus_.unregister(this); }
   // The shared lists: the playlist catalogue and the content list.
   void attach(PlayList* catalogue, RecordList* content);
 

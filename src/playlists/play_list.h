@@ -14,6 +14,7 @@ class PlayList : public QObject {
   Q_OBJECT
  public:
   PlayList(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  ~PlayList() override { bus_.unregister(this); }
 
   RecordList& ArrayController_PLAYLIST() { return catalogue_.list(); }
   RecordList& get_all_playlists() { return catalogue_.list(); }

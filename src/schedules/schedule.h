@@ -14,6 +14,7 @@ class Schedule : public QObject {
   Q_OBJECT
  public:
   Schedule(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  ~Schedule() override { bus_.unregister(this); }
 
   RecordList& ArrayController_SCHEDULELIST() { return catalogue_.list(); }
 

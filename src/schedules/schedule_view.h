@@ -18,6 +18,7 @@ class Schedule_View : public QObject {
   Q_OBJECT
  public:
   Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
+  ~Schedule_View() override { bus_.unregister(this); }
   void attach(Schedule* schedules, PlayList* playlists, RecordList* content);
 
   RecordList& ArrayController_SCHEDULE_VIEW() { return tasks_; }

@@ -1,0 +1,455 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include "content/file_list.h"
+#include "core/bus.h"
+#include "core/folders.h"
+#include "core/movielist.h"
+#include "core/notifications.h"
+#include "playlists/display_playlist.h"
+#include "playlists/play_list.h"
+#include "schedules/schedule.h"
+#include "schedules/schedule_view.h"
+#include "support/plist_reader.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+
+using namespace tavri;
+
+namespace {
+
+Record content_item(const QString& name, bool image, QVariant length) {
+  QImage icon(8, 8, QImage::Format_ARGB32);
+  icon.fill(Qt::green);
+  return Record{{"file_name", name},
+                {"file_url", QUrl::fromLocalFile("/srv/content/" + name + (image ? ".png" : ".mov"))},
+                {"is_img", image},
+                {"file_length", length},
+                {"file_found", 1},
+                {"file_icon", icon}};
+}
+
+// The controllers of this area, built in the application's order, with a
+// content folder chosen so that published files have a home.
+class Editors : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    folder_ = home() + "/content";
+    QDir().mkpath(folder_);
+    build();
+    dialogs_.open_answers.push_back(QStringList{folder_});
+    files_->press_select();
+    dialogs_.shown.clear();
+    content().set_records({content_item("Lobby Loop", false, 42.5), content_item("Logo", true, "5"),
+                           content_item("Clip", false, 10.0)});
+    bus_.register_observer(this, note::SEND_PLAYLIST, [this](const QVariant& v) { sent_ << v.toMap(); });
+  }
+  void build() {
+    schedule_ = std::make_unique<Schedule>(bus_, dialogs_);
+    schedule_view_ = std::make_unique<Schedule_View>(bus_, dialogs_);
+    files_ = std::make_unique<FileList>(bus_, dialogs_);
+    editor_ = std::make_unique<display_playlist>(bus_, dialogs_);
+    playlists_ = std::make_unique<PlayList>(bus_, dialogs_);
+    files_->set_playlists(&playlists_->ArrayController_PLAYLIST());
+    editor_->attach(playlists_.get(), &files_->ArrayController_FILELIST());
+    schedule_view_->attach(schedule_.get(), playlists_.get(), &files_->ArrayController_FILELIST());
+  }
+  void TearDown() override {
+    bus_.unregister(this);
+    playlists_.reset();
+    editor_.reset();
+    files_.reset();
+    schedule_view_.reset();
+    schedule_.reset();
+    TestHome::TearDown();
+  }
+
+  RecordList& content() { return files_->ArrayController_FILELIST(); }
+  RecordList& playlists() { return playlists_->ArrayController_PLAYLIST(); }
+  RecordList& items() { return editor_->ArrayController_DISPLAYLIST(); }
+  RecordList& schedules() { return schedule_->ArrayController_SCHEDULELIST(); }
+  RecordList& tasks() { return schedule_view_->ArrayController_SCHEDULE_VIEW(); }
+
+  void new_playlist(const QString& name) {
+    dialogs_.prompt_answers.push_back(name);
+    playlists_->add_new_playlist();
+  }
+  void select_content(const QList<int>& rows) { content().select_list_indices(rows); }
+  int publications(const QString& tag) { return static_cast<int>(log().count(tag)); }
+  QString published(const QString& name) { return folder_ + "/" + name; }
+  QJsonObject read_published(const QString& name) {
+    QString error;
+    auto read = test::read_with_plistlib(published(name), &error);
+    if (!read) return {};
+    EXPECT_FALSE(read->contains("$error")) << error.toStdString();
+    return (*read)["root"].toObject();
+  }
+
+  Bus bus_;
+  test::ScriptedDialogs dialogs_;
+  QString folder_;
+  std::unique_ptr<Schedule> schedule_;
+  std::unique_ptr<Schedule_View> schedule_view_;
+  std::unique_ptr<FileList> files_;
+  std::unique_ptr<display_playlist> editor_;
+  std::unique_ptr<PlayList> playlists_;
+  QList<Record> sent_;
+};
+
+}  // namespace
+
+TEST_F(Editors, PlaylistCatalogueIdsSortingCopiesAndRenames) {
+  new_playlist("Zoo");
+  EXPECT_EQ(playlists().at(0)["id"], 1);
+  EXPECT_EQ(playlists().selected_list_indices(), QList<int>{0});
+  EXPECT_EQ(dialogs_.shown[0].message, "Please enter the new name:");
+  EXPECT_EQ(dialogs_.shown[0].detail, "New List");
+  EXPECT_EQ(dialogs_.shown[0].width, 200);
+  new_playlist("Alpha");
+  new_playlist("Mid");
+  playlists().remove_at(1);  // frees id 2
+  new_playlist("Beta");
+  EXPECT_EQ(playlists().at(2)["id"], 2);
+  playlists_->copy_playlist();  // copies Beta, appended and selected
+  EXPECT_EQ(playlists().at(3)["name"], "Beta");
+  EXPECT_EQ(playlists().at(3)["id"], 4);
+  EXPECT_EQ(playlists().selected_list_indices(), QList<int>{3});
+
+  // Rename saves, which sorts by name; "" is accepted.
+  dialogs_.prompt_answers.push_back(QString(""));
+  playlists_->changeName();
+  QStringList names;
+  for (const Record& r : playlists().records()) names << r["name"].toString();
+  EXPECT_EQ(names, (QStringList{"", "Beta", "Mid", "Zoo"}));
+  EXPECT_TRUE(log().contains("SAVE PLAYLIST !!!!!"));
+
+  // The array over the bus comes in that same order.
+  Schedule_Play_list_Array choices(bus_);
+  EXPECT_EQ(choices.transformedValue(), (QStringList{"---", "4 - ", "2 - Beta", "3 - Mid", "1 - Zoo"}));
+
+  playlists().clear_selection();
+  dialogs_.shown.clear();
+  playlists_->changeName();
+  EXPECT_TRUE(dialogs_.shown.empty());  // nothing selected: no prompt
+}
+
+TEST_F(Editors, NoFreeIdCreatesNothing) {
+  RecordArray full;
+  for (int id = 1; id < 65535; ++id) full.append({{"id", id}, {"name", "p"}});
+  playlists().set_records(full);
+  new_playlist("one too many");
+  EXPECT_EQ(playlists().size(), 65534);
+  EXPECT_EQ(dialogs_.alert_messages(), QStringList{"No free id"});
+}
+
+TEST_F(Editors, PublishedPlaylistFileLayout) {
+  new_playlist("Lobby");
+  select_content({0, 1});
+  editor_->ADD_FILE_TO_LIST();
+  ASSERT_TRUE(QFile::exists(published("PLAYLIST_ID_1.SAV")));
+  EXPECT_EQ(items().selected_list_indices(), QList<int>{1});  // the last added is current
+
+  // The catalogue keeps thumbnails in an encoded blob.
+  const Record record = playlists().at(0);
+  EXPECT_EQ(record["movielist"].typeId(), QMetaType::QByteArray);
+  EXPECT_EQ(record["movies"], 2);
+  EXPECT_EQ(decode_movielist(record)[0]["file_icon"].typeId(), QMetaType::QImage);
+
+  const QJsonObject file = read_published("PLAYLIST_ID_1.SAV");
+  if (file.isEmpty()) GTEST_SKIP() << "python3 not installed";
+  const QStringList keys = file.keys();
+  EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()), QSet<QString>({"id", "name", "movies", "movielist"}));
+  EXPECT_TRUE(file["id"].isDouble());
+  EXPECT_EQ(file["id"].toInt(), 1);
+  EXPECT_EQ(file["movies"].toInt(), 2);
+  EXPECT_EQ(file["name"].toString(), "Lobby");
+  const QJsonArray list = file["movielist"].toArray();  // a plain list here
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_EQ(list[0].toObject()["file_icon"].toString(), "KEIN BILD");
+  EXPECT_EQ(list[0].toObject()["file_url"].toObject()["$url"].toString(), "file:///srv/content/Lobby%20Loop.mov");
+  EXPECT_EQ(list[0].toObject()["file_length"].toObject()["$real"].toDouble(), 42.5);
+  EXPECT_EQ(list[1].toObject()["file_name"].toString(), "Logo");
+}
+
+TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
+  new_playlist("Lobby");
+  select_content({1, 0});
+  editor_->ADD_FILE_TO_LIST();  // content order: Lobby Loop, Logo
+  const int written = publications("SAVE PLAYLIST TO ROOT !!!!!");
+
+  items().select_list_indices({0});
+  editor_->MOVE_UP();  // first item: nothing, nothing written
+  items().select_list_indices({1});
+  editor_->MOVE_DOWN();
+  EXPECT_EQ(publications("SAVE PLAYLIST TO ROOT !!!!!"), written);
+  editor_->MOVE_UP();
+  EXPECT_EQ(items().at(0)["file_name"], "Logo");
+  EXPECT_EQ(items().selected_list_indices(), QList<int>{0});
+  EXPECT_EQ(decode_movielist(playlists().at(0))[0]["file_name"], "Logo");
+
+  // Lengths of an image: read as an integer.
+  for (const auto& [typed, stored] : {std::pair{"abc", 0}, {"12s", 12}, {" -3", -3}, {"12", 12}}) {
+    dialogs_.prompt_answers.push_back(QString(typed));
+    editor_->changeImg_length();
+    EXPECT_EQ(items().at(0)["file_length"], stored) << typed;
+  }
+  EXPECT_EQ(dialogs_.shown.back().message, "Please enter the new length in seconds:");
+  items().select_list_indices({1});
+  const int before = publications("SAVE PLAYLIST TO ROOT !!!!!");
+  editor_->changeImg_length();
+  EXPECT_EQ(dialogs_.alert_messages().last(), "This is not an image.");
+  EXPECT_EQ(publications("SAVE PLAYLIST TO ROOT !!!!!"), before);
+
+  // Replacing the 12-second image: by an image keeps 12, by a video its own.
+  items().select_list_indices({0});
+  select_content({1, 2});
+  editor_->REPLACE_FILE();
+  EXPECT_EQ(dialogs_.shown.back().detail, "please select only one file in file-list for replacing");
+  content().set_records(content().records() << content_item("Other", true, "5"));
+  select_content({3});
+  editor_->REPLACE_FILE();
+  EXPECT_EQ(items().at(0)["file_name"], "Other");
+  EXPECT_EQ(items().at(0)["file_length"], 12);
+  select_content({2});
+  editor_->REPLACE_FILE();
+  EXPECT_EQ(items().at(0)["file_length"], 10.0);
+
+  // Deleting the last item empties the record but leaves the file.
+  editor_->DELETE_MOVIE();
+  const QByteArray file_before = [&] {
+    QFile f(published("PLAYLIST_ID_1.SAV"));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  editor_->DELETE_MOVIE();
+  EXPECT_EQ(playlists().at(0)["movies"], 0);
+  EXPECT_TRUE(decode_movielist(playlists().at(0)).isEmpty());
+  QFile f(published("PLAYLIST_ID_1.SAV"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), file_before);
+
+  // Sending the empty playlist still asks the players to load it.
+  editor_->send_to_device();
+  ASSERT_EQ(sent_.size(), 1);
+  EXPECT_EQ(sent_[0]["id"], 1);
+  EXPECT_FALSE(sent_[0].contains("tasklist"));
+}
+
+TEST_F(Editors, PlaylistsPerFileTakeTheLowestFreeIds) {
+  playlists().set_records({{{"id", 1}, {"name", "a"}}, {{"id", 3}, {"name", "b"}}});
+  select_content({0, 1, 2});
+  editor_->PLAYLIST_CREATOR_SEP();
+  ASSERT_EQ(playlists().size(), 5);
+  EXPECT_EQ(playlists().at(2)["id"], 2);
+  EXPECT_EQ(playlists().at(2)["name"], "Lobby Loop");
+  EXPECT_EQ(playlists().at(3)["id"], 4);
+  EXPECT_EQ(playlists().at(4)["id"], 5);
+  EXPECT_EQ(playlists().selected_list_indices(), QList<int>{4});
+  for (const char* file : {"PLAYLIST_ID_2.SAV", "PLAYLIST_ID_4.SAV", "PLAYLIST_ID_5.SAV"})
+    EXPECT_TRUE(QFile::exists(published(file))) << file;
+  EXPECT_EQ(playlists().at(3)["movies"], 1);
+}
+
+TEST_F(Editors, TaskOrderCountsAndTheScheduleFile) {
+  new_playlist("Lobby");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  new_playlist("Empty");
+
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  EXPECT_TRUE(log().contains("SAVE SCHEDULE LIST !!!!!"));
+  EXPECT_EQ(schedules().at(0)["id"], 1);
+  for (const char* name : {"A", "B", "C"}) {
+    dialogs_.prompt_answers.push_back(QString(name));
+    schedule_view_->add_line();
+  }
+  EXPECT_EQ(schedules().at(0)["tasks"], 3);
+  // (2024-05-02 08:00), (2024-05-01 09:00), (2024-05-03 08:00)
+  const QList<std::pair<QString, QString>> when{{"2024-05-02", "08:00"}, {"2024-05-01", "09:00"}, {"2024-05-03", "08:00"}};
+  for (int i = 0; i < 3; ++i) {
+    tasks().set_value(i, "date", when[i].first);
+    tasks().set_value(i, "time", when[i].second);
+  }
+  tasks().set_value(0, "list", 1);
+  tasks().set_value(1, "list", 2);   // empty playlist
+  tasks().set_value(2, "list", 1);
+  tasks().set_value(2, "active", 0);
+  schedule_view_->task_count_change();
+  QStringList order;
+  for (const Record& t : tasks().records()) order << t["name"].toString();
+  EXPECT_EQ(order, (QStringList{"A", "C", "B"}));
+  EXPECT_EQ(to_record_array(schedules().at(0)["tasklist"].toList())[1]["name"], "C");  // the record itself
+
+  const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
+  if (file.isEmpty()) GTEST_SKIP() << "python3 not installed";
+  EXPECT_EQ(file["tasks"].toInt(), 3);
+  EXPECT_EQ(file["tasklist"].toArray().size(), 3);
+  const QJsonArray movielist = file["movielist"].toArray();
+  ASSERT_EQ(movielist.size(), 3);
+  const QJsonObject a = movielist[0].toObject();
+  EXPECT_EQ(a["playlist_name"].toString(), "Lobby");
+  EXPECT_EQ(a["playlist_file_name"].toString(), "PLAYLIST_ID_1.SAV");
+  EXPECT_EQ(a["playlist_files"].toArray()[0].toObject()["file_icon"].toString(), "KEIN BILD");
+  EXPECT_FALSE(movielist[1].toObject().contains("playlist_name"));  // inactive
+  EXPECT_FALSE(movielist[2].toObject().contains("playlist_files"));  // empty playlist
+  EXPECT_FALSE(file["tasklist"].toArray()[0].toObject().contains("playlist_name"));
+  EXPECT_EQ(file["tasklist"].toArray()[0].toObject()["list"].toInt(), 1);
+
+  // The playlist column's choices and names.
+  Schedule_Play_list_name names(bus_);
+  EXPECT_EQ(names.transformedValue(1), "1 - Lobby");
+  EXPECT_EQ(names.transformedValue(-1), "---");
+  EXPECT_EQ(names.transformedValue(9), "---");
+  EXPECT_EQ(names.transformedValue(QVariant()), "---");
+  EXPECT_EQ(names.reverseTransformedValue(QString("4 - Lobby")), 4);
+  EXPECT_EQ(names.reverseTransformedValue(QString("---")), -1);
+  EXPECT_EQ(names.reverseTransformedValue(QVariant()), -1);
+  EXPECT_EQ(names.reverseTransformedValue(7), -1);
+
+  // Send posts the dictionary just written.
+  schedule_view_->send_to_device();
+  ASSERT_EQ(sent_.size(), 1);
+  EXPECT_TRUE(sent_[0].contains("tasklist"));
+  EXPECT_EQ(sent_[0]["movielist"].toList().size(), 3);
+}
+
+TEST_F(Editors, TaskEditing) {
+  new_playlist("Lobby");
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("Morning"));
+  schedule_view_->add_line();
+  const Record morning = tasks().at(0);
+  EXPECT_EQ(morning["list"], -1);
+  EXPECT_EQ(morning["time"], "00:00");
+  EXPECT_EQ(morning["daily"], 1);
+  EXPECT_EQ(morning["active"], 1);
+  EXPECT_EQ(morning["cut"], 0);
+  EXPECT_EQ(morning["date"], QDate::currentDate().toString("yyyy-MM-dd"));
+
+  tasks().select_list_indices({0});
+  schedule_view_->copy_line();
+  ASSERT_EQ(tasks().size(), 2);
+  EXPECT_EQ(tasks().at(1)["name"], "Morning - copy");
+  dialogs_.prompt_answers.push_back(QString("Third"));
+  schedule_view_->add_line();
+
+  tasks().select_list_indices({0, 1, 2});
+  dialogs_.date_answers.push_back(QDateTime(QDate(2025, 1, 1), QTime(7, 45)));
+  schedule_view_->change_time();
+  for (const Record& t : tasks().records()) EXPECT_EQ(t["time"], "07:45");
+  EXPECT_EQ(dialogs_.shown.back().message, "Please change the time:");
+
+  dialogs_.shown.clear();
+  schedule_view_->rename_line();  // three selected
+  tasks().clear_selection();
+  schedule_view_->rename_line();  // none
+  EXPECT_EQ(dialogs_.alert_messages(), (QStringList{"sorry", "sorry"}));
+  EXPECT_EQ(dialogs_.shown[0].detail, "please select one line for renameing");
+
+  tasks().select_list_indices({2});
+  schedule_view_->delete_line();
+  EXPECT_EQ(tasks().size(), 2);
+  EXPECT_EQ(schedules().at(0)["tasks"], 2);
+
+  // A deep copy of the schedule: renaming a task in it leaves the source alone.
+  schedule_->copy_playlist();
+  ASSERT_EQ(schedules().size(), 2);
+  const int copy = schedules().selected_list_indices().first();
+  EXPECT_EQ(schedules().at(copy)["id"], 2);
+  tasks().select_list_indices({0});
+  dialogs_.prompt_answers.push_back(QString("Renamed"));
+  schedule_view_->rename_line();
+  EXPECT_EQ(to_record_array(schedules().at(copy)["tasklist"].toList())[0]["name"], "Renamed");
+  EXPECT_EQ(to_record_array(schedules().at(1 - copy)["tasklist"].toList())[0]["name"], "Morning");
+
+  // Deleting both schedules announces it once; nothing is saved.
+  int announcements = 0;
+  bus_.register_observer(&announcements, note::SCHEDULE_LIST_DID_CHANGE, [&](const QVariant&) { ++announcements; });
+  schedules().select_list_indices({0, 1});
+  announcements = 0;
+  schedule_->delete_line();
+  bus_.unregister(&announcements);
+  EXPECT_EQ(schedules().size(), 0);
+  EXPECT_EQ(announcements, 1);
+  EXPECT_TRUE(tasks().empty());
+}
+
+TEST_F(Editors, NoScheduleFileWithoutPlaylists) {
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("A"));
+  schedule_view_->add_line();
+  schedule_view_->send_to_device();
+  EXPECT_FALSE(QFile::exists(published("SCHEDULE_ID_1.SAV")));
+  EXPECT_TRUE(sent_.isEmpty());
+}
+
+TEST_F(Editors, ScheduleFromContentAndSaveAll) {
+  new_playlist("Existing");
+  select_content({0, 2});
+  dialogs_.prompt_answers.push_back(QString("Week 12"));
+  schedule_view_->create_schedule_from_content();
+  ASSERT_EQ(playlists().size(), 3);
+  EXPECT_EQ(playlists().at(1)["id"], 2);
+  EXPECT_EQ(playlists().at(1)["name"], "Week 12 | Lobby Loop");
+  EXPECT_EQ(playlists().at(2)["id"], 3);
+  EXPECT_EQ(playlists().at(2)["name"], "Week 12 | Clip");
+  ASSERT_EQ(tasks().size(), 2);
+  EXPECT_EQ(tasks().at(0)["list"], 2);
+  EXPECT_EQ(tasks().at(1)["list"], 3);
+  EXPECT_EQ(tasks().at(1)["name"], "Week 12 | Clip");
+  EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kScheduleFile));  // neither catalogue saved
+  const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
+  if (!file.isEmpty()) EXPECT_EQ(file["movielist"].toArray()[1].toObject()["playlist_name"].toString(), "Week 12 | Clip");
+
+  // Save-all republishes every non-empty playlist and every schedule.
+  for (const QString& f : QDir(folder_).entryList({"*.SAV"})) QFile::remove(folder_ + "/" + f);
+  const QList<int> selection = playlists().selected_list_indices();
+  bus_.post(note::SAVE_ALL_LISTS);
+  EXPECT_EQ(QDir(folder_).entryList({"*.SAV"}, QDir::Files, QDir::Name),
+            (QStringList{"PLAYLIST_ID_2.SAV", "PLAYLIST_ID_3.SAV", "SCHEDULE_ID_1.SAV"}));
+  EXPECT_EQ(playlists().selected_list_indices(), selection);
+}
+
+TEST_F(Editors, FreshHomeRoundTrip) {
+  new_playlist("Lobby");
+  select_content({0, 1});
+  editor_->ADD_FILE_TO_LIST();
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("A"));
+  schedule_view_->add_line();
+  tasks().set_value(0, "list", 1);
+  schedule_view_->task_count_change();
+  bus_.post(note::SAVE);
+  const RecordArray saved_playlists = playlists().records();
+  const RecordArray saved_schedules = schedules().records();
+  QMap<QString, QByteArray> files;
+  for (const QString& f : QDir(folder_).entryList({"*.SAV"})) {
+    QFile file(folder_ + "/" + f);
+    file.open(QIODevice::ReadOnly);
+    files[f] = file.readAll();
+  }
+  ASSERT_EQ(files.size(), 2);
+
+  // Quit and start again.
+  TearDown();
+  TestHome::SetUp();
+  qputenv("HOME", home().toUtf8());
+  build();
+  bus_.post(note::LOAD);
+  EXPECT_EQ(playlists().records(), saved_playlists);
+  EXPECT_EQ(schedules().records(), saved_schedules);
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    QFile file(folder_ + "/" + it.key());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), it.value()) << it.key().toStdString();
+  }
+}
