@@ -6,6 +6,9 @@
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
 #include <QLocale>
 #include <QPointF>
 #include <QRectF>
@@ -45,12 +48,59 @@ const ClassInfo kUrl{"NSURL", {"NSURL", "NSObject"}};
 const ClassInfo kImage{"PNGImage", {"PNGImage", "NSObject"}};
 const ClassInfo kMapIcon{"MapIcon", {"MapIcon", "NSObject"}};
 
+// PNG bytes of images already encoded or decoded, by the image's cache key:
+// a thumbnail that travels from archive to archive (every playlist edit
+// re-encodes all items) is compressed once. A copy of an image shares its
+// key until it is changed, so a hit is always the same pixels.
+class PngCache {
+ public:
+  std::optional<QByteArray> find(qint64 key) {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return std::nullopt;
+    return it->second;
+  }
+  void insert(qint64 key, const QByteArray& png) {
+    std::lock_guard lock(mutex_);
+    if (!entries_.emplace(key, png).second) return;
+    order_.push_back(key);
+    bytes_ += png.size();
+    while (bytes_ > kBudget && !order_.empty()) {
+      auto it = entries_.find(order_.front());
+      bytes_ -= it->second.size();
+      entries_.erase(it);
+      order_.pop_front();
+    }
+  }
+
+ private:
+  static constexpr qint64 kBudget = 64 * 1024 * 1024;
+  std::mutex mutex_;
+  std::unordered_map<qint64, QByteArray> entries_;
+  std::deque<qint64> order_;
+  qint64 bytes_ = 0;
+};
+
+PngCache& png_cache() {
+  static PngCache cache;
+  return cache;
+}
+
 QByteArray image_to_png(const QImage& image) {
+  if (image.isNull()) return {};
+  if (auto cached = png_cache().find(image.cacheKey())) return *cached;
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
   image.save(&buffer, "PNG");
+  png_cache().insert(image.cacheKey(), png);
   return png;
+}
+
+QImage png_to_image(const QByteArray& png) {
+  QImage image = QImage::fromData(png, "PNG");
+  if (!image.isNull()) png_cache().insert(image.cacheKey(), png);
+  return image;
 }
 
 class Writer {
@@ -241,8 +291,12 @@ struct DecodeError {
 
 class Reader {
  public:
-  explicit Reader(plist_t objects)
-      : objects_(objects), count_(plist_array_get_size(objects)), memo_(count_), busy_(count_, false) {}
+  Reader(plist_t objects, bool decode_images)
+      : objects_(objects),
+        count_(plist_array_get_size(objects)),
+        memo_(count_),
+        busy_(count_, false),
+        decode_images_(decode_images) {}
 
   QVariant field(plist_t node, int depth) {
     switch (plist_get_node_type(node)) {
@@ -381,7 +435,8 @@ class Reader {
     if (name == "NSMutableData" || name == "NSData") return scalar(member(node, "NS.data", PLIST_DATA));
     if (name == "PNGImage") {
       const QVariant png = ref(member(node, "png", PLIST_UID), depth + 1);
-      return QImage::fromData(png.toByteArray(), "PNG");
+      if (!decode_images_) return QImage();
+      return png_to_image(png.toByteArray());
     }
     if (name == "MapIcon") {
       MapIcon icon;
@@ -402,6 +457,7 @@ class Reader {
   uint64_t count_;
   std::vector<std::optional<QVariant>> memo_;
   std::vector<bool> busy_;
+  bool decode_images_;
 };
 
 // libplist aborts on a string object with an embedded NUL used as a
@@ -490,7 +546,7 @@ QByteArray encode_archive(const QVariantMap& top) {
 
 QByteArray encode_root_archive(const QVariant& root) { return encode_archive({{"root", root}}); }
 
-std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error) {
+std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error, bool decode_images) {
   if (bytes.size() < 8 || !bytes.startsWith("bplist00")) {
     set_error(error, "not a binary property list");
     return std::nullopt;
@@ -517,7 +573,7 @@ std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* erro
     return std::nullopt;
   }
   try {
-    Reader reader(objects);
+    Reader reader(objects, decode_images);
     QVariantMap out;
     plist_dict_iter it = nullptr;
     plist_dict_new_iter(top, &it);
@@ -541,8 +597,8 @@ std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* erro
   }
 }
 
-std::optional<QVariant> decode_root_archive(const QByteArray& bytes, QString* error) {
-  auto top = decode_archive(bytes, error);
+std::optional<QVariant> decode_root_archive(const QByteArray& bytes, QString* error, bool decode_images) {
+  auto top = decode_archive(bytes, error, decode_images);
   if (!top) return std::nullopt;
   if (!top->contains("root")) {
     set_error(error, "archive has no root object");

@@ -17,8 +17,12 @@ QByteArray encode_archive(const QVariantMap& top);
 QByteArray encode_root_archive(const QVariant& root);
 
 // Reads untrusted bytes: any damage yields nothing and a reason in *error.
-std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error = nullptr);
-std::optional<QVariant> decode_root_archive(const QByteArray& bytes, QString* error = nullptr);
+// Without decode_images every image comes back as a null image (for readers
+// that replace the pictures anyway).
+std::optional<QVariantMap> decode_archive(const QByteArray& bytes, QString* error = nullptr,
+                                          bool decode_images = true);
+std::optional<QVariant> decode_root_archive(const QByteArray& bytes, QString* error = nullptr,
+                                            bool decode_images = true);
 
 // Inline geometry texts, shortest decimal form.
 QString rect_to_string(const QRectF& r);

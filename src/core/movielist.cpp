@@ -19,7 +19,11 @@ void store_movielist(Record& playlist, const RecordArray& items) {
 
 QVariantList published_items(const Record& playlist) {
   QVariantList out;
-  for (Record item : decode_movielist(playlist)) {
+  // The pictures are replaced, so they are not decoded at all.
+  auto root = decode_root_archive(playlist.value("movielist").toByteArray(), nullptr, false);
+  if (!root) return out;
+  for (const QVariant& v : root->toList()) {
+    Record item = v.toMap();
     item["file_icon"] = QString("KEIN BILD");
     out.append(item);
   }
