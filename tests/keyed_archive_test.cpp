@@ -185,3 +185,18 @@ TEST(KeyedArchive, FuzzFindingsStayFixed) {
   ASSERT_FALSE(bytes.isEmpty());
   EXPECT_FALSE(decode_archive(bytes).has_value());
 }
+
+TEST(KeyedArchive, ReusedPictureBytesNeverGoStale) {
+  QImage image(4, 4, QImage::Format_ARGB32);
+  image.fill(Qt::red);
+  const QByteArray first = encode_root_archive(image);
+  QImage changed = image;  // shares the pixels until written
+  changed.setPixel(0, 0, qRgb(0, 0, 255));
+  const auto back = decode_root_archive(encode_root_archive(changed));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->value<QImage>().pixel(0, 0), qRgb(0, 0, 255));
+  EXPECT_EQ(decode_root_archive(first)->value<QImage>().pixel(0, 0), QColor(Qt::red).rgb());
+  // A decoded picture encodes to the bytes it came from.
+  EXPECT_EQ(encode_root_archive(*decode_root_archive(first)), first);
+  EXPECT_TRUE(decode_root_archive(first, nullptr, false)->value<QImage>().isNull());
+}
