@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
 
   tavri::QtDialogs dialogs;
   tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
-  tavri::MainWindow window(controllers.app);
+  tavri::MainWindow window({controllers.app, controllers.file_list, controllers.playlists,
+                            controllers.playlist_editor, controllers.schedule, controllers.schedule_view,
+                            controllers.udp_feedback, tavri::Bus::instance(), dialogs});
   dialogs.set_parent(&window);
   controllers.app.set_windows(window.tool_windows());
 
@@ -58,11 +60,13 @@ int main(int argc, char** argv) {
   window.move(0, 0);
   window.show();
   int i = 0;
-  for (auto* w : {window.playlists(), window.content(), window.devices(), window.schedule()}) {
-    w->move((i % 2) * 500, 160 + (i / 2) * 400);
+  for (tavri::ToolWindowWidget* w : std::initializer_list<tavri::ToolWindowWidget*>{
+           window.playlists(), window.content(), window.devices(), window.schedule()}) {
+    w->move((i % 2) * 500, 160 + (i / 2) * 460);
     w->show();
     ++i;
   }
   controllers.app.applicationDidFinishLaunching();
+  window.apply_saved_map_state();
   return application.exec();
 }

@@ -4,10 +4,9 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-#include <QPainterPath>
-#include <mutex>
 #include <sys/stat.h>
 
+#include "core/named_images.h"
 #include "media_probe.h"
 
 namespace tavri {
@@ -69,35 +68,6 @@ void picture_keys(Record& r, const MediaInfo& info) {
   r[key::FILE_RESOLUTION] = QString("%1 x %2").arg(info.pixel_width).arg(info.pixel_height);
   if (info.video_bit_rate) r[key::FILE_BITRATE] = *info.video_bit_rate;
   r[key::FILE_CODEC] = info.codecs.isEmpty() ? QString("UNKNOWN") : info.codecs.first();
-}
-
-QImage draw_named(const QString& name) {
-  QImage image(64, 64, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter p(&image);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QColor green(209, 227, 23);
-  p.setPen(QPen(green, 4));
-  if (name.startsWith("tavri_icon_fragezeichen")) {
-    p.drawEllipse(QRectF(6, 6, 52, 52));
-    QPainterPath q;
-    q.moveTo(24, 24);
-    q.cubicTo(24, 12, 42, 12, 42, 24);
-    q.cubicTo(42, 32, 32, 32, 32, 40);
-    p.drawPath(q);
-    p.setBrush(green);
-    p.drawEllipse(QRectF(30, 46, 4, 4));
-  } else if (name == "tavri_icon_file") {
-    QPolygonF page({QPointF(14, 6), QPointF(40, 6), QPointF(52, 18), QPointF(52, 58), QPointF(14, 58)});
-    p.drawPolygon(page);
-    p.drawPolyline(QPolygonF({QPointF(40, 6), QPointF(40, 18), QPointF(52, 18)}));
-  } else {  // tavri_icon_send: waves leaving a point
-    p.setBrush(green);
-    p.drawEllipse(QRectF(10, 46, 8, 8));
-    p.setBrush(Qt::NoBrush);
-    for (int r : {18, 30, 42}) p.drawArc(QRectF(14 - r, 50 - r, 2 * r, 2 * r), 0, 90 * 16);
-  }
-  return image;
 }
 
 }  // namespace
@@ -259,15 +229,6 @@ QString length_in_timecode(const QVariant& value) {
   }
   const long long hours = t / 3600, minutes = (t - 3600 * hours) / 60, seconds = t - 60 * minutes - 3600 * hours;
   return QString::asprintf("%02lld:%02lld:%02lld", hours, minutes, seconds);
-}
-
-QImage named_image(const QString& name) {
-  static std::mutex mutex;
-  static QHash<QString, QImage> cache;
-  std::lock_guard lock(mutex);
-  auto it = cache.find(name);
-  if (it == cache.end()) it = cache.insert(name, draw_named(name));
-  return *it;
 }
 
 }  // namespace tavri

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <optional>
 
+#include "core/named_images.h"
 #include "core/record.h"
 
 namespace tavri {
@@ -57,9 +58,5 @@ QImage fit_into_thumbnail(const QImage& source, QSizeF picture_size = {});
 // Display converters of the content and playlist tables.
 QColor found_to_color(const QVariant& value);
 QString length_in_timecode(const QVariant& value);
-
-// Artwork drawn in code: "tavri_icon_fragezeichen.png", "tavri_icon_file",
-// "tavri_icon_send". Safe to call from any thread.
-QImage named_image(const QString& name);
 
 }  // namespace tavri

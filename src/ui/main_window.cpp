@@ -4,45 +4,65 @@
 #include <QLabel>
 #include <QToolBar>
 
+#include "core/named_images.h"
+#include "widgets/tavri_defaults.h"
+
 namespace tavri {
 
-MainWindow::MainWindow(AppDelegate& app, QWidget* parent)
+MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     : QMainWindow(parent),
-      app_(app),
-      playlists_(std::make_unique<ToolWindowWidget>("WINDOW_PLAYLISTS", "Playlists")),
-      content_(std::make_unique<ToolWindowWidget>("WINDOW_CONTENTLIST", "Content")),
-      devices_(std::make_unique<ToolWindowWidget>("WINDOW_DEVICELIST", "Players")),
-      schedule_(std::make_unique<ToolWindowWidget>("WINDOW_SCHEDULE", "Schedules")) {
+      c_(controllers),
+      playlists_(std::make_unique<PlaylistsWindow>(c_.playlists, c_.playlist_editor)),
+      content_(std::make_unique<ContentWindow>(c_.files)),
+      map_(std::make_unique<MapWindow>(c_.players, c_.bus, c_.dialogs)),
+      devices_(std::make_unique<PlayersWindow>(c_.players, [this] { map_->open_map(); })),
+      schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)) {
   setObjectName("window");
   setWindowTitle("tavri AV server");
   auto* bar = addToolBar("tools");
   bar->setObjectName("view_tool_bar");
   bar->setMovable(false);
-  const auto add = [&](const QString& name, const QString& text, auto slot) {
-    QAction* a = bar->addAction(text, this, slot);
+  bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  bar->setStyleSheet(QString("QToolBar { background: %1; border: none; spacing: 6px; }"
+                             "QToolButton { color: %2; font-weight: bold; padding: 4px 10px; }"
+                             "QToolButton:hover { background: %3; }")
+                         .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name(),
+                              tavri_defaults::color_tavri_dark_gray().name()));
+  const auto add = [&](const QString& name, const QString& text, const QString& image, auto slot) {
+    QAction* a = bar->addAction(text.toUpper(), this, slot);
     a->setObjectName(name);
+    if (!image.isEmpty()) a->setIcon(QIcon(QPixmap::fromImage(named_image(image))));
   };
-  add("open_window_playlist", "Playlists", [this] { app_.open_window_playlist(); });
-  add("open_window_content", "Content", [this] { app_.open_window_content(); });
-  add("open_window_devices", "Players", [this] { app_.open_window_devices(); });
-  add("open_window_schedule", "Schedules", [this] { app_.open_window_schedule(); });
+  AppDelegate& app = c_.app;
+  add("open_window_playlist", "Playlists", "Icon_play", [&app] { app.open_window_playlist(); });
+  add("open_window_content", "Content", "tavri_icon_file", [&app] { app.open_window_content(); });
+  add("open_window_devices", "Players", "ICON_ONLINE", [&app] { app.open_window_devices(); });
+  add("open_window_schedule", "Schedules", "icon_menue", [&app] { app.open_window_schedule(); });
+  add("open_map", "Map", "ICON_OFFLINE", [this] { map_->open_map(); });
   bar->addSeparator();
-  add("SAVE_ALL", "Save all", [this] { app_.SAVE_ALL(); });
-  add("export_all", "Export", [this] { app_.export_all(); });
-  add("import_all", "Import", [this] { app_.import_all(); });
+  add("SAVE_ALL", "Save all", "Icon_send", [&app] { app.SAVE_ALL(); });
+  add("export_all", "Export", "", [&app] { app.export_all(); });
+  add("import_all", "Import", "", [&app] { app.import_all(); });
 
   auto* background = new QLabel(this);
   background->setObjectName("view_background");
   background->setAutoFillBackground(true);
   QPalette p = background->palette();
-  p.setColor(QPalette::Window, QColor(50, 50, 50));
+  p.setColor(QPalette::Window, tavri_defaults::color_tavri_dark_gray());
   background->setPalette(p);
   setCentralWidget(background);
-  resize(900, 120);
+  resize(900, 110);
 }
 
 AppDelegate::Windows MainWindow::tool_windows() {
   return {playlists_.get(), content_.get(), devices_.get(), schedule_.get()};
+}
+
+void MainWindow::apply_saved_map_state() {
+  const MapState& state = c_.players.map_state();
+  if (state.frame.width() > 0 && state.frame.height() > 0) map_->set_frame(state.frame);
+  map_->setScale(state.scale);
+  map_->reload_map();
 }
 
 }  // namespace tavri

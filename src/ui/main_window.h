@@ -2,26 +2,50 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "content_window.h"
 #include "core/app_delegate.h"
-#include "tool_window_widget.h"
+#include "map_window.h"
+#include "players_window.h"
+#include "playlists_window.h"
+#include "schedules_window.h"
 
 namespace tavri {
 
-// The main window with its tool bar, and the four tool windows.
+// What the windows show and drive.
+struct WindowControllers {
+  AppDelegate& app;
+  FileList& files;
+  PlayList& playlists;
+  display_playlist& playlist_editor;
+  Schedule& schedules;
+  Schedule_View& schedule_editor;
+  UDP_Feedback& players;
+  Bus& bus;
+  Dialogs& dialogs;
+};
+
+// The main window with its tool bar, the four tool windows and the map.
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  explicit MainWindow(AppDelegate& app, QWidget* parent = nullptr);
+  explicit MainWindow(WindowControllers controllers, QWidget* parent = nullptr);
 
   AppDelegate::Windows tool_windows();
-  ToolWindowWidget* playlists() { return playlists_.get(); }
-  ToolWindowWidget* content() { return content_.get(); }
-  ToolWindowWidget* devices() { return devices_.get(); }
-  ToolWindowWidget* schedule() { return schedule_.get(); }
+  PlaylistsWindow* playlists() { return playlists_.get(); }
+  ContentWindow* content() { return content_.get(); }
+  PlayersWindow* devices() { return devices_.get(); }
+  SchedulesWindow* schedule() { return schedule_.get(); }
+  MapWindow* map() { return map_.get(); }
+  // After loading: the map takes its saved frame and scale.
+  void apply_saved_map_state();
 
  private:
-  AppDelegate& app_;
-  std::unique_ptr<ToolWindowWidget> playlists_, content_, devices_, schedule_;
+  WindowControllers c_;
+  std::unique_ptr<PlaylistsWindow> playlists_;
+  std::unique_ptr<ContentWindow> content_;
+  std::unique_ptr<MapWindow> map_;
+  std::unique_ptr<PlayersWindow> devices_;
+  std::unique_ptr<SchedulesWindow> schedule_;
 };
 
 }  // namespace tavri

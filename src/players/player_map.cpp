@@ -1,0 +1,56 @@
+#include "player_map.h"
+
+#include "core/console.h"
+#include "core/named_images.h"
+#include "players/player_status.h"
+
+namespace tavri::player_map {
+
+QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSizeF visible_area) {
+  double width = std::max(background.width(), window_frame.width());
+  double height = std::max(background.height(), window_frame.height());
+  for (int i = 0; i < devices.size(); ++i) {
+    const Record& r = devices.at(i);
+    MapIcon icon = r.value(kIconKey).value<MapIcon>();
+    if (r.value(kIconKey).canConvert<MapIcon>() && !icon.name.isEmpty()) {
+      console_log(QString("INSERT: %1").arg(icon.name));
+      if (icon.frame.x() > width) width = icon.frame.x() + kGrowMargin;
+      if (icon.frame.y() > height) height = icon.frame.y() + kGrowMargin;
+    } else {
+      console_log("neues ICON");
+      icon.frame = QRectF(visible_area.width() / 2, visible_area.height() / 2, kIconWidth, kIconHeight);
+      icon.image = named_image("ICON_ONLINE");
+    }
+    icon.name = r.value("device_name").toString();
+    devices.set_value(i, kIconKey, QVariant::fromValue(icon));
+  }
+  return {width, height};
+}
+
+void check_icons(RecordList& devices) {
+  for (int i = 0; i < devices.size(); ++i) {
+    const Record& r = devices.at(i);
+    if (!r.value(kIconKey).canConvert<MapIcon>()) continue;
+    MapIcon icon = r.value(kIconKey).value<MapIcon>();
+    icon.image = named_image(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
+    devices.set_value(i, kIconKey, QVariant::fromValue(icon));
+  }
+}
+
+QString label_text(const QString& text) { return text.size() > 13 ? text.left(10) + "..." : text; }
+
+QPointF drag_origin(QPointF pointer, QPointF offset, QSizeF icon, QRectF parent) {
+  QPointF origin = pointer - offset;
+  const double top = parent.y() + parent.height();
+  if (origin.y() + icon.height() > top) origin.setY(top - icon.height());
+  return origin;
+}
+
+float scale_up(float scale) { return static_cast<float>(static_cast<double>(scale) + 0.1); }
+
+float scale_down(float scale) {
+  const float next = static_cast<float>(static_cast<double>(scale) - 0.1);
+  return next < kMinScale - 1e-4f ? kMinScale : next;
+}
+
+}  // namespace tavri::player_map

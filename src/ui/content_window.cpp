@@ -1,0 +1,77 @@
+#include "content_window.h"
+
+#include <QVBoxLayout>
+
+#include "content/content_item.h"
+#include "record_table.h"
+#include "widgets/tavri_defaults.h"
+#include "window_parts.h"
+
+namespace tavri {
+
+ContentWindow::ContentWindow(FileList& files, QWidget* parent)
+    : ToolWindowWidget("WINDOW_CONTENTLIST", "Content", parent), files_(files) {
+  auto* layout = new QVBoxLayout(this);
+  auto* title = new tavri_title_text("Content folder", this);
+  label_ = new tavri_text(files.select_label_path(), this);
+  label_->setObjectName("select_label_path");
+  connect(&files, &FileList::label_changed, label_, [this](const QString& text) { label_->set_text(text); });
+
+  auto column = [](const char* key, const char* title, int width) { return Column{key, title, width}; };
+  std::vector<Column> columns;
+  Column icon{"file_icon", "", 50};
+  icon.display = [](const Record&) { return QVariant(); };
+  icon.decoration = [](const Record& r) { return r.value("file_icon"); };
+  columns.push_back(icon);
+  Column name = column("file_name", "Name", 180);
+  name.sortable = true;
+  name.foreground = [](const Record& r) { return found_to_color(r.value("file_found")); };
+  columns.push_back(name);
+  Column length = column("file_length", "Length", 80);
+  length.display = [](const Record& r) { return length_in_timecode(r.value("file_length")); };
+  columns.push_back(length);
+  for (auto [key, title, width] : {std::tuple{"file_size", "Size", 80}, {"file_resolution", "Resolution", 100},
+                                   {"file_fps", "FPS", 55}, {"file_codec", "Codec", 90}, {"file_kind", "Kind", 120},
+                                   {"file_change", "Changed", 120}}) {
+    Column c = column(key, title, width);
+    c.sortable = true;
+    columns.push_back(c);
+  }
+  table_ = new RecordTable("TableView_FILELIST", files.ArrayController_FILELIST(), columns, this);
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("localProgressIndicator");
+  progress_->setRange(0, 10000);
+  progress_->setTextVisible(false);
+  progress_->setMaximumHeight(8);
+  progress_->setStyleSheet(QString("QProgressBar { background: %1; border: none; } QProgressBar::chunk { background: %2; }")
+                               .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name()));
+  progress_->hide();
+  connect(&files, &FileList::progress_changed, this, [this] {
+    progress_->setVisible(files_.progress_visible());
+    progress_->setValue(static_cast<int>(files_.progress_value() * 100));
+  });
+
+  QWidget* buttons = button_panel(this, {{"press_select", "select folder", [&files] { files.press_select(); }, "tavri_icon_file"},
+                                         {"rescan_Folder", "rescan", [&files] { files.rescan_Folder(); }},
+                                         {"add_File", "add file", [&files] { files.add_File(); }},
+                                         {"add_stream", "add stream", [&files] { files.add_stream(); }, "tavri_icon_send"},
+                                         {"replace_file", "replace", [&files] { files.replace_file(); }},
+                                         {"delete_File", "delete", [&files] { files.delete_File(); }, "tavri_icon_attention"},
+                                         {"get_links", "links", [&files] { files.get_links(); }}});
+  auto* add = buttons->findChild<QPushButton*>("add_File");
+  auto* replace = buttons->findChild<QPushButton*>("replace_file");
+  connect(&files, &FileList::buttons_changed, this, [this, add, replace] {
+    add->setEnabled(files_.new_button_enabled());
+    replace->setEnabled(files_.replace_button_enabled());
+  });
+
+  layout->addWidget(title);
+  layout->addWidget(label_);
+  layout->addWidget(table_, 1);
+  layout->addWidget(progress_);
+  layout->addWidget(buttons);
+  resize(900, 420);
+}
+
+}  // namespace tavri

@@ -1,0 +1,226 @@
+#include "map_window.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsSceneMouseEvent>
+#include <QImageReader>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "core/console.h"
+#include "core/notifications.h"
+#include "players/player_map.h"
+#include "widgets/tavri_defaults.h"
+#include "window_parts.h"
+
+namespace tavri {
+
+using player_map::kIconKey;
+
+tavri_dragging_image::tavri_dragging_image(MapWindow& map, int list_index) : map_(map), list_index_(list_index) {
+  setAcceptedMouseButtons(Qt::LeftButton);
+  setFlag(QGraphicsItem::ItemIsFocusable);
+}
+
+QRectF tavri_dragging_image::boundingRect() const {
+  const QRectF frame = map_.record(list_index_).value(kIconKey).value<MapIcon>().frame;
+  return QRectF(0, 0, frame.width(), frame.height()).adjusted(-3, -3, 3, 3);
+}
+
+void tavri_dragging_image::setIs_selected(bool selected) {
+  is_selected_ = selected;
+  update();
+}
+
+void tavri_dragging_image::paint(QPainter* p, const QStyleOptionGraphicsItem*, QWidget*) {
+  const Record r = map_.record(list_index_);
+  const MapIcon icon = r.value(kIconKey).value<MapIcon>();
+  const double w = icon.frame.width(), h = icon.frame.height();
+  p->setRenderHint(QPainter::Antialiasing);
+  p->drawImage(QRectF(0, 0, w, h), icon.image);
+  p->setPen(QPen(is_selected_ ? QColor(0, 122, 255) : tavri_defaults::color_tavri_light_gray(), 6.0));
+  p->setBrush(Qt::NoBrush);
+  p->drawRect(QRectF(0, 0, w, h));
+  p->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), 9));
+  // Labels centred on the middle line at h/1.3, h/2.2 and h/5.2 from the bottom.
+  const struct {
+    QString text;
+    double from_bottom;
+    QColor colour;
+  } labels[] = {{icon.name, h / 1.3, tavri_defaults::color_tavri_dark_gray()},
+                {r.value("id_playlist").toString(), h / 2.2, tavri_defaults::color_tavri_light_gray()},
+                {r.value("id_track").toString(), h / 5.2, tavri_defaults::color_tavri_light_gray()}};
+  const QFontMetricsF metrics(p->font());
+  for (const auto& label : labels) {
+    const QString text = metrics.elidedText(player_map::label_text(label.text), Qt::ElideRight, w);
+    const double tw = metrics.horizontalAdvance(text), th = metrics.height();
+    const double y = h - label.from_bottom;
+    p->setPen(label.colour);
+    p->drawText(QRectF(std::floor((w - tw) / 2), y - th / 2, tw, th), Qt::AlignCenter, text);
+  }
+}
+
+void tavri_dragging_image::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+  map_.icon_pressed(*this, map_.to_map(event->scenePos(), 0));
+  event->accept();
+}
+
+void tavri_dragging_image::mouseMoveEvent(QGraphicsSceneMouseEvent* event) {
+  map_.icon_dragged(*this, map_.to_map(event->scenePos(), 0));
+}
+
+void tavri_dragging_image::mouseReleaseEvent(QGraphicsSceneMouseEvent*) {}
+
+MapWindow::MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget* parent)
+    : ToolWindowWidget("Map_Window", "Map", parent), feedback_(feedback), bus_(bus), dialogs_(dialogs) {
+  scene_ = new QGraphicsScene(this);
+  view_ = new QGraphicsView(scene_, this);
+  view_->setObjectName("Map_Scroll");
+  view_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  view_->setBackgroundBrush(tavri_defaults::color_tavri_dark_gray());
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(button_panel(this, {{"load_map", "load map", [this] { load_map(); }},
+                                        {"map_scale_up", "zoom in", [this] { map_scale_up(); }},
+                                        {"map_scale_down", "zoom out", [this] { map_scale_down(); }},
+                                        {"map_scale_100", "100 %", [this] { map_scale_100(); }}}));
+  layout->addWidget(view_, 1);
+  resize(800, 600);
+
+  connect(&feedback_, &UDP_Feedback::reload_map_requested, this,
+          [this] { QTimer::singleShot(0, this, [this] { reload_map(); }); });
+  connect(&feedback_, &UDP_Feedback::icons_check_requested, this, &MapWindow::check_icons_map);
+  connect(&feedback_, &UDP_Feedback::selection_highlight_requested, this, &MapWindow::change_selection);
+  connect(view_->horizontalScrollBar(), &QScrollBar::valueChanged, this, &MapWindow::remember_state);
+  connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, this, &MapWindow::remember_state);
+}
+
+Record MapWindow::record(int list_index) const {
+  RecordList& devices = feedback_.ArrayController_DEVICES();
+  return list_index < devices.size() ? devices.at(list_index) : Record();
+}
+
+QSizeF MapWindow::visible_size() const {
+  const double s = scale();
+  return QSizeF(view_->viewport()->width() / s, view_->viewport()->height() / s);
+}
+
+QPointF MapWindow::to_scene(const QRectF& f) const { return QPointF(f.x(), map_size_.height() - f.y() - f.height()); }
+
+QPointF MapWindow::to_map(const QPointF& p, double height) const {
+  return QPointF(p.x(), map_size_.height() - p.y() - height);
+}
+
+void MapWindow::open_map() {
+  if (isVisible()) {
+    hide();
+    return;
+  }
+  bring_to_front();
+}
+
+void MapWindow::load_map() {
+  PanelOptions options;
+  options.choose_files = true;
+  options.choose_directories = false;
+  options.multiple = false;
+  options.prompt = "Select your file";
+  for (const QByteArray& format : QImageReader::supportedImageFormats()) options.extensions << QString(format);
+  const auto chosen = dialogs_.open_panel(options);
+  if (!chosen || chosen->isEmpty()) return;
+  feedback_.map_state().background = QImage(chosen->first());
+}
+
+void MapWindow::reload_map() {
+  rebuilding_ = true;
+  const QImage& background = feedback_.map_state().background;
+  for (auto* icon : icons_) delete icon;
+  icons_.clear();
+  RecordList& devices = feedback_.ArrayController_DEVICES();
+  map_size_ = player_map::rebuild(devices, background.size(), QSizeF(size()), visible_size());
+  if (!background_) background_ = scene_->addPixmap({});
+  background_->setPixmap(QPixmap::fromImage(background));
+  background_->setPos(0, map_size_.height() - background.height());
+  scene_->setSceneRect(0, 0, map_size_.width(), map_size_.height());
+  for (int i = 0; i < devices.size(); ++i) {
+    auto* icon = new tavri_dragging_image(*this, i);
+    const MapIcon m = devices.at(i).value(kIconKey).value<MapIcon>();
+    icon->setPos(to_scene(m.frame));
+    icon->setToolTip(m.name);
+    scene_->addItem(icon);
+    icons_ << icon;
+  }
+  rebuilding_ = false;
+  change_selection();
+}
+
+void MapWindow::check_icons_map() {
+  player_map::check_icons(feedback_.ArrayController_DEVICES());
+  for (auto* icon : icons_) icon->update();
+}
+
+void MapWindow::change_selection() {
+  console_log("SELECTION CHANGE");
+  const QList<int> selected = feedback_.ArrayController_DEVICES().selected_list_indices();
+  for (auto* icon : icons_) icon->setIs_selected(selected.contains(icon->list_index()));
+}
+
+void MapWindow::icon_pressed(tavri_dragging_image& icon, QPointF map_pointer) {
+  const Record r = record(icon.list_index());
+  bus_.post(note::SELECT_BY_MAP, r.value("device_id").toString());
+  drag_offset_ = map_pointer - r.value(kIconKey).value<MapIcon>().frame.topLeft();
+}
+
+void MapWindow::icon_dragged(tavri_dragging_image& icon, QPointF map_pointer) {
+  RecordList& devices = feedback_.ArrayController_DEVICES();
+  MapIcon m = devices.at(icon.list_index()).value(kIconKey).value<MapIcon>();
+  const QPointF origin = player_map::drag_origin(map_pointer, drag_offset_, m.frame.size(),
+                                                 QRectF(QPointF(0, 0), map_size_));
+  m.frame.moveTopLeft(origin);  // "top left" of a QRectF is its origin: x, y
+  devices.set_value(icon.list_index(), kIconKey, QVariant::fromValue(m));
+  icon.setPos(to_scene(m.frame));
+}
+
+void MapWindow::setScale(double factor) {
+  const QPointF origin = view_->mapToScene(0, 0);
+  view_->resetTransform();
+  view_->scale(factor, factor);
+  for (auto* icon : icons_) icon->update();
+  view_->horizontalScrollBar()->setValue(static_cast<int>(origin.x() * factor));
+  view_->verticalScrollBar()->setValue(static_cast<int>(origin.y() * factor));
+}
+
+void MapWindow::map_scale_up() {
+  feedback_.map_state().scale = player_map::scale_up(feedback_.map_state().scale);
+  setScale(feedback_.map_state().scale);
+}
+
+void MapWindow::map_scale_down() {
+  feedback_.map_state().scale = player_map::scale_down(feedback_.map_state().scale);
+  setScale(feedback_.map_state().scale);
+}
+
+void MapWindow::map_scale_100() {
+  view_->resetTransform();
+  feedback_.map_state().scale = 1.0f;
+}
+
+void MapWindow::remember_state() {
+  feedback_.map_state().frame = frame();
+  const QPointF top_left = view_->mapToScene(0, view_->viewport()->height());
+  feedback_.map_state().origin = to_map(top_left, 0);
+}
+
+void MapWindow::resizeEvent(QResizeEvent* event) {
+  ToolWindowWidget::resizeEvent(event);
+  remember_state();
+  if (!rebuilding_) QTimer::singleShot(0, this, [this] { reload_map(); });
+}
+
+void MapWindow::moveEvent(QMoveEvent* event) {
+  ToolWindowWidget::moveEvent(event);
+  remember_state();
+}
+
+}  // namespace tavri

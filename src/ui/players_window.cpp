@@ -1,0 +1,76 @@
+#include "players_window.h"
+
+#include <QVBoxLayout>
+
+#include "core/named_images.h"
+#include "players/player_status.h"
+#include "record_table.h"
+#include "widgets/tavri_text.h"
+#include "window_parts.h"
+
+namespace tavri {
+
+PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map, QWidget* parent)
+    : ToolWindowWidget("WINDOW_DEVICELIST", "Players", parent) {
+  using namespace players;
+  Column online{"status_time", "", 36};
+  online.display = [](const Record&) { return QVariant(); };
+  online.decoration = [](const Record& r) { return named_image(is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE"); };
+  Column name{"device_name", "Player", 150};
+  name.sortable = true;
+  auto text = [](const char* key, const char* title, int width, QString (*convert)(const QVariant&)) {
+    Column c{key, title, width};
+    c.display = [key = QString(key), convert](const Record& r) { return convert(r.value(key)); };
+    return c;
+  };
+  // These transformers name an image: the cell shows the image alone.
+  auto image = [](const char* key, const char* title, QString (*convert)(const QVariant&)) {
+    Column c{key, title, 60};
+    c.display = [](const Record&) { return QVariant(); };
+    c.decoration = [key = QString(key), convert](const Record& r) { return named_image(convert(r.value(key))); };
+    return c;
+  };
+  Column player = image("status_player", "Player", &Player_Status);
+  Column sound = image("status_sound", "Sound", &Sound_Status);
+  Column menu = image("status_menue", "Menu", &Menue_Status);
+  Column seen{"status_time", "Last seen", 130};
+  seen.display = [](const Record& r) { return r.value("status_time").toDateTime().toString("yyyy-MM-dd HH:mm:ss"); };
+  seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
+  table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
+                           {online, name, Column{"device_id", "Id", 110}, Column{"device_ip", "Address", 110},
+                            text("status_device", "Device", 170, &Device_Status), player, menu, sound,
+                            Column{"id_playlist", "List", 80}, Column{"id_track", "Track", 120}, seen},
+                           this);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new tavri_title_text("Players", this));
+  layout->addWidget(table_, 1);
+  UDP_Feedback& f = feedback;
+  layout->addWidget(button_panel(
+      this,
+      {{"device_play", "play", [&f] { f.device_play(); }, "Icon_play"},
+       {"device_pause", "pause", [&f] { f.device_pause(); }, "Icon_pause"},
+       {"device_back", "back", [&f] { f.device_back(); }},
+       {"device_next", "next", [&f] { f.device_next(); }},
+       {"device_menue_on", "menu on", [&f] { f.device_menue_on(); }, "icon_menue"},
+       {"device_menue_off", "menu off", [&f] { f.device_menue_off(); }, "icon_menue_leer"},
+       {"device_mute_on", "mute", [&f] { f.device_mute_on(); }, "tavri_mute"},
+       {"device_mute_off", "sound", [&f] { f.device_mute_off(); }, "tavri_sound_on"},
+       {"device_clear_list", "clear list", [&f] { f.device_clear_list(); }},
+       {"device_clear_content", "clear content", [&f] { f.device_clear_content(); }, "tavri_icon_attention"},
+       {"reset_device", "reset", [&f] { f.reset_device(); }, "tavri_icon_attention"},
+       {"changeName", "rename", [&f] { f.changeName(); }},
+       {"sendM3U8", "web stream", [&f] { f.sendM3U8(); }, "tavri_icon_send"},
+       {"set_as_new_background_pic", "background", [&f] { f.set_as_new_background_pic(); }},
+       {"refresh_lists", "refresh lists", [&f] { f.refresh_lists(); }, "Icon_send"},
+       {"discover_devices", "discover", [&f] { f.discover_devices(); }},
+       {"remove_device_single", "remove", [&f] { f.remove_device_single(); }},
+       {"remove_devices", "remove all", [&f] { f.remove_devices(); }},
+       {"create_test_devices", "test players", [&f] { f.create_test_devices(); }},
+       {"sort_table", "sort", [&f] { f.sort_table(); }},
+       {"open_map", "map", std::move(open_map)}},
+      6));
+  resize(1100, 460);
+}
+
+}  // namespace tavri

@@ -1,0 +1,121 @@
+#include "record_table.h"
+
+#include <QColor>
+#include <QHeaderView>
+#include <QImage>
+#include <QItemSelectionModel>
+
+namespace tavri {
+
+RecordTableModel::RecordTableModel(RecordList& list, std::vector<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), list_(list), columns_(std::move(columns)) {
+  connect(&list_, &RecordList::changed, this, [this] {
+    beginResetModel();
+    endResetModel();
+  });
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : list_.size(); }
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= list_.size()) return {};
+  const Column& c = column(index.column());
+  const Record& r = list_.row(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+      if (c.checkbox) return {};
+      return c.display ? c.display(r) : r.value(c.key);
+    case Qt::DecorationRole:
+      if (!c.decoration) return {};
+      if (auto v = c.decoration(r); v.metaType().id() == QMetaType::QImage)
+        return v.value<QImage>().scaled(40, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+      else
+        return v;
+    case Qt::ForegroundRole:
+      return c.foreground ? c.foreground(r) : QVariant();
+    case Qt::CheckStateRole:
+      if (!c.checkbox) return {};
+      return r.value(c.key).toInt() == 1 ? Qt::Checked : Qt::Unchecked;
+    case Qt::ToolTipRole:
+      return c.display ? c.display(r) : r.value(c.key);
+    default:
+      return {};
+  }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  return column(section).title.toUpper();
+}
+
+Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  const Column& c = column(index.column());
+  if (c.edit) f |= c.checkbox ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable;
+  return f;
+}
+
+bool RecordTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  const Column& c = column(index.column());
+  if (!c.edit || index.row() >= list_.size()) return false;
+  const int list_index = list_.list_index_of_row(index.row());
+  if (c.checkbox && role == Qt::CheckStateRole) {
+    c.edit(list_index, value.toInt() == Qt::Checked ? 1 : 0);
+    return true;
+  }
+  if (!c.checkbox && role == Qt::EditRole) {
+    c.edit(list_index, value);
+    return true;
+  }
+  return false;
+}
+
+RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent)
+    : tavri_table_view(parent), list_(list) {
+  setObjectName(object_name);
+  std::vector<int> widths;
+  for (const Column& c : columns) widths.push_back(c.width);
+  model_ = new RecordTableModel(list, std::move(columns), this);
+  setModel(model_);
+  for (int i = 0; i < static_cast<int>(widths.size()); ++i) setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+    const Column& c = model_->column(section);
+    if (!c.sortable) return;
+    const bool ascending = !(list_.sort_key() == c.key && horizontalHeader()->sortIndicatorOrder() == Qt::AscendingOrder &&
+                             horizontalHeader()->isSortIndicatorShown());
+    list_.set_sort_key(c.key, true, ascending);
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setSortIndicator(section, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  });
+  connect(&list_, &RecordList::selection_changed, this, &RecordTable::list_to_view);
+  connect(&list_, &RecordList::changed, this, &RecordTable::list_to_view);
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &RecordTable::view_to_list);
+  list_to_view();
+}
+
+void RecordTable::list_to_view() {
+  if (syncing_) return;
+  syncing_ = true;
+  QItemSelection selection;
+  for (int row : list_.selected_rows())
+    selection.select(model_->index(row, 0), model_->index(row, model_->columnCount() - 1));
+  selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  syncing_ = false;
+}
+
+void RecordTable::view_to_list() {
+  if (syncing_) return;
+  syncing_ = true;
+  QList<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) rows << index.row();
+  std::sort(rows.begin(), rows.end());
+  list_.select_rows(rows);
+  syncing_ = false;
+}
+
+}  // namespace tavri

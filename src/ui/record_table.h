@@ -1,0 +1,59 @@
+#pragma once
+#include <QAbstractTableModel>
+#include <functional>
+#include <vector>
+
+#include "core/record_list.h"
+#include "widgets/tavri_table_view.h"
+
+namespace tavri {
+
+// One column of a record table: what it shows of a record and how.
+struct Column {
+  QString key;    // the record key shown, edited and sorted by
+  QString title;
+  int width = 100;
+  std::function<QVariant(const Record&)> display;     // default: the key's value
+  std::function<QVariant(const Record&)> decoration;  // an image or colour swatch
+  std::function<QVariant(const Record&)> foreground;  // text colour
+  bool checkbox = false;                              // 0/1 values shown as a box
+  std::function<void(int list_index, const QVariant&)> edit;  // editable when set
+  bool sortable = false;                              // a header click sets the display sort
+};
+
+// A record list as a table model, in the list's display order.
+class RecordTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  RecordTableModel(RecordList& list, std::vector<Column> columns, QObject* parent = nullptr);
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  const Column& column(int i) const { return columns_[static_cast<std::size_t>(i)]; }
+  RecordList& list() { return list_; }
+
+ private:
+  RecordList& list_;
+  std::vector<Column> columns_;
+};
+
+// A styled table bound to a record list; selections follow each other.
+class RecordTable : public tavri_table_view {
+  Q_OBJECT
+ public:
+  RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent = nullptr);
+  RecordTableModel& table_model() { return *model_; }
+
+ private:
+  void list_to_view();
+  void view_to_list();
+
+  RecordList& list_;
+  RecordTableModel* model_;
+  bool syncing_ = false;
+};
+
+}  // namespace tavri

@@ -1,0 +1,22 @@
+#pragma once
+#include "schedules/schedule.h"
+#include "schedules/schedule_view.h"
+#include "tool_window_widget.h"
+
+namespace tavri {
+
+class RecordTable;
+
+// The schedule catalogue beside the selected schedule's tasks.
+class SchedulesWindow : public ToolWindowWidget {
+  Q_OBJECT
+ public:
+  SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, QWidget* parent = nullptr);
+  RecordTable* task_table() { return task_table_; }
+
+ private:
+  RecordTable* schedule_table_;
+  RecordTable* task_table_;
+};
+
+}  // namespace tavri

@@ -1,0 +1,34 @@
+#pragma once
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+namespace tavri {
+
+// The fixed look of every window: palette, sizes (points) and font names.
+struct tavri_defaults {
+  static QColor color_tavri_text() { return QColor(255, 255, 255); }
+  static QColor color_tavri_title() { return QColor(209, 227, 23); }
+  static QColor color_tavri_green() { return QColor(209, 227, 23); }
+  static QColor color_tavri_green_select() { return QColor(209, 227, 23, 128); }
+  static QColor color_tavri_dark_gray() { return QColor(50, 50, 50); }
+  static QColor color_tavri_gray() { return QColor(75, 75, 75); }
+  static QColor color_tavri_light_gray() { return QColor(125, 125, 125); }
+  static QColor color_tavri_orange() { return QColor::fromRgbF(0.8f, 0.5f, 0.0f); }
+  static QColor color_tavri_red() { return QColor::fromRgbF(0.7f, 0.0f, 0.0f); }
+
+  static constexpr double float_box_width = 1.0;
+  static constexpr double float_border_width = 1.0;
+  static constexpr double float_title_height = 12.0;
+  static constexpr double float_button_height = 10.0;
+  static constexpr double float_border_round = 5.0;
+
+  static QString fontname_normal() { return "NettoOT"; }
+  static QString fontname_bold() { return "NettoOT-Bold"; }
+  static QString fontname_number() { return "NettoComp"; }
+
+  // The named font at a size in points; the system font when it is absent.
+  static QFont font(const QString& name, double points);
+};
+
+}  // namespace tavri

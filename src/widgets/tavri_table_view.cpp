@@ -1,0 +1,58 @@
+#include "tavri_table_view.h"
+
+#include <QPainter>
+
+#include "tavri_defaults.h"
+
+namespace tavri {
+
+tavri_header_view::tavri_header_view(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+  setFixedHeight(static_cast<int>(tavri_defaults::float_title_height) + 8);
+  setSectionsClickable(true);
+  setHighlightSections(false);
+}
+
+void tavri_header_view::paintSection(QPainter* painter, const QRect& rect, int logical_index) const {
+  painter->save();
+  painter->fillRect(rect, tavri_defaults::color_tavri_gray());
+  painter->setPen(tavri_defaults::color_tavri_dark_gray());
+  painter->drawLine(rect.topRight(), rect.bottomRight());
+  painter->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), tavri_defaults::float_title_height - 2));
+  painter->setPen(tavri_defaults::color_tavri_green());
+  const QString title = model() ? model()->headerData(logical_index, orientation()).toString().toUpper() : QString();
+  painter->drawText(rect.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
+  painter->restore();
+}
+
+void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyleOptionViewItem opt = option;
+  initStyleOption(&opt, index);
+  if (opt.state & QStyle::State_Selected) painter->fillRect(opt.rect, tavri_defaults::color_tavri_green_select());
+  opt.state &= ~QStyle::State_Selected;
+  opt.state &= ~QStyle::State_HasFocus;
+  opt.displayAlignment = (opt.displayAlignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
+  // Painted from the prepared option: the base class would re-read the state.
+  opt.widget->style()->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+}
+
+tavri_table_view::tavri_table_view(QWidget* parent) : QTableView(parent) {
+  setHorizontalHeader(new tavri_header_view(this));
+  setItemDelegate(new table_view_design(this));
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setShowGrid(true);
+  setAlternatingRowColors(false);
+  verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(26);
+  horizontalHeader()->setStretchLastSection(true);
+  setStyleSheet(QString("QTableView { background: transparent; gridline-color: %1; color: %2; border: none; }")
+                    .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name()));
+}
+
+QRectF middle_aligned_title_rect(const QRectF& cell, double text_height) {
+  QRectF r = cell;
+  r.translate(0, (cell.height() - text_height) / 2.0 - 0.5);
+  r.setHeight(text_height);
+  return r;
+}
+
+}  // namespace tavri

@@ -1,0 +1,145 @@
+// Builds every window on real controllers with demonstration data and saves
+// one PNG per window: window_shots OUTPUT_FOLDER. Run it through
+// scripts/screenshots.sh (Xvfb, private network namespace).
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "app/controllers.h"
+#include "core/bus.h"
+#include "core/notifications.h"
+#include "players/player_map.h"
+#include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+#include "../tests/support/scripted_dialogs.h"
+
+using namespace tavri;
+
+namespace {
+
+void spin(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void make_media(const QString& folder) {
+  auto ffmpeg = [&](const QStringList& args) {
+    QProcess p;
+    p.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+    p.waitForFinished(60000);
+  };
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25", "-f", "lavfi", "-i", "sine", "-t", "3", "-c:v",
+          "mpeg4", "-c:a", "aac", "-shortest", folder + "/Lobby Loop.mp4"});
+  ffmpeg({"-f", "lavfi", "-i", "smptebars=size=1920x1080:rate=30", "-t", "2", "-c:v", "mpeg4", folder + "/Bars.mov"});
+  QImage still(1920, 1080, QImage::Format_RGB32);
+  QPainter p(&still);
+  QLinearGradient g(0, 0, 1920, 1080);
+  g.setColorAt(0, QColor(20, 60, 120));
+  g.setColorAt(1, QColor(200, 120, 40));
+  p.fillRect(still.rect(), g);
+  p.setPen(Qt::white);
+  p.setFont(QFont("DejaVu Sans", 120));
+  p.drawText(still.rect(), Qt::AlignCenter, "WELCOME");
+  p.end();
+  still.save(folder + "/Welcome.jpg");
+  QFile stream(folder + "/Radio.stream");
+  stream.open(QIODevice::WriteOnly);
+  stream.write("http://radio.invalid/live");
+}
+
+QImage floor_plan() {
+  QImage plan(1200, 800, QImage::Format_RGB32);
+  plan.fill(QColor(230, 230, 225));
+  QPainter p(&plan);
+  p.setPen(QPen(QColor(90, 90, 90), 6));
+  p.drawRect(20, 20, 1160, 760);
+  p.drawLine(600, 20, 600, 500);
+  p.drawLine(20, 500, 900, 500);
+  p.setFont(QFont("DejaVu Sans", 28));
+  p.drawText(QRect(40, 40, 500, 60), "LOBBY");
+  p.drawText(QRect(640, 40, 500, 60), "FOYER");
+  p.drawText(QRect(40, 520, 500, 60), "BAR");
+  return plan;
+}
+
+void save(QWidget* w, const QString& path) {
+  w->show();
+  w->raise();
+  spin(300);
+  if (!w->grab().save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
+  else std::printf("%s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+  qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  QApplication app(argc, argv);
+  const QString out = argc > 1 ? argv[1] : "screenshots";
+  QDir().mkpath(out);
+  const QString folder = home.path() + "/Signage Content";
+  QDir().mkpath(folder);
+  make_media(folder);
+
+  test::ScriptedDialogs dialogs;
+  Bus bus;
+  Controllers c(bus, dialogs);
+  MainWindow window({c.app, c.file_list, c.playlists, c.playlist_editor, c.schedule, c.schedule_view, c.udp_feedback,
+                     bus, dialogs});
+  c.app.set_windows(window.tool_windows());
+  c.app.applicationDidFinishLaunching();
+
+  dialogs.open_answers.push_back(QStringList{folder});
+  c.file_list.press_select();
+  spin(800);
+  RecordList& content = c.file_list.ArrayController_FILELIST();
+  content.select_list_indices({0, 1, 2});
+  dialogs.prompt_answers.push_back(QString("Lobby"));
+  c.playlist_editor.PLAYLIST_CREATOR();
+  content.select_list_indices({2});
+  dialogs.prompt_answers.push_back(QString("Foyer"));
+  c.playlist_editor.PLAYLIST_CREATOR();
+  content.select_list_indices({0, 1});
+  dialogs.prompt_answers.push_back(QString("Week 49"));
+  c.schedule_view.create_schedule_from_content();
+  dialogs.prompt_answers.push_back(QString("Evening"));
+  c.schedule_view.add_line();
+
+  c.udp_feedback.create_test_devices();
+  RecordList& players = c.udp_feedback.ArrayController_DEVICES();
+  for (int i = 0; i < players.size(); ++i) {
+    players.set_value(i, "status_time", QDateTime::currentDateTime().addSecs(i % 3 == 0 ? -60 : 0));
+    players.set_value(i, "id_playlist", i % 2 ? "Lobby" : "Foyer");
+    players.set_value(i, "id_track", "Lobby Loop.mp4");
+    players.set_value(i, "status_player", i % 2);
+    players.set_value(i, "device_ip", QString("10.0.0.%1").arg(20 + i));
+  }
+  c.udp_feedback.map_state().background = floor_plan();
+  window.map()->resize(1000, 700);
+  window.map()->reload_map();
+  for (int i = 0; i < players.size(); ++i) {
+    MapIcon icon = players.at(i).value(player_map::kIconKey).value<MapIcon>();
+    icon.frame.moveTopLeft(QPointF(80 + (i % 5) * 200, 560 - (i / 5) * 380));
+    players.set_value(i, player_map::kIconKey, QVariant::fromValue(icon));
+  }
+  window.map()->reload_map();
+  window.map()->check_icons_map();
+  players.select_list_indices({1, 3});
+
+  save(&window, out + "/main_window.png");
+  save(window.content(), out + "/content.png");
+  save(window.playlists(), out + "/playlists.png");
+  save(window.schedule(), out + "/schedules.png");
+  save(window.devices(), out + "/players.png");
+  save(window.map(), out + "/map.png");
+  return 0;
+}
