@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGraphicsView>
+#include <QPushButton>
+#include <QTest>
+
+#include "content/file_list.h"
+#include "core/app_delegate.h"
+#include "core/bus.h"
+#include "core/named_images.h"
+#include "core/notifications.h"
+#include "players/net/wire_protocol.h"
+#include "players/player_map.h"
+#include "playlists/display_playlist.h"
+#include "playlists/play_list.h"
+#include "schedules/schedule.h"
+#include "schedules/schedule_view.h"
+#include "support/event_loop.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+#include "support/udp_peer.h"
+#include "ui/main_window.h"
+#include "widgets/tavri_button.h"
+#include "widgets/tavri_splitt_view.h"
+#include "widgets/tavri_table_view.h"
+#include "widgets/tavri_text.h"
+#include "widgets/tavri_textfield.h"
+
+using namespace tavri;
+
+namespace {
+
+// True when the picture holds more than one colour.
+bool not_blank(const QImage& image) {
+  const QRgb first = image.pixel(0, 0);
+  for (int y = 0; y < image.height(); y += 3)
+    for (int x = 0; x < image.width(); x += 3)
+      if (image.pixel(x, y) != first) return true;
+  return false;
+}
+
+// Every controller the windows show, on loopback ports: commands go to a
+// test peer, never to the network.
+class Frontend : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    PlayerNetworkConfig net;
+    net.feedback_port = 0;
+    net.command_host = "127.0.0.1";
+    net.command_port = peer_.port();
+    schedule_ = std::make_unique<Schedule>(bus_, dialogs_);
+    schedule_view_ = std::make_unique<Schedule_View>(bus_, dialogs_);
+    files_ = std::make_unique<FileList>(bus_, dialogs_);
+    players_ = std::make_unique<UDP_Feedback>(bus_, dialogs_, &files_->ArrayController_FILELIST(), net);
+    editor_ = std::make_unique<display_playlist>(bus_, dialogs_);
+    playlists_ = std::make_unique<PlayList>(bus_, dialogs_);
+    app_ = std::make_unique<AppDelegate>(bus_, dialogs_);
+    files_->set_playlists(&playlists_->ArrayController_PLAYLIST());
+    editor_->attach(playlists_.get(), &files_->ArrayController_FILELIST());
+    schedule_view_->attach(schedule_.get(), playlists_.get(), &files_->ArrayController_FILELIST());
+    window_ = std::make_unique<MainWindow>(WindowControllers{*app_, *files_, *playlists_, *editor_, *schedule_,
+                                                             *schedule_view_, *players_, bus_, dialogs_});
+    app_->set_windows(window_->tool_windows());
+  }
+  void TearDown() override {
+    window_.reset();
+    app_.reset();
+    playlists_.reset();
+    editor_.reset();
+    players_.reset();
+    files_.reset();
+    schedule_view_.reset();
+    schedule_.reset();
+    TestHome::TearDown();
+  }
+  template <typename T = QPushButton>
+  T* control(QWidget* window, const char* name) {
+    T* found = window->findChild<T*>(name);
+    EXPECT_TRUE(found) << name;
+    return found;
+  }
+
+  test::UdpPeer peer_;
+  Bus bus_;
+  test::ScriptedDialogs dialogs_;
+  std::unique_ptr<Schedule> schedule_;
+  std::unique_ptr<Schedule_View> schedule_view_;
+  std::unique_ptr<FileList> files_;
+  std::unique_ptr<UDP_Feedback> players_;
+  std::unique_ptr<display_playlist> editor_;
+  std::unique_ptr<PlayList> playlists_;
+  std::unique_ptr<AppDelegate> app_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace
+
+TEST(StyledWidgets, UpperCaseTitlesImagesAndLimits) {
+  tavri_button button("play now");
+  EXPECT_EQ(button.text(), "PLAY NOW");  // the stored string itself
+  button.resize(60, 40);
+  EXPECT_TRUE(button.button_image().isNull());  // no valid image, none after set-up
+  button.set_image(named_image("Icon_play"));
+  EXPECT_EQ(button.button_image().size(), QSize(52, 32));  // the frame less 8 each way
+  button.set_image(QImage());
+  EXPECT_TRUE(button.button_image().isNull());
+
+  tavri_text text("lobby");
+  tavri_title_text title("players");
+  EXPECT_EQ(text.text(), "LOBBY");
+  EXPECT_EQ(title.text(), "PLAYERS");
+
+  // 400 points or less leave the divider no room.
+  auto [low, high] = tavri_splitt_view::limits(0, 400);
+  EXPECT_GE(low, high);
+  std::tie(low, high) = tavri_splitt_view::limits(0, 1000);
+  EXPECT_EQ(low, 200);
+  EXPECT_EQ(high, 800);
+  tavri_splitt_view split(Qt::Horizontal);
+  split.addWidget(new QWidget);
+  split.addWidget(new QWidget);
+  split.resize(400, 100);
+  split.show();
+  const QList<int> before = split.sizes();
+  split.setSizes({50, 350});
+  EXPECT_EQ(split.sizes(), before);
+
+  EXPECT_EQ(tavri_textfield::frame_rect(QRectF(0, 0, 100, 24)), QRectF(2, 2, 97, 21));
+  EXPECT_EQ(middle_aligned_title_rect(QRectF(0, 0, 100, 30), 14), QRectF(0, 7.5, 100, 14));
+}
+
+TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
+  RecordList devices;
+  devices.append({{"device_id", "A"}, {"device_name", "Lobby"}});
+  devices.append({{"device_id", "B"}, {"device_name", "Foyer"}});
+  QSizeF size = player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
+  EXPECT_EQ(size, QSizeF(1500, 900));
+  const MapIcon a = devices.at(0).value("ICON").value<MapIcon>();
+  EXPECT_EQ(a.frame, QRectF(300, 200, 70, 50));  // lower-left corner at the centre
+  EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().frame, a.frame);  // on top of each other
+  EXPECT_EQ(a.name, "Lobby");
+  EXPECT_EQ(a.image, named_image("ICON_ONLINE"));
+
+  MapIcon far = a;
+  far.frame.moveLeft(2000);
+  devices.set_value(0, "ICON", QVariant::fromValue(far));
+  size = player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
+  EXPECT_EQ(size.width(), 2040);
+
+  // Dragging up stops at the top edge; left and down are free.
+  const QRectF parent(0, 0, 1500, 900);
+  EXPECT_EQ(player_map::drag_origin(QPointF(100, 5000), QPointF(10, 10), QSizeF(70, 50), parent), QPointF(90, 850));
+  EXPECT_EQ(player_map::drag_origin(QPointF(-300, -200), QPointF(0, 0), QSizeF(70, 50), parent), QPointF(-300, -200));
+
+  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCDEFGHIJ...");
+  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLM"), "ABCDEFGHIJKLM");
+
+  float scale = 1.0f;
+  for (int i = 0; i < 3; ++i) scale = player_map::scale_up(scale);
+  EXPECT_NEAR(scale, 1.3f, 1e-5);
+  for (int i = 0; i < 30; ++i) scale = player_map::scale_down(scale);
+  EXPECT_NEAR(scale, 0.1f, 1e-5);
+
+  // Offline after eight silent seconds.
+  devices.set_value(1, "status_time", QDateTime::currentDateTime().addSecs(-9));
+  player_map::check_icons(devices);
+  EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().image, named_image("ICON_OFFLINE"));
+}
+
+TEST_F(Frontend, EveryWindowDrawsSomething) {
+  players_->create_test_devices();
+  for (QWidget* w : std::initializer_list<QWidget*>{window_.get(), window_->content(), window_->playlists(),
+                                                    window_->schedule(), window_->devices(), window_->map()}) {
+    w->show();
+    EXPECT_TRUE(not_blank(w->grab().toImage())) << w->objectName().toStdString();
+  }
+  // Every action of the tool windows is a named control.
+  for (const char* name : {"press_select", "add_File", "add_stream", "replace_file", "delete_File", "get_links"})
+    control(window_->content(), name);
+  for (const char* name : {"add_new_playlist", "ADD_FILE_TO_LIST", "MOVE_UP", "send_to_device"})
+    control(window_->playlists(), name);
+  for (const char* name : {"device_play", "device_pause", "refresh_lists", "open_map"}) control(window_->devices(), name);
+  for (const char* name : {"add_line", "change_date", "create_schedule_from_content"})
+    control(window_->schedule(), name);
+}
+
+TEST_F(Frontend, MapSelectionGoesBothWays) {
+  players_->create_test_devices();
+  players_->add_did_start();
+  MapWindow* map = window_->map();
+  map->resize(800, 600);
+  map->show();
+  map->reload_map();
+  ASSERT_EQ(map->icons().size(), 10);
+  // Spread the icons so that each can be clicked.
+  RecordList& devices = players_->ArrayController_DEVICES();
+  for (int i = 0; i < devices.size(); ++i) {
+    MapIcon icon = devices.at(i).value("ICON").value<MapIcon>();
+    icon.frame.moveTopLeft(QPointF(10 + 75 * (i % 5), 300 - 60 * (i / 5)));
+    devices.set_value(i, "ICON", QVariant::fromValue(icon));
+  }
+  map->reload_map();
+  devices.select_list_indices({0, 1});
+  EXPECT_TRUE(map->icons()[0]->is_selected());
+  EXPECT_TRUE(map->icons()[1]->is_selected());
+
+  // A click on the fourth icon selects exactly that player.
+  tavri_dragging_image* icon = map->icons()[3];
+  const QPoint at = map->view()->mapFromScene(icon->scenePos() + QPointF(35, 25));
+  QTest::mouseClick(map->view()->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(devices.selected_list_indices(), QList<int>{3});
+  EXPECT_TRUE(icon->is_selected());
+  EXPECT_FALSE(map->icons()[0]->is_selected());
+
+  // Dragging moves the icon in map coordinates.
+  const QRectF before = devices.at(3).value("ICON").value<MapIcon>().frame;
+  QTest::mousePress(map->view()->viewport(), Qt::LeftButton, {}, at);
+  QMouseEvent move(QEvent::MouseMove, QPointF(at + QPoint(40, 0)), map->view()->viewport()->mapToGlobal(QPointF(at + QPoint(40, 0))),
+                   Qt::LeftButton, Qt::LeftButton, {});
+  QApplication::sendEvent(map->view()->viewport(), &move);
+  QTest::mouseRelease(map->view()->viewport(), Qt::LeftButton, {}, at + QPoint(40, 0));
+  const QRectF after = devices.at(3).value("ICON").value<MapIcon>().frame;
+  EXPECT_NEAR(after.x() - before.x(), 40 / map->scale(), 1.0);
+  EXPECT_NEAR(after.y(), before.y(), 1.0);
+
+  for (int i = 0; i < 3; ++i) control(map, "map_scale_up")->click();
+  EXPECT_NEAR(map->scale(), 1.3f, 1e-5);
+  control(map, "map_scale_100")->click();
+  EXPECT_EQ(map->scale(), 1.0f);
+}
+
+TEST_F(Frontend, ScriptedSessionPublishesAndSends) {
+  const QString folder = home() + "/content";
+  QDir().mkpath(folder);
+  QFile clip(folder + "/Clip.mov");
+  ASSERT_TRUE(clip.open(QIODevice::WriteOnly));
+  clip.write("not really a movie");
+  clip.close();
+
+  // Choose the folder.
+  dialogs_.open_answers.push_back(QStringList{folder});
+  control(window_->content(), "press_select")->click();
+  ASSERT_EQ(files_->ArrayController_FILELIST().size(), 1);
+  EXPECT_EQ(window_->content()->findChild<QLabel*>("select_label_path")->text(), "CONTENT");
+
+  // Create a playlist and add the content item to it.
+  dialogs_.prompt_answers.push_back(QString("Lobby"));
+  control(window_->playlists(), "add_new_playlist")->click();
+  ASSERT_EQ(playlists_->ArrayController_PLAYLIST().size(), 1);
+  auto* content_table = window_->content()->findChild<QTableView*>("TableView_FILELIST");
+  ASSERT_TRUE(content_table);
+  content_table->selectRow(0);
+  EXPECT_EQ(files_->ArrayController_FILELIST().selected_list_indices(), QList<int>{0});
+  control(window_->playlists(), "ADD_FILE_TO_LIST")->click();
+  EXPECT_TRUE(QFile::exists(folder + "/PLAYLIST_ID_1.SAV"));
+
+  // Send it to a selected test player.
+  control(window_->devices(), "create_test_devices")->click();
+  window_->devices()->findChild<QTableView*>("TableView_DEVICES")->selectRow(0);
+  ASSERT_EQ(players_->ArrayController_DEVICES().selection_count(), 1);
+  control(window_->playlists(), "send_to_device")->click();
+  std::optional<std::string> datagram;
+  ASSERT_TRUE(test::spin_until([&] { return (datagram = peer_.receive()).has_value(); }));
+  const std::string sent_to = players_->ArrayController_DEVICES().selected_records().first()["device_id"].toString().toStdString();
+  EXPECT_NE(datagram->find(sent_to), std::string::npos);
+  EXPECT_NE(datagram->find("Lobby"), std::string::npos);
+}
