@@ -1,6 +1,8 @@
 // Builds every window on real controllers with demonstration data and saves
-// one PNG per window: window_shots OUTPUT_FOLDER. Run it through
-// scripts/screenshots.sh (Xvfb, private network namespace).
+// one PNG per window: window_shots OUTPUT_FOLDER [HOME]. With HOME the saved
+// state stays there for a later start of the application. Run it through
+// scripts/screenshots.sh (Xvfb, private network namespace): its controllers
+// use the real ports.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -78,15 +80,17 @@ void save(QWidget* w, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QTemporaryDir home;
-  qputenv("HOME", home.path().toUtf8());
-  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
-  qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
-  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  QTemporaryDir temporary;
+  const QString home_path = argc > 2 ? QString(argv[2]) : temporary.path();
+  qputenv("HOME", home_path.toUtf8());
+  qputenv("XDG_DATA_HOME", (home_path + "/.local/share").toUtf8());
+  qputenv("XDG_CONFIG_HOME", (home_path + "/.config").toUtf8());
+  qputenv("XDG_DOCUMENTS_DIR", (home_path + "/Documents").toUtf8());
+  QDir().mkpath(home_path + "/Documents");
   QApplication app(argc, argv);
   const QString out = argc > 1 ? argv[1] : "screenshots";
   QDir().mkpath(out);
-  const QString folder = home.path() + "/Signage Content";
+  const QString folder = home_path + "/Signage Content";
   QDir().mkpath(folder);
   make_media(folder);
 
@@ -141,5 +145,6 @@ int main(int argc, char** argv) {
   save(window.schedule(), out + "/schedules.png");
   save(window.devices(), out + "/players.png");
   save(window.map(), out + "/map.png");
+  c.app.applicationWillTerminate();
   return 0;
 }
