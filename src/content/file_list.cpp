@@ -53,12 +53,7 @@ QString FileList::folder_path() const {
 }
 
 void FileList::press_select() {
-  PanelOptions options;
-  options.choose_files = false;
-  options.choose_directories = true;
-  options.multiple = false;
-  options.prompt = "Select your folder";
-  const auto chosen = dialogs_.open_panel(options);
+  const auto chosen = dialogs_.open_panel(PanelOptions::folder("Select your folder"));
   if (!chosen || chosen->isEmpty()) return;
   QString path = chosen->first();
   if (!path.endsWith('/')) path += '/';

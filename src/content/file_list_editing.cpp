@@ -25,12 +25,7 @@ void FileList::add_File() {
                    "Please press first \"select folder\", and select your working directory.", {"OK"});
     return;
   }
-  PanelOptions options;
-  options.choose_files = true;
-  options.choose_directories = false;
-  options.multiple = true;
-  options.prompt = "Select your file";
-  const auto chosen = dialogs_.open_panel(options);
+  const auto chosen = dialogs_.open_panel(PanelOptions::files("Select your file", true));
   if (!chosen) return;
   for (const QString& file : *chosen) start_transfer(file);
 }
@@ -61,12 +56,7 @@ void FileList::replace_file() {
   }
   replace_button_enabled_ = false;
   emit buttons_changed();
-  PanelOptions options;
-  options.choose_files = true;
-  options.choose_directories = false;
-  options.multiple = false;
-  options.prompt = "Select your file";
-  const auto chosen = dialogs_.open_panel(options);
+  const auto chosen = dialogs_.open_panel(PanelOptions::files("Select your file", false));
   replace_button_enabled_ = true;
   emit buttons_changed();
   if (!chosen || chosen->isEmpty()) return;

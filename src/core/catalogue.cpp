@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "catalogue_file.h"
+#include "console.h"
 #include "folders.h"
 
 namespace tavri {
@@ -46,6 +47,50 @@ std::optional<int> Catalogue::free_id() const {
   for (int id = 1; id < 65535; ++id)
     if (!taken.contains(id)) return id;
   return std::nullopt;
+}
+
+std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text) {
+  return dialogs.prompt("Please enter the new name:", start_text, 200);
+}
+
+std::optional<int> Catalogue::allocate_id(Dialogs& dialogs) const {
+  auto id = free_id();
+  if (!id) dialogs.alert("No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.", {"OK"});
+  return id;
+}
+
+void Catalogue::append_and_select(const Record& record) {
+  list_.append(record);
+  list_.select_list_indices({list_.size() - 1});
+}
+
+bool Catalogue::copy_selected(Dialogs& dialogs) {
+  const RecordArray selected = list_.selected_records();
+  if (selected.isEmpty()) return false;
+  const auto id = allocate_id(dialogs);
+  if (!id) return false;
+  // Records are values: the copy and everything in it are its own.
+  Record copy = selected.first();
+  copy["id"] = *id;
+  append_and_select(copy);
+  return true;
+}
+
+bool Catalogue::rename_selected(Dialogs& dialogs) {
+  const QList<int> selected = list_.selected_list_indices();
+  if (selected.isEmpty()) return false;
+  console_log("EDIT");
+  const auto name = prompt_for_name(dialogs, list_.at(selected.first()).value("name").toString());
+  if (!name) return false;
+  console_log(QString("NEW NAME: %1").arg(*name));
+  list_.set_value(selected.first(), "name", *name);
+  return true;
+}
+
+void Catalogue::remove_selected() {
+  QList<int> selected = list_.selected_list_indices();
+  std::sort(selected.begin(), selected.end(), std::greater<>());
+  for (int index : selected) list_.remove_at(index);
 }
 
 }  // namespace tavri

@@ -13,6 +13,22 @@ struct PanelOptions {
   bool choose_files = true;
   bool choose_directories = false;
   bool multiple = false;
+
+  // Files only, one or several.
+  static PanelOptions files(const QString& prompt, bool multiple) {
+    PanelOptions o;
+    o.prompt = prompt;
+    o.multiple = multiple;
+    return o;
+  }
+  // One folder, no files.
+  static PanelOptions folder(const QString& prompt) {
+    PanelOptions o;
+    o.prompt = prompt;
+    o.choose_files = false;
+    o.choose_directories = true;
+    return o;
+  }
 };
 
 // Everything a controller shows or asks. The front end implements it with

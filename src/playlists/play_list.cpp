@@ -7,14 +7,6 @@
 
 namespace tavri {
 
-std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text) {
-  return dialogs.prompt("Please enter the new name:", start_text, 200);
-}
-
-void alert_no_free_id(Dialogs& dialogs) {
-  dialogs.alert("No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.", {"OK"});
-}
-
 PlayList::PlayList(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent),
       bus_(bus),
@@ -27,21 +19,14 @@ PlayList::PlayList(Bus& bus, Dialogs& dialogs, QObject* parent)
 }
 
 std::optional<Record> PlayList::new_playlist(const QString& name) {
-  const auto id = catalogue_.free_id();
-  if (!id) {
-    alert_no_free_id(dialogs_);
-    return std::nullopt;
-  }
+  const auto id = catalogue_.allocate_id(dialogs_);
+  if (!id) return std::nullopt;
   Record playlist{{"name", name}, {"id", *id}};
   store_movielist(playlist, {});
   return playlist;
 }
 
-void PlayList::append_and_select(const Record& playlist) {
-  RecordList& list = catalogue_.list();
-  list.append(playlist);
-  list.select_list_indices({list.size() - 1});
-}
+void PlayList::append_and_select(const Record& playlist) { catalogue_.append_and_select(playlist); }
 
 void PlayList::add_new_playlist() {
   console_log("ADD PLAYLIST");
@@ -51,34 +36,13 @@ void PlayList::add_new_playlist() {
   if (auto playlist = new_playlist(*name)) append_and_select(*playlist);
 }
 
-void PlayList::copy_playlist() {
-  const RecordArray selected = catalogue_.list().selected_records();
-  if (selected.isEmpty()) return;
-  const auto id = catalogue_.free_id();
-  if (!id) return alert_no_free_id(dialogs_);
-  Record copy = selected.first();
-  copy["id"] = *id;
-  append_and_select(copy);
-}
+void PlayList::copy_playlist() { catalogue_.copy_selected(dialogs_); }
 
 void PlayList::changeName() {
-  RecordList& list = catalogue_.list();
-  const QList<int> selected = list.selected_list_indices();
-  if (selected.isEmpty()) return;
-  console_log("EDIT");
-  const auto name = prompt_for_name(dialogs_, list.at(selected.first()).value("name").toString());
-  if (!name) return;
-  console_log(QString("NEW NAME: %1").arg(*name));
-  list.set_value(selected.first(), "name", *name);
-  save();
+  if (catalogue_.rename_selected(dialogs_)) save();
 }
 
-void PlayList::remove_selected() {
-  RecordList& list = catalogue_.list();
-  QList<int> selected = list.selected_list_indices();
-  std::sort(selected.begin(), selected.end(), std::greater<>());
-  for (int index : selected) list.remove_at(index);
-}
+void PlayList::remove_selected() { catalogue_.remove_selected(); }
 
 void PlayList::save() {
   catalogue_.save();

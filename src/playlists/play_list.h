@@ -39,9 +39,4 @@ class PlayList : public QObject {
   Catalogue catalogue_;
 };
 
-// The text prompt shared by every catalogue and editor.
-std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text);
-// The alert of a creation that found no free id.
-void alert_no_free_id(Dialogs& dialogs);
-
 }  // namespace tavri

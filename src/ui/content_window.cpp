@@ -19,17 +19,12 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
 
   auto column = [](const char* key, const char* title, int width) { return Column{key, title, width}; };
   std::vector<Column> columns;
-  Column icon{"file_icon", "", 50};
-  icon.display = [](const Record&) { return QVariant(); };
-  icon.decoration = [](const Record& r) { return r.value("file_icon"); };
-  columns.push_back(icon);
+  columns.push_back(thumbnail_column());
   Column name = column("file_name", "Name", 180);
   name.sortable = true;
   name.foreground = [](const Record& r) { return found_to_color(r.value("file_found")); };
   columns.push_back(name);
-  Column length = column("file_length", "Length", 80);
-  length.display = [](const Record& r) { return length_in_timecode(r.value("file_length")); };
-  columns.push_back(length);
+  columns.push_back(length_column());
   for (auto [key, title, width] : {std::tuple{"file_size", "Size", 80}, {"file_resolution", "Resolution", 100},
                                    {"file_fps", "FPS", 55}, {"file_codec", "Codec", 90}, {"file_kind", "Kind", 120},
                                    {"file_change", "Changed", 120}}) {

@@ -121,11 +121,7 @@ void MapWindow::open_map() {
 }
 
 void MapWindow::load_map() {
-  PanelOptions options;
-  options.choose_files = true;
-  options.choose_directories = false;
-  options.multiple = false;
-  options.prompt = "Select your file";
+  PanelOptions options = PanelOptions::files("Select your file", false);
   for (const QByteArray& format : QImageReader::supportedImageFormats()) options.extensions << QString(format);
   const auto chosen = dialogs_.open_panel(options);
   if (!chosen || chosen->isEmpty()) return;

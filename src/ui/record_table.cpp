@@ -5,7 +5,22 @@
 #include <QImage>
 #include <QItemSelectionModel>
 
+#include "content/content_item.h"
+
 namespace tavri {
+
+Column thumbnail_column() {
+  Column icon{"file_icon", "", 50};
+  icon.display = [](const Record&) { return QVariant(); };
+  icon.decoration = [](const Record& r) { return r.value("file_icon"); };
+  return icon;
+}
+
+Column length_column() {
+  Column length{"file_length", "Length", 80};
+  length.display = [](const Record& r) { return length_in_timecode(r.value("file_length")); };
+  return length;
+}
 
 RecordTableModel::RecordTableModel(RecordList& list, std::vector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), list_(list), columns_(std::move(columns)) {

@@ -21,6 +21,10 @@ struct Column {
   bool sortable = false;                              // a header click sets the display sort
 };
 
+// The content item's thumbnail, and its length as a time code.
+Column thumbnail_column();
+Column length_column();
+
 // A record list as a table model, in the list's display order.
 class RecordTableModel : public QAbstractTableModel {
   Q_OBJECT

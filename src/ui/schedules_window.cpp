@@ -6,7 +6,6 @@
 
 #include "record_table.h"
 #include "widgets/tavri_splitt_view.h"
-#include "widgets/tavri_text.h"
 #include "window_parts.h"
 
 namespace tavri {
@@ -39,23 +38,19 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
     : ToolWindowWidget("WINDOW_SCHEDULE", "Schedules", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
-  auto* left = new QWidget(split);
-  auto* left_layout = new QVBoxLayout(left);
-  left_layout->setContentsMargins(0, 0, 0, 0);
-  schedule_table_ = new RecordTable("TableView_SCHEDULELIST", schedules.ArrayController_SCHEDULELIST(),
-                                    {Column{"id", "Id", 40}, Column{"name", "Schedule", 160}, Column{"tasks", "Tasks", 50}},
-                                    left);
-  left_layout->addWidget(new tavri_title_text("Schedules", left));
-  left_layout->addWidget(schedule_table_, 1);
-  left_layout->addWidget(button_panel(left, {{"add_new_schedule", "new", [&] { schedules.add_new_playlist(); }},
-                                             {"copy_schedule", "copy", [&] { schedules.copy_playlist(); }},
-                                             {"rename_schedule", "rename", [&] { schedules.changeName(); }},
-                                             {"delete_schedule", "delete", [&] { schedules.delete_line(); }}},
-                                      2));
+  QWidget* left = table_pane(
+      split, "Schedules",
+      [&](QWidget* pane) {
+        return schedule_table_ = new RecordTable(
+                   "TableView_SCHEDULELIST", schedules.ArrayController_SCHEDULELIST(),
+                   {Column{"id", "Id", 40}, Column{"name", "Schedule", 160}, Column{"tasks", "Tasks", 50}}, pane);
+      },
+      {{"add_new_schedule", "new", [&] { schedules.add_new_playlist(); }},
+       {"copy_schedule", "copy", [&] { schedules.copy_playlist(); }},
+       {"rename_schedule", "rename", [&] { schedules.changeName(); }},
+       {"delete_schedule", "delete", [&] { schedules.delete_line(); }}},
+      2);
 
-  auto* right = new QWidget(split);
-  auto* right_layout = new QVBoxLayout(right);
-  right_layout->setContentsMargins(0, 0, 0, 0);
   RecordList& list = tasks.ArrayController_SCHEDULE_VIEW();
   auto flag = [&list](const char* key, const char* title) {
     Column c{key, title, 52};
@@ -67,22 +62,25 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
   Column playlist{"list", "Playlist", 170};
   playlist.display = [names](const Record& r) { return names->transformedValue(r.value("list")); };
   playlist.edit = [&list](int i, const QVariant& v) { list.set_value(i, "list", v.toInt()); };
-  task_table_ = new RecordTable("TableView_SCHEDULE_VIEW", list,
-                                {Column{"name", "Task", 140}, Column{"date", "Date", 90}, Column{"time", "Time", 55},
-                                 flag("daily", "Daily"), flag("cut", "Cut"), flag("active", "Active"), playlist},
-                                right);
-  task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));
-  right_layout->addWidget(new tavri_title_text("Tasks", right));
-  right_layout->addWidget(task_table_, 1);
-  right_layout->addWidget(button_panel(
-      right, {{"add_line", "add task", [&] { tasks.add_line(); }},
-              {"copy_line", "copy", [&] { tasks.copy_line(); }},
-              {"rename_line", "rename", [&] { tasks.rename_line(); }},
-              {"change_date", "date", [&] { tasks.change_date(); }},
-              {"change_time", "time", [&] { tasks.change_time(); }},
-              {"delete_line", "delete", [&] { tasks.delete_line(); }},
-              {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }},
-              {"send_schedule", "send", [&] { tasks.send_to_device(); }, "Icon_send"}}));
+  QWidget* right = table_pane(
+      split, "Tasks",
+      [&](QWidget* pane) {
+        task_table_ = new RecordTable("TableView_SCHEDULE_VIEW", list,
+                                      {Column{"name", "Task", 140}, Column{"date", "Date", 90},
+                                       Column{"time", "Time", 55}, flag("daily", "Daily"), flag("cut", "Cut"),
+                                       flag("active", "Active"), playlist},
+                                      pane);
+        task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));
+        return task_table_;
+      },
+      {{"add_line", "add task", [&] { tasks.add_line(); }},
+       {"copy_line", "copy", [&] { tasks.copy_line(); }},
+       {"rename_line", "rename", [&] { tasks.rename_line(); }},
+       {"change_date", "date", [&] { tasks.change_date(); }},
+       {"change_time", "time", [&] { tasks.change_time(); }},
+       {"delete_line", "delete", [&] { tasks.delete_line(); }},
+       {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }},
+       {"send_schedule", "send", [&] { tasks.send_to_device(); }, "Icon_send"}});
 
   split->addWidget(left);
   split->addWidget(right);

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 
 #include "core/named_images.h"
+#include "widgets/tavri_text.h"
 
 namespace tavri {
 
@@ -25,6 +26,17 @@ QWidget* button_panel(QWidget* parent, const QList<Action>& actions, int columns
     grid->addWidget(action_button(panel, a.name, a.title, a.run, a.image), i / columns, i % columns);
   }
   return panel;
+}
+
+QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
+                    const QList<Action>& actions, int columns) {
+  auto* pane = new QWidget(parent);
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(new tavri_title_text(title, pane));
+  layout->addWidget(make_table(pane), 1);
+  layout->addWidget(button_panel(pane, actions, columns));
+  return pane;
 }
 
 }  // namespace tavri

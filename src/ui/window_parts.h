@@ -19,4 +19,9 @@ struct Action {
 };
 QWidget* button_panel(QWidget* parent, const QList<Action>& actions, int columns = 4);
 
+// A titled column: the title, a table (created by make_table inside the
+// pane) and its buttons below.
+QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
+                    const QList<Action>& actions, int columns = 4);
+
 }  // namespace tavri
