@@ -53,7 +53,7 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
 
   RecordList& list = tasks.ArrayController_SCHEDULE_VIEW();
   auto flag = [&list](const char* key, const char* title) {
-    Column c{key, title, 52};
+    Column c{key, title, 60};
     c.checkbox = true;
     c.edit = [&list, key = QString(key)](int i, const QVariant& v) { list.set_value(i, key, v.toInt()); };
     return c;
