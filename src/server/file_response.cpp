@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "http_log.h"
@@ -18,13 +16,14 @@ bool file_attributes(const std::string& path, const char* component, std::string
     log()->error("{}: no file path", component);
     return false;
   }
-  char real[PATH_MAX];
+  // stat and open follow symbolic links themselves; resolving the path
+  // beforehand would cost a system call per path component on every request.
   struct stat st {};
-  if (!::realpath(path.c_str(), real) || ::stat(real, &st) != 0) {
+  if (::stat(path.c_str(), &st) != 0) {
     log()->error("{}: cannot read file attributes: {}", component, std::strerror(errno));
     return false;
   }
-  *resolved = real;
+  *resolved = path;
   *length = static_cast<std::uint64_t>(st.st_size);
   return true;
 }
@@ -34,7 +33,12 @@ std::unique_ptr<FileResponse> FileResponse::create(const std::string& path,
   std::string resolved;
   std::uint64_t length = 0;
   if (!file_attributes(path, "FileResponse", &resolved, &length)) return nullptr;
-  return std::unique_ptr<FileResponse>(new FileResponse(std::move(connection), std::move(resolved), length));
+  return create(std::move(resolved), length, std::move(connection));
+}
+
+std::unique_ptr<FileResponse> FileResponse::create(std::string path, std::uint64_t length,
+                                                   std::shared_ptr<ResponseListener> connection) {
+  return std::unique_ptr<FileResponse>(new FileResponse(std::move(connection), std::move(path), length));
 }
 
 FileResponse::FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length)

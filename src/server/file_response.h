@@ -14,6 +14,9 @@ class FileResponse : public HttpResponse {
  public:
   // Nothing when the path is empty or its attributes cannot be read.
   static std::unique_ptr<FileResponse> create(const std::string& path, std::shared_ptr<ResponseListener> connection);
+  // For a file whose attributes the caller has just read.
+  static std::unique_ptr<FileResponse> create(std::string path, std::uint64_t length,
+                                              std::shared_ptr<ResponseListener> connection);
   ~FileResponse() override;
 
   std::uint64_t content_length() override { return file_length_; }
@@ -39,7 +42,7 @@ class FileResponse : public HttpResponse {
   std::shared_ptr<std::vector<std::uint8_t>> buffer_;
 };
 
-// Resolves links and reads the size; false (and logged) on failure.
+// Reads the size (through any links); false (and logged) on failure.
 bool file_attributes(const std::string& path, const char* component, std::string* resolved, std::uint64_t* length);
 
 }  // namespace tavri::http

@@ -46,11 +46,6 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle) 
   return it != haystack.end();
 }
 
-bool is_existing_file(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 std::vector<std::uint8_t> to_bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 }  // namespace
@@ -220,8 +215,9 @@ std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& 
 
 std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
   auto path = file_path_for_uri(uri, false);
-  if (!path || !is_existing_file(*path)) return nullptr;
-  return FileResponse::create(*path, shared_from_this());
+  struct stat st {};
+  if (!path || ::stat(path->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  return FileResponse::create(std::move(*path), static_cast<std::uint64_t>(st.st_size), shared_from_this());
 }
 
 void HttpConnection::add_standard_headers(HttpMessage& head) {
@@ -242,8 +238,13 @@ void HttpConnection::handle_error(int code) {
   write_framing(head.message_data(), close ? kTagFinalClose : kTagFinal);
 }
 
+void HttpConnection::submit(net::Bytes bytes, double timeout, std::int64_t tag) {
+  if (batch_) batch_->push_back({std::move(bytes), timeout, tag});
+  else if (socket_) socket_->write(std::move(bytes), timeout, tag);
+}
+
 void HttpConnection::write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag) {
-  if (socket_) socket_->write(std::move(bytes), config_.request_timeout, tag);
+  submit(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), config_.request_timeout, tag);
 }
 
 void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { write_framing(to_bytes(text), tag); }
@@ -251,7 +252,7 @@ void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { 
 void HttpConnection::write_body(net::Bytes bytes, bool final) {
   if (!bytes || bytes->empty() || !socket_) return;
   response_data_sizes_.push_back(bytes->size());
-  socket_->write(std::move(bytes), -1, final ? kTagFinal : kTagBody);
+  submit(std::move(bytes), -1, final ? kTagFinal : kTagBody);
 }
 
 void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
@@ -260,7 +261,7 @@ void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
     std::snprintf(size_line, sizeof size_line, "%zx\r\n", bytes->size());
     write_framing(std::string(size_line), kTagFraming);
     response_data_sizes_.push_back(bytes->size());
-    socket_->write(std::move(bytes), -1, kTagChunkBody);
+    submit(std::move(bytes), -1, kTagChunkBody);
   } else if (!final) {
     return;
   }
@@ -311,25 +312,31 @@ void HttpConnection::send_response_headers_and_body() {
     write_framing(head.message_data(), kTagFinal);
     return;
   }
-  write_framing(head.message_data(), kTagFraming);
 
+  // The first slice is read before the head is handed over, so that the
+  // head and the slice reach the socket together and leave in one call.
+  net::Bytes first;
+  bool final = false;
   if (ranges_ && ranges_->size() == 1) {
     const ByteRange& range = ranges_->front();
     r.set_offset(range.location);
-    auto data = r.read_data(std::min(range.length, kSliceSize));
-    write_body(data, data && data->size() == range.length);
+    first = r.read_data(std::min(range.length, kSliceSize));
+    final = first && first->size() == range.length;
   } else if (ranges_) {
-    const ByteRange& range = ranges_->front();
-    write_framing(ranges_headers_.front(), kTagFraming);
-    r.set_offset(range.location);
-    write_body(r.read_data(std::min(range.length, kSliceSize)), false);
-  } else if (chunked_) {
-    auto data = r.read_data(kSliceSize);
-    write_chunk(data, r.is_done());
+    r.set_offset(ranges_->front().location);
+    first = r.read_data(std::min(ranges_->front().length, kSliceSize));
   } else {
-    auto data = r.read_data(kSliceSize);
-    write_body(data, r.is_done());
+    first = r.read_data(kSliceSize);
+    final = r.is_done();
   }
+  std::vector<net::StreamSocket::WriteRequest> batch;
+  batch_ = &batch;
+  write_framing(head.message_data(), kTagFraming);
+  if (ranges_ && ranges_->size() > 1) write_framing(ranges_headers_.front(), kTagFraming);
+  if (chunked_) write_chunk(first, final);
+  else write_body(first, final);
+  batch_ = nullptr;
+  if (socket_) socket_->write(std::move(batch));
 }
 
 void HttpConnection::continue_body() {

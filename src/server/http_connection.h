@@ -60,6 +60,7 @@ class HttpConnection : public net::StreamSocketDelegate,
   void continue_body();
   void finish_response();
 
+  void submit(net::Bytes bytes, double timeout, std::int64_t tag);
   void write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag);
   void write_framing(const std::string& text, std::int64_t tag);
   void write_body(net::Bytes bytes, bool final);
@@ -84,6 +85,8 @@ class HttpConnection : public net::StreamSocketDelegate,
   std::uint64_t request_content_length_ = 0;
   std::uint64_t request_content_length_received_ = 0;
   std::deque<std::uint64_t> response_data_sizes_;
+  // While set, writes are collected here and handed to the socket together.
+  std::vector<net::StreamSocket::WriteRequest>* batch_ = nullptr;
   bool chunked_ = false;
   bool is_head_ = false;
   bool died_ = false;

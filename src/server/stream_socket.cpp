@@ -42,8 +42,7 @@ StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::
       io_(io),
       strand_(std::move(strand)),
       accept_retry_(strand_),
-      read_timer_(strand_),
-      write_timer_(strand_) {}
+      deadline_timer_(strand_) {}
 
 // Every pending handler holds a shared pointer, so nothing runs after this.
 StreamSocket::~StreamSocket() {
@@ -237,24 +236,54 @@ void StreamSocket::write(std::vector<std::uint8_t> data, double timeout, std::in
 
 void StreamSocket::write(Bytes data, double timeout, std::int64_t tag) {
   if (!data || data->empty()) return;
-  on_strand([this, w = Write{std::move(data), timeout, tag}]() mutable {
-    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
-    writes_.push_back(std::move(w));
-    pump_writes();
+  on_strand([this, w = Write{std::move(data), timeout, tag}]() mutable { queue_write(std::move(w)); });
+}
+
+void StreamSocket::write(std::vector<WriteRequest> writes) {
+  std::erase_if(writes, [](const WriteRequest& w) { return !w.data || w.data->empty(); });
+  if (writes.empty()) return;
+  on_strand([this, writes = std::move(writes)]() mutable {
+    for (auto& w : writes) queue_write(std::move(w));
   });
 }
 
-void StreamSocket::arm_timer(boost::asio::steady_timer& timer, double timeout, std::uint64_t generation,
-                             bool reading) {
-  if (timeout < 0) return;
-  timer.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(timeout)));
-  timer.async_wait([self = shared_from_this(), generation, reading](boost::system::error_code ec) {
-    if (ec || self->closed_) return;
-    if (reading && generation == self->read_generation_)
-      self->close_with(own_error(kReadTimeout, "Read operation timed out"));
-    else if (!reading && generation == self->write_generation_)
-      self->close_with(own_error(kWriteTimeout, "Write operation timed out"));
+void StreamSocket::queue_write(Write w) {
+  if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+  writes_.push_back(std::move(w));
+  // Start writing after the requests already queued behind this one, so
+  // that writes handed over together leave in one system call.
+  if (flush_pending_ || writing_) return;
+  flush_pending_ = true;
+  boost::asio::post(strand_, [self = shared_from_this()] {
+    self->flush_pending_ = false;
+    self->pump_writes();
+  });
+}
+
+// Read and write time-outs share one timer that is re-armed only when it
+// fires: finishing a request just clears its deadline, so a busy connection
+// does not touch the timer queue for every line it reads.
+void StreamSocket::set_deadline(Clock::time_point& deadline, double timeout) {
+  if (timeout < 0) {
+    deadline = Clock::time_point::max();
+    return;
+  }
+  deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  if (!timer_pending_ || deadline < timer_due_) start_deadline_timer(deadline);
+}
+
+void StreamSocket::start_deadline_timer(Clock::time_point due) {
+  timer_pending_ = true;
+  timer_due_ = due;
+  deadline_timer_.expires_at(due);
+  deadline_timer_.async_wait([self = shared_from_this(), due](boost::system::error_code ec) {
+    if (ec || self->closed_ || due != self->timer_due_) return;  // cancelled, or replaced by an earlier one
+    self->timer_pending_ = false;
+    const auto now = Clock::now();
+    if (self->read_deadline_ <= now) return self->close_with(own_error(kReadTimeout, "Read operation timed out"));
+    if (self->write_deadline_ <= now) return self->close_with(own_error(kWriteTimeout, "Write operation timed out"));
+    const auto next = std::min(self->read_deadline_, self->write_deadline_);
+    if (next != Clock::time_point::max()) self->start_deadline_timer(next);
   });
 }
 
@@ -279,8 +308,7 @@ StreamSocket::ReadOutcome StreamSocket::try_complete_read() {
   std::int64_t tag = r.tag;
   reads_.pop_front();
   read_armed_ = false;
-  ++read_generation_;
-  read_timer_.cancel();
+  read_deadline_ = Clock::time_point::max();
   to_delegate([this, data = std::move(data), tag](StreamSocketDelegate& d) {
     if (!disconnect_requested_) d.socket_did_read(*this, data, tag);
   });
@@ -291,7 +319,7 @@ void StreamSocket::pump_reads() {
   while (!closed_ && !reads_.empty()) {
     if (!read_armed_) {
       read_armed_ = true;
-      arm_timer(read_timer_, reads_.front().timeout, read_generation_, true);
+      set_deadline(read_deadline_, reads_.front().timeout);
     }
     switch (try_complete_read()) {
       case ReadOutcome::done:
@@ -356,7 +384,7 @@ void StreamSocket::pump_writes() {
     if (w.timeout >= 0) timeout = timeout < 0 ? w.timeout : std::min(timeout, w.timeout);
   }
   const std::size_t count = buffers.size();
-  arm_timer(write_timer_, timeout, write_generation_, false);
+  set_deadline(write_deadline_, timeout);
   boost::asio::async_write(
       *socket_, buffers,
       boost::asio::bind_executor(strand_, [self = shared_from_this(), count](boost::system::error_code ec, std::size_t) {
@@ -366,8 +394,7 @@ void StreamSocket::pump_writes() {
           self->close_with(posix_error(ec, "Error in write() function"));
           return;
         }
-        ++self->write_generation_;
-        self->write_timer_.cancel();
+        self->write_deadline_ = Clock::time_point::max();
         for (std::size_t i = 0; i < count; ++i) {
           std::int64_t tag = self->writes_.front().tag;
           self->writes_.pop_front();
@@ -399,8 +426,7 @@ void StreamSocket::close_with(std::optional<StreamError> error) {
   closed_ = true;
   ++listen_generation_;
   boost::system::error_code ignored;
-  read_timer_.cancel();
-  write_timer_.cancel();
+  deadline_timer_.cancel();
   accept_retry_.cancel();
   if (socket_) socket_->close(ignored);
   if (v4_) v4_->close(ignored), v4_.reset();

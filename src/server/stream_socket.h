@@ -5,6 +5,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <deque>
@@ -81,6 +82,13 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   void read_to_length(std::size_t length, double timeout, std::int64_t tag);
   void write(Bytes data, double timeout, std::int64_t tag);
   void write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag);
+  // Several writes queued at once, in order: they leave together.
+  struct WriteRequest {
+    Bytes data;
+    double timeout;
+    std::int64_t tag;
+  };
+  void write(std::vector<WriteRequest> writes);
 
   void disconnect();
   void disconnect_after_writing();
@@ -99,11 +107,8 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
     double timeout;
     std::int64_t tag;
   };
-  struct Write {
-    Bytes data;
-    double timeout;
-    std::int64_t tag;
-  };
+  using Write = WriteRequest;
+  void queue_write(Write w);
 
   template <typename Fn>
   void on_strand(Fn&& fn);
@@ -113,7 +118,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   enum class ReadOutcome { done, need_more, maxed_out };
   std::optional<StreamError> listen_on(const std::string& interface, std::uint16_t port);
   void accept_next(tcp::acceptor& acceptor);
-  void arm_timer(boost::asio::steady_timer& timer, double timeout, std::uint64_t generation, bool reading);
+  using Clock = std::chrono::steady_clock;
+  void set_deadline(Clock::time_point& deadline, double timeout);
+  void start_deadline_timer(Clock::time_point due);
   void pump_reads();
   ReadOutcome try_complete_read();
   void fill_buffer();
@@ -140,8 +147,6 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   std::deque<Read> reads_;
   bool reading_ = false;  // a network read is outstanding
-  boost::asio::steady_timer read_timer_;
-  std::uint64_t read_generation_ = 0;
   bool read_armed_ = false;  // the front read is current and timed
   std::vector<std::uint8_t> buffer_;
   std::size_t buffer_start_ = 0, buffer_end_ = 0;
@@ -149,8 +154,13 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   std::deque<Write> writes_;
   bool writing_ = false;
-  boost::asio::steady_timer write_timer_;
-  std::uint64_t write_generation_ = 0;
+  bool flush_pending_ = false;
+
+  boost::asio::steady_timer deadline_timer_;
+  bool timer_pending_ = false;
+  Clock::time_point timer_due_{};
+  Clock::time_point read_deadline_ = Clock::time_point::max();
+  Clock::time_point write_deadline_ = Clock::time_point::max();
 };
 
 }  // namespace tavri::net
