@@ -58,14 +58,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_ours() {  # shared|per-connection
+start_ours() {  # shared|per-connection THREADS
   [ -n "${ours_pid:-}" ] && { kill "$ours_pid"; wait "$ours_pid" 2>/dev/null || true; }
-  build/bench/http_serve "$root" "$ours_port" 2 "$1" >>"$work/ours.log" 2>&1 &
+  build/bench/http_serve "$root" "$ours_port" "$2" "$1" >>"$work/ours.log" 2>&1 &
   ours_pid=$!
   sleep 0.5
 }
 
-start_ours shared
+start_ours shared 1
 nginx -c "$work/nginx.conf"
 sleep 1
 
@@ -96,17 +96,20 @@ printf "%-44s %14s %14s %8s\n" "figure (reference: nginx in the same run)" "ours
 read -r ours_rps _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
 read -r nginx_rps _ < <(run_wrk 64 "http://127.0.0.1:$nginx_port/small.bin")
 printf "%-44s %14s %14s %8s\n" "4 KB file, 64 keep-alive conns: req/s" "$ours_rps" "$nginx_rps" "$(ratio "$ours_rps" "$nginx_rps")"
-start_ours per-connection
+start_ours shared 2
+read -r ours_rps_2 _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
+printf "%-44s %14s %14s %8s\n" "  same, two server threads (variant)" "$ours_rps_2" "$nginx_rps" "$(ratio "$ours_rps_2" "$nginx_rps")"
+start_ours per-connection 2
 read -r ours_rps_pc _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
-printf "%-44s %14s %14s %8s\n" "  same, one queue per connection (variant)" "$ours_rps_pc" "$nginx_rps" "$(ratio "$ours_rps_pc" "$nginx_rps")"
-start_ours shared
+printf "%-44s %14s %14s %8s\n" "  same, two threads, queue per connection" "$ours_rps_pc" "$nginx_rps" "$(ratio "$ours_rps_pc" "$nginx_rps")"
+start_ours shared 1
 
 read -r _ ours_mb < <(run_wrk 4 "http://127.0.0.1:$ours_port/movie1g.bin")
 read -r _ nginx_mb < <(run_wrk 4 "http://127.0.0.1:$nginx_port/movie1g.bin")
 printf "%-44s %14s %14s %8s\n" "1 GB file, 4 conns: MB/s" "$ours_mb" "$nginx_mb" "$(ratio "$ours_mb" "$nginx_mb")"
 
 # Fresh processes so that the peak belongs to this run alone.
-start_ours shared
+start_ours shared 1
 kill -QUIT "$(cat "$work/nginx.pid")"; sleep 1
 nginx -c "$work/nginx.conf"
 sleep 1

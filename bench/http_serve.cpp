@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts
 
-  tavri::net::IoPool pool(argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 2);
+  tavri::net::IoPool pool(argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1);
   auto server = tavri::http::HttpServer::create(pool);
   server->set_document_root(argv[1]);
   server->set_queue_per_connection(argc > 4 && std::string(argv[4]) == "per-connection");

@@ -17,6 +17,11 @@ std::shared_ptr<HttpServer> HttpServer::create(net::IoPool& pool) {
   return server;
 }
 
+net::IoPool& HttpServer::default_pool() {
+  static net::IoPool pool(1);
+  return pool;
+}
+
 HttpServer::HttpServer(net::IoPool& pool)
     : pool_(pool), server_queue_(pool.make_strand()), connection_queue_(pool.make_strand()) {}
 

@@ -21,7 +21,7 @@ Server::~Server() {
 void Server::INIT_SERVER() {
   console_log("SERVER INIT");
   if (http_server_) http_server_->stop();
-  http_server_ = http::HttpServer::create(pool_ ? *pool_ : net::IoPool::shared());
+  http_server_ = http::HttpServer::create(pool_ ? *pool_ : http::HttpServer::default_pool());
   http_server_->set_type(kServiceType);
   http_server_->set_port(port_);
 }
