@@ -1,5 +1,6 @@
 #include "qt_dialogs.h"
 
+#include <QCalendarWidget>
 #include <QDateTimeEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -82,11 +83,18 @@ std::optional<QString> QtDialogs::save_panel(const PanelOptions& options) {
 }
 
 std::optional<QDateTime> QtDialogs::pick(const QString& message, const QDateTime& start, bool date) {
-  QDateTimeEdit edit(start);
-  edit.setDisplayFormat(date ? "yyyy-MM-dd" : "HH:mm:ss");
-  edit.setCalendarPopup(date);
+  if (date) {
+    // A calendar to click in, like the clock-and-calendar picker.
+    QCalendarWidget calendar;
+    calendar.setSelectedDate(start.date());
+    calendar.setGridVisible(true);
+    if (!run_accessory_dialog(parent_, message, &calendar)) return std::nullopt;
+    return QDateTime(calendar.selectedDate(), start.time());
+  }
+  QTimeEdit edit(start.time());
+  edit.setDisplayFormat("HH:mm");  // hours and minutes with a stepper
   if (!run_accessory_dialog(parent_, message, &edit)) return std::nullopt;
-  return edit.dateTime();
+  return QDateTime(start.date(), edit.time());
 }
 
 std::optional<QDateTime> QtDialogs::pick_date(const QString& message, const QDateTime& start) {
