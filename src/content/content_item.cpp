@@ -94,8 +94,9 @@ QString content_file_name(const QString& path) {
   return text;
 }
 
-Record movie_informations(const QUrl& url) {
-  const MediaInfo info = probe_media(url.toLocalFile());
+namespace {
+
+Record movie_keys(const MediaInfo& info) {
   Record r;
   r[key::FILE_FPS] = QString::asprintf("%0.2f", info.has_video ? info.last_video_fps : 0.0);
   if (info.duration_seconds) r[key::FILE_LENGTH] = *info.duration_seconds;
@@ -104,6 +105,15 @@ Record movie_informations(const QUrl& url) {
   picture_keys(r, info);
   return r;
 }
+
+QImage thumbnail_from_frame(const QImage& frame) {
+  if (frame.isNull() || frame.height() < 1) return named_image("tavri_icon_fragezeichen.png");
+  return fit_into_thumbnail(frame);
+}
+
+}  // namespace
+
+Record movie_informations(const QUrl& url) { return movie_keys(probe_media(url.toLocalFile())); }
 
 Record image_informations(const QUrl& url) {
   const QString path = url.toLocalFile();
@@ -135,9 +145,12 @@ Record stream_informations(const QUrl&) {
 std::optional<Record> movie_item(const QUrl& url) {
   auto r = common_keys(url, true);
   if (!r) return std::nullopt;
+  // Metadata and first frame from one opening of the file.
+  QImage frame;
+  const MediaInfo info = probe_media(url.toLocalFile(), &frame, kThumbSide);
   (*r)[key::IS_IMG] = false;
-  (*r)[key::FILE_ICON] = movie_thumbnail(url);
-  merge(*r, movie_informations(url));
+  (*r)[key::FILE_ICON] = thumbnail_from_frame(frame);
+  merge(*r, movie_keys(info));
   return r;
 }
 
@@ -192,9 +205,7 @@ QImage fit_into_thumbnail(const QImage& source, QSizeF picture_size) {
 QImage movie_thumbnail(const QUrl& url) {
   // Scaled down while decoding: a full-size frame would be copied into
   // every playlist item and every saved catalogue.
-  const QImage frame = first_video_frame(url.toLocalFile(), kThumbSide);
-  if (frame.isNull() || frame.height() < 1) return named_image("tavri_icon_fragezeichen.png");
-  return fit_into_thumbnail(frame);
+  return thumbnail_from_frame(first_video_frame(url.toLocalFile(), kThumbSide));
 }
 
 QImage image_thumbnail(const QUrl& url) {

@@ -130,7 +130,7 @@ void FileList::get_links() {
 bool FileList::find_file_in_playlists(const QUrl& url) const {
   if (!playlists_) return false;
   for (const Record& playlist : playlists_->records())
-    for (const Record& item : decode_movielist(playlist))
+    for (const Record& item : decode_movielist(playlist, false))
       if (links(item, url)) return true;
   return false;
 }
@@ -139,7 +139,7 @@ QStringList FileList::getlinksforfile(const QUrl& url) const {
   QStringList names;
   if (!playlists_) return names;
   for (const Record& playlist : playlists_->records())
-    for (const Record& item : decode_movielist(playlist))
+    for (const Record& item : decode_movielist(playlist, false))
       if (links(item, url)) {
         const QString name = playlist.value("name").toString();
         if (!names.contains(name)) names << name;

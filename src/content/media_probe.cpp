@@ -65,14 +65,66 @@ QString codec_display_name(AVCodecID id) {
   }
 }
 
+QImage decode_first_frame(AVFormatContext* ctx, int max_side) {
+  int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0 || !is_picture_stream(ctx->streams[index])) return {};
+  const AVCodecParameters* par = ctx->streams[index]->codecpar;
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  if (!codec) return {};
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(avcodec_alloc_context3(codec),
+                                                                  [](AVCodecContext* c) { avcodec_free_context(&c); });
+  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
+  dec->thread_count = 1;
+  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
+
+  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+  bool got = false, flushing = false;
+  for (int packets = 0; !got && packets < 5000;) {
+    if (!flushing) {
+      if (av_read_frame(ctx, packet.get()) < 0) {
+        flushing = true;
+        avcodec_send_packet(dec.get(), nullptr);
+      } else {
+        ++packets;
+        if (packet->stream_index == index) avcodec_send_packet(dec.get(), packet.get());
+        av_packet_unref(packet.get());
+      }
+    }
+    int rc = avcodec_receive_frame(dec.get(), frame.get());
+    if (rc == 0) got = true;
+    else if (rc != AVERROR(EAGAIN) || flushing) break;
+  }
+  if (!got || frame->width < 1 || frame->height < 1) return {};
+
+  int w = frame->width, h = frame->height;
+  if (max_side > 0 && (w > max_side || h > max_side)) {
+    double scale = std::min(double(max_side) / w, double(max_side) / h);
+    w = std::max(1, static_cast<int>(w * scale + 0.5));
+    h = std::max(1, static_cast<int>(h * scale + 0.5));
+  }
+  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
+                                   AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (!sws) return {};
+  QImage image(w, h, QImage::Format_RGBA8888);
+  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+  int dst_stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
+  sws_freeContext(sws);
+  return image;
+}
+
+
 }  // namespace
 
 QString media_kind_for(const QString& path) { return kind_for(path); }
 
-MediaInfo probe_media(const QString& path) {
+MediaInfo probe_media(const QString& path, QImage* first_frame, int max_side) {
   MediaInfo info;
   FormatPtr ctx = open_input(path, true);
   if (!ctx) return info;
+  // The frame is decoded from the same opening: the file is read once.
+  if (first_frame) *first_frame = decode_first_frame(ctx.get(), max_side);
   info.opened = true;
   info.kind = kind_for(path);
   if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
@@ -106,53 +158,7 @@ MediaInfo probe_media(const QString& path) {
 
 QImage first_video_frame(const QString& path, int max_side) {
   FormatPtr ctx = open_input(path, true);
-  if (!ctx) return {};
-  int index = av_find_best_stream(ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0 || !is_picture_stream(ctx->streams[index])) return {};
-  const AVCodecParameters* par = ctx->streams[index]->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec) return {};
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(avcodec_alloc_context3(codec),
-                                                                  [](AVCodecContext* c) { avcodec_free_context(&c); });
-  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
-  dec->thread_count = 1;
-  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
-
-  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
-  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-  bool got = false, flushing = false;
-  for (int packets = 0; !got && packets < 5000;) {
-    if (!flushing) {
-      if (av_read_frame(ctx.get(), packet.get()) < 0) {
-        flushing = true;
-        avcodec_send_packet(dec.get(), nullptr);
-      } else {
-        ++packets;
-        if (packet->stream_index == index) avcodec_send_packet(dec.get(), packet.get());
-        av_packet_unref(packet.get());
-      }
-    }
-    int rc = avcodec_receive_frame(dec.get(), frame.get());
-    if (rc == 0) got = true;
-    else if (rc != AVERROR(EAGAIN) || flushing) break;
-  }
-  if (!got || frame->width < 1 || frame->height < 1) return {};
-
-  int w = frame->width, h = frame->height;
-  if (max_side > 0 && (w > max_side || h > max_side)) {
-    double scale = std::min(double(max_side) / w, double(max_side) / h);
-    w = std::max(1, static_cast<int>(w * scale + 0.5));
-    h = std::max(1, static_cast<int>(h * scale + 0.5));
-  }
-  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
-                                   AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!sws) return {};
-  QImage image(w, h, QImage::Format_RGBA8888);
-  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-  int dst_stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
-  sws_freeContext(sws);
-  return image;
+  return ctx ? decode_first_frame(ctx.get(), max_side) : QImage();
 }
 
 }  // namespace tavri

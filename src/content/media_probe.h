@@ -20,7 +20,8 @@ struct MediaInfo {
   double last_video_fps = 0;     // nominal frame rate of the last video track
 };
 
-MediaInfo probe_media(const QString& path);
+// With first_frame, also the first decodable video frame (see below).
+MediaInfo probe_media(const QString& path, QImage* first_frame = nullptr, int max_side = 0);
 
 // The human-readable kind of a content file, by its extension.
 QString media_kind_for(const QString& path);

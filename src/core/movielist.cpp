@@ -4,9 +4,9 @@
 
 namespace tavri {
 
-RecordArray decode_movielist(const Record& playlist) {
+RecordArray decode_movielist(const Record& playlist, bool with_images) {
   RecordArray items;
-  auto root = decode_root_archive(playlist.value("movielist").toByteArray());
+  auto root = decode_root_archive(playlist.value("movielist").toByteArray(), nullptr, with_images);
   if (!root) return items;
   for (const QVariant& v : root->toList()) items.append(v.toMap());
   return items;
@@ -20,10 +20,7 @@ void store_movielist(Record& playlist, const RecordArray& items) {
 QVariantList published_items(const Record& playlist) {
   QVariantList out;
   // The pictures are replaced, so they are not decoded at all.
-  auto root = decode_root_archive(playlist.value("movielist").toByteArray(), nullptr, false);
-  if (!root) return out;
-  for (const QVariant& v : root->toList()) {
-    Record item = v.toMap();
+  for (Record item : decode_movielist(playlist, false)) {
     item["file_icon"] = QString("KEIN BILD");
     out.append(item);
   }

@@ -8,7 +8,9 @@ namespace tavri {
 // A playlist record's "movielist": its items encoded as a keyed archive
 // whose root is the list of item records. Decoded afresh by every reader,
 // replaced whole by every writer.
-RecordArray decode_movielist(const Record& playlist);
+// Without images the thumbnails come back as null images (for readers that
+// only look at the other keys).
+RecordArray decode_movielist(const Record& playlist, bool with_images = true);
 // Stores the items and their count in "movies".
 void store_movielist(Record& playlist, const RecordArray& items);
 
