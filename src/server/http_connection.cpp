@@ -1,7 +1,6 @@
 #include "http_connection.h"
 
 #include <boost/asio/post.hpp>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -201,9 +200,10 @@ void HttpConnection::reply_to_request() {
   send_response_headers_and_body();
 }
 
-std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& uri, bool allow_directory) {
+std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& uri, bool allow_directory,
+                                                             long long* size) {
   PathRefusal refusal = PathRefusal::none;
-  auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal);
+  auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal, size);
   switch (refusal) {
     case PathRefusal::no_root: log()->warn("{}: No configured document root", log_name()); break;
     case PathRefusal::invalid_root: log()->warn("{}: Document root is invalid file path", log_name()); break;
@@ -214,10 +214,10 @@ std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& 
 }
 
 std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
-  auto path = file_path_for_uri(uri, false);
-  struct stat st {};
-  if (!path || ::stat(path->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
-  return FileResponse::create(std::move(*path), static_cast<std::uint64_t>(st.st_size), shared_from_this());
+  long long size = -1;  // read by the mapping itself: one look at the file per request
+  auto path = file_path_for_uri(uri, false, &size);
+  if (!path || size < 0) return nullptr;
+  return FileResponse::create(std::move(*path), static_cast<std::uint64_t>(size), shared_from_this());
 }
 
 void HttpConnection::add_standard_headers(HttpMessage& head) {

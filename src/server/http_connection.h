@@ -49,7 +49,8 @@ class HttpConnection : public net::StreamSocketDelegate,
   HttpConnection(std::shared_ptr<net::StreamSocket> socket, HttpConfig config, Strand queue);
 
   std::optional<std::string> request_uri() const;
-  std::optional<std::string> file_path_for_uri(const std::string& uri, bool allow_directory);
+  std::optional<std::string> file_path_for_uri(const std::string& uri, bool allow_directory,
+                                               long long* size = nullptr);
   std::unique_ptr<HttpResponse> response_for(const std::string& method, const std::string& uri);
 
   void read_request_header();

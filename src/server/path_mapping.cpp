@@ -8,14 +8,13 @@
 namespace tavri::http {
 namespace {
 
-bool is_directory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+enum class Kind { none, file, directory };
 
-bool is_file(const std::string& path) {
+Kind kind_of(const std::string& path, long long* size) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  if (::stat(path.c_str(), &st) != 0) return Kind::none;
+  if (size) *size = static_cast<long long>(st.st_size);
+  return S_ISDIR(st.st_mode) ? Kind::directory : Kind::file;
 }
 
 int hex_value(char c) {
@@ -95,7 +94,8 @@ std::string_view target_path(std::string_view target) {
 }
 
 std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
-                                            bool allow_directory, PathRefusal* refusal) {
+                                            bool allow_directory, PathRefusal* refusal, long long* size) {
+  if (size) *size = -1;
   auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
     if (refusal) *refusal = r;
     return std::nullopt;
@@ -111,11 +111,17 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
   if (*relative == "/") full += '/';
   if (full.compare(0, root.size(), root) != 0) return refuse(PathRefusal::outside_root);
 
-  if (allow_directory || !is_directory(full)) return full;
+  long long found = -1;
+  const Kind kind = kind_of(full, &found);
+  if (allow_directory || kind != Kind::directory) {
+    if (size && kind == Kind::file) *size = found;
+    return full;
+  }
   for (const char* index : {"index.html", "index.htm"}) {
     std::string candidate = standardize_path(full + "/" + index);
-    if (is_file(candidate)) return candidate;
+    if (kind_of(candidate, size) == Kind::file) return candidate;
   }
+  if (size) *size = -1;
   return std::nullopt;
 }
 
