@@ -74,8 +74,7 @@ void FileList::scan_folder() {
   const QStringList names = folder_known() ? list_folder(folder_url_.toLocalFile()) : QStringList();
   for (const QString& name : names) console_log(QString("CHECK FILE: %1").arg(name));
   // Items are built on worker threads and appended here in pass order.
-  files_.set_records(build_content_items(folder_url_, names, scan_threads_));
-  files_.refresh();
+  files_.set_records(build_content_items(folder_url_, names, scan_threads_));  // the table reloads
   QPointer<FileList> self(this);
   run_after(0.5, [self] { run_next([self] { if (self) self->relink_files(); }); });
 }

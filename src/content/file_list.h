@@ -77,6 +77,7 @@ class FileList : public QObject, public TransferReceiver {
   void set_label(const QString& text);
   void folder_chosen(const QUrl& url);
   void hide_progress();
+  void transfer_ended();  // bar hidden, add-file button enabled
   bool folder_known() const { return folder_url_.isValid() && !folder_url_.isEmpty(); }
   QString folder_path() const;
   // Rewrites every playlist's items through fn (which returns the new list).

@@ -51,19 +51,21 @@ void FileList::hide_progress() {
   emit progress_changed();
 }
 
-void FileList::download_did_finish() {
-  console_log("downloadDidFinish");
+void FileList::transfer_ended() {
   hide_progress();
   new_button_enabled_ = true;
   emit buttons_changed();
+}
+
+void FileList::download_did_finish() {
+  console_log("downloadDidFinish");
+  transfer_ended();
   QPointer<FileList> self(this);
   run_after(0.5, [self] { if (self) self->scan_folder(); });
 }
 
 void FileList::download_did_fail(const QString& description, const QString& url) {
-  hide_progress();
-  new_button_enabled_ = true;
-  emit buttons_changed();
+  transfer_ended();
   scan_folder();
   console_log(QString("Download failed! Error - %1 %2").arg(description, url));
 }

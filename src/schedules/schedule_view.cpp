@@ -149,6 +149,15 @@ void Schedule_View::save_schedule(bool send) {
   if (tasks.isEmpty()) return;
   const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
   if (playlists.isEmpty()) return;
+  // Each playlist's items are decoded once per publication, however many
+  // tasks play it.
+  QHash<int, QVariantList> items_of;
+  auto items_for = [&](const Record& playlist) -> const QVariantList& {
+    const int id = playlist.value("id").toInt();
+    auto it = items_of.find(id);
+    if (it == items_of.end()) it = items_of.insert(id, published_items(playlist));
+    return *it;
+  };
   QVariantList movielist;
   for (const Record& task : tasks) {
     Record entry = task;
@@ -156,7 +165,7 @@ void Schedule_View::save_schedule(bool send) {
       const int list = read_integer(task.value("list").toString());
       for (const Record& playlist : playlists)
         if (playlist.value("id").toInt() == list) {
-          const QVariantList items = published_items(playlist);
+          const QVariantList& items = items_for(playlist);
           if (!items.isEmpty()) {
             entry["playlist_name"] = playlist.value("name").toString();
             entry["playlist_file_name"] = QString("PLAYLIST_ID_%1.SAV").arg(list);

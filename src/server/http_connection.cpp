@@ -375,14 +375,18 @@ void HttpConnection::continue_body() {
 
 // ---- completions ----
 
+void HttpConnection::slice_confirmed() {
+  if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+}
+
 void HttpConnection::socket_did_write(net::StreamSocket&, std::int64_t tag) {
   switch (tag) {
     case kTagBody:
-      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+      slice_confirmed();
       continue_body();
       break;
     case kTagChunkBody:
-      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+      slice_confirmed();
       break;
     case kTagChunkCrlf:
       continue_body();
@@ -391,9 +395,8 @@ void HttpConnection::socket_did_write(net::StreamSocket&, std::int64_t tag) {
       finish_response();
       break;
     case kTagFinalClose:
-      if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
-      request_ = HttpMessage::empty_request();
-      http_response_.reset();
+      slice_confirmed();
+      clear_response_state();
       if (socket_) socket_->disconnect();
       break;
     default:
@@ -401,8 +404,17 @@ void HttpConnection::socket_did_write(net::StreamSocket&, std::int64_t tag) {
   }
 }
 
+void HttpConnection::clear_response_state() {
+  request_ = HttpMessage::empty_request();
+  http_response_.reset();
+  ranges_.reset();
+  ranges_headers_.clear();
+  ranges_boundary_.clear();
+  response_data_sizes_.clear();
+}
+
 void HttpConnection::finish_response() {
-  if (!response_data_sizes_.empty()) response_data_sizes_.pop_front();
+  slice_confirmed();
   if (http_response_) http_response_->connection_did_close();
 
   bool close = false;
@@ -410,12 +422,7 @@ void HttpConnection::finish_response() {
   if (request_.version() == "HTTP/1.1") close = connection && equals_ignoring_case(*connection, "close");
   else if (request_.version() == "HTTP/1.0") close = !connection || !equals_ignoring_case(*connection, "Keep-Alive");
 
-  request_ = HttpMessage::empty_request();
-  http_response_.reset();
-  ranges_.reset();
-  ranges_headers_.clear();
-  ranges_boundary_.clear();
-  response_data_sizes_.clear();
+  clear_response_state();
   if (close) {
     if (socket_) socket_->disconnect();
     return;
@@ -426,26 +433,29 @@ void HttpConnection::finish_response() {
   read_request_header();
 }
 
-void HttpConnection::response_has_available_data(HttpResponse* response) {
-  boost::asio::post(connection_queue_, [self = shared_from_this(), response] {
+// Announcements are queued here and heeded only from the current response.
+template <typename Fn>
+void HttpConnection::when_current(HttpResponse* response, const char* announcement, Fn&& fn) {
+  boost::asio::post(connection_queue_, [self = shared_from_this(), response, announcement, fn = std::forward<Fn>(fn)] {
     if (response != self->http_response_.get()) {
       log()->warn("{}: {} - announcement from a response that is not the current one", self->log_name(),
-                  "response_has_available_data");
+                  announcement);
       return;
     }
-    if (!self->sent_response_headers_) self->send_response_headers_and_body();
-    else self->continue_body();
+    fn(*self);
+  });
+}
+
+void HttpConnection::response_has_available_data(HttpResponse* response) {
+  when_current(response, "response_has_available_data", [](HttpConnection& c) {
+    if (!c.sent_response_headers_) c.send_response_headers_and_body();
+    else c.continue_body();
   });
 }
 
 void HttpConnection::response_did_abort(HttpResponse* response) {
-  boost::asio::post(connection_queue_, [self = shared_from_this(), response] {
-    if (response != self->http_response_.get()) {
-      log()->warn("{}: {} - announcement from a response that is not the current one", self->log_name(),
-                  "response_did_abort");
-      return;
-    }
-    if (self->socket_) self->socket_->disconnect_after_writing();
+  when_current(response, "response_did_abort", [](HttpConnection& c) {
+    if (c.socket_) c.socket_->disconnect_after_writing();
   });
 }
 

@@ -60,6 +60,10 @@ class HttpConnection : public net::StreamSocketDelegate,
   void send_response_headers_and_body();
   void continue_body();
   void finish_response();
+  void clear_response_state();
+  void slice_confirmed();  // the oldest unconfirmed body slice went out
+  template <typename Fn>
+  void when_current(HttpResponse* response, const char* announcement, Fn&& fn);
 
   void submit(net::Bytes bytes, double timeout, std::int64_t tag);
   void write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag);

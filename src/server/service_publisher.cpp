@@ -48,7 +48,6 @@ std::atomic<bool> publication_enabled{true};
 }  // namespace
 
 void ServicePublisher::set_enabled(bool enabled) { publication_enabled = enabled; }
-bool ServicePublisher::enabled() { return publication_enabled; }
 
 struct ServicePublisher::State {
   std::string domain, type, name;

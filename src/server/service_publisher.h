@@ -20,7 +20,6 @@ class ServicePublisher {
   // Tests switch publication off for the whole process: an announcement on
   // a shared network is traffic beyond loopback.
   static void set_enabled(bool enabled);
-  static bool enabled();
 
   void publish();
   void stop();

@@ -214,7 +214,7 @@ void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, doub
                                       std::int64_t tag) {
   if (terminator.empty() || (max_length > 0 && max_length < terminator.size())) return;
   on_strand([this, r = Read{std::move(terminator), max_length, timeout, tag}]() mutable {
-    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+    if (!takes_requests()) return;
     reads_.push_back(std::move(r));
     pump_reads();
   });
@@ -223,7 +223,7 @@ void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, doub
 void StreamSocket::read_to_length(std::size_t length, double timeout, std::int64_t tag) {
   if (length == 0) return;
   on_strand([this, r = Read{{}, length, timeout, tag}]() mutable {
-    if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+    if (!takes_requests()) return;
     reads_.push_back(std::move(r));
     pump_reads();
   });
@@ -248,7 +248,7 @@ void StreamSocket::write(std::vector<WriteRequest> writes) {
 }
 
 void StreamSocket::queue_write(Write w) {
-  if (closed_ || closing_after_writes_ || !started_ || !socket_) return;
+  if (!takes_requests()) return;
   writes_.push_back(std::move(w));
   // Start writing after the requests already queued behind this one, so
   // that writes handed over together leave in one system call.

@@ -109,6 +109,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   };
   using Write = WriteRequest;
   void queue_write(Write w);
+  // Reads and writes are taken only by a started, connected socket that is
+  // not closing.
+  bool takes_requests() const { return !closed_ && !closing_after_writes_ && started_ && socket_.has_value(); }
 
   template <typename Fn>
   void on_strand(Fn&& fn);

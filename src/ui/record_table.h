@@ -37,7 +37,6 @@ class RecordTableModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   const Column& column(int i) const { return columns_[static_cast<std::size_t>(i)]; }
-  RecordList& list() { return list_; }
 
  private:
   RecordList& list_;
@@ -49,7 +48,6 @@ class RecordTable : public tavri_table_view {
   Q_OBJECT
  public:
   RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent = nullptr);
-  RecordTableModel& table_model() { return *model_; }
 
  private:
   void list_to_view();
