@@ -5,6 +5,8 @@
 #include <QUrl>
 
 #include "app/controllers.h"
+#include "core/catalogue.h"
+#include "core/catalogue_file.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/notifications.h"
@@ -59,9 +61,11 @@ TEST_F(App, FreshStartFillsNothingAndMovesNoWindow) {
 }
 
 TEST_F(App, SavedFolderReachesServerInsideLoadAndFramesComeLast) {
+  const QString folder = home() + "/My Content";
+  QDir().mkpath(folder);
   QFile f(documents_folder() + "/" + kFolderFile);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("file:///srv/My%20Content/");
+  f.write(QUrl::fromLocalFile(folder + "/").toEncoded());
   f.close();
   QDir().mkpath(application_folder());
   QFile w(application_folder() + "/" + kWindowsFile);
@@ -73,8 +77,8 @@ TEST_F(App, SavedFolderReachesServerInsideLoadAndFramesComeLast) {
   attach(c);
   c.app.applicationDidFinishLaunching();
   EXPECT_EQ(journal, (QStringList{"init", "applicationDidFinishLaunching", "INIT_SERVER", "LOAD",
-                                  "SET_SERVER_PATH /srv/My Content", "frame devices"}));
-  EXPECT_EQ(c.server.document_root(), "/srv/My Content");
+                                  "SET_SERVER_PATH " + folder, "frame devices"}));
+  EXPECT_EQ(c.server.document_root(), folder);
   EXPECT_EQ(c.file_list.select_label_path(), "My Content");
   EXPECT_EQ(devices.frame_, QRectF(-100, 35, 300, 200));
   EXPECT_EQ(playlists.frame_, QRectF()) << "absent keys leave windows alone";
@@ -172,11 +176,13 @@ TEST_F(App, ImportNeverWritesOutsideTheDocumentsFolder) {
   EXPECT_FALSE(QFile::exists(outside));
   EXPECT_FALSE(QFile::exists(documents_folder() + "/../x"));
   EXPECT_FALSE(QFile::exists(documents_folder() + "/tavri_AV_SERVER_DATA.sav"));
-  EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kPlaylistFile));
+  QFile saved(documents_folder() + "/" + kPlaylistFile);  // the save before the panel
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(is_catalogue_archive(saved.readAll()));
   EXPECT_EQ(log().filter("IMPORT REFUSED").size(), 5);
 }
 
-TEST_F(App, UnreadableImportAndCancelStillReloadEveryList) {
+TEST_F(App, UnreadableImportAndCancelKeepEveryEdit) {
   Controllers c(bus, dialogs);
   attach(c);
   c.playlists.ArrayController_PLAYLIST().append({{"id", 1}, {"name", "unsaved"}});
@@ -187,10 +193,39 @@ TEST_F(App, UnreadableImportAndCancelStillReloadEveryList) {
   f.close();
   dialogs.open_answers.push_back(QStringList{path});
   c.app.import_all();
-  EXPECT_TRUE(c.playlists.ArrayController_PLAYLIST().empty()) << "unsaved changes are gone";
-  EXPECT_EQ(journal.filter("LOAD").size(), 1);
-  EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kPlaylistFile));
+  ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1) << "the edit is kept";
+  EXPECT_EQ(journal.filter("LOAD").size(), 0);
+  EXPECT_TRUE(QFile::exists(documents_folder() + "/" + kPlaylistFile)) << "saved before the panel";
   journal.clear();
   c.app.import_all();  // cancelled
-  EXPECT_EQ(journal, (QStringList{"LOAD", "morvane_save_all_lists"}));
+  EXPECT_EQ(journal.filter("LOAD").size(), 0);
+  EXPECT_EQ(journal.first(), "SAVE");
+  EXPECT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1);
+}
+
+TEST_F(App, ImportChecksEachCatalogueAndKeepsTheOneItReplaces) {
+  Controllers c(bus, dialogs);
+  attach(c);
+  c.playlists.ArrayController_PLAYLIST().append({{"id", 1}, {"name", "mine"}});
+  c.schedule.ArrayController_SCHEDULELIST().append({{"id", 1}, {"name", "my schedule"}, {"tasklist", QVariantList()}});
+  const QByteArray theirs = encode_archive({{"SPEICHER", QVariantList{QVariantMap{{"id", 7}, {"name", "theirs"}}}}});
+  const QVariantMap entries{{kPlaylistFile, theirs}, {kScheduleFile, QByteArray("bplist00 not a catalogue")}};
+  const QString path = home() + "/other.morvane_export";
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(encode_root_archive(entries));
+  f.close();
+  dialogs.open_answers.push_back(QStringList{path});
+  c.app.import_all();
+  ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1);
+  EXPECT_EQ(c.playlists.ArrayController_PLAYLIST().at(0)["name"], "theirs");
+  ASSERT_EQ(c.schedule.ArrayController_SCHEDULELIST().size(), 1) << "a broken entry replaces nothing";
+  EXPECT_EQ(c.schedule.ArrayController_SCHEDULELIST().at(0)["name"], "my schedule");
+  EXPECT_EQ(log().filter("IMPORT REFUSED").size(), 1);
+  const QStringList kept = QDir(documents_folder()).entryList({QString(kPlaylistFile) + ".before-import-*"});
+  ASSERT_EQ(kept.size(), 1);
+  Catalogue before(kept.first(), "", "");
+  before.load();
+  ASSERT_EQ(before.list().size(), 1);
+  EXPECT_EQ(before.list().at(0)["name"], "mine");
 }

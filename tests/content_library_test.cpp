@@ -387,6 +387,8 @@ TEST_F(FileListTest, ReplaceAnImageHeldTwiceByAMovie) {
   dialogs_.open_answers.push_back(QStringList{Media::get().path("silent.mov")});
   dialogs_.alert_answers.push_back(0);  // the relink after the copy finds nothing missing
   files_->replace_file();
+  EXPECT_TRUE(QFile::exists(folder_ + "/pic.png")) << "the old file stays until the copy is complete";
+  ASSERT_TRUE(test::spin_until([&] { return !QFile::exists(folder_ + "/pic.png"); }));
   RecordArray items = decode_movielist(playlists_.at(0));
   ASSERT_EQ(items.size(), 2);
   for (const Record& item : items) {

@@ -92,13 +92,40 @@ TEST_F(SavedState, DamagedCatalogueIsKeptAsideNotDestroyed) {
   Catalogue cat(kScheduleFile, "SAVE SCHEDULE LIST !!!!!", "LOAD SCHEDULE LIST !!!!!");
   cat.load();
   EXPECT_TRUE(cat.list().empty());
-  EXPECT_EQ(read(path + ".damaged"), "bplist00 garbage that is not an archive");
+  const QString first = cat.take_damaged_copy();
+  EXPECT_TRUE(first.startsWith(path + ".damaged-"));
+  EXPECT_EQ(read(first), "bplist00 garbage that is not an archive");
   EXPECT_FALSE(log().filter(path).isEmpty()) << "the damaged file is named in the log";
-  // An archive without the record list is damaged too.
+  EXPECT_TRUE(cat.take_damaged_copy().isEmpty()) << "reported once";
+  // An archive without the record list is damaged too, and kept beside the first copy.
   write(path, encode_archive({{"OTHER", 1}}));
   cat.load();
   EXPECT_TRUE(cat.list().empty());
-  EXPECT_EQ(read(path + ".damaged"), encode_archive({{"OTHER", 1}}));
+  const QString second = cat.take_damaged_copy();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(read(second), encode_archive({{"OTHER", 1}}));
+  EXPECT_EQ(read(first), "bplist00 garbage that is not an archive");
+
+  // Nothing is written over the file until the operator edits.
+  EXPECT_FALSE(cat.save());
+  EXPECT_EQ(read(path), encode_archive({{"OTHER", 1}}));
+  cat.list().append({{"id", 1}, {"name", "new"}});
+  EXPECT_TRUE(cat.save());
+  EXPECT_EQ(cat.list().size(), 1);
+  cat.load();
+  EXPECT_EQ(cat.list().size(), 1);
+}
+
+TEST_F(SavedState, EntriesOfTheWrongTypeAreDroppedButKept) {
+  const QString path = documents_folder() + "/" + kPlaylistFile;
+  const QByteArray bytes = encode_archive({{"SPEICHER", QVariantList{QVariantMap{{"id", 1}, {"name", "A"}}, 42, "text"}}});
+  write(path, bytes);
+  Catalogue cat(kPlaylistFile, "SAVE PLAYLIST !!!!!", "LOAD PLAYLIST !!!!!");
+  cat.load();
+  EXPECT_EQ(cat.list().size(), 1);
+  const QString copy = cat.take_damaged_copy();
+  ASSERT_FALSE(copy.isEmpty());
+  EXPECT_EQ(read(copy), bytes);
 }
 
 TEST_F(SavedState, FreeIdIsTheLowestUnusedBelow65535) {

@@ -1,5 +1,8 @@
 #include "content_item.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QImageReader>
@@ -233,10 +236,13 @@ QString length_in_timecode(const QVariant& value) {
     int i = 0;
     bool negative = false;
     if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
-    for (; i < s.size() && s[i].isDigit(); ++i) t = t * 10 + s[i].digitValue();
+    // Saturated: a long digit string must not overflow.
+    constexpr long long kLimit = 1'000'000'000'000'000LL;
+    for (; i < s.size() && s[i].isDigit(); ++i) t = std::min(kLimit, t * 10 + s[i].digitValue());
     if (negative) t = -t;
   } else {
-    t = static_cast<long long>(value.toDouble());  // truncated toward zero
+    const double d = value.toDouble();  // truncated toward zero, saturated
+    t = std::isfinite(d) ? static_cast<long long>(std::clamp(d, -1e18, 1e18)) : 0;
   }
   const long long hours = t / 3600, minutes = (t - 3600 * hours) / 60, seconds = t - 60 * minutes - 3600 * hours;
   return QString::asprintf("%02lld:%02lld:%02lld", hours, minutes, seconds);

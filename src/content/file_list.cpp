@@ -1,5 +1,6 @@
 #include "file_list.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 #include "content/content_item.h"
@@ -14,6 +15,15 @@ namespace tavri {
 
 namespace {
 constexpr char kNoFolder[] = "ANY FOLDER SELECTED";
+constexpr int kLabelLimit = 200;
+// A folder file longer than this is not a folder URL written by us.
+constexpr qsizetype kFolderFileLimit = 4096;
+constexpr int kFolderWatchMs = 2000;
+
+QString elided(const QString& text) {
+  if (text.size() <= kLabelLimit) return text;
+  return text.left(kLabelLimit / 2) + QChar(0x2026) + text.right(kLabelLimit / 2 - 1);
+}
 }  // namespace
 
 QString folder_label_for(const QUrl& folder) {
@@ -25,6 +35,14 @@ QString folder_label_for(const QUrl& folder) {
 
 FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent), bus_(bus), dialogs_(dialogs), transfer_context_(std::make_unique<QObject>()) {
+  folder_watch_.setInterval(kFolderWatchMs);
+  connect(&folder_watch_, &QTimer::timeout, this, [this] {
+    if (!folder_known() || !folder_reachable()) return;
+    folder_watch_.stop();
+    console_log(QString("content folder reachable again: %1").arg(folder_path()));
+    bus_.post(note::SET_SERVER_PATH, folder_path());
+    scan_folder();
+  });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { applicationDidFinishLaunching(); });
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::GET_URL, [this](const QVariant&) { send_url(); });
@@ -33,8 +51,11 @@ FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
 
 FileList::~FileList() {
   bus_.unregister(this);
-  transfer_context_.reset();
+  // Running copies stop at their next block and remove their temporary
+  // files; their workers are joined before the context they report to goes.
+  for (auto& transfer : transfers_) transfer->cancel();
   transfers_.clear();
+  transfer_context_.reset();
 }
 
 std::optional<Record> FileList::FILE_LIST_ITEM_BY_FILE_URL(const QUrl& url) { return movie_item(url); }
@@ -42,8 +63,13 @@ std::optional<Record> FileList::FILE_LIST_IMG_ITEM_BY_FILE_URL(const QUrl& url) 
 std::optional<Record> FileList::FILE_LIST_STREAM_ITEM_BY_FILE_URL(const QUrl& url) { return stream_item(url); }
 
 void FileList::set_label(const QString& text) {
-  label_ = text;
-  emit label_changed(text);
+  label_ = elided(text);
+  emit label_changed(label_);
+}
+
+bool FileList::folder_reachable() const {
+  const QFileInfo info(folder_path());
+  return info.isDir() && info.isReadable() && info.isExecutable();
 }
 
 QString FileList::folder_path() const {
@@ -65,12 +91,26 @@ void FileList::press_select() {
 
 void FileList::folder_chosen(const QUrl& url) {
   folder_url_ = url;
+  folder_watch_.stop();
+  unreachable_reported_ = false;
   set_label(folder_label_for(url));
   bus_.post(note::SET_SERVER_PATH, folder_path());
 }
 
 void FileList::scan_folder() {
   files_.clear();
+  if (folder_known() && !folder_reachable()) {
+    // A disk or share not mounted yet: every item would look missing, so
+    // nothing is relinked or offered for unlinking until it comes back.
+    const QString line = QString("content folder not reachable: %1").arg(folder_path());
+    console_log(line);
+    if (!unreachable_reported_)
+      dialogs_.alert(line, "The playlists keep their items. The folder is scanned as soon as it can be read.", {"OK"});
+    unreachable_reported_ = true;
+    folder_watch_.start();
+    return;
+  }
+  unreachable_reported_ = false;
   const QStringList names = folder_known() ? list_folder(folder_url_.toLocalFile()) : QStringList();
   for (const QString& name : names) console_log(QString("CHECK FILE: %1").arg(name));
   // Items are built on worker threads and appended here in pass order.
@@ -93,12 +133,20 @@ void FileList::applicationDidFinishLaunching() {
   set_label(kNoFolder);
   const auto bytes = read_file(documents_folder() + "/" + kFolderFile);
   if (!bytes || bytes->isEmpty()) return;
-  folder_url_ = QUrl::fromEncoded(*bytes);
+  const QUrl url = QUrl::fromEncoded(bytes->trimmed());
+  // Anything but a short file URL would leave an empty folder path, and
+  // new files would be written into "/".
+  if (bytes->size() > kFolderFileLimit || !url.isValid() || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
+    console_log(QString("LOAD FILELIST: %1 holds no folder URL, ignored").arg(kFolderFile));
+    return;
+  }
+  folder_url_ = url;
   set_label(folder_label_for(folder_url_));
   console_log("LOAD FILELIST!!!!!");
   QPointer<FileList> self(this);
   run_after(0.5, [self] { if (self) self->scan_folder(); });
-  bus_.post(note::SET_SERVER_PATH, folder_path());
+  // A missing root is not served; the watch starts the server once it appears.
+  if (folder_reachable()) bus_.post(note::SET_SERVER_PATH, folder_path());
 }
 
 void FileList::send_url() { bus_.post(note::FOLDER_URL, folder_known() ? QVariant(folder_url_) : QVariant()); }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 #include <vector>
@@ -50,12 +51,15 @@ class FileList : public QObject, public TransferReceiver {
   bool find_file_in_playlists(const QUrl& url) const;
   QStringList getlinksforfile(const QUrl& url) const;
   void unlink_file_at_url(const QUrl& url);
-  void replace_file_at_url(const QUrl& old_url, const QUrl& new_url);
+  // False (the playlists untouched, the old file kept) when the new file cannot be read.
+  bool replace_file_at_url(const QUrl& old_url, const QUrl& new_url);
   void delete_file_at_url(const QUrl& url);
   void relink_files();
 
   // Transfer into the folder.
-  void start_transfer(const QString& source_path);
+  // on_finished runs once the copy is complete under its final name.
+  void start_transfer(const QString& source_path, FileTransfer::Finished on_finished = {});
+  int active_transfers() const;
   void set_transfer_options(TransferOptions options) { transfer_options_ = options; }
   bool progress_visible() const { return progress_visible_; }
   double progress_value() const { return progress_value_; }
@@ -75,13 +79,18 @@ class FileList : public QObject, public TransferReceiver {
 
  private:
   void set_label(const QString& text);
+  void finish_replacement(const QUrl& old_url, const QUrl& new_url);
   void folder_chosen(const QUrl& url);
   void hide_progress();
-  void transfer_ended();  // bar hidden, add-file button enabled
+  // Bar hidden and add-file button enabled once no copy runs; false while one does.
+  bool transfer_ended();
   bool folder_known() const { return folder_url_.isValid() && !folder_url_.isEmpty(); }
+  bool folder_reachable() const;
   QString folder_path() const;
   // Rewrites every playlist's items through fn (which returns the new list).
   void rewrite_playlists(const std::function<RecordArray(const RecordArray&)>& fn);
+  // A playlist's items, or nothing (reported) when its blob cannot be decoded.
+  std::optional<RecordArray> readable_items(const Record& playlist) const;
   void playlists_redrawn_and_changed();
 
   Bus& bus_;
@@ -91,6 +100,9 @@ class FileList : public QObject, public TransferReceiver {
   QUrl folder_url_;
   QString label_;
   int scan_threads_ = 0;
+  // Polls an unreachable folder until it can be read again.
+  QTimer folder_watch_;
+  bool unreachable_reported_ = false;
 
   // Transfer state: one set for all transfers, as the progress bar shows one.
   TransferOptions transfer_options_;

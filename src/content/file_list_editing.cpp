@@ -8,6 +8,7 @@
 #include "core/console.h"
 #include "core/main_queue.h"
 #include "core/notifications.h"
+#include "players/net/wire_protocol.h"
 
 namespace tavri {
 
@@ -16,6 +17,18 @@ namespace {
 QString path_of(const QVariant& url) { return url.toUrl().toLocalFile(); }
 
 bool links(const Record& item, const QUrl& url) { return path_of(item.value(key::FILE_URL)) == url.toLocalFile(); }
+
+// Why a typed stream name cannot become a file of the folder; empty when it can.
+QString stream_name_problem(const QString& name) {
+  if (name.isEmpty()) return "The name is empty.";
+  if (name.startsWith('.')) return "The name must not begin with a dot.";
+  if (name.contains('/') || name.contains('\\')) return "The name must not contain / or \\.";
+  if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+    return "The name must not contain control characters.";
+  if (name.contains(QString::fromUtf8(wire::kSeparator.data(), wire::kSeparator.size())))
+    return QString("The name must not contain %1.").arg(QString::fromUtf8(wire::kSeparator.data(), wire::kSeparator.size()));
+  return {};
+}
 
 }  // namespace
 
@@ -36,6 +49,10 @@ void FileList::add_stream() {
   if (!address) return;
   const auto name = dialogs_.prompt("Please enter a name:", QString(), 400);
   if (!name) return;
+  if (const QString problem = stream_name_problem(*name); !problem.isEmpty()) {
+    dialogs_.alert("This name cannot be used for a stream.", problem, {"OK"});
+    return;
+  }
   console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
   // Only plain ASCII is written; anything else writes nothing, silently.
   bool ascii = std::all_of(address->begin(), address->end(), [](QChar c) { return c.unicode() < 128; });
@@ -61,26 +78,37 @@ void FileList::replace_file() {
   emit buttons_changed();
   if (!chosen || chosen->isEmpty()) return;
   const QUrl new_url = QUrl::fromLocalFile(chosen->first());
-  start_transfer(new_url.toLocalFile());
   const QUrl old_url = selected.first().value(key::FILE_URL).toUrl();
-  // The copy lands by renaming a finished temporary file, so deleting the
-  // old file now never removes a new file of the same name. Choosing the
-  // folder's own file as its replacement deletes nothing.
-  if (old_url.toLocalFile() == new_url.toLocalFile()) return;
-  if (find_file_in_playlists(old_url)) replace_file_at_url(old_url, new_url);
-  else delete_file_at_url(old_url);
+  // The old file and its links go only once the new file is complete under
+  // its final name; a failed copy keeps both.
+  QPointer<FileList> self(this);
+  start_transfer(new_url.toLocalFile(), [self, old_url](const QString& destination) {
+    if (self) self->finish_replacement(old_url, QUrl::fromLocalFile(destination));
+  });
 }
 
-void FileList::replace_file_at_url(const QUrl& old_url, const QUrl& new_url) {
+void FileList::finish_replacement(const QUrl& old_url, const QUrl& new_url) {
+  if (find_file_in_playlists(old_url)) replace_file_at_url(old_url, new_url);
+  else if (old_url.toLocalFile() != new_url.toLocalFile()) delete_file_at_url(old_url);
+}
+
+bool FileList::replace_file_at_url(const QUrl& old_url, const QUrl& new_url) {
   const QUrl destination = QUrl::fromLocalFile(folder_path() + "/" + new_url.fileName());
   auto fresh = content_kind_of(new_url.fileName()) == ContentKind::image ? FILE_LIST_IMG_ITEM_BY_FILE_URL(new_url)
                                                                          : FILE_LIST_ITEM_BY_FILE_URL(new_url);
+  if (!fresh) {
+    // Dropping the linked items would silently empty playlists.
+    console_log(QString("REPLACE: cannot read %1").arg(new_url.toLocalFile()));
+    dialogs_.alert("The replacement could not be read.",
+                   QString("%1\n\nThe playlists keep the old file.").arg(new_url.toLocalFile()), {"OK"});
+    return false;
+  }
   rewrite_playlists([&](const RecordArray& items) {
     RecordArray out;
     for (const Record& item : items) {
       if (!links(item, old_url)) {
         out.append(item);
-      } else if (fresh) {
+      } else {
         Record replacement = *fresh;
         replacement[key::FILE_URL] = destination;
         out.append(replacement);
@@ -88,7 +116,9 @@ void FileList::replace_file_at_url(const QUrl& old_url, const QUrl& new_url) {
     }
     return out;
   });
-  delete_file_at_url(old_url);
+  // A replacement of the same name has already taken the old file's place.
+  if (old_url.toLocalFile() != destination.toLocalFile()) delete_file_at_url(old_url);
+  return true;
 }
 
 void FileList::delete_File() {
@@ -148,11 +178,21 @@ QStringList FileList::getlinksforfile(const QUrl& url) const {
   return names;
 }
 
+std::optional<RecordArray> FileList::readable_items(const Record& playlist) const {
+  auto items = try_decode_movielist(playlist);
+  if (!items)
+    console_log(QString("PLAYLIST %1 (%2): the items cannot be decoded and are left as they are")
+                    .arg(playlist.value("name").toString(), playlist.value("id").toString()));
+  return items;
+}
+
 void FileList::rewrite_playlists(const std::function<RecordArray(const RecordArray&)>& fn) {
   if (!playlists_) return;
   for (int i = 0; i < playlists_->size(); ++i) {
     Record playlist = playlists_->at(i);
-    store_movielist(playlist, fn(decode_movielist(playlist)));
+    const auto items = readable_items(playlist);
+    if (!items) continue;
+    store_movielist(playlist, fn(*items));
     playlists_->replace(i, playlist);
   }
 }
@@ -187,7 +227,9 @@ void FileList::relink_files() {
   if (playlists_) {
     for (int i = 0; i < playlists_->size(); ++i) {
       Record playlist = playlists_->at(i);
-      RecordArray items = decode_movielist(playlist);
+      auto readable = readable_items(playlist);
+      if (!readable) continue;
+      RecordArray items = std::move(*readable);
       for (Record& item : items) {
         item[key::FILE_FOUND] = 0;
         const QString name = item.value(key::FILE_NAME).toString();
@@ -197,8 +239,10 @@ void FileList::relink_files() {
           if (c.value(key::FILE_NAME).toString() == name) match = &c, ++matches;
         if (matches == 1) {
           Record copy = *match;
-          // Each image entry keeps its own display time.
-          if (item.value(key::IS_IMG).toBool()) copy[key::FILE_LENGTH] = read_integer(item.value(key::FILE_LENGTH).toString());
+          // Each image entry keeps its own display time; a movie of the same
+          // name brings its own length.
+          if (item.value(key::IS_IMG).toBool() && match->value(key::IS_IMG).toBool())
+            copy[key::FILE_LENGTH] = read_integer(item.value(key::FILE_LENGTH).toString());
           item = copy;
         } else {
           const QUrl url = item.value(key::FILE_URL).toUrl();

@@ -1,5 +1,6 @@
 // Copying chosen files into the content folder, with the progress bar.
 #include <QFileInfo>
+#include <algorithm>
 #include <QPointer>
 
 #include "content/file_list.h"
@@ -8,7 +9,11 @@
 
 namespace tavri {
 
-void FileList::start_transfer(const QString& source_path) {
+int FileList::active_transfers() const {
+  return static_cast<int>(std::count_if(transfers_.begin(), transfers_.end(), [](const auto& t) { return !t->finished(); }));
+}
+
+void FileList::start_transfer(const QString& source_path, FileTransfer::Finished on_finished) {
   new_button_enabled_ = false;
   emit buttons_changed();
   progress_visible_ = true;
@@ -18,7 +23,8 @@ void FileList::start_transfer(const QString& source_path) {
   console_log(QString("ESTIMATED FILESIZE = %1").arg(expected_size_));
   // Finished transfers are let go as new ones start.
   std::erase_if(transfers_, [](const auto& t) { return t->finished(); });
-  transfers_.push_back(std::make_unique<FileTransfer>(source_path, this, transfer_context_.get(), transfer_options_));
+  transfers_.push_back(std::make_unique<FileTransfer>(source_path, this, transfer_context_.get(), transfer_options_,
+                                                      std::move(on_finished)));
   transfers_.back()->start();
 }
 
@@ -51,22 +57,25 @@ void FileList::hide_progress() {
   emit progress_changed();
 }
 
-void FileList::transfer_ended() {
+bool FileList::transfer_ended() {
+  // The bar and the add-file button wait for the last of several copies,
+  // and one rescan after it serves them all.
+  if (active_transfers() > 0) return false;
   hide_progress();
   new_button_enabled_ = true;
   emit buttons_changed();
+  return true;
 }
 
 void FileList::download_did_finish() {
   console_log("downloadDidFinish");
-  transfer_ended();
+  if (!transfer_ended()) return;
   QPointer<FileList> self(this);
   run_after(0.5, [self] { if (self) self->scan_folder(); });
 }
 
 void FileList::download_did_fail(const QString& description, const QString& url) {
-  transfer_ended();
-  scan_folder();
+  if (transfer_ended()) scan_folder();
   console_log(QString("Download failed! Error - %1 %2").arg(description, url));
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -28,14 +30,21 @@ struct TransferOptions {
 
 // Copies one local file into a folder on a worker thread, in blocks. The
 // copy is written under a temporary name in the folder and renamed over the
-// final name only when complete; on failure the temporary file is removed.
+// final name only when complete; on failure or cancel the temporary file is
+// removed.
 class FileTransfer {
  public:
+  // Runs on the receiver's thread after download_did_finish, with the final path.
+  using Finished = std::function<void(const QString& destination)>;
   // context: a QObject living on the receiver's thread; reports are queued
-  // to it and dropped once it is gone.
-  FileTransfer(QString source, TransferReceiver* receiver, QObject* context, TransferOptions options = {});
+  // to it and dropped once it is gone. It must outlive the worker: cancel
+  // and destroy the transfer before the context.
+  FileTransfer(QString source, TransferReceiver* receiver, QObject* context, TransferOptions options = {},
+               Finished on_finished = {});
   ~FileTransfer();
   void start();
+  // Stops the copy at the next block; nothing more is reported.
+  void cancel() { cancelled_ = true; }
   bool finished() const { return finished_; }
 
  private:
@@ -45,10 +54,12 @@ class FileTransfer {
 
   QString source_;
   TransferReceiver* receiver_;
-  QObject* context_;
+  QPointer<QObject> context_;
   TransferOptions options_;
+  Finished on_finished_;
   std::thread thread_;
   std::atomic<bool> finished_{false};
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace tavri

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <atomic>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -16,9 +18,14 @@ QStringList list_folder(const QString& path) {
   QStringList names;
   DIR* dir = ::opendir(QFile::encodeName(path).constData());
   if (!dir) return names;
+  const int fd = ::dirfd(dir);
   while (dirent* entry = ::readdir(dir)) {
     const QString name = QFile::decodeName(entry->d_name);
-    if (name != "." && name != "..") names << name;
+    if (name == "." || name == "..") continue;
+    // Regular files only (links followed): opening a FIFO or a device
+    // under a content name would hang the scan.
+    struct stat st {};
+    if (::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) names << name;
   }
   ::closedir(dir);
   return names;

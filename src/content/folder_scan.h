@@ -6,8 +6,9 @@
 
 namespace tavri {
 
-// Names of the entries directly inside the folder, hidden ones included,
-// in the order the file system lists them; none when it cannot be read.
+// Names of the regular files directly inside the folder (links followed),
+// hidden ones included, in the order the file system lists them; none when
+// it cannot be read.
 QStringList list_folder(const QString& path);
 
 // The content items of the named entries: all movies, then all images, then

@@ -1,10 +1,15 @@
 #include "app_delegate.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 #include <utility>
 
+#include "background_writer.h"
+#include "catalogue_file.h"
 #include "console.h"
 #include "folders.h"
 #include "keyed_archive.h"
@@ -52,6 +57,14 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::applicationWillTerminate() {
   bus_.post(note::SAVE);
   save();
+  // Background saves still queued are finished before the process ends.
+  QElapsedTimer waited;
+  waited.start();
+  if (!BackgroundWriter::instance().wait_idle(1000)) {
+    console_log("WAITING FOR SAVES TO FINISH ...");
+    BackgroundWriter::instance().wait_idle(60000);
+    console_log(QString("SAVES FINISHED after %1 ms").arg(waited.elapsed()));
+  }
 }
 
 void AppDelegate::SAVE_ALL() { applicationWillTerminate(); }
@@ -112,6 +125,9 @@ void AppDelegate::export_all() {
 }
 
 void AppDelegate::import_all() {
+  // Every edit is on disk first, as for an export, so that the reload
+  // after an import loses nothing that is not replaced.
+  bus_.post(note::SAVE);
   PanelOptions options;
   options.choose_files = true;
   options.multiple = false;
@@ -119,26 +135,38 @@ void AppDelegate::import_all() {
   options.name_field = "Export";
   options.prompt = "Select your import file:";
   const auto chosen = dialogs_.open_panel(options);
-  if (chosen && !chosen->isEmpty()) {
-    const QString path = with_export_extension(chosen->first());
-    console_log(QString("IMPORT PATH: %1").arg(path));
-    QString error;
-    const auto bytes = read_file(path);
-    const auto root = bytes ? decode_root_archive(*bytes, &error) : std::nullopt;
-    if (!root || root->metaType().id() != QMetaType::QVariantMap) {
-      console_log(QString("IMPORT ERROR: %1 %2").arg(path, bytes ? error : "cannot be read"));
-    } else {
-      const QVariantMap entries = root->toMap();
-      for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
-        if (!is_importable_name(it.key()) || it.value().metaType().id() != QMetaType::QByteArray) {
-          console_log(QString("IMPORT REFUSED: %1").arg(it.key()));
-          continue;
-        }
-        save_file_logged(documents_folder() + "/" + it.key(), it.value().toByteArray(),
-                         QString("SAVE %1 !!!!!").arg(it.key()));
-      }
-    }
+  // Cancelled or unreadable: nothing on disk changed, so nothing is reloaded.
+  if (!chosen || chosen->isEmpty()) return;
+  const QString path = with_export_extension(chosen->first());
+  console_log(QString("IMPORT PATH: %1").arg(path));
+  QString error;
+  const auto bytes = read_file(path);
+  const auto root = bytes ? decode_root_archive(*bytes, &error) : std::nullopt;
+  if (!root || root->metaType().id() != QMetaType::QVariantMap) {
+    console_log(QString("IMPORT ERROR: %1 %2").arg(path, bytes ? error : "cannot be read"));
+    return;
   }
+  bool imported = false;
+  const QVariantMap entries = root->toMap();
+  for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+    if (!is_importable_name(it.key()) || it.value().metaType().id() != QMetaType::QByteArray) {
+      console_log(QString("IMPORT REFUSED: %1").arg(it.key()));
+      continue;
+    }
+    const QByteArray entry = it.value().toByteArray();
+    if (!is_catalogue_archive(entry)) {
+      console_log(QString("IMPORT REFUSED: %1 is not a catalogue").arg(it.key()));
+      continue;
+    }
+    const QString target = documents_folder() + "/" + it.key();
+    if (QFile::exists(target)) {
+      const QString copy = target + ".before-import-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+      QFile::remove(copy);
+      if (QFile::copy(target, copy)) console_log(QString("IMPORT: the replaced file is kept as %1").arg(copy));
+    }
+    imported |= save_file_logged(target, entry, QString("SAVE %1 !!!!!").arg(it.key()));
+  }
+  if (!imported) return;
   bus_.post(note::LOAD);
   bus_.post(note::SAVE_ALL_LISTS);
 }

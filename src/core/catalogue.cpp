@@ -3,6 +3,9 @@
 #include <QSet>
 #include <algorithm>
 
+#include <QScopedValueRollback>
+
+#include "background_writer.h"
 #include "catalogue_file.h"
 #include "console.h"
 #include "folders.h"
@@ -10,34 +13,69 @@
 namespace tavri {
 
 Catalogue::Catalogue(QString file_name, QString save_tag, QString load_tag)
-    : file_name_(std::move(file_name)), save_tag_(std::move(save_tag)), load_tag_(std::move(load_tag)) {}
+    : file_name_(std::move(file_name)),
+      save_tag_(std::move(save_tag)),
+      load_tag_(std::move(load_tag)),
+      autosave_(kAutosaveMs, 5 * kAutosaveMs, [this] { autosave(); }) {
+  QObject::connect(&list_, &RecordList::changed, &autosave_, [this] {
+    if (quiet_) return;
+    load_failed_ = false;
+    autosave_.touch();
+  });
+}
 
 QString Catalogue::path() const { return documents_folder() + "/" + file_name_; }
 
-bool Catalogue::save() {
-  RecordArray records = list_.records();
+RecordArray Catalogue::sorted(QList<int>* selection) const {
+  const RecordArray records = list_.records();
   const QList<int> selected = list_.selected_list_indices();
   std::vector<int> order(records.size());
   for (int i = 0; i < records.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     return records[a].value("name").toString() < records[b].value("name").toString();
   });
-  RecordArray sorted;
-  QList<int> new_selection;
+  RecordArray out;
   for (int k = 0; k < static_cast<int>(order.size()); ++k) {
-    sorted.append(records[order[k]]);
-    if (selected.contains(order[k])) new_selection.append(k);
+    out.append(records[order[k]]);
+    if (selection && selected.contains(order[k])) selection->append(k);
   }
-  list_.set_records(sorted);
-  list_.select_list_indices(new_selection);
-  return save_catalogue(path(), sorted, save_tag_);
+  return out;
+}
+
+bool Catalogue::save() {
+  autosave_.cancel();
+  BackgroundWriter::instance().cancel(path());
+  if (load_failed_) {
+    console_log(QString("SAVE SKIPPED: %1 failed to load and is kept until the list is edited").arg(path()));
+    return false;
+  }
+  QList<int> new_selection;
+  const RecordArray records = sorted(&new_selection);
+  {
+    const QScopedValueRollback quiet(quiet_, true);
+    list_.set_records(records);
+    list_.select_list_indices(new_selection);
+  }
+  return save_catalogue(path(), records, save_tag_);
+}
+
+void Catalogue::autosave() {
+  if (load_failed_) return;
+  // A snapshot in the order a save writes, without reordering what the operator sees.
+  BackgroundWriter::instance().submit(
+      path(), [records = sorted()] { return encode_catalogue(records); }, save_tag_);
 }
 
 void Catalogue::load() {
+  autosave_.cancel();
+  BackgroundWriter::instance().cancel(path());
+  const QScopedValueRollback quiet(quiet_, true);
   list_.clear();
-  const RecordArray records = load_catalogue(path(), load_tag_);
-  if (records.isEmpty()) return;
-  list_.set_records(records);
+  CatalogueLoad loaded = load_catalogue(path(), load_tag_);
+  load_failed_ = loaded.failed;
+  damaged_copy_ = loaded.damaged_copy;
+  if (loaded.records.isEmpty()) return;
+  list_.set_records(loaded.records);
   list_.select_first_row();
 }
 
@@ -47,6 +85,13 @@ std::optional<int> Catalogue::free_id() const {
   for (int id = 1; id < 65535; ++id)
     if (!taken.contains(id)) return id;
   return std::nullopt;
+}
+
+void report_damaged_catalogue(Catalogue& catalogue, Dialogs& dialogs, const QString& what) {
+  const QString copy = catalogue.take_damaged_copy();
+  if (copy.isEmpty()) return;
+  dialogs.alert(QString("The saved %1 could not be read completely.").arg(what),
+                QString("A copy of the file as it was is kept as %1").arg(copy), {"OK"});
 }
 
 std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text) {

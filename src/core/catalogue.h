@@ -1,7 +1,9 @@
 #pragma once
 #include <QString>
 #include <optional>
+#include <utility>
 
+#include "debounce.h"
 #include "dialogs.h"
 #include "record_list.h"
 
@@ -14,10 +16,15 @@ class Catalogue {
   Catalogue(QString file_name, QString save_tag, QString load_tag);
 
   RecordList& list() { return list_; }
-  // Sorts by "name" (character codes), then writes the whole file.
+  // Sorts by "name" (character codes), then writes the whole file. A file
+  // that failed to load is not overwritten until the operator edits.
   bool save();
   // Empties the list and refills it from the file, selecting the first record.
   void load();
+  // Where the last load kept a damaged file (once; empty when nothing is new).
+  QString take_damaged_copy() { return std::exchange(damaged_copy_, {}); }
+  // Edits are written in the background about two seconds after the last one.
+  static constexpr int kAutosaveMs = 2000;
   // Lowest id from 1 below 65535 that no record carries; nothing when all are taken.
   std::optional<int> free_id() const;
   // The same, or an alert saying that no id is free.
@@ -33,9 +40,20 @@ class Catalogue {
 
  private:
   QString path() const;
+  // The records as a save writes them: sorted by name.
+  RecordArray sorted(QList<int>* selection = nullptr) const;
+  void autosave();
+
   RecordList list_;
   QString file_name_, save_tag_, load_tag_;
+  Debounce autosave_;
+  bool quiet_ = false;  // our own load and save are no edits
+  bool load_failed_ = false;
+  QString damaged_copy_;
 };
+
+// After a load that kept a damaged file aside: one alert with the copy's path.
+void report_damaged_catalogue(Catalogue& catalogue, Dialogs& dialogs, const QString& what);
 
 // The text prompt shared by every catalogue and editor.
 std::optional<QString> prompt_for_name(Dialogs& dialogs, const QString& start_text);

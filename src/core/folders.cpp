@@ -1,5 +1,6 @@
 #include "folders.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -27,12 +28,22 @@ QString application_folder() { return app_support_folder() + "/" + kApplicationF
 
 std::optional<QString> write_file_atomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-  if (file.write(bytes) != bytes.size()) {
+  // Unbuffered, so that a full disk fails the write itself: a buffered
+  // write only fills memory, and the failing flush at commit would still
+  // rename a short file over the old one.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
+  auto fail = [&file] {
     const QString error = file.errorString();
     file.cancelWriting();
     return error;
+  };
+  qint64 written = 0;
+  while (written < bytes.size()) {
+    const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+    if (n <= 0) return fail();
+    written += n;
   }
+  if (!file.flush() || file.error() != QFileDevice::NoError) return fail();
   if (!file.commit()) return file.errorString();
   return std::nullopt;
 }
@@ -53,13 +64,17 @@ std::optional<QByteArray> read_file(const QString& path) {
   return file.readAll();
 }
 
-void keep_damaged_copy(const QString& path) {
-  const QString copy = path + ".damaged";
-  QFile::remove(copy);
-  if (QFile::copy(path, copy))
+QString keep_damaged_copy(const QString& path) {
+  // Each damaged load keeps its own copy: a later one must not replace it.
+  const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+  QString copy = QString("%1.damaged-%2").arg(path, stamp);
+  for (int n = 2; QFile::exists(copy); ++n) copy = QString("%1.damaged-%2-%3").arg(path, stamp).arg(n);
+  if (QFile::copy(path, copy)) {
     console_log(QString("DAMAGED FILE KEPT AS: %1").arg(copy));
-  else
-    console_log(QString("DAMAGED FILE: %1").arg(path));
+    return copy;
+  }
+  console_log(QString("DAMAGED FILE: %1").arg(path));
+  return {};
 }
 
 }  // namespace tavri

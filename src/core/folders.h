@@ -32,8 +32,9 @@ bool save_file_logged(const QString& path, const QByteArray& bytes, const QStrin
 // Nothing when the file is missing or unreadable.
 std::optional<QByteArray> read_file(const QString& path);
 
-// Keeps a copy of a file that could not be decoded beside it, so that the
-// next save does not destroy what the operator had.
-void keep_damaged_copy(const QString& path);
+// Keeps a copy of a file that could not be decoded beside it, under a name
+// of its own ("<name>.damaged-<time>"), so that the next save does not
+// destroy what the operator had. The copy's path, or empty when none could be made.
+QString keep_damaged_copy(const QString& path);
 
 }  // namespace tavri

@@ -4,12 +4,18 @@
 
 namespace tavri {
 
-RecordArray decode_movielist(const Record& playlist, bool with_images) {
+std::optional<RecordArray> try_decode_movielist(const Record& playlist, bool with_images) {
+  const QByteArray blob = playlist.value("movielist").toByteArray();
+  if (blob.isEmpty()) return RecordArray();
+  auto root = decode_root_archive(blob, nullptr, with_images);
+  if (!root || root->metaType().id() != QMetaType::QVariantList) return std::nullopt;
   RecordArray items;
-  auto root = decode_root_archive(playlist.value("movielist").toByteArray(), nullptr, with_images);
-  if (!root) return items;
   for (const QVariant& v : root->toList()) items.append(v.toMap());
   return items;
+}
+
+RecordArray decode_movielist(const Record& playlist, bool with_images) {
+  return try_decode_movielist(playlist, with_images).value_or(RecordArray());
 }
 
 void store_movielist(Record& playlist, const RecordArray& items) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <optional>
 
 #include "record.h"
 
@@ -11,6 +12,9 @@ namespace tavri {
 // Without images the thumbnails come back as null images (for readers that
 // only look at the other keys).
 RecordArray decode_movielist(const Record& playlist, bool with_images = true);
+// The same, but nothing when a blob is there and cannot be decoded, so that
+// writers keep it instead of replacing it with an empty list.
+std::optional<RecordArray> try_decode_movielist(const Record& playlist, bool with_images = true);
 // Stores the items and their count in "movies".
 void store_movielist(Record& playlist, const RecordArray& items);
 

@@ -68,7 +68,9 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
       content_list_(content_list),
       config_(std::move(config)),
       pool_(pool ? *pool : net::IoPool::shared()),
-      delegate_queue_(pool_.make_strand()) {
+      delegate_queue_(pool_.make_strand()),
+      // Feedback changes the registry all the time: saved at least every ten seconds.
+      autosave_(2000, 10000, [this] { save(); }) {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
   bus_.register_observer(this, note::APPLICATION_DID_FINISH_LAUNCHING,
@@ -77,6 +79,7 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
   connect(&devices_, &RecordList::selection_changed, this, &UDP_Feedback::tableViewSelectionDidChange);
   connect(&devices_, &RecordList::changed, this, [this] {
     if (!own_edit_) id_index_stale_ = true;
+    autosave_.touch();
   });
   delegate_ = std::make_shared<SocketDelegate>(this);
   init_UDP_in();
@@ -222,6 +225,7 @@ void UDP_Feedback::create_test_devices() {
 }
 
 void UDP_Feedback::save() {
+  autosave_.cancel();
   QVariantMap top{{kSpeicher, to_variant_list(devices_.records())},
                   {kWindowKey, map_.frame},
                   {kScaleKey, QVariant::fromValue(map_.scale)},
@@ -247,7 +251,13 @@ void UDP_Feedback::load() {
     keep_damaged_copy(working_copy_path());
     return;
   }
-  const RecordArray records = to_record_array(top->value(kSpeicher).toList());
+  const QVariantList list = top->value(kSpeicher).toList();
+  const RecordArray records = to_record_array(list);
+  if (records.size() != list.size() || (top->contains(kSpeicher) && top->value(kSpeicher).typeId() != QMetaType::QVariantList)) {
+    // What was dropped would be gone at the next save.
+    console_log(QString("LOAD ERROR: %1 - entries that are not records were dropped").arg(working_copy_path()));
+    keep_damaged_copy(working_copy_path());
+  }
   const QVariant image = top->value(kImageKey);
   map_.background = image.metaType().id() == QMetaType::QImage ? image.value<QImage>() : QImage();
   if (top->contains(kWindowKey)) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/bus.h"
+#include "core/debounce.h"
 #include "core/dialogs.h"
 #include "core/record_list.h"
 #include "net/io_pool.h"
@@ -117,6 +118,7 @@ class UDP_Feedback : public QObject {
   std::shared_ptr<net::DatagramSocket> socket_;
   double reopen_delay_ = 0;
   int reopen_attempt_ = 0;
+  Debounce autosave_;
 };
 
 }  // namespace tavri

@@ -49,7 +49,10 @@ void PlayList::save() {
   bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
 }
 
-void PlayList::load() { catalogue_.load(); }
+void PlayList::load() {
+  catalogue_.load();
+  report_damaged_catalogue(catalogue_, dialogs_, "playlists");
+}
 
 void PlayList::send_playlist_feedback() {
   bus_.post(note::PLAYLISTARRAY_GET_FEEDBACK, to_variant_list(catalogue_.list().records()));

@@ -54,7 +54,10 @@ void Schedule::delete_line() {
 }
 
 void Schedule::save() { catalogue_.save(); }
-void Schedule::load() { catalogue_.load(); }
+void Schedule::load() {
+  catalogue_.load();
+  report_damaged_catalogue(catalogue_, dialogs_, "schedules");
+}
 void Schedule::tableViewSelectionDidChange() { bus_.post(note::SCHEDULE_LIST_DID_CHANGE); }
 
 }  // namespace tavri

@@ -14,7 +14,9 @@ Kind kind_of(const std::string& path, long long* size) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return Kind::none;
   if (size) *size = static_cast<long long>(st.st_size);
-  return S_ISDIR(st.st_mode) ? Kind::directory : Kind::file;
+  // A FIFO or device under a content name would hang or serve nothing.
+  if (S_ISDIR(st.st_mode)) return Kind::directory;
+  return S_ISREG(st.st_mode) ? Kind::file : Kind::none;
 }
 
 int hex_value(char c) {

@@ -1,5 +1,8 @@
 #include "server.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "core/console.h"
 #include "core/notifications.h"
 #include "server/http_server.h"
@@ -38,6 +41,10 @@ void Server::CHANGE_SERVER_PATH(const QVariant& path) {
 
 void Server::START_SERVER() {
   if (document_root_.isEmpty() || !http_server_) return;
+  if (!QFileInfo(QDir::cleanPath(document_root_)).isDir()) {
+    console_log(QString("SERVER NOT STARTED: content folder not reachable: %1").arg(document_root_));
+    return;
+  }
   http_server_->set_document_root(document_root_.toStdString());
   net::StreamError error;
   if (!http_server_->start(&error)) {

@@ -111,6 +111,8 @@ std::optional<Feedback> decode_feedback(std::string_view bytes, std::string_view
   if (!is_valid_utf8(bytes)) return std::nullopt;
   const auto fields = split_fields(bytes);
   if (fields.size() < kMinFeedbackFields) return std::nullopt;
+  // An id with a NUL would be saved cut short and come back as another player.
+  if (fields[0].find('\0') != std::string_view::npos) return std::nullopt;
   Feedback f;
   f.device_id = fields[0];
   f.device_name = fields[1];

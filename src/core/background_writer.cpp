@@ -1,0 +1,60 @@
+#include "background_writer.h"
+
+#include "folders.h"
+
+namespace tavri {
+
+BackgroundWriter& BackgroundWriter::instance() {
+  static BackgroundWriter writer;
+  return writer;
+}
+
+BackgroundWriter::~BackgroundWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundWriter::submit(const QString& path, Encode encode, const QString& save_tag) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    if (!queued_.contains(path)) order_.push_back(path);
+    queued_.insert(path, Job{std::move(encode), save_tag});
+  }
+  wake_.notify_one();
+}
+
+void BackgroundWriter::cancel(const QString& path) {
+  std::unique_lock lock(mutex_);
+  if (queued_.remove(path)) std::erase(order_, path);
+  idle_.wait(lock, [&] { return running_ != path; });
+}
+
+bool BackgroundWriter::wait_idle(int timeout_ms) {
+  std::unique_lock lock(mutex_);
+  return idle_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                        [&] { return order_.empty() && running_.isEmpty(); });
+}
+
+void BackgroundWriter::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || !order_.empty(); });
+    // Pending writes are finished even when stopping: nothing is lost.
+    if (order_.empty()) return;
+    running_ = order_.front();
+    order_.pop_front();
+    Job job = queued_.take(running_);
+    lock.unlock();
+    save_file_logged(running_, job.encode(), job.tag);
+    lock.lock();
+    running_.clear();
+    idle_.notify_all();
+  }
+}
+
+}  // namespace tavri
