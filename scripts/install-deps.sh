@@ -15,7 +15,7 @@ PACKAGES=(
   libavahi-client-dev
   libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
-  ffmpeg curl python3 iproute2
+  ffmpeg curl python3 iproute2 valgrind util-linux
   xvfb xauth fonts-dejavu-core
 )
 

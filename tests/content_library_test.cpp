@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include "content/file_list.h"
 #include "content/folder_scan.h"
 #include "core/bus.h"
+#include "core/folders.h"
 #include "core/notifications.h"
 #include "support/event_loop.h"
 #include "support/scripted_dialogs.h"
@@ -454,4 +456,170 @@ TEST_F(FileListTest, FailedTransferLeavesNoPartialFile) {
   ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
   EXPECT_EQ(kept.readAll(), "old content");  // the old file is untouched
   EXPECT_EQ(QDir(folder_).entryList(QDir::Files | QDir::Hidden), QStringList{"clip.mov"});
+}
+
+// ------------------------------------------------ nothing the operator made is lost
+
+TEST_F(FileListTest, FailedReplaceKeepsTheOldFileAndItsLinks) {
+  write_file(folder_ + "/old.mov", "old movie");
+  choose_folder();
+  const Record old_item = content("old");
+  playlists_.append(playlist(1, "Lobby", {old_item}));
+  const QString source = home() + "/new.mov";
+  write_file(source, QByteArray(100000, 'n'));
+  files_->set_transfer_options({10000, 50000});  // the copy breaks half-way
+  files_->ArrayController_FILELIST().select_rows({0});
+  dialogs_.open_answers.push_back(QStringList{source});
+  files_->replace_file();
+  ASSERT_TRUE(test::spin_until([&] { return log().join('\n').contains("Download failed! Error - "); }));
+  test::spin_for(100);
+  QFile kept(folder_ + "/old.mov");
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "old movie");
+  EXPECT_FALSE(QFile::exists(folder_ + "/new.mov"));
+  const RecordArray items = decode_movielist(playlists_.at(0));
+  ASSERT_EQ(items.size(), 1);
+  EXPECT_EQ(items[0]["file_url"].toUrl(), url("old.mov"));
+}
+
+TEST_F(FileListTest, ReplaceOfAnUnlinkedFileDeletesItOnlyAfterTheCopy) {
+  write_file(folder_ + "/old.mov", "old movie");
+  choose_folder();
+  const QString source = home() + "/other.mov";
+  write_file(source, "other movie");
+  files_->ArrayController_FILELIST().select_rows({0});
+  dialogs_.open_answers.push_back(QStringList{source});
+  files_->replace_file();
+  EXPECT_TRUE(QFile::exists(folder_ + "/old.mov"));
+  ASSERT_TRUE(test::spin_until([&] { return content_names() == QStringList{"other"}; }));
+  EXPECT_FALSE(QFile::exists(folder_ + "/old.mov"));
+}
+
+TEST_F(FileListTest, UnreachableFolderOffersNoUnlinkIsNotServedAndIsScannedWhenItAppears) {
+  write_file(folder_ + "/clip.mov", "x");
+  choose_folder();
+  playlists_.append(playlist(1, "Lobby", {content("clip")}));
+  files_->save();
+  const QString mounted = folder_ + ".away";
+  ASSERT_TRUE(QDir().rename(folder_, mounted));  // the disk is not mounted yet
+
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  QStringList served;
+  bus.register_observer(this, note::SET_SERVER_PATH, [&](const QVariant& v) { served << v.toString(); });
+  FileList again(bus, dialogs);
+  again.set_playlists(&playlists_);
+  again.applicationDidFinishLaunching();
+  EXPECT_TRUE(served.isEmpty()) << "a missing root is not served";
+  ASSERT_TRUE(test::spin_until([&] { return !dialogs.shown.empty(); }, 3000));
+  EXPECT_EQ(dialogs.alert_messages(), QStringList{"content folder not reachable: " + folder_});
+  test::spin_for(800);  // no relink follows, so no unlink is offered
+  EXPECT_EQ(dialogs.alert_messages().size(), 1);
+  EXPECT_EQ(decode_movielist(playlists_.at(0)).size(), 1);
+
+  ASSERT_TRUE(QDir().rename(mounted, folder_));
+  ASSERT_TRUE(test::spin_until([&] { return again.ArrayController_FILELIST().size() == 1; }, 5000));
+  EXPECT_EQ(served, QStringList{folder_});
+  EXPECT_EQ(dialogs.alert_messages().size(), 1);
+  bus.unregister(this);
+}
+
+TEST_F(FileListTest, HostileFolderFilesMeanNoFolder) {
+  for (const QByteArray& bytes : {QByteArray("http://example.invalid/content/"), QByteArray(1 << 20, 'a'),
+                                  QByteArray("not a url at all \x01")}) {
+    write_file(documents_folder() + "/" + kFolderFile, bytes);
+    FileList again(bus_, dialogs_);
+    again.applicationDidFinishLaunching();
+    EXPECT_EQ(again.select_label_path(), "ANY FOLDER SELECTED");
+    EXPECT_TRUE(again.folder_url().isEmpty());
+  }
+  // A long but real folder name is elided in the label.
+  const QString deep = home() + "/" + QString(300, 'd');
+  QDir().mkpath(deep);
+  dialogs_.open_answers.push_back(QStringList{deep});
+  files_->press_select();
+  EXPECT_LE(files_->select_label_path().size(), 200);
+}
+
+TEST_F(FileListTest, HostileStreamNamesAreRefusedWithAReason) {
+  choose_folder();
+  for (const QString& name : {QString("../escaped"), QString(""), QString(".hidden"), QString("a/b"), QString("a\\b"),
+                              QString("tab\there"), QString("x<v_OX_TANDEM>y")}) {
+    SCOPED_TRACE(name.toStdString());
+    dialogs_.shown.clear();
+    dialogs_.prompt_answers = {QString("http://radio.invalid/live"), name};
+    files_->add_stream();
+    ASSERT_EQ(dialogs_.alert_messages(), QStringList{"This name cannot be used for a stream."});
+    EXPECT_FALSE(dialogs_.shown.back().detail.isEmpty());
+  }
+  EXPECT_FALSE(QFile::exists(home() + "/escaped.stream"));
+  EXPECT_TRUE(QDir(folder_).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST_F(FileListTest, FifosAreNotScanned) {
+  write_file(folder_ + "/clip.mov", "x");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(folder_ + "/pipe.mov").constData(), 0600), 0);
+  choose_folder();  // would hang opening the FIFO
+  EXPECT_EQ(content_names(), QStringList{"clip"});
+}
+
+TEST_F(FileListTest, SeveralCopiesGiveOneRescanAndTheButtonWaitsForTheLast) {
+  choose_folder();
+  QStringList sources;
+  for (int i = 0; i < 3; ++i) {
+    sources << home() + QString("/m%1.mov").arg(i);
+    write_file(sources.last(), QByteArray(200000 * (i + 1), 'm'));
+  }
+  files_->set_transfer_options({1000, UINT64_MAX});
+  clear_log();
+  for (const QString& s : sources) files_->start_transfer(s);
+  bool early = false;
+  QObject::connect(files_.get(), &FileList::buttons_changed, [&] {
+    if (files_->new_button_enabled() && files_->active_transfers() > 0) early = true;
+  });
+  ASSERT_TRUE(test::spin_until([&] { return content_names().size() == 3; }, 20000));
+  test::spin_for(700);
+  EXPECT_FALSE(early);
+  EXPECT_TRUE(files_->new_button_enabled());
+  EXPECT_EQ(log().filter("CHECK FILE:").size(), 3) << "one scan of three files";
+}
+
+TEST_F(FileListTest, UndecodableItemsAreKeptAndImagesRelinkedToMoviesTakeTheirLength) {
+  write_file(folder_ + "/intro.mov", "x");
+  choose_folder();
+  Record broken{{"id", 1}, {"name", "Broken"}, {"movielist", QByteArray("not an archive")}, {"movies", 4}};
+  playlists_.append(broken);
+  Record image_entry{{"file_name", "intro"}, {"is_img", true}, {"file_length", "7"},
+                     {"file_url", QUrl("file:///old/intro.png")}};
+  playlists_.append(playlist(2, "Foyer", {image_entry}));
+  files_->relink_files();
+  EXPECT_EQ(playlists_.at(0), broken) << "kept as it was";
+  EXPECT_FALSE(log().filter("cannot be decoded").isEmpty());
+  const RecordArray foyer = decode_movielist(playlists_.at(1));
+  ASSERT_EQ(foyer.size(), 1);
+  EXPECT_EQ(foyer[0]["is_img"], false);
+  EXPECT_NE(foyer[0]["file_length"], 7) << "the movie's own length";
+  files_->unlink_file_at_url(url("intro.mov"));
+  EXPECT_EQ(playlists_.at(0), broken);
+}
+
+TEST_F(FileListTest, QuitDuringACopyCancelsItAndRemovesTheTemporaryFile) {
+  choose_folder();
+  const QString source = home() + "/huge.mov";
+  write_file(source, QByteArray(50'000'000, 'h'));
+  files_->set_transfer_options({4096, UINT64_MAX});
+  files_->start_transfer(source);
+  ASSERT_TRUE(test::spin_until([&] { return files_->progress_value() > 0; }, 10000));
+  QElapsedTimer quit;
+  quit.start();
+  files_.reset();
+  EXPECT_LT(quit.elapsed(), 2000) << "quit does not wait for the copy";
+  test::spin_for(50);
+  EXPECT_TRUE(QDir(folder_).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(ContentItem, TimecodesSaturate) {
+  EXPECT_EQ(length_in_timecode(QString(40, '9')), length_in_timecode(QString(30, '9')));
+  EXPECT_FALSE(length_in_timecode(1e300).isEmpty());
+  EXPECT_EQ(length_in_timecode(3725), "01:02:05");
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +68,7 @@ class HttpServerTest : public ::testing::Test {
     write_file(root_ + "/sub/index.htm", "<p>index</p>");
     write_file(root_ + "/slice", pattern(524288, 1));
     write_file(root_ + "/slice1", pattern(524289, 2));
+    ::mkfifo(QFile::encodeName(root_ + "/pipe.mov").constData(), 0600);  // not a file: never served
     server_ = HttpServer::create(pool_);
     server_->set_document_root(root_.toStdString() + "/");
     server_->set_request_timeout(request_timeout());
@@ -151,7 +153,8 @@ TEST_F(HttpServerTest, SliceBoundariesAndIpv6) {
 
 TEST_F(HttpServerTest, NotFoundCases) {
   RawClient client(port_);
-  for (const char* target : {"/", "/missing", "/../secret", "/%2E%2E/secret", "/sub/..%2F..%2Fsecret", "/bad%zz"}) {
+  for (const char* target :
+       {"/", "/missing", "/../secret", "/%2E%2E/secret", "/sub/..%2F..%2Fsecret", "/bad%zz", "/pipe.mov"}) {
     ASSERT_TRUE(client.send(get(target)));
     auto reply = client.read_reply();
     ASSERT_TRUE(reply) << target;

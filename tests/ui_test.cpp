@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFile>
 #include <QGraphicsView>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include "support/event_loop.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
+#include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
 #include "ui/main_window.h"
 #include "widgets/tavri_button.h"
@@ -267,4 +270,21 @@ TEST_F(Frontend, ScriptedSessionPublishesAndSends) {
   const std::string sent_to = players_->ArrayController_DEVICES().selected_records().first()["device_id"].toString().toStdString();
   EXPECT_NE(datagram->find(sent_to), std::string::npos);
   EXPECT_NE(datagram->find("Lobby"), std::string::npos);
+}
+
+TEST(ToolWindows, FramesRoundTripAndStayOnAVisibleScreen) {
+  ToolWindowWidget window("w", "W");
+  window.show();
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRectF inside(40, 30, 300, 200);
+  window.set_frame(inside);
+  EXPECT_EQ(window.frame(), inside) << "saved as restored: no growth at each start";
+  window.set_frame(window.frame());
+  EXPECT_EQ(window.frame(), inside);
+
+  // Saved on a larger screen, far off this one.
+  window.set_frame(QRectF(5000, -4000, 5000, 300));
+  const QRect placed = window.frameGeometry();
+  EXPECT_TRUE(area.contains(placed.topLeft()));
+  EXPECT_LE(window.width(), area.width());
 }

@@ -51,6 +51,8 @@ TEST(WireProtocol, FeedbackFieldCountsDecideOptionalFields) {
   EXPECT_EQ(twelve->device_background, "bg.png");
 
   EXPECT_FALSE(decode_feedback(join({"A1", "F", "4", "1", "7", "3", "1"}), "h")) << "seven fields are dropped";
+  EXPECT_FALSE(decode_feedback(join({std::string("A1\0B", 4), "F", "2", "1", "7", "3", "1", "0"}), "h"))
+      << "an id with a NUL would be saved cut short";
   // A trailing separator makes an empty ninth field.
   const auto trailing = decode_feedback(join({"A1", "F", "2", "1", "7", "3", "1", "0"}) + std::string(kSeparator), "h");
   EXPECT_EQ(trailing->device_time, "");

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 namespace tavri {
 namespace {
@@ -22,15 +23,33 @@ ToolWindowWidget::ToolWindowWidget(const QString& object_name, const QString& ti
   resize(480, 360);
 }
 
+// The origin is the outer frame's (what move() places), the size the
+// window's own (what resize() sets), so a frame restored and saved again
+// is the same and windows do not grow by their title bar at each start.
 QRectF ToolWindowWidget::frame() const {
-  const QRect g = frameGeometry();
-  return QRectF(g.x(), screen_height() - g.y() - g.height(), g.width(), g.height());
+  const QPoint origin = frameGeometry().topLeft();
+  const QSize size = geometry().size();
+  return QRectF(origin.x(), screen_height() - origin.y() - size.height(), size.width(), size.height());
+}
+
+QRect on_visible_screen(QRect wanted) {
+  const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return wanted;
+  const QRect area = screen->availableGeometry();
+  wanted.setSize(wanted.size().boundedTo(area.size()));
+  wanted.moveLeft(std::clamp(wanted.left(), area.left(), area.right() + 1 - wanted.width()));
+  wanted.moveTop(std::clamp(wanted.top(), area.top(), area.bottom() + 1 - wanted.height()));
+  return wanted;
 }
 
 void ToolWindowWidget::set_frame(const QRectF& f) {
   const int top = static_cast<int>(screen_height() - f.y() - f.height());
-  move(static_cast<int>(f.x()), top);
-  resize(static_cast<int>(f.width()), static_cast<int>(f.height()));
+  // A frame saved on another screen layout must not leave the window out of reach.
+  const QRect placed = on_visible_screen(QRect(static_cast<int>(f.x()), top, static_cast<int>(f.width()),
+                                               static_cast<int>(f.height())));
+  move(placed.topLeft());
+  resize(placed.size());
   update();
 }
 

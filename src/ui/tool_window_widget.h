@@ -19,4 +19,8 @@ class ToolWindowWidget : public QWidget, public ToolWindow {
   void bring_to_front() override;
 };
 
+// The rectangle (top-left origin) moved, and shrunk where needed, into the
+// available area of the screen it is on, or of the primary screen.
+QRect on_visible_screen(QRect wanted);
+
 }  // namespace tavri
