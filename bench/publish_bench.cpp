@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   files.set_playlists(&playlists.ArrayController_PLAYLIST());
   editor.attach(&playlists, &files.ArrayController_FILELIST());
   schedule_view.attach(&schedule, &playlists, &files.ArrayController_FILELIST());
+  playlists.set_users(&schedule_view);
   dialogs.open_answers.push_back(QStringList{home.path() + "/content"});
   files.press_select();
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
@@ -14,6 +15,7 @@
 #include "playlists/play_list.h"
 #include "schedules/schedule.h"
 #include "schedules/schedule_view.h"
+#include "support/event_loop.h"
 #include "support/plist_reader.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
@@ -58,6 +60,7 @@ class Editors : public test::TestHome {
     files_->set_playlists(&playlists_->ArrayController_PLAYLIST());
     editor_->attach(playlists_.get(), &files_->ArrayController_FILELIST());
     schedule_view_->attach(schedule_.get(), playlists_.get(), &files_->ArrayController_FILELIST());
+    playlists_->set_users(schedule_view_.get());
   }
   void TearDown() override {
     bus_.unregister(this);
@@ -192,12 +195,16 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   EXPECT_EQ(items().selected_list_indices(), QList<int>{0});
   EXPECT_EQ(decode_movielist(playlists().at(0))[0]["file_name"], "Logo");
 
-  // Lengths of an image: read as an integer.
-  for (const auto& [typed, stored] : {std::pair{"abc", 0}, {"12s", 12}, {" -3", -3}, {"12", 12}}) {
+  // Lengths of an image: read as an integer; none, zero or less is refused.
+  for (const auto& [typed, stored] : {std::pair{"12s", 12}, {"abc", 12}, {" -3", 12}, {"0", 12}, {"7", 7}}) {
+    dialogs_.shown.clear();
     dialogs_.prompt_answers.push_back(QString(typed));
     editor_->changeImg_length();
     EXPECT_EQ(items().at(0)["file_length"], stored) << typed;
+    EXPECT_EQ(dialogs_.alert_messages().size(), stored == 12 && QString(typed) != "12s" ? 1 : 0) << typed;
   }
+  dialogs_.prompt_answers.push_back(QString("12"));
+  editor_->changeImg_length();
   EXPECT_EQ(dialogs_.shown.back().message, "Please enter the new length in seconds:");
   items().select_list_indices({1});
   const int before = publications("SAVE PLAYLIST TO ROOT !!!!!");
@@ -219,19 +226,15 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   editor_->REPLACE_FILE();
   EXPECT_EQ(items().at(0)["file_length"], 10.0);
 
-  // Deleting the last item empties the record but leaves the file.
+  // Deleting the last item publishes the empty playlist: players never keep
+  // the old items.
   editor_->DELETE_MOVIE();
-  const QByteArray file_before = [&] {
-    QFile f(published("PLAYLIST_ID_1.SAV"));
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-  }();
   editor_->DELETE_MOVIE();
   EXPECT_EQ(playlists().at(0)["movies"], 0);
   EXPECT_TRUE(decode_movielist(playlists().at(0)).isEmpty());
-  QFile f(published("PLAYLIST_ID_1.SAV"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), file_before);
+  const QJsonObject emptied = read_published("PLAYLIST_ID_1.SAV");
+  EXPECT_EQ(emptied["movies"].toInt(), 0);
+  EXPECT_TRUE(emptied["movielist"].toArray().isEmpty());
 
   // Sending the empty playlist still asks the players to load it.
   editor_->send_to_device();
@@ -354,6 +357,12 @@ TEST_F(Editors, TaskEditing) {
   EXPECT_EQ(dialogs_.shown[0].detail, "please select one line for renameing");
 
   tasks().select_list_indices({2});
+  dialogs_.shown.clear();
+  schedule_view_->delete_line();  // asks first; the default keeps the task
+  EXPECT_EQ(tasks().size(), 3);
+  EXPECT_EQ(dialogs_.alert_messages(), QStringList{"Delete the task \"Third\"?"});
+  EXPECT_EQ(dialogs_.shown.back().items, (QStringList{"Cancel", "Delete"}));
+  dialogs_.alert_answers.push_back(1);
   schedule_view_->delete_line();
   EXPECT_EQ(tasks().size(), 2);
   EXPECT_EQ(schedules().at(0)["tasks"], 2);
@@ -374,6 +383,7 @@ TEST_F(Editors, TaskEditing) {
   bus_.register_observer(&announcements, note::SCHEDULE_LIST_DID_CHANGE, [&](const QVariant&) { ++announcements; });
   schedules().select_list_indices({0, 1});
   announcements = 0;
+  dialogs_.alert_answers.push_back(1);
   schedule_->delete_line();
   bus_.unregister(&announcements);
   EXPECT_EQ(schedules().size(), 0);
@@ -381,14 +391,16 @@ TEST_F(Editors, TaskEditing) {
   EXPECT_TRUE(tasks().empty());
 }
 
-TEST_F(Editors, NoScheduleFileWithoutPlaylists) {
+TEST_F(Editors, ScheduleWithoutPlaylistsIsPublishedWithoutEmbeddings) {
   dialogs_.prompt_answers.push_back(QString("Week"));
   schedule_->add_new_playlist();
   dialogs_.prompt_answers.push_back(QString("A"));
   schedule_view_->add_line();
   schedule_view_->send_to_device();
-  EXPECT_FALSE(QFile::exists(published("SCHEDULE_ID_1.SAV")));
-  EXPECT_TRUE(sent_.isEmpty());
+  const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
+  ASSERT_EQ(file["movielist"].toArray().size(), 1);
+  EXPECT_FALSE(file["movielist"].toArray()[0].toObject().contains("playlist_files"));
+  EXPECT_EQ(sent_.size(), 1);
 }
 
 TEST_F(Editors, ScheduleFromContentAndSaveAll) {
@@ -409,12 +421,12 @@ TEST_F(Editors, ScheduleFromContentAndSaveAll) {
   const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
   if (!file.isEmpty()) EXPECT_EQ(file["movielist"].toArray()[1].toObject()["playlist_name"].toString(), "Week 12 | Clip");
 
-  // Save-all republishes every non-empty playlist and every schedule.
+  // Save-all republishes every playlist (the empty one too) and every schedule.
   for (const QString& f : QDir(folder_).entryList({"*.SAV"})) QFile::remove(folder_ + "/" + f);
   const QList<int> selection = playlists().selected_list_indices();
   bus_.post(note::SAVE_ALL_LISTS);
   EXPECT_EQ(QDir(folder_).entryList({"*.SAV"}, QDir::Files, QDir::Name),
-            (QStringList{"PLAYLIST_ID_2.SAV", "PLAYLIST_ID_3.SAV", "SCHEDULE_ID_1.SAV"}));
+            (QStringList{"PLAYLIST_ID_1.SAV", "PLAYLIST_ID_2.SAV", "PLAYLIST_ID_3.SAV", "SCHEDULE_ID_1.SAV"}));
   EXPECT_EQ(playlists().selected_list_indices(), selection);
 }
 
@@ -452,4 +464,180 @@ TEST_F(Editors, FreshHomeRoundTrip) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), it.value()) << it.key().toStdString();
   }
+}
+
+// ------------------------------------------------ players get what the operator sees
+
+namespace {
+QByteArray file_bytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+TEST_F(Editors, RemovedPlaylistsLeaveNoFileAndAnEmptySendPublishesEmpty) {
+  new_playlist("Old");
+  select_content({0, 1});
+  editor_->ADD_FILE_TO_LIST();
+  ASSERT_TRUE(QFile::exists(published("PLAYLIST_ID_1.SAV")));
+  dialogs_.alert_answers.push_back(1);  // Remove
+  playlists_->remove_selected();
+  EXPECT_TRUE(playlists().empty());
+  EXPECT_FALSE(QFile::exists(published("PLAYLIST_ID_1.SAV")));
+
+  new_playlist("Brand new");  // takes id 1 again
+  editor_->send_to_device();
+  ASSERT_EQ(sent_.size(), 1);
+  const QJsonObject file = read_published("PLAYLIST_ID_1.SAV");
+  EXPECT_EQ(file["name"].toString(), "Brand new");
+  EXPECT_EQ(file["movies"].toInt(), 0);
+  EXPECT_TRUE(file["movielist"].toArray().isEmpty());
+}
+
+TEST_F(Editors, RemovingAPlaylistAsksNamingItsSchedulesAndClearsTheirTasks) {
+  new_playlist("Lobby");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("Morning"));
+  schedule_view_->add_line();
+  tasks().set_value(0, "list", 1);
+  schedule_view_->task_count_change();
+  ASSERT_TRUE(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject().contains("playlist_files"));
+
+  playlists().select_list_indices({0});
+  dialogs_.shown.clear();
+  playlists_->remove_selected();  // the default answer keeps it
+  ASSERT_EQ(playlists().size(), 1);
+  ASSERT_EQ(dialogs_.alert_messages(), QStringList{"Remove the playlist \"Lobby\"?"});
+  EXPECT_TRUE(dialogs_.shown.back().detail.contains("\"Week\""));
+  EXPECT_EQ(dialogs_.shown.back().items.first(), "Cancel");
+
+  dialogs_.alert_answers.push_back(1);
+  playlists_->remove_selected();
+  EXPECT_TRUE(playlists().empty());
+  EXPECT_EQ(to_record_array(schedules().at(0)["tasklist"].toList())[0]["list"], -1);
+  EXPECT_EQ(tasks().at(0)["list"], -1);
+  EXPECT_EQ(Schedule_Play_list_name(bus_).transformedValue(tasks().at(0)["list"]), "---");
+  EXPECT_FALSE(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject().contains("playlist_files"));
+
+  // A new playlist under the freed id is not played by the old task.
+  new_playlist("Other");
+  EXPECT_EQ(playlists().at(0)["id"], 1);
+  EXPECT_EQ(tasks().at(0)["list"], -1);
+}
+
+TEST_F(Editors, EditingAPlaylistRepublishesTheSchedulesThatEmbedIt) {
+  new_playlist("Lobby");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("Morning"));
+  schedule_view_->add_line();
+  tasks().set_value(0, "list", 1);
+  tasks().set_value(0, "active", true);  // as another writer stores it
+  schedule_view_->task_count_change();
+  auto embedded = [&] {
+    return read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size();
+  };
+  EXPECT_EQ(embedded(), 1) << "a boolean true is active";
+
+  playlists().select_list_indices({0});
+  select_content({1, 2});
+  editor_->ADD_FILE_TO_LIST();
+  EXPECT_EQ(embedded(), 3);
+  editor_->DELETE_MOVIE();
+  EXPECT_EQ(embedded(), 2);
+}
+
+TEST_F(Editors, StartPublishesWhatIsMissingOrStaleAndLeavesTheRestUntouched) {
+  new_playlist("A");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  new_playlist("B");
+  select_content({1});
+  editor_->ADD_FILE_TO_LIST();
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  bus_.post(note::SAVE);
+  test::spin_for(50);
+  const QByteArray right = file_bytes(published("PLAYLIST_ID_1.SAV"));
+  QFile::remove(published("PLAYLIST_ID_2.SAV"));
+  QFile::remove(published("SCHEDULE_ID_1.SAV"));
+  const QDateTime old_time = QDateTime::currentDateTime().addSecs(-3600);
+  {
+    QFile f(published("PLAYLIST_ID_1.SAV"));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(old_time, QFileDevice::FileModificationTime));
+  }
+
+  // Quit and start again on the same home.
+  const QString saved_home = home();
+  playlists_.reset();
+  editor_.reset();
+  files_.reset();
+  schedule_view_.reset();
+  schedule_.reset();
+  build();
+  bus_.post(note::LOAD);
+  ASSERT_TRUE(test::spin_until([&] {
+    return QFile::exists(published("PLAYLIST_ID_2.SAV")) && QFile::exists(published("SCHEDULE_ID_1.SAV"));
+  }));
+  test::spin_for(100);
+  EXPECT_EQ(file_bytes(published("PLAYLIST_ID_1.SAV")), right);
+  EXPECT_EQ(QFileInfo(published("PLAYLIST_ID_1.SAV")).lastModified().toSecsSinceEpoch(), old_time.toSecsSinceEpoch())
+      << "a file that is right is not rewritten";
+  EXPECT_EQ(read_published("PLAYLIST_ID_2.SAV")["name"].toString(), "B");
+}
+
+TEST_F(Editors, TaskSelectionDoesNotCarryAcrossSchedules) {
+  for (const char* name : {"One", "Two"}) {
+    dialogs_.prompt_answers.push_back(QString(name));
+    schedule_->add_new_playlist();
+    for (const char* task : {"a", "b"}) {
+      dialogs_.prompt_answers.push_back(QString(name) + task);
+      schedule_view_->add_line();
+    }
+  }
+  const int one = schedules().at(0)["name"] == "One" ? 0 : 1;
+  schedules().select_list_indices({one});
+  tasks().select_list_indices({1});
+  schedules().select_list_indices({1 - one});
+  EXPECT_TRUE(tasks().selected_list_indices().isEmpty());
+  dialogs_.shown.clear();
+  schedule_view_->delete_line();
+  EXPECT_TRUE(dialogs_.shown.empty());
+  EXPECT_EQ(tasks().size(), 2);
+}
+
+TEST_F(Editors, ContentIsAddedInShownOrderAndARenameKeepsTheCurrentItem) {
+  new_playlist("Lobby");
+  content().set_sort_key("file_name");  // Clip, Lobby Loop, Logo
+  content().select_rows({0, 1, 2});
+  editor_->ADD_FILE_TO_LIST();
+  QStringList names;
+  for (const Record& r : items().records()) names << r["file_name"].toString();
+  EXPECT_EQ(names, (QStringList{"Clip", "Lobby Loop", "Logo"}));
+
+  items().select_list_indices({1});
+  dialogs_.prompt_answers.push_back(QString("Renamed"));
+  playlists_->changeName();
+  EXPECT_EQ(items().selected_list_indices(), QList<int>{1});
+}
+
+TEST_F(Editors, ADamagedCatalogueIsShownOnce) {
+  QFile f(documents_folder() + "/" + kPlaylistFile);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("bplist00 damaged");
+  f.close();
+  dialogs_.shown.clear();
+  playlists_->load();
+  ASSERT_EQ(dialogs_.alert_messages(), QStringList{"The saved playlists could not be read completely."});
+  EXPECT_TRUE(dialogs_.shown.back().detail.contains(".damaged-"));
+  bus_.post(note::SAVE);
+  QFile again(documents_folder() + "/" + kPlaylistFile);
+  ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+  EXPECT_EQ(again.readAll(), "bplist00 damaged") << "no empty catalogue over a file that failed to load";
 }

@@ -64,6 +64,7 @@ class Frontend : public test::TestHome {
     files_->set_playlists(&playlists_->ArrayController_PLAYLIST());
     editor_->attach(playlists_.get(), &files_->ArrayController_FILELIST());
     schedule_view_->attach(schedule_.get(), playlists_.get(), &files_->ArrayController_FILELIST());
+    playlists_->set_users(schedule_view_.get());
     window_ = std::make_unique<MainWindow>(WindowControllers{*app_, *files_, *playlists_, *editor_, *schedule_,
                                                              *schedule_view_, *players_, bus_, dialogs_});
     app_->set_windows(window_->tool_windows());

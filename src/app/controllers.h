@@ -26,6 +26,7 @@ struct Controllers {
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
+    playlists.set_users(&schedule_view);
   }
 
   Schedule schedule;

@@ -59,7 +59,7 @@ class FileList : public QObject, public TransferReceiver {
   // Transfer into the folder.
   // on_finished runs once the copy is complete under its final name.
   void start_transfer(const QString& source_path, FileTransfer::Finished on_finished = {});
-  int active_transfers() const;
+  int active_transfers() const { return running_transfers_; }
   void set_transfer_options(TransferOptions options) { transfer_options_ = options; }
   bool progress_visible() const { return progress_visible_; }
   double progress_value() const { return progress_value_; }
@@ -114,6 +114,7 @@ class FileList : public QObject, public TransferReceiver {
   bool new_button_enabled_ = true;
   bool replace_button_enabled_ = true;
   std::vector<std::unique_ptr<FileTransfer>> transfers_;
+  int running_transfers_ = 0;
   // Declared last so it goes first: dropping its queued reports lets the
   // transfers' threads end before they are joined.
   std::unique_ptr<QObject> transfer_context_;

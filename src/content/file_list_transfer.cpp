@@ -1,6 +1,5 @@
 // Copying chosen files into the content folder, with the progress bar.
 #include <QFileInfo>
-#include <algorithm>
 #include <QPointer>
 
 #include "content/file_list.h"
@@ -9,11 +8,9 @@
 
 namespace tavri {
 
-int FileList::active_transfers() const {
-  return static_cast<int>(std::count_if(transfers_.begin(), transfers_.end(), [](const auto& t) { return !t->finished(); }));
-}
 
 void FileList::start_transfer(const QString& source_path, FileTransfer::Finished on_finished) {
+  ++running_transfers_;
   new_button_enabled_ = false;
   emit buttons_changed();
   progress_visible_ = true;
@@ -59,8 +56,10 @@ void FileList::hide_progress() {
 
 bool FileList::transfer_ended() {
   // The bar and the add-file button wait for the last of several copies,
-  // and one rescan after it serves them all.
-  if (active_transfers() > 0) return false;
+  // and one rescan after it serves them all. Counted here, on the main
+  // thread, as each copy's end is reported.
+  if (--running_transfers_ > 0) return false;
+  running_transfers_ = 0;
   hide_progress();
   new_button_enabled_ = true;
   emit buttons_changed();

@@ -52,9 +52,16 @@ bool Catalogue::save() {
   QList<int> new_selection;
   const RecordArray records = sorted(&new_selection);
   {
+    // One announcement of the sorted list and its selection, so that the
+    // editor sees the same playlist stay selected rather than none first.
     const QScopedValueRollback quiet(quiet_, true);
-    list_.set_records(records);
-    list_.select_list_indices(new_selection);
+    {
+      const QSignalBlocker once(&list_);
+      list_.set_records(records);
+      list_.select_list_indices(new_selection);
+    }
+    emit list_.changed();
+    emit list_.selection_changed();
   }
   return save_catalogue(path(), records, save_tag_);
 }

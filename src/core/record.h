@@ -24,6 +24,10 @@ struct MapIcon {
   }
 };
 
+// A task flag ("daily", "cut", "active") as the task table shows it: set
+// when it reads as 1, whether stored as a number, a boolean or text.
+inline bool flag_is_set(const QVariant& value) { return value.toInt() == 1; }
+
 QVariantList to_variant_list(const RecordArray& records);
 RecordArray to_record_array(const QVariantList& list);
 

@@ -44,13 +44,20 @@ void display_playlist::make_current(int index) {
 
 void display_playlist::tableViewSelectionDidChange() {
   console_log("CHANGE SELECTION");
+  // The same playlist shown again (a rename sorts the catalogue) keeps its current item.
+  const int kept_item = current_item();
+  const QVariant previous = shown_id_;
   items_.clear();
   const int p = selected_playlist();
+  shown_id_ = p < 0 ? QVariant() : playlists()->at(p).value("id");
   if (p < 0) return;
   const RecordArray items = decode_movielist(playlists()->at(p));
-  if (items.isEmpty()) return;
+  if (items.isEmpty()) {
+    save_to_file();  // an emptied playlist is published empty, never left stale
+    return;
+  }
   items_.set_records(items);
-  make_current(0);
+  make_current(previous.isValid() && previous == shown_id_ && kept_item >= 0 ? std::min(kept_item, items_.size() - 1) : 0);
   save_list();
 }
 
@@ -66,14 +73,13 @@ void display_playlist::save_list() {
 void display_playlist::save_to_file() {
   const int p = selected_playlist();
   if (p < 0) return;
-  Record copy = playlists()->at(p);
-  const QString file_name = playlist_file_name(copy.value("id"));
-  const QVariantList items = published_items(copy);
-  if (items.isEmpty()) return;
-  copy["movielist"] = items;
-  const QByteArray bytes = encode_root_archive(copy);
+  const Record playlist = playlists()->at(p);
+  // An empty playlist is published too (with "movies" 0): players must
+  // never fetch an older playlist's items under this id.
+  const QByteArray bytes = playlist_file_bytes(playlist);
   bus_.post(note::GET_URL);
-  publish_file(folder_url_, file_name, bytes, "SAVE PLAYLIST TO ROOT !!!!!");
+  if (publish_if_changed(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag))
+    bus_.post(note::PLAYLIST_DID_PUBLISH, playlist.value("id"));
 }
 
 void display_playlist::append_content(const RecordArray& content_items) {
@@ -82,24 +88,22 @@ void display_playlist::append_content(const RecordArray& content_items) {
   make_current(items_.size() - 1);
 }
 
-// Selected content items in the content list's own order.
-static RecordArray selected_in_list_order(const RecordList* content) {
+// Selected content items in the order the table shows them.
+static RecordArray selected_in_shown_order(const RecordList* content) {
   RecordArray out;
   if (!content) return out;
-  QList<int> indices = content->selected_list_indices();
-  std::sort(indices.begin(), indices.end());
-  for (int i : indices) out.append(content->at(i));
+  for (int row : content->selected_rows()) out.append(content->row(row));
   return out;
 }
 
 void display_playlist::ADD_FILE_TO_LIST() {
-  const RecordArray chosen = selected_in_list_order(content_);
+  const RecordArray chosen = selected_in_shown_order(content_);
   if (chosen.isEmpty() || selected_playlist() < 0) return;
   append_content(chosen);
 }
 
 void display_playlist::PLAYLIST_CREATOR() {
-  const RecordArray chosen = selected_in_list_order(content_);
+  const RecordArray chosen = selected_in_shown_order(content_);
   if (chosen.isEmpty() || !catalogue_) return;
   const auto name = prompt_for_name(dialogs_, "New List");
   if (!name) return;
@@ -112,7 +116,7 @@ void display_playlist::PLAYLIST_CREATOR() {
 
 void display_playlist::PLAYLIST_CREATOR_SEP() {
   if (!catalogue_) return;
-  for (const Record& item : selected_in_list_order(content_)) {
+  for (const Record& item : selected_in_shown_order(content_)) {
     const QString name = QFileInfo(item.value("file_url").toUrl().toLocalFile()).completeBaseName();
     console_log(QString("NEW LIST: %1").arg(name));
     auto playlist = catalogue_->new_playlist(name);
@@ -123,7 +127,7 @@ void display_playlist::PLAYLIST_CREATOR_SEP() {
 }
 
 void display_playlist::REPLACE_FILE() {
-  const RecordArray chosen = selected_in_list_order(content_);
+  const RecordArray chosen = selected_in_shown_order(content_);
   if (chosen.isEmpty()) return;
   if (chosen.size() > 1) {
     dialogs_.alert("sorry", "please select only one file in file-list for replacing", {"OK"});
@@ -172,7 +176,14 @@ void display_playlist::changeImg_length() {
   }
   const int length = read_integer(items_.at(current).value("file_length").toString());
   const auto text = dialogs_.prompt("Please enter the new length in seconds:", QString::number(length), 200);
-  if (text) items_.set_value(current, "file_length", read_integer(*text));
+  if (text) {
+    // A still shown for no time, or a typed word (read as 0), would make players skip it.
+    const int typed = read_integer(*text);
+    if (typed <= 0)
+      dialogs_.alert("The length must be a whole number of seconds, at least 1.", *text, {"OK"});
+    else
+      items_.set_value(current, "file_length", typed);
+  }
   save_list();
 }
 

@@ -51,6 +51,7 @@ class display_playlist : public QObject {
   RecordList* content_ = nullptr;
   RecordList items_;
   QUrl folder_url_;
+  QVariant shown_id_;  // the id of the playlist whose items are shown
 };
 
 }  // namespace tavri

@@ -4,6 +4,7 @@
 #include "core/folders.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
+#include "playlists/published_file.h"
 
 namespace tavri {
 
@@ -14,6 +15,7 @@ PlayList::PlayList(Bus& bus, Dialogs& dialogs, QObject* parent)
       catalogue_(kPlaylistFile, "SAVE PLAYLIST !!!!!", "LOAD PLAYLIST !!!!!") {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
+  bus_.register_observer(this, note::FOLDER_URL, [this](const QVariant& v) { folder_url_ = v.toUrl(); });
   bus_.register_observer(this, note::PLAYLISTARRAY_WILL_HAVE_FEEDBACK,
                          [this](const QVariant&) { send_playlist_feedback(); });
 }
@@ -42,7 +44,29 @@ void PlayList::changeName() {
   if (catalogue_.rename_selected(dialogs_)) save();
 }
 
-void PlayList::remove_selected() { catalogue_.remove_selected(); }
+void PlayList::remove_selected() {
+  const RecordArray chosen = catalogue_.list().selected_records();
+  if (chosen.isEmpty()) return;
+  QSet<int> ids;
+  for (const Record& playlist : chosen) ids.insert(playlist.value("id").toInt());
+  const QStringList users = users_ ? users_->schedules_using(ids) : QStringList();
+  const QString message = chosen.size() == 1
+                              ? QString("Remove the playlist \"%1\"?").arg(chosen.first().value("name").toString())
+                              : QString("Remove %1 playlists?").arg(chosen.size());
+  const QString detail =
+      users.isEmpty() ? QString("No schedule plays it. Its file is removed from the content folder.")
+                      : QString("Tasks of these schedules play it and will play no playlist (\"---\"): %1. "
+                                "Its file is removed from the content folder.")
+                            .arg(users.join(", "));
+  if (dialogs_.alert(message, detail, {"Cancel", "Remove"}) != 1) return;
+  console_log("REMOVE PLAYLIST");
+  catalogue_.remove_selected();
+  // Players must not fetch a removed playlist, nor a new one under its id
+  // before that one is published.
+  bus_.post(note::GET_URL);
+  for (int id : ids) unpublish_file(folder_url_, playlist_file_name(id));
+  if (users_) users_->forget_playlists(ids);
+}
 
 void PlayList::save() {
   catalogue_.save();

@@ -1,10 +1,12 @@
 #pragma once
 #include <QObject>
+#include <QUrl>
 #include <optional>
 
 #include "core/bus.h"
 #include "core/catalogue.h"
 #include "core/dialogs.h"
+#include "playlists/playlist_users.h"
 
 namespace tavri {
 
@@ -22,7 +24,10 @@ class PlayList : public QObject {
   void add_new_playlist();
   void copy_playlist();
   void changeName();
+  // Asks first, naming the schedules that play them; removes the published
+  // files, and the schedules' tasks forget the ids.
   void remove_selected();
+  void set_users(PlaylistUsers* users) { users_ = users; }
   void save();
   void load();
   void send_playlist_feedback();
@@ -37,6 +42,8 @@ class PlayList : public QObject {
   Bus& bus_;
   Dialogs& dialogs_;
   Catalogue catalogue_;
+  PlaylistUsers* users_ = nullptr;
+  QUrl folder_url_;
 };
 
 }  // namespace tavri

@@ -1,22 +1,58 @@
 #include "published_file.h"
 
+#include <QFile>
 #include <QVariant>
 
 #include "core/console.h"
 #include "core/folders.h"
+#include "core/keyed_archive.h"
+#include "core/movielist.h"
 
 namespace tavri {
 
-bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
+namespace {
+// The file's path in the content folder, or empty without a folder.
+QString published_path(const QUrl& folder, const QString& file_name) {
   QString dir = folder.isLocalFile() ? folder.toLocalFile() : QString();
-  if (dir.isEmpty()) {
+  if (dir.isEmpty()) return {};
+  if (!dir.endsWith('/')) dir += '/';
+  return dir + file_name;
+}
+}  // namespace
+
+bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
+  const QString path = published_path(folder, file_name);
+  if (path.isEmpty()) {
     // Without a content folder there is nowhere to publish; never guess one.
     console_log(kSaveErrorTag);
     console_log(QString("no content folder for %1").arg(file_name));
     return false;
   }
-  if (!dir.endsWith('/')) dir += '/';
-  return save_file_logged(dir + file_name, bytes, tag);
+  return save_file_logged(path, bytes, tag);
+}
+
+bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
+  const QString path = published_path(folder, file_name);
+  if (!path.isEmpty() && read_file(path) == bytes) {
+    if (!tag.isEmpty()) console_log(tag);  // the file holds this state: as good as written
+    return true;
+  }
+  return publish_file(folder, file_name, bytes, tag);
+}
+
+void unpublish_file(const QUrl& folder, const QString& file_name) {
+  const QString path = published_path(folder, file_name);
+  if (path.isEmpty() || !QFile::exists(path)) return;
+  if (QFile::remove(path))
+    console_log(QString("REMOVED FROM ROOT: %1").arg(file_name));
+  else
+    console_log(QString("REMOVE ERROR: %1").arg(path));
+}
+
+QByteArray playlist_file_bytes(const Record& playlist) {
+  Record copy = playlist;
+  copy["movielist"] = published_items(playlist);
+  return encode_root_archive(copy);
 }
 
 QString playlist_file_name(const QVariant& id) { return QString("PLAYLIST_ID_%1.SAV").arg(id.toLongLong()); }

@@ -3,12 +3,27 @@
 #include <QString>
 #include <QUrl>
 
+#include "core/record.h"
+
 namespace tavri {
 
 // Writes a published file (a playlist or schedule file) atomically, directly
 // in the server root folder; logs tag, or "SAVE ERROR !!!!!" when there is
 // no folder or the write fails.
 bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag);
+
+// Writes the file only when it is missing or holds other bytes, so that a
+// file that is already right keeps its modification time.
+bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag);
+// Removes a published file whose record is gone; logs what it removed.
+void unpublish_file(const QUrl& folder, const QString& file_name);
+
+// The bytes of a playlist's published file: the record with its items as a
+// plain list, thumbnails replaced by "KEIN BILD".
+QByteArray playlist_file_bytes(const Record& playlist);
+
+inline constexpr char kPlaylistPublishTag[] = "SAVE PLAYLIST TO ROOT !!!!!";
+inline constexpr char kSchedulePublishTag[] = "SAVE SCHEDULE TO ROOT !!!!!";
 
 QString playlist_file_name(const QVariant& id);
 QString schedule_file_name(const QVariant& id);

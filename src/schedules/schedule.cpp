@@ -3,6 +3,7 @@
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/notifications.h"
+#include "playlists/published_file.h"
 
 namespace tavri {
 
@@ -13,6 +14,7 @@ Schedule::Schedule(Bus& bus, Dialogs& dialogs, QObject* parent)
       catalogue_(kScheduleFile, "SAVE SCHEDULE LIST !!!!!", "LOAD SCHEDULE LIST !!!!!") {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
+  bus_.register_observer(this, note::FOLDER_URL, [this](const QVariant& v) { folder_url_ = v.toUrl(); });
   connect(&catalogue_.list(), &RecordList::selection_changed, this, &Schedule::tableViewSelectionDidChange);
 }
 
@@ -45,10 +47,18 @@ void Schedule::changeName() {
 
 void Schedule::delete_line() {
   RecordList& list = catalogue_.list();
+  const RecordArray chosen = list.selected_records();
+  if (chosen.isEmpty()) return;
+  const QString message = chosen.size() == 1
+                              ? QString("Remove the schedule \"%1\"?").arg(chosen.first().value("name").toString())
+                              : QString("Remove %1 schedules?").arg(chosen.size());
+  if (dialogs_.alert(message, "Its file is removed from the content folder.", {"Cancel", "Remove"}) != 1) return;
   {
     const QSignalBlocker quiet(&list);  // one announcement for the whole deletion
     catalogue_.remove_selected();
   }
+  bus_.post(note::GET_URL);
+  for (const Record& schedule : chosen) unpublish_file(folder_url_, schedule_file_name(schedule.value("id")));
   list.refresh();
   bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QUrl>
 #include <optional>
 
 #include "core/bus.h"
@@ -21,6 +22,7 @@ class Schedule : public QObject {
   void add_new_playlist();
   void copy_playlist();
   void changeName();
+  // Asks first; removes the schedules and their published files.
   void delete_line();
   void tableViewSelectionDidChange();
   void save();
@@ -35,6 +37,7 @@ class Schedule : public QObject {
   Bus& bus_;
   Dialogs& dialogs_;
   Catalogue catalogue_;
+  QUrl folder_url_;
 };
 
 }  // namespace tavri

@@ -2,10 +2,12 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QPointer>
 #include <numeric>
 
 #include "core/console.h"
 #include "core/keyed_archive.h"
+#include "core/main_queue.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
 #include "playlists/play_list.h"
@@ -46,6 +48,18 @@ Schedule_View::Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent)
   bus_.register_observer(this, note::FOLDER_URL, [this](const QVariant& v) { get_folder_url(v); });
   bus_.register_observer(this, note::SCHEDULE_LIST_DID_CHANGE, [this](const QVariant&) { tableViewSelectionDidChange(); });
   bus_.register_observer(this, note::SAVE_ALL_LISTS, [this](const QVariant&) { save_all(); });
+  bus_.register_observer(this, note::PLAYLIST_DID_PUBLISH, [this](const QVariant& v) { playlist_published(v.toInt()); });
+  // A new or returning content folder gets every file the players may ask for.
+  bus_.register_observer(this, note::SET_SERVER_PATH, [this](const QVariant&) {
+    if (stale_check_queued_) return;
+    stale_check_queued_ = true;
+    QPointer<Schedule_View> self(this);
+    run_next([self] {
+      if (!self) return;
+      self->stale_check_queued_ = false;
+      self->publish_stale_files();
+    });
+  });
   connect(&tasks_, &RecordList::changed, this, &Schedule_View::write_back);
   // A new task row selected by the operator reorders and republishes; our
   // own edits change the selection too, and publish once at their end.
@@ -92,8 +106,11 @@ void Schedule_View::tableViewSelectionDidChange() {
   if (writing_back_) return;
   const int s = selected_schedule();
   writing_back_ = true;
-  // Keep the task selection across a reload of the same list.
-  const QList<int> task_selection = tasks_.selected_list_indices();
+  // Keep the task selection across a reload of the same schedule only: an
+  // index means another task in another schedule.
+  const QVariant id = s < 0 ? QVariant() : schedule_list()->at(s).value("id");
+  const QList<int> task_selection = id == shown_schedule_id_ ? tasks_.selected_list_indices() : QList<int>();
+  shown_schedule_id_ = id;
   if (s < 0) {
     tasks_.clear();
     writing_back_ = false;
@@ -140,15 +157,8 @@ void Schedule_View::task_count_change() {
   save_schedule(false);
 }
 
-void Schedule_View::save_schedule(bool send) {
-  const int s = selected_schedule();
-  if (s < 0) return;
-  Record copy = schedule_list()->at(s);
-  const QString file_name = schedule_file_name(copy.value("id"));
-  const RecordArray tasks = to_record_array(copy.value("tasklist").toList());
-  if (tasks.isEmpty()) return;
-  const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
-  if (playlists.isEmpty()) return;
+Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists) const {
+  Record copy = schedule;
   // Each playlist's items are decoded once per publication, however many
   // tasks play it.
   QHash<int, QVariantList> items_of;
@@ -159,9 +169,9 @@ void Schedule_View::save_schedule(bool send) {
     return *it;
   };
   QVariantList movielist;
-  for (const Record& task : tasks) {
+  for (const Record& task : to_record_array(schedule.value("tasklist").toList())) {
     Record entry = task;
-    if (read_integer(task.value("active").toString()) == 1) {
+    if (flag_is_set(task.value("active"))) {
       const int list = read_integer(task.value("list").toString());
       for (const Record& playlist : playlists)
         if (playlist.value("id").toInt() == list) {
@@ -177,10 +187,83 @@ void Schedule_View::save_schedule(bool send) {
     movielist.append(entry);
   }
   copy["movielist"] = movielist;
-  const QByteArray bytes = encode_root_archive(copy);
+  return copy;
+}
+
+Record Schedule_View::publish_schedule(const Record& schedule) {
+  const Record copy = published_schedule(schedule, playlist_list() ? playlist_list()->records() : RecordArray());
   bus_.post(note::GET_URL);
-  publish_file(folder_url_, file_name, bytes, "SAVE SCHEDULE TO ROOT !!!!!");
+  publish_if_changed(folder_url_, schedule_file_name(copy.value("id")), encode_root_archive(copy), kSchedulePublishTag);
+  return copy;
+}
+
+void Schedule_View::save_schedule(bool send) {
+  const int s = selected_schedule();
+  if (s < 0) return;
+  // Published even without tasks or playlists: players must never keep an
+  // older schedule's tasks under this id.
+  const Record copy = publish_schedule(schedule_list()->at(s));
   if (send) bus_.post(note::SEND_PLAYLIST, copy);
+}
+
+namespace {
+// The playlist ids that a schedule's tasks play (active ones only, when asked).
+QSet<int> played_ids(const Record& schedule, bool active_only) {
+  QSet<int> ids;
+  for (const Record& task : to_record_array(schedule.value("tasklist").toList()))
+    if (!active_only || flag_is_set(task.value("active"))) ids.insert(read_integer(task.value("list").toString()));
+  return ids;
+}
+}  // namespace
+
+void Schedule_View::playlist_published(int id) {
+  // Save-all republishes every schedule once it has gone through the playlists.
+  if (saving_all_ || !schedule_list()) return;
+  for (int i = 0; i < schedule_list()->size(); ++i)
+    if (played_ids(schedule_list()->at(i), true).contains(id)) publish_schedule(schedule_list()->at(i));
+}
+
+QStringList Schedule_View::schedules_using(const QSet<int>& ids) const {
+  QStringList names;
+  if (!schedule_list()) return names;
+  for (const Record& schedule : schedule_list()->records())
+    if (played_ids(schedule, false).intersects(ids)) names << QString("\"%1\"").arg(schedule.value("name").toString());
+  return names;
+}
+
+void Schedule_View::forget_playlists(const QSet<int>& ids) {
+  if (!schedule_list()) return;
+  const int selected = selected_schedule();
+  for (int i = 0; i < schedule_list()->size(); ++i) {
+    QVariantList tasks = schedule_list()->at(i).value("tasklist").toList();
+    bool changed = false;
+    for (QVariant& v : tasks) {
+      Record task = v.toMap();
+      if (!ids.contains(read_integer(task.value("list").toString()))) continue;
+      task["list"] = -1;  // shown as "---"
+      v = task;
+      changed = true;
+    }
+    if (!changed) continue;
+    writing_back_ = true;
+    schedule_list()->set_value(i, "tasklist", tasks);
+    writing_back_ = false;
+    if (i == selected)
+      tableViewSelectionDidChange();  // reloads the tasks and republishes
+    else
+      publish_schedule(schedule_list()->at(i));
+  }
+}
+
+void Schedule_View::publish_stale_files() {
+  bus_.post(note::GET_URL);
+  if (!folder_url_.isLocalFile()) return;
+  const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
+  for (const Record& playlist : playlists)
+    publish_if_changed(folder_url_, playlist_file_name(playlist.value("id")), playlist_file_bytes(playlist),
+                       kPlaylistPublishTag);
+  if (schedule_list())
+    for (const Record& schedule : schedule_list()->records()) publish_schedule(schedule);
 }
 
 void Schedule_View::add_line() {
@@ -253,6 +336,11 @@ void Schedule_View::change_time() { change_selected("time", "HH:mm", false); }
 void Schedule_View::delete_line() {
   QList<int> selected = tasks_.selected_list_indices();
   if (selected.isEmpty()) return;
+  QStringList names;
+  for (int index : selected) names << QString("\"%1\"").arg(tasks_.at(index).value("name").toString());
+  const QString message =
+      selected.size() == 1 ? QString("Delete the task %1?").arg(names.first()) : QString("Delete %1 tasks?").arg(selected.size());
+  if (dialogs_.alert(message, names.join("\n"), {"Cancel", "Delete"}) != 1) return;
   std::sort(selected.begin(), selected.end(), std::greater<>());
   {
     Editing editing(editing_);
@@ -300,12 +388,14 @@ void Schedule_View::create_schedule_from_tool_with_name(const QString& name) {
 
 void Schedule_View::save_all() {
   for (RecordList* list : {playlist_list(), schedule_list()}) {
+    saving_all_ = list == playlist_list();
     if (!list) continue;
     const QList<int> remembered = list->selected_list_indices();
     list->clear_selection();
     for (int i = 0; i < list->size(); ++i) list->select_list_indices({i});
     list->select_list_indices(remembered);
   }
+  saving_all_ = false;
 }
 
 QStringList Schedule_Play_list_Array::transformedValue(const QVariant&) const {

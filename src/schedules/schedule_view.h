@@ -5,6 +5,7 @@
 #include "core/bus.h"
 #include "core/dialogs.h"
 #include "core/record_list.h"
+#include "playlists/playlist_users.h"
 
 namespace tavri {
 
@@ -14,7 +15,7 @@ class Schedule;
 // The editor of the selected schedule's tasks: keeps them in order,
 // publishes the schedule file with the active tasks' playlists embedded,
 // and republishes everything on the save-all request.
-class Schedule_View : public QObject {
+class Schedule_View : public QObject, public PlaylistUsers {
   Q_OBJECT
  public:
   Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent = nullptr);
@@ -39,6 +40,12 @@ class Schedule_View : public QObject {
   void create_schedule_from_content();
   void create_schedule_from_tool_with_name(const QString& name);
   void save_all();
+  // Writes every playlist and schedule file that is missing or differs from
+  // its record; files that are right are left untouched.
+  void publish_stale_files();
+
+  QStringList schedules_using(const QSet<int>& ids) const override;
+  void forget_playlists(const QSet<int>& ids) override;
 
   // A new task with the defaults; date today.
   static Record new_task(const QString& name, int list = -1);
@@ -51,6 +58,11 @@ class Schedule_View : public QObject {
   // written straight back into the record.
   void write_back();
   void change_selected(const QString& key, const QString& format, bool date);
+  // The schedule as published: active tasks carry their playlist's items.
+  Record published_schedule(const Record& schedule, const RecordArray& playlists) const;
+  // Publishes the schedule; the published record, as sent to players.
+  Record publish_schedule(const Record& schedule);
+  void playlist_published(int id);
 
   Bus& bus_;
   Dialogs& dialogs_;
@@ -61,6 +73,9 @@ class Schedule_View : public QObject {
   QUrl folder_url_;
   bool writing_back_ = false;
   int editing_ = 0;
+  bool saving_all_ = false;
+  bool stale_check_queued_ = false;
+  QVariant shown_schedule_id_;  // whose tasks are shown
 };
 
 // The task table's playlist column.

@@ -54,7 +54,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       return c.foreground ? c.foreground(r) : QVariant();
     case Qt::CheckStateRole:
       if (!c.checkbox) return {};
-      return r.value(c.key).toInt() == 1 ? Qt::Checked : Qt::Unchecked;
+      return flag_is_set(r.value(c.key)) ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole:
       return c.display ? c.display(r) : r.value(c.key);
     default:
