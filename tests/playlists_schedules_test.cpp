@@ -129,6 +129,7 @@ TEST_F(Editors, PlaylistCatalogueIdsSortingCopiesAndRenames) {
   QStringList names;
   for (const Record& r : playlists().records()) names << r["name"].toString();
   EXPECT_EQ(names, (QStringList{"", "Beta", "Mid", "Zoo"}));
+  wait_for_writes();
   EXPECT_TRUE(log().contains("SAVE PLAYLIST !!!!!"));
 
   // The array over the bus comes in that same order.
@@ -266,6 +267,7 @@ TEST_F(Editors, TaskOrderCountsAndTheScheduleFile) {
 
   dialogs_.prompt_answers.push_back(QString("Week"));
   schedule_->add_new_playlist();
+  wait_for_writes();
   EXPECT_TRUE(log().contains("SAVE SCHEDULE LIST !!!!!"));
   EXPECT_EQ(schedules().at(0)["id"], 1);
   for (const char* name : {"A", "B", "C"}) {
@@ -540,6 +542,7 @@ TEST_F(Editors, EditingAPlaylistRepublishesTheSchedulesThatEmbedIt) {
   tasks().set_value(0, "active", true);  // as another writer stores it
   schedule_view_->task_count_change();
   auto embedded = [&] {
+    wait_for_writes();
     return read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size();
   };
   EXPECT_EQ(embedded(), 1) << "a boolean true is active";

@@ -80,6 +80,7 @@ TEST_F(SavedState, CatalogueLoadRules) {
   EXPECT_EQ(cat.list().selected_records().first()["id"].toInt(), 2) << "selection follows its record";
 
   cat.list().clear();
+  wait_for_writes();
   cat.load();
   ASSERT_EQ(cat.list().size(), 3);
   EXPECT_EQ(cat.list().selected_records().first()["name"].toString(), "B");

@@ -58,13 +58,18 @@ void AppDelegate::applicationWillTerminate() {
   bus_.post(note::SAVE);
   save();
   // Background saves still queued are finished before the process ends.
+  wait_for_saves();
+}
+
+void AppDelegate::wait_for_saves() {
   QElapsedTimer waited;
   waited.start();
-  if (!BackgroundWriter::instance().wait_idle(1000)) {
-    console_log("WAITING FOR SAVES TO FINISH ...");
-    BackgroundWriter::instance().wait_idle(60000);
+  if (BackgroundWriter::instance().wait_idle(1000)) return;
+  console_log("WAITING FOR SAVES TO FINISH ...");
+  if (!BackgroundWriter::instance().wait_idle(kLongestSaveWaitMs))
+    console_log(QString("SAVES NOT FINISHED after %1 ms").arg(waited.elapsed()));
+  else
     console_log(QString("SAVES FINISHED after %1 ms").arg(waited.elapsed()));
-  }
 }
 
 void AppDelegate::SAVE_ALL() { applicationWillTerminate(); }
@@ -105,6 +110,7 @@ void AppDelegate::load() {
 
 void AppDelegate::export_all() {
   bus_.post(note::SAVE);
+  wait_for_saves();  // the files read below are the ones just saved
   QVariantMap files;
   for (const char* name : {kPlaylistFile, kScheduleFile}) {
     const QString path = documents_folder() + "/" + name;
@@ -126,8 +132,10 @@ void AppDelegate::export_all() {
 
 void AppDelegate::import_all() {
   // Every edit is on disk first, as for an export, so that the reload
-  // after an import loses nothing that is not replaced.
+  // after an import loses nothing that is not replaced, and no save still
+  // queued overwrites what is imported.
   bus_.post(note::SAVE);
+  wait_for_saves();
   PanelOptions options;
   options.choose_files = true;
   options.multiple = false;

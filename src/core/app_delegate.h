@@ -39,6 +39,9 @@ class AppDelegate {
 
  private:
   void toggle(ToolWindow* window);
+  // Waits for the background writer (bounded), with a console line past a second.
+  void wait_for_saves();
+  static constexpr int kLongestSaveWaitMs = 120000;
 
   Bus& bus_;
   Dialogs& dialogs_;

@@ -18,14 +18,18 @@ BackgroundWriter::~BackgroundWriter() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BackgroundWriter::submit(const QString& path, Encode encode, const QString& save_tag) {
+void BackgroundWriter::submit(const QString& path, Write write) {
   {
     std::lock_guard lock(mutex_);
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     if (!queued_.contains(path)) order_.push_back(path);
-    queued_.insert(path, Job{std::move(encode), save_tag});
+    queued_.insert(path, std::move(write));
   }
   wake_.notify_one();
+}
+
+void BackgroundWriter::submit_bytes(const QString& path, std::function<QByteArray()> encode, const QString& save_tag) {
+  submit(path, [path, encode = std::move(encode), save_tag] { save_file_logged(path, encode(), save_tag); });
 }
 
 void BackgroundWriter::cancel(const QString& path) {
@@ -48,9 +52,9 @@ void BackgroundWriter::run() {
     if (order_.empty()) return;
     running_ = order_.front();
     order_.pop_front();
-    Job job = queued_.take(running_);
+    Write write = queued_.take(running_);
     lock.unlock();
-    save_file_logged(running_, job.encode(), job.tag);
+    write();
     lock.lock();
     running_.clear();
     idle_.notify_all();

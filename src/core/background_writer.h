@@ -10,17 +10,20 @@
 
 namespace tavri {
 
-// Encodes and writes saved-state files on one worker thread, so that large
-// catalogues are saved without stalling the window. Per path, a newer job
-// replaces a queued older one: the last state handed over is the one that
-// ends up on disk. Writes are atomic and logged like every other save.
+// Encodes and writes saved-state and published files on one worker thread,
+// so that large catalogues and schedules are saved without stalling the
+// window. Per path, a newer job replaces a queued older one: the last state
+// handed over is the one that ends up on disk. A job works on snapshots
+// (records are values) and writes atomically, logging like every other save.
 class BackgroundWriter {
  public:
-  using Encode = std::function<QByteArray()>;
+  using Write = std::function<void()>;
   static BackgroundWriter& instance();
   ~BackgroundWriter();
 
-  void submit(const QString& path, Encode encode, const QString& save_tag);
+  void submit(const QString& path, Write write);
+  // A job that encodes, then writes the bytes with the save tag.
+  void submit_bytes(const QString& path, std::function<QByteArray()> encode, const QString& save_tag);
   // Drops the queued job for the path and waits while one for it is being written,
   // so that a direct save that follows cannot be overtaken by an older state.
   void cancel(const QString& path);
@@ -28,16 +31,12 @@ class BackgroundWriter {
   bool wait_idle(int timeout_ms);
 
  private:
-  struct Job {
-    Encode encode;
-    QString tag;
-  };
   void run();
 
   std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::deque<QString> order_;
-  QHash<QString, Job> queued_;
+  QHash<QString, Write> queued_;
   QString running_;
   bool stopping_ = false;
   std::thread thread_;

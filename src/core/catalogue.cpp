@@ -44,7 +44,6 @@ RecordArray Catalogue::sorted(QList<int>* selection) const {
 
 bool Catalogue::save() {
   autosave_.cancel();
-  BackgroundWriter::instance().cancel(path());
   if (load_failed_) {
     console_log(QString("SAVE SKIPPED: %1 failed to load and is kept until the list is edited").arg(path()));
     return false;
@@ -63,19 +62,24 @@ bool Catalogue::save() {
     emit list_.changed();
     emit list_.selection_changed();
   }
-  return save_catalogue(path(), records, save_tag_);
+  write_in_background(records);
+  return true;
 }
 
 void Catalogue::autosave() {
-  if (load_failed_) return;
   // A snapshot in the order a save writes, without reordering what the operator sees.
-  BackgroundWriter::instance().submit(
-      path(), [records = sorted()] { return encode_catalogue(records); }, save_tag_);
+  if (!load_failed_) write_in_background(sorted());
+}
+
+void Catalogue::write_in_background(const RecordArray& records) {
+  BackgroundWriter::instance().submit_bytes(
+      path(), [records] { return encode_catalogue(records); }, save_tag_);
 }
 
 void Catalogue::load() {
   autosave_.cancel();
-  BackgroundWriter::instance().cancel(path());
+  // What was saved is what is read back.
+  BackgroundWriter::instance().wait_idle(60000);
   const QScopedValueRollback quiet(quiet_, true);
   list_.clear();
   CatalogueLoad loaded = load_catalogue(path(), load_tag_);

@@ -16,8 +16,9 @@ class Catalogue {
   Catalogue(QString file_name, QString save_tag, QString load_tag);
 
   RecordList& list() { return list_; }
-  // Sorts by "name" (character codes), then writes the whole file. A file
-  // that failed to load is not overwritten until the operator edits.
+  // Sorts by "name" (character codes), then writes the whole file in the
+  // background (BackgroundWriter). A file that failed to load is not
+  // overwritten until the operator edits: false then.
   bool save();
   // Empties the list and refills it from the file, selecting the first record.
   void load();
@@ -43,6 +44,7 @@ class Catalogue {
   // The records as a save writes them: sorted by name.
   RecordArray sorted(QList<int>* selection = nullptr) const;
   void autosave();
+  void write_in_background(const RecordArray& records);
 
   RecordList list_;
   QString file_name_, save_tag_, load_tag_;

@@ -1,5 +1,8 @@
 #include "movielist.h"
 
+#include <QHash>
+#include <mutex>
+
 #include "keyed_archive.h"
 
 namespace tavri {
@@ -23,13 +26,49 @@ void store_movielist(Record& playlist, const RecordArray& items) {
   playlist["movies"] = static_cast<int>(items.size());
 }
 
+namespace {
+// Published items by the blob they come from: schedules embed the same
+// playlists again and again, and a blob changes only when its playlist does.
+class PublishedItemsCache {
+ public:
+  std::optional<QVariantList> find(const QByteArray& blob) {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.constFind(qHash(blob));
+    if (it == entries_.constEnd() || it->blob != blob) return std::nullopt;
+    return it->items;
+  }
+  void insert(const QByteArray& blob, const QVariantList& items) {
+    std::lock_guard lock(mutex_);
+    if (entries_.size() >= kEntries) entries_.clear();
+    entries_.insert(qHash(blob), {blob, items});
+  }
+
+ private:
+  static constexpr qsizetype kEntries = 1024;
+  struct Entry {
+    QByteArray blob;
+    QVariantList items;
+  };
+  std::mutex mutex_;
+  QHash<size_t, Entry> entries_;
+};
+
+PublishedItemsCache& items_cache() {
+  static PublishedItemsCache cache;
+  return cache;
+}
+}  // namespace
+
 QVariantList published_items(const Record& playlist) {
+  const QByteArray blob = playlist.value("movielist").toByteArray();
+  if (auto cached = items_cache().find(blob)) return *cached;
   QVariantList out;
   // The pictures are replaced, so they are not decoded at all.
   for (Record item : decode_movielist(playlist, false)) {
     item["file_icon"] = QString("KEIN BILD");
     out.append(item);
   }
+  items_cache().insert(blob, out);
   return out;
 }
 

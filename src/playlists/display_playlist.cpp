@@ -78,7 +78,7 @@ void display_playlist::save_to_file() {
   // never fetch an older playlist's items under this id.
   const QByteArray bytes = playlist_file_bytes(playlist);
   bus_.post(note::GET_URL);
-  if (publish_if_changed(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag))
+  if (publish_now(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag))
     bus_.post(note::PLAYLIST_DID_PUBLISH, playlist.value("id"));
 }
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QVariant>
 
+#include "core/background_writer.h"
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
@@ -31,6 +32,7 @@ bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray
   return save_file_logged(path, bytes, tag);
 }
 
+namespace {
 bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
   const QString path = published_path(folder, file_name);
   if (!path.isEmpty() && read_file(path) == bytes) {
@@ -39,10 +41,30 @@ bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByt
   }
   return publish_file(folder, file_name, bytes, tag);
 }
+}  // namespace
+
+bool publish_now(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
+  const QString path = published_path(folder, file_name);
+  if (!path.isEmpty()) BackgroundWriter::instance().cancel(path);
+  return publish_if_changed(folder, file_name, bytes, tag);
+}
+
+void publish_later(const QUrl& folder, const QString& file_name, std::function<QByteArray()> encode, const QString& tag) {
+  const QString path = published_path(folder, file_name);
+  if (path.isEmpty()) {
+    publish_file(folder, file_name, {}, tag);  // logs that there is no folder
+    return;
+  }
+  BackgroundWriter::instance().submit(path, [folder, file_name, encode = std::move(encode), tag] {
+    publish_if_changed(folder, file_name, encode(), tag);
+  });
+}
 
 void unpublish_file(const QUrl& folder, const QString& file_name) {
   const QString path = published_path(folder, file_name);
-  if (path.isEmpty() || !QFile::exists(path)) return;
+  if (path.isEmpty()) return;
+  BackgroundWriter::instance().cancel(path);
+  if (!QFile::exists(path)) return;
   if (QFile::remove(path))
     console_log(QString("REMOVED FROM ROOT: %1").arg(file_name));
   else

@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
+#include <functional>
 
 #include "core/record.h"
 
@@ -12,9 +13,13 @@ namespace tavri {
 // no folder or the write fails.
 bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag);
 
-// Writes the file only when it is missing or holds other bytes, so that a
-// file that is already right keeps its modification time.
-bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag);
+// Writes the file now, and only when it is missing or holds other bytes, so
+// that a file that is already right keeps its modification time. A write of
+// the same file still queued in the background is dropped first: it holds
+// an older state.
+bool publish_now(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag);
+// The same on the background writer; encode runs there, on snapshots.
+void publish_later(const QUrl& folder, const QString& file_name, std::function<QByteArray()> encode, const QString& tag);
 // Removes a published file whose record is gone; logs what it removed.
 void unpublish_file(const QUrl& folder, const QString& file_name);
 

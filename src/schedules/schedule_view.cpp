@@ -157,7 +157,7 @@ void Schedule_View::task_count_change() {
   save_schedule(false);
 }
 
-Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists) const {
+Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists) {
   Record copy = schedule;
   // Each playlist's items are decoded once per publication, however many
   // tasks play it.
@@ -193,8 +193,19 @@ Record Schedule_View::published_schedule(const Record& schedule, const RecordArr
 Record Schedule_View::publish_schedule(const Record& schedule) {
   const Record copy = published_schedule(schedule, playlist_list() ? playlist_list()->records() : RecordArray());
   bus_.post(note::GET_URL);
-  publish_if_changed(folder_url_, schedule_file_name(copy.value("id")), encode_root_archive(copy), kSchedulePublishTag);
+  publish_now(folder_url_, schedule_file_name(copy.value("id")), encode_root_archive(copy), kSchedulePublishTag);
   return copy;
+}
+
+void Schedule_View::publish_schedule_later(const Record& schedule) {
+  bus_.post(note::GET_URL);
+  // The embedding and encoding happen on the writer, from snapshots.
+  publish_later(
+      folder_url_, schedule_file_name(schedule.value("id")),
+      [schedule, playlists = playlist_list() ? playlist_list()->records() : RecordArray()] {
+        return encode_root_archive(published_schedule(schedule, playlists));
+      },
+      kSchedulePublishTag);
 }
 
 void Schedule_View::save_schedule(bool send) {
@@ -220,7 +231,7 @@ void Schedule_View::playlist_published(int id) {
   // Save-all republishes every schedule once it has gone through the playlists.
   if (saving_all_ || !schedule_list()) return;
   for (int i = 0; i < schedule_list()->size(); ++i)
-    if (played_ids(schedule_list()->at(i), true).contains(id)) publish_schedule(schedule_list()->at(i));
+    if (played_ids(schedule_list()->at(i), true).contains(id)) publish_schedule_later(schedule_list()->at(i));
 }
 
 QStringList Schedule_View::schedules_using(const QSet<int>& ids) const {
@@ -251,7 +262,7 @@ void Schedule_View::forget_playlists(const QSet<int>& ids) {
     if (i == selected)
       tableViewSelectionDidChange();  // reloads the tasks and republishes
     else
-      publish_schedule(schedule_list()->at(i));
+      publish_schedule_later(schedule_list()->at(i));
   }
 }
 
@@ -260,10 +271,11 @@ void Schedule_View::publish_stale_files() {
   if (!folder_url_.isLocalFile()) return;
   const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
   for (const Record& playlist : playlists)
-    publish_if_changed(folder_url_, playlist_file_name(playlist.value("id")), playlist_file_bytes(playlist),
-                       kPlaylistPublishTag);
+    publish_later(
+        folder_url_, playlist_file_name(playlist.value("id")), [playlist] { return playlist_file_bytes(playlist); },
+        kPlaylistPublishTag);
   if (schedule_list())
-    for (const Record& schedule : schedule_list()->records()) publish_schedule(schedule);
+    for (const Record& schedule : schedule_list()->records()) publish_schedule_later(schedule);
 }
 
 void Schedule_View::add_line() {

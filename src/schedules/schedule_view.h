@@ -59,9 +59,10 @@ class Schedule_View : public QObject, public PlaylistUsers {
   void write_back();
   void change_selected(const QString& key, const QString& format, bool date);
   // The schedule as published: active tasks carry their playlist's items.
-  Record published_schedule(const Record& schedule, const RecordArray& playlists) const;
+  static Record published_schedule(const Record& schedule, const RecordArray& playlists);
   // Publishes the schedule; the published record, as sent to players.
   Record publish_schedule(const Record& schedule);
+  void publish_schedule_later(const Record& schedule);
   void playlist_published(int id);
 
   Bus& bus_;

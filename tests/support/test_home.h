@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 
+#include "core/background_writer.h"
 #include "core/console.h"
 
 namespace tavri::test {
@@ -24,7 +25,12 @@ class TestHome : public ::testing::Test {
       log_ << line;
     });
   }
-  void TearDown() override { set_console_listener(nullptr); }
+  void TearDown() override {
+    wait_for_writes();  // nothing of this test lands in the next one
+    set_console_listener(nullptr);
+  }
+  // Saves and publications that went to the background writer are on disk.
+  static void wait_for_writes() { ASSERT_TRUE(BackgroundWriter::instance().wait_idle(20000)); }
 
   QString home() const { return home_.path(); }
   QStringList log() {
