@@ -427,6 +427,7 @@ TEST_F(Editors, ScheduleFromContentAndSaveAll) {
   for (const QString& f : QDir(folder_).entryList({"*.SAV"})) QFile::remove(folder_ + "/" + f);
   const QList<int> selection = playlists().selected_list_indices();
   bus_.post(note::SAVE_ALL_LISTS);
+  wait_for_writes();
   EXPECT_EQ(QDir(folder_).entryList({"*.SAV"}, QDir::Files, QDir::Name),
             (QStringList{"PLAYLIST_ID_1.SAV", "PLAYLIST_ID_2.SAV", "PLAYLIST_ID_3.SAV", "SCHEDULE_ID_1.SAV"}));
   EXPECT_EQ(playlists().selected_list_indices(), selection);
@@ -643,4 +644,51 @@ TEST_F(Editors, ADamagedCatalogueIsShownOnce) {
   QFile again(documents_folder() + "/" + kPlaylistFile);
   ASSERT_TRUE(again.open(QIODevice::ReadOnly));
   EXPECT_EQ(again.readAll(), "bplist00 damaged") << "no empty catalogue over a file that failed to load";
+}
+
+TEST_F(Editors, SaveAllWritesTheSameBytesAsEachEditorInTurn) {
+  // Playlists with moved, replaced and image items, an empty one, and
+  // schedules with active, inactive and dangling tasks.
+  new_playlist("Zeta");
+  select_content({2, 0, 1});
+  editor_->ADD_FILE_TO_LIST();
+  items().select_list_indices({2});
+  editor_->MOVE_UP();
+  new_playlist("Alpha");
+  select_content({1});
+  editor_->ADD_FILE_TO_LIST();
+  new_playlist("Empty");
+  for (const char* name : {"Week", "Weekend"}) {
+    dialogs_.prompt_answers.push_back(QString(name));
+    schedule_->add_new_playlist();
+    for (int list : {1, 2, 3, 9}) {
+      dialogs_.prompt_answers.push_back(QString("task %1").arg(list));
+      schedule_view_->add_line();
+      tasks().set_value(tasks().size() - 1, "list", list);
+    }
+    tasks().set_value(0, "active", 0);
+    schedule_view_->task_count_change();
+  }
+  auto files = [&] {
+    wait_for_writes();
+    QMap<QString, QByteArray> out;
+    for (const QString& f : QDir(folder_).entryList({"*.SAV"}, QDir::Files, QDir::Name)) out[f] = file_bytes(published(f));
+    return out;
+  };
+  auto clear = [&] {
+    for (const QString& f : QDir(folder_).entryList({"*.SAV"})) QFile::remove(published(f));
+  };
+
+  // The editors, one selection at a time.
+  clear();
+  for (RecordList* list : {&playlists(), &schedules()}) {
+    list->clear_selection();
+    for (int i = 0; i < list->size(); ++i) list->select_list_indices({i});
+  }
+  const QMap<QString, QByteArray> one_by_one = files();
+  ASSERT_EQ(one_by_one.size(), 5);
+
+  clear();
+  bus_.post(note::SAVE_ALL_LISTS);
+  EXPECT_EQ(files(), one_by_one);
 }

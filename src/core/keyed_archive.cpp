@@ -105,7 +105,12 @@ QImage png_to_image(const QByteArray& png) {
 
 class Writer {
  public:
-  Writer() : objects_(plist_new_array()) { plist_array_append_item(objects_.get(), plist_new_string("$null")); }
+  Writer() { objects_.push_back(plist_new_string("$null")); }
+  ~Writer() {
+    for (plist_t node : objects_) plist_free(node);
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
 
   // A value in $top or in an object's own dictionary: geometry and floats
   // inline, everything else by reference.
@@ -214,7 +219,11 @@ class Writer {
     plist_dict_set_item(root.get(), "$version", plist_new_uint(100000));
     plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
     plist_dict_set_item(root.get(), "$top", top);
-    plist_dict_set_item(root.get(), "$objects", objects_.release());
+    // Built at the end: replacing an item of a libplist array walks the list.
+    plist_t objects = plist_new_array();
+    for (plist_t node : objects_) plist_array_append_item(objects, node);
+    objects_.clear();
+    plist_dict_set_item(root.get(), "$objects", objects);
     char* bin = nullptr;
     uint32_t length = 0;
     plist_to_bin(root.get(), &bin, &length);
@@ -224,14 +233,14 @@ class Writer {
   }
 
  private:
-  uint64_t count() { return plist_array_get_size(objects_.get()); }
   uint64_t add(plist_t node) {
-    plist_array_append_item(objects_.get(), node);
-    return count() - 1;
+    objects_.push_back(node);
+    return objects_.size() - 1;
   }
   uint64_t reserve() { return add(plist_new_string("$null")); }
   uint64_t put(uint64_t index, plist_t node) {
-    plist_array_set_item(objects_.get(), node, static_cast<uint32_t>(index));
+    plist_free(objects_[index]);
+    objects_[index] = node;
     return index;
   }
   uint64_t string(const QString& s) {
@@ -278,7 +287,7 @@ class Writer {
     return put(index, d);
   }
 
-  PlistPtr objects_;
+  std::vector<plist_t> objects_;
   QHash<QString, uint64_t> strings_;
   QHash<QString, uint64_t> classes_;
 };
@@ -289,11 +298,27 @@ struct DecodeError {
   QString reason;
 };
 
+// An array's items in one pass: indexing each one walks the list from its
+// start, which made decoding quadratic.
+std::vector<plist_t> items_of(plist_t array) {
+  std::vector<plist_t> items;
+  items.reserve(plist_array_get_size(array));
+  plist_array_iter iter = nullptr;
+  plist_array_new_iter(array, &iter);
+  for (plist_t item = nullptr;;) {
+    plist_array_next_item(array, iter, &item);
+    if (!item) break;
+    items.push_back(item);
+  }
+  std::free(iter);
+  return items;
+}
+
 class Reader {
  public:
   Reader(plist_t objects, bool decode_images)
-      : objects_(objects),
-        count_(plist_array_get_size(objects)),
+      : objects_(items_of(objects)),
+        count_(objects_.size()),
         memo_(count_),
         busy_(count_, false),
         decode_images_(decode_images) {}
@@ -328,7 +353,7 @@ class Reader {
     if (memo_[index]) return *memo_[index];
     if (busy_[index]) throw DecodeError{"reference cycle"};
     busy_[index] = true;
-    QVariant v = decode(plist_array_get_item(objects_, static_cast<uint32_t>(index)), depth);
+    QVariant v = decode(objects_[index], depth);
     busy_[index] = false;
     memo_[index] = v;
     return v;
@@ -385,16 +410,16 @@ class Reader {
     uint64_t index = 0;
     plist_get_uid_val(cls, &index);
     if (index == 0 || index >= count_) throw DecodeError{"class reference out of range"};
-    plist_t cd = plist_array_get_item(objects_, static_cast<uint32_t>(index));
+    plist_t cd = objects_[index];
     if (plist_get_node_type(cd) != PLIST_DICT) throw DecodeError{"class descriptor is not a dictionary"};
     return string_of(member(cd, "$classname", PLIST_STRING));
   }
 
   QVariantList refs(plist_t array, int depth) {
     QVariantList out;
-    const uint32_t n = plist_array_get_size(array);
-    out.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) out.append(ref(plist_array_get_item(array, i), depth + 1));
+    const std::vector<plist_t> items = items_of(array);
+    out.reserve(static_cast<qsizetype>(items.size()));
+    for (plist_t item : items) out.append(ref(item, depth + 1));
     return out;
   }
 
@@ -402,15 +427,14 @@ class Reader {
     if (plist_get_node_type(node) != PLIST_DICT) return scalar(node);
     const QString name = class_name(node);
     if (name == "NSMutableDictionary" || name == "NSDictionary") {
-      plist_t keys = member(node, "NS.keys", PLIST_ARRAY);
-      plist_t values = member(node, "NS.objects", PLIST_ARRAY);
-      const uint32_t n = plist_array_get_size(keys);
-      if (n != plist_array_get_size(values)) throw DecodeError{"keys and objects differ in length"};
+      const std::vector<plist_t> keys = items_of(member(node, "NS.keys", PLIST_ARRAY));
+      const std::vector<plist_t> values = items_of(member(node, "NS.objects", PLIST_ARRAY));
+      if (keys.size() != values.size()) throw DecodeError{"keys and objects differ in length"};
       QVariantMap map;
-      for (uint32_t i = 0; i < n; ++i) {
-        const QVariant key = ref(plist_array_get_item(keys, i), depth + 1);
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const QVariant key = ref(keys[i], depth + 1);
         if (key.metaType().id() != QMetaType::QString) throw DecodeError{"dictionary key is not a string"};
-        map.insert(key.toString(), ref(plist_array_get_item(values, i), depth + 1));
+        map.insert(key.toString(), ref(values[i], depth + 1));
       }
       return map;
     }
@@ -453,7 +477,7 @@ class Reader {
     throw DecodeError{"unknown class " + name};
   }
 
-  plist_t objects_;
+  std::vector<plist_t> objects_;
   uint64_t count_;
   std::vector<std::optional<QVariant>> memo_;
   std::vector<bool> busy_;

@@ -73,7 +73,9 @@ void unpublish_file(const QUrl& folder, const QString& file_name) {
 
 QByteArray playlist_file_bytes(const Record& playlist) {
   Record copy = playlist;
-  copy["movielist"] = published_items(playlist);
+  const QVariantList items = published_items(playlist);
+  copy["movielist"] = items;
+  copy["movies"] = static_cast<int>(items.size());  // as the editor stores it before publishing
   return encode_root_archive(copy);
 }
 

@@ -228,8 +228,7 @@ QSet<int> played_ids(const Record& schedule, bool active_only) {
 }  // namespace
 
 void Schedule_View::playlist_published(int id) {
-  // Save-all republishes every schedule once it has gone through the playlists.
-  if (saving_all_ || !schedule_list()) return;
+  if (!schedule_list()) return;
   for (int i = 0; i < schedule_list()->size(); ++i)
     if (played_ids(schedule_list()->at(i), true).contains(id)) publish_schedule_later(schedule_list()->at(i));
 }
@@ -399,15 +398,10 @@ void Schedule_View::create_schedule_from_tool_with_name(const QString& name) {
 }
 
 void Schedule_View::save_all() {
-  for (RecordList* list : {playlist_list(), schedule_list()}) {
-    saving_all_ = list == playlist_list();
-    if (!list) continue;
-    const QList<int> remembered = list->selected_list_indices();
-    list->clear_selection();
-    for (int i = 0; i < list->size(); ++i) list->select_list_indices({i});
-    list->select_list_indices(remembered);
-  }
-  saving_all_ = false;
+  // The files that selecting every playlist and schedule in turn would
+  // write, encoded on the writer from snapshots: the window does not wait,
+  // and the selections are left as they are.
+  publish_stale_files();
 }
 
 QStringList Schedule_Play_list_Array::transformedValue(const QVariant&) const {

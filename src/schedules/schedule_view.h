@@ -41,7 +41,7 @@ class Schedule_View : public QObject, public PlaylistUsers {
   void create_schedule_from_tool_with_name(const QString& name);
   void save_all();
   // Writes every playlist and schedule file that is missing or differs from
-  // its record; files that are right are left untouched.
+  // its record (in the background); files that are right are left untouched.
   void publish_stale_files();
 
   QStringList schedules_using(const QSet<int>& ids) const override;
@@ -74,7 +74,6 @@ class Schedule_View : public QObject, public PlaylistUsers {
   QUrl folder_url_;
   bool writing_back_ = false;
   int editing_ = 0;
-  bool saving_all_ = false;
   bool stale_check_queued_ = false;
   QVariant shown_schedule_id_;  // whose tasks are shown
 };
