@@ -222,8 +222,11 @@ class FileListTest : public test::TestHome {
   void choose_folder() {
     dialogs_.open_answers.push_back(QStringList{folder_});
     files_->press_select();
+    scanned();
     dialogs_.shown.clear();
   }
+  // The scan runs in the background; its list replaces the old one when done.
+  void scanned() { ASSERT_TRUE(test::spin_until([&] { return !files_->scanning(); }, 20000)); }
   QStringList content_names() {
     QStringList names;
     for (const Record& r : files_->ArrayController_FILELIST().records()) names << r["file_name"].toString();
@@ -363,6 +366,7 @@ TEST_F(FileListTest, DeleteUnlinkAndLinksWithAFileHeldTwice) {
   select({"a", "b", "c"});
   dialogs_.alert_answers.push_back(2);
   files_->delete_File();
+  scanned();
   EXPECT_EQ(dialogs_.alert_messages(), QStringList{"b\n\nThis file is linked in playlists."});
   EXPECT_EQ(dialogs_.shown[0].items, (QStringList{"Only Delete", "Delete + Unlink", "Cancel"}));
   const QStringList left = content_names();
@@ -622,4 +626,69 @@ TEST(ContentItem, TimecodesSaturate) {
   EXPECT_EQ(length_in_timecode(QString(40, '9')), length_in_timecode(QString(30, '9')));
   EXPECT_FALSE(length_in_timecode(1e300).isEmpty());
   EXPECT_EQ(length_in_timecode(3725), "01:02:05");
+}
+
+// ------------------------------------------------ the window never waits for a scan
+
+TEST_F(FileListTest, ScansRunInTheBackgroundAndUnchangedFilesAreNotProbedAgain) {
+  for (int i = 0; i < 20; ++i) write_file(folder_ + QString("/still%1.png").arg(i), "x");
+  write_file(folder_ + "/clip.mov", "x");
+  dialogs_.open_answers.push_back(QStringList{folder_});
+  files_->press_select();
+  EXPECT_TRUE(files_->scanning()) << "press_select returns before the items are built";
+  EXPECT_EQ(files_->scan_total(), 21);
+  scanned();
+  EXPECT_EQ(content_names().size(), 21);
+  EXPECT_TRUE(log().contains("SCAN DONE: 21 items, 21 probed"));
+
+  clear_log();
+  files_->rescan_Folder();
+  EXPECT_EQ(content_names().size(), 21) << "the old list stays until the new one is complete";
+  scanned();
+  EXPECT_TRUE(log().contains("SCAN DONE: 21 items, 0 probed"));
+
+  // A changed file is probed again, and only that one.
+  write_file(folder_ + "/clip.mov", "changed, and longer");
+  clear_log();
+  files_->rescan_Folder();
+  scanned();
+  EXPECT_TRUE(log().contains("SCAN DONE: 21 items, 1 probed"));
+
+  // A cancelled scan leaves the list as it was and relinks nothing.
+  write_file(folder_ + "/new.png", "x");
+  files_->rescan_Folder();
+  files_->cancel_scan();
+  EXPECT_FALSE(files_->scanning());
+  test::spin_for(100);
+  EXPECT_EQ(content_names().size(), 21);
+}
+
+TEST_F(FileListTest, FilesDroppedIntoTheWatchedFolderAppearOnceTheyAreComplete) {
+  write_file(folder_ + "/a.png", "x");
+  choose_folder();
+  ASSERT_EQ(content_names(), QStringList{"a"});
+
+  // Our own published files do not ask for a rescan.
+  clear_log();
+  write_file(folder_ + "/PLAYLIST_ID_1.SAV", "published");
+  test::spin_for(2500);
+  EXPECT_TRUE(log().filter("CHECK FILE").isEmpty());
+
+  // A file copied in by another program, written in pieces.
+  QFile growing(folder_ + "/b.mov");
+  ASSERT_TRUE(growing.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+  clear_log();
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 3000) {
+    growing.write(QByteArray(1000, 'g'));
+    test::spin_for(200);
+  }
+  EXPECT_TRUE(log().filter("CHECK FILE: b.mov").isEmpty()) << "not scanned while it still grows";
+  growing.close();
+  ASSERT_TRUE(test::spin_until([&] { return content_names().contains("b"); }, 8000));
+  EXPECT_EQ(log().filter("CHECK FILE: b.mov").size(), 1) << "scanned once, when stable";
+
+  QFile::remove(folder_ + "/a.png");
+  EXPECT_TRUE(test::spin_until([&] { return !content_names().contains("a"); }, 8000));
 }

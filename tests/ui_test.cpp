@@ -247,6 +247,7 @@ TEST_F(Frontend, ScriptedSessionPublishesAndSends) {
   // Choose the folder.
   dialogs_.open_answers.push_back(QStringList{folder});
   control(window_->content(), "press_select")->click();
+  ASSERT_TRUE(test::spin_until([&] { return !files_->scanning(); }));
   ASSERT_EQ(files_->ArrayController_FILELIST().size(), 1);
   EXPECT_EQ(window_->content()->findChild<QLabel*>("select_label_path")->text(), "CONTENT");
 

@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
 
   dialogs.open_answers.push_back(QStringList{folder});
   c.file_list.press_select();
+  while (c.file_list.scanning()) spin(50);
   spin(800);
   RecordList& content = c.file_list.ArrayController_FILELIST();
   content.select_list_indices({0, 1, 2});

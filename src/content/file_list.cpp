@@ -4,7 +4,6 @@
 #include <QPointer>
 
 #include "content/content_item.h"
-#include "content/folder_scan.h"
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
@@ -19,6 +18,7 @@ constexpr int kLabelLimit = 200;
 // A folder file longer than this is not a folder URL written by us.
 constexpr qsizetype kFolderFileLimit = 4096;
 constexpr int kFolderWatchMs = 2000;
+constexpr int kWatchSettleMs = 1000;
 
 QString elided(const QString& text) {
   if (text.size() <= kLabelLimit) return text;
@@ -35,6 +35,15 @@ QString folder_label_for(const QUrl& folder) {
 
 FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
     : QObject(parent), bus_(bus), dialogs_(dialogs), transfer_context_(std::make_unique<QObject>()) {
+  scan_progress_timer_.setInterval(100);
+  connect(&scan_progress_timer_, &QTimer::timeout, this, &FileList::scan_progress_changed);
+  watch_settle_.setSingleShot(true);
+  watch_settle_.setInterval(kWatchSettleMs);
+  connect(&watch_settle_, &QTimer::timeout, this, &FileList::folder_changed_outside);
+  connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    settle_prints_.clear();
+    watch_settle_.start();
+  });
   folder_watch_.setInterval(kFolderWatchMs);
   connect(&folder_watch_, &QTimer::timeout, this, [this] {
     if (!folder_known() || !folder_reachable()) return;
@@ -51,6 +60,7 @@ FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
 
 FileList::~FileList() {
   bus_.unregister(this);
+  scan_.reset();
   // Running copies stop at their next block and remove their temporary
   // files; their workers are joined before the context they report to goes.
   for (auto& transfer : transfers_) transfer->cancel();
@@ -98,8 +108,9 @@ void FileList::folder_chosen(const QUrl& url) {
 }
 
 void FileList::scan_folder() {
-  files_.clear();
   if (folder_known() && !folder_reachable()) {
+    cancel_scan();
+    files_.clear();
     // A disk or share not mounted yet: every item would look missing, so
     // nothing is relinked or offered for unlinking until it comes back.
     const QString line = QString("content folder not reachable: %1").arg(folder_path());
@@ -113,10 +124,76 @@ void FileList::scan_folder() {
   unreachable_reported_ = false;
   const QStringList names = folder_known() ? list_folder(folder_url_.toLocalFile()) : QStringList();
   for (const QString& name : names) console_log(QString("CHECK FILE: %1").arg(name));
-  // Items are built on worker threads and appended here in pass order.
-  files_.set_records(build_content_items(folder_url_, names, scan_threads_));  // the table reloads
+  watch_folder();
+  // A newer scan replaces one still running; the list itself is replaced as
+  // a whole when the scan completes, and the relink follows it.
+  scan_.reset();
+  scan_ = std::make_unique<FolderScanJob>(folder_url_, names, known_items_, scan_threads_);
+  scan_->start(this, [this](RecordArray items, KnownItems built) { scan_finished(std::move(items), std::move(built)); });
+  scan_progress_timer_.start();
+  emit scan_progress_changed();
+}
+
+void FileList::scan_finished(RecordArray items, KnownItems built) {
+  console_log(QString("SCAN DONE: %1 items, %2 probed").arg(items.size()).arg(scan_ ? scan_->probed() : 0));
+  scan_.reset();
+  scan_progress_timer_.stop();
+  known_items_ = std::move(built);
+  watched_prints_ = content_prints();
+  files_.set_records(items);  // the table reloads
+  emit scan_progress_changed();
   QPointer<FileList> self(this);
   run_after(0.5, [self] { run_next([self] { if (self) self->relink_files(); }); });
+}
+
+void FileList::cancel_scan() {
+  if (!scan_) return;
+  console_log("SCAN CANCELLED");
+  scan_.reset();
+  scan_progress_timer_.stop();
+  emit scan_progress_changed();
+}
+
+int FileList::scan_done() const { return scan_ ? scan_->done() : 0; }
+int FileList::scan_total() const { return scan_ ? scan_->total() : 0; }
+
+// ------------------------------------------------------------ folder watch
+
+void FileList::watch_folder() {
+  const QString path = folder_path();
+  if (!watcher_.directories().isEmpty() && watcher_.directories() != QStringList{path})
+    watcher_.removePaths(watcher_.directories());
+  if (folder_known() && watcher_.directories().isEmpty()) watcher_.addPath(path);
+}
+
+QHash<QString, FileFingerprint> FileList::content_prints() const {
+  QHash<QString, FileFingerprint> prints;
+  if (!folder_known()) return prints;
+  // Content files only: the published files and the copies' temporary
+  // files never ask for a rescan.
+  for (const QString& name : list_folder(folder_path()))
+    if (content_kind_of(name) != ContentKind::none)
+      if (auto print = fingerprint_of(folder_path() + "/" + name)) prints.insert(name, *print);
+  return prints;
+}
+
+void FileList::folder_changed_outside() {
+  if (!folder_known()) return;
+  if (!folder_reachable()) {
+    scan_folder();  // says so, and waits for it to come back
+    return;
+  }
+  // A file still being written changes between two looks: wait until two
+  // looks a second apart agree, then scan only when the content differs.
+  const auto prints = content_prints();
+  if (prints != settle_prints_) {
+    settle_prints_ = prints;
+    watch_settle_.start();
+    return;
+  }
+  if (prints == watched_prints_ || scan_) return;
+  console_log("CONTENT FOLDER CHANGED");
+  scan_folder();
 }
 
 void FileList::save() {

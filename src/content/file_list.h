@@ -1,4 +1,5 @@
 #pragma once
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "content/file_transfer.h"
+#include "content/folder_scan.h"
 #include "core/bus.h"
 #include "core/dialogs.h"
 #include "core/movielist.h"
@@ -30,7 +32,12 @@ class FileList : public QObject, public TransferReceiver {
   // Folder and scan.
   void press_select();
   void rescan_Folder() { scan_folder(); }
+  // Scans on worker threads; the list is replaced when the scan completes.
   void scan_folder();
+  void cancel_scan();
+  bool scanning() const { return scan_ != nullptr; }
+  int scan_done() const;
+  int scan_total() const;
   void save();
   void applicationDidFinishLaunching();  // the LOAD handler
   void send_url();
@@ -74,12 +81,17 @@ class FileList : public QObject, public TransferReceiver {
 
  signals:
   void label_changed(const QString& text);
+  void scan_progress_changed();
   void progress_changed();
   void buttons_changed();
 
  private:
   void set_label(const QString& text);
   void finish_replacement(const QUrl& old_url, const QUrl& new_url);
+  void scan_finished(RecordArray items, KnownItems built);
+  void watch_folder();
+  void folder_changed_outside();
+  QHash<QString, FileFingerprint> content_prints() const;
   void folder_chosen(const QUrl& url);
   void hide_progress();
   // Bar hidden and add-file button enabled once no copy runs; false while one does.
@@ -103,6 +115,14 @@ class FileList : public QObject, public TransferReceiver {
   // Polls an unreachable folder until it can be read again.
   QTimer folder_watch_;
   bool unreachable_reported_ = false;
+
+  std::unique_ptr<FolderScanJob> scan_;
+  QTimer scan_progress_timer_;
+  KnownItems known_items_;  // what the last scan built, so unchanged files are not probed again
+  // Changes made by other programs (file manager, rsync, scp).
+  QFileSystemWatcher watcher_;
+  QTimer watch_settle_;
+  QHash<QString, FileFingerprint> settle_prints_, watched_prints_;
 
   // Transfer state: one set for all transfers, as the progress bar shows one.
   TransferOptions transfer_options_;

@@ -1,6 +1,8 @@
 #include "folder_scan.h"
 
 #include <QFile>
+#include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 #include <atomic>
 #include <dirent.h>
@@ -31,23 +33,44 @@ QStringList list_folder(const QString& path) {
   return names;
 }
 
-RecordArray build_content_items(const QUrl& folder, const QStringList& names, int threads) {
+std::optional<FileFingerprint> fingerprint_of(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+  return FileFingerprint{static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
+                         static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+std::optional<RecordArray> build_content_items(const QUrl& folder, const QStringList& names, int threads,
+                                               const KnownItems& known, KnownItems* built, ScanControl* control) {
   QString base = folder.toLocalFile();
   if (!base.endsWith('/')) base += '/';
   struct Task {
     ContentKind kind;
-    QUrl url;
+    QString path;
     std::optional<Record> item;
+    std::optional<FileFingerprint> print;
   };
   std::vector<Task> tasks;
   for (ContentKind pass : {ContentKind::movie, ContentKind::image, ContentKind::stream})
     for (const QString& name : names)
-      if (content_kind_of(name) == pass) tasks.push_back({pass, QUrl::fromLocalFile(base + name), std::nullopt});
+      if (content_kind_of(name) == pass) tasks.push_back({pass, base + name, std::nullopt, std::nullopt});
 
   named_image("tavri_icon_send");  // artwork drawn once, before the workers share it
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) tasks[i].item = item_for_kind(tasks[i].kind, tasks[i].url);
+    for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) {
+      if (control && control->cancelled) return;
+      Task& task = tasks[i];
+      task.print = fingerprint_of(task.path);
+      auto it = known.constFind(task.path);
+      if (task.print && it != known.constEnd() && it->print == *task.print) {
+        task.item = it->item;
+      } else {
+        task.item = item_for_kind(task.kind, QUrl::fromLocalFile(task.path));
+        if (control) ++control->probed;
+      }
+      if (control) ++control->done;
+    }
   };
   const int count = std::max(1, std::min<int>(threads > 0 ? threads : QThread::idealThreadCount(),
                                               static_cast<int>(tasks.size())));
@@ -55,11 +78,44 @@ RecordArray build_content_items(const QUrl& folder, const QStringList& names, in
   for (int i = 1; i < count; ++i) workers.emplace_back(work);
   work();
   for (auto& w : workers) w.join();
+  if (control && control->cancelled) return std::nullopt;
 
   RecordArray items;
-  for (auto& task : tasks)
-    if (task.item) items.append(std::move(*task.item));
+  for (auto& task : tasks) {
+    if (!task.item) continue;
+    if (built && task.print) built->insert(task.path, {*task.print, *task.item});
+    items.append(std::move(*task.item));
+  }
   return items;
+}
+
+RecordArray build_content_items(const QUrl& folder, const QStringList& names, int threads) {
+  return *build_content_items(folder, names, threads, {}, nullptr, nullptr);
+}
+
+FolderScanJob::FolderScanJob(QUrl folder, QStringList names, KnownItems known, int threads)
+    : folder_(std::move(folder)), names_(std::move(names)), known_(std::move(known)), threads_(threads) {
+  for (const QString& name : names_)
+    if (content_kind_of(name) != ContentKind::none) ++total_;
+}
+
+FolderScanJob::~FolderScanJob() {
+  cancel();
+  if (thread_.joinable()) thread_.join();
+}
+
+void FolderScanJob::start(QObject* context, Done done) {
+  QPointer<QObject> receiver(context);
+  thread_ = std::thread([this, receiver, done = std::move(done)] {
+    KnownItems built;
+    auto items = build_content_items(folder_, names_, threads_, known_, &built, &control_);
+    if (!items) return;
+    QMetaObject::invokeMethod(
+        receiver, [receiver, done, items = std::move(*items), built = std::move(built)]() mutable {
+          if (receiver) done(std::move(items), std::move(built));
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 }  // namespace tavri

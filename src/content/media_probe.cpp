@@ -1,5 +1,7 @@
 #include "media_probe.h"
 
+#include <chrono>
+
 #include <QFileInfo>
 #include <memory>
 
@@ -18,6 +20,14 @@ struct FormatCloser {
 };
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 
+// A file that hangs the demuxer must not stall the scan for ever: each
+// probe on a thread has a deadline, after which the decoder gives up and
+// the item gets its fallbacks.
+constexpr auto kProbeTimeLimit = std::chrono::seconds(15);
+thread_local std::chrono::steady_clock::time_point probe_deadline;
+
+int past_deadline(void*) { return std::chrono::steady_clock::now() > probe_deadline ? 1 : 0; }
+
 FormatPtr open_input(const QString& path, bool find_info) {
   // Unreadable files are expected in a content folder; their fallbacks say
   // enough, so the decoder's own complaints stay off the console.
@@ -26,7 +36,12 @@ FormatPtr open_input(const QString& path, bool find_info) {
     return true;
   }();
   (void)quiet;
-  AVFormatContext* raw = nullptr;
+  probe_deadline = std::chrono::steady_clock::now() + kProbeTimeLimit;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return nullptr;
+  raw->interrupt_callback.callback = past_deadline;
+  raw->interrupt_callback.opaque = nullptr;
+  // On failure avformat_open_input frees the context itself.
   if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return nullptr;
   FormatPtr ctx(raw);
   if (find_info && avformat_find_stream_info(ctx.get(), nullptr) < 0) return nullptr;

@@ -1,6 +1,11 @@
 #include "content_window.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "content/content_item.h"
 #include "record_table.h"
@@ -47,6 +52,31 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
     progress_->setValue(static_cast<int>(files_.progress_value() * 100));
   });
 
+  // The scan runs in the background: its progress, and a way to stop it.
+  auto* scan_row = new QWidget(this);
+  scan_row->setObjectName("scan_progress");
+  auto* scan_layout = new QHBoxLayout(scan_row);
+  scan_layout->setContentsMargins(0, 0, 0, 0);
+  auto* scan_text = new QLabel(scan_row);
+  scan_text->setObjectName("scan_text");
+  auto* scan_bar = new QProgressBar(scan_row);
+  scan_bar->setTextVisible(false);
+  scan_bar->setMaximumHeight(8);
+  scan_bar->setStyleSheet(progress_->styleSheet());
+  auto* scan_cancel = new QPushButton("CANCEL", scan_row);
+  scan_cancel->setObjectName("cancel_scan");
+  connect(scan_cancel, &QPushButton::clicked, this, [&files] { files.cancel_scan(); });
+  scan_layout->addWidget(scan_text);
+  scan_layout->addWidget(scan_bar, 1);
+  scan_layout->addWidget(scan_cancel);
+  scan_row->hide();
+  connect(&files, &FileList::scan_progress_changed, this, [this, scan_row, scan_text, scan_bar] {
+    scan_row->setVisible(files_.scanning());
+    scan_text->setText(QString("SCANNING %1 / %2").arg(files_.scan_done()).arg(files_.scan_total()));
+    scan_bar->setRange(0, std::max(1, files_.scan_total()));
+    scan_bar->setValue(files_.scan_done());
+  });
+
   QWidget* buttons = button_panel(this, {{"press_select", "select folder", [&files] { files.press_select(); }, "tavri_icon_file"},
                                          {"rescan_Folder", "rescan", [&files] { files.rescan_Folder(); }},
                                          {"add_File", "add file", [&files] { files.add_File(); }},
@@ -65,6 +95,7 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
   layout->addWidget(label_);
   layout->addWidget(table_, 1);
   layout->addWidget(progress_);
+  layout->addWidget(scan_row);
   layout->addWidget(buttons);
   resize(900, 420);
 }
