@@ -692,3 +692,34 @@ TEST_F(Editors, SaveAllWritesTheSameBytesAsEachEditorInTurn) {
   bus_.post(note::SAVE_ALL_LISTS);
   EXPECT_EQ(files(), one_by_one);
 }
+
+TEST_F(Editors, ASendLeavesOnlyWithItsFileWrittenEvenWithASlowWriter) {
+  new_playlist("Lobby");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  dialogs_.prompt_answers.push_back(QString("Morning"));
+  schedule_view_->add_line();
+  tasks().set_value(0, "list", 1);
+  schedule_view_->task_count_change();
+  wait_for_writes();
+
+  BackgroundWriter::instance().set_delay_for_tests(300);
+  playlists().select_list_indices({0});
+  select_content({1, 2});
+  editor_->ADD_FILE_TO_LIST();  // the schedule's republication waits on the slow writer
+  int embedded_at_send = -1;
+  bus_.register_observer(&embedded_at_send, note::SEND_PLAYLIST, [&](const QVariant&) {
+    const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
+    embedded_at_send = file["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size();
+  });
+  schedules().select_list_indices({0});
+  schedule_view_->send_to_device();
+  bus_.unregister(&embedded_at_send);
+  BackgroundWriter::instance().set_delay_for_tests(0);
+  EXPECT_EQ(embedded_at_send, 3);
+  wait_for_writes();
+  EXPECT_EQ(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size(), 3)
+      << "the older queued state never lands after the send";
+}

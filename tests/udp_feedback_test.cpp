@@ -185,6 +185,26 @@ TEST_F(Players, RefreshListsSavesAllFirstThenSpacesTheDatagrams) {
   EXPECT_EQ(commands(4), (QStringList{"a|15", "b|15", "c|15", "d|15"}));
 }
 
+TEST_F(Players, RefreshListsLeavesOnlyAfterTheSaveAllIsWritten) {
+  auto p = make();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("a", "a")), "h");
+  p->ArrayController_DEVICES().select_rows({0});
+  // A save-all that hands a file to a slow writer, as the editors do.
+  const QString file = home() + "/PLAYLIST_ID_1.SAV";
+  bus.register_observer(&listener, note::SAVE_ALL_LISTS, [&](const QVariant&) {
+    BackgroundWriter::instance().submit_bytes(file, [] { return QByteArray("written"); }, {});
+  });
+  BackgroundWriter::instance().set_delay_for_tests(300);
+  p->refresh_lists();
+  bool file_there_at_send = false;
+  for (int i = 0; i < 100 && !listener.receive_ready(); ++i) test::spin_for(10);
+  file_there_at_send = QFile::exists(file);
+  BackgroundWriter::instance().set_delay_for_tests(0);
+  bus.unregister(&listener);
+  EXPECT_EQ(commands(1), QStringList{"a|15"});
+  EXPECT_TRUE(file_there_at_send);
+}
+
 TEST_F(Players, BackgroundImageIsCheckedBeforeAnythingIsSent) {
   auto p = make();
   p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "a")), "h");

@@ -1,5 +1,8 @@
 #include "background_writer.h"
 
+#include <QMetaObject>
+#include <QPointer>
+
 #include "folders.h"
 
 namespace tavri {
@@ -32,6 +35,22 @@ void BackgroundWriter::submit_bytes(const QString& path, std::function<QByteArra
   submit(path, [path, encode = std::move(encode), save_tag] { save_file_logged(path, encode(), save_tag); });
 }
 
+void BackgroundWriter::after_pending(QObject* context, std::function<void()> fn) {
+  QPointer<QObject> receiver(context);
+  QString key;
+  {
+    std::lock_guard lock(mutex_);
+    key = QString("\x01after-pending-%1").arg(++barriers_);  // never a file's path
+  }
+  submit(key, [receiver, fn = std::move(fn)] {
+    QMetaObject::invokeMethod(
+        receiver, [receiver, fn] {
+          if (receiver) fn();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 void BackgroundWriter::cancel(const QString& path) {
   std::unique_lock lock(mutex_);
   if (queued_.remove(path)) std::erase(order_, path);
@@ -54,6 +73,7 @@ void BackgroundWriter::run() {
     order_.pop_front();
     Write write = queued_.take(running_);
     lock.unlock();
+    if (const int delay = delay_ms_) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     write();
     lock.lock();
     running_.clear();

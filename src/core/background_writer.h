@@ -1,7 +1,9 @@
 #pragma once
 #include <QByteArray>
 #include <QHash>
+#include <QObject>
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -29,6 +31,12 @@ class BackgroundWriter {
   void cancel(const QString& path);
   // Waits until every queued job is written; false when the time ran out.
   bool wait_idle(int timeout_ms);
+  // Runs fn on the context's thread once every job queued so far is
+  // written (a newer state of the same file included): players are told to
+  // fetch files only after this.
+  void after_pending(QObject* context, std::function<void()> fn);
+  // Tests: each job waits this long first, as a slow disk would.
+  void set_delay_for_tests(int ms) { delay_ms_ = ms; }
 
  private:
   void run();
@@ -39,6 +47,8 @@ class BackgroundWriter {
   QHash<QString, Write> queued_;
   QString running_;
   bool stopping_ = false;
+  std::atomic<int> delay_ms_{0};
+  quint64 barriers_ = 0;
   std::thread thread_;
 };
 

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "core/background_writer.h"
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
@@ -334,14 +335,18 @@ void UDP_Feedback::refresh_lists() {
   console_log("REFRESH LISTS");
   bus_.post(note::SAVE_ALL_LISTS);
   const RecordArray selected = devices_.selected_records();
-  QPointer<UDP_Feedback> self(this);
-  for (int i = 0; i < selected.size(); ++i) {
-    const std::string bytes =
-        wire::encode_command(selected[i].value("device_id").toString().toStdString(), wire::kRefreshLists);
-    run_after(i * 0.01, [self, bytes] {
-      if (self) self->send_bytes(bytes);
-    });
-  }
+  // The players fetch the files as soon as they hear this: it leaves only
+  // once every file of the save-all is written.
+  BackgroundWriter::instance().after_pending(this, [this, selected] {
+    QPointer<UDP_Feedback> self(this);
+    for (int i = 0; i < selected.size(); ++i) {
+      const std::string bytes =
+          wire::encode_command(selected[i].value("device_id").toString().toStdString(), wire::kRefreshLists);
+      run_after(i * 0.01, [self, bytes] {
+        if (self) self->send_bytes(bytes);
+      });
+    }
+  });
   reload_map();
 }
 

@@ -36,6 +36,11 @@ class UdpPeer {
     to.sin_port = htons(port);
     ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
+  // True when a datagram waits, without taking it.
+  bool receive_ready() const {
+    char c;
+    return ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
+  }
   std::optional<std::string> receive(std::uint16_t* from_port = nullptr) const {
     char buf[65536];
     sockaddr_in from{};
