@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -22,41 +21,11 @@
 #include "schedules/schedule.h"
 #include "schedules/schedule_view.h"
 #include "../tests/support/scripted_dialogs.h"
+#include "bench_data.h"
 
 using namespace tavri;
 
 namespace {
-
-// A thumbnail that compresses like a picture: smooth shading and a label.
-QImage thumbnail(int i) {
-  QImage image(300, 169, QImage::Format_ARGB32_Premultiplied);
-  QPainter p(&image);
-  QLinearGradient g(0, 0, 300, 169);
-  g.setColorAt(0, QColor::fromHsv((i * 37) % 360, 200, 220));
-  g.setColorAt(1, QColor::fromHsv((i * 37 + 120) % 360, 160, 90));
-  p.fillRect(image.rect(), g);
-  p.setPen(Qt::white);
-  p.drawText(image.rect(), Qt::AlignCenter, QString("Clip %1").arg(i));
-  return image;
-}
-
-Record item(int i, const QImage& icon) {
-  return Record{{"file_name", QString("Clip %1").arg(i)},
-                {"file_url", QUrl::fromLocalFile(QString("/srv/content/Clip %1.mp4").arg(i))},
-                {"is_img", false},
-                {"file_length", 30.0 + i},
-                {"file_fps", "25.00"},
-                {"file_size", "120.50 MB"},
-                {"file_create", "2026-01-01 10:00"},
-                {"file_change", "2026-01-01 10:00"},
-                {"file_id", 1000 + i},
-                {"file_found", 1},
-                {"file_kind", "MPEG-4 movie"},
-                {"file_tracks", 2},
-                {"file_resolution", "1920 x 1080"},
-                {"file_codec", "H.264"},
-                {"file_icon", icon}};
-}
 
 double ms(QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
 
@@ -90,26 +59,8 @@ int main(int argc, char** argv) {
   dialogs.open_answers.push_back(QStringList{home.path() + "/content"});
   files.press_select();
 
-  std::vector<QImage> icons;
-  for (int i = 0; i < 50; ++i) icons.push_back(thumbnail(i));
-  RecordArray all_playlists;
-  for (int p = 1; p <= 100; ++p) {
-    RecordArray items;
-    for (int i = 0; i < 50; ++i) items.append(item((p * 50 + i) % 500, icons[i]));
-    Record playlist{{"id", p}, {"name", QString("Playlist %1").arg(p, 3, 10, QChar('0'))}};
-    store_movielist(playlist, items);
-    all_playlists.append(playlist);
-  }
-  RecordArray all_schedules;
-  for (int s = 1; s <= 20; ++s) {
-    QVariantList tasks;
-    for (int t = 0; t < 30; ++t) {
-      Record task = Schedule_View::new_task(QString("Task %1").arg(t), 1 + (s * 30 + t) % 100);
-      task["time"] = QString("%1:00").arg(t % 24, 2, 10, QChar('0'));
-      tasks.append(task);
-    }
-    all_schedules.append({{"id", s}, {"name", QString("Week %1").arg(s)}, {"tasks", 30}, {"tasklist", tasks}});
-  }
+  const RecordArray all_playlists = bench::playlists();
+  const RecordArray all_schedules = bench::schedules();
   playlists.ArrayController_PLAYLIST().set_records(all_playlists);
   schedule.ArrayController_SCHEDULELIST().set_records(all_schedules);
   playlists.ArrayController_PLAYLIST().select_list_indices({0});

@@ -20,33 +20,11 @@
 #include "content/media_probe.h"
 #include "content/folder_scan.h"
 #include "core/catalogue_file.h"
+#include "bench_data.h"
 
 using namespace tavri;
 
 namespace {
-
-bool make_folder(const QString& dir) {
-  const QString movie = dir + "/.source.mp4";
-  QProcess p;
-  p.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                     "testsrc2=size=1920x1080:rate=25", "-f", "lavfi", "-i", "sine", "-t", "3", "-c:v", "libx264",
-                     "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", movie});
-  if (!p.waitForFinished(300000) || p.exitCode() != 0) return false;
-  QImage still(1920, 1080, QImage::Format_RGB32);
-  for (int y = 0; y < still.height(); ++y)
-    for (int x = 0; x < still.width(); ++x) still.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
-  still.save(dir + "/.source.jpg", "JPG", 90);
-  still.save(dir + "/.source.png", "PNG");
-  for (int i = 0; i < 200; ++i) {
-    QFile::copy(movie, dir + QString("/movie_%1.mp4").arg(i, 3, 10, QChar('0')));
-    QFile::copy(dir + (i % 2 ? "/.source.jpg" : "/.source.png"),
-                dir + QString("/still_%1.%2").arg(i, 3, 10, QChar('0')).arg(i % 2 ? "jpg" : "png"));
-  }
-  QFile::remove(movie);
-  QFile::remove(dir + "/.source.jpg");
-  QFile::remove(dir + "/.source.png");
-  return true;
-}
 
 double items_per_second(const QUrl& folder, const QStringList& names, int threads, int* count) {
   QElapsedTimer timer;
@@ -64,7 +42,7 @@ int main(int argc, char** argv) {
   QString dir = argc > 1 ? QString(argv[1]) : temp.path();
   if (argc <= 1) {
     std::printf("making 200 movies (1080p, 3 s) and 200 stills in %s ...\n", qPrintable(dir));
-    if (!make_folder(dir)) {
+    if (!bench::make_media_folder(dir, 200, 200)) {
       std::fprintf(stderr, "ffmpeg could not make the folder\n");
       return 1;
     }

@@ -24,6 +24,8 @@ struct Recorder : DatagramSocketDelegate {
   std::vector<std::string> hosts;
   std::optional<SocketError> close_error;
   bool closed = false;
+  std::vector<std::int64_t> sent;
+  std::vector<SocketError> not_sent;
 
   void udp_socket_did_receive(DatagramSocket&, std::vector<std::uint8_t> data, std::vector<std::uint8_t> address) override {
     std::lock_guard l(m);
@@ -35,6 +37,16 @@ struct Recorder : DatagramSocketDelegate {
     std::lock_guard l(m);
     closed = true;
     close_error = e;
+    cv.notify_all();
+  }
+  void udp_socket_did_send(DatagramSocket&, std::int64_t tag) override {
+    std::lock_guard l(m);
+    sent.push_back(tag);
+    cv.notify_all();
+  }
+  void udp_socket_did_not_send(DatagramSocket&, std::int64_t, const SocketError& e) override {
+    std::lock_guard l(m);
+    not_sent.push_back(e);
     cv.notify_all();
   }
   bool wait(const std::function<bool()>& pred, int ms = 3000) {
@@ -107,15 +119,31 @@ TEST_F(DatagramSocketTest, SecondBindOnAHeldPortFails) {
   EXPECT_EQ(e.description, "Socket is already bound.");
 }
 
-TEST_F(DatagramSocketTest, SendErrorClosesTheSocketAndTellsTheDelegate) {
+TEST_F(DatagramSocketTest, ASendErrorFailsThatSendOnlyAndFeedbackKeepsFlowing) {
   auto socket = open_bound();
+  ASSERT_TRUE(socket->begin_receiving());
+  Peer peer;
   const std::string s = "x";
   socket->send_data({s.begin(), s.end()}, "127.0.0.1", 0, -1, 1);  // port 0 cannot be sent to
-  ASSERT_TRUE(delegate->wait([&] { return delegate->closed; }));
-  EXPECT_TRUE(socket->is_closed());
-  std::lock_guard l(delegate->m);
-  ASSERT_TRUE(delegate->close_error.has_value());
-  EXPECT_EQ(delegate->close_error->reason, "Error in send() function.");
+  socket->send_data({s.begin(), s.end()}, "127.0.0.1", peer.port(), -1, 2);  // queued behind it
+  ASSERT_TRUE(delegate->wait([&] { return !delegate->not_sent.empty() && !delegate->sent.empty(); }));
+  EXPECT_FALSE(socket->is_closed());
+  EXPECT_EQ(peer.receive(), "x") << "the queued send still left";
+  {
+    std::lock_guard l(delegate->m);
+    EXPECT_EQ(delegate->not_sent.front().reason, "Error in send() function.");
+    EXPECT_EQ(delegate->sent, std::vector<std::int64_t>{2});
+    EXPECT_FALSE(delegate->closed);
+  }
+  peer.send_to(socket->local_port(), "feedback");
+  ASSERT_TRUE(delegate->wait([&] { return !delegate->received.empty(); }));
+}
+
+TEST(InterfaceBroadcasts, NeverLoopbackNorUnspecified) {
+  for (const auto& address : DatagramSocket::interface_broadcast_addresses()) {
+    EXPECT_FALSE(address.is_loopback());
+    EXPECT_FALSE(address.is_unspecified());
+  }
 }
 
 TEST_F(DatagramSocketTest, NoDelegateRefusesToBind) {

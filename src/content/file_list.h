@@ -102,7 +102,7 @@ class FileList : public QObject, public TransferReceiver {
   // Rewrites every playlist's items through fn (which returns the new list).
   void rewrite_playlists(const std::function<RecordArray(const RecordArray&)>& fn);
   // A playlist's items, or nothing (reported) when its blob cannot be decoded.
-  std::optional<RecordArray> readable_items(const Record& playlist) const;
+  std::optional<RecordArray> readable_items(const Record& playlist, bool with_images = true) const;
   void playlists_redrawn_and_changed();
 
   Bus& bus_;
@@ -123,6 +123,16 @@ class FileList : public QObject, public TransferReceiver {
   QFileSystemWatcher watcher_;
   QTimer watch_settle_;
   QHash<QString, FileFingerprint> settle_prints_, watched_prints_;
+
+  // What the last relink left, by the blob it left (held, so its address
+  // stays unique), against which content.
+  struct Relinked {
+    QByteArray blob;
+    QStringList missing_names;
+    QList<QUrl> missing_urls;
+  };
+  QHash<const char*, Relinked> relinked_;
+  size_t relinked_signature_ = 0;
 
   // Transfer state: one set for all transfers, as the progress bar shows one.
   TransferOptions transfer_options_;

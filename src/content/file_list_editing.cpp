@@ -178,8 +178,8 @@ QStringList FileList::getlinksforfile(const QUrl& url) const {
   return names;
 }
 
-std::optional<RecordArray> FileList::readable_items(const Record& playlist) const {
-  auto items = try_decode_movielist(playlist);
+std::optional<RecordArray> FileList::readable_items(const Record& playlist, bool with_images) const {
+  auto items = try_decode_movielist(playlist, with_images);
   if (!items)
     console_log(QString("PLAYLIST %1 (%2): the items cannot be decoded and are left as they are")
                     .arg(playlist.value("name").toString(), playlist.value("id").toString()));
@@ -219,43 +219,104 @@ void FileList::unlink_file_at_url(const QUrl& url) {
 
 void FileList::delete_file_at_url(const QUrl& url) { QFile::remove(url.toLocalFile()); }
 
+namespace {
+Record without_icon(Record r) {
+  r.remove(key::FILE_ICON);
+  return r;
+}
+
+// What identifies the content list for the relink: names, places and files.
+size_t content_signature(const RecordArray& content) {
+  size_t seed = 0;
+  for (const Record& c : content)
+    seed = qHashMulti(seed, c.value(key::FILE_NAME).toString(), c.value(key::FILE_URL).toUrl().toString(),
+                      c.value("file_id").toLongLong(), c.value("file_change").toString(),
+                      c.value("file_size").toString(), c.value(key::FILE_LENGTH).toString());
+  return seed;
+}
+}  // namespace
+
 void FileList::relink_files() {
   files_.refresh();  // the display sort is re-applied by every change
   const RecordArray content = files_.records();
+  // One look-up per item instead of a pass over the content list.
+  QHash<QString, int> by_name;
+  QHash<QString, int> name_count;
+  for (int c = 0; c < content.size(); ++c) {
+    const QString name = content[c].value(key::FILE_NAME).toString();
+    by_name.insert(name, c);
+    ++name_count[name];
+  }
+  // A playlist that this relink left as it is, against the same content,
+  // would come out the same: only its missing files are reported again.
+  const size_t signature = content_signature(content);
+  if (signature != relinked_signature_) relinked_.clear();
+  relinked_signature_ = signature;
+  QHash<const char*, Relinked> relinked;
+
   QStringList missing_names;
   QList<QUrl> missing_urls;
+  auto report_missing = [&](const Relinked& r) {
+    for (const QString& n : r.missing_names)
+      if (!missing_names.contains(n)) missing_names << n;
+    for (const QUrl& u : r.missing_urls)
+      if (!missing_urls.contains(u)) missing_urls << u;
+  };
   if (playlists_) {
     for (int i = 0; i < playlists_->size(); ++i) {
       Record playlist = playlists_->at(i);
-      auto readable = readable_items(playlist);
+      const QByteArray blob = playlist.value("movielist").toByteArray();
+      if (auto it = relinked_.constFind(blob.constData()); it != relinked_.constEnd() && it->blob.size() == blob.size()) {
+        report_missing(*it);
+        relinked.insert(blob.constData(), *it);
+        continue;
+      }
+      // Without pictures first: most playlists need none of them.
+      auto readable = readable_items(playlist, false);
       if (!readable) continue;
-      RecordArray items = std::move(*readable);
-      for (Record& item : items) {
+      const RecordArray old_items = std::move(*readable);
+      RecordArray items;
+      Relinked result;
+      bool changed = false, needs_pictures = false;
+      for (const Record& old_item : old_items) {
+        Record item = old_item;
         item[key::FILE_FOUND] = 0;
         const QString name = item.value(key::FILE_NAME).toString();
-        const Record* match = nullptr;
-        int matches = 0;
-        for (const Record& c : content)
-          if (c.value(key::FILE_NAME).toString() == name) match = &c, ++matches;
-        if (matches == 1) {
-          Record copy = *match;
+        if (name_count.value(name) == 1) {
+          const Record& match = content[by_name.value(name)];
+          Record copy = match;
           // Each image entry keeps its own display time; a movie of the same
           // name brings its own length.
-          if (item.value(key::IS_IMG).toBool() && match->value(key::IS_IMG).toBool())
+          if (item.value(key::IS_IMG).toBool() && match.value(key::IS_IMG).toBool())
             copy[key::FILE_LENGTH] = read_integer(item.value(key::FILE_LENGTH).toString());
           item = copy;
         } else {
+          needs_pictures = true;  // the item keeps its own thumbnail
           const QUrl url = item.value(key::FILE_URL).toUrl();
-          if (!missing_names.contains(name)) missing_names << name;
-          if (!missing_urls.contains(url)) missing_urls << url;
+          if (!result.missing_names.contains(name)) result.missing_names << name;
+          if (!result.missing_urls.contains(url)) result.missing_urls << url;
         }
+        changed |= without_icon(item) != without_icon(old_item);
+        items.append(item);
       }
-      const QVariant movies = playlist.value("movies");
-      store_movielist(playlist, items);
-      if (movies.isValid()) playlist["movies"] = movies;
-      playlists_->replace(i, playlist);
+      report_missing(result);
+      if (changed) {
+        if (needs_pictures) {
+          const RecordArray full = decode_movielist(playlist);
+          for (int k = 0; k < items.size() && k < full.size(); ++k)
+            if (name_count.value(items[k].value(key::FILE_NAME).toString()) != 1)
+              items[k][key::FILE_ICON] = full[k].value(key::FILE_ICON);
+        }
+        const QVariant movies = playlist.value("movies");
+        store_movielist(playlist, items);
+        if (movies.isValid()) playlist["movies"] = movies;
+        playlists_->replace(i, playlist);
+      }
+      result.blob = playlist.value("movielist").toByteArray();
+      relinked.insert(result.blob.constData(), result);
     }
   }
+  relinked_ = std::move(relinked);
   bus_.post(note::PLAYLIST_DID_CHANGE, {});
   if (missing_names.isEmpty()) return;
   QString text;

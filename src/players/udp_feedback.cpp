@@ -57,6 +57,15 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
         Qt::QueuedConnection);
   }
 
+  void udp_socket_did_send(net::DatagramSocket&, std::int64_t) override {
+    QMetaObject::invokeMethod(owner_.data(), [o = owner_] { if (o) o->command_sent(true, {}); }, Qt::QueuedConnection);
+  }
+  void udp_socket_did_not_send(net::DatagramSocket&, std::int64_t, const net::SocketError& error) override {
+    const QString reason = text(error.description);
+    QMetaObject::invokeMethod(
+        owner_.data(), [o = owner_, reason] { if (o) o->command_sent(false, reason); }, Qt::QueuedConnection);
+  }
+
  private:
   QPointer<UDP_Feedback> owner_;
 };
@@ -118,6 +127,22 @@ void UDP_Feedback::open_socket(bool first) {
 
 // The socket closed itself after an error: open a new one a little later,
 // backing off while that keeps failing, so that feedback resumes.
+void UDP_Feedback::command_sent(bool sent, const QString& reason) {
+  if (sent) {
+    send_failure_reported_ = false;
+    return;
+  }
+  // Once for a run of failures, not once per datagram.
+  if (send_failure_reported_) return;
+  send_failure_reported_ = true;
+  console_log(QString("COMMANDS CANNOT REACH THE PLAYERS: %1").arg(reason));
+  dialogs_.alert("Commands cannot reach the players.",
+                 QString("%1\n\nNo network interface could send to the players' network (port %2).")
+                     .arg(reason)
+                     .arg(config_.command_port),
+                 {"OK"});
+}
+
 void UDP_Feedback::socket_closed(const QString& reason) {
   console_log(QString("UDP SOCKET CLOSED: %1").arg(reason));
   reopen_delay_ = reopen_delay_ <= 0 ? config_.reopen_first_delay

@@ -94,6 +94,7 @@ class UDP_Feedback : public QObject {
   void init_UDP_in();
   void open_socket(bool first);
   void socket_closed(const QString& reason);
+  void command_sent(bool sent, const QString& reason);
   void send(const QString& device_id, int code, std::initializer_list<QString> arguments = {});
   void send_bytes(const std::string& bytes);
   void simple_command(int code, bool rebuild_map = false);
@@ -119,6 +120,7 @@ class UDP_Feedback : public QObject {
   double reopen_delay_ = 0;
   int reopen_attempt_ = 0;
   Debounce autosave_;
+  bool send_failure_reported_ = false;
 };
 
 }  // namespace tavri

@@ -9,26 +9,38 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 command -v python3 >/dev/null || skip "python3 is not installed"
-a="tavri_a_$$"; b="tavri_b_$$"
+passed=0; failed=0
+out=$(mktemp -d)
+check() { if grep -q -- "$2" "$out/$1"; then passed=$((passed+1)); echo "ok: $3"; else failed=$((failed+1)); echo "FAILED: $3"; fi; }
+a=""; b=""
 cleanup() {
   [ -n "${listener:-}" ] && kill "$listener" 2>/dev/null
-  ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
+  [ -n "$a" ] && ip netns del "$a" 2>/dev/null
+  [ -n "$b" ] && ip netns del "$b" 2>/dev/null
+  listener=""
 }
-trap cleanup EXIT
-ip netns add "$a" 2>/dev/null || skip "cannot create a network namespace"
-ip netns add "$b" || skip "cannot create a second network namespace"
-ip link add va netns "$a" type veth peer name vb netns "$b" || skip "cannot create a veth pair"
-ip -n "$a" addr add 192.0.2.1/24 dev va
-ip -n "$b" addr add 192.0.2.2/24 dev vb
-for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
-ip -n "$a" link set va up
-ip -n "$b" link set vb up
-ip -n "$a" route add default dev va
-ip -n "$b" route add default dev vb
+trap 'cleanup; rm -rf "$out"' EXIT
 
-out=$(mktemp -d)
-# The player side: listens for commands on 5002 and reports how they arrived.
-ip netns exec "$b" python3 - > "$out/listener" 2>&1 <<'PY' &
+# One run: two namespaces joined by a veth pair, with or without a default
+# route (an isolated switch with no gateway is the usual signage network).
+run_case() {
+  local route="$1"
+  a="tavri_a_$$_$route"; b="tavri_b_$$_$route"
+  ip netns add "$a" 2>/dev/null || skip "cannot create a network namespace"
+  ip netns add "$b" || skip "cannot create a second network namespace"
+  ip link add va netns "$a" type veth peer name vb netns "$b" || skip "cannot create a veth pair"
+  ip -n "$a" addr add 192.0.2.1/24 brd + dev va
+  ip -n "$b" addr add 192.0.2.2/24 brd + dev vb
+  for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
+  ip -n "$a" link set va up
+  ip -n "$b" link set vb up
+  if [ "$route" = with-route ]; then
+    ip -n "$a" route add default dev va
+    ip -n "$b" route add default dev vb
+  fi
+  rm -f "$out"/*
+  # The player side: listens for commands on 5002 and reports how they arrived.
+  ip netns exec "$b" python3 - > "$out/listener" 2>&1 <<'PY' &
 import socket, struct
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
@@ -39,28 +51,32 @@ data, anc, _, src = s.recvmsg(9216, 256)
 dst = next(socket.inet_ntoa(d[8:12]) for lvl, typ, d in anc if typ == 8)
 print("COMMAND from=%s:%d to=%s bytes=%s" % (src[0], src[1], dst, data.decode()), flush=True)
 PY
-listener=$!
-ip netns exec "$a" "$probe" > "$out/probe" 2>"$out/probe.err" &
-probe_pid=$!
-sleep 1
-# A player's feedback, sent twice within one check interval.
-ip netns exec "$b" python3 - <<'PY'
+  listener=$!
+  ip netns exec "$a" "$probe" > "$out/probe" 2>"$out/probe.err" &
+  local probe_pid=$!
+  sleep 1
+  # A player's feedback, sent twice within one check interval.
+  ip netns exec "$b" python3 - <<'PY'
 import socket, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 d = "<v_OX_TANDEM>".join(["NS1", "Namespace player", "2", "1", "7", "3", "0", "0"]).encode()
 for _ in range(2):
     s.sendto(d, ("192.0.2.1", 5001)); time.sleep(0.05)
 PY
-wait "$probe_pid"; probe_rc=$?
-wait "$listener"
-cat "$out/probe" "$out/listener"
-passed=0; failed=0
-check() { if grep -q -- "$2" "$out/$1"; then passed=$((passed+1)); echo "ok: $3"; else failed=$((failed+1)); echo "FAILED: $3"; fi; }
-check probe "RECORD NS1 192.0.2.2" "feedback from the other end creates a record with that end's address"
-check probe "receives=1" "a repeated datagram within one interval is processed once"
-check listener "COMMAND from=192.0.2.1:5001 to=255.255.255.255 bytes=NS1<v_OX_TANDEM>1" \
-  "the command leaves as a broadcast to 255.255.255.255:5002 from port 5001"
-[ "$probe_rc" -eq 0 ] || { failed=$((failed+1)); echo "FAILED: probe exited $probe_rc"; cat "$out/probe.err"; }
-rm -rf "$out"
+  wait "$probe_pid"; local probe_rc=$?
+  wait "$listener"; listener=""
+  echo "--- $route"
+  cat "$out/probe" "$out/listener"
+  check probe "RECORD NS1 192.0.2.2" "$route: feedback from the other end creates a record with that end's address"
+  check probe "receives=1" "$route: a repeated datagram within one interval is processed once"
+  check listener "COMMAND from=192.0.2.1:5001 to=192.0.2.255 bytes=NS1<v_OX_TANDEM>1" \
+    "$route: the command for 255.255.255.255 arrives as the network's broadcast on 5002 from port 5001"
+  if grep -q "ALERT" "$out/probe"; then failed=$((failed+1)); echo "FAILED: $route: the operator was told of a failure"; cat "$out/probe"; fi
+  [ "$probe_rc" -eq 0 ] || { failed=$((failed+1)); echo "FAILED: $route: probe exited $probe_rc"; cat "$out/probe.err"; }
+  cleanup
+}
+
+run_case with-route
+run_case no-route
 echo "netns: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

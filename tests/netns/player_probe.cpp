@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
                   qPrintable(r["device_ip"].toString()), receives);
       list.select_rows({0});
       players.device_play();
-      QTimer::singleShot(500, [&] { app.exit(0); });
+      QTimer::singleShot(500, [&] {
+        for (const QString& alert : dialogs.alert_messages()) std::printf("ALERT %s\n", qPrintable(alert));
+        app.exit(0);
+      });
     });
   });
   poll.start(50);

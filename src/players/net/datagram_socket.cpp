@@ -1,5 +1,8 @@
 #include "datagram_socket.h"
 
+#include <ifaddrs.h>
+#include <net/if.h>
+
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
@@ -228,12 +231,37 @@ void DatagramSocket::pump_sends() {
       }));
 }
 
+std::vector<boost::asio::ip::address_v4> DatagramSocket::interface_broadcast_addresses() {
+  std::vector<boost::asio::ip::address_v4> out;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return out;
+  for (const ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_broadaddr) continue;
+    if (!(i->ifa_flags & IFF_UP) || !(i->ifa_flags & IFF_BROADCAST) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+    const auto* b = reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
+    const boost::asio::ip::address_v4 address(ntohl(b->sin_addr.s_addr));
+    if (!address.is_unspecified() && std::find(out.begin(), out.end(), address) == out.end()) out.push_back(address);
+  }
+  ::freeifaddrs(list);
+  return out;
+}
+
 void DatagramSocket::send_resolved(const udp::endpoint& to) {
   if (to.address().is_v4() && !ipv4_enabled_) return finish_send();
   if (to.address().is_v6() && !ipv6_enabled_) return finish_send();
   if (auto e = create_sockets()) return close_with(e);
   Receiver& r = to.address().is_v4() ? v4_ : v6_;
   if (!r.socket) return finish_send();  // family unused after bind
+  // The limited broadcast leaves only by the default route, and fails
+  // without one (an isolated switch): each interface's own broadcast
+  // address reaches its network, needs no privileges, and reaches each
+  // player once.
+  targets_.clear();
+  if (to.address().is_v4() && to.address().to_v4() == boost::asio::ip::address_v4::broadcast())
+    for (const auto& address : interface_broadcast_addresses()) targets_.emplace_back(address, to.port());
+  if (targets_.empty()) targets_.push_back(to);
+  sent_to_ = 0;
+  send_error_.reset();
   const Send& s = sends_.front();
   const std::uint64_t generation = ++send_generation_;
   if (s.timeout >= 0) {
@@ -242,22 +270,50 @@ void DatagramSocket::send_resolved(const udp::endpoint& to) {
     send_timer_.async_wait([this, self = shared_from_this(), generation](const boost::system::error_code& ec) {
       if (ec || closed_ || generation != send_generation_ || !sending_) return;
       ++send_generation_;  // the late completion of this send is ignored
+      SocketError error{kDatagramErrorDomain, 0, "Send operation timed out", {}};
+      if (sent_to_ == 0) notify_send(sends_.front().tag, error);
       finish_send();
     });
   }
+  send_next_target();
+}
+
+void DatagramSocket::send_next_target() {
+  const Send& s = sends_.front();
+  if (targets_.empty()) {
+    send_timer_.cancel();
+    notify_send(s.tag, sent_to_ > 0 ? std::nullopt : send_error_);
+    return finish_send();
+  }
+  const udp::endpoint to = targets_.front();
+  targets_.erase(targets_.begin());
+  Receiver& r = to.address().is_v4() ? v4_ : v6_;
+  const std::uint64_t generation = send_generation_;
   auto data = s.data;  // shared: outlives a send that timed out
   r.socket->async_send_to(
       boost::asio::buffer(*data), to,
       boost::asio::bind_executor(strand_, [this, self = shared_from_this(), generation, data](
                                               const boost::system::error_code& ec, std::size_t) {
         if (closed_ || generation != send_generation_) return;
-        send_timer_.cancel();
-        if (ec) {
-          close_with(system_error(ec, "Error in send() function."));
-          return;
-        }
-        finish_send();
+        // One unreachable network fails this target only; the socket and
+        // its feedback stay.
+        if (ec)
+          send_error_ = system_error(ec, "Error in send() function.");
+        else
+          ++sent_to_;
+        send_next_target();
       }));
+}
+
+void DatagramSocket::notify_send(std::int64_t tag, std::optional<SocketError> error) {
+  boost::asio::post(delegate_queue_, [self = shared_from_this(), d = delegate_, tag, error = std::move(error)] {
+    auto delegate = d.lock();
+    if (!delegate) return;
+    if (error)
+      delegate->udp_socket_did_not_send(*self, tag, *error);
+    else
+      delegate->udp_socket_did_send(*self, tag);
+  });
 }
 
 void DatagramSocket::finish_send() {

@@ -33,6 +33,10 @@ class DatagramSocketDelegate {
                                       std::vector<std::uint8_t> address) = 0;
   // The socket closed itself after an error (error set) or on request.
   virtual void udp_socket_did_close(DatagramSocket&, const std::optional<SocketError>&) {}
+  // A send left through at least one interface, or through none at all.
+  // A failed send never closes the socket: feedback and later sends go on.
+  virtual void udp_socket_did_send(DatagramSocket&, std::int64_t /*tag*/) {}
+  virtual void udp_socket_did_not_send(DatagramSocket&, std::int64_t /*tag*/, const SocketError&) {}
 };
 
 // An asynchronous UDP socket over one IPv4 and one IPv6 descriptor on one
@@ -54,7 +58,10 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   void set_ipv6_enabled(bool flag);
 
   // Queued; sends leave strictly in the order they were handed over.
-  // timeout < 0: never times out. Empty data is ignored.
+  // timeout < 0: never times out. Empty data is ignored. A send to
+  // 255.255.255.255 goes to the broadcast address of every up,
+  // broadcast-capable IPv4 interface, so that it reaches players on
+  // networks without a default route.
   void send_data(std::vector<std::uint8_t> data, std::string host, std::uint16_t port, double timeout,
                  std::int64_t tag);
 
@@ -62,6 +69,10 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   bool is_closed() const;
   // The bound port (IPv4 first); 0 when unbound.
   std::uint16_t local_port() const;
+
+  // The directed broadcast addresses of the up, broadcast-capable IPv4
+  // interfaces (loopback excluded), each once.
+  static std::vector<boost::asio::ip::address_v4> interface_broadcast_addresses();
 
   // Numeric host of a raw IPv4 or IPv6 socket address; nothing otherwise.
   static std::optional<std::string> host_from_address(const std::vector<std::uint8_t>& address);
@@ -90,10 +101,12 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   void start_receive(Receiver& r);
   void pump_sends();
   void send_resolved(const udp::endpoint& to);
+  void send_next_target();
   void finish_send();
   std::optional<udp::endpoint> resolve_numeric(const std::string& host, std::uint16_t port) const;
   void close_with(std::optional<SocketError> error);
   void notify_closed(std::optional<SocketError> error);
+  void notify_send(std::int64_t tag, std::optional<SocketError> error);
 
   std::weak_ptr<DatagramSocketDelegate> delegate_;
   boost::asio::any_io_executor delegate_queue_;
@@ -108,6 +121,10 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   Receiver v4_, v6_;
   std::deque<Send> sends_;
   bool sending_ = false;
+  // Where the current send still has to go, and how it went so far.
+  std::vector<udp::endpoint> targets_;
+  std::size_t sent_to_ = 0;
+  std::optional<SocketError> send_error_;
   boost::asio::steady_timer send_timer_;
   std::uint64_t send_generation_ = 0;
 };

@@ -1,0 +1,189 @@
+// How long the operator waits: the real controllers with a main-thread
+// latency probe (a 10 ms timer that records how late it fires). Each row is
+// an operation as the application runs it now, next to the same operation
+// done the blocking way in the same run (reference): the work finished on
+// the main thread before the event loop runs again.
+//   responsiveness_bench [FOLDER]  (a 2000-item folder is made with ffmpeg when not given)
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+#include "bench_data.h"
+#include "content/file_list.h"
+#include "content/folder_scan.h"
+#include "core/background_writer.h"
+#include "core/bus.h"
+#include "core/notifications.h"
+#include "playlists/display_playlist.h"
+#include "playlists/play_list.h"
+#include "schedules/schedule.h"
+#include "schedules/schedule_view.h"
+#include "../tests/support/scripted_dialogs.h"
+
+using namespace tavri;
+
+namespace {
+
+// Fires every 10 ms and keeps the longest delay past its due time.
+class StallProbe {
+ public:
+  StallProbe() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      longest_ = std::max(longest_, since_.nsecsElapsed() / 1e6 - 10.0);
+      since_.start();
+    });
+  }
+  void start() {
+    longest_ = 0;
+    since_.start();
+    timer_.start();
+  }
+  double stop() {
+    longest_ = std::max(longest_, since_.nsecsElapsed() / 1e6 - 10.0);
+    timer_.stop();
+    return std::max(0.0, longest_);
+  }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer since_;
+  double longest_ = 0;
+};
+
+struct Measure {
+  double wall_ms;
+  double stall_ms;
+};
+
+// Starts the operation, then runs the event loop until done() holds.
+Measure measure(const std::function<void()>& operation, const std::function<bool()>& done) {
+  StallProbe probe;
+  probe.start();
+  QCoreApplication::processEvents();
+  QElapsedTimer wall;
+  wall.start();
+  operation();
+  while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const double wall_ms = wall.nsecsElapsed() / 1e6;
+  QCoreApplication::processEvents();
+  return {wall_ms, probe.stop()};
+}
+
+bool writer_idle() { return BackgroundWriter::instance().wait_idle(0); }
+
+// Lets the autosaves and relinks that an operation leaves behind run out
+// before the next row is measured.
+void settle() {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 2600) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  BackgroundWriter::instance().wait_idle(600000);
+}
+
+void row(const char* what, Measure now, Measure blocking) {
+  std::printf("%-34s %9.1f ms %9.1f ms   | %9.1f ms %9.1f ms\n", what, now.wall_ms, now.stall_ms, blocking.wall_ms,
+              blocking.stall_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  QApplication app(argc, argv);
+  QDir().mkpath(home.path() + "/Documents");
+  const QString content_dir = home.path() + "/content";
+  QDir().mkpath(content_dir);
+
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  Schedule schedule(bus, dialogs);
+  Schedule_View schedule_view(bus, dialogs);
+  FileList files(bus, dialogs);
+  display_playlist editor(bus, dialogs);
+  PlayList playlists(bus, dialogs);
+  files.set_playlists(&playlists.ArrayController_PLAYLIST());
+  editor.attach(&playlists, &files.ArrayController_FILELIST());
+  schedule_view.attach(&schedule, &playlists, &files.ArrayController_FILELIST());
+  playlists.set_users(&schedule_view);
+  dialogs.open_answers.push_back(QStringList{content_dir});
+  files.press_select();
+  while (files.scanning()) QCoreApplication::processEvents();
+
+  playlists.ArrayController_PLAYLIST().set_records(bench::playlists());
+  schedule.ArrayController_SCHEDULELIST().set_records(bench::schedules());
+  playlists.ArrayController_PLAYLIST().select_list_indices({0});
+  schedule.ArrayController_SCHEDULELIST().select_list_indices({0});
+  BackgroundWriter::instance().wait_idle(600000);
+
+  std::printf("%-34s %12s %12s   | %12s %12s\n", "operation (100 x 50, 20 x 30)", "wall", "longest stall",
+              "blocking wall", "its stall");
+  auto blocking = [](const std::function<void()>& op) {
+    return measure([op] { op(); BackgroundWriter::instance().wait_idle(600000); }, [] { return true; });
+  };
+
+  auto rename = [&](const char* name) {
+    dialogs.prompt_answers.push_back(QString(name));
+    playlists.changeName();
+  };
+  settle();
+  const Measure rename_now = measure([&] { rename("Renamed A"); }, writer_idle);
+  settle();
+  row("rename and save", rename_now, blocking([&] { rename("Renamed B"); }));
+  settle();
+
+  auto move = [&] {
+    editor.ArrayController_DISPLAYLIST().select_list_indices({10});
+    editor.MOVE_DOWN();
+  };
+  const Measure move_now = measure(move, writer_idle);
+  settle();
+  row("move one item", move_now, blocking(move));
+  settle();
+
+  auto save_all = [&] { bus.post(note::SAVE_ALL_LISTS); };
+  const Measure save_all_now = measure(save_all, writer_idle);
+  settle();
+  row("save-all", save_all_now, blocking(save_all));
+  settle();
+
+  // The folder: given, or made now.
+  QTemporaryDir media;
+  const QString dir = argc > 1 ? QString(argv[1]) : media.path();
+  if (argc <= 1) {
+    std::printf("making 1000 movies and 1000 stills in %s ...\n", qPrintable(dir));
+    if (!bench::make_media_folder(dir, 1000, 1000, 1)) return 1;
+  }
+  const QUrl folder = QUrl::fromLocalFile(dir + "/");
+  const QStringList names = list_folder(dir);
+  build_content_items(folder, names, 0);  // warm the page cache for both
+  dialogs.open_answers.push_back(QStringList{dir});
+  dialogs.alert_answers.push_back(0);
+  // A scan is done when its list is in and the relink that follows it has run.
+  int relinks = 0;
+  QObject::connect(&playlists.ArrayController_PLAYLIST(), &RecordList::changed, [&] { ++relinks; });
+  bus.register_observer(&relinks, note::PLAYLIST_DID_CHANGE, [&](const QVariant&) { ++relinks; });
+  auto scanned_and_relinked = [&] {
+    relinks = 0;
+    return [&] { return !files.scanning() && relinks > 0; };
+  };
+  const Measure scan = measure([&] { files.press_select(); }, scanned_and_relinked());
+  settle();
+  const Measure scan_blocking = measure([&] { build_content_items(folder, names, 0); }, [] { return true; });
+  row("scan of 2000 items + relink", scan, scan_blocking);
+  settle();
+  const Measure rescan = measure([&] { files.rescan_Folder(); }, scanned_and_relinked());
+  row("rescan, unchanged + relink", rescan, scan_blocking);
+  std::printf("items in the list: %d\n", files.ArrayController_FILELIST().size());
+  BackgroundWriter::instance().wait_idle(600000);
+  return 0;
+}
