@@ -86,6 +86,7 @@ class Editors : public test::TestHome {
   int publications(const QString& tag) { return static_cast<int>(log().count(tag)); }
   QString published(const QString& name) { return folder_ + "/" + name; }
   QJsonObject read_published(const QString& name) {
+    wait_for_writes();
     QString error;
     auto read = test::read_with_plistlib(published(name), &error);
     if (!read) return {};
@@ -444,6 +445,7 @@ TEST_F(Editors, FreshHomeRoundTrip) {
   tasks().set_value(0, "list", 1);
   schedule_view_->task_count_change();
   bus_.post(note::SAVE);
+  wait_for_writes();
   const RecordArray saved_playlists = playlists().records();
   const RecordArray saved_schedules = schedules().records();
   QMap<QString, QByteArray> files;
@@ -462,6 +464,7 @@ TEST_F(Editors, FreshHomeRoundTrip) {
   bus_.post(note::LOAD);
   EXPECT_EQ(playlists().records(), saved_playlists);
   EXPECT_EQ(schedules().records(), saved_schedules);
+  wait_for_writes();
   for (auto it = files.begin(); it != files.end(); ++it) {
     QFile file(folder_ + "/" + it.key());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -213,8 +213,12 @@ void Schedule_View::save_schedule(bool send) {
   if (s < 0) return;
   // Published even without tasks or playlists: players must never keep an
   // older schedule's tasks under this id.
-  const Record copy = publish_schedule(schedule_list()->at(s));
-  if (send) bus_.post(note::SEND_PLAYLIST, copy);
+  if (!send) {
+    publish_schedule_later(schedule_list()->at(s));
+    return;
+  }
+  // Players fetch it as soon as they hear the command: written first.
+  bus_.post(note::SEND_PLAYLIST, publish_schedule(schedule_list()->at(s)));
 }
 
 namespace {
