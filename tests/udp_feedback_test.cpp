@@ -80,7 +80,7 @@ TEST_F(Players, FeedbackCreatesOneRecordAndRepeatsWaitForTheTick) {
   EXPECT_EQ(r["status_device"].toInt(), 2);
   EXPECT_TRUE(r["status_time"].toDateTime().isValid());
   EXPECT_EQ(log().count("ADD DEVICE"), 1);
-  EXPECT_EQ(rebuilds, 1);
+  EXPECT_TRUE(test::spin_until([&] { return rebuilds == 1; }));
   EXPECT_TRUE(log().contains("RECEIVE FROM: Foyer - A1"));
 
   // The same bytes again before a tick: ignored.
@@ -302,6 +302,18 @@ TEST_F(Players, OnlineRuleAndDisplayTransformers) {
   EXPECT_EQ(players::Menue_Status(2), "icon_menue_leer");
   EXPECT_EQ(players::Sound_Status(1), "tavri_mute");
   EXPECT_EQ(players::Sound_Status(QVariant()), "tavri_sound_on");
+}
+
+TEST_F(Players, ABurstOfNewPlayersGivesOneMapRebuild) {
+  auto p = make();
+  int rebuilds = 0;
+  QObject::connect(p.get(), &UDP_Feedback::reload_map_requested, [&] { ++rebuilds; });
+  for (int i = 0; i < 1000; ++i)
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("P" + std::to_string(i), "screen")), "10.0.0.1");
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1000);
+  EXPECT_EQ(rebuilds, 0) << "merged into the next turn of the main loop";
+  test::spin_for(50);
+  EXPECT_EQ(rebuilds, 1);
 }
 
 TEST_F(Players, ACommandThatCannotLeaveIsToldOnceAndFeedbackKeepsFlowing) {

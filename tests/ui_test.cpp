@@ -22,6 +22,7 @@
 #include "support/event_loop.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
+#include "ui/record_table.h"
 #include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
 #include "ui/main_window.h"
@@ -289,4 +290,31 @@ TEST(ToolWindows, FramesRoundTripAndStayOnAVisibleScreen) {
   const QRect placed = window.frameGeometry();
   EXPECT_TRUE(area.contains(placed.topLeft()));
   EXPECT_LE(window.width(), area.width());
+}
+
+TEST(RecordTables, SelectionCurrentRowAndAnchorSurviveValueChanges) {
+  RecordList list;
+  RecordArray players;
+  for (int i = 0; i < 6; ++i) players.append({{"device_id", QString("P%1").arg(i)}, {"device_name", QString("n%1").arg(i)}});
+  list.set_records(players);
+  list.set_sort_key("device_id");
+  RecordTable table("t", list, {Column{"device_id", "Id", 80}, Column{"device_name", "Name", 80}});
+  table.show();
+  int resets = 0;
+  QObject::connect(table.model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+  // Click row 1, shift-click row 3: rows 1 to 3 selected, the anchor on 1.
+  auto click = [&](int row, Qt::KeyboardModifiers m) {
+    const QRect r = table.visualRect(table.model()->index(row, 0));
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, m, r.center());
+  };
+  click(1, Qt::NoModifier);
+  click(3, Qt::ShiftModifier);
+  ASSERT_EQ(list.selected_rows(), (QList<int>{1, 2, 3}));
+  for (int n = 0; n < 20; ++n) list.set_value(n % 6, "device_name", QString("feedback %1").arg(n));  // feedback
+  EXPECT_EQ(resets, 0);
+  EXPECT_EQ(table.currentIndex().row(), 3);
+  EXPECT_EQ(list.selected_rows(), (QList<int>{1, 2, 3}));
+  click(4, Qt::ShiftModifier);  // the anchor is still row 1
+  EXPECT_EQ(list.selected_rows(), (QList<int>{1, 2, 3, 4}));
+  EXPECT_EQ(table.model()->data(table.model()->index(0, 1)).toString(), "feedback 18");
 }

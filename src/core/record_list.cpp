@@ -46,14 +46,24 @@ void RecordList::clear() { set_records({}); }
 
 void RecordList::replace(int index, const Record& record) {
   if (index < 0 || index >= size()) return;
+  const bool order_kept = sort_key_.isEmpty() || items_[index].record.value(sort_key_) == record.value(sort_key_);
   items_[index].record = record;
-  invalidate();
+  order_kept ? row_changed(index) : invalidate();
 }
 
 void RecordList::set_value(int index, const QString& key, const QVariant& value) {
   if (index < 0 || index >= size()) return;
+  const bool order_kept = key != sort_key_ || items_[index].record.value(key) == value;
   items_[index].record.insert(key, value);
-  invalidate();
+  order_kept ? row_changed(index) : invalidate();
+}
+
+void RecordList::row_changed(int index) {
+  // The display order still holds: views redraw one row and keep their
+  // selection, current row and anchor.
+  changed_row_ = index;
+  emit changed();
+  changed_row_ = -1;
 }
 
 void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending) {

@@ -29,6 +29,9 @@ class RecordList : public QObject {
   void set_value(int index, const QString& key, const QVariant& value);
   // Tells views to redraw (values shown through the clock, for example).
   void refresh() { emit changed(); }
+  // While `changed` is emitted for the values of one record whose display
+  // row stays put: its list index; -1 for any other change.
+  int changed_row() const { return changed_row_; }
 
   // Display order: sorted by a text key when one is set, else list order.
   void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true);
@@ -59,6 +62,7 @@ class RecordList : public QObject {
     Record record;
   };
   void invalidate();
+  void row_changed(int index);
   const std::vector<int>& order() const;
 
   std::vector<Item> items_;
@@ -69,6 +73,7 @@ class RecordList : public QObject {
   bool ascending_ = true;
   mutable std::vector<int> order_;
   mutable bool order_valid_ = false;
+  int changed_row_ = -1;
 };
 
 }  // namespace tavri

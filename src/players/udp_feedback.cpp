@@ -127,6 +127,15 @@ void UDP_Feedback::open_socket(bool first) {
 
 // The socket closed itself after an error: open a new one a little later,
 // backing off while that keeps failing, so that feedback resumes.
+void UDP_Feedback::reload_map() {
+  if (reload_pending_) return;
+  reload_pending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    reload_pending_ = false;
+    emit reload_map_requested();
+  });
+}
+
 void UDP_Feedback::command_sent(bool sent, const QString& reason) {
   if (sent) {
     send_failure_reported_ = false;

@@ -99,7 +99,9 @@ class UDP_Feedback : public QObject {
   void send_bytes(const std::string& bytes);
   void simple_command(int code, bool rebuild_map = false);
   bool refuse_separator(const QString& text);
-  void reload_map() { emit reload_map_requested(); }
+  // At most one rebuild pending, on the next turn of the main loop: a burst
+  // of new players gives one rebuild with the same final map.
+  void reload_map();
   QList<int> records_with_id(const QString& id);
 
   Bus& bus_;
@@ -121,6 +123,7 @@ class UDP_Feedback : public QObject {
   int reopen_attempt_ = 0;
   Debounce autosave_;
   bool send_failure_reported_ = false;
+  bool reload_pending_ = false;
 };
 
 }  // namespace tavri

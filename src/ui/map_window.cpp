@@ -88,8 +88,7 @@ MapWindow::MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget
   layout->addWidget(view_, 1);
   resize(800, 600);
 
-  connect(&feedback_, &UDP_Feedback::reload_map_requested, this,
-          [this] { QTimer::singleShot(0, this, [this] { reload_map(); }); });
+  connect(&feedback_, &UDP_Feedback::reload_map_requested, this, [this] { reload_map(); });
   connect(&feedback_, &UDP_Feedback::icons_check_requested, this, &MapWindow::check_icons_map);
   connect(&feedback_, &UDP_Feedback::selection_highlight_requested, this, &MapWindow::change_selection);
   connect(view_->horizontalScrollBar(), &QScrollBar::valueChanged, this, &MapWindow::remember_state);

@@ -25,6 +25,11 @@ Column length_column() {
 RecordTableModel::RecordTableModel(RecordList& list, std::vector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), list_(list), columns_(std::move(columns)) {
   connect(&list_, &RecordList::changed, this, [this] {
+    if (const int index = list_.changed_row(); index >= 0) {
+      const int row = list_.row_of_list_index(index);
+      emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
+      return;
+    }
     beginResetModel();
     endResetModel();
   });
@@ -108,7 +113,9 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
     horizontalHeader()->setSortIndicator(section, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
   });
   connect(&list_, &RecordList::selection_changed, this, &RecordTable::list_to_view);
-  connect(&list_, &RecordList::changed, this, &RecordTable::list_to_view);
+  connect(&list_, &RecordList::changed, this, [this] {
+    if (list_.changed_row() < 0) list_to_view();  // one row's values: the selection is as it was
+  });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &RecordTable::view_to_list);
   list_to_view();
 }
