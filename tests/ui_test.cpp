@@ -155,10 +155,21 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   size = player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
   EXPECT_EQ(size.width(), 2040);
 
-  // Dragging up stops at the top edge; left and down are free.
+  // Dragging up stops at the top edge, and at every other edge too: an icon
+  // never leaves the map.
   const QRectF parent(0, 0, 1500, 900);
   EXPECT_EQ(player_map::drag_origin(QPointF(100, 5000), QPointF(10, 10), QSizeF(70, 50), parent), QPointF(90, 850));
-  EXPECT_EQ(player_map::drag_origin(QPointF(-300, -200), QPointF(0, 0), QSizeF(70, 50), parent), QPointF(-300, -200));
+  EXPECT_EQ(player_map::drag_origin(QPointF(-300, -200), QPointF(0, 0), QSizeF(70, 50), parent), QPointF(0, 0));
+  EXPECT_EQ(player_map::drag_origin(QPointF(9000, 300), QPointF(0, 0), QSizeF(70, 50), parent), QPointF(1430, 300));
+
+  // An icon whose player has no name keeps its place across rebuilds.
+  MapIcon unnamed = a;
+  unnamed.name.clear();
+  unnamed.frame.moveTopLeft(QPointF(123, 45));
+  devices.set_value(0, "device_name", QString());
+  devices.set_value(0, "ICON", QVariant::fromValue(unnamed));
+  player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
+  EXPECT_EQ(devices.at(0)["ICON"].value<MapIcon>().frame.topLeft(), QPointF(123, 45));
 
   EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCDEFGHIJ...");
   EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLM"), "ABCDEFGHIJKLM");
@@ -317,4 +328,27 @@ TEST(RecordTables, SelectionCurrentRowAndAnchorSurviveValueChanges) {
   click(4, Qt::ShiftModifier);  // the anchor is still row 1
   EXPECT_EQ(list.selected_rows(), (QList<int>{1, 2, 3, 4}));
   EXPECT_EQ(table.model()->data(table.model()->index(0, 1)).toString(), "feedback 18");
+}
+
+TEST_F(Frontend, TheSavedMapOriginIsRestoredAtLoadAndAfterAnImport) {
+  // A map larger than its window, scrolled away from the corner, saved.
+  QImage plan(3000, 2000, QImage::Format_RGB32);
+  plan.fill(Qt::darkGray);
+  players_->map_state().background = plan;
+  players_->map_state().frame = QRectF(20, 20, 400, 300);
+  players_->map_state().scale = 1.0f;
+  players_->map_state().origin = QPointF(900, 700);
+  players_->ArrayController_DEVICES().append({{"device_id", "A"}, {"device_name", ""}});
+  players_->save();
+  players_->map_state() = MapState();
+
+  bus_.post(note::LOAD);  // as at start-up, and after an import
+  test::spin_for(100);
+  MapWindow* map = window_->map();
+  map->show();
+  test::spin_for(100);
+  const QPointF origin = map->visible_origin();
+  EXPECT_NEAR(origin.x(), 900, 2);
+  EXPECT_NEAR(origin.y(), 700, 2);
+  EXPECT_EQ(players_->map_state().origin, QPointF(900, 700));
 }

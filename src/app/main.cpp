@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
     w->show();
     ++i;
   }
-  controllers.app.applicationDidFinishLaunching();
-  window.apply_saved_map_state();
+  controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
   return application.exec();
 }

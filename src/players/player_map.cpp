@@ -1,5 +1,7 @@
 #include "player_map.h"
 
+#include <algorithm>
+
 #include "core/console.h"
 #include "core/named_images.h"
 #include "players/player_status.h"
@@ -12,7 +14,8 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
   for (int i = 0; i < devices.size(); ++i) {
     const Record& r = devices.at(i);
     MapIcon icon = r.value(kIconKey).value<MapIcon>();
-    if (r.value(kIconKey).canConvert<MapIcon>() && !icon.name.isEmpty()) {
+    // A record with an icon keeps its place, whatever its name (an empty one too).
+    if (r.value(kIconKey).canConvert<MapIcon>()) {
       console_log(QString("INSERT: %1").arg(icon.name));
       if (icon.frame.x() > width) width = icon.frame.x() + kGrowMargin;
       if (icon.frame.y() > height) height = icon.frame.y() + kGrowMargin;
@@ -43,6 +46,9 @@ QPointF drag_origin(QPointF pointer, QPointF offset, QSizeF icon, QRectF parent)
   QPointF origin = pointer - offset;
   const double top = parent.y() + parent.height();
   if (origin.y() + icon.height() > top) origin.setY(top - icon.height());
+  // Nor past the other edges: an icon out of the map could not be reached again.
+  origin.setX(std::clamp(origin.x(), parent.x(), std::max(parent.x(), parent.right() - icon.width())));
+  origin.setY(std::max(origin.y(), parent.y()));
   return origin;
 }
 

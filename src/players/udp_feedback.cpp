@@ -307,6 +307,7 @@ void UDP_Feedback::load() {
   devices_.set_records(records);
   devices_.select_first_row();
   reload_map();
+  emit map_state_loaded();
 }
 
 // ---------------------------------------------------------------- commands

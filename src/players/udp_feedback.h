@@ -88,6 +88,9 @@ class UDP_Feedback : public QObject {
   void reload_map_requested();
   void icons_check_requested();
   void selection_highlight_requested();
+  // The registry was read: the map applies its saved frame, scale and origin
+  // (at start-up and after an import alike).
+  void map_state_loaded();
 
  private:
   class SocketDelegate;

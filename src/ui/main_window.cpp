@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QTimer>
 #include <QToolBar>
 
 #include "core/named_images.h"
@@ -34,6 +35,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     if (!image.isEmpty()) a->setIcon(QIcon(QPixmap::fromImage(named_image(image))));
   };
   AppDelegate& app = c_.app;
+  connect(&c_.players, &UDP_Feedback::map_state_loaded, this,
+          [this] { QTimer::singleShot(0, this, [this] { apply_saved_map_state(); }); });
   add("open_window_playlist", "Playlists", "Icon_play", [&app] { app.open_window_playlist(); });
   add("open_window_content", "Content", "tavri_icon_file", [&app] { app.open_window_content(); });
   add("open_window_devices", "Players", "ICON_ONLINE", [&app] { app.open_window_devices(); });
@@ -59,10 +62,14 @@ AppDelegate::Windows MainWindow::tool_windows() {
 }
 
 void MainWindow::apply_saved_map_state() {
-  const MapState& state = c_.players.map_state();
+  // Copied first: placing the window and the view records a new state.
+  const MapState state = c_.players.map_state();
   if (state.frame.width() > 0 && state.frame.height() > 0) map_->set_frame(state.frame);
   map_->setScale(state.scale);
   map_->reload_map();
+  map_->show_origin(state.origin);
+  c_.players.map_state().origin = state.origin;
+  c_.players.map_state().frame = state.frame.isEmpty() ? c_.players.map_state().frame : state.frame;
 }
 
 }  // namespace tavri

@@ -102,6 +102,12 @@ Record MapWindow::record(int list_index) const {
 
 QSizeF MapWindow::visible_size() const {
   const double s = scale();
+  // A map never shown yet has no real viewport: its saved or default frame stands in.
+  if (!isVisible()) {
+    const QRectF frame = feedback_.map_state().frame;
+    const QSizeF size = frame.isEmpty() ? QSizeF(this->size()) : frame.size();
+    return QSizeF(size.width() / s, size.height() / s);
+  }
   return QSizeF(view_->viewport()->width() / s, view_->viewport()->height() / s);
 }
 
@@ -125,6 +131,20 @@ void MapWindow::load_map() {
   const auto chosen = dialogs_.open_panel(options);
   if (!chosen || chosen->isEmpty()) return;
   feedback_.map_state().background = QImage(chosen->first());
+  reload_map();  // the floor plan shows at once
+}
+
+void MapWindow::show_origin(QPointF origin) {
+  // A hidden view has no real size: the origin is shown once the window is.
+  if (!isVisible()) {
+    pending_origin_ = origin;
+    return;
+  }
+  pending_origin_.reset();
+  // The saved origin is the visible area's bottom-left corner in map coordinates.
+  const QSizeF visible(view_->viewport()->width() / scale(), view_->viewport()->height() / scale());
+  const QPointF bottom_left_scene = to_scene(QRectF(origin, QSizeF(0, 0)));
+  view_->centerOn(bottom_left_scene + QPointF(visible.width() / 2, -visible.height() / 2));
 }
 
 void MapWindow::reload_map() {
@@ -201,16 +221,33 @@ void MapWindow::map_scale_100() {
   feedback_.map_state().scale = 1.0f;
 }
 
+QPointF MapWindow::visible_origin() const {
+  const QPointF bottom_left = view_->mapToScene(0, view_->viewport()->height());
+  return to_map(bottom_left, 0);
+}
+
 void MapWindow::remember_state() {
+  // A hidden window's view is not what the operator left: keep the saved state.
+  if (!isVisible() || rebuilding_ || pending_origin_) return;
   feedback_.map_state().frame = frame();
-  const QPointF top_left = view_->mapToScene(0, view_->viewport()->height());
-  feedback_.map_state().origin = to_map(top_left, 0);
+  feedback_.map_state().origin = visible_origin();
 }
 
 void MapWindow::resizeEvent(QResizeEvent* event) {
   ToolWindowWidget::resizeEvent(event);
   remember_state();
   if (!rebuilding_) QTimer::singleShot(0, this, [this] { reload_map(); });
+}
+
+void MapWindow::showEvent(QShowEvent* event) {
+  ToolWindowWidget::showEvent(event);
+  // Shown again: where the operator left the map, once the layout has settled.
+  if (!pending_origin_) pending_origin_ = feedback_.map_state().origin;
+  QTimer::singleShot(0, this, [this] {
+    if (!pending_origin_) return;
+    show_origin(*pending_origin_);
+    remember_state();
+  });
 }
 
 void MapWindow::moveEvent(QMoveEvent* event) {

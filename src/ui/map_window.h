@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <QGraphicsObject>
 #include <QGraphicsView>
 
@@ -42,7 +43,11 @@ class MapWindow : public ToolWindowWidget {
 
   void open_map();
   void load_map();
-  void reload_map();  // at once; the registry's request is queued
+  void reload_map();
+  // Scrolls so that the visible area starts at the saved origin.
+  void show_origin(QPointF origin);
+  // The visible area's bottom-left corner in map coordinates.
+  QPointF visible_origin() const;  // at once; the registry's request is queued
   void check_icons_map();
   void change_selection();
   void map_scale_up();
@@ -68,6 +73,8 @@ class MapWindow : public ToolWindowWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  std::optional<QPointF> pending_origin_;  // to show once the window is visible
 
  private:
   void remember_state();
