@@ -340,3 +340,32 @@ TEST_F(Players, SecondInstanceCannotBindAndSaysSo) {
   EXPECT_TRUE(log().contains("UDP CONNECTION ERROR"));
   EXPECT_EQ(dialogs.alert_messages(), QStringList{"Sorry, can't open udp ports"});
 }
+
+TEST_F(Players, IdsGoBackByteForByteAndTheRegistryIsBounded) {
+  auto p = make();
+  const std::string bom_id = "\xEF\xBB\xBFP1";
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback(bom_id, "screen")), "h");
+  p->ArrayController_DEVICES().select_rows({0});
+  p->device_play();
+  const auto sent = listener.receive();
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(*sent, bom_id + std::string(wire::kSeparator) + "1") << "the byte-order mark goes back to the player";
+
+  // A name with the field separator is refused before anything is sent.
+  p->send_playlist(QVariantMap{{"id", 1}, {"name", "A<v_OX_TANDEM>B"}});
+  EXPECT_EQ(dialogs.alert_messages().size(), 1);
+  listener.set_timeout(200);
+  EXPECT_FALSE(listener.receive().has_value());
+
+  // Invented ids beyond the bound are ignored and said once per interval.
+  RecordArray many;
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i) many.append({{"device_id", QString("X%1").arg(i)}});
+  p->ArrayController_DEVICES().set_records(many);
+  for (int i = 0; i < 5; ++i)
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW" + std::to_string(i), "n")), "h");
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), UDP_Feedback::kMaxPlayers);
+  EXPECT_EQ(log().filter("REGISTRY FULL").size(), 1);
+  p->timer_check();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW9", "n")), "h");
+  EXPECT_EQ(log().filter("REGISTRY FULL").size(), 2);
+}

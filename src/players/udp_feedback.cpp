@@ -23,7 +23,13 @@ constexpr char kWindowKey[] = "SPEICHER_MAP_WINDOW";
 constexpr char kScaleKey[] = "SPEICHER_MAP_WINDOW_SCALE";
 constexpr char kOriginKey[] = "SPEICHER_MAP_WINDOW_POS";
 
-QString text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString text(const std::string& s) {
+  // Byte for byte: a leading byte-order mark belongs to a player's id too,
+  // and commands must carry it back.
+  QString out = QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+  if (s.rfind("\xEF\xBB\xBF", 0) == 0 && !out.startsWith(QChar(0xFEFF))) out.prepend(QChar(0xFEFF));
+  return out;
+}
 
 QString registry_path() { return application_folder() + "/" + kRegistryFile; }
 QString working_copy_folder() { return app_support_folder() + "/" + kTempFolder; }
@@ -180,6 +186,12 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   const QString id = text(feedback->device_id);
   const QList<int> matches = records_with_id(id);
   if (matches.size() > 1) return;
+  if (matches.isEmpty() && devices_.size() >= kMaxPlayers) {
+    // A sender that invents ids must not grow the registry without end.
+    if (!registry_full_reported_) console_log(QString("REGISTRY FULL: %1 players; new id %2 ignored").arg(kMaxPlayers).arg(id));
+    registry_full_reported_ = true;
+    return;
+  }
 
   Record r = matches.isEmpty() ? Record() : devices_.at(matches.first());
   r.insert("device_ip", text(feedback->device_ip));
@@ -218,6 +230,7 @@ QList<int> UDP_Feedback::records_with_id(const QString& id) {
 }
 
 void UDP_Feedback::timer_check() {
+  registry_full_reported_ = false;  // said again once per interval
   last_datagram_.reset();
   devices_.refresh();
   emit icons_check_requested();
@@ -363,6 +376,7 @@ void UDP_Feedback::send_playlist(const QVariant& object) {
   const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;
   const QString id = QString::number(list.value("id").toLongLong());
   const QString name = list.value("name").toString();
+  if (refuse_separator(name)) return;  // the players would read two fields
   for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code, {id, name});
 }
 

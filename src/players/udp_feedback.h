@@ -47,6 +47,9 @@ class UDP_Feedback : public QObject {
                PlayerNetworkConfig config = {}, net::IoPool* pool = nullptr, QObject* parent = nullptr);
   ~UDP_Feedback() override;
 
+  // Above this many records, new ids are ignored (and said once per interval).
+  static constexpr int kMaxPlayers = 10000;
+
   RecordList& ArrayController_DEVICES() { return devices_; }
   MapState& map_state() { return map_; }
   std::uint16_t feedback_port() const;
@@ -127,6 +130,7 @@ class UDP_Feedback : public QObject {
   Debounce autosave_;
   bool send_failure_reported_ = false;
   bool reload_pending_ = false;
+  bool registry_full_reported_ = false;
 };
 
 }  // namespace tavri

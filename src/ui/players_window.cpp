@@ -36,10 +36,17 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column seen{"status_time", "Last seen", 130};
   seen.display = [](const Record& r) { return r.value("status_time").toDateTime().toString("yyyy-MM-dd HH:mm:ss"); };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
+  // The player's own clock and background, coloured like the time stamp.
+  auto stamped = [](const char* key, const char* title, int width) {
+    Column c{key, title, width};
+    c.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
+    return c;
+  };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
                            {online, name, Column{"device_id", "Id", 110}, Column{"device_ip", "Address", 110},
                             text("status_device", "Device", 170, &Device_Status), player, menu, sound,
-                            Column{"id_playlist", "List", 80}, Column{"id_track", "Track", 120}, seen},
+                            Column{"id_playlist", "List", 80}, Column{"id_track", "Track", 120}, seen,
+                            stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
 
   auto* layout = new QVBoxLayout(this);

@@ -78,9 +78,17 @@ std::optional<SocketError> DatagramSocket::create_sockets() {
     }
     return true;
   };
-  if ((ipv4_enabled_ && !open(v4_, udp::v4())) || (ipv6_enabled_ && !open(v6_, udp::v6()))) {
+  if (ipv4_enabled_ && !open(v4_, udp::v4())) {
     close_descriptors();
     return system_error(ec, "Error in socket() function");
+  }
+  if (ipv6_enabled_ && !open(v6_, udp::v6())) {
+    // A kernel without IPv6 still serves IPv4; any other failure is one.
+    if (ec != boost::asio::error::address_family_not_supported || !v4_.socket) {
+      close_descriptors();
+      return system_error(ec, "Error in socket() function");
+    }
+    ipv6_enabled_ = false;
   }
   return std::nullopt;
 }
