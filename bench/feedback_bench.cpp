@@ -4,6 +4,9 @@
 // same socket type (reference: "plain receive loop"), and the ratio.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <ctime>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -12,6 +15,7 @@
 #include "core/console.h"
 #include "net/io_pool.h"
 #include "players/net/datagram_socket.h"
+#include "players/player_map.h"
 #include "players/udp_feedback.h"
 #include "../tests/support/scripted_dialogs.h"
 #include "../tests/support/udp_peer.h"
@@ -101,6 +105,113 @@ double run_registry(tavri::net::IoPool& pool) {
   return processed / seconds;
 }
 
+double thread_cpu_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// A fleet of `players`, each sending one datagram every `period_ms`, for
+// `duration_ms`, from one loopback socket (paced, not flooded).
+void fleet(std::uint16_t port, int players, int period_ms, int duration_ms, const char* prefix) {
+  tavri::test::UdpPeer peer;
+  QElapsedTimer t;
+  t.start();
+  for (long long n = 0; t.elapsed() < duration_ms; ++n) {
+    const int i = static_cast<int>(n % players);
+    const std::string id = prefix + std::to_string(i);
+    peer.send_to(port, id + "<v_OX_TANDEM>Screen " + id + "<v_OX_TANDEM>2<v_OX_TANDEM>1<v_OX_TANDEM>7<v_OX_TANDEM>" +
+                           std::to_string(n / players) + "<v_OX_TANDEM>0<v_OX_TANDEM>0");
+    // Paced so that each player sends once per period.
+    const double due = (n + 1) * static_cast<double>(period_ms) / players;
+    while (t.elapsed() < due) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
+// The longest delay of a 10 ms timer on the main thread.
+struct StallProbe {
+  QTimer timer;
+  QElapsedTimer since;
+  double longest = 0;
+  StallProbe() {
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      longest = std::max(longest, since.nsecsElapsed() / 1e6 - 10.0);
+      since.start();
+    });
+    since.start();
+    timer.start(10);
+  }
+};
+
+// 1000 players appearing within one second, from an empty registry, with
+// the map's rebuild (its geometry) run for every request it gets.
+void run_burst(tavri::net::IoPool& pool, bool merged) {
+  tavri::set_console_listener([](const QString&) {});
+  tavri::Bus bus;
+  tavri::test::ScriptedDialogs dialogs;
+  tavri::PlayerNetworkConfig config;
+  config.feedback_port = 0;
+  config.command_host = "127.0.0.1";
+  tavri::UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  tavri::RecordList& devices = players.ArrayController_DEVICES();
+  int rebuilds = 0, rebuilt_with = 0;
+  auto rebuild = [&] {
+    ++rebuilds;
+    tavri::player_map::rebuild(devices, QSizeF(1920, 1080), QSizeF(800, 600), QSizeF(780, 540));
+    rebuilt_with = devices.size();
+  };
+  // The reference: a full rebuild for every new player, as before merging.
+  if (merged)
+    QObject::connect(&players, &tavri::UDP_Feedback::reload_map_requested, rebuild);
+  else
+    QObject::connect(&devices, &tavri::RecordList::changed, [&, last = 0]() mutable {
+      if (devices.size() != last) {
+        last = devices.size();
+        rebuild();
+      }
+    });
+  StallProbe probe;
+  QElapsedTimer t;
+  t.start();
+  std::thread sender(fleet, players.feedback_port(), 1000, 1000, 1000, "B");
+  while ((rebuilt_with < 1000 || devices.size() < 1000) && t.elapsed() < 600000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const double done = t.nsecsElapsed() / 1e6;
+  sender.join();
+  std::printf("%-44s %9.0f ms %9.1f ms %8d\n", merged ? "1000 new players in 1 s: now" : "1000 new players in 1 s: rebuild each (ref)",
+              done, probe.longest, rebuilds);
+}
+
+// Steady state: 1000 players at one datagram a second each.
+void run_steady(tavri::net::IoPool& pool) {
+  tavri::set_console_listener([](const QString&) {});
+  tavri::Bus bus;
+  tavri::test::ScriptedDialogs dialogs;
+  tavri::PlayerNetworkConfig config;
+  config.feedback_port = 0;
+  config.command_host = "127.0.0.1";
+  tavri::UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  QObject::connect(&players, &tavri::UDP_Feedback::reload_map_requested, [&] {
+    tavri::player_map::rebuild(players.ArrayController_DEVICES(), QSizeF(1920, 1080), QSizeF(800, 600), QSizeF(780, 540));
+  });
+  std::thread warm(fleet, players.feedback_port(), 1000, 1000, 1100, "S");
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 1200) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  warm.join();
+  std::thread sender(fleet, players.feedback_port(), 1000, 1000, 5000, "S");
+  const double cpu0 = thread_cpu_ms();
+  t.start();
+  QEventLoop loop;  // sleeps between events, as the application does
+  QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+  loop.exec();
+  const double share = (thread_cpu_ms() - cpu0) / t.elapsed();
+  sender.join();
+  std::printf("steady 1000 players x 1/s: main-thread CPU share %.1f %% (%d players)\n", share * 100,
+              players.ArrayController_DEVICES().size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,5 +223,10 @@ int main(int argc, char** argv) {
   std::printf("%-28s %12.0f\n", "plain receive loop (ref)", plain);
   std::printf("%-28s %12.0f\n", "registry on main thread", registry);
   std::printf("%-28s %12.2f\n", "ratio registry/ref", registry / plain);
+
+  std::printf("\n%-44s %12s %12s %8s\n", "", "all in", "longest stall", "rebuilds");
+  run_burst(pool, false);
+  run_burst(pool, true);
+  run_steady(pool);
   return 0;
 }

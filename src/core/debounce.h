@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 namespace tavri {
@@ -16,20 +17,29 @@ class Debounce : public QObject {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { fire(); });
   }
+  // Cheap enough for every datagram: the timer is armed once per quiet period.
   void touch() {
-    if (!timer_.isActive()) first_.start();
-    const qint64 left = longest_ms_ - first_.elapsed();
-    timer_.start(static_cast<int>(std::max<qint64>(0, std::min<qint64>(quiet_ms_, left))));
+    last_.start();
+    if (timer_.isActive()) return;
+    first_.start();
+    timer_.start(quiet_ms_);
   }
   void cancel() { timer_.stop(); }
   bool pending() const { return timer_.isActive(); }
 
  private:
-  void fire() { action_(); }
+  void fire() {
+    const qint64 quiet_left = quiet_ms_ - last_.elapsed(), longest_left = longest_ms_ - first_.elapsed();
+    if (quiet_left > 0 && longest_left > 0) {
+      timer_.start(static_cast<int>(std::min(quiet_left, longest_left)));
+      return;
+    }
+    action_();
+  }
   int quiet_ms_, longest_ms_;
   std::function<void()> action_;
   QTimer timer_;
-  QElapsedTimer first_;
+  QElapsedTimer first_, last_;
 };
 
 }  // namespace tavri

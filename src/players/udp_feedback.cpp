@@ -1,5 +1,7 @@
 #include "udp_feedback.h"
 
+#include <mutex>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
@@ -38,7 +40,8 @@ QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWork
 
 // Receives on the socket's delegate strand and hands each datagram to the
 // main thread, in arrival order.
-class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
+class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate,
+                                     public std::enable_shared_from_this<UDP_Feedback::SocketDelegate> {
  public:
   explicit SocketDelegate(UDP_Feedback* owner) : owner_(owner) {}
 
@@ -46,8 +49,28 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
                               std::vector<std::uint8_t> address) override {
     QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
     const QString host = text(net::DatagramSocket::host_from_address(address).value_or(""));
+    // Handed over in batches: one wake-up of the main thread takes every
+    // datagram that arrived meanwhile, in arrival order.
+    bool first = false;
+    {
+      std::lock_guard lock(mutex_);
+      first = pending_.empty();
+      pending_.push_back({std::move(bytes), host});
+    }
+    if (!first) return;
     QMetaObject::invokeMethod(
-        owner_.data(), [o = owner_, bytes, host] { if (o) o->udp_socket_did_receive(bytes, host); },
+        owner_.data(),
+        [o = owner_, self = weak_from_this()] {
+          auto delegate = self.lock();
+          if (!o || !delegate) return;
+          std::vector<std::pair<QByteArray, QString>> batch;
+          {
+            std::lock_guard lock(delegate->mutex_);
+            batch.swap(delegate->pending_);
+          }
+          for (const auto& [bytes, host] : batch)
+            if (o) o->udp_socket_did_receive(bytes, host);
+        },
         Qt::QueuedConnection);
   }
 
@@ -74,6 +97,8 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
 
  private:
   QPointer<UDP_Feedback> owner_;
+  std::mutex mutex_;
+  std::vector<std::pair<QByteArray, QString>> pending_;
 };
 
 UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list, PlayerNetworkConfig config,

@@ -150,21 +150,25 @@ void MapWindow::show_origin(QPointF origin) {
 void MapWindow::reload_map() {
   rebuilding_ = true;
   const QImage& background = feedback_.map_state().background;
-  for (auto* icon : icons_) delete icon;
-  icons_.clear();
   RecordList& devices = feedback_.ArrayController_DEVICES();
+  // Icon items are kept by list index and only added or removed at the end:
+  // a burst of new players must not recreate every icon each time.
+  while (icons_.size() > devices.size()) delete icons_.takeLast();
   map_size_ = player_map::rebuild(devices, background.size(), QSizeF(size()), visible_size());
   if (!background_) background_ = scene_->addPixmap({});
   background_->setPixmap(QPixmap::fromImage(background));
   background_->setPos(0, map_size_.height() - background.height());
   scene_->setSceneRect(0, 0, map_size_.width(), map_size_.height());
   for (int i = 0; i < devices.size(); ++i) {
-    auto* icon = new tavri_dragging_image(*this, i);
+    if (i == icons_.size()) {
+      icons_ << new tavri_dragging_image(*this, i);
+      scene_->addItem(icons_.last());
+    }
+    tavri_dragging_image* icon = icons_[i];
     const MapIcon m = devices.at(i).value(kIconKey).value<MapIcon>();
     icon->setPos(to_scene(m.frame));
     icon->setToolTip(m.name);
-    scene_->addItem(icon);
-    icons_ << icon;
+    icon->update();
   }
   rebuilding_ = false;
   change_selection();

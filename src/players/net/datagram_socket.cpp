@@ -107,6 +107,12 @@ bool DatagramSocket::bind_to_port(std::uint16_t port, SocketError* error) {
       if (!ec) actual = v4_.socket->local_endpoint(ec).port();
     }
     if (!ec && v6_.socket) v6_.socket->bind(udp::endpoint(udp::v6(), actual), ec);
+    // Room for a burst of feedback (a fleet starting at once) while the
+    // receiver catches up; the kernel caps it at its own limit.
+    for (Receiver* r : {&v4_, &v6_}) {
+      boost::system::error_code ignored;
+      if (r->socket) r->socket->set_option(boost::asio::socket_base::receive_buffer_size(kReceiveBuffer), ignored);
+    }
     if (ec) {
       close_descriptors();
       return system_error(ec, "Error in bind() function");
@@ -170,15 +176,36 @@ void DatagramSocket::start_receive(Receiver& r) {
           close_with(system_error(ec, "Error in recvfrom() function"));
           return;
         }
-        if (n > 0) {
-          std::vector<std::uint8_t> data(r.buffer.begin(), r.buffer.begin() + static_cast<std::ptrdiff_t>(n));
+        // This datagram and every one already waiting go to the delegate in
+        // one hand-over: a wake-up per datagram cost more than the datagram.
+        struct Datagram {
+          std::vector<std::uint8_t> data, address;
+        };
+        std::vector<Datagram> batch;
+        auto take = [&](std::size_t length) {
+          if (length == 0) return;  // an empty datagram is not delivered
           const auto* raw = reinterpret_cast<const std::uint8_t*>(r.sender.data());
-          std::vector<std::uint8_t> address(raw, raw + r.sender.size());
-          boost::asio::post(delegate_queue_, [self, d = delegate_, data = std::move(data),
-                                              address = std::move(address)]() mutable {
-            if (auto delegate = d.lock()) delegate->udp_socket_did_receive(*self, std::move(data), std::move(address));
-          });
+          batch.push_back({std::vector<std::uint8_t>(r.buffer.begin(), r.buffer.begin() + static_cast<std::ptrdiff_t>(length)),
+                           std::vector<std::uint8_t>(raw, raw + r.sender.size())});
+        };
+        take(n);
+        for (int more = 0; more < kReceiveBatch; ++more) {
+          boost::system::error_code read_error;
+          const std::size_t length = r.socket->receive_from(boost::asio::buffer(r.buffer), r.sender, 0, read_error);
+          if (read_error == boost::asio::error::message_size) {
+            take(r.buffer.size());
+            continue;
+          }
+          if (read_error) break;  // nothing more waiting (or an error the next wait reports)
+          take(length);
         }
+        if (!batch.empty())
+          boost::asio::post(delegate_queue_, [self, d = delegate_, batch = std::move(batch)]() mutable {
+            auto delegate = d.lock();
+            if (!delegate) return;
+            for (auto& datagram : batch)
+              delegate->udp_socket_did_receive(*self, std::move(datagram.data), std::move(datagram.address));
+          });
         start_receive(r);
       }));
 }

@@ -45,6 +45,8 @@ class DatagramSocketDelegate {
 class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
  public:
   static constexpr std::size_t kMaxReceiveSize = 9216;
+  static constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+  static constexpr int kReceiveBatch = 256;
 
   static std::shared_ptr<DatagramSocket> create(std::weak_ptr<DatagramSocketDelegate> delegate,
                                                 boost::asio::any_io_executor delegate_queue,
