@@ -1,7 +1,9 @@
 // Data the benchmarks share: a real-sized catalogue (playlists of items with
 // thumbnails, schedules of tasks) and a folder of generated media.
 #pragma once
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -13,6 +15,19 @@
 #include "schedules/schedule_view.h"
 
 namespace tavri::bench {
+
+// Points HOME and the XDG folders at a fresh folder (before the application
+// object exists) and makes its documents and content folders; the content
+// folder's path.
+inline QString fresh_home(const QTemporaryDir& home) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  QDir().mkpath(home.path() + "/Documents");
+  QDir().mkpath(home.path() + "/content");
+  return home.path() + "/content";
+}
 
 // A thumbnail that compresses like a picture: smooth shading and a label.
 inline QImage thumbnail(int i) {

@@ -41,6 +41,21 @@ void blast(std::uint16_t port, std::atomic<bool>& stop) {
   }
 }
 
+// The player registry on an ephemeral loopback port, its console silenced.
+struct Registry {
+  explicit Registry(tavri::net::IoPool& pool) : players(bus, dialogs, nullptr, loopback(), &pool) {}
+  static tavri::PlayerNetworkConfig loopback() {
+    tavri::set_console_listener([](const QString&) {});
+    tavri::PlayerNetworkConfig config;
+    config.feedback_port = 0;
+    config.command_host = "127.0.0.1";
+    return config;
+  }
+  tavri::Bus bus;
+  tavri::test::ScriptedDialogs dialogs;
+  tavri::UDP_Feedback players;
+};
+
 struct Counter : tavri::net::DatagramSocketDelegate {
   std::atomic<int> count{0};
   void udp_socket_did_receive(tavri::net::DatagramSocket&, std::vector<std::uint8_t>, std::vector<std::uint8_t>) override {
@@ -71,13 +86,8 @@ double run_plain(tavri::net::IoPool& pool) {
 }
 
 double run_registry(tavri::net::IoPool& pool) {
-  tavri::set_console_listener([](const QString&) {});
-  tavri::Bus bus;
-  tavri::test::ScriptedDialogs dialogs;
-  tavri::PlayerNetworkConfig config;
-  config.feedback_port = 0;
-  config.command_host = "127.0.0.1";
-  tavri::UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  Registry registry(pool);
+  tavri::UDP_Feedback& players = registry.players;
   int processed = 0;
   QObject::connect(&players.ArrayController_DEVICES(), &tavri::RecordList::changed, [&] { ++processed; });
   std::atomic<bool> stop{false};
@@ -147,13 +157,8 @@ struct StallProbe {
 // 1000 players appearing within one second, from an empty registry, with
 // the map's rebuild (its geometry) run for every request it gets.
 void run_burst(tavri::net::IoPool& pool, bool merged) {
-  tavri::set_console_listener([](const QString&) {});
-  tavri::Bus bus;
-  tavri::test::ScriptedDialogs dialogs;
-  tavri::PlayerNetworkConfig config;
-  config.feedback_port = 0;
-  config.command_host = "127.0.0.1";
-  tavri::UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  Registry registry(pool);
+  tavri::UDP_Feedback& players = registry.players;
   tavri::RecordList& devices = players.ArrayController_DEVICES();
   int rebuilds = 0, rebuilt_with = 0;
   auto rebuild = [&] {
@@ -185,13 +190,8 @@ void run_burst(tavri::net::IoPool& pool, bool merged) {
 
 // Steady state: 1000 players at one datagram a second each.
 void run_steady(tavri::net::IoPool& pool) {
-  tavri::set_console_listener([](const QString&) {});
-  tavri::Bus bus;
-  tavri::test::ScriptedDialogs dialogs;
-  tavri::PlayerNetworkConfig config;
-  config.feedback_port = 0;
-  config.command_host = "127.0.0.1";
-  tavri::UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  Registry registry(pool);
+  tavri::UDP_Feedback& players = registry.players;
   QObject::connect(&players, &tavri::UDP_Feedback::reload_map_requested, [&] {
     tavri::player_map::rebuild(players.ArrayController_DEVICES(), QSizeF(1920, 1080), QSizeF(800, 600), QSizeF(780, 540));
   });

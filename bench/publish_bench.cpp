@@ -22,6 +22,7 @@
 #include "schedules/schedule_view.h"
 #include "../tests/support/scripted_dialogs.h"
 #include "bench_data.h"
+#include "bench_editors.h"
 
 using namespace tavri;
 
@@ -36,35 +37,17 @@ void row(const char* what, double measured, double reference) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
   QTemporaryDir home;
-  qputenv("HOME", home.path().toUtf8());
-  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
-  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  const QString content_dir = bench::fresh_home(home);
   QApplication app(argc, argv);
-  QDir().mkpath(home.path() + "/Documents");
-  QDir().mkpath(home.path() + "/content");
 
-  Bus bus;
-  test::ScriptedDialogs dialogs;
-  Schedule schedule(bus, dialogs);
-  Schedule_View schedule_view(bus, dialogs);
-  FileList files(bus, dialogs);
-  display_playlist editor(bus, dialogs);
-  PlayList playlists(bus, dialogs);
-  files.set_playlists(&playlists.ArrayController_PLAYLIST());
-  editor.attach(&playlists, &files.ArrayController_FILELIST());
-  schedule_view.attach(&schedule, &playlists, &files.ArrayController_FILELIST());
-  playlists.set_users(&schedule_view);
-  dialogs.open_answers.push_back(QStringList{home.path() + "/content"});
-  files.press_select();
-
-  const RecordArray all_playlists = bench::playlists();
-  const RecordArray all_schedules = bench::schedules();
-  playlists.ArrayController_PLAYLIST().set_records(all_playlists);
-  schedule.ArrayController_SCHEDULELIST().set_records(all_schedules);
-  playlists.ArrayController_PLAYLIST().select_list_indices({0});
-  schedule.ArrayController_SCHEDULELIST().select_list_indices({0});
+  bench::Editors e(content_dir);
+  e.fill_catalogues();
+  Bus& bus = e.bus;
+  test::ScriptedDialogs& dialogs = e.dialogs;
+  Schedule& schedule = e.schedule;
+  display_playlist& editor = e.editor;
+  PlayList& playlists = e.playlists;
 
   std::printf("%-40s %13s %17s %8s\n", "operation", "time", "encode once", "ratio");
   QElapsedTimer t;
@@ -98,6 +81,6 @@ int main(int argc, char** argv) {
 
   const QString catalogue = documents_folder() + "/" + kPlaylistFile;
   std::printf("playlist catalogue file: %.2f MB; published files: %lld\n", QFileInfo(catalogue).size() / 1e6,
-              static_cast<long long>(QDir(home.path() + "/content").entryList({"*.SAV"}).size()));
+              static_cast<long long>(QDir(content_dir).entryList({"*.SAV"}).size()));
   return 0;
 }

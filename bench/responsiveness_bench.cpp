@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "bench_data.h"
+#include "bench_editors.h"
 #include "content/file_list.h"
 #include "content/folder_scan.h"
 #include "core/background_writer.h"
@@ -94,35 +95,17 @@ void row(const char* what, Measure now, Measure blocking) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
   QTemporaryDir home;
-  qputenv("HOME", home.path().toUtf8());
-  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
-  qputenv("XDG_DOCUMENTS_DIR", (home.path() + "/Documents").toUtf8());
+  const QString content_dir = bench::fresh_home(home);
   QApplication app(argc, argv);
-  QDir().mkpath(home.path() + "/Documents");
-  const QString content_dir = home.path() + "/content";
-  QDir().mkpath(content_dir);
 
-  Bus bus;
-  test::ScriptedDialogs dialogs;
-  Schedule schedule(bus, dialogs);
-  Schedule_View schedule_view(bus, dialogs);
-  FileList files(bus, dialogs);
-  display_playlist editor(bus, dialogs);
-  PlayList playlists(bus, dialogs);
-  files.set_playlists(&playlists.ArrayController_PLAYLIST());
-  editor.attach(&playlists, &files.ArrayController_FILELIST());
-  schedule_view.attach(&schedule, &playlists, &files.ArrayController_FILELIST());
-  playlists.set_users(&schedule_view);
-  dialogs.open_answers.push_back(QStringList{content_dir});
-  files.press_select();
-  while (files.scanning()) QCoreApplication::processEvents();
-
-  playlists.ArrayController_PLAYLIST().set_records(bench::playlists());
-  schedule.ArrayController_SCHEDULELIST().set_records(bench::schedules());
-  playlists.ArrayController_PLAYLIST().select_list_indices({0});
-  schedule.ArrayController_SCHEDULELIST().select_list_indices({0});
+  bench::Editors e(content_dir);
+  e.fill_catalogues();
+  Bus& bus = e.bus;
+  test::ScriptedDialogs& dialogs = e.dialogs;
+  FileList& files = e.files;
+  display_playlist& editor = e.editor;
+  PlayList& playlists = e.playlists;
   BackgroundWriter::instance().wait_idle(600000);
 
   std::printf("%-34s %12s %12s   | %12s %12s\n", "operation (100 x 50, 20 x 30)", "wall", "longest stall",

@@ -32,6 +32,15 @@ class App : public test::TestHome {
         journal << (v.isValid() ? n + " " + v.toString() : n);
       });
   }
+  // Writes an export file and imports it through the open panel.
+  void import_file(const QString& path, const QByteArray& bytes, Controllers& c) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    dialogs.open_answers.push_back(QStringList{path});
+    c.app.import_all();
+  }
   void attach(Controllers& c) {
     c.app.set_windows({&playlists, &content, &devices, &schedule});
   }
@@ -166,13 +175,7 @@ TEST_F(App, ImportNeverWritesOutsideTheDocumentsFolder) {
                             {"/etc/x", QByteArray("evil")},
                             {"tavri_AV_SERVER_DATA.sav", QByteArray("evil")},
                             {kPlaylistFile, QString("not bytes")}};
-  const QString path = home() + "/hostile.morvane_export";
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(encode_root_archive(hostile));
-  f.close();
-  dialogs.open_answers.push_back(QStringList{path});
-  c.app.import_all();
+  import_file(home() + "/hostile.morvane_export", encode_root_archive(hostile), c);
   EXPECT_FALSE(QFile::exists(outside));
   EXPECT_FALSE(QFile::exists(documents_folder() + "/../x"));
   EXPECT_FALSE(QFile::exists(documents_folder() + "/tavri_AV_SERVER_DATA.sav"));
@@ -210,13 +213,7 @@ TEST_F(App, ImportChecksEachCatalogueAndKeepsTheOneItReplaces) {
   c.schedule.ArrayController_SCHEDULELIST().append({{"id", 1}, {"name", "my schedule"}, {"tasklist", QVariantList()}});
   const QByteArray theirs = encode_archive({{"SPEICHER", QVariantList{QVariantMap{{"id", 7}, {"name", "theirs"}}}}});
   const QVariantMap entries{{kPlaylistFile, theirs}, {kScheduleFile, QByteArray("bplist00 not a catalogue")}};
-  const QString path = home() + "/other.morvane_export";
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(encode_root_archive(entries));
-  f.close();
-  dialogs.open_answers.push_back(QStringList{path});
-  c.app.import_all();
+  import_file(home() + "/other.morvane_export", encode_root_archive(entries), c);
   ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().size(), 1);
   EXPECT_EQ(c.playlists.ArrayController_PLAYLIST().at(0)["name"], "theirs");
   ASSERT_EQ(c.schedule.ArrayController_SCHEDULELIST().size(), 1) << "a broken entry replaces nothing";

@@ -83,6 +83,19 @@ class Editors : public test::TestHome {
     playlists_->add_new_playlist();
   }
   void select_content(const QList<int>& rows) { content().select_list_indices(rows); }
+  // A playlist "Lobby" (id 1) of one item, played by the one task of a schedule "Week".
+  void lobby_played_by_week(bool active_as_boolean = false) {
+    new_playlist("Lobby");
+    select_content({0});
+    editor_->ADD_FILE_TO_LIST();
+    dialogs_.prompt_answers.push_back(QString("Week"));
+    schedule_->add_new_playlist();
+    dialogs_.prompt_answers.push_back(QString("Morning"));
+    schedule_view_->add_line();
+    tasks().set_value(0, "list", 1);
+    if (active_as_boolean) tasks().set_value(0, "active", true);
+    schedule_view_->task_count_change();
+  }
   int publications(const QString& tag) { return static_cast<int>(log().count(tag)); }
   QString published(const QString& name) { return folder_ + "/" + name; }
   QJsonObject read_published(const QString& name) {
@@ -501,15 +514,7 @@ TEST_F(Editors, RemovedPlaylistsLeaveNoFileAndAnEmptySendPublishesEmpty) {
 }
 
 TEST_F(Editors, RemovingAPlaylistAsksNamingItsSchedulesAndClearsTheirTasks) {
-  new_playlist("Lobby");
-  select_content({0});
-  editor_->ADD_FILE_TO_LIST();
-  dialogs_.prompt_answers.push_back(QString("Week"));
-  schedule_->add_new_playlist();
-  dialogs_.prompt_answers.push_back(QString("Morning"));
-  schedule_view_->add_line();
-  tasks().set_value(0, "list", 1);
-  schedule_view_->task_count_change();
+  lobby_played_by_week();
   ASSERT_TRUE(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject().contains("playlist_files"));
 
   playlists().select_list_indices({0});
@@ -535,16 +540,7 @@ TEST_F(Editors, RemovingAPlaylistAsksNamingItsSchedulesAndClearsTheirTasks) {
 }
 
 TEST_F(Editors, EditingAPlaylistRepublishesTheSchedulesThatEmbedIt) {
-  new_playlist("Lobby");
-  select_content({0});
-  editor_->ADD_FILE_TO_LIST();
-  dialogs_.prompt_answers.push_back(QString("Week"));
-  schedule_->add_new_playlist();
-  dialogs_.prompt_answers.push_back(QString("Morning"));
-  schedule_view_->add_line();
-  tasks().set_value(0, "list", 1);
-  tasks().set_value(0, "active", true);  // as another writer stores it
-  schedule_view_->task_count_change();
+  lobby_played_by_week(true);  // "active" as another writer stores it
   auto embedded = [&] {
     wait_for_writes();
     return read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size();
@@ -697,15 +693,7 @@ TEST_F(Editors, SaveAllWritesTheSameBytesAsEachEditorInTurn) {
 }
 
 TEST_F(Editors, ASendLeavesOnlyWithItsFileWrittenEvenWithASlowWriter) {
-  new_playlist("Lobby");
-  select_content({0});
-  editor_->ADD_FILE_TO_LIST();
-  dialogs_.prompt_answers.push_back(QString("Week"));
-  schedule_->add_new_playlist();
-  dialogs_.prompt_answers.push_back(QString("Morning"));
-  schedule_view_->add_line();
-  tasks().set_value(0, "list", 1);
-  schedule_view_->task_count_change();
+  lobby_played_by_week();
   wait_for_writes();
 
   BackgroundWriter::instance().set_delay_for_tests(300);
