@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -532,4 +533,60 @@ TEST(ServicePublication, WithoutADaemonTheFailureIsLoggedAndTheServerServesOn) {
   EXPECT_EQ(reply->body, "x");
   server->stop();
   pool.stop();
+}
+
+TEST_F(ShortTimeoutTest, ASlowOrPausingReaderGetsTheWholeFile) {
+  // The head has a time-out, the body slices have none: a player that does
+  // not read for a while after its request must not be cut off. Loopback's
+  // own large MTU lets the kernel buffer everything, so this runs again in a
+  // private network namespace whose loopback has an Ethernet MTU.
+  if (qgetenv("TAVRI_ETHERNET_MTU").isEmpty()) {
+    if (QStandardPaths::findExecutable("unshare").isEmpty() || QStandardPaths::findExecutable("ip").isEmpty())
+      GTEST_SKIP() << "unshare or ip is not installed";
+    QProcess inside;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TAVRI_ETHERNET_MTU", "1");
+    inside.setProcessEnvironment(env);
+    inside.setProcessChannelMode(QProcess::MergedChannels);
+    inside.start("unshare", {"-n", "sh", "-c", "ip link set lo up mtu 1500 && exec \"$0\" \"$1\"",
+                             QCoreApplication::applicationFilePath(),
+                             "--gtest_filter=ShortTimeoutTest.ASlowOrPausingReaderGetsTheWholeFile"});
+    ASSERT_TRUE(inside.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(inside.readAll());
+    if (!output.contains("[ RUN      ]"))
+      GTEST_SKIP() << "no private network namespace could be made here: " << output.toStdString();
+    EXPECT_EQ(inside.exitCode(), 0) << output.toStdString();
+    return;
+  }
+  const std::string body = pattern(2 * 1024 * 1024, 9);
+  write_file(root_ + "/big.mp4", body);
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 4096;  // a throttled receive window
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  const std::string request = get("/big.mp4");
+  ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // four time-outs long
+  timeval tv{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string received;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    received.append(buf, static_cast<std::size_t>(n));
+    const auto head_end = received.find("\r\n\r\n");
+    if (head_end != std::string::npos && received.size() >= head_end + 4 + body.size()) break;
+    if (received.size() % (256 * 1024) < sizeof buf) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::close(fd);
+  const auto head_end = received.find("\r\n\r\n");
+  ASSERT_NE(head_end, std::string::npos);
+  EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(received.size() - head_end - 4, body.size());
+  EXPECT_TRUE(received.substr(head_end + 4) == body);
 }

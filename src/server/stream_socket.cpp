@@ -365,8 +365,11 @@ void StreamSocket::fill_buffer() {
       }));
 }
 
-// Writes queued back to back go out in one gathered system call; each still
-// gets its own callback, in order, once all of them are out.
+// Writes queued back to back go out in gathered system calls. Each write
+// keeps its own time-out, counted from when its first byte is due until its
+// last byte is out, and gets its callback, in order, as soon as it is out:
+// a response head with a time-out must not lend it to the body slice
+// gathered behind it.
 void StreamSocket::pump_writes() {
   if (writing_ || closed_) return;
   if (writes_.empty()) {
@@ -374,36 +377,50 @@ void StreamSocket::pump_writes() {
     return;
   }
   writing_ = true;
+  if (!front_timed_) {
+    set_deadline(write_deadline_, writes_.front().timeout);
+    front_timed_ = true;
+  }
   std::vector<boost::asio::const_buffer> buffers;
-  double timeout = -1;
   std::size_t bytes = 0;
   for (const Write& w : writes_) {
     if (buffers.size() == kMaxGather || (bytes > 0 && bytes + w.data->size() > kMaxGatherBytes)) break;
-    buffers.emplace_back(boost::asio::buffer(*w.data));
-    bytes += w.data->size();
-    if (w.timeout >= 0) timeout = timeout < 0 ? w.timeout : std::min(timeout, w.timeout);
+    const std::size_t skip = buffers.empty() ? front_offset_ : 0;
+    buffers.emplace_back(boost::asio::buffer(*w.data) + skip);
+    bytes += w.data->size() - skip;
   }
-  const std::size_t count = buffers.size();
-  set_deadline(write_deadline_, timeout);
-  boost::asio::async_write(
-      *socket_, buffers,
-      boost::asio::bind_executor(strand_, [self = shared_from_this(), count](boost::system::error_code ec, std::size_t) {
+  socket_->async_write_some(
+      buffers,
+      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
         self->writing_ = false;
         if (self->closed_) return;
         if (ec) {
+          if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) return self->pump_writes();
           self->close_with(posix_error(ec, "Error in write() function"));
           return;
         }
-        self->write_deadline_ = Clock::time_point::max();
-        for (std::size_t i = 0; i < count; ++i) {
-          std::int64_t tag = self->writes_.front().tag;
-          self->writes_.pop_front();
-          self->to_delegate([s = self.get(), tag](StreamSocketDelegate& d) {
-            if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
-          });
-        }
+        self->writes_written(n);
         self->pump_writes();
       }));
+}
+
+void StreamSocket::writes_written(std::size_t n) {
+  while (n > 0 && !writes_.empty()) {
+    const std::size_t left = writes_.front().data->size() - front_offset_;
+    if (n < left) {
+      front_offset_ += n;
+      return;
+    }
+    n -= left;
+    const std::int64_t tag = writes_.front().tag;
+    writes_.pop_front();
+    front_offset_ = 0;
+    front_timed_ = false;
+    write_deadline_ = Clock::time_point::max();
+    to_delegate([s = this, tag](StreamSocketDelegate& d) {
+      if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
+    });
+  }
 }
 
 void StreamSocket::disconnect() {

@@ -128,6 +128,8 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   ReadOutcome try_complete_read();
   void fill_buffer();
   void pump_writes();
+  // Consumes n sent bytes from the front of the queue, reporting each write that is out.
+  void writes_written(std::size_t n);
   void close_with(std::optional<StreamError> error);
 
   std::mutex delegate_mutex_;
@@ -157,6 +159,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   std::deque<Write> writes_;
   bool writing_ = false;
+  std::size_t front_offset_ = 0;  // bytes of the front write already sent
+  bool front_timed_ = false;      // its time-out runs
+
   bool flush_pending_ = false;
 
   boost::asio::steady_timer deadline_timer_;
