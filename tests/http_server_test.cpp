@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <QCoreApplication>
 #include <sys/stat.h>
 
@@ -589,4 +591,34 @@ TEST_F(ShortTimeoutTest, ASlowOrPausingReaderGetsTheWholeFile) {
   EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(received.size() - head_end - 4, body.size());
   EXPECT_TRUE(received.substr(head_end + 4) == body);
+}
+
+TEST_F(HttpServerTest, BothListenersAcceptAgainAfterDescriptorsRanOut) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  int open_now = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (::fcntl(fd, F_GETFD) != -1) ++open_now;
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(open_now + 40);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  // Clients on both families until the process has no descriptor left;
+  // the server's accepts fail on both listeners meanwhile.
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 200; ++i) {
+    auto c = std::make_unique<RawClient>(port_, i % 2 == 1, 0.2);
+    if (c->fd() < 0) break;
+    clients.push_back(std::move(c));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  clients.clear();
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  for (bool ipv6 : {false, true}) {
+    RawClient client(port_, ipv6, 2.0);
+    ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV")));
+    auto reply = client.read_reply();
+    ASSERT_TRUE(reply) << (ipv6 ? "IPv6" : "IPv4") << " listener accepts again";
+    EXPECT_EQ(reply->status, 200);
+  }
 }

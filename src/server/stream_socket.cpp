@@ -41,7 +41,8 @@ StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::
       delegate_queue_(std::move(delegate_queue)),
       io_(io),
       strand_(std::move(strand)),
-      accept_retry_(strand_),
+      accept_retry_v4_(strand_),
+      accept_retry_v6_(strand_),
       deadline_timer_(strand_) {}
 
 // Every pending handler holds a shared pointer, so nothing runs after this.
@@ -183,8 +184,12 @@ void StreamSocket::accept_next(tcp::acceptor& acceptor) {
         if (generation != self->listen_generation_) return;
         if (ec) {
           // Out of descriptors and the like: try again shortly rather than spin.
-          self->accept_retry_.expires_after(std::chrono::milliseconds(100));
-          self->accept_retry_.async_wait([self, &acceptor, generation](boost::system::error_code wait_ec) {
+          // Each acceptor has its own timer: re-arming a shared one cancelled
+          // the other acceptor's wait, and that one never accepted again.
+          boost::asio::steady_timer& retry =
+              self->v4_ && &acceptor == &*self->v4_ ? self->accept_retry_v4_ : self->accept_retry_v6_;
+          retry.expires_after(std::chrono::milliseconds(100));
+          retry.async_wait([self, &acceptor, generation](boost::system::error_code wait_ec) {
             if (!wait_ec && generation == self->listen_generation_) self->accept_next(acceptor);
           });
           return;
@@ -444,7 +449,8 @@ void StreamSocket::close_with(std::optional<StreamError> error) {
   ++listen_generation_;
   boost::system::error_code ignored;
   deadline_timer_.cancel();
-  accept_retry_.cancel();
+  accept_retry_v4_.cancel();
+  accept_retry_v6_.cancel();
   if (socket_) socket_->close(ignored);
   if (v4_) v4_->close(ignored), v4_.reset();
   if (v6_) v6_->close(ignored), v6_.reset();

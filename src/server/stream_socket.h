@@ -143,7 +143,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   Strand strand_;
 
   std::optional<tcp::acceptor> v4_, v6_;
-  boost::asio::steady_timer accept_retry_;
+  boost::asio::steady_timer accept_retry_v4_, accept_retry_v6_;
   std::uint64_t listen_generation_ = 0;
   std::optional<tcp::socket> socket_;
   bool started_ = false;
