@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the request-head parser the way a connection
 // does: one CR LF terminated line at a time, at most 8190 bytes each.
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -22,6 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)request.message_data();
     auto path = tavri::http::map_request_path("/srv/root", request.url(), true);
     if (path && path->rfind("/srv/root/", 0) != 0) __builtin_trap();  // left the root
+    // Whatever exists must also resolve inside the root, links followed.
+    if (path) {
+      char* resolved = ::realpath(path->c_str(), nullptr);
+      const bool outside = resolved && std::string_view(resolved).rfind("/srv/root", 0) != 0;
+      std::free(resolved);
+      if (outside) __builtin_trap();
+    }
   }
   return 0;
 }

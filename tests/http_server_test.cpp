@@ -72,6 +72,10 @@ class HttpServerTest : public ::testing::Test {
     write_file(root_ + "/slice", pattern(524288, 1));
     write_file(root_ + "/slice1", pattern(524289, 2));
     ::mkfifo(QFile::encodeName(root_ + "/pipe.mov").constData(), 0600);  // not a file: never served
+    // Links: one leads out of the folder, one stays inside it.
+    QFile::link(dir_.path(), root_ + "/outside_link");
+    QFile::link(dir_.path() + "/secret", root_ + "/secret_link.mp4");
+    QFile::link(root_ + "/My Movie.mp4", root_ + "/inside_link.mp4");
     server_ = HttpServer::create(pool_);
     server_->set_document_root(root_.toStdString() + "/");
     server_->set_request_timeout(request_timeout());
@@ -157,7 +161,8 @@ TEST_F(HttpServerTest, SliceBoundariesAndIpv6) {
 TEST_F(HttpServerTest, NotFoundCases) {
   RawClient client(port_);
   for (const char* target :
-       {"/", "/missing", "/../secret", "/%2E%2E/secret", "/sub/..%2F..%2Fsecret", "/bad%zz", "/pipe.mov"}) {
+       {"/", "/missing", "/../secret", "/%2E%2E/secret", "/sub/..%2F..%2Fsecret", "/bad%zz", "/pipe.mov",
+        "/outside_link/secret", "/secret_link.mp4"}) {
     ASSERT_TRUE(client.send(get(target)));
     auto reply = client.read_reply();
     ASSERT_TRUE(reply) << target;
@@ -591,6 +596,15 @@ TEST_F(ShortTimeoutTest, ASlowOrPausingReaderGetsTheWholeFile) {
   EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(received.size() - head_end - 4, body.size());
   EXPECT_TRUE(received.substr(head_end + 4) == body);
+}
+
+TEST_F(HttpServerTest, ALinkThatStaysInsideTheFolderIsServed) {
+  RawClient client(port_, true);
+  ASSERT_TRUE(client.send(get("/inside_link.mp4")));
+  auto reply = client.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->body, pattern(3000, 7));
 }
 
 TEST_F(HttpServerTest, BothListenersAcceptAgainAfterDescriptorsRanOut) {

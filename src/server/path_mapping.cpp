@@ -19,6 +19,33 @@ Kind kind_of(const std::string& path, long long* size) {
   return S_ISREG(st.st_mode) ? Kind::file : Kind::none;
 }
 
+// The root as the file system resolves it (links followed), looked up once
+// per root rather than on every request.
+std::string resolved_root(const std::string& root) {
+  thread_local std::string last_root, last_resolved;
+  if (root != last_root) {
+    char* r = ::realpath(root.c_str(), nullptr);
+    last_resolved = r ? std::string(r) : std::string();
+    std::free(r);
+    if (!last_resolved.empty() && last_resolved.back() != '/') last_resolved += '/';
+    last_root = root;
+  }
+  return last_resolved;
+}
+
+// A link inside the folder may point anywhere: what is served must lie
+// inside the resolved root, wherever the path's links lead.
+bool resolves_inside(const std::string& path, const std::string& root) {
+  const std::string inside = resolved_root(root);
+  if (inside.empty()) return false;
+  char* r = ::realpath(path.c_str(), nullptr);
+  if (!r) return false;
+  std::string resolved(r);
+  std::free(r);
+  if (resolved.back() != '/' && resolved + "/" == inside) return true;
+  return resolved.compare(0, inside.size(), inside) == 0;
+}
+
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -115,13 +142,18 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
 
   long long found = -1;
   const Kind kind = kind_of(full, &found);
+  if (kind != Kind::none && !resolves_inside(full, root)) return refuse(PathRefusal::outside_root);
   if (allow_directory || kind != Kind::directory) {
     if (size && kind == Kind::file) *size = found;
     return full;
   }
   for (const char* index : {"index.html", "index.htm"}) {
     std::string candidate = standardize_path(full + "/" + index);
-    if (kind_of(candidate, size) == Kind::file) return candidate;
+    if (kind_of(candidate, size) == Kind::file) {
+      if (resolves_inside(candidate, root)) return candidate;
+      if (size) *size = -1;
+      return refuse(PathRefusal::outside_root);
+    }
   }
   if (size) *size = -1;
   return std::nullopt;
