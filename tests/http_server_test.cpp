@@ -237,7 +237,11 @@ TEST_F(HttpServerTest, MethodAndFramingErrors) {
   }
   for (const std::string& request :
        {std::string("POST /x HTTP/1.1\r\n\r\n"), get("/PLAYLIST_ID_7.SAV", "Content-Length: 3\r\n"),
-        get("/PLAYLIST_ID_7.SAV", "Content-Length: abc\r\n"), std::string("GET / HTTP/1.1\r\nBroken\r\n\r\n")}) {
+        get("/PLAYLIST_ID_7.SAV", "Content-Length: abc\r\n"), std::string("GET / HTTP/1.1\r\nBroken\r\n\r\n"),
+        // Framing read two ways would let a body pass as the next request.
+        get("/PLAYLIST_ID_7.SAV", "Content-Length: 0\r\nContent-Length: 27\r\n"),
+        get("/PLAYLIST_ID_7.SAV", "Content-Length: 0abc\r\n"),
+        get("/PLAYLIST_ID_7.SAV", "Transfer-Encoding: chunked\r\n")}) {
     RawClient client(port_);
     ASSERT_TRUE(client.send(request));
     auto reply = client.read_reply();

@@ -134,6 +134,18 @@ void HttpConnection::on_head_complete() {
   auto transfer_encoding = request_.header_field("Transfer-Encoding");
   auto content_length = request_.header_field("Content-Length");
 
+  // Framing that two parties could read two ways is refused and the
+  // connection closed: otherwise a body could be taken for the next request.
+  // (A Content-Length that is not plain digits, "0, 27" from two headers
+  // among them, is refused below.)
+  const bool ambiguous = (transfer_encoding && content_length) ||
+                         (transfer_encoding && !expects_request_body(method, uri));
+  if (ambiguous) {
+    log()->warn("{}: Conflicting or malformed request body framing", log_name());
+    handle_error(400);
+    return;
+  }
+
   if (expects_request_body(method, uri)) {
     if (transfer_encoding && equals_ignoring_case(*transfer_encoding, "Chunked")) {
       request_content_length_ = ~std::uint64_t(0);
@@ -141,7 +153,7 @@ void HttpConnection::on_head_complete() {
       log()->warn("{}: Method expects request body, but had no specified Content-Length", log_name());
       handle_error(400);
       return;
-    } else if (auto n = parse_uint64(*content_length)) {
+    } else if (auto n = strict_content_length(*content_length)) {
       request_content_length_ = *n;
     } else {
       log()->warn("{}: Unable to parse Content-Length header into a valid number", log_name());
@@ -150,7 +162,7 @@ void HttpConnection::on_head_complete() {
     }
   } else {
     if (content_length) {
-      auto n = parse_uint64(*content_length);
+      auto n = strict_content_length(*content_length);
       if (!n) {
         log()->warn("{}: Unable to parse Content-Length header into a valid number", log_name());
         handle_error(400);

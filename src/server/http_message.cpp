@@ -41,6 +41,20 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
          });
 }
 
+std::optional<std::uint64_t> strict_content_length(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;  // "0abc", "0, 27" (two headers joined), signs
+    const unsigned d = static_cast<unsigned>(c - '0');
+    if (value > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return std::nullopt;
+    value = value * 10 + d;
+  }
+  return value;
+}
+
 std::optional<std::uint64_t> parse_uint64(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;

@@ -59,5 +59,7 @@ bool equals_ignoring_case(std::string_view a, std::string_view b);
 // strtoull in base 10: leading white space and a sign accepted, stops at
 // the first non-digit; nothing when no digit was found or on overflow.
 std::optional<std::uint64_t> parse_uint64(std::string_view text);
+// A Content-Length value: digits only (white space around them allowed).
+std::optional<std::uint64_t> strict_content_length(std::string_view text);
 
 }  // namespace tavri::http
