@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <ctime>
 #include <atomic>
@@ -215,6 +216,10 @@ void run_steady(tavri::net::IoPool& pool) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The registry saves itself after changes: into a folder of this run only.
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
   QCoreApplication app(argc, argv);
   tavri::net::IoPool pool(2);
   const double plain = run_plain(pool);

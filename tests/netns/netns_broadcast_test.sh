@@ -11,6 +11,9 @@ command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 command -v python3 >/dev/null || skip "python3 is not installed"
 passed=0; failed=0
 out=$(mktemp -d)
+# The probe's registry saves itself: never into the user's own folders.
+export HOME="$out/home" XDG_DATA_HOME="$out/home/.local/share" XDG_DOCUMENTS_DIR="$out/home/Documents"
+mkdir -p "$HOME"
 check() { if grep -q -- "$2" "$out/$1"; then passed=$((passed+1)); echo "ok: $3"; else failed=$((failed+1)); echo "FAILED: $3"; fi; }
 a=""; b=""
 cleanup() {
@@ -38,7 +41,7 @@ run_case() {
     ip -n "$a" route add default dev va
     ip -n "$b" route add default dev vb
   fi
-  rm -f "$out"/*
+  rm -f "$out"/listener "$out"/probe "$out"/probe.err
   # The player side: listens for commands on 5002 and reports how they arrived.
   ip netns exec "$b" python3 - > "$out/listener" 2>&1 <<'PY' &
 import socket, struct
