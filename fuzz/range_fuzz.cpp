@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view header(reinterpret_cast<const char*>(data + 8), size - 8);
   auto ranges = tavri::http::parse_range_request(header, length);
   if (!ranges) return 0;
+  if (ranges->size() > tavri::http::kMaxRangeParts) __builtin_trap();
   std::uint64_t end = 0;
   for (const auto& r : *ranges) {
     if (r.length == 0 || r.location >= length || r.length > length - r.location) __builtin_trap();

@@ -15,8 +15,11 @@ struct ByteRange {
   auto operator<=>(const ByteRange&) const = default;
 };
 
+inline constexpr std::size_t kMaxRangeParts = 32;
+
 // The satisfiable ranges of a Range header for a body of content_length
-// bytes, sorted; nothing when the header is not a range request.
+// bytes, sorted; nothing when the header is not a range request, or asks
+// for more than kMaxRangeParts parts (the whole body is sent then).
 std::optional<std::vector<ByteRange>> parse_range_request(std::string_view header, std::uint64_t content_length);
 
 // "first-last/total"
