@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QElapsedTimer>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <QCoreApplication>
@@ -79,6 +80,7 @@ class HttpServerTest : public ::testing::Test {
     server_ = HttpServer::create(pool_);
     server_->set_document_root(root_.toStdString() + "/");
     server_->set_request_timeout(request_timeout());
+    server_->set_head_timeout(head_timeout());
     net::StreamError error;
     ASSERT_TRUE(server_->start(&error)) << error.text();
     port_ = server_->listening_port();
@@ -89,6 +91,7 @@ class HttpServerTest : public ::testing::Test {
     pool_.stop();
   }
   virtual double request_timeout() { return 30.0; }
+  virtual double head_timeout() { return 60.0; }
 
   // Waits until the server's connection list has n entries.
   bool connections_become(std::size_t n) {
@@ -374,6 +377,7 @@ namespace {
 
 class ShortTimeoutTest : public HttpServerTest {
   double request_timeout() override { return 0.3; }
+  double head_timeout() override { return 0.6; }
 };
 
 }  // namespace
@@ -544,6 +548,18 @@ TEST(ServicePublication, WithoutADaemonTheFailureIsLoggedAndTheServerServesOn) {
   EXPECT_EQ(reply->body, "x");
   server->stop();
   pool.stop();
+}
+
+TEST_F(ShortTimeoutTest, AHeadThatTricklesInIsCutOffAtItsDeadline) {
+  RawClient client(port_);
+  ASSERT_TRUE(client.send("GET /PLAYLIST_ID_7.SAV HTTP/1.1\r\n"));
+  QElapsedTimer t;
+  t.start();
+  // One header line well within each line's time-out, for ever.
+  while (t.elapsed() < 2000 && client.send("X-Trickle: 1\r\n"))
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_TRUE(client.closed_by_peer());
+  EXPECT_LT(t.elapsed(), 1500) << "closed at the head's deadline, not after a hundred lines";
 }
 
 TEST_F(ShortTimeoutTest, ASlowOrPausingReaderGetsTheWholeFile) {

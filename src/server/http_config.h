@@ -15,6 +15,7 @@ struct HttpConfig {
   std::string document_root;  // standardised, ending in "/"
   std::optional<boost::asio::strand<boost::asio::io_context::executor_type>> queue;
   double request_timeout = 30.0;  // seconds per head line and per framing write
+  double head_timeout = 60.0;     // seconds for a whole request head, however it trickles in
 };
 
 }  // namespace tavri::http

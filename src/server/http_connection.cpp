@@ -105,8 +105,21 @@ std::string HttpConnection::target_for_log() const { return request_uri().value_
 // ---- reading the head ----
 
 void HttpConnection::read_request_header() {
-  if (socket_)
-    socket_->read_to_terminator(net::StreamSocket::crlf(), config_.request_timeout, kMaxLine, kTagRequestHead);
+  if (!socket_) return;
+  // The head's deadline starts with its first line (an idle keep-alive
+  // connection waits for that line as before).
+  const auto now = std::chrono::steady_clock::now();
+  if (num_header_lines_ == 0)
+    head_deadline_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(config_.request_timeout + config_.head_timeout));
+  const double left = std::chrono::duration<double>(head_deadline_ - now).count();
+  if (left <= 0) {
+    log()->warn("{}: Request head took too long", log_name());
+    socket_->disconnect();
+    return;
+  }
+  socket_->read_to_terminator(net::StreamSocket::crlf(), std::min(config_.request_timeout, left), kMaxLine,
+                              kTagRequestHead);
 }
 
 void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::int64_t tag) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/strand.hpp>
 #include <deque>
@@ -54,6 +55,7 @@ class HttpConnection : public net::StreamSocketDelegate,
   std::unique_ptr<HttpResponse> response_for(const std::string& method, const std::string& uri);
 
   void read_request_header();
+  std::chrono::steady_clock::time_point head_deadline_{};
   void on_head_complete();
   void reply_to_request();
   void handle_error(int code);

@@ -49,6 +49,10 @@ void HttpServer::set_queue_per_connection(bool flag) {
   boost::asio::post(server_queue_, [self = shared_from_this(), flag] { self->queue_per_connection_ = flag; });
 }
 
+void HttpServer::set_head_timeout(double seconds) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), seconds] { self->head_timeout_ = seconds; });
+}
+
 void HttpServer::set_request_timeout(double seconds) {
   boost::asio::post(server_queue_, [self = shared_from_this(), seconds] { self->request_timeout_ = seconds; });
 }
@@ -79,6 +83,7 @@ HttpConfig HttpServer::make_config() {
   config.document_root = document_root_.empty() ? std::string() : document_root_with_slash(document_root_);
   config.queue = connection_queue_;
   config.request_timeout = request_timeout_;
+  config.head_timeout = head_timeout_;
   return config;
 }
 

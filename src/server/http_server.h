@@ -33,6 +33,9 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void set_document_root(std::string root);
   // Seconds a head line or a framing write may take (tests shorten it).
   void set_request_timeout(double seconds);
+  // A whole request head must arrive within this (one line every few seconds
+  // must not hold a connection for a hundred line time-outs).
+  void set_head_timeout(double seconds);
   // Measurement only: each connection runs on its socket's own queue instead
   // of the one shared connection queue.
   void set_queue_per_connection(bool flag);
@@ -75,6 +78,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::string type_;
   std::string name_;
   double request_timeout_ = 30.0;
+  double head_timeout_ = 60.0;
   std::vector<std::shared_ptr<HttpConnection>> connections_;
   std::mutex connections_lock_;
   bool is_running_ = false;
