@@ -4,7 +4,14 @@
 #include <QFile>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
+#include "core/app_delegate.h"
+#include "core/bus.h"
 #include "core/catalogue.h"
+#include "core/notifications.h"
+#include "support/scripted_dialogs.h"
 #include "core/catalogue_file.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
@@ -127,6 +134,45 @@ TEST_F(SavedState, EntriesOfTheWrongTypeAreDroppedButKept) {
   const QString copy = cat.take_damaged_copy();
   ASSERT_FALSE(copy.isEmpty());
   EXPECT_EQ(read(copy), bytes);
+}
+
+TEST_F(SavedState, ANewerWriteOfAFileReplacesTheQueuedOlderOne) {
+  BackgroundWriter& writer = BackgroundWriter::instance();
+  const QString path = documents_folder() + "/supersede.bin";
+  std::atomic<int> encoded{0};
+  auto version = [&](const char* bytes) {
+    return [&encoded, bytes] {
+      ++encoded;
+      return QByteArray(bytes);
+    };
+  };
+  writer.set_delay_for_tests(200);
+  writer.submit_bytes(path, version("one"), {});  // running while the others arrive
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  writer.submit_bytes(path, version("two"), {});
+  writer.submit_bytes(path, version("three"), {});
+  ASSERT_TRUE(writer.wait_idle(10000));
+  writer.set_delay_for_tests(0);
+  EXPECT_EQ(read(path), "three") << "the last state handed over ends up on disk";
+  EXPECT_EQ(encoded, 2) << "the queued older state was never encoded";
+}
+
+TEST_F(SavedState, QuitWaitsForWritesStillPending) {
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  AppDelegate app(bus, dialogs);
+  Catalogue cat(kPlaylistFile, "SAVE PLAYLIST !!!!!", "LOAD PLAYLIST !!!!!");
+  bus.register_observer(&cat, note::SAVE, [&](const QVariant&) { cat.save(); });
+  cat.list().append({{"id", 1}, {"name", "made just before quitting"}});
+  BackgroundWriter::instance().set_delay_for_tests(1500);  // a slow disk
+  app.applicationWillTerminate();
+  BackgroundWriter::instance().set_delay_for_tests(0);
+  bus.unregister(&cat);
+  EXPECT_TRUE(log().contains("WAITING FOR SAVES TO FINISH ...")) << "said when it takes more than a second";
+  Catalogue again(kPlaylistFile, "", "");
+  again.load();
+  ASSERT_EQ(again.list().size(), 1);
+  EXPECT_EQ(again.list().at(0)["name"], "made just before quitting");
 }
 
 TEST_F(SavedState, FreeIdIsTheLowestUnusedBelow65535) {
