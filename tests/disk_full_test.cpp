@@ -13,6 +13,7 @@
 #include "core/keyed_archive.h"
 #include "playlists/published_file.h"
 #include "players/udp_feedback.h"
+#include "support/rerun_inside.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
 
@@ -44,22 +45,9 @@ TEST_F(SmallDisk, FullDiskKeepsThePublishedFileTheCatalogueAndTheRegistry) {
   const QByteArray disk = qgetenv(kInsideVariable);
   if (disk.isEmpty()) {
     // Outside: run this test again inside its own mount namespace.
-    if (QStandardPaths::findExecutable("unshare").isEmpty()) GTEST_SKIP() << "no unshare command";
     QTemporaryDir mount_point;
-    QProcess inside;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kInsideVariable, mount_point.path());
-    inside.setProcessEnvironment(env);
-    inside.setProcessChannelMode(QProcess::MergedChannels);
-    inside.start("unshare", {"-m", "--propagation", "private", "sh", "-c",
-                             "mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"", mount_point.path(),
-                             QCoreApplication::applicationFilePath(),
-                             "--gtest_filter=SmallDisk.FullDiskKeepsThePublishedFileTheCatalogueAndTheRegistry"});
-    ASSERT_TRUE(inside.waitForFinished(60000));
-    const QString output = QString::fromLocal8Bit(inside.readAll());
-    if (!output.contains("[ RUN      ]"))
-      GTEST_SKIP() << "no private mount namespace with a tmpfs could be made here: " << output.toStdString();
-    EXPECT_EQ(inside.exitCode(), 0) << output.toStdString();
+    test::rerun_inside({"-m", "--propagation", "private"}, "mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"",
+                       kInsideVariable, mount_point.path());
     return;
   }
 

@@ -22,6 +22,7 @@
 #include "server/server.h"
 #include "server/service_publisher.h"
 #include "support/http_client.h"
+#include "support/rerun_inside.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
 
@@ -568,21 +569,8 @@ TEST_F(ShortTimeoutTest, ASlowOrPausingReaderGetsTheWholeFile) {
   // own large MTU lets the kernel buffer everything, so this runs again in a
   // private network namespace whose loopback has an Ethernet MTU.
   if (qgetenv("TAVRI_ETHERNET_MTU").isEmpty()) {
-    if (QStandardPaths::findExecutable("unshare").isEmpty() || QStandardPaths::findExecutable("ip").isEmpty())
-      GTEST_SKIP() << "unshare or ip is not installed";
-    QProcess inside;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TAVRI_ETHERNET_MTU", "1");
-    inside.setProcessEnvironment(env);
-    inside.setProcessChannelMode(QProcess::MergedChannels);
-    inside.start("unshare", {"-n", "sh", "-c", "ip link set lo up mtu 1500 && exec \"$0\" \"$1\"",
-                             QCoreApplication::applicationFilePath(),
-                             "--gtest_filter=ShortTimeoutTest.ASlowOrPausingReaderGetsTheWholeFile"});
-    ASSERT_TRUE(inside.waitForFinished(60000));
-    const QString output = QString::fromLocal8Bit(inside.readAll());
-    if (!output.contains("[ RUN      ]"))
-      GTEST_SKIP() << "no private network namespace could be made here: " << output.toStdString();
-    EXPECT_EQ(inside.exitCode(), 0) << output.toStdString();
+    if (QStandardPaths::findExecutable("ip").isEmpty()) GTEST_SKIP() << "ip is not installed";
+    tavri::test::rerun_inside({"-n"}, "ip link set lo up mtu 1500 && exec \"$@\"", "TAVRI_ETHERNET_MTU", "1");
     return;
   }
   const std::string body = pattern(2 * 1024 * 1024, 9);
