@@ -139,7 +139,10 @@ void FileList::scan_finished(RecordArray items, KnownItems built) {
   scan_.reset();
   scan_progress_timer_.stop();
   known_items_ = std::move(built);
-  watched_prints_ = content_prints();
+  // What the scan saw is what later changes are compared with: no second look.
+  watched_prints_.clear();
+  for (auto it = known_items_.constBegin(); it != known_items_.constEnd(); ++it)
+    watched_prints_.insert(QFileInfo(it.key()).fileName(), it->print);
   files_.set_records(items);  // the table reloads
   emit scan_progress_changed();
   QPointer<FileList> self(this);

@@ -68,8 +68,7 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate,
             std::lock_guard lock(delegate->mutex_);
             batch.swap(delegate->pending_);
           }
-          for (const auto& [bytes, host] : batch)
-            if (o) o->udp_socket_did_receive(bytes, host);
+          for (const auto& [bytes, host] : batch) o->udp_socket_did_receive(bytes, host);
         },
         Qt::QueuedConnection);
   }

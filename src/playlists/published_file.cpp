@@ -19,45 +19,42 @@ QString published_path(const QUrl& folder, const QString& file_name) {
   if (!dir.endsWith('/')) dir += '/';
   return dir + file_name;
 }
+
+// Without a content folder there is nowhere to publish; never guess one.
+bool no_folder(const QString& file_name) {
+  console_log(kSaveErrorTag);
+  console_log(QString("no content folder for %1").arg(file_name));
+  return false;
+}
+
+bool write_if_changed(const QString& path, const QByteArray& bytes, const QString& tag) {
+  if (read_file(path) == bytes) {
+    if (!tag.isEmpty()) console_log(tag);  // the file holds this state: as good as written
+    return true;
+  }
+  return save_file_logged(path, bytes, tag);
+}
 }  // namespace
 
 bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
   const QString path = published_path(folder, file_name);
-  if (path.isEmpty()) {
-    // Without a content folder there is nowhere to publish; never guess one.
-    console_log(kSaveErrorTag);
-    console_log(QString("no content folder for %1").arg(file_name));
-    return false;
-  }
-  return save_file_logged(path, bytes, tag);
+  return path.isEmpty() ? no_folder(file_name) : save_file_logged(path, bytes, tag);
 }
-
-namespace {
-bool publish_if_changed(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
-  const QString path = published_path(folder, file_name);
-  if (!path.isEmpty() && read_file(path) == bytes) {
-    if (!tag.isEmpty()) console_log(tag);  // the file holds this state: as good as written
-    return true;
-  }
-  return publish_file(folder, file_name, bytes, tag);
-}
-}  // namespace
 
 bool publish_now(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
   const QString path = published_path(folder, file_name);
-  if (!path.isEmpty()) BackgroundWriter::instance().cancel(path);
-  return publish_if_changed(folder, file_name, bytes, tag);
+  if (path.isEmpty()) return no_folder(file_name);
+  BackgroundWriter::instance().cancel(path);
+  return write_if_changed(path, bytes, tag);
 }
 
 void publish_later(const QUrl& folder, const QString& file_name, std::function<QByteArray()> encode, const QString& tag) {
   const QString path = published_path(folder, file_name);
   if (path.isEmpty()) {
-    publish_file(folder, file_name, {}, tag);  // logs that there is no folder
+    no_folder(file_name);
     return;
   }
-  BackgroundWriter::instance().submit(path, [folder, file_name, encode = std::move(encode), tag] {
-    publish_if_changed(folder, file_name, encode(), tag);
-  });
+  BackgroundWriter::instance().submit(path, [path, encode = std::move(encode), tag] { write_if_changed(path, encode(), tag); });
 }
 
 void unpublish_file(const QUrl& folder, const QString& file_name) {
