@@ -44,9 +44,7 @@ std::unique_ptr<FileResponse> FileResponse::create(std::string path, std::uint64
 FileResponse::FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length)
     : connection_(std::move(connection)), file_path_(std::move(path)), file_length_(length) {}
 
-FileResponse::~FileResponse() {
-  if (file_fd_ >= 0) ::close(file_fd_);
-}
+FileResponse::~FileResponse() = default;
 
 void FileResponse::abort() {
   if (connection_) connection_->response_did_abort(this);
@@ -55,9 +53,10 @@ void FileResponse::abort() {
 
 bool FileResponse::open_if_needed() {
   if (aborted_) return false;
-  if (file_fd_ >= 0) return true;
-  file_fd_ = ::open(file_path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file_fd_ < 0) {
+  if (file_) return true;
+  const int fd = ::open(file_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) file_ = std::make_shared<const net::FileHandle>(fd);
+  if (!file_) {
     log()->error("FileResponse[{}]: cannot open file {}", static_cast<const void*>(this), file_path_);
     abort();
     return false;
@@ -68,7 +67,7 @@ bool FileResponse::open_if_needed() {
 void FileResponse::set_offset(std::uint64_t offset) {
   if (!open_if_needed()) return;
   file_offset_ = offset;
-  if (::lseek(file_fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+  if (::lseek(file_->fd(), static_cast<off_t>(offset), SEEK_SET) < 0) {
     log()->error("FileResponse[{}]: seek failed, errno {}, file {}", static_cast<const void*>(this), errno,
                  file_path_);
     abort();
@@ -90,22 +89,35 @@ Bytes FileResponse::read_data(std::uint64_t length) {
   }
   std::uint64_t got = 0;
   while (got < n) {
-    ssize_t r = ::read(file_fd_, buffer_->data() + got, n - got);
+    ssize_t r = ::read(file_->fd(), buffer_->data() + got, n - got);
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      log()->error("FileResponse: error {} reading file {}", errno, file_path_);
-      abort();
-      return nullptr;
-    }
-    if (r == 0) {
-      log()->error("FileResponse: file {} ended early", file_path_);
-      abort();
+    if (r <= 0) {
+      read_failed(r == 0 ? 0 : errno);
       return nullptr;
     }
     got += static_cast<std::uint64_t>(r);
   }
   file_offset_ += got;
   return buffer_;
+}
+
+std::optional<net::FileSlice> FileResponse::file_slice(std::uint64_t length) {
+  if (!open_if_needed()) return std::nullopt;
+  const std::uint64_t n = std::min(length, file_length_ - file_offset_);
+  if (n == 0) return std::nullopt;
+  net::FileSlice slice{file_, file_offset_, n};
+  file_offset_ += n;
+  return slice;
+}
+
+void FileResponse::file_slice_failed(int error) {
+  if (!aborted_) read_failed(error);
+}
+
+void FileResponse::read_failed(int error) {
+  if (error == 0) log()->error("FileResponse: file {} ended early", file_path_);
+  else log()->error("FileResponse: error {} reading file {}", error, file_path_);
+  abort();
 }
 
 }  // namespace tavri::http

@@ -9,7 +9,8 @@ namespace tavri::http {
 
 // Serves a file from disk. The file is opened at the first read or seek, so
 // a HEAD request or an empty file never opens it; one buffer is reused for
-// every slice once the socket has let go of the previous one.
+// every slice once the socket has let go of the previous one. Slices of the
+// file itself share its one descriptor.
 class FileResponse : public HttpResponse {
  public:
   // Nothing when the path is empty or its attributes cannot be read.
@@ -24,21 +25,25 @@ class FileResponse : public HttpResponse {
   void set_offset(std::uint64_t offset) override;
   Bytes read_data(std::uint64_t length) override;
   bool is_done() override { return file_offset_ == file_length_; }
+  bool sends_file_slices() override { return true; }
+  std::optional<net::FileSlice> file_slice(std::uint64_t length) override;
+  void file_slice_failed(int error) override;
 
   const std::string& file_path() const { return file_path_; }
-  bool is_open() const { return file_fd_ >= 0; }
+  bool is_open() const { return file_ != nullptr; }
   void abort();
 
  protected:
   FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length);
   bool open_if_needed();
+  void read_failed(int error);  // 0: the file ended early
 
   std::shared_ptr<ResponseListener> connection_;
   std::string file_path_;
   std::uint64_t file_length_ = 0;
   std::uint64_t file_offset_ = 0;
   bool aborted_ = false;
-  int file_fd_ = -1;
+  std::shared_ptr<const net::FileHandle> file_;  // shared with a slice still being sent
   std::shared_ptr<std::vector<std::uint8_t>> buffer_;
 };
 

@@ -263,21 +263,37 @@ void HttpConnection::handle_error(int code) {
   write_framing(head.message_data(), close ? kTagFinalClose : kTagFinal);
 }
 
-void HttpConnection::submit(net::Bytes bytes, double timeout, std::int64_t tag) {
-  if (batch_) batch_->push_back({std::move(bytes), timeout, tag});
-  else if (socket_) socket_->write(std::move(bytes), timeout, tag);
+void HttpConnection::submit(net::StreamSocket::WriteRequest write) {
+  if (batch_) batch_->push_back(std::move(write));
+  else if (socket_) socket_->write({std::move(write)});
 }
 
 void HttpConnection::write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag) {
-  submit(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), config_.request_timeout, tag);
+  submit({std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), config_.request_timeout, tag, {}});
 }
 
 void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { write_framing(to_bytes(text), tag); }
 
-void HttpConnection::write_body(net::Bytes bytes, bool final) {
-  if (!bytes || bytes->empty() || !socket_) return;
-  response_data_sizes_.push_back(bytes->size());
-  submit(std::move(bytes), -1, final ? kTagFinal : kTagBody);
+// Plain file bodies go out as file slices, which the kernel sends from the
+// page cache: no buffer per download. Multipart bodies and other responses
+// are read into memory.
+net::StreamSocket::WriteRequest HttpConnection::next_body(std::uint64_t length) {
+  net::StreamSocket::WriteRequest body;
+  HttpResponse& r = *http_response_;
+  if (r.sends_file_slices()) {
+    if (auto slice = r.file_slice(length)) body.file = std::move(*slice);
+  } else {
+    body.data = r.read_data(length);
+  }
+  return body;
+}
+
+void HttpConnection::write_body(net::StreamSocket::WriteRequest body, bool final) {
+  if (body.size() == 0 || !socket_) return;
+  response_data_sizes_.push_back(body.size());
+  body.timeout = -1;
+  body.tag = final ? kTagFinal : kTagBody;
+  submit(std::move(body));
 }
 
 void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
@@ -286,7 +302,7 @@ void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
     std::snprintf(size_line, sizeof size_line, "%zx\r\n", bytes->size());
     write_framing(std::string(size_line), kTagFraming);
     response_data_sizes_.push_back(bytes->size());
-    submit(std::move(bytes), -1, kTagChunkBody);
+    submit({std::move(bytes), -1, kTagChunkBody, {}});
   } else if (!final) {
     return;
   }
@@ -338,28 +354,28 @@ void HttpConnection::send_response_headers_and_body() {
     return;
   }
 
-  // The first slice is read before the head is handed over, so that the
+  // The first slice is taken before the head is handed over, so that the
   // head and the slice reach the socket together and leave in one call.
-  net::Bytes first;
+  net::StreamSocket::WriteRequest first;
   bool final = false;
   if (ranges_ && ranges_->size() == 1) {
     const ByteRange& range = ranges_->front();
     r.set_offset(range.location);
-    first = r.read_data(std::min(range.length, kSliceSize));
-    final = first && first->size() == range.length;
+    first = next_body(std::min(range.length, kSliceSize));
+    final = first.size() == range.length;
   } else if (ranges_) {
     r.set_offset(ranges_->front().location);
-    first = r.read_data(std::min(ranges_->front().length, kSliceSize));
+    first.data = r.read_data(std::min(ranges_->front().length, kSliceSize));
   } else {
-    first = r.read_data(kSliceSize);
+    first = next_body(kSliceSize);
     final = r.is_done();
   }
   std::vector<net::StreamSocket::WriteRequest> batch;
   batch_ = &batch;
   write_framing(head.message_data(), kTagFraming);
   if (ranges_ && ranges_->size() > 1) write_framing(ranges_headers_.front(), kTagFraming);
-  if (chunked_) write_chunk(first, final);
-  else write_body(first, final);
+  if (chunked_) write_chunk(first.data, final);
+  else write_body(std::move(first), final);
   batch_ = nullptr;
   if (socket_) socket_->write(std::move(batch));
 }
@@ -373,18 +389,25 @@ void HttpConnection::continue_body() {
 
   if (!ranges_) {
     if (r.is_done() && !chunked_) return;
-    auto data = r.read_data(room);
-    if (chunked_) write_chunk(data, r.is_done());
-    else write_body(data, r.is_done());
+    if (chunked_) {
+      auto data = r.read_data(room);
+      write_chunk(data, r.is_done());
+    } else {
+      auto body = next_body(room);
+      write_body(std::move(body), r.is_done());
+    }
     return;
   }
   if (range_index_ >= static_cast<std::int32_t>(ranges_->size())) return;  // closing boundary already out
   const ByteRange& range = (*ranges_)[static_cast<std::size_t>(range_index_)];
   const std::uint64_t left = range.length - (r.offset() - range.location);
   if (left > 0) {
-    auto data = r.read_data(std::min(left, room));
-    bool single = ranges_->size() == 1;
-    write_body(data, single && data && data->size() == left);
+    const bool single = ranges_->size() == 1;
+    net::StreamSocket::WriteRequest body;
+    if (single) body = next_body(std::min(left, room));
+    else body.data = r.read_data(std::min(left, room));
+    const bool final = single && body.size() == left;
+    write_body(std::move(body), final);
     return;
   }
   if (ranges_->size() == 1) return;
@@ -395,7 +418,9 @@ void HttpConnection::continue_body() {
   const ByteRange& next = (*ranges_)[static_cast<std::size_t>(range_index_)];
   write_framing(ranges_headers_[static_cast<std::size_t>(range_index_)], kTagFraming);
   r.set_offset(next.location);
-  write_body(r.read_data(std::min(next.length, room)), false);
+  net::StreamSocket::WriteRequest body;
+  body.data = r.read_data(std::min(next.length, room));
+  write_body(std::move(body), false);
 }
 
 // ---- completions ----
@@ -484,10 +509,14 @@ void HttpConnection::response_did_abort(HttpResponse* response) {
   });
 }
 
-void HttpConnection::socket_did_disconnect(net::StreamSocket&, const std::optional<net::StreamError>&) {
+void HttpConnection::socket_did_disconnect(net::StreamSocket&, const std::optional<net::StreamError>& error) {
   if (died_) return;
   died_ = true;
   socket_.reset();
+  // A file slice that could not be sent whole is the response's failure.
+  if (error && http_response_ && error->domain == net::kStreamErrorDomain &&
+      (error->code == net::kFileEnded || error->code == net::kFileUnreadable))
+    http_response_->file_slice_failed(error->system_code);
   if (http_response_) http_response_->connection_did_close();
   http_response_.reset();
   if (auto server = config_.server.lock()) server->connection_did_die(this);

@@ -67,10 +67,11 @@ class HttpConnection : public net::StreamSocketDelegate,
   template <typename Fn>
   void when_current(HttpResponse* response, const char* announcement, Fn&& fn);
 
-  void submit(net::Bytes bytes, double timeout, std::int64_t tag);
+  void submit(net::StreamSocket::WriteRequest write);
+  net::StreamSocket::WriteRequest next_body(std::uint64_t length);
   void write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag);
   void write_framing(const std::string& text, std::int64_t tag);
-  void write_body(net::Bytes bytes, bool final);
+  void write_body(net::StreamSocket::WriteRequest body, bool final);
   void write_chunk(net::Bytes bytes, bool final);
   void add_standard_headers(HttpMessage& head);
   std::uint64_t queued_body() const;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +35,14 @@ class HttpResponse {
   // nothing is available now or on failure.
   virtual Bytes read_data(std::uint64_t length) = 0;
   virtual bool is_done() = 0;
+  // Responses backed by a plain file may hand out slices of it instead of
+  // bytes: up to length bytes from the current position, which then moves
+  // on; nothing on failure or at the end.
+  virtual bool sends_file_slices() { return false; }
+  virtual std::optional<net::FileSlice> file_slice(std::uint64_t /*length*/) { return std::nullopt; }
+  // A slice could not be sent whole: 0 when the file ended early, otherwise
+  // the system error of reading it.
+  virtual void file_slice_failed(int /*error*/) {}
 
   virtual bool delay_response_headers() { return false; }
   virtual int status() { return 200; }

@@ -6,8 +6,16 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <mutex>
 
 #include "net/io_pool.h"
 
@@ -18,6 +26,24 @@ StreamError own_error(int code, std::string text) { return {kStreamErrorDomain, 
 
 StreamError posix_error(const boost::system::error_code& ec, std::string reason) {
   return {kPosixErrorDomain, ec.value(), ec.message(), std::move(reason)};
+}
+
+StreamError file_error(int code, int system_code) {
+  StreamError e = own_error(code, code == kFileEnded ? "File ended before the slice was sent"
+                                                     : std::string("File cannot be read: ") + std::strerror(system_code));
+  e.system_code = system_code;
+  return e;
+}
+
+// Errors of sendfile(2) that come from the file rather than the peer.
+bool is_file_side(int error) { return error == EIO || error == EOVERFLOW || error == ESPIPE || error == EFAULT; }
+// The kernel cannot send this kind of file by itself.
+bool needs_user_space_copy(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+// sendfile(2) has no flag against the broken-pipe signal that send(2) has.
+void ignore_broken_pipe_signal() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
 constexpr std::size_t kInitialBuffer = 4096;
@@ -43,7 +69,9 @@ StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::
       strand_(std::move(strand)),
       accept_retry_v4_(strand_),
       accept_retry_v6_(strand_),
-      deadline_timer_(strand_) {}
+      deadline_timer_(strand_) {
+  ignore_broken_pipe_signal();
+}
 
 // Every pending handler holds a shared pointer, so nothing runs after this.
 StreamSocket::~StreamSocket() {
@@ -241,11 +269,11 @@ void StreamSocket::write(std::vector<std::uint8_t> data, double timeout, std::in
 
 void StreamSocket::write(Bytes data, double timeout, std::int64_t tag) {
   if (!data || data->empty()) return;
-  on_strand([this, w = Write{std::move(data), timeout, tag}]() mutable { queue_write(std::move(w)); });
+  on_strand([this, w = Write{std::move(data), timeout, tag, {}}]() mutable { queue_write(std::move(w)); });
 }
 
 void StreamSocket::write(std::vector<WriteRequest> writes) {
-  std::erase_if(writes, [](const WriteRequest& w) { return !w.data || w.data->empty(); });
+  std::erase_if(writes, [](const WriteRequest& w) { return w.size() == 0; });
   if (writes.empty()) return;
   on_strand([this, writes = std::move(writes)]() mutable {
     for (auto& w : writes) queue_write(std::move(w));
@@ -374,28 +402,35 @@ void StreamSocket::fill_buffer() {
 // keeps its own time-out, counted from when its first byte is due until its
 // last byte is out, and gets its callback, in order, as soon as it is out:
 // a response head with a time-out must not lend it to the body slice
-// gathered behind it.
+// gathered behind it. Bytes in front of a file slice are sent with the
+// "more" flag, so that the head and the file's first bytes share packets.
 void StreamSocket::pump_writes() {
   if (writing_ || closed_) return;
   if (writes_.empty()) {
     if (closing_after_writes_) close_with(std::nullopt);
     return;
   }
-  writing_ = true;
   if (!front_timed_) {
     set_deadline(write_deadline_, writes_.front().timeout);
     front_timed_ = true;
   }
+  if (writes_.front().file.file) return send_file_front();
   std::vector<boost::asio::const_buffer> buffers;
   std::size_t bytes = 0;
+  bool file_follows = false;
   for (const Write& w : writes_) {
+    if (w.file.file) {
+      file_follows = true;
+      break;
+    }
     if (buffers.size() == kMaxGather || (bytes > 0 && bytes + w.data->size() > kMaxGatherBytes)) break;
     const std::size_t skip = buffers.empty() ? front_offset_ : 0;
     buffers.emplace_back(boost::asio::buffer(*w.data) + skip);
     bytes += w.data->size() - skip;
   }
-  socket_->async_write_some(
-      buffers,
+  writing_ = true;
+  socket_->async_send(
+      buffers, file_follows ? MSG_MORE : 0,
       boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
         self->writing_ = false;
         if (self->closed_) return;
@@ -409,9 +444,60 @@ void StreamSocket::pump_writes() {
       }));
 }
 
+void StreamSocket::send_file_front() {
+  const Write& w = writes_.front();
+  for (;;) {
+    auto offset = static_cast<off_t>(w.file.offset + front_offset_);
+    const std::size_t left = w.file.length - front_offset_;
+    const ssize_t n = ::sendfile(socket_->native_handle(), w.file.file->fd(), &offset, left);
+    if (n > 0) {
+      writes_written(static_cast<std::size_t>(n));
+      return pump_writes();
+    }
+    if (n == 0) return close_with(file_error(kFileEnded, 0));
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (error == EAGAIN || error == EWOULDBLOCK) break;
+    if (needs_user_space_copy(error) && front_offset_ == 0) {
+      if (!read_file_front()) return;
+      return pump_writes();
+    }
+    if (is_file_side(error)) return close_with(file_error(kFileUnreadable, error));
+    return close_with(
+        posix_error(boost::system::error_code(error, boost::system::system_category()), "Error in write() function"));
+  }
+  writing_ = true;
+  socket_->async_wait(tcp::socket::wait_write,
+                      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec) {
+                        self->writing_ = false;
+                        if (self->closed_) return;
+                        if (ec) return self->close_with(posix_error(ec, "Error in write() function"));
+                        self->pump_writes();
+                      }));
+}
+
+bool StreamSocket::read_file_front() {
+  Write& w = writes_.front();
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(w.file.length);
+  std::size_t got = 0;
+  while (got < bytes->size()) {
+    const ssize_t r = ::pread(w.file.file->fd(), bytes->data() + got, bytes->size() - got,
+                              static_cast<off_t>(w.file.offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      close_with(file_error(r == 0 ? kFileEnded : kFileUnreadable, r == 0 ? 0 : errno));
+      return false;
+    }
+    got += static_cast<std::size_t>(r);
+  }
+  w.data = std::move(bytes);
+  w.file = {};
+  return true;
+}
+
 void StreamSocket::writes_written(std::size_t n) {
   while (n > 0 && !writes_.empty()) {
-    const std::size_t left = writes_.front().data->size() - front_offset_;
+    const std::size_t left = writes_.front().size() - front_offset_;
     if (n < left) {
       front_offset_ += n;
       return;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "file_handle.h"
+
 namespace tavri::net {
 
 inline constexpr char kStreamErrorDomain[] = "StreamSocketErrorDomain";
@@ -28,6 +30,8 @@ enum StreamErrorCode {
   kReadMaxedOut = 6,
   kClosedByPeer = 7,
   kOther = 8,
+  kFileEnded = 9,       // a file slice's file is shorter than the slice
+  kFileUnreadable = 10, // a file slice could not be read (system_code says why)
 };
 
 struct StreamError {
@@ -35,6 +39,7 @@ struct StreamError {
   int code = 0;
   std::string description;
   std::string reason;  // the failing step, for system errors
+  int system_code = 0; // the system error behind a file error
   std::string text() const { return reason.empty() ? description : reason + ": " + description; }
 };
 
@@ -82,11 +87,15 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   void read_to_length(std::size_t length, double timeout, std::int64_t tag);
   void write(Bytes data, double timeout, std::int64_t tag);
   void write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag);
-  // Several writes queued at once, in order: they leave together.
+  // Several writes queued at once, in order: they leave together. A write
+  // holds bytes, or else a file slice that is sent without passing through
+  // user space.
   struct WriteRequest {
     Bytes data;
-    double timeout;
-    std::int64_t tag;
+    double timeout = -1;
+    std::int64_t tag = 0;
+    FileSlice file;
+    std::size_t size() const { return file.file ? file.length : data ? data->size() : 0; }
   };
   void write(std::vector<WriteRequest> writes);
 
@@ -128,6 +137,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   ReadOutcome try_complete_read();
   void fill_buffer();
   void pump_writes();
+  void send_file_front();
+  // The front file slice read into memory, for files the kernel cannot send.
+  bool read_file_front();
   // Consumes n sent bytes from the front of the queue, reporting each write that is out.
   void writes_written(std::size_t n);
   void close_with(std::optional<StreamError> error);
