@@ -70,3 +70,44 @@ TEST_F(HttpServerTest, ClientsThatStopReadingCostNeitherMemoryNorExtraDescriptor
   for (int i = 0; i < 50 && descriptors_on(path) > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(descriptors_on(path), 0);
 }
+
+TEST_F(HttpServerTest, BeyondTheConnectionLimitNewClientsAreClosedUntilSomeEnd) {
+  LogCapture logs;
+  server_->set_max_connections(20);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(port_));
+  ASSERT_TRUE(connections_become(20));
+  RawClient refused(port_);
+  EXPECT_TRUE(refused.closed_by_peer());
+  EXPECT_TRUE(logs.contains("20 connections open, the limit"));
+  // The ones inside are still served.
+  ASSERT_TRUE(clients.front()->send(get("/PLAYLIST_ID_7.SAV")));
+  EXPECT_TRUE(clients.front()->read_reply());
+
+  clients.resize(10);
+  ASSERT_TRUE(connections_become(10));
+  RawClient later(port_);
+  ASSERT_TRUE(later.send(get("/PLAYLIST_ID_7.SAV")));
+  auto reply = later.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_TRUE(logs.contains("below the connection limit again"));
+}
+
+TEST_F(HttpServerTest, AClientThatTakesNothingForTooLongIsDropped) {
+  server_->set_stall_timeout(0.5);
+  write_file(root_ + "/movie.mp4", pattern(8 * 1024 * 1024, 12));
+  RawClient stuck(port_), idle_after_reply(port_);
+  const int small = 16384;
+  ::setsockopt(stuck.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(stuck.send(get("/movie.mp4")));
+  ASSERT_TRUE(idle_after_reply.send(get("/PLAYLIST_ID_7.SAV")));
+  ASSERT_TRUE(idle_after_reply.read_reply());
+  ASSERT_TRUE(stuck.read_reply(false));
+  // The stuck one goes; the one that read its answer stays for its keep-alive.
+  EXPECT_TRUE(connections_become(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(server_->number_of_connections(), 1u);
+  EXPECT_LT(stuck.read_exactly(8 * 1024 * 1024).size(), 8u * 1024 * 1024);
+  EXPECT_TRUE(stuck.closed_by_peer());
+}

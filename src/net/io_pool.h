@@ -4,7 +4,10 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
+#include <algorithm>
+#include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,32 @@ class IoPool {
   boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::vector<std::thread> threads_;
+};
+
+// Single-thread pools, one per core, for work that is spread out: each
+// piece stays on one thread, and a hand-over between its queues wakes no
+// other thread.
+class IoGroup {
+ public:
+  explicit IoGroup(unsigned threads) {
+    for (unsigned i = 0; i < std::max(threads, 1u); ++i) pools_.push_back(std::make_unique<IoPool>(1));
+  }
+  // One thread per core; never destroyed, so no handler can end up joining
+  // its own thread.
+  static IoGroup& shared() {
+    static IoGroup& group = *new IoGroup(std::max(std::thread::hardware_concurrency(), 1u));
+    return group;
+  }
+  std::size_t size() const { return pools_.size(); }
+  // The next context, in turn.
+  boost::asio::io_context& next() { return pools_[turn_++ % pools_.size()]->context(); }
+  void stop() {
+    for (auto& pool : pools_) pool->stop();
+  }
+
+ private:
+  std::vector<std::unique_ptr<IoPool>> pools_;
+  std::atomic<std::size_t> turn_{0};
 };
 
 // Runs fn on the strand and waits for its result; runs inline when the

@@ -16,6 +16,7 @@ struct HttpConfig {
   std::optional<boost::asio::strand<boost::asio::io_context::executor_type>> queue;
   double request_timeout = 30.0;  // seconds per head line and per framing write
   double head_timeout = 60.0;     // seconds for a whole request head, however it trickles in
+  double stall_timeout = 300.0;   // seconds a client may take no bytes at all before it is dropped
 };
 
 }  // namespace tavri::http

@@ -71,6 +71,7 @@ void HttpConnection::start() {
   boost::asio::post(connection_queue_, [self = shared_from_this()] {
     if (self->started_) return;
     self->started_ = true;
+    if (self->socket_) self->socket_->set_stall_timeout(self->config_.stall_timeout);
     self->read_request_header();
   });
 }

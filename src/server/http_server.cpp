@@ -11,9 +11,10 @@
 
 namespace tavri::http {
 
-std::shared_ptr<HttpServer> HttpServer::create(net::IoPool& pool) {
-  auto server = std::shared_ptr<HttpServer>(new HttpServer(pool));
+std::shared_ptr<HttpServer> HttpServer::create(net::IoPool& pool, net::IoGroup* workers) {
+  auto server = std::shared_ptr<HttpServer>(new HttpServer(pool, workers));
   server->socket_ = net::StreamSocket::create(server, server->server_queue_, pool.context(), server->server_queue_);
+  if (workers) server->socket_->set_accept_context([workers]() -> boost::asio::io_context& { return workers->next(); });
   return server;
 }
 
@@ -22,15 +23,15 @@ net::IoPool& HttpServer::default_pool() {
   return pool;
 }
 
-HttpServer::HttpServer(net::IoPool& pool)
-    : pool_(pool), server_queue_(pool.make_strand()), connection_queue_(pool.make_strand()) {}
+HttpServer::HttpServer(net::IoPool& pool, net::IoGroup* workers)
+    : pool_(pool), workers_(workers), server_queue_(pool.make_strand()) {}
 
 HttpServer::~HttpServer() {
   // Nothing can call in any more; close what is still open.
   service_.reset();
   if (socket_) socket_->disconnect();
   std::lock_guard lock(connections_lock_);
-  for (auto& connection : connections_) connection->stop();
+  for (auto& [_, connection] : connections_) connection->stop();
 }
 
 void HttpServer::set_type(std::string type) {
@@ -45,8 +46,12 @@ void HttpServer::set_document_root(std::string root) {
   boost::asio::post(server_queue_, [self = shared_from_this(), root = std::move(root)] { self->document_root_ = root; });
 }
 
-void HttpServer::set_queue_per_connection(bool flag) {
-  boost::asio::post(server_queue_, [self = shared_from_this(), flag] { self->queue_per_connection_ = flag; });
+void HttpServer::set_stall_timeout(double seconds) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), seconds] { self->stall_timeout_ = seconds; });
+}
+
+void HttpServer::set_max_connections(std::size_t n) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), n] { self->max_connections_ = n; });
 }
 
 void HttpServer::set_head_timeout(double seconds) {
@@ -81,9 +86,9 @@ HttpConfig HttpServer::make_config() {
   HttpConfig config;
   config.server = weak_from_this();
   config.document_root = document_root_.empty() ? std::string() : document_root_with_slash(document_root_);
-  config.queue = connection_queue_;
   config.request_timeout = request_timeout_;
   config.head_timeout = head_timeout_;
+  config.stall_timeout = stall_timeout_;
   return config;
 }
 
@@ -114,7 +119,7 @@ void HttpServer::stop(bool keep_existing_connections) {
     is_running_ = false;
     if (!keep_existing_connections) {
       std::lock_guard lock(connections_lock_);
-      for (auto& connection : connections_) connection->stop();
+      for (auto& [_, connection] : connections_) connection->stop();
       connections_.clear();
     }
   });
@@ -122,12 +127,25 @@ void HttpServer::stop(bool keep_existing_connections) {
 
 void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::StreamSocket> accepted) {
   // Runs on the server queue, which owns the fields read by the config.
+  {
+    std::lock_guard lock(connections_lock_);
+    if (connections_.size() >= max_connections_) {
+      if (!at_limit_)
+        log()->warn("HttpServer: {} connections open, the limit: new connections are closed until some end",
+                    max_connections_);
+      at_limit_ = true;
+      accepted->disconnect();
+      return;
+    }
+    if (at_limit_) log()->info("HttpServer: below the connection limit again");
+    at_limit_ = false;
+  }
   HttpConfig config = make_config();
-  if (queue_per_connection_) config.queue = accepted->queue();
+  config.queue = accepted->queue();  // each connection's work stays on its socket's thread
   auto connection = HttpConnection::create(std::move(accepted), std::move(config), pool_.context());
   {
     std::lock_guard lock(connections_lock_);
-    connections_.push_back(connection);
+    connections_.emplace(connection.get(), connection);
   }
   connection->start();
 }
@@ -135,10 +153,8 @@ void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::Stre
 void HttpServer::connection_did_die(HttpConnection* connection) {
   std::shared_ptr<HttpConnection> last;  // released outside the lock
   std::lock_guard lock(connections_lock_);
-  auto it = std::find_if(connections_.begin(), connections_.end(),
-                         [connection](const auto& c) { return c.get() == connection; });
-  if (it != connections_.end()) {
-    last = std::move(*it);
+  if (auto it = connections_.find(connection); it != connections_.end()) {
+    last = std::move(it->second);
     connections_.erase(it);
   }
 }

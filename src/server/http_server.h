@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "http_config.h"
@@ -19,11 +20,12 @@ class ServicePublisher;
 // serves the document root, and announces itself on the local network.
 class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_from_this<HttpServer> {
  public:
-  static std::shared_ptr<HttpServer> create(net::IoPool& pool = default_pool());
-  // The content server's own pool: one thread. Every queue of the server
-  // is a strand; on one thread a hand-over between them costs no wake-up,
-  // which doubled small-file requests per second on two cores, while big
-  // downloads stay as fast as with two threads (bench/http_bench.sh).
+  static constexpr std::size_t kDefaultMaxConnections = 4096;
+
+  // Connections are spread over the workers, each on one thread with its
+  // own queue; without workers they live on the pool.
+  static std::shared_ptr<HttpServer> create(net::IoPool& pool = default_pool(), net::IoGroup* workers = nullptr);
+  // The listener's own pool: one thread, which only accepts.
   static net::IoPool& default_pool();
   ~HttpServer() override;
 
@@ -36,9 +38,10 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   // A whole request head must arrive within this (one line every few seconds
   // must not hold a connection for a hundred line time-outs).
   void set_head_timeout(double seconds);
-  // Measurement only: each connection runs on its socket's own queue instead
-  // of the one shared connection queue.
-  void set_queue_per_connection(bool flag);
+  // Seconds a client may take none of its answer before it is dropped.
+  void set_stall_timeout(double seconds);
+  // Beyond this many open connections, new ones are closed at once.
+  void set_max_connections(std::size_t n);
 
   std::string document_root();
   std::string type();
@@ -61,15 +64,15 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void socket_did_accept(net::StreamSocket& listener, std::shared_ptr<net::StreamSocket> accepted) override;
 
  private:
-  explicit HttpServer(net::IoPool& pool);
+  HttpServer(net::IoPool& pool, net::IoGroup* workers);
   HttpConfig make_config();  // on the server queue
   void publish_service();
   void unpublish_service();
 
   net::IoPool& pool_;
+  net::IoGroup* workers_;
   std::shared_ptr<net::StreamSocket> socket_;
   net::IoPool::Strand server_queue_;
-  net::IoPool::Strand connection_queue_;
   std::string document_root_;
   std::string interface_;
   std::uint16_t port_ = 0;
@@ -79,10 +82,12 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::string name_;
   double request_timeout_ = 30.0;
   double head_timeout_ = 60.0;
-  std::vector<std::shared_ptr<HttpConnection>> connections_;
+  double stall_timeout_ = 300.0;
+  std::unordered_map<HttpConnection*, std::shared_ptr<HttpConnection>> connections_;
   std::mutex connections_lock_;
   bool is_running_ = false;
-  bool queue_per_connection_ = false;
+  std::size_t max_connections_ = kDefaultMaxConnections;
+  bool at_limit_ = false;  // the limit was reported and not left since
 };
 
 }  // namespace tavri::http

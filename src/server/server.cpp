@@ -5,6 +5,7 @@
 
 #include "core/console.h"
 #include "core/notifications.h"
+#include "net/io_pool.h"
 #include "server/http_server.h"
 
 namespace tavri {
@@ -24,7 +25,9 @@ Server::~Server() {
 void Server::INIT_SERVER() {
   console_log("SERVER INIT");
   if (http_server_) http_server_->stop();
-  http_server_ = http::HttpServer::create(pool_ ? *pool_ : http::HttpServer::default_pool());
+  // Connections are served on every core; an injected pool serves them itself.
+  http_server_ = pool_ ? http::HttpServer::create(*pool_)
+                       : http::HttpServer::create(http::HttpServer::default_pool(), &net::IoGroup::shared());
   http_server_->set_type(kServiceType);
   http_server_->set_port(port_);
 }

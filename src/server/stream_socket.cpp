@@ -202,11 +202,12 @@ std::optional<StreamError> StreamSocket::listen_on(const std::string& interface,
 }
 
 void StreamSocket::accept_next(tcp::acceptor& acceptor) {
-  auto new_strand = boost::asio::make_strand(io_);
+  boost::asio::io_context& target = accept_context_ ? accept_context_() : io_;
+  auto new_strand = boost::asio::make_strand(target);
   // The generation is checked before the acceptor is touched: a closed
   // listener's acceptor may be gone by the time its aborted handler runs.
   acceptor.async_accept(
-      new_strand, boost::asio::bind_executor(strand_, [self = shared_from_this(), &acceptor, new_strand,
+      new_strand, boost::asio::bind_executor(strand_, [self = shared_from_this(), &acceptor, &target, new_strand,
                                                        generation = listen_generation_](
                                                           boost::system::error_code ec, tcp::socket peer) {
         if (generation != self->listen_generation_) return;
@@ -231,7 +232,7 @@ void StreamSocket::accept_next(tcp::acceptor& acceptor) {
         {
           std::lock_guard lock(self->delegate_mutex_);
           accepted = std::shared_ptr<StreamSocket>(
-              new StreamSocket(self->delegate_, self->delegate_queue_, self->io_, new_strand));
+              new StreamSocket(self->delegate_, self->delegate_queue_, target, new_strand));
         }
         accepted->socket_.emplace(std::move(peer));
         accepted->started_ = true;
@@ -315,7 +316,8 @@ void StreamSocket::start_deadline_timer(Clock::time_point due) {
     const auto now = Clock::now();
     if (self->read_deadline_ <= now) return self->close_with(own_error(kReadTimeout, "Read operation timed out"));
     if (self->write_deadline_ <= now) return self->close_with(own_error(kWriteTimeout, "Write operation timed out"));
-    const auto next = std::min(self->read_deadline_, self->write_deadline_);
+    if (self->stall_deadline_ <= now) return self->close_with(own_error(kWriteTimeout, "Write operation stalled"));
+    const auto next = std::min({self->read_deadline_, self->write_deadline_, self->stall_deadline_});
     if (next != Clock::time_point::max()) self->start_deadline_timer(next);
   });
 }
@@ -407,6 +409,7 @@ void StreamSocket::fill_buffer() {
 void StreamSocket::pump_writes() {
   if (writing_ || closed_) return;
   if (writes_.empty()) {
+    stall_deadline_ = Clock::time_point::max();
     if (closing_after_writes_) close_with(std::nullopt);
     return;
   }
@@ -414,6 +417,7 @@ void StreamSocket::pump_writes() {
     set_deadline(write_deadline_, writes_.front().timeout);
     front_timed_ = true;
   }
+  if (stall_deadline_ == Clock::time_point::max()) set_deadline(stall_deadline_, stall_timeout_);
   if (writes_.front().file.file) return send_file_front();
   std::vector<boost::asio::const_buffer> buffers;
   std::size_t bytes = 0;
@@ -496,6 +500,7 @@ bool StreamSocket::read_file_front() {
 }
 
 void StreamSocket::writes_written(std::size_t n) {
+  if (n > 0 && stall_timeout_ >= 0) set_deadline(stall_deadline_, stall_timeout_);
   while (n > 0 && !writes_.empty()) {
     const std::size_t left = writes_.front().size() - front_offset_;
     if (n < left) {
@@ -512,6 +517,10 @@ void StreamSocket::writes_written(std::size_t n) {
       if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
     });
   }
+}
+
+void StreamSocket::set_stall_timeout(double seconds) {
+  on_strand([this, seconds] { stall_timeout_ = seconds; });
 }
 
 void StreamSocket::disconnect() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   // Listens on every address (interface empty) or on the given address.
   bool accept_on(const std::string& interface, std::uint16_t port, StreamError* error = nullptr);
   std::uint16_t local_port();
+  // Where accepted connections live (by default this socket's context); set
+  // before listening.
+  void set_accept_context(std::function<boost::asio::io_context&()> pick) { accept_context_ = std::move(pick); }
   void set_delegate(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue);
 
   // timeout < 0: none. max_length 0: none.
@@ -98,6 +102,10 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
     std::size_t size() const { return file.file ? file.length : data ? data->size() : 0; }
   };
   void write(std::vector<WriteRequest> writes);
+
+  // Closes the socket when queued writes make no progress for this long,
+  // whatever their own time-outs (< 0: never).
+  void set_stall_timeout(double seconds);
 
   void disconnect();
   void disconnect_after_writing();
@@ -153,6 +161,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   std::atomic<std::uint16_t> local_port_{0};
   boost::asio::io_context& io_;
   Strand strand_;
+  std::function<boost::asio::io_context&()> accept_context_;
 
   std::optional<tcp::acceptor> v4_, v6_;
   boost::asio::steady_timer accept_retry_v4_, accept_retry_v6_;
@@ -181,6 +190,8 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   Clock::time_point timer_due_{};
   Clock::time_point read_deadline_ = Clock::time_point::max();
   Clock::time_point write_deadline_ = Clock::time_point::max();
+  double stall_timeout_ = -1;
+  Clock::time_point stall_deadline_ = Clock::time_point::max();
 };
 
 }  // namespace tavri::net

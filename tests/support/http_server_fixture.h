@@ -67,7 +67,7 @@ class HttpServerTest : public ::testing::Test {
     QFile::link(dir_.path(), root_ + "/outside_link");
     QFile::link(dir_.path() + "/secret", root_ + "/secret_link.mp4");
     QFile::link(root_ + "/My Movie.mp4", root_ + "/inside_link.mp4");
-    server_ = HttpServer::create(pool_);
+    server_ = HttpServer::create(pool_, &workers_);
     server_->set_document_root(root_.toStdString() + "/");
     server_->set_request_timeout(request_timeout());
     server_->set_head_timeout(head_timeout());
@@ -79,6 +79,7 @@ class HttpServerTest : public ::testing::Test {
     server_->stop();
     server_.reset();
     pool_.stop();
+    workers_.stop();
   }
   virtual double request_timeout() { return 30.0; }
   virtual double head_timeout() { return 60.0; }
@@ -92,7 +93,8 @@ class HttpServerTest : public ::testing::Test {
     return false;
   }
 
-  net::IoPool pool_{2};
+  net::IoPool pool_{1};
+  net::IoGroup workers_{2};
   QTemporaryDir dir_;
   QString root_;
   std::shared_ptr<HttpServer> server_;
