@@ -1,25 +1,36 @@
 #!/usr/bin/env bash
-# HTTP benchmark: the content server against nginx (sendfile on), both on
-# loopback, both driven by wrk in the same run. Prints each figure for both
-# servers and the ratio ours/nginx.
+# HTTP benchmark: the running application, the bench server (the same
+# classes without the application) and nginx (sendfile on, a worker per
+# core), all on one loopback inside a private network namespace, all driven
+# by wrk in the same run. Prints each figure for the three, and the ratios
+# against nginx.
 #   bench/http_bench.sh [SECONDS_PER_RUN]
 set -euo pipefail
+[ -n "${TAVRI_BENCH_TRACE:-}" ] && set -x
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
-ours_port=18003
-nginx_port=18004
 
-export DEBIAN_FRONTEND=noninteractive
-missing=()
-for p in nginx-light wrk; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ -z "${TAVRI_BENCH_INSIDE:-}" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  missing=()
+  for p in nginx-light wrk iproute2 util-linux; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  cmake --preset default >/dev/null
+  cmake --build build --target http_serve idle_clients tavri_av_server >/dev/null
+  # The application listens on its fixed ports: only in a namespace of its own.
+  exec unshare -n env TAVRI_BENCH_INSIDE=1 bash "$0" "$@"
 fi
-cmake --preset default >/dev/null
-cmake --build build --target http_serve >/dev/null
+
+ip link set lo up
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+app_port=5003
+bench_port=18003
+nginx_port=18004
 
 work=$(mktemp -d /tmp/tavri-http-bench.XXXXXX)
 chmod 755 "$work"
@@ -30,12 +41,13 @@ head -c 100M /dev/urandom >"$root/movie100.bin"
 head -c 1G /dev/zero >"$root/movie1g.bin"
 chmod -R a+rX "$root"
 
-cat >"$work/nginx.conf" <<EOF
+cat >"$work/nginx.conf" <<NGINX
 worker_processes auto;
+worker_rlimit_nofile 16384;
 user root;
 pid $work/nginx.pid;
 error_log $work/nginx-error.log;
-events { worker_connections 4096; }
+events { worker_connections 8192; }
 http {
   access_log off;
   sendfile on;
@@ -48,28 +60,50 @@ http {
     root $root;
   }
 }
-EOF
+NGINX
 
+# The application with a fresh home whose saved content folder is the root.
+home="$work/home"
+mkdir -p "$home/Documents" "$home/.config" "$home/.local/share"
+printf 'file://%s/' "$root" >"$home/Documents/tavri_AV_SERVER_FOLDER.sav"
+
+pids=()
 cleanup() {
-  [ -n "${ours_pid:-}" ] && kill "$ours_pid" 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-  sleep 0.5
+  sleep 1
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-start_ours() {  # shared|per-connection THREADS
-  [ -n "${ours_pid:-}" ] && { kill "$ours_pid"; wait "$ours_pid" 2>/dev/null || true; }
-  build/bench/http_serve "$root" "$ours_port" "$2" "$1" >>"$work/ours.log" 2>&1 &
-  ours_pid=$!
-  sleep 0.5
+wait_for_port() {  # port
+  for _ in $(seq 1 300); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
 }
 
-start_ours shared 1
-nginx -c "$work/nginx.conf"
-sleep 1
+start_servers() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; done
+  pids=()
+  [ -f "$work/nginx.pid" ] && { kill -QUIT "$(cat "$work/nginx.pid")"; sleep 1; }
+  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+    XDG_DOCUMENTS_DIR="$home/Documents" QT_QPA_PLATFORM=offscreen \
+    build/src/tavri_av_server >>"$work/app.log" 2>&1 &
+  app_pid=$!
+  build/bench/http_serve "$root" "$bench_port" >>"$work/bench.log" 2>&1 &
+  bench_pid=$!
+  pids=("$app_pid" "$bench_pid")
+  nginx -c "$work/nginx.conf"
+  wait_for_port "$app_port"
+  wait_for_port "$bench_port"
+  wait_for_port "$nginx_port"
+  sleep 2  # the application's start-up work settles
+}
 
-# Requests/sec and bytes/sec from one wrk run.
+# Requests/sec and MB/sec from one wrk run.
 run_wrk() {  # connections url
   wrk -t2 -c"$1" -d"${seconds}s" --timeout 30s "$2" 2>&1 | tee -a "$work/wrk.log" | awk '
     /Requests\/sec/ {rps=$2}
@@ -78,45 +112,71 @@ run_wrk() {  # connections url
     END {printf "%s %s\n", rps, mbps}'
 }
 
-peak_rss_mb() {  # pids...
-  local total=0
+rss_mb() {  # pids...: resident memory now, summed
+  local total=0 kb
   for pid in "$@"; do
-    kb=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+    kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
     total=$((total + kb))
   done
   echo $((total / 1024))
 }
 
+# Runs wrk while sampling the servers' resident memory; prints "MB/s peak_MB".
+run_wrk_sampling() {  # connections url pids...
+  local conns=$1 url=$2
+  shift 2
+  local peak=0 now
+  run_wrk "$conns" "$url" >"$work/wrk.out" &
+  local wrk_pid=$!
+  while kill -0 "$wrk_pid" 2>/dev/null; do
+    now=$(rss_mb "$@")
+    [ "$now" -gt "$peak" ] && peak=$now
+    sleep 0.25
+  done
+  wait "$wrk_pid"
+  read -r _ mb <"$work/wrk.out"
+  echo "$mb $peak"
+}
+
 nginx_pids() { pgrep -f "nginx: (master|worker)" | tr '\n' ' '; }
-
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+row() {  # label app bench nginx
+  printf "%-42s %12s %12s %12s %9s %9s\n" "$1" "$2" "$3" "$4" "$(ratio "$2" "$4")" "$(ratio "$3" "$4")"
+}
 
-printf "%-44s %14s %14s %8s\n" "figure (reference: nginx in the same run)" "ours" "nginx" "ratio"
+start_servers
+printf "%-42s %12s %12s %12s %9s %9s\n" "figure (reference: nginx, same run)" "application" "bench srv" "nginx" "app/ngx" "bench/ngx"
+row "application resident at rest, MB" "$(rss_mb "$app_pid")" "$(rss_mb "$bench_pid")" "$(rss_mb $(nginx_pids))"
 
-read -r ours_rps _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
-read -r nginx_rps _ < <(run_wrk 64 "http://127.0.0.1:$nginx_port/small.bin")
-printf "%-44s %14s %14s %8s\n" "4 KB file, 64 keep-alive conns: req/s" "$ours_rps" "$nginx_rps" "$(ratio "$ours_rps" "$nginx_rps")"
-start_ours shared 2
-read -r ours_rps_2 _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
-printf "%-44s %14s %14s %8s\n" "  same, two server threads (variant)" "$ours_rps_2" "$nginx_rps" "$(ratio "$ours_rps_2" "$nginx_rps")"
-start_ours per-connection 2
-read -r ours_rps_pc _ < <(run_wrk 64 "http://127.0.0.1:$ours_port/small.bin")
-printf "%-44s %14s %14s %8s\n" "  same, two threads, queue per connection" "$ours_rps_pc" "$nginx_rps" "$(ratio "$ours_rps_pc" "$nginx_rps")"
-start_ours shared 1
+declare -A rps mb500 rss500 mb1g
+for who in app bench nginx; do
+  port_var="${who}_port"
+  read -r rps[$who] _ < <(run_wrk 64 "http://127.0.0.1:${!port_var}/small.bin")
+done
+row "4 KB file, 64 keep-alive conns: req/s" "${rps[app]}" "${rps[bench]}" "${rps[nginx]}"
 
-read -r _ ours_mb < <(run_wrk 4 "http://127.0.0.1:$ours_port/movie1g.bin")
-read -r _ nginx_mb < <(run_wrk 4 "http://127.0.0.1:$nginx_port/movie1g.bin")
-printf "%-44s %14s %14s %8s\n" "1 GB file, 4 conns: MB/s" "$ours_mb" "$nginx_mb" "$(ratio "$ours_mb" "$nginx_mb")"
+for who in app bench nginx; do
+  port_var="${who}_port"
+  read -r _ mb1g[$who] < <(run_wrk 4 "http://127.0.0.1:${!port_var}/movie1g.bin")
+done
+row "1 GB file, 4 conns: MB/s" "${mb1g[app]}" "${mb1g[bench]}" "${mb1g[nginx]}"
 
-# Fresh processes so that the peak belongs to this run alone.
-start_ours shared 1
-kill -QUIT "$(cat "$work/nginx.pid")"; sleep 1
-nginx -c "$work/nginx.conf"
-sleep 1
-read -r _ ours_mb500 < <(run_wrk 500 "http://127.0.0.1:$ours_port/movie100.bin")
-ours_rss=$(peak_rss_mb "$ours_pid")
-read -r _ nginx_mb500 < <(run_wrk 500 "http://127.0.0.1:$nginx_port/movie100.bin")
-nginx_rss=$(peak_rss_mb $(nginx_pids))
-printf "%-44s %14s %14s %8s\n" "500 conns on a 100 MB file: MB/s" "$ours_mb500" "$nginx_mb500" "$(ratio "$ours_mb500" "$nginx_mb500")"
-printf "%-44s %14s %14s %8s\n" "500 conns on a 100 MB file: peak RSS MB" "$ours_rss" "$nginx_rss" "$(ratio "$ours_rss" "$nginx_rss")"
+for who in app bench nginx; do
+  port_var="${who}_port"
+  case $who in app) watch=("$app_pid") ;; bench) watch=("$bench_pid") ;; nginx) read -ra watch <<<"$(nginx_pids)" ;; esac
+  read -r mb500[$who] rss500[$who] < <(run_wrk_sampling 500 "http://127.0.0.1:${!port_var}/movie100.bin" "${watch[@]}")
+done
+row "500 downloads of a 100 MB file: MB/s" "${mb500[app]}" "${mb500[bench]}" "${mb500[nginx]}"
+row "  resident during them (peak), MB" "${rss500[app]}" "${rss500[bench]}" "${rss500[nginx]}"
+
+# 5000 idle connections (past the 4096 cap), then ordinary requests beside them.
+declare -A idle
+for who in app bench nginx; do
+  port_var="${who}_port"
+  idle[$who]=$(build/bench/idle_clients "${!port_var}" 5000 /small.bin)
+done
+for who in app bench nginx; do
+  printf "%-42s %s\n" "5000 idle conns, $who:" "${idle[$who]}"
+done
 grep -h "Socket errors" "$work/wrk.log" | sed 's/^/wrk: /' || true
+grep -h "connection limit\|connections open" "$work/app.log" | head -3 | sed 's/^/application: /' || true

@@ -1,6 +1,7 @@
 // What each client costs the content server: memory, descriptors, and what
 // happens at the limits.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -71,26 +72,53 @@ TEST_F(HttpServerTest, ClientsThatStopReadingCostNeitherMemoryNorExtraDescriptor
   EXPECT_EQ(descriptors_on(path), 0);
 }
 
-TEST_F(HttpServerTest, BeyondTheConnectionLimitNewClientsAreClosedUntilSomeEnd) {
+TEST_F(HttpServerTest, AtTheConnectionLimitIdleConnectionsMakeRoomAndBusyOnesStay) {
   LogCapture logs;
   server_->set_max_connections(20);
-  std::vector<std::unique_ptr<RawClient>> clients;
-  for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<RawClient>(port_));
+  write_file(root_ + "/movie.mp4", pattern(8 * 1024 * 1024, 13));
+  // Ten in the middle of a download that they do not read on, ten idle.
+  std::vector<std::unique_ptr<RawClient>> busy, idle;
+  for (int i = 0; i < 10; ++i) {
+    busy.push_back(std::make_unique<RawClient>(port_));
+    const int small = 16384;
+    ::setsockopt(busy.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_TRUE(busy.back()->send(get("/movie.mp4")));
+    ASSERT_TRUE(busy.back()->read_reply(false));
+  }
+  for (int i = 0; i < 10; ++i) {
+    idle.push_back(std::make_unique<RawClient>(port_));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ASSERT_TRUE(connections_become(20));
+
+  // Each newcomer is answered and stays; the longest idle ones go, oldest first.
+  std::vector<std::unique_ptr<RawClient>> newcomers;
+  for (int i = 0; i < 10; ++i) {
+    newcomers.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(newcomers.back()->send(get("/PLAYLIST_ID_7.SAV")));
+    auto reply = newcomers.back()->read_reply();
+    ASSERT_TRUE(reply) << "newcomer " << i;
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_TRUE(idle[static_cast<std::size_t>(i)]->closed_by_peer()) << "idle " << i;
+  }
+  EXPECT_TRUE(logs.contains("20 connections open, the limit"));
+  ASSERT_TRUE(connections_become(20));
+  newcomers.clear();
+  ASSERT_TRUE(connections_become(10));
+
+  // With only busy ones left and the limit lowered to them, a newcomer goes.
+  server_->set_max_connections(10);
   RawClient refused(port_);
   EXPECT_TRUE(refused.closed_by_peer());
-  EXPECT_TRUE(logs.contains("20 connections open, the limit"));
-  // The ones inside are still served.
-  ASSERT_TRUE(clients.front()->send(get("/PLAYLIST_ID_7.SAV")));
-  EXPECT_TRUE(clients.front()->read_reply());
-
-  clients.resize(10);
-  ASSERT_TRUE(connections_become(10));
+  for (auto& c : busy) {
+    pollfd p{c->fd(), POLLRDHUP, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0) << "a download in progress is never evicted";
+  }
+  busy.resize(5);
+  ASSERT_TRUE(connections_become(5));
   RawClient later(port_);
   ASSERT_TRUE(later.send(get("/PLAYLIST_ID_7.SAV")));
-  auto reply = later.read_reply();
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 200);
+  ASSERT_TRUE(later.read_reply());
   EXPECT_TRUE(logs.contains("below the connection limit again"));
 }
 

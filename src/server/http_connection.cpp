@@ -76,6 +76,12 @@ void HttpConnection::start() {
   });
 }
 
+bool HttpConnection::evict() {
+  if (evicted_.exchange(true)) return false;
+  stop();
+  return true;
+}
+
 void HttpConnection::stop() {
   boost::asio::post(connection_queue_, [self = shared_from_this()] {
     if (self->socket_) self->socket_->disconnect();
@@ -110,9 +116,11 @@ void HttpConnection::read_request_header() {
   // The head's deadline starts with its first line (an idle keep-alive
   // connection waits for that line as before).
   const auto now = std::chrono::steady_clock::now();
-  if (num_header_lines_ == 0)
+  if (num_header_lines_ == 0) {
+    idle_since_ = std::max<std::int64_t>(now.time_since_epoch().count(), 1);
     head_deadline_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                std::chrono::duration<double>(config_.request_timeout + config_.head_timeout));
+  }
   const double left = std::chrono::duration<double>(head_deadline_ - now).count();
   if (left <= 0) {
     log()->warn("{}: Request head took too long", log_name());
@@ -126,6 +134,7 @@ void HttpConnection::read_request_header() {
 void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::int64_t tag) {
   if (tag != kTagRequestHead || !data) return;
   std::string_view line(reinterpret_cast<const char*>(data->data()), data->size());
+  idle_since_ = 0;
   if (!request_.append_data(line)) {
     log()->warn("{}: Malformed request", log_name());
     handle_error(400);

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/strand.hpp>
@@ -34,6 +35,13 @@ class HttpConnection : public net::StreamSocketDelegate,
 
   void start();
   void stop();
+  // Since when the connection waits for a request (steady clock ticks), or
+  // 0 while it reads or answers one. Read from any thread.
+  std::int64_t idle_since() const { return idle_since_; }
+  // Closes an idle connection to make room for a new one; false when that
+  // was already asked.
+  bool evict();
+  bool evicting() const { return evicted_; }
 
   static bool supports_method(const std::string& method, const std::string& path);
   static bool expects_request_body(const std::string& method, const std::string& path);
@@ -98,6 +106,8 @@ class HttpConnection : public net::StreamSocketDelegate,
   bool chunked_ = false;
   bool is_head_ = false;
   bool died_ = false;
+  std::atomic<std::int64_t> idle_since_{0};
+  std::atomic<bool> evicted_{false};
 };
 
 }  // namespace tavri::http

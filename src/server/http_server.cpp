@@ -121,24 +121,16 @@ void HttpServer::stop(bool keep_existing_connections) {
       std::lock_guard lock(connections_lock_);
       for (auto& [_, connection] : connections_) connection->stop();
       connections_.clear();
+      evicting_ = 0;
     }
   });
 }
 
 void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::StreamSocket> accepted) {
   // Runs on the server queue, which owns the fields read by the config.
-  {
-    std::lock_guard lock(connections_lock_);
-    if (connections_.size() >= max_connections_) {
-      if (!at_limit_)
-        log()->warn("HttpServer: {} connections open, the limit: new connections are closed until some end",
-                    max_connections_);
-      at_limit_ = true;
-      accepted->disconnect();
-      return;
-    }
-    if (at_limit_) log()->info("HttpServer: below the connection limit again");
-    at_limit_ = false;
+  if (!make_room()) {
+    accepted->disconnect();
+    return;
   }
   HttpConfig config = make_config();
   config.queue = accepted->queue();  // each connection's work stays on its socket's thread
@@ -150,10 +142,36 @@ void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::Stre
   connection->start();
 }
 
+// At the limit, a connection that waits for a request is worth less than a
+// new one (a player reconnects when it next needs something); one in the
+// middle of a download is not.
+bool HttpServer::make_room() {
+  std::lock_guard lock(connections_lock_);
+  if (connections_.size() - evicting_ < max_connections_) {
+    if (at_limit_) log()->info("HttpServer: below the connection limit again");
+    at_limit_ = false;
+    return true;
+  }
+  if (!at_limit_)
+    log()->warn("HttpServer: {} connections open, the limit: idle ones make room for new ones, which are closed "
+                "while none is idle",
+                max_connections_);
+  at_limit_ = true;
+  HttpConnection* oldest = nullptr;
+  for (auto& [c, _] : connections_) {
+    const std::int64_t since = c->idle_since();
+    if (since != 0 && !c->evicting() && (!oldest || since < oldest->idle_since())) oldest = c;
+  }
+  if (!oldest || !oldest->evict()) return false;
+  ++evicting_;
+  return true;
+}
+
 void HttpServer::connection_did_die(HttpConnection* connection) {
   std::shared_ptr<HttpConnection> last;  // released outside the lock
   std::lock_guard lock(connections_lock_);
   if (auto it = connections_.find(connection); it != connections_.end()) {
+    if (connection->evicting() && evicting_ > 0) --evicting_;
     last = std::move(it->second);
     connections_.erase(it);
   }

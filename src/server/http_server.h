@@ -40,7 +40,8 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void set_head_timeout(double seconds);
   // Seconds a client may take none of its answer before it is dropped.
   void set_stall_timeout(double seconds);
-  // Beyond this many open connections, new ones are closed at once.
+  // At this many open connections, the longest idle one is closed for each
+  // new one, or the new one is closed while none is idle.
   void set_max_connections(std::size_t n);
 
   std::string document_root();
@@ -66,6 +67,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
  private:
   HttpServer(net::IoPool& pool, net::IoGroup* workers);
   HttpConfig make_config();  // on the server queue
+  bool make_room();          // false: the new connection must go
   void publish_service();
   void unpublish_service();
 
@@ -87,6 +89,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::mutex connections_lock_;
   bool is_running_ = false;
   std::size_t max_connections_ = kDefaultMaxConnections;
+  std::size_t evicting_ = 0;  // idle connections closed for new ones, not yet gone
   bool at_limit_ = false;  // the limit was reported and not left since
 };
 
