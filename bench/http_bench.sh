@@ -146,7 +146,7 @@ row() {  # label app bench nginx
 
 start_servers
 printf "%-42s %12s %12s %12s %9s %9s\n" "figure (reference: nginx, same run)" "application" "bench srv" "nginx" "app/ngx" "bench/ngx"
-row "application resident at rest, MB" "$(rss_mb "$app_pid")" "$(rss_mb "$bench_pid")" "$(rss_mb $(nginx_pids))"
+row "resident at rest, MB" "$(rss_mb "$app_pid")" "$(rss_mb "$bench_pid")" "$(rss_mb $(nginx_pids))"
 
 declare -A rps mb500 rss500 mb1g
 for who in app bench nginx; do

@@ -285,12 +285,13 @@ void HttpConnection::write_framing(std::vector<std::uint8_t> bytes, std::int64_t
 void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { write_framing(to_bytes(text), tag); }
 
 // Plain file bodies go out as file slices, which the kernel sends from the
-// page cache: no buffer per download. Multipart bodies and other responses
-// are read into memory.
+// page cache: no buffer per download. Multipart bodies, other responses and
+// small files are read into memory: for a few kilobytes, one read and one
+// gathered send with the head cost less than the kernel's splicing.
 net::StreamSocket::WriteRequest HttpConnection::next_body(std::uint64_t length) {
   net::StreamSocket::WriteRequest body;
   HttpResponse& r = *http_response_;
-  if (r.sends_file_slices()) {
+  if (r.sends_file_slices() && r.content_length() > kSmallBody) {
     if (auto slice = r.file_slice(length)) body.file = std::move(*slice);
   } else {
     body.data = r.read_data(length);

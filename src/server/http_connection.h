@@ -28,6 +28,7 @@ class HttpConnection : public net::StreamSocketDelegate,
   static constexpr std::size_t kMaxLine = 8190;
   static constexpr unsigned kMaxHeaderLines = 100;
   static constexpr std::uint64_t kSliceSize = 524288;
+  static constexpr std::uint64_t kSmallBody = 65536;
 
   static std::shared_ptr<HttpConnection> create(std::shared_ptr<net::StreamSocket> socket, HttpConfig config,
                                                 boost::asio::io_context& io);

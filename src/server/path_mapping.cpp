@@ -46,6 +46,38 @@ bool resolves_inside(const std::string& path, const std::string& root) {
   return resolved.compare(0, inside.size(), inside) == 0;
 }
 
+// Without a link among the components below the root, a path cannot leave
+// it, and the last component's own attributes are the file's: one lstat per
+// component instead of resolving the whole path on every request. A link
+// leaves the answer to the resolved path.
+Kind kind_inside(const std::string& full, const std::string& root, long long* size, bool* outside) {
+  *outside = false;
+  std::size_t pos = root.size();  // full starts with the root, which ends in '/'
+  while (pos < full.size()) {
+    std::size_t next = full.find('/', pos);
+    if (next == std::string::npos) next = full.size();
+    if (next == pos) {
+      ++pos;
+      continue;
+    }
+    struct stat st {};
+    if (::lstat(full.substr(0, next).c_str(), &st) != 0) return Kind::none;
+    if (S_ISLNK(st.st_mode)) {
+      const Kind kind = kind_of(full, size);
+      *outside = kind != Kind::none && !resolves_inside(full, root);
+      return kind;
+    }
+    if (next == full.size() || (next + 1 == full.size() && S_ISDIR(st.st_mode))) {
+      if (size) *size = static_cast<long long>(st.st_size);
+      if (S_ISDIR(st.st_mode)) return Kind::directory;
+      return S_ISREG(st.st_mode) ? Kind::file : Kind::none;
+    }
+    if (!S_ISDIR(st.st_mode)) return Kind::none;
+    pos = next + 1;
+  }
+  return kind_of(full, size);  // the root itself
+}
+
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -141,16 +173,17 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
   if (full.compare(0, root.size(), root) != 0) return refuse(PathRefusal::outside_root);
 
   long long found = -1;
-  const Kind kind = kind_of(full, &found);
-  if (kind != Kind::none && !resolves_inside(full, root)) return refuse(PathRefusal::outside_root);
+  bool outside = false;
+  const Kind kind = kind_inside(full, root, &found, &outside);
+  if (outside) return refuse(PathRefusal::outside_root);
   if (allow_directory || kind != Kind::directory) {
     if (size && kind == Kind::file) *size = found;
     return full;
   }
   for (const char* index : {"index.html", "index.htm"}) {
     std::string candidate = standardize_path(full + "/" + index);
-    if (kind_of(candidate, size) == Kind::file) {
-      if (resolves_inside(candidate, root)) return candidate;
+    if (kind_inside(candidate, root, size, &outside) == Kind::file) {
+      if (!outside) return candidate;
       if (size) *size = -1;
       return refuse(PathRefusal::outside_root);
     }
