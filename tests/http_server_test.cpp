@@ -10,11 +10,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <spdlog/sinks/ringbuffer_sink.h>
 
 #include <thread>
 
 #include "core/bus.h"
+#include "core/folders.h"
 #include "core/notifications.h"
 #include "server/file_response.h"
 #include "server/http_log.h"
@@ -406,11 +408,22 @@ TEST_F(ServerControllerTest, StartsOnFolderChoiceAndRestartsOnANewRoot) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, "from b");
     EXPECT_TRUE(dialogs.shown.empty());
+
+    // What a player asked for in vain is in the log file the operator can read.
+    ASSERT_TRUE(again.send(get("/PLAYLIST_ID_2.SAV")));
+    reply = again.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 404);
+    const auto log_file = [] {
+      QFile file(app_support_folder() + "/http.log");
+      return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_VERIFY(log_file().contains("HTTP Server: Error 404 - Not Found (/PLAYLIST_ID_2.SAV)"));
   }
   pool.stop();
 }
 
-TEST_F(ServerControllerTest, TakenPortShowsTheAlertOncePerAttempt) {
+TEST_F(ServerControllerTest, ATakenPortIsToldOnceAndTriedAgainUntilTheServerServes) {
   net::IoPool pool(2);
   Bus bus;
   test::ScriptedDialogs dialogs;
@@ -424,19 +437,35 @@ TEST_F(ServerControllerTest, TakenPortShowsTheAlertOncePerAttempt) {
   ASSERT_EQ(::listen(holder, 1), 0);
   socklen_t len = sizeof addr;
   ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::uint16_t port = ntohs(addr.sin_port);
   {
-    Server server(bus, dialogs, ntohs(addr.sin_port), &pool);
+    Server server(bus, dialogs, port, &pool);
+    server.set_retry_delays_for_tests(50, 200);
+    QStringList states;
+    QObject::connect(&server, &Server::state_changed, [&](const QString& s) { states << s; });
+    EXPECT_EQ(server.state_text(), "Not serving: no content folder chosen");
     bus.post(note::INIT_SERVER, {});
     bus.post(note::SET_SERVER_PATH, a.path());
     bus.post(note::SET_SERVER_PATH, a.path());
     EXPECT_FALSE(server.http_server()->is_running());
-    EXPECT_EQ(dialogs.alert_messages(),
-              QStringList({"Sorry, can't create http server", "Sorry, can't create http server"}));
+    EXPECT_EQ(dialogs.alert_messages(), QStringList({"Sorry, can't create http server"}));
     EXPECT_EQ(dialogs.shown[0].items, QStringList{"OK"});
     EXPECT_TRUE(log().contains("Error starting HTTP Server: Error in bind() function: Address already in use"));
     EXPECT_FALSE(log().contains("SERVER STOP"));
+    EXPECT_TRUE(server.state_text().startsWith("Not serving: Error in bind() function: Address already in use"));
+
+    // It keeps trying, quietly, and serves once the port is free.
+    QTest::qWait(400);
+    EXPECT_GE(log().filter("Error starting HTTP Server").size(), 4);
+    EXPECT_EQ(dialogs.alert_messages().size(), 1);
+    ::close(holder);
+    QTRY_VERIFY_WITH_TIMEOUT(server.http_server()->is_running(), 3000);
+    EXPECT_EQ(server.state_text(), QString("Serving %1 on port %2, 0 connections").arg(a.path()).arg(port));
+    RawClient client(port);
+    QTRY_COMPARE_WITH_TIMEOUT(server.state_text(),
+                              QString("Serving %1 on port %2, 1 connection").arg(a.path()).arg(port), 3000);
+    EXPECT_TRUE(states.contains(server.state_text()));
   }
-  ::close(holder);
   pool.stop();
 }
 

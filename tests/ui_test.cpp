@@ -309,7 +309,10 @@ TEST(RecordTables, SelectionCurrentRowAndAnchorSurviveValueChanges) {
   for (int i = 0; i < 6; ++i) players.append({{"device_id", QString("P%1").arg(i)}, {"device_name", QString("n%1").arg(i)}});
   list.set_records(players);
   list.set_sort_key("device_id");
-  RecordTable table("t", list, {Column{"device_id", "Id", 80}, Column{"device_name", "Name", 80}});
+  Column id, name;
+  id.key = "device_id", id.title = "Id", id.width = 80;
+  name.key = "device_name", name.title = "Name", name.width = 80;
+  RecordTable table("t", list, {id, name});
   table.show();
   int resets = 0;
   QObject::connect(table.model(), &QAbstractItemModel::modelReset, [&] { ++resets; });

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
                             controllers.playlist_editor, controllers.schedule, controllers.schedule_view,
                             controllers.udp_feedback, tavri::Bus::instance(), dialogs});
   dialogs.set_parent(&window);
+  QObject::connect(&controllers.server, &tavri::Server::state_changed, &window, &tavri::MainWindow::show_server_state);
+  window.show_server_state(controllers.server.state_text());
   controllers.app.set_windows(window.tool_windows());
 
   // SIGTERM and SIGINT take the quit path, so nothing unsaved is lost.

@@ -264,6 +264,8 @@ void HttpConnection::add_standard_headers(HttpMessage& head) {
 
 void HttpConnection::handle_error(int code) {
   if (code == 400) log()->warn("HTTP Server: Error 400 - Bad Request ({})", target_for_log());
+  // Kept for the operator's log file: a player asking for a file that is not there.
+  if (code == 404) log()->info("HTTP Server: Error 404 - Not Found ({})", target_for_log());
   HttpMessage head = HttpMessage::response(code);
   head.set_header_field("Date", http_date_now());
   head.set_header_field("Accept-Ranges", "bytes");

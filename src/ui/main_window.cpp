@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
@@ -54,7 +55,18 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   p.setColor(QPalette::Window, tavri_defaults::color_tavri_dark_gray());
   background->setPalette(p);
   setCentralWidget(background);
-  resize(900, 110);
+  server_state_ = new QLabel(this);
+  server_state_->setObjectName("server_state");
+  statusBar()->setObjectName("status_bar");
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(server_state_, 1);
+  resize(900, 130);
+}
+
+void MainWindow::show_server_state(const QString& text) {
+  server_state_->setText(text);
+  // A line that says why nothing is served stands out.
+  server_state_->setStyleSheet(text.startsWith("Serving") ? QString() : QString("color: #c03020; font-weight: bold;"));
 }
 
 AppDelegate::Windows MainWindow::tool_windows() {

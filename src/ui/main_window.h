@@ -1,4 +1,5 @@
 #pragma once
+#include <QLabel>
 #include <QMainWindow>
 #include <memory>
 
@@ -38,6 +39,8 @@ class MainWindow : public QMainWindow {
   MapWindow* map() { return map_.get(); }
   // After loading: the map takes its saved frame and scale.
   void apply_saved_map_state();
+  // The content server's state line at the foot of the window.
+  void show_server_state(const QString& text);
 
  private:
   WindowControllers c_;
@@ -46,6 +49,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<MapWindow> map_;
   std::unique_ptr<PlayersWindow> devices_;
   std::unique_ptr<SchedulesWindow> schedule_;
+  QLabel* server_state_ = nullptr;
 };
 
 }  // namespace tavri
