@@ -111,6 +111,28 @@ TEST_F(StreamSocketTest, TwoLinesInOnePacketAndLengthReads) {
   EXPECT_EQ(events, (std::vector<std::string>{"accept", "read 1 one\r\n", "read 2 two\r\n", "read 3 xyz"}));
 }
 
+TEST_F(StreamSocketTest, LineBatchesEndAtTheFirstEmptyLineAndKeepEachLinesLimit) {
+  RawClient client(port_);
+  auto socket = recorder_->accepted();
+  ASSERT_TRUE(client.send("GET / HTTP/1.1\r\nHost: x\r\n\r\nGET /b HTTP/1.1\r\nHo"));
+  socket->read_lines(StreamSocket::crlf(), 5, 20, 1);
+  socket->read_lines(StreamSocket::crlf(), 5, 20, 2);  // the next head, as far as it came
+  socket->read_to_length(2, 5, 3);                     // what is left of a partial line stays
+  auto events = recorder_->wait_for(4);
+  EXPECT_EQ(events, (std::vector<std::string>{"accept", "read 1 GET / HTTP/1.1\r\nHost: x\r\n\r\n",
+                                              "read 2 GET /b HTTP/1.1\r\n", "read 3 Ho"}));
+  // A line behind the batch that is too long ends the connection when it is read.
+  ASSERT_TRUE(client.send("\r\nshort\r\n" + std::string(30, 'c')));
+  socket->read_lines(StreamSocket::crlf(), 5, 20, 4);
+  socket->read_lines(StreamSocket::crlf(), 5, 20, 5);
+  socket->read_lines(StreamSocket::crlf(), 5, 20, 6);
+  events = recorder_->wait_for(7);
+  ASSERT_EQ(events.size(), 7u);
+  EXPECT_EQ(events[4], "read 4 \r\n");  // an empty first line ends its batch
+  EXPECT_EQ(events[5], "read 5 short\r\n");
+  EXPECT_EQ(events[6], "disconnect 6 Read operation reached set maximum length");
+}
+
 TEST_F(StreamSocketTest, WritesInOrderAndDisconnectAfterWriting) {
   RawClient client(port_);
   auto socket = recorder_->accepted();

@@ -127,26 +127,32 @@ void HttpConnection::read_request_header() {
     socket_->disconnect();
     return;
   }
-  socket_->read_to_terminator(net::StreamSocket::crlf(), std::min(config_.request_timeout, left), kMaxLine,
-                              kTagRequestHead);
+  socket_->read_lines(net::StreamSocket::crlf(), std::min(config_.request_timeout, left), kMaxLine, kTagRequestHead);
 }
 
 void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::int64_t tag) {
   if (tag != kTagRequestHead || !data) return;
-  std::string_view line(reinterpret_cast<const char*>(data->data()), data->size());
   idle_since_ = 0;
-  if (!request_.append_data(line)) {
-    log()->warn("{}: Malformed request", log_name());
-    handle_error(400);
-    return;
-  }
-  if (request_.is_header_complete()) {
-    on_head_complete();
-    return;
-  }
-  if (++num_header_lines_ > kMaxHeaderLines) {
-    if (socket_) socket_->disconnect();
-    return;
+  // The lines that had arrived together, each handled as if read alone.
+  std::string_view lines(reinterpret_cast<const char*>(data->data()), data->size());
+  while (!lines.empty()) {
+    const std::size_t end = lines.find("\r\n");
+    const std::size_t length = end == std::string_view::npos ? lines.size() : end + 2;
+    const std::string_view line = lines.substr(0, length);
+    lines.remove_prefix(length);
+    if (!request_.append_data(line)) {
+      log()->warn("{}: Malformed request", log_name());
+      handle_error(400);
+      return;
+    }
+    if (request_.is_header_complete()) {
+      on_head_complete();
+      return;
+    }
+    if (++num_header_lines_ > kMaxHeaderLines) {
+      if (socket_) socket_->disconnect();
+      return;
+    }
   }
   read_request_header();
 }
@@ -281,7 +287,9 @@ void HttpConnection::submit(net::StreamSocket::WriteRequest write) {
 }
 
 void HttpConnection::write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag) {
-  submit({std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), config_.request_timeout, tag, {}});
+  // Heads and part heads that are not the last write need no word back.
+  submit({std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), config_.request_timeout, tag, {},
+          tag != kTagFraming});
 }
 
 void HttpConnection::write_framing(const std::string& text, std::int64_t tag) { write_framing(to_bytes(text), tag); }

@@ -247,7 +247,17 @@ std::uint16_t StreamSocket::local_port() { return local_port_; }
 void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_length,
                                       std::int64_t tag) {
   if (terminator.empty() || (max_length > 0 && max_length < terminator.size())) return;
-  on_strand([this, r = Read{std::move(terminator), max_length, timeout, tag}]() mutable {
+  on_strand([this, r = Read{std::move(terminator), max_length, timeout, tag, false}]() mutable {
+    if (!takes_requests()) return;
+    reads_.push_back(std::move(r));
+    pump_reads();
+  });
+}
+
+void StreamSocket::read_lines(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_line,
+                              std::int64_t tag) {
+  if (terminator.empty() || (max_line > 0 && max_line < terminator.size())) return;
+  on_strand([this, r = Read{std::move(terminator), max_line, timeout, tag, true}]() mutable {
     if (!takes_requests()) return;
     reads_.push_back(std::move(r));
     pump_reads();
@@ -256,7 +266,7 @@ void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, doub
 
 void StreamSocket::read_to_length(std::size_t length, double timeout, std::int64_t tag) {
   if (length == 0) return;
-  on_strand([this, r = Read{{}, length, timeout, tag}]() mutable {
+  on_strand([this, r = Read{{}, length, timeout, tag, false}]() mutable {
     if (!takes_requests()) return;
     reads_.push_back(std::move(r));
     pump_reads();
@@ -336,6 +346,16 @@ StreamSocket::ReadOutcome StreamSocket::try_complete_read() {
     if (found == begin + window) return r.length > 0 && available >= r.length ? ReadOutcome::maxed_out
                                                                                : ReadOutcome::need_more;
     take = static_cast<std::size_t>(found - begin) + r.terminator.size();
+    const std::size_t tsize = r.terminator.size();
+    for (std::size_t line = take; r.lines && line > tsize;) {
+      const std::uint8_t* next = begin + take;
+      const std::size_t rest = available - take;
+      const std::size_t next_window = r.length > 0 ? std::min(rest, r.length) : rest;
+      auto end = std::search(next, next + next_window, r.terminator.begin(), r.terminator.end());
+      if (end == next + next_window) break;
+      line = static_cast<std::size_t>(end - next) + tsize;
+      take += line;
+    }
   }
   auto data = std::make_shared<const std::vector<std::uint8_t>>(begin, begin + take);
   buffer_start_ += take;
@@ -509,11 +529,13 @@ void StreamSocket::writes_written(std::size_t n) {
     }
     n -= left;
     const std::int64_t tag = writes_.front().tag;
+    const bool report = writes_.front().report;
     writes_.pop_front();
     front_offset_ = 0;
     front_timed_ = false;
     write_deadline_ = Clock::time_point::max();
-    to_delegate([s = this, tag](StreamSocketDelegate& d) {
+    if (report)
+      to_delegate([s = this, tag](StreamSocketDelegate& d) {
       if (!s->disconnect_requested_) d.socket_did_write(*s, tag);
     });
   }

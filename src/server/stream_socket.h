@@ -88,6 +88,11 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   // timeout < 0: none. max_length 0: none.
   void read_to_terminator(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_length,
                           std::int64_t tag);
+  // Like read_to_terminator, but also takes the lines right behind the
+  // first one that have already arrived, up to and including the first
+  // empty one: a request head usually comes whole, and is handed over in one
+  // callback instead of one per line. Each line is at most max_line long.
+  void read_lines(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_line, std::int64_t tag);
   void read_to_length(std::size_t length, double timeout, std::int64_t tag);
   void write(Bytes data, double timeout, std::int64_t tag);
   void write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag);
@@ -99,6 +104,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
     double timeout = -1;
     std::int64_t tag = 0;
     FileSlice file;
+    bool report = true;  // false: no socket_did_write for this one
     std::size_t size() const { return file.file ? file.length : data ? data->size() : 0; }
   };
   void write(std::vector<WriteRequest> writes);
@@ -123,6 +129,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
     std::size_t length = 0;                // max length, or the exact length
     double timeout;
     std::int64_t tag;
+    bool lines = false;                    // more whole lines may follow the first
   };
   using Write = WriteRequest;
   void queue_write(Write w);
