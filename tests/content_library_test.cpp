@@ -576,6 +576,11 @@ TEST_F(FileListTest, SeveralCopiesGiveOneRescanAndTheButtonWaitsForTheLast) {
   }
   files_->set_transfer_options({1000, UINT64_MAX});
   clear_log();
+  // One bar for all three: it moves forward through their bytes together.
+  std::vector<double> positions;
+  QObject::connect(files_.get(), &FileList::progress_changed, [&] {
+    if (files_->progress_visible()) positions.push_back(files_->progress_value());
+  });
   for (const QString& s : sources) files_->start_transfer(s);
   bool early = false;
   QObject::connect(files_.get(), &FileList::buttons_changed, [&] {
@@ -586,6 +591,10 @@ TEST_F(FileListTest, SeveralCopiesGiveOneRescanAndTheButtonWaitsForTheLast) {
   EXPECT_FALSE(early);
   EXPECT_TRUE(files_->new_button_enabled());
   EXPECT_EQ(log().filter("CHECK FILE:").size(), 3) << "one scan of three files";
+  ASSERT_GT(positions.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_LE(positions.back(), 100.0);
+  EXPECT_GT(positions.back(), 95.0);
 }
 
 TEST_F(FileListTest, UndecodableItemsAreKeptAndImagesRelinkedToMoviesTakeTheirLength) {
