@@ -326,8 +326,14 @@ TEST_F(FileListTest, RelinkByNameKeepsDisplayTimesAndReportsMissingFiles) {
   EXPECT_EQ(dialogs_.shown.back().detail, "\ngone\nintro\n\nWhat do you want to do?");
   EXPECT_EQ(dialogs_.shown.back().items, (QStringList{"Ignore", "Unlink"}));
 
+  // Ignored once, the same files are not asked about again in this folder.
+  files_->relink_files();
+  EXPECT_EQ(dialogs_.alert_messages().size(), 1);
+
+  choose_folder();  // a folder chosen again asks again
   dialogs_.alert_answers.push_back(1);  // Unlink
   files_->relink_files();
+  EXPECT_EQ(dialogs_.alert_messages(), QStringList{"Missing movie files!"});
   EXPECT_EQ(decode_movielist(playlists_.at(0)).size(), 3);
   EXPECT_EQ(playlists_.at(0)["movies"], 3);
   EXPECT_EQ(decode_movielist(playlists_.at(1)).size(), 0);
@@ -369,6 +375,7 @@ TEST_F(FileListTest, DeleteUnlinkAndLinksWithAFileHeldTwice) {
   scanned();
   EXPECT_EQ(dialogs_.alert_messages(), QStringList{"b\n\nThis file is linked in playlists."});
   EXPECT_EQ(dialogs_.shown[0].items, (QStringList{"Only Delete", "Delete + Unlink", "Cancel"}));
+  EXPECT_EQ(dialogs_.shown[0].default_button, 2) << "Return keeps the file";
   const QStringList left = content_names();
   EXPECT_EQ(QSet<QString>(left.begin(), left.end()), QSet<QString>({"b", "keep"}));
 

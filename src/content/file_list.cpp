@@ -101,6 +101,7 @@ void FileList::press_select() {
 
 void FileList::folder_chosen(const QUrl& url) {
   folder_url_ = url;
+  ignored_missing_.clear();
   folder_watch_.stop();
   unreachable_reported_ = false;
   set_label(folder_label_for(url));

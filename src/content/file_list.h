@@ -1,6 +1,7 @@
 #pragma once
 #include <QFileSystemWatcher>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <memory>
@@ -132,6 +133,7 @@ class FileList : public QObject, public TransferReceiver {
     QList<QUrl> missing_urls;
   };
   QHash<const char*, Relinked> relinked_;
+  QSet<QString> ignored_missing_;  // names the operator chose to ignore in this folder
   size_t relinked_signature_ = 0;
 
   // Transfer state: one set for all transfers, as the progress bar shows one.

@@ -132,7 +132,8 @@ void FileList::delete_File() {
     }
     const QString name = QFileInfo(url.toLocalFile()).completeBaseName();
     const int answer = dialogs_.alert(QString("%1\n\n%2").arg(name, "This file is linked in playlists."),
-                                      "What do you want to do?", {"Only Delete", "Delete + Unlink", "Cancel"});
+                                      "What do you want to do?", {"Only Delete", "Delete + Unlink", "Cancel"},
+                                      2);
     if (answer == 0) {
       console_log("DELETE FILE");
       delete_file_at_url(url);
@@ -319,12 +320,18 @@ void FileList::relink_files() {
   relinked_ = std::move(relinked);
   bus_.post(note::PLAYLIST_DID_CHANGE, {});
   if (missing_names.isEmpty()) return;
+  // Once ignored, the same missing files are not asked about again until
+  // the folder changes or others go missing.
+  const QSet<QString> missing(missing_names.begin(), missing_names.end());
+  if (missing.isEmpty() || ignored_missing_.contains(missing)) return;
   QString text;
   for (const QString& name : missing_names) text += "\n" + name;
   text += "\n\nWhat do you want to do?";
   if (dialogs_.alert("Missing movie files!", text, {"Ignore", "Unlink"}) == 1) {
     for (const QUrl& url : missing_urls) unlink_file_at_url(url);
     bus_.post(note::PLAYLIST_DID_CHANGE, {});
+  } else {
+    ignored_missing_ += missing;
   }
 }
 

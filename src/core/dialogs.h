@@ -36,9 +36,14 @@ struct PanelOptions {
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
-  // Modal alert; returns the index of the pressed button.
-  virtual int alert(const QString& message, const QString& informative,
-                    const QStringList& buttons) = 0;
+  // Modal alert; returns the index of the pressed button. The default
+  // button (Return) is the first unless given: for a destructive choice it
+  // is the safe one.
+  int alert(const QString& message, const QString& informative, const QStringList& buttons) {
+    return alert(message, informative, buttons, 0);
+  }
+  virtual int alert(const QString& message, const QString& informative, const QStringList& buttons,
+                    int default_button) = 0;
   // One-line text prompt with "OK" and "Cancel"; nothing on "Cancel".
   virtual std::optional<QString> prompt(const QString& message, const QString& start_text,
                                         int field_width) = 0;

@@ -13,7 +13,8 @@
 
 namespace tavri {
 
-int QtDialogs::alert(const QString& message, const QString& informative, const QStringList& buttons) {
+int QtDialogs::alert(const QString& message, const QString& informative, const QStringList& buttons,
+                     int default_button) {
   QMessageBox box(parent_);
   box.setText(message);
   box.setInformativeText(informative);
@@ -21,7 +22,7 @@ int QtDialogs::alert(const QString& message, const QString& informative, const Q
   const QStringList titles = buttons.isEmpty() ? QStringList{"OK"} : buttons;
   for (int i = 0; i < titles.size(); ++i)
     added.append(box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-  box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+  box.setDefaultButton(qobject_cast<QPushButton*>(added.value(default_button, added.first())));
   box.exec();
   const int index = added.indexOf(box.clickedButton());
   return index < 0 ? static_cast<int>(added.size()) - 1 : index;

@@ -11,7 +11,9 @@ class QtDialogs : public Dialogs {
   explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
   void set_parent(QWidget* parent) { parent_ = parent; }
 
-  int alert(const QString& message, const QString& informative, const QStringList& buttons) override;
+  using Dialogs::alert;
+  int alert(const QString& message, const QString& informative, const QStringList& buttons,
+            int default_button) override;
   std::optional<QString> prompt(const QString& message, const QString& start_text, int field_width) override;
   std::optional<QStringList> open_panel(const PanelOptions& options) override;
   std::optional<QString> save_panel(const PanelOptions& options) override;

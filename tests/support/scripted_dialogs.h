@@ -17,6 +17,7 @@ class ScriptedDialogs : public Dialogs {
     QString detail;    // informative text, starting text or name field
     QStringList items; // buttons or extensions
     int width = 0;
+    int default_button = 0;  // alerts
   };
 
   std::deque<int> alert_answers;
@@ -26,8 +27,10 @@ class ScriptedDialogs : public Dialogs {
   std::deque<std::optional<QDateTime>> date_answers;
   std::vector<Shown> shown;
 
-  int alert(const QString& message, const QString& informative, const QStringList& buttons) override {
-    shown.push_back({"alert", message, informative, buttons});
+  using Dialogs::alert;
+  int alert(const QString& message, const QString& informative, const QStringList& buttons,
+            int default_button) override {
+    shown.push_back({"alert", message, informative, buttons, 0, default_button});
     return take(alert_answers, 0);
   }
   std::optional<QString> prompt(const QString& message, const QString& start, int width) override {
