@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QFile>
 #include <QGraphicsView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -15,6 +16,7 @@
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
 #include "players/player_map.h"
+#include "players/player_status.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
 #include "schedules/schedule.h"
@@ -354,4 +356,53 @@ TEST_F(Frontend, TheSavedMapOriginIsRestoredAtLoadAndAfterAnImport) {
   EXPECT_NEAR(origin.x(), 900, 2);
   EXPECT_NEAR(origin.y(), 700, 2);
   EXPECT_EQ(players_->map_state().origin, QPointF(900, 700));
+}
+
+TEST_F(Frontend, PlayerHealthAtAGlance) {
+  const QDateTime now = QDateTime::currentDateTime();
+  RecordArray players;
+  players.append({{"device_id", "A"}, {"device_name", "lobby"}, {"status_device", 2}, {"id_playlist", 7},
+                  {"status_time", now}});
+  players.append({{"device_id", "B"}, {"device_name", "bar"}, {"status_device", 2}, {"id_playlist", 9},
+                  {"status_time", now.addSecs(-200)}});
+  players_->ArrayController_DEVICES().set_records(players);
+  playlists_->ArrayController_PLAYLIST().append({{"name", "Morning"}, {"id", 7}});
+
+  const QAbstractItemModel* model = window_->devices()->table()->model();
+  auto cell = [&](int row, const QString& title, int role = Qt::DisplayRole) {
+    for (int c = 0; c < model->columnCount(); ++c)
+      if (model->headerData(c, Qt::Horizontal).toString() == title) return model->index(row, c).data(role);
+    ADD_FAILURE() << "no column " << title.toStdString();
+    return QVariant();
+  };
+  auto row_of = [&](const QString& id) {
+    for (int r = 0; r < model->rowCount(); ++r)
+      if (cell(r, "ID").toString() == id) return r;
+    return -1;
+  };
+  const int a = row_of("A"), b = row_of("B");
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(cell(a, "DEVICE").toString(), "READY");
+  EXPECT_EQ(cell(b, "DEVICE").toString(), "OFFLINE") << "a silent player is not READY";
+  EXPECT_EQ(cell(b, "DEVICE", Qt::ForegroundRole).value<QColor>(), QColor(Qt::gray));
+  EXPECT_FALSE(cell(a, "DEVICE", Qt::ForegroundRole).isValid());
+  EXPECT_EQ(cell(b, "LAST SEEN").toString(), "3 min ago");
+  EXPECT_EQ(cell(b, "LAST SEEN", Qt::ToolTipRole).toString(), now.addSecs(-200).toString("yyyy-MM-dd HH:mm:ss"));
+  EXPECT_EQ(cell(a, "LIST").toString(), "Morning");
+  EXPECT_EQ(cell(b, "LIST").toString(), "9") << "an unknown id stays as it is";
+
+  auto* census = window_->findChild<QLabel*>("players_census");
+  ASSERT_TRUE(census);
+  QTRY_COMPARE(census->text(), QString("1 online · 1 offline"));
+}
+
+TEST(PlayerStatus, TimesAgo) {
+  const QDateTime now = QDateTime::fromString("2026-12-06T12:00:00", Qt::ISODate);
+  EXPECT_EQ(players::time_ago(now.addSecs(-12), now), "12 s ago");
+  EXPECT_EQ(players::time_ago(now.addSecs(-3 * 60 - 5), now), "3 min ago");
+  EXPECT_EQ(players::time_ago(now.addSecs(-5 * 3600), now), "5 h ago");
+  EXPECT_EQ(players::time_ago(now.addDays(-2), now), "2 d ago");
+  EXPECT_EQ(players::time_ago(now.addSecs(30), now), "0 s ago") << "a player clock ahead of ours";
+  EXPECT_EQ(players::time_ago(QVariant(), now), "");
 }

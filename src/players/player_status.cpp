@@ -1,5 +1,7 @@
 #include "player_status.h"
 
+#include <algorithm>
+
 namespace tavri::players {
 namespace {
 // The number in a value, or nothing when the value is missing.
@@ -45,6 +47,26 @@ QColor TimeStamp_to_color(const QVariant& status_time, const QDateTime& now) {
 bool is_online(const Record& player, const QDateTime& now) {
   const QVariant t = player.value("status_time");
   return t.toDateTime().isValid() && !is_stale(t, now);
+}
+
+QString device_state(const Record& player, const QDateTime& now) {
+  return is_online(player, now) ? Device_Status(player.value("status_device")) : QString("OFFLINE");
+}
+
+QString time_ago(const QVariant& time, const QDateTime& now) {
+  const QDateTime t = time.toDateTime();
+  if (!t.isValid()) return {};
+  const qint64 s = std::max<qint64>(0, t.secsTo(now));
+  if (s < 60) return QString("%1 s ago").arg(s);
+  if (s < 3600) return QString("%1 min ago").arg(s / 60);
+  if (s < 86400) return QString("%1 h ago").arg(s / 3600);
+  return QString("%1 d ago").arg(s / 86400);
+}
+
+Census count_players(const RecordList& players, const QDateTime& now) {
+  Census c;
+  for (int i = 0; i < players.size(); ++i) ++(is_online(players.at(i), now) ? c.online : c.offline);
+  return c;
 }
 
 }  // namespace tavri::players

@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include "core/record.h"
+#include "core/record_list.h"
 
 // The player table's display transformers and the online rule.
 namespace tavri::players {
@@ -19,5 +20,15 @@ QString Sound_Status(const QVariant& status_sound);
 QColor TimeStamp_to_color(const QVariant& status_time, const QDateTime& now = QDateTime::currentDateTime());
 // Online while the last feedback is at most 8.0 seconds old.
 bool is_online(const Record& player, const QDateTime& now = QDateTime::currentDateTime());
+// The device state as the table shows it: "OFFLINE" once the player is
+// silent by the rule above, whatever it last reported.
+QString device_state(const Record& player, const QDateTime& now = QDateTime::currentDateTime());
+// How long ago a time was: "12 s ago", "3 min ago", "5 h ago", "2 d ago";
+// empty for no time.
+QString time_ago(const QVariant& time, const QDateTime& now = QDateTime::currentDateTime());
+struct Census {
+  int online = 0, offline = 0;
+};
+Census count_players(const RecordList& players, const QDateTime& now = QDateTime::currentDateTime());
 
 }  // namespace tavri::players

@@ -7,6 +7,7 @@
 #include <QToolBar>
 
 #include "core/named_images.h"
+#include "players/player_status.h"
 #include "widgets/tavri_defaults.h"
 
 namespace tavri {
@@ -17,7 +18,14 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       playlists_(std::make_unique<PlaylistsWindow>(c_.playlists, c_.playlist_editor)),
       content_(std::make_unique<ContentWindow>(c_.files)),
       map_(std::make_unique<MapWindow>(c_.players, c_.bus, c_.dialogs)),
-      devices_(std::make_unique<PlayersWindow>(c_.players, [this] { map_->open_map(); })),
+      devices_(std::make_unique<PlayersWindow>(
+          c_.players, [this] { map_->open_map(); },
+          [this](const QVariant& id) {
+            const RecordList& lists = c_.playlists.ArrayController_PLAYLIST();
+            for (int i = 0; i < lists.size(); ++i)
+              if (lists.at(i).value("id") == id) return lists.at(i).value("name").toString();
+            return QString();
+          })),
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)) {
   setObjectName("window");
   setWindowTitle("tavri AV server");
@@ -48,6 +56,20 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   add("export_all", "Export", "", [&app] { app.export_all(); });
   add("import_all", "Import", "", [&app] { app.import_all(); });
 
+  // How many players answer, at a glance.
+  auto* spacer = new QWidget(bar);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  bar->addWidget(spacer);
+  census_ = new QLabel(bar);
+  census_->setObjectName("players_census");
+  census_->setStyleSheet(QString("color: %1; font-weight: bold; padding: 0 10px;")
+                             .arg(tavri_defaults::color_tavri_green().name()));
+  bar->addWidget(census_);
+  auto* census_clock = new QTimer(this);
+  connect(census_clock, &QTimer::timeout, this, &MainWindow::show_census);
+  census_clock->start(1000);
+  show_census();
+
   auto* background = new QLabel(this);
   background->setObjectName("view_background");
   background->setAutoFillBackground(true);
@@ -61,6 +83,11 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(server_state_, 1);
   resize(900, 130);
+}
+
+void MainWindow::show_census() {
+  const auto c = players::count_players(c_.players.ArrayController_DEVICES());
+  census_->setText(QString("%1 online · %2 offline").arg(c.online).arg(c.offline));
 }
 
 void MainWindow::show_server_state(const QString& text) {

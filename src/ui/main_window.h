@@ -49,7 +49,9 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<MapWindow> map_;
   std::unique_ptr<PlayersWindow> devices_;
   std::unique_ptr<SchedulesWindow> schedule_;
+  void show_census();
   QLabel* server_state_ = nullptr;
+  QLabel* census_ = nullptr;
 };
 
 }  // namespace tavri

@@ -1,5 +1,6 @@
 #include "players_window.h"
 
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "core/named_images.h"
@@ -10,19 +11,20 @@
 
 namespace tavri {
 
-PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map, QWidget* parent)
+PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
+                             std::function<QString(const QVariant&)> playlist_name, QWidget* parent)
     : ToolWindowWidget("WINDOW_DEVICELIST", "Players", parent) {
   using namespace players;
+  // A silent player's row is greyed.
+  const auto greyed = [](Column c) {
+    c.foreground = [](const Record& r) { return is_online(r) ? QVariant() : QVariant(QColor(Qt::gray)); };
+    return c;
+  };
   Column online{"status_time", "", 36};
   online.display = [](const Record&) { return QVariant(); };
   online.decoration = [](const Record& r) { return named_image(is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE"); };
-  Column name{"device_name", "Player", 150};
+  Column name = greyed({"device_name", "Player", 150});
   name.sortable = true;
-  auto text = [](const char* key, const char* title, int width, QString (*convert)(const QVariant&)) {
-    Column c{key, title, width};
-    c.display = [key = QString(key), convert](const Record& r) { return convert(r.value(key)); };
-    return c;
-  };
   // These transformers name an image: the cell shows the image alone.
   auto image = [](const char* key, const char* title, QString (*convert)(const QVariant&)) {
     Column c{key, title, 60};
@@ -33,8 +35,18 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column player = image("status_player", "Player", &Player_Status);
   Column sound = image("status_sound", "Sound", &Sound_Status);
   Column menu = image("status_menue", "Menu", &Menue_Status);
-  Column seen{"status_time", "Last seen", 130};
-  seen.display = [](const Record& r) { return r.value("status_time").toDateTime().toString("yyyy-MM-dd HH:mm:ss"); };
+  Column seen{"status_time", "Last seen", 100};
+  seen.display = [](const Record& r) { return time_ago(r.value("status_time")); };
+  seen.tooltip = [](const Record& r) { return r.value("status_time").toDateTime().toString("yyyy-MM-dd HH:mm:ss"); };
+  Column device = greyed({"status_device", "Device", 170});
+  device.display = [](const Record& r) { return device_state(r); };
+  Column list = greyed({"id_playlist", "List", 120});
+  if (playlist_name)
+    list.display = [playlist_name](const Record& r) {
+      const QString name = playlist_name(r.value("id_playlist"));
+      return name.isEmpty() ? r.value("id_playlist") : QVariant(name);
+    };
+  list.tooltip = [](const Record& r) { return QString("playlist id %1").arg(r.value("id_playlist").toString()); };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
   // The player's own clock and background, coloured like the time stamp.
   auto stamped = [](const char* key, const char* title, int width) {
@@ -43,9 +55,8 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     return c;
   };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
-                           {online, name, Column{"device_id", "Id", 110}, Column{"device_ip", "Address", 110},
-                            text("status_device", "Device", 170, &Device_Status), player, menu, sound,
-                            Column{"id_playlist", "List", 80}, Column{"id_track", "Track", 120}, seen,
+                           {online, name, greyed({"device_id", "Id", 110}), greyed({"device_ip", "Address", 110}),
+                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), seen,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
 
@@ -78,6 +89,10 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
        {"open_map", "map", std::move(open_map)}},
       6));
   resize(1100, 460);
+  // Online, offline and "ago" change with the clock, not only with feedback.
+  auto* clock = new QTimer(this);
+  connect(clock, &QTimer::timeout, table_->viewport(), [this] { table_->viewport()->update(); });
+  clock->start(1000);
 }
 
 }  // namespace tavri

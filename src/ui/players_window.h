@@ -10,7 +10,9 @@ class RecordTable;
 class PlayersWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
-  PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map, QWidget* parent = nullptr);
+  // playlist_name: the name of the playlist with an id, empty when unknown.
+  PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
+                std::function<QString(const QVariant& id)> playlist_name = {}, QWidget* parent = nullptr);
   RecordTable* table() { return table_; }
 
  private:

@@ -61,6 +61,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       if (!c.checkbox) return {};
       return flag_is_set(r.value(c.key)) ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole:
+      if (c.tooltip) return c.tooltip(r);
       return c.display ? c.display(r) : r.value(c.key);
     default:
       return {};

@@ -10,6 +10,8 @@ namespace tavri {
 
 // One column of a record table: what it shows of a record and how.
 struct Column {
+  Column() = default;
+  Column(QString key_, QString title_, int width_ = 100) : key(std::move(key_)), title(std::move(title_)), width(width_) {}
   QString key;    // the record key shown, edited and sorted by
   QString title;
   int width = 100;
@@ -19,6 +21,7 @@ struct Column {
   bool checkbox = false;                              // 0/1 values shown as a box
   std::function<void(int list_index, const QVariant&)> edit;  // editable when set
   bool sortable = false;                              // a header click sets the display sort
+  std::function<QVariant(const Record&)> tooltip;     // default: the shown text
 };
 
 // The content item's thumbnail, and its length as a time code.
