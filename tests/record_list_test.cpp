@@ -32,6 +32,23 @@ TEST(RecordList, DisplayOrderIsSortedCaseInsensitivelyAndStableWhileListOrderSta
   EXPECT_EQ(list.row(0)["device_id"].toString(), "4");
 }
 
+TEST(RecordList, SortingByValuePutsNumbersInNumericOrder) {
+  RecordList list;
+  for (const char* size : {"9.30 MB", "3221.23 MB", "0.98 MB", "", "STREAM", "10 MB"})
+    list.append({{"file_size", size}});
+  auto shown = [&] {
+    QStringList out;
+    for (int r = 0; r < list.size(); ++r) out << list.row(r)["file_size"].toString();
+    return out;
+  };
+  list.set_sort_key("file_size", true, true, true);
+  EXPECT_EQ(shown(), (QStringList{"0.98 MB", "9.30 MB", "10 MB", "3221.23 MB", "", "STREAM"}));
+  list.set_sort_key("file_size", true, false, true);
+  EXPECT_EQ(shown().first(), "STREAM");
+  list.set_sort_key("file_size");  // as text, as before
+  EXPECT_EQ(shown(), (QStringList{"", "0.98 MB", "10 MB", "3221.23 MB", "9.30 MB", "STREAM"}));
+}
+
 TEST(RecordList, SelectionFollowsRecordsAndReportsInDisplayOrder) {
   RecordList list;
   list.set_sort_key("device_name");

@@ -1,5 +1,7 @@
 #include "record_list.h"
 
+#include <optional>
+
 #include <algorithm>
 #include <numeric>
 
@@ -66,10 +68,11 @@ void RecordList::row_changed(int index) {
   changed_row_ = -1;
 }
 
-void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending) {
+void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending, bool by_value) {
   sort_key_ = key;
   case_insensitive_ = case_insensitive;
   ascending_ = ascending;
+  by_value_ = by_value;
   invalidate();
 }
 
@@ -80,6 +83,21 @@ void RecordList::invalidate() {
   emit changed();
 }
 
+namespace {
+// The number a text starts with ("3221.23 MB" gives 3221.23), if any.
+std::optional<double> leading_number(const QString& text) {
+  const QString t = text.trimmed();
+  int end = 0;
+  if (end < t.size() && (t[end] == '-' || t[end] == '+')) ++end;
+  const int digits_from = end;
+  while (end < t.size() && (t[end].isDigit() || t[end] == '.')) ++end;
+  if (end == digits_from) return std::nullopt;
+  bool ok = false;
+  const double v = t.left(end).toDouble(&ok);
+  return ok ? std::optional<double>(v) : std::nullopt;
+}
+}  // namespace
+
 const std::vector<int>& RecordList::order() const {
   if (order_valid_) return order_;
   order_.resize(items_.size());
@@ -89,7 +107,13 @@ const std::vector<int>& RecordList::order() const {
     std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
       const QString x = items_[a].record.value(sort_key_).toString();
       const QString y = items_[b].record.value(sort_key_).toString();
-      const int c = x.compare(y, cs);
+      int c = 0;
+      if (by_value_) {
+        const auto nx = leading_number(x), ny = leading_number(y);
+        if (nx && ny && *nx != *ny) c = *nx < *ny ? -1 : 1;
+        else if (nx.has_value() != ny.has_value()) c = nx ? -1 : 1;  // numbers before text
+      }
+      if (c == 0) c = x.compare(y, cs);
       return ascending_ ? c < 0 : c > 0;
     });
   }

@@ -34,7 +34,9 @@ class RecordList : public QObject {
   int changed_row() const { return changed_row_; }
 
   // Display order: sorted by a text key when one is set, else list order.
-  void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true);
+  // by_value: values that start with a number ("9.30 MB", "25") sort by
+  // that number before their text.
+  void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true, bool by_value = false);
   void clear_sort();
   QString sort_key() const { return sort_key_; }
   int list_index_of_row(int display_row) const;
@@ -71,6 +73,7 @@ class RecordList : public QObject {
   QString sort_key_;
   bool case_insensitive_ = true;
   bool ascending_ = true;
+  bool by_value_ = false;
   mutable std::vector<int> order_;
   mutable bool order_valid_ = false;
   int changed_row_ = -1;

@@ -109,7 +109,7 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
     if (!c.sortable) return;
     const bool ascending = !(list_.sort_key() == c.key && horizontalHeader()->sortIndicatorOrder() == Qt::AscendingOrder &&
                              horizontalHeader()->isSortIndicatorShown());
-    list_.set_sort_key(c.key, true, ascending);
+    list_.set_sort_key(c.key, true, ascending, true);
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(section, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
   });
