@@ -89,7 +89,9 @@ QString FileList::folder_path() const {
 }
 
 void FileList::press_select() {
-  const auto chosen = dialogs_.open_panel(PanelOptions::folder("Select your folder"));
+  PanelOptions options = PanelOptions::folder("Select your folder");
+  if (folder_known()) options.directory = folder_path();
+  const auto chosen = dialogs_.open_panel(options);
   if (!chosen || chosen->isEmpty()) return;
   QString path = chosen->first();
   if (!path.endsWith('/')) path += '/';

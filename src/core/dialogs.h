@@ -13,6 +13,7 @@ struct PanelOptions {
   bool choose_files = true;
   bool choose_directories = false;
   bool multiple = false;
+  QString directory;            // where the panel starts; empty: the home folder
 
   // Files only, one or several.
   static PanelOptions files(const QString& prompt, bool multiple) {

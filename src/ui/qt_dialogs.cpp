@@ -1,5 +1,7 @@
 #include "qt_dialogs.h"
 
+#include <QDir>
+
 #include <QCalendarWidget>
 #include <QDateTimeEdit>
 #include <QDialog>
@@ -55,8 +57,16 @@ std::optional<QString> QtDialogs::prompt(const QString& message, const QString& 
   return field.text();
 }
 
+namespace {
+// Never the working directory, which means nothing to an operator.
+QString start_directory(const PanelOptions& options) {
+  return options.directory.isEmpty() || !QDir(options.directory).exists() ? QDir::homePath() : options.directory;
+}
+}  // namespace
+
 std::optional<QStringList> QtDialogs::open_panel(const PanelOptions& options) {
   QFileDialog dialog(parent_, options.prompt);
+  dialog.setDirectory(start_directory(options));
   dialog.setLabelText(QFileDialog::Accept, options.prompt);
   if (options.choose_directories && !options.choose_files) {
     dialog.setFileMode(QFileDialog::Directory);
@@ -77,6 +87,7 @@ std::optional<QStringList> QtDialogs::open_panel(const PanelOptions& options) {
 std::optional<QString> QtDialogs::save_panel(const PanelOptions& options) {
   QFileDialog dialog(parent_, options.prompt);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDirectory(start_directory(options));
   dialog.setLabelText(QFileDialog::Accept, "Save");
   dialog.selectFile(options.name_field);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
