@@ -321,9 +321,15 @@ TEST_F(Players, ACommandThatCannotLeaveIsToldOnceAndFeedbackKeepsFlowing) {
   auto p = make();
   for (const char* id : {"A", "B", "C"}) p->ArrayController_DEVICES().append({{"device_id", id}, {"device_name", id}});
   p->ArrayController_DEVICES().select_rows({0, 1, 2});
+  QStringList lines;
+  QObject::connect(p.get(), &UDP_Feedback::last_command_changed, [&](const QString& t) { lines << t; });
   p->device_play();  // three datagrams
+  EXPECT_EQ(p->last_command(), "PLAY sent to 3 players");
   p->device_pause();  // three more
   ASSERT_TRUE(test::spin_until([&] { return !log().filter("COMMANDS CANNOT REACH THE PLAYERS").isEmpty(); }));
+  // The line at the window's foot does not pretend the command went out.
+  EXPECT_TRUE(p->last_command().startsWith("PAUSE not sent: ")) << p->last_command().toStdString();
+  EXPECT_TRUE(lines.contains("PAUSE sent to 3 players"));
   test::spin_for(200);
   EXPECT_EQ(dialogs.alert_messages(), QStringList{"Commands cannot reach the players."});
   EXPECT_EQ(log().filter("COMMANDS CANNOT REACH THE PLAYERS").size(), 1);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -166,10 +167,23 @@ void UDP_Feedback::reload_map() {
   });
 }
 
+namespace {
+QString command_name(int code) {
+  static const char* const names[] = {"FEEDBACK",  "PLAY",     "PAUSE",    "RENAME",     "LOAD PLAYLIST", "MENU OFF",
+                                      "MENU ON",   "CLEAR LIST", "NEXT",   "CLEAR CONTENT", "MUTE",       "SOUND",
+                                      "WEB STREAM", "BACK",    "LOAD SCHEDULE", "REFRESH LISTS", "RESET", "BACKGROUND"};
+  return code >= 0 && code < static_cast<int>(std::size(names)) ? names[code] : QString("COMMAND %1").arg(code);
+}
+}  // namespace
+
 void UDP_Feedback::command_sent(bool sent, const QString& reason) {
   if (sent) {
     send_failure_reported_ = false;
     return;
+  }
+  if (burst_code_ >= 0) {
+    last_command_ = QString("%1 not sent: %2").arg(command_name(burst_code_), reason);
+    emit last_command_changed(last_command_);
   }
   // Once for a run of failures, not once per datagram.
   if (send_failure_reported_) return;
@@ -355,7 +369,27 @@ void UDP_Feedback::send_bytes(const std::string& bytes) {
                      config_.command_port, -1, 1);
 }
 
+
+// One line per command however many players it goes to: the sends of one
+// turn of the event loop count together.
+void UDP_Feedback::note_command(int code, int players) {
+  if (!burst_open_ || code != burst_code_) {
+    burst_code_ = code;
+    burst_count_ = 0;
+  }
+  burst_count_ += players;
+  if (!burst_open_) {
+    burst_open_ = true;
+    QTimer::singleShot(0, this, [this] { burst_open_ = false; });
+  }
+  last_command_ = socket_ ? QString("%1 sent to %2 %3").arg(command_name(code)).arg(burst_count_)
+                                .arg(burst_count_ == 1 ? "player" : "players")
+                          : QString("%1 not sent: the player socket is closed").arg(command_name(code));
+  emit last_command_changed(last_command_);
+}
+
 void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
+  note_command(code);
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
   send_bytes(wire::encode_command(device_id.toStdString(), code, utf8));
@@ -411,6 +445,7 @@ void UDP_Feedback::refresh_lists() {
   // The players fetch the files as soon as they hear this: it leaves only
   // once every file of the save-all is written.
   BackgroundWriter::instance().after_pending(this, [this, selected] {
+    if (!selected.isEmpty()) note_command(wire::kRefreshLists, static_cast<int>(selected.size()));
     QPointer<UDP_Feedback> self(this);
     for (int i = 0; i < selected.size(); ++i) {
       const std::string bytes =

@@ -94,8 +94,14 @@ class UDP_Feedback : public QObject {
   // The registry was read: the map applies its saved frame, scale and origin
   // (at start-up and after an import alike).
   void map_state_loaded();
+  // What the last command was and what became of it, for the operator.
+  void last_command_changed(const QString& text);
+
+ public:
+  QString last_command() const { return last_command_; }
 
  private:
+  void note_command(int code, int players = 1);
   class SocketDelegate;
   void init_UDP_in();
   void open_socket(bool first);
@@ -129,6 +135,10 @@ class UDP_Feedback : public QObject {
   int reopen_attempt_ = 0;
   Debounce autosave_;
   bool send_failure_reported_ = false;
+  QString last_command_;
+  int burst_code_ = -1;    // the command being sent in this turn of the event loop
+  int burst_count_ = 0;    // to how many players
+  bool burst_open_ = false;
   bool reload_pending_ = false;
   bool registry_full_reported_ = false;
 };

@@ -82,6 +82,14 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   statusBar()->setObjectName("status_bar");
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(server_state_, 1);
+  last_command_ = new QLabel(this);
+  last_command_->setObjectName("last_command");
+  statusBar()->addPermanentWidget(last_command_);
+  connect(&c_.players, &UDP_Feedback::last_command_changed, this, [this](const QString& text) {
+    last_command_->setText(text);
+    last_command_->setStyleSheet(text.contains(" not sent") ? QString("color: #c03020; font-weight: bold;")
+                                                            : QString());
+  });
   resize(900, 130);
 }
 

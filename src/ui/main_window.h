@@ -52,6 +52,7 @@ class MainWindow : public QMainWindow {
   void show_census();
   QLabel* server_state_ = nullptr;
   QLabel* census_ = nullptr;
+  QLabel* last_command_ = nullptr;
 };
 
 }  // namespace tavri
