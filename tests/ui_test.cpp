@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <cmath>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QFile>
@@ -29,6 +30,7 @@
 #include "support/udp_peer.h"
 #include "ui/main_window.h"
 #include "widgets/tavri_button.h"
+#include "widgets/tavri_defaults.h"
 #include "widgets/tavri_splitt_view.h"
 #include "widgets/tavri_table_view.h"
 #include "widgets/tavri_text.h"
@@ -405,4 +407,42 @@ TEST(PlayerStatus, TimesAgo) {
   EXPECT_EQ(players::time_ago(now.addDays(-2), now), "2 d ago");
   EXPECT_EQ(players::time_ago(now.addSecs(30), now), "0 s ago") << "a player clock ahead of ours";
   EXPECT_EQ(players::time_ago(QVariant(), now), "");
+}
+
+TEST(Looks, TextOnASelectedRowMeetsFourAndAHalfToOne) {
+  auto luminance = [](const QColor& c) {
+    auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+  };
+  auto contrast = [&](const QColor& a, const QColor& b) {
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+  };
+  const QColor select = tavri_defaults::color_tavri_green_select();
+  for (const QColor& under : {tavri_defaults::color_tavri_dark_gray(), tavri_defaults::color_tavri_gray()}) {
+    const double a = select.alphaF();
+    const QColor row = QColor::fromRgbF(static_cast<float>(select.redF() * a + under.redF() * (1 - a)),
+                                        static_cast<float>(select.greenF() * a + under.greenF() * (1 - a)),
+                                        static_cast<float>(select.blueF() * a + under.blueF() * (1 - a)));
+    EXPECT_GE(contrast(tavri_defaults::color_tavri_text_on_select(), row), 4.5) << row.name().toStdString();
+  }
+
+  // And it is what a selected cell paints, whatever the cell's own colour.
+  RecordList list;
+  list.append({{"device_id", "A"}});
+  Column id("device_id", "Id", 200);
+  id.foreground = [](const Record&) { return QColor(Qt::red); };
+  RecordTable table("t", list, {id});
+  table.resize(240, 80);
+  list.select_list_indices({0});
+  const QImage shot = table.grab().toImage();
+  int red = 0, dark = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      if (c.red() > 180 && c.green() < 90 && c.blue() < 90) ++red;
+      if (c.red() < 40 && c.green() < 40 && c.blue() < 40) ++dark;
+    }
+  EXPECT_EQ(red, 0) << "red text on the selection";
+  EXPECT_GT(dark, 10) << "the text is drawn dark";
 }

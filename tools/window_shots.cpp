@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
   MainWindow window({c.app, c.file_list, c.playlists, c.playlist_editor, c.schedule, c.schedule_view, c.udp_feedback,
                      bus, dialogs});
   c.app.set_windows(window.tool_windows());
+  QObject::connect(&c.server, &Server::state_changed, &window, &MainWindow::show_server_state);
+  window.show_server_state(c.server.state_text());
   c.app.applicationDidFinishLaunching();
 
   dialogs.open_answers.push_back(QStringList{folder});
@@ -123,7 +125,8 @@ int main(int argc, char** argv) {
   RecordList& players = c.udp_feedback.ArrayController_DEVICES();
   for (int i = 0; i < players.size(); ++i) {
     players.set_value(i, "status_time", QDateTime::currentDateTime().addSecs(i % 3 == 0 ? -60 : 0));
-    players.set_value(i, "id_playlist", i % 2 ? "Lobby" : "Foyer");
+    const RecordList& lists = c.playlists.ArrayController_PLAYLIST();
+    players.set_value(i, "id_playlist", lists.at(i % lists.size()).value("id"));
     players.set_value(i, "id_track", "Lobby Loop.mp4");
     players.set_value(i, "status_player", i % 2);
     players.set_value(i, "device_ip", QString("10.0.0.%1").arg(20 + i));
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
   window.map()->reload_map();
   window.map()->check_icons_map();
   players.select_list_indices({1, 3});
+  c.udp_feedback.device_play();
+  spin(1200);  // the census and the server line catch up
 
   save(&window, out + "/main_window.png");
   save(window.content(), out + "/content.png");

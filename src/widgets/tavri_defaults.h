@@ -11,6 +11,9 @@ struct tavri_defaults {
   static QColor color_tavri_title() { return QColor(209, 227, 23); }
   static QColor color_tavri_green() { return QColor(209, 227, 23); }
   static QColor color_tavri_green_select() { return QColor(209, 227, 23, 128); }
+  // Text on a selected row, whatever its own colour: white, grey or red on
+  // the selection green would fall below 4.5:1 contrast.
+  static QColor color_tavri_text_on_select() { return QColor(16, 16, 16); }
   static QColor color_tavri_dark_gray() { return QColor(50, 50, 50); }
   static QColor color_tavri_gray() { return QColor(75, 75, 75); }
   static QColor color_tavri_light_gray() { return QColor(125, 125, 125); }

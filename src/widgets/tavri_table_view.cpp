@@ -27,7 +27,10 @@ void tavri_header_view::paintSection(QPainter* painter, const QRect& rect, int l
 void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
-  if (opt.state & QStyle::State_Selected) painter->fillRect(opt.rect, tavri_defaults::color_tavri_green_select());
+  if (opt.state & QStyle::State_Selected) {
+    painter->fillRect(opt.rect, tavri_defaults::color_tavri_green_select());
+    opt.palette.setColor(QPalette::Text, tavri_defaults::color_tavri_text_on_select());
+  }
   opt.state &= ~QStyle::State_Selected;
   opt.state &= ~QStyle::State_HasFocus;
   opt.displayAlignment = (opt.displayAlignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
