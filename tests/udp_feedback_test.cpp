@@ -245,6 +245,7 @@ TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
   EXPECT_EQ(p->ArrayController_DEVICES().size(), 10);
   EXPECT_EQ(dialogs.shown.back().items, (QStringList{"OK", "CANCEL"}));
   EXPECT_EQ(dialogs.shown.back().detail, "really ????");
+  EXPECT_EQ(dialogs.shown.back().default_button, 1) << "Return keeps the players";
   dialogs.alert_answers.push_back(0);
   p->remove_devices();
   EXPECT_TRUE(p->ArrayController_DEVICES().empty());
@@ -254,6 +255,31 @@ TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
     EXPECT_TRUE(decode_archive(f.readAll())->value("SPEICHER").toList().isEmpty());
   }
+}
+
+TEST_F(Players, CommandsThatUndoThePlayersWorkAskFirstNamingThem) {
+  auto p = make();
+  for (const char* id : {"A", "B"}) p->ArrayController_DEVICES().append({{"device_id", id}, {"device_name", id}});
+  p->ArrayController_DEVICES().select_rows({0, 1});
+  p->reset_device();  // Cancel, the default
+  p->device_clear_content();
+  p->device_clear_list();
+  p->remove_device_single();
+  ASSERT_EQ(dialogs.alert_messages(),
+            (QStringList{"Reset 2 players?", "Delete all content of 2 players?", "Clear the list of 2 players?",
+                         "Remove 2 players from the list?"}));
+  EXPECT_EQ(dialogs.shown[0].detail, "A, B");
+  EXPECT_EQ(dialogs.shown[0].items, (QStringList{"Cancel", "Reset"}));
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 2);
+
+  dialogs.alert_answers.push_back(1);
+  p->reset_device();
+  EXPECT_EQ(commands(2), (QStringList{"A|16", "B|16"})) << "the first commands to leave";
+  p->ArrayController_DEVICES().select_rows({0});
+  dialogs.alert_answers.push_back(1);
+  p->remove_device_single();
+  EXPECT_EQ(dialogs.alert_messages().last(), "Remove the player \"A\" from the list?");
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1);
 }
 
 TEST_F(Players, SaveAndLoadUseTheWorkingCopy) {

@@ -285,7 +285,33 @@ void UDP_Feedback::add_did_start() {
   });
 }
 
+namespace {
+// "lobby, bar and 3 more"
+QString player_names(const RecordArray& players) {
+  QStringList names;
+  for (int i = 0; i < players.size() && i < 3; ++i) names << players[i].value("device_name").toString();
+  QString text = names.join(", ");
+  if (players.size() > 3) text += QString(" and %1 more").arg(players.size() - 3);
+  return text;
+}
+}  // namespace
+
+bool UDP_Feedback::confirm(const QString& action, const QString& button) {
+  const RecordArray selected = devices_.selected_records();
+  if (selected.isEmpty()) return false;
+  const QString whom = selected.size() == 1 ? QString("the player \"%1\"").arg(selected[0].value("device_name").toString())
+                                            : QString("%1 players").arg(selected.size());
+  return dialogs_.alert(QString("%1 %2?").arg(action, whom), player_names(selected), {"Cancel", button}) == 1;
+}
+
 void UDP_Feedback::remove_device_single() {
+  if (!devices_.has_selection()) return;
+  const RecordArray chosen = devices_.selected_records();
+  const QString message = chosen.size() == 1
+                              ? QString("Remove the player \"%1\" from the list?").arg(chosen[0].value("device_name").toString())
+                              : QString("Remove %1 players from the list?").arg(chosen.size());
+  if (dialogs_.alert(message, "A player that still answers comes back with its next feedback.", {"Cancel", "Remove"}) != 1)
+    return;
   QList<int> selected = devices_.selected_list_indices();
   std::sort(selected.begin(), selected.end(), std::greater<>());
   for (int i : selected) devices_.remove_at(i);
@@ -293,7 +319,7 @@ void UDP_Feedback::remove_device_single() {
 }
 
 void UDP_Feedback::remove_devices() {
-  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}) != 0) return;
+  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) != 0) return;
   devices_.clear();
   last_datagram_.reset();
   save();

@@ -71,13 +71,19 @@ class UDP_Feedback : public QObject {
   void device_pause() { simple_command(wire::kPause); }
   void device_menue_off() { simple_command(wire::kMenuOff); }
   void device_menue_on() { simple_command(wire::kMenuOn); }
-  void device_clear_list() { simple_command(wire::kClearList, true); }
+  void device_clear_list() {
+    if (confirm("Clear the list of", "Clear list")) simple_command(wire::kClearList, true);
+  }
   void device_next() { simple_command(wire::kNext); }
-  void device_clear_content() { simple_command(wire::kClearContent, true); }
+  void device_clear_content() {
+    if (confirm("Delete all content of", "Clear content")) simple_command(wire::kClearContent, true);
+  }
   void device_mute_on() { simple_command(wire::kMuteOn); }
   void device_mute_off() { simple_command(wire::kMuteOff); }
   void device_back() { simple_command(wire::kBack); }
-  void reset_device() { simple_command(wire::kReset); }
+  void reset_device() {
+    if (confirm("Reset", "Reset")) simple_command(wire::kReset);
+  }
   void changeName();
   void sendM3U8();
   void send_playlist(const QVariant& record);
@@ -102,6 +108,9 @@ class UDP_Feedback : public QObject {
 
  private:
   void note_command(int code, int players = 1);
+  // Asks before a command that undoes the players' work, naming them;
+  // "Cancel" is the default.
+  bool confirm(const QString& action, const QString& button);
   class SocketDelegate;
   void init_UDP_in();
   void open_socket(bool first);
