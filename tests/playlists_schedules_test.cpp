@@ -243,6 +243,7 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
 
   // Deleting the last item publishes the empty playlist: players never keep
   // the old items.
+  const RecordArray before_delete = decode_movielist(playlists().at(0));
   editor_->DELETE_MOVIE();
   editor_->DELETE_MOVIE();
   EXPECT_EQ(playlists().at(0)["movies"], 0);
@@ -250,6 +251,16 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   const QJsonObject emptied = read_published("PLAYLIST_ID_1.SAV");
   EXPECT_EQ(emptied["movies"].toInt(), 0);
   EXPECT_TRUE(emptied["movielist"].toArray().isEmpty());
+
+  // Undone, newest first, the items come back where they were, and are
+  // published again.
+  editor_->UNDO_DELETE();
+  editor_->UNDO_DELETE();
+  EXPECT_FALSE(editor_->can_undo_delete());
+  EXPECT_EQ(decode_movielist(playlists().at(0)), before_delete);
+  EXPECT_EQ(read_published("PLAYLIST_ID_1.SAV")["movies"].toInt(), 2);
+  editor_->DELETE_MOVIE();
+  editor_->DELETE_MOVIE();
 
   // Sending the empty playlist still asks the players to load it.
   editor_->send_to_device();

@@ -146,10 +146,31 @@ void display_playlist::REPLACE_FILE() {
 void display_playlist::DELETE_MOVIE() {
   const int current = current_item();
   if (selected_playlist() < 0 || current < 0) return;
+  deleted_.push_back({shown_id_, current, items_.at(current)});
   items_.remove_at(current);
   // The item that took its place (or the new last one) becomes current.
   make_current(std::min(current, items_.size() - 1));
   save_list();
+}
+
+void display_playlist::UNDO_DELETE() {
+  while (!deleted_.empty()) {
+    const Deleted last = deleted_.back();
+    deleted_.pop_back();
+    int owner = -1;
+    for (int i = 0; playlists() && i < playlists()->size(); ++i)
+      if (playlists()->at(i).value("id") == last.playlist_id) owner = i;
+    if (owner < 0) continue;  // its playlist is gone: nothing to put back
+    if (shown_id_ != last.playlist_id) {
+      playlists()->select_list_indices({owner});
+      tableViewSelectionDidChange();
+    }
+    const int at = std::min(last.index, items_.size());
+    items_.insert(at, last.item);
+    make_current(at);
+    save_list();
+    return;
+  }
 }
 
 void display_playlist::move_current(int by) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <vector>
 #include <QUrl>
 
 #include "core/bus.h"
@@ -32,6 +33,10 @@ class display_playlist : public QObject {
   void PLAYLIST_CREATOR_SEP();
   void REPLACE_FILE();
   void DELETE_MOVIE();
+  // Puts the last deleted item back where it was, in its playlist; every
+  // deletion of the session can be undone, newest first.
+  void UNDO_DELETE();
+  bool can_undo_delete() const { return !deleted_.empty(); }
   void MOVE_UP();
   void MOVE_DOWN();
   void changeImg_length();
@@ -52,6 +57,12 @@ class display_playlist : public QObject {
   RecordList items_;
   QUrl folder_url_;
   QVariant shown_id_;  // the id of the playlist whose items are shown
+  struct Deleted {
+    QVariant playlist_id;
+    int index;
+    Record item;
+  };
+  std::vector<Deleted> deleted_;
 };
 
 }  // namespace tavri

@@ -1,5 +1,6 @@
 #include "playlists_window.h"
 
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "content/content_item.h"
@@ -40,6 +41,7 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
        {"PLAYLIST_CREATOR_SEP", "one per file", [&] { editor.PLAYLIST_CREATOR_SEP(); }},
        {"REPLACE_FILE", "replace", [&] { editor.REPLACE_FILE(); }},
        {"DELETE_MOVIE", "delete", [&] { editor.DELETE_MOVIE(); }},
+       {"UNDO_DELETE", "undo delete", [&] { editor.UNDO_DELETE(); }},
        {"MOVE_UP", "up", [&] { editor.MOVE_UP(); }},
        {"MOVE_DOWN", "down", [&] { editor.MOVE_DOWN(); }},
        {"changeImg_length", "length", [&] { editor.changeImg_length(); }},
@@ -50,6 +52,8 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(split);
   resize(900, 420);
+  auto* undo = new QShortcut(QKeySequence::Undo, this);
+  connect(undo, &QShortcut::activated, this, [&editor] { editor.UNDO_DELETE(); });
 }
 
 }  // namespace tavri
