@@ -6,7 +6,10 @@
 #include <QScreen>
 #include <QFile>
 #include <QGraphicsView>
+#include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QTest>
 
@@ -445,4 +448,31 @@ TEST(Looks, TextOnASelectedRowMeetsFourAndAHalfToOne) {
     }
   EXPECT_EQ(red, 0) << "red text on the selection";
   EXPECT_GT(dark, 10) << "the text is drawn dark";
+}
+
+TEST_F(Frontend, TheDefaultLayoutFitsASmallScreenWithEveryButtonWhole) {
+  const QRect area(0, 0, 1366, 768);
+  window_->show();
+  window_->default_layout(area);
+  QApplication::processEvents();
+  std::vector<QRect> frames{window_->frameGeometry()};
+  EXPECT_TRUE(area.contains(frames.front()));
+  for (QWidget* w : std::initializer_list<QWidget*>{window_->playlists(), window_->content(), window_->devices(),
+                                                    window_->schedule()}) {
+    const QRect g = w->frameGeometry();
+    EXPECT_TRUE(area.contains(g)) << w->objectName().toStdString();
+    for (const QRect& other : frames) EXPECT_FALSE(g.intersects(other)) << w->objectName().toStdString();
+    frames.push_back(g);
+    for (tavri_button* b : w->findChildren<tavri_button*>()) {
+      // Reachable: in sight, or scrolled into sight within its pane.
+      for (QWidget* p = b->parentWidget(); p && p != w; p = p->parentWidget())
+        if (auto* scroller = qobject_cast<QScrollArea*>(p)) scroller->ensureWidgetVisible(b, 0, 0);
+      const QRect in_window(b->mapTo(w, QPoint(0, 0)), b->size());
+      EXPECT_TRUE(QRect(QPoint(0, 0), w->size()).contains(in_window))
+          << b->objectName().toStdString() << " cannot be reached";
+      EXPECT_GE(b->width(), b->sizeHint().width()) << b->objectName().toStdString() << " is clipped";
+    }
+  }
+  EXPECT_TRUE(area.contains(window_->map()->frameGeometry()));
+  EXPECT_TRUE(window_->findChild<QAction*>("reset_layout"));
 }

@@ -4,6 +4,8 @@
 // scripts/screenshots.sh (Xvfb, private network namespace): its controllers
 // use the real ports.
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -102,6 +104,7 @@ int main(int argc, char** argv) {
   c.app.set_windows(window.tool_windows());
   QObject::connect(&c.server, &Server::state_changed, &window, &MainWindow::show_server_state);
   window.show_server_state(c.server.state_text());
+  window.show();
   c.app.applicationDidFinishLaunching();
 
   dialogs.open_answers.push_back(QStringList{folder});
@@ -145,6 +148,14 @@ int main(int argc, char** argv) {
   c.udp_feedback.device_play();
   spin(1200);  // the census and the server line catch up
 
+  // The whole desk as the default layout shares it out, on two screen sizes.
+  for (const QSize& desk : {QSize(1920, 1080), QSize(1366, 768)}) {
+    window.default_layout(QRect(QPoint(0, 0), desk));
+    spin(500);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, desk.width(), desk.height()).toImage();
+    const QString path = out + QString("/desk_%1x%2.png").arg(desk.width()).arg(desk.height());
+    if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
+  }
   save(&window, out + "/main_window.png");
   save(window.content(), out + "/content.png");
   save(window.playlists(), out + "/playlists.png");

@@ -57,17 +57,10 @@ int main(int argc, char** argv) {
   QObject::connect(&application, &QApplication::aboutToQuit,
                    [&] { controllers.app.applicationWillTerminate(); });
 
-  // Default places, used until a saved layout is restored: a 2 x 2 grid
-  // below the main window.
-  window.move(0, 0);
+  // Default places, used until a saved layout is restored: the screen is
+  // shared out, nothing overlaps or hangs off its edge.
   window.show();
-  int i = 0;
-  for (tavri::ToolWindowWidget* w : std::initializer_list<tavri::ToolWindowWidget*>{
-           window.playlists(), window.content(), window.devices(), window.schedule()}) {
-    w->move((i % 2) * 500, 160 + (i / 2) * 460);
-    w->show();
-    ++i;
-  }
+  window.default_layout();
   controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
   return application.exec();
 }

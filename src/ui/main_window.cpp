@@ -1,7 +1,10 @@
 #include "main_window.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -11,6 +14,10 @@
 #include "widgets/tavri_defaults.h"
 
 namespace tavri {
+namespace {
+// A light red that keeps 4.5:1 on the status bar's grey.
+constexpr char kWarningStyle[] = "color: #ffb0a0; font-weight: bold;";
+}  // namespace
 
 MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     : QMainWindow(parent),
@@ -28,6 +35,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
           })),
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)) {
   setObjectName("window");
+  if (qApp && !qApp->styleSheet().contains("QScrollBar"))
+    qApp->setStyleSheet(qApp->styleSheet() + tavri_defaults::scroll_bar_style());
   setWindowTitle("tavri AV server");
   auto* bar = addToolBar("tools");
   bar->setObjectName("view_tool_bar");
@@ -55,6 +64,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   add("SAVE_ALL", "Save all", "Icon_send", [&app] { app.SAVE_ALL(); });
   add("export_all", "Export", "", [&app] { app.export_all(); });
   add("import_all", "Import", "", [&app] { app.import_all(); });
+  add("reset_layout", "Reset layout", "", [this] { default_layout(); });
 
   // How many players answer, at a glance.
   auto* spacer = new QWidget(bar);
@@ -80,6 +90,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   server_state_ = new QLabel(this);
   server_state_->setObjectName("server_state");
   statusBar()->setObjectName("status_bar");
+  statusBar()->setStyleSheet(QString("QStatusBar { background: %1; color: %2; } QStatusBar QLabel { color: %2; }")
+                                 .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name()));
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(server_state_, 1);
   last_command_ = new QLabel(this);
@@ -87,10 +99,36 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   statusBar()->addPermanentWidget(last_command_);
   connect(&c_.players, &UDP_Feedback::last_command_changed, this, [this](const QString& text) {
     last_command_->setText(text);
-    last_command_->setStyleSheet(text.contains(" not sent") ? QString("color: #c03020; font-weight: bold;")
-                                                            : QString());
+    last_command_->setStyleSheet(text.contains(" not sent") ? QString(kWarningStyle) : QString());
   });
   resize(900, 130);
+}
+
+void MainWindow::default_layout() {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen) default_layout(screen->availableGeometry());
+}
+
+void MainWindow::default_layout(const QRect& area) {
+  constexpr int kTitleBar = 30;  // what a window manager adds above each window
+  const int main_height = std::max(sizeHint().height(), 130);
+  move(area.topLeft());
+  resize(area.width() - (frameGeometry().width() - this->width()), main_height);
+  const int top = area.top() + main_height + kTitleBar;
+  const int width = area.width() / 2;
+  const int height = (area.bottom() + 1 - top) / 2 - kTitleBar;
+  int i = 0;
+  for (QWidget* w : std::initializer_list<QWidget*>{playlists_.get(), content_.get(), devices_.get(), schedule_.get()}) {
+    w->show();
+    // move() places the frame, resize() the inside: the frame's own edges count.
+    const int edges = w->frameGeometry().width() - w->width();
+    w->move(area.left() + (i % 2) * width, top + (i / 2) * (height + kTitleBar));
+    w->resize(width - edges, height);
+    ++i;
+  }
+  const QSize map(std::min(1000, area.width()), std::min(700, area.height() - kTitleBar));
+  map_->move(area.left() + (area.width() - map.width()) / 2, area.top() + kTitleBar);
+  map_->resize(map);
 }
 
 void MainWindow::show_census() {
@@ -101,7 +139,7 @@ void MainWindow::show_census() {
 void MainWindow::show_server_state(const QString& text) {
   server_state_->setText(text);
   // A line that says why nothing is served stands out.
-  server_state_->setStyleSheet(text.startsWith("Serving") ? QString() : QString("color: #c03020; font-weight: bold;"));
+  server_state_->setStyleSheet(text.startsWith("Serving") ? QString() : QString(kWarningStyle));
 }
 
 AppDelegate::Windows MainWindow::tool_windows() {

@@ -39,6 +39,10 @@ class MainWindow : public QMainWindow {
   MapWindow* map() { return map_.get(); }
   // After loading: the map takes its saved frame and scale.
   void apply_saved_map_state();
+  // The first-start places, and "Reset layout": this window across the top
+  // of the area, the four tool windows in a 2 x 2 grid below it, all inside.
+  void default_layout(const QRect& area);
+  void default_layout();  // on the screen this window is on
   // The content server's state line at the foot of the window.
   void show_server_state(const QString& text);
 

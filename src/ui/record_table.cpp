@@ -98,6 +98,8 @@ bool RecordTableModel::setData(const QModelIndex& index, const QVariant& value, 
 RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent)
     : tavri_table_view(parent), list_(list) {
   setObjectName(object_name);
+  // A short pane keeps three rows of its table; its buttons scroll first.
+  setMinimumHeight(horizontalHeader()->height() + 3 * verticalHeader()->defaultSectionSize() + 14);
   std::vector<int> widths;
   for (const Column& c : columns) widths.push_back(c.width);
   model_ = new RecordTableModel(list, std::move(columns), this);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QBoxLayout>
+#include <QWidget>
 #include <QString>
 #include <functional>
 
@@ -18,6 +19,32 @@ struct Action {
   QString image = {};
 };
 QWidget* button_panel(QWidget* parent, const QList<Action>& actions, int columns = 4);
+
+// Buttons in rows of up to max_columns, fewer when the pane is narrow: a
+// button is never narrower than its text, the rows grow instead, and a pane
+// too short for all rows scrolls them (button_panel wraps it so).
+class ButtonPanel : public QWidget {
+ public:
+  ButtonPanel(QWidget* parent, int max_columns);
+  void add(QWidget* button);
+  int columns_for(int width) const;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+  int row_height() const { return cell_height() + kSpacing; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  static constexpr int kSpacing = 4;
+  int cell_width() const;
+  int cell_height() const;
+  void place();
+  QList<QWidget*> buttons_;
+  int max_columns_;
+};
 
 // A titled column: the title, a table (created by make_table inside the
 // pane) and its buttons below.

@@ -14,6 +14,17 @@ struct tavri_defaults {
   // Text on a selected row, whatever its own colour: white, grey or red on
   // the selection green would fall below 4.5:1 contrast.
   static QColor color_tavri_text_on_select() { return QColor(16, 16, 16); }
+  // Scroll bars in the application's greys, for every window.
+  static QString scroll_bar_style() {
+    return QString(
+               "QScrollBar:vertical { background: %1; width: 10px; margin: 0; }"
+               "QScrollBar:horizontal { background: %1; height: 10px; margin: 0; }"
+               "QScrollBar::handle { background: %2; border-radius: 4px; min-height: 20px; min-width: 20px; }"
+               "QScrollBar::handle:hover { background: %3; }"
+               "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
+               "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+        .arg(color_tavri_dark_gray().name(), color_tavri_gray().lighter(140).name(), color_tavri_green().name());
+  }
   static QColor color_tavri_dark_gray() { return QColor(50, 50, 50); }
   static QColor color_tavri_gray() { return QColor(75, 75, 75); }
   static QColor color_tavri_light_gray() { return QColor(125, 125, 125); }
