@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScrollArea>
 #include <QPushButton>
 #include <QTest>
@@ -282,7 +284,7 @@ TEST_F(Frontend, ScriptedSessionPublishesAndSends) {
   EXPECT_TRUE(QFile::exists(folder + "/PLAYLIST_ID_1.SAV"));
 
   // Send it to a selected test player.
-  control(window_->devices(), "create_test_devices")->click();
+  control<QAction>(window_.get(), "create_test_devices")->trigger();  // the developer menu
   window_->devices()->findChild<QTableView*>("TableView_DEVICES")->selectRow(0);
   ASSERT_EQ(players_->ArrayController_DEVICES().selection_count(), 1);
   control(window_->playlists(), "send_to_device")->click();
@@ -475,4 +477,21 @@ TEST_F(Frontend, TheDefaultLayoutFitsASmallScreenWithEveryButtonWhole) {
   }
   EXPECT_TRUE(area.contains(window_->map()->frameGeometry()));
   EXPECT_TRUE(window_->findChild<QAction*>("reset_layout"));
+}
+
+TEST_F(Frontend, EveryMainActionIsInTheMenusWithATooltip) {
+  QStringList in_menus;
+  for (QAction* menu : window_->menuBar()->actions())
+    for (QAction* a : menu->menu()->actions())
+      if (!a->isSeparator()) {
+        in_menus << a->objectName();
+        EXPECT_FALSE(a->toolTip().isEmpty()) << a->objectName().toStdString();
+      }
+  for (const char* name : {"open_window_playlist", "open_window_content", "open_window_devices",
+                           "open_window_schedule", "open_map", "SAVE_ALL", "export_all", "import_all", "quit",
+                           "reset_layout", "create_test_devices"})
+    EXPECT_TRUE(in_menus.contains(name)) << name;
+  EXPECT_EQ(window_->findChild<QAction*>("SAVE_ALL")->shortcut(), QKeySequence(QKeySequence::Save));
+  EXPECT_FALSE(window_->devices()->findChild<QPushButton*>("create_test_devices"))
+      << "made-up players belong to the developer menu";
 }

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -47,24 +49,52 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
                              "QToolButton:hover { background: %3; }")
                          .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name(),
                               tavri_defaults::color_tavri_dark_gray().name()));
-  const auto add = [&](const QString& name, const QString& text, const QString& image, auto slot) {
-    QAction* a = bar->addAction(text.toUpper(), this, slot);
+  // Every action is in the menu bar, with its shortcut and a tooltip; the
+  // everyday ones are in the tool bar too.
+  QMenu* file_menu = menuBar()->addMenu("&File");
+  QMenu* view_menu = menuBar()->addMenu("&View");
+  QMenu* developer_menu = menuBar()->addMenu("&Developer");
+  const auto add = [&](QMenu* menu, bool in_bar, const QString& name, const QString& text, const QString& image,
+                       const QString& tip, const QKeySequence& keys, auto slot) {
+    auto* a = new QAction(text, this);
     a->setObjectName(name);
+    a->setIconText(text.toUpper());
+    a->setShortcut(keys);
+    a->setToolTip(keys.isEmpty() ? tip : QString("%1 (%2)").arg(tip, keys.toString(QKeySequence::NativeText)));
+    a->setStatusTip(tip);
     if (!image.isEmpty()) a->setIcon(QIcon(QPixmap::fromImage(named_image(image))));
+    connect(a, &QAction::triggered, this, slot);
+    menu->addAction(a);
+    if (in_bar) bar->addAction(a);
+    return a;
   };
   AppDelegate& app = c_.app;
   connect(&c_.players, &UDP_Feedback::map_state_loaded, this,
           [this] { QTimer::singleShot(0, this, [this] { apply_saved_map_state(); }); });
-  add("open_window_playlist", "Playlists", "Icon_play", [&app] { app.open_window_playlist(); });
-  add("open_window_content", "Content", "tavri_icon_file", [&app] { app.open_window_content(); });
-  add("open_window_devices", "Players", "ICON_ONLINE", [&app] { app.open_window_devices(); });
-  add("open_window_schedule", "Schedules", "icon_menue", [&app] { app.open_window_schedule(); });
-  add("open_map", "Map", "ICON_OFFLINE", [this] { map_->open_map(); });
+  add(view_menu, true, "open_window_playlist", "Playlists", "Icon_play", "Show the playlists and their items",
+      QKeySequence("Ctrl+1"), [&app] { app.open_window_playlist(); });
+  add(view_menu, true, "open_window_content", "Content", "tavri_icon_file", "Show the content folder",
+      QKeySequence("Ctrl+2"), [&app] { app.open_window_content(); });
+  add(view_menu, true, "open_window_devices", "Players", "ICON_ONLINE", "Show the players and their commands",
+      QKeySequence("Ctrl+3"), [&app] { app.open_window_devices(); });
+  add(view_menu, true, "open_window_schedule", "Schedules", "icon_menue", "Show the schedules and their tasks",
+      QKeySequence("Ctrl+4"), [&app] { app.open_window_schedule(); });
+  add(view_menu, true, "open_map", "Map", "ICON_OFFLINE", "Show the players on the floor plan", QKeySequence("Ctrl+5"),
+      [this] { map_->open_map(); });
   bar->addSeparator();
-  add("SAVE_ALL", "Save all", "Icon_send", [&app] { app.SAVE_ALL(); });
-  add("export_all", "Export", "", [&app] { app.export_all(); });
-  add("import_all", "Import", "", [&app] { app.import_all(); });
-  add("reset_layout", "Reset layout", "", [this] { default_layout(); });
+  add(file_menu, true, "SAVE_ALL", "Save all", "Icon_send", "Save everything and publish every playlist and schedule",
+      QKeySequence::Save, [&app] { app.SAVE_ALL(); });
+  add(file_menu, true, "export_all", "Export", "", "Write all playlists and schedules to an archive",
+      QKeySequence("Ctrl+E"), [&app] { app.export_all(); });
+  add(file_menu, true, "import_all", "Import", "", "Read playlists and schedules from an exported archive",
+      QKeySequence("Ctrl+I"), [&app] { app.import_all(); });
+  file_menu->addSeparator();
+  add(file_menu, false, "quit", "Quit", "", "Save everything and quit", QKeySequence::Quit, [] { QApplication::quit(); });
+  view_menu->addSeparator();
+  add(view_menu, true, "reset_layout", "Reset layout", "", "Place every window as on first start", QKeySequence(),
+      [this] { default_layout(); });
+  add(developer_menu, false, "create_test_devices", "Test players", "", "Add ten made-up players to the list",
+      QKeySequence(), [this] { c_.players.create_test_devices(); });
 
   // How many players answer, at a glance.
   auto* spacer = new QWidget(bar);

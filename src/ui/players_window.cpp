@@ -84,7 +84,6 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
        {"discover_devices", "discover", [&f] { f.discover_devices(); }},
        {"remove_device_single", "remove", [&f] { f.remove_device_single(); }},
        {"remove_devices", "remove all", [&f] { f.remove_devices(); }},
-       {"create_test_devices", "test players", [&f] { f.create_test_devices(); }},
        {"sort_table", "sort", [&f] { f.sort_table(); }},
        {"open_map", "map", std::move(open_map)}},
       6));
