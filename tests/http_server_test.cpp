@@ -450,6 +450,8 @@ TEST_F(ServerControllerTest, ATakenPortIsToldOnceAndTriedAgainUntilTheServerServ
     EXPECT_FALSE(server.http_server()->is_running());
     EXPECT_EQ(dialogs.alert_messages(), QStringList({"Sorry, can't create http server"}));
     EXPECT_EQ(dialogs.shown[0].items, QStringList{"OK"});
+    EXPECT_TRUE(dialogs.shown[0].detail.startsWith(
+        QString("Error in bind() function: Address already in use (port %1).").arg(port)));
     EXPECT_TRUE(log().contains("Error starting HTTP Server: Error in bind() function: Address already in use"));
     EXPECT_FALSE(log().contains("SERVER STOP"));
     EXPECT_TRUE(server.state_text().startsWith("Not serving: Error in bind() function: Address already in use"));

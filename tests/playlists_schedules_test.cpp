@@ -267,6 +267,16 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   ASSERT_EQ(sent_.size(), 1);
   EXPECT_EQ(sent_[0]["id"], 1);
   EXPECT_FALSE(sent_[0].contains("tasklist"));
+
+  // A playlist whose file cannot be written is not sent, and the operator
+  // is told: the players would fetch nothing.
+  QFile::remove(folder_ + "/PLAYLIST_ID_1.SAV");
+  QDir().mkpath(folder_ + "/PLAYLIST_ID_1.SAV/in_the_way");
+  select_content({0});
+  editor_->ADD_FILE_TO_LIST();
+  editor_->send_to_device();
+  EXPECT_EQ(sent_.size(), 1);
+  EXPECT_EQ(dialogs_.alert_messages().last(), "The playlist \"Lobby\" was not sent.");
 }
 
 TEST_F(Editors, PlaylistsPerFileTakeTheLowestFreeIds) {

@@ -61,25 +61,26 @@ void display_playlist::tableViewSelectionDidChange() {
   save_list();
 }
 
-void display_playlist::save_list() {
+bool display_playlist::save_list() {
   const int p = selected_playlist();
-  if (p < 0) return;
+  if (p < 0) return false;
   Record playlist = playlists()->at(p);
   store_movielist(playlist, items_.records());
   playlists()->replace(p, playlist);
-  save_to_file();
+  return save_to_file();
 }
 
-void display_playlist::save_to_file() {
+bool display_playlist::save_to_file() {
   const int p = selected_playlist();
-  if (p < 0) return;
+  if (p < 0) return false;
   const Record playlist = playlists()->at(p);
   // An empty playlist is published too (with "movies" 0): players must
   // never fetch an older playlist's items under this id.
   const QByteArray bytes = playlist_file_bytes(playlist);
   bus_.post(note::GET_URL);
-  if (publish_now(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag))
-    bus_.post(note::PLAYLIST_DID_PUBLISH, playlist.value("id"));
+  if (!publish_now(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag)) return false;
+  bus_.post(note::PLAYLIST_DID_PUBLISH, playlist.value("id"));
+  return true;
 }
 
 void display_playlist::append_content(const RecordArray& content_items) {
@@ -212,7 +213,14 @@ void display_playlist::send_to_device() {
   const int p = selected_playlist();
   if (p < 0) return;
   const Record copy = playlists()->at(p);
-  save_list();
+  // Players told to load a file that is not there would fetch nothing.
+  if (!save_list()) {
+    dialogs_.alert(QString("The playlist \"%1\" was not sent.").arg(copy.value("name").toString()),
+                   "Its file could not be written to the content folder (see the console), so the players "
+                   "would not find it.",
+                   {"OK"});
+    return;
+  }
   bus_.post(note::SEND_PLAYLIST, copy);
 }
 

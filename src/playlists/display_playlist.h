@@ -26,8 +26,9 @@ class display_playlist : public QObject {
 
   void get_folder_url(const QVariant& url);
   void tableViewSelectionDidChange();
-  void save_list();
-  void save_to_file();
+  // Both return whether the playlist's file holds what the editor shows.
+  bool save_list();
+  bool save_to_file();
   void ADD_FILE_TO_LIST();
   void PLAYLIST_CREATOR();
   void PLAYLIST_CREATOR_SEP();

@@ -117,7 +117,11 @@ void Server::start_failed(const QString& why) {
   set_state(QString("Not serving: %1 (trying again every %2 s)").arg(why).arg(std::max(1, next / 1000)));
   if (failure_shown_) return;
   failure_shown_ = true;
-  dialogs_.alert("Sorry, can't create http server", QString(), {"OK"});
+  dialogs_.alert("Sorry, can't create http server",
+                 QString("%1 (port %2). It tries again by itself; the window's foot shows when it serves.")
+                     .arg(why)
+                     .arg(port_),
+                 {"OK"});
 }
 
 void Server::show_connections() {
