@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
@@ -494,4 +495,30 @@ TEST_F(Frontend, EveryMainActionIsInTheMenusWithATooltip) {
   EXPECT_EQ(window_->findChild<QAction*>("SAVE_ALL")->shortcut(), QKeySequence(QKeySequence::Save));
   EXPECT_FALSE(window_->devices()->findChild<QPushButton*>("create_test_devices"))
       << "made-up players belong to the developer menu";
+}
+
+TEST_F(Frontend, TheFilterShowsMatchingRowsAndHiddenRowsLeaveTheSelection) {
+  RecordArray players;
+  for (const char* name : {"lobby left", "bar", "Lobby right", "kitchen"})
+    players.append({{"device_id", name}, {"device_name", name}, {"status_device", 2}});
+  RecordList& list = players_->ArrayController_DEVICES();
+  list.set_records(players);
+  RecordTable* table = window_->devices()->table();
+  auto* field = window_->devices()->findChild<QLineEdit*>("TableView_DEVICES_filter");
+  ASSERT_TRUE(field);
+  list.select_list_indices({0, 1});
+  field->setText("LOBBY");
+  QStringList shown;
+  for (int r = 0; r < list.size(); ++r)
+    if (!table->isRowHidden(r)) shown << list.row(r).value("device_name").toString();
+  EXPECT_EQ(shown.size(), 2);
+  EXPECT_TRUE(shown.contains("lobby left") && shown.contains("Lobby right"));
+  EXPECT_EQ(list.selected_records().size(), 1) << "the hidden bar is no longer selected";
+  EXPECT_EQ(list.selected_records().first().value("device_name"), "lobby left");
+
+  // A row whose values change is judged again.
+  list.set_value(3, "device_name", "lobby kitchen");
+  EXPECT_FALSE(table->isRowHidden(list.row_of_list_index(3)));
+  field->clear();
+  for (int r = 0; r < list.size(); ++r) EXPECT_FALSE(table->isRowHidden(r));
 }

@@ -93,6 +93,7 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
 
   layout->addWidget(title);
   layout->addWidget(label_);
+  layout->addWidget(filter_field(this, table_, "TableView_FILELIST_filter"));
   layout->addWidget(table_, 1);
   layout->addWidget(progress_);
   layout->addWidget(scan_row);

@@ -51,6 +51,11 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
                               tavri_defaults::color_tavri_dark_gray().name()));
   // Every action is in the menu bar, with its shortcut and a tooltip; the
   // everyday ones are in the tool bar too.
+  menuBar()->setStyleSheet(
+      QString("QMenuBar { background: %1; color: %2; } QMenuBar::item:selected { background: %3; }"
+              "QMenu { background: %1; color: %2; } QMenu::item:selected { background: %3; color: %4; }")
+          .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name(),
+               tavri_defaults::color_tavri_green().name(), tavri_defaults::color_tavri_text_on_select().name()));
   QMenu* file_menu = menuBar()->addMenu("&File");
   QMenu* view_menu = menuBar()->addMenu("&View");
   QMenu* developer_menu = menuBar()->addMenu("&Developer");

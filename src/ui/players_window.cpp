@@ -62,6 +62,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new tavri_title_text("Players", this));
+  layout->addWidget(filter_field(this, table_, "TableView_DEVICES_filter"));
   layout->addWidget(table_, 1);
   UDP_Feedback& f = feedback;
   layout->addWidget(button_panel(

@@ -117,10 +117,44 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
   });
   connect(&list_, &RecordList::selection_changed, this, &RecordTable::list_to_view);
   connect(&list_, &RecordList::changed, this, [this] {
-    if (list_.changed_row() < 0) list_to_view();  // one row's values: the selection is as it was
+    if (const int index = list_.changed_row(); index >= 0) {
+      apply_filter_to(list_.row_of_list_index(index));
+      return;  // one row's values: the selection is as it was
+    }
+    apply_filter();
+    list_to_view();
   });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &RecordTable::view_to_list);
   list_to_view();
+}
+
+void RecordTable::set_filter(const QString& text) {
+  filter_ = text.trimmed();
+  apply_filter();
+}
+
+bool RecordTable::matches(int row) const {
+  if (filter_.isEmpty()) return true;
+  for (int c = 0; c < model_->columnCount(); ++c)
+    if (model_->index(row, c).data(Qt::DisplayRole).toString().contains(filter_, Qt::CaseInsensitive)) return true;
+  return false;
+}
+
+void RecordTable::apply_filter_to(int row) {
+  if (row < 0 || row >= model_->rowCount()) return;
+  const bool hide = !matches(row);
+  if (isRowHidden(row) != hide) setRowHidden(row, hide);
+}
+
+void RecordTable::apply_filter() {
+  QList<int> kept;
+  bool dropped = false;
+  for (int row = 0; row < model_->rowCount(); ++row) apply_filter_to(row);
+  for (int row : list_.selected_rows()) {
+    if (isRowHidden(row)) dropped = true;
+    else kept << row;
+  }
+  if (dropped) list_.select_rows(kept);
 }
 
 void RecordTable::list_to_view() {

@@ -51,6 +51,11 @@ class RecordTable : public tavri_table_view {
   Q_OBJECT
  public:
   RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent = nullptr);
+  // Shows only the rows whose shown text contains the filter (any column,
+  // any case); hidden rows leave the selection, so no command acts on a row
+  // the operator cannot see. Empty: every row.
+  void set_filter(const QString& text);
+  QString filter() const { return filter_; }
 
  private:
   void list_to_view();
@@ -59,6 +64,10 @@ class RecordTable : public tavri_table_view {
   RecordList& list_;
   RecordTableModel* model_;
   bool syncing_ = false;
+  QString filter_;
+  bool matches(int row) const;
+  void apply_filter();
+  void apply_filter_to(int row);
 };
 
 }  // namespace tavri

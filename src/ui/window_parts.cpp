@@ -3,7 +3,11 @@
 #include <algorithm>
 
 #include <QResizeEvent>
+#include <QLineEdit>
 #include <QScrollArea>
+
+#include "record_table.h"
+#include "widgets/tavri_defaults.h"
 
 #include <QGridLayout>
 
@@ -125,13 +129,29 @@ void ButtonPanel::place() {
     buttons_[i]->setGeometry((i % columns) * (w + kSpacing), (i / columns) * (h + kSpacing), w, h);
 }
 
+QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(object_name);
+  field->setPlaceholderText("Filter (name, kind, state ...)");
+  field->setClearButtonEnabled(true);
+  field->setToolTip("Shows only the rows that contain this text");
+  field->setStyleSheet(QString("QLineEdit { background: %1; color: %2; border: 1px solid %3; padding: 2px 4px; }")
+                           .arg(tavri_defaults::color_tavri_dark_gray().name(), tavri_defaults::color_tavri_text().name(),
+                                tavri_defaults::color_tavri_gray().name()));
+  QObject::connect(field, &QLineEdit::textChanged, table, &RecordTable::set_filter);
+  return field;
+}
+
 QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
                     const QList<Action>& actions, int columns) {
   auto* pane = new QWidget(parent);
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(new tavri_title_text(title, pane));
-  layout->addWidget(make_table(pane), 1);
+  QWidget* table = make_table(pane);
+  if (auto* records = qobject_cast<RecordTable*>(table))
+    layout->addWidget(filter_field(pane, records, table->objectName() + "_filter"));
+  layout->addWidget(table, 1);
   layout->addWidget(button_panel(pane, actions, columns));
   return pane;
 }

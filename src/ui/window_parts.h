@@ -46,6 +46,10 @@ class ButtonPanel : public QWidget {
   int max_columns_;
 };
 
+class RecordTable;
+// A search field that filters the table as the operator types.
+QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name);
+
 // A titled column: the title, a table (created by make_table inside the
 // pane) and its buttons below.
 QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
