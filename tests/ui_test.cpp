@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,6 +37,8 @@
 #include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
 #include "ui/main_window.h"
+#include "ui/window_parts.h"
+#include "core/movielist.h"
 #include "widgets/tavri_button.h"
 #include "widgets/tavri_defaults.h"
 #include "widgets/tavri_splitt_view.h"
@@ -521,4 +525,61 @@ TEST_F(Frontend, TheFilterShowsMatchingRowsAndHiddenRowsLeaveTheSelection) {
   EXPECT_FALSE(table->isRowHidden(list.row_of_list_index(3)));
   field->clear();
   for (int r = 0; r < list.size(); ++r) EXPECT_FALSE(table->isRowHidden(r));
+}
+
+namespace {
+void write_file_for_drop(const QString& path) {
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write("movie");
+}
+// What a drop on a row does (past the last row when -1).
+void drop_on(RecordTable* table, QMimeData* data, int row) {
+  EXPECT_TRUE(table->drop_data(*data, row < 0 ? table->model()->rowCount() : row));
+}
+}  // namespace
+
+TEST_F(Frontend, DropsPutContentIntoAPlaylistWhereDroppedMoveItemsAndCopyFilesIn) {
+  RecordList& content = files_->ArrayController_FILELIST();
+  for (const char* name : {"a", "b", "c"}) content.append({{"file_name", name}, {"file_kind", "movie"}});
+  playlists_->ArrayController_PLAYLIST().append({{"name", "Lobby"}, {"id", 1}});
+  playlists_->ArrayController_PLAYLIST().select_list_indices({0});
+  editor_->tableViewSelectionDidChange();
+  window_->playlists()->show();
+  window_->playlists()->resize(900, 500);
+  QApplication::processEvents();
+  RecordTable* items_table = window_->playlists()->item_table();
+  RecordList& items = editor_->ArrayController_DISPLAYLIST();
+  auto names = [&] {
+    QStringList out;
+    for (int i = 0; i < items.size(); ++i) out << items.at(i).value("file_name").toString();
+    return out;
+  };
+  auto rows = [](const char* mime, const QByteArray& indices) {
+    auto* data = new QMimeData;
+    data->setData(mime, indices);
+    return data;
+  };
+  std::unique_ptr<QMimeData> first(rows(kContentRowsMime, "0,2"));
+  drop_on(items_table, first.get(), -1);
+  EXPECT_EQ(names(), (QStringList{"a", "c"}));
+  std::unique_ptr<QMimeData> second(rows(kContentRowsMime, "1"));
+  drop_on(items_table, second.get(), 1);  // before "c"
+  EXPECT_EQ(names(), (QStringList{"a", "b", "c"}));
+  EXPECT_EQ(decode_movielist(playlists_->ArrayController_PLAYLIST().at(0)).size(), 3) << "stored at once";
+  std::unique_ptr<QMimeData> move(rows(kItemRowsMime, "2"));
+  drop_on(items_table, move.get(), 0);
+  EXPECT_EQ(names(), (QStringList{"c", "a", "b"}));
+
+  // Files from a file manager are copied in as "add file" does; with no
+  // content folder chosen the operator is told.
+  QMimeData files;
+  files.setUrls({QUrl::fromLocalFile(home() + "/x.mov")});
+  write_file_for_drop(home() + "/x.mov");
+  window_->content()->show();
+  QApplication::processEvents();
+  drop_on(window_->content()->table(), &files, -1);
+  EXPECT_EQ(dialogs_.alert_messages().last(), "Any content folder selected");
+  QMimeData text;
+  text.setText("not ours");
+  EXPECT_FALSE(items_table->drop_data(text, 0));
 }

@@ -52,6 +52,9 @@ class FileList : public QObject, public TransferReceiver {
 
   // Editing.
   void add_File();
+  // Copies files into the content folder as "add file" does (dropped on the
+  // content table, for example); anything but plain files is left out.
+  void add_files(const QStringList& paths);
   void add_stream();
   void replace_file();
   void delete_File();

@@ -43,6 +43,19 @@ void FileList::add_File() {
   for (const QString& file : *chosen) start_transfer(file);
 }
 
+void FileList::add_files(const QStringList& paths) {
+  QStringList files;
+  for (const QString& path : paths)
+    if (QFileInfo(path).isFile()) files << path;
+  if (files.isEmpty()) return;
+  if (!folder_known()) {
+    dialogs_.alert("Any content folder selected",
+                   "Please press first \"select folder\", and select your working directory.", {"OK"});
+    return;
+  }
+  for (const QString& file : files) start_transfer(file);
+}
+
 void FileList::add_stream() {
   console_log("ADD STREAM");
   const auto address = dialogs_.prompt("Please enter the web address:", QString(), 400);

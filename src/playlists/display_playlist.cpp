@@ -1,5 +1,7 @@
 #include "display_playlist.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 
 #include "core/console.h"
@@ -95,6 +97,30 @@ static RecordArray selected_in_shown_order(const RecordList* content) {
   if (!content) return out;
   for (int row : content->selected_rows()) out.append(content->row(row));
   return out;
+}
+
+void display_playlist::insert_content(const QList<int>& content_indices, int at) {
+  if (!content_ || selected_playlist() < 0) return;
+  int place = std::clamp(at, 0, items_.size());
+  const int first = place;
+  for (int index : content_indices) {
+    if (index < 0 || index >= content_->size()) continue;
+    items_.insert(place++, content_->at(index));
+  }
+  if (place == first) return;
+  make_current(first);
+  save_list();
+}
+
+void display_playlist::move_item(int from, int to) {
+  if (selected_playlist() < 0 || from < 0 || from >= items_.size()) return;
+  to = std::clamp(to, 0, items_.size() - 1);
+  if (to == from) return;
+  const Record item = items_.at(from);
+  items_.remove_at(from);
+  items_.insert(to, item);
+  make_current(to);
+  save_list();
 }
 
 void display_playlist::ADD_FILE_TO_LIST() {

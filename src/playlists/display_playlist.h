@@ -30,6 +30,11 @@ class display_playlist : public QObject {
   bool save_list();
   bool save_to_file();
   void ADD_FILE_TO_LIST();
+  // Content items (by content list index) put into the shown playlist before
+  // the item at `at` (at the end when past it), as a drop does.
+  void insert_content(const QList<int>& content_indices, int at);
+  // An item moved to another place in the shown playlist, as a drag does.
+  void move_item(int from, int to);
   void PLAYLIST_CREATOR();
   void PLAYLIST_CREATOR_SEP();
   void REPLACE_FILE();

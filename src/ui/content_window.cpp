@@ -38,6 +38,16 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
     columns.push_back(c);
   }
   table_ = new RecordTable("TableView_FILELIST", files.ArrayController_FILELIST(), columns, this);
+  // Content goes into playlists by dragging; files dropped here from the
+  // desktop or a file manager are copied in, as "add file" does.
+  table_->set_drag_rows(kContentRowsMime);
+  table_->set_drop([](const QMimeData& data) { return data.hasUrls(); },
+                   [&files](const QMimeData& data, int) {
+                     QStringList paths;
+                     for (const QUrl& url : data.urls())
+                       if (url.isLocalFile()) paths << url.toLocalFile();
+                     files.add_files(paths);
+                   });
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName("localProgressIndicator");

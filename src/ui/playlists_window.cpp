@@ -47,6 +47,21 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
        {"changeImg_length", "length", [&] { editor.changeImg_length(); }},
        {"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"}});
 
+  // Content dropped on the items goes in where it is dropped; items dragged
+  // within the list move.
+  item_table_->set_drag_rows(kItemRowsMime);
+  RecordList& items = editor.ArrayController_DISPLAYLIST();
+  item_table_->set_drop(
+      [](const QMimeData& data) { return data.hasFormat(kContentRowsMime) || data.hasFormat(kItemRowsMime); },
+      [&editor, &items](const QMimeData& data, int row) {
+        const int at = row < items.size() ? items.list_index_of_row(row) : items.size();
+        if (data.hasFormat(kContentRowsMime)) {
+          editor.insert_content(RecordTable::dragged_rows(data, kContentRowsMime), at);
+        } else if (const QList<int> moved = RecordTable::dragged_rows(data, kItemRowsMime); !moved.isEmpty()) {
+          editor.move_item(moved.first(), at);
+        }
+      });
+
   split->addWidget(left);
   split->addWidget(right);
   auto* layout = new QVBoxLayout(this);

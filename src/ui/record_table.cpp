@@ -1,6 +1,9 @@
 #include "record_table.h"
 
 #include <QColor>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
@@ -126,6 +129,66 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
   });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &RecordTable::view_to_list);
   list_to_view();
+}
+
+void RecordTable::set_drag_rows(const QString& mime) {
+  drag_mime_ = mime;
+  setDragEnabled(true);
+  setDragDropMode(drop_ ? QAbstractItemView::DragDrop : QAbstractItemView::DragOnly);
+}
+
+void RecordTable::set_drop(DropCheck accepts, Drop drop) {
+  drop_accepts_ = std::move(accepts);
+  drop_ = std::move(drop);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDropIndicatorShown(true);
+  setDragDropMode(drag_mime_.isEmpty() ? QAbstractItemView::DropOnly : QAbstractItemView::DragDrop);
+}
+
+QList<int> RecordTable::dragged_rows(const QMimeData& data, const QString& mime) {
+  QList<int> indices;
+  for (const QByteArray& part : data.data(mime).split(','))
+    if (bool ok = false; !part.isEmpty()) {
+      const int i = part.toInt(&ok);
+      if (ok) indices << i;
+    }
+  return indices;
+}
+
+void RecordTable::startDrag(Qt::DropActions) {
+  if (drag_mime_.isEmpty() || !list_.has_selection()) return;
+  QStringList indices;
+  for (int index : list_.selected_list_indices()) indices << QString::number(index);
+  auto* data = new QMimeData;
+  data->setData(drag_mime_, indices.join(',').toLatin1());
+  auto* drag = new QDrag(this);
+  drag->setMimeData(data);
+  drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+}
+
+void RecordTable::dragEnterEvent(QDragEnterEvent* event) {
+  if (drop_ && drop_accepts_ && drop_accepts_(*event->mimeData())) event->acceptProposedAction();
+  else event->ignore();
+}
+
+void RecordTable::dragMoveEvent(QDragMoveEvent* event) {
+  if (drop_ && drop_accepts_ && drop_accepts_(*event->mimeData())) event->acceptProposedAction();
+  else event->ignore();
+}
+
+void RecordTable::dropEvent(QDropEvent* event) {
+  const QModelIndex under = indexAt(event->position().toPoint());
+  if (drop_data(*event->mimeData(), under.isValid() ? under.row() : model_->rowCount()))
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+bool RecordTable::drop_data(const QMimeData& data, int row) {
+  if (!drop_ || !drop_accepts_ || !drop_accepts_(data)) return false;
+  drop_(data, std::clamp(row, 0, model_->rowCount()));
+  return true;
 }
 
 void RecordTable::set_filter(const QString& text) {

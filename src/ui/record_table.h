@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractTableModel>
+#include <QMimeData>
 #include <functional>
 #include <vector>
 
@@ -57,7 +58,27 @@ class RecordTable : public tavri_table_view {
   void set_filter(const QString& text);
   QString filter() const { return filter_; }
 
+  // Dragging: the selected rows leave as their list indices under `mime`.
+  void set_drag_rows(const QString& mime);
+  // Dropping: `drop` gets what was dropped and the display row under it
+  // (the row count below the last row); `accepts` says whether to take it.
+  using DropCheck = std::function<bool(const QMimeData&)>;
+  using Drop = std::function<void(const QMimeData&, int row)>;
+  void set_drop(DropCheck accepts, Drop drop);
+  static QList<int> dragged_rows(const QMimeData& data, const QString& mime);
+  // What a drop on `row` does; false when this table does not take the data.
+  bool drop_data(const QMimeData& data, int row);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void startDrag(Qt::DropActions actions) override;
+
  private:
+  QString drag_mime_;
+  DropCheck drop_accepts_;
+  Drop drop_;
   void list_to_view();
   void view_to_list();
 

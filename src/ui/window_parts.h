@@ -47,6 +47,9 @@ class ButtonPanel : public QWidget {
 };
 
 class RecordTable;
+// What rows dragged out of the content and playlist item tables carry.
+inline constexpr char kContentRowsMime[] = "application/x-tavri-content-rows";
+inline constexpr char kItemRowsMime[] = "application/x-tavri-playlist-item-rows";
 // A search field that filters the table as the operator types.
 QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name);
 
