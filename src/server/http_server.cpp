@@ -12,7 +12,7 @@
 namespace tavri::http {
 
 std::shared_ptr<HttpServer> HttpServer::create(net::IoPool& pool, net::IoGroup* workers) {
-  auto server = std::shared_ptr<HttpServer>(new HttpServer(pool, workers));
+  auto server = std::shared_ptr<HttpServer>(new HttpServer(pool));
   server->socket_ = net::StreamSocket::create(server, server->server_queue_, pool.context(), server->server_queue_);
   if (workers) server->socket_->set_accept_context([workers]() -> boost::asio::io_context& { return workers->next(); });
   return server;
@@ -23,8 +23,7 @@ net::IoPool& HttpServer::default_pool() {
   return pool;
 }
 
-HttpServer::HttpServer(net::IoPool& pool, net::IoGroup* workers)
-    : pool_(pool), workers_(workers), server_queue_(pool.make_strand()) {}
+HttpServer::HttpServer(net::IoPool& pool) : pool_(pool), server_queue_(pool.make_strand()) {}
 
 HttpServer::~HttpServer() {
   // Nothing can call in any more; close what is still open.

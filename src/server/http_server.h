@@ -65,14 +65,13 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void socket_did_accept(net::StreamSocket& listener, std::shared_ptr<net::StreamSocket> accepted) override;
 
  private:
-  HttpServer(net::IoPool& pool, net::IoGroup* workers);
+  explicit HttpServer(net::IoPool& pool);
   HttpConfig make_config();  // on the server queue
   bool make_room();          // false: the new connection must go
   void publish_service();
   void unpublish_service();
 
   net::IoPool& pool_;
-  net::IoGroup* workers_;
   std::shared_ptr<net::StreamSocket> socket_;
   net::IoPool::Strand server_queue_;
   std::string document_root_;

@@ -167,13 +167,15 @@ void RecordTable::startDrag(Qt::DropActions) {
   drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
 }
 
+bool RecordTable::takes(const QMimeData& data) const { return drop_ && drop_accepts_ && drop_accepts_(data); }
+
 void RecordTable::dragEnterEvent(QDragEnterEvent* event) {
-  if (drop_ && drop_accepts_ && drop_accepts_(*event->mimeData())) event->acceptProposedAction();
+  if (takes(*event->mimeData())) event->acceptProposedAction();
   else event->ignore();
 }
 
 void RecordTable::dragMoveEvent(QDragMoveEvent* event) {
-  if (drop_ && drop_accepts_ && drop_accepts_(*event->mimeData())) event->acceptProposedAction();
+  if (takes(*event->mimeData())) event->acceptProposedAction();
   else event->ignore();
 }
 
@@ -186,7 +188,7 @@ void RecordTable::dropEvent(QDropEvent* event) {
 }
 
 bool RecordTable::drop_data(const QMimeData& data, int row) {
-  if (!drop_ || !drop_accepts_ || !drop_accepts_(data)) return false;
+  if (!takes(data)) return false;
   drop_(data, std::clamp(row, 0, model_->rowCount()));
   return true;
 }

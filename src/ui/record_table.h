@@ -76,6 +76,7 @@ class RecordTable : public tavri_table_view {
   void startDrag(Qt::DropActions actions) override;
 
  private:
+  bool takes(const QMimeData& data) const;
   QString drag_mime_;
   DropCheck drop_accepts_;
   Drop drop_;
