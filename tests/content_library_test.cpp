@@ -18,6 +18,9 @@
 #include "support/event_loop.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
+#include "content/media_decoder.h"
+#include <atomic>
+#include <thread>
 
 using namespace tavri;
 
@@ -707,4 +710,47 @@ TEST_F(FileListTest, FilesDroppedIntoTheWatchedFolderAppearOnceTheyAreComplete) 
 
   QFile::remove(folder_ + "/a.png");
   EXPECT_TRUE(test::spin_until([&] { return !content_names().contains("a"); }, 8000));
+}
+
+TEST(MediaProbe, TheHelperAnswersAsTheDecoderDoesFromManyThreadsAndAFailingHelperCostsOnlyItsFile) {
+  REQUIRE_MEDIA();
+  const QString movie = Media::get().path("both.mp4");
+  QImage local_frame;
+  const MediaInfo local = decode_media(movie, &local_frame, 300);
+  ASSERT_TRUE(local.opened);
+  ASSERT_FALSE(local_frame.isNull());
+
+  std::vector<std::thread> threads;
+  std::atomic<int> same{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 3; ++i) {
+        QImage frame;
+        const MediaInfo got = probe_media(movie, &frame, 300);
+        const bool equal = got.opened && got.duration_seconds == local.duration_seconds && got.kind == local.kind &&
+                           got.media_types == local.media_types && got.codecs == local.codecs &&
+                           got.pixel_width == local.pixel_width && got.video_bit_rate == local.video_bit_rate &&
+                           got.last_video_fps == local.last_video_fps && frame == local_frame;
+        same += equal ? 1 : 0;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(same, 12);
+  EXPECT_EQ(first_video_frame(movie, 300), local_frame);
+
+  // A helper that dies on every file: empty answers, a console line, no crash.
+  QTemporaryDir dir;
+  const QString crasher = dir.path() + "/crashing_probe";
+  write_file(crasher, "#!/bin/sh\nkill -SEGV $$\n");
+  QFile::setPermissions(crasher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QStringList lines;
+  set_console_listener([&](const QString& l) { lines << l; });
+  set_media_probe_helper(crasher);
+  QImage frame;
+  EXPECT_FALSE(probe_media(movie, &frame, 300).opened);
+  EXPECT_TRUE(frame.isNull());
+  EXPECT_TRUE(lines.contains("media probe failed: " + movie)) << lines.join("\n").toStdString();
+  set_media_probe_helper({});
+  set_console_listener({});
+  EXPECT_TRUE(probe_media(movie).opened);
 }

@@ -1,179 +1,147 @@
 #include "media_probe.h"
 
-#include <chrono>
+#include <QFile>
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <QFileInfo>
-#include <memory>
+#include "core/console.h"
+#include "media_wire.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
+extern char** environ;
 
 namespace tavri {
 namespace {
 
-struct FormatCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+// Movie files come from anywhere, and the decoder with its codec libraries
+// is large: it runs in a helper process, one per probing thread, so a file
+// that crashes or hangs it costs that file's metadata and nothing else, and
+// the server does not carry the decoder's libraries while it serves.
+constexpr int kReplyTimeoutMs = 60000;  // the helper's own deadline per opening is 15 s
 
-// A file that hangs the demuxer must not stall the scan for ever: each
-// probe on a thread has a deadline, after which the decoder gives up and
-// the item gets its fallbacks.
-constexpr auto kProbeTimeLimit = std::chrono::seconds(15);
-thread_local std::chrono::steady_clock::time_point probe_deadline;
+std::string exe_dir() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, size_t(n));
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
 
-int past_deadline(void*) { return std::chrono::steady_clock::now() > probe_deadline ? 1 : 0; }
+std::string find_helper() {
+  if (const char* env = std::getenv("TAVRI_MEDIA_PROBE"); env && *env) return env;
+  const std::string dir = exe_dir();
+  for (const std::string& candidate : {dir + "/tavri_media_probe", dir + "/../libexec/tavri_av_server/tavri_media_probe",
+#ifdef TAVRI_MEDIA_PROBE_BUILD_PATH
+                                       std::string(TAVRI_MEDIA_PROBE_BUILD_PATH),
+#endif
+       })
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  return {};
+}
 
-FormatPtr open_input(const QString& path, bool find_info) {
-  // Unreadable files are expected in a content folder; their fallbacks say
-  // enough, so the decoder's own complaints stay off the console.
-  static const bool quiet = [] {
-    av_log_set_level(AV_LOG_FATAL);
-    return true;
+std::mutex helper_mutex;
+std::string helper_override;
+
+std::string helper_path() {
+  static const std::string found = [] {
+    std::string p = find_helper();
+    if (p.empty()) console_log("media probe helper \"tavri_media_probe\" not found: movies get no metadata");
+    return p;
   }();
-  (void)quiet;
-  probe_deadline = std::chrono::steady_clock::now() + kProbeTimeLimit;
-  AVFormatContext* raw = avformat_alloc_context();
-  if (!raw) return nullptr;
-  raw->interrupt_callback.callback = past_deadline;
-  raw->interrupt_callback.opaque = nullptr;
-  // On failure avformat_open_input frees the context itself.
-  if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return nullptr;
-  FormatPtr ctx(raw);
-  if (find_info && avformat_find_stream_info(ctx.get(), nullptr) < 0) return nullptr;
-  return ctx;
+  std::lock_guard lock(helper_mutex);
+  return helper_override.empty() ? found : helper_override;
 }
 
-bool is_picture_stream(const AVStream* s) {
-  return s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
-}
+class ProbeHelper {
+ public:
+  ~ProbeHelper() { stop(); }
 
-// Human-readable kinds, by the file's extension; one fixed table.
-QString kind_for(const QString& path) {
-  const QString ext = QFileInfo(path).suffix().toUpper();
-  if (ext == "MOV") return "QuickTime movie";
-  if (ext == "MP4") return "MPEG-4 movie";
-  if (ext == "M4V") return "Apple MPEG-4 movie";
-  if (ext == "PNG") return "PNG image";
-  if (ext == "JPG" || ext == "JPEG") return "JPEG image";
-  return "Movie";
-}
-
-QString codec_display_name(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_H264: return "H.264";
-    case AV_CODEC_ID_HEVC: return "HEVC";
-    case AV_CODEC_ID_MPEG4: return "MPEG-4 Video";
-    case AV_CODEC_ID_PRORES: return "Apple ProRes";
-    case AV_CODEC_ID_MJPEG: return "Photo - JPEG";
-    case AV_CODEC_ID_AAC: return "AAC";
-    case AV_CODEC_ID_MP3: return "MPEG Layer 3";
-    case AV_CODEC_ID_PCM_S16LE: case AV_CODEC_ID_PCM_S16BE: return "Linear PCM";
-    default: {
-      const AVCodecDescriptor* d = avcodec_descriptor_get(id);
-      return d ? QString::fromUtf8(d->name).toUpper() : QString();
+  std::optional<ProbeReply> ask(const ProbeRequest& request) {
+    const QByteArray payload = encode(request);
+    const std::string path = helper_path();
+    if (path != running_path_) stop();
+    // A helper that left while idle, or died on the file, gets one fresh start.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (fd_ < 0 && !start(path)) return std::nullopt;
+      QByteArray reply;
+      if (write_frame(fd_, payload) && read_frame(fd_, reply, kReplyTimeoutMs)) {
+        if (auto r = decode_reply(reply)) return r;
+      }
+      stop();
     }
+    console_log("media probe failed: " + request.path);
+    return std::nullopt;
   }
-}
 
-QImage decode_first_frame(AVFormatContext* ctx, int max_side) {
-  int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0 || !is_picture_stream(ctx->streams[index])) return {};
-  const AVCodecParameters* par = ctx->streams[index]->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec) return {};
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(avcodec_alloc_context3(codec),
-                                                                  [](AVCodecContext* c) { avcodec_free_context(&c); });
-  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
-  dec->thread_count = 1;
-  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
+ private:
+  bool start(const std::string& path) {
+    if (path.empty()) return false;
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+      ::close(fds[0]);
+      return false;
+    }
+    fd_ = fds[0];
+    pid_ = pid;
+    running_path_ = path;
+    return true;
+  }
 
-  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
-  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-  bool got = false, flushing = false;
-  for (int packets = 0; !got && packets < 5000;) {
-    if (!flushing) {
-      if (av_read_frame(ctx, packet.get()) < 0) {
-        flushing = true;
-        avcodec_send_packet(dec.get(), nullptr);
-      } else {
-        ++packets;
-        if (packet->stream_index == index) avcodec_send_packet(dec.get(), packet.get());
-        av_packet_unref(packet.get());
+  void stop() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (pid_ > 0) {
+      // Closing the socket ends a healthy helper; one stuck in a file does not notice.
+      ::kill(pid_, SIGKILL);
+      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
       }
     }
-    int rc = avcodec_receive_frame(dec.get(), frame.get());
-    if (rc == 0) got = true;
-    else if (rc != AVERROR(EAGAIN) || flushing) break;
+    pid_ = -1;
+    running_path_.clear();
   }
-  if (!got || frame->width < 1 || frame->height < 1) return {};
 
-  int w = frame->width, h = frame->height;
-  if (max_side > 0 && (w > max_side || h > max_side)) {
-    double scale = std::min(double(max_side) / w, double(max_side) / h);
-    w = std::max(1, static_cast<int>(w * scale + 0.5));
-    h = std::max(1, static_cast<int>(h * scale + 0.5));
-  }
-  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
-                                   AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!sws) return {};
-  QImage image(w, h, QImage::Format_RGBA8888);
-  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-  int dst_stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
-  sws_freeContext(sws);
-  return image;
+  std::string running_path_;
+  int fd_ = -1;
+  pid_t pid_ = -1;
+};
+
+ProbeReply ask_helper(const ProbeRequest& request) {
+  thread_local ProbeHelper helper;
+  if (auto reply = helper.ask(request)) return std::move(*reply);
+  return {};
 }
-
 
 }  // namespace
 
-QString media_kind_for(const QString& path) { return kind_for(path); }
+void set_media_probe_helper(const QString& path) {
+  std::lock_guard lock(helper_mutex);
+  helper_override = QFile::encodeName(path).toStdString();
+}
 
 MediaInfo probe_media(const QString& path, QImage* first_frame, int max_side) {
-  MediaInfo info;
-  FormatPtr ctx = open_input(path, true);
-  if (!ctx) return info;
-  // The frame is decoded from the same opening: the file is read once.
-  if (first_frame) *first_frame = decode_first_frame(ctx.get(), max_side);
-  info.opened = true;
-  info.kind = kind_for(path);
-  if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
-    info.duration_seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
-  bool have_size = false;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* s = ctx->streams[i];
-    QString type;
-    switch (s->codecpar->codec_type) {
-      case AVMEDIA_TYPE_VIDEO: type = "Video"; break;
-      case AVMEDIA_TYPE_AUDIO: type = "Sound"; break;
-      case AVMEDIA_TYPE_SUBTITLE: type = "Text"; break;
-      default: break;
-    }
-    if (!type.isEmpty() && !info.media_types.contains(type)) info.media_types << type;
-    const QString codec = codec_display_name(s->codecpar->codec_id);
-    if (!codec.isEmpty() && !info.codecs.contains(codec)) info.codecs << codec;
-    if (!is_picture_stream(s)) continue;
-    info.has_video = true;
-    AVRational rate = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
-    info.last_video_fps = rate.den > 0 ? av_q2d(rate) : 0;
-    if (!have_size) {
-      info.pixel_width = s->codecpar->width;
-      info.pixel_height = s->codecpar->height;
-      if (s->codecpar->bit_rate > 0) info.video_bit_rate = s->codecpar->bit_rate;
-      have_size = true;
-    }
-  }
-  return info;
+  ProbeReply reply = ask_helper({path, true, first_frame != nullptr, max_side});
+  if (first_frame) *first_frame = std::move(reply.frame);
+  return reply.info;
 }
 
 QImage first_video_frame(const QString& path, int max_side) {
-  FormatPtr ctx = open_input(path, true);
-  return ctx ? decode_first_frame(ctx.get(), max_side) : QImage();
+  return ask_helper({path, false, true, max_side}).frame;
 }
 
 }  // namespace tavri

@@ -20,6 +20,9 @@ struct MediaInfo {
   double last_video_fps = 0;     // nominal frame rate of the last video track
 };
 
+// Asked of the helper program "tavri_media_probe", found beside the
+// application (or named by TAVRI_MEDIA_PROBE). On any failure of the helper
+// the answer is empty, as for a file the decoder cannot open.
 // With first_frame, also the first decodable video frame (see below).
 MediaInfo probe_media(const QString& path, QImage* first_frame = nullptr, int max_side = 0);
 
@@ -29,5 +32,8 @@ QString media_kind_for(const QString& path);
 // The first decodable video frame, scaled to fit within max_side pixels
 // (0: full size). A null image when there is none.
 QImage first_video_frame(const QString& path, int max_side);
+
+// Another helper program; an empty path goes back to the one found.
+void set_media_probe_helper(const QString& path);
 
 }  // namespace tavri

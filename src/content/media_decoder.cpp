@@ -1,0 +1,166 @@
+#include "media_decoder.h"
+
+#include <chrono>
+
+#include <QFileInfo>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace tavri {
+namespace {
+
+struct FormatCloser {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+
+// A file that hangs the demuxer must not stall the scan for ever: each
+// probe on a thread has a deadline, after which the decoder gives up and
+// the item gets its fallbacks.
+constexpr auto kProbeTimeLimit = std::chrono::seconds(15);
+thread_local std::chrono::steady_clock::time_point probe_deadline;
+
+int past_deadline(void*) { return std::chrono::steady_clock::now() > probe_deadline ? 1 : 0; }
+
+FormatPtr open_input(const QString& path, bool find_info) {
+  // Unreadable files are expected in a content folder; their fallbacks say
+  // enough, so the decoder's own complaints stay off the console.
+  static const bool quiet = [] {
+    av_log_set_level(AV_LOG_FATAL);
+    return true;
+  }();
+  (void)quiet;
+  probe_deadline = std::chrono::steady_clock::now() + kProbeTimeLimit;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return nullptr;
+  raw->interrupt_callback.callback = past_deadline;
+  raw->interrupt_callback.opaque = nullptr;
+  // On failure avformat_open_input frees the context itself.
+  if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return nullptr;
+  FormatPtr ctx(raw);
+  if (find_info && avformat_find_stream_info(ctx.get(), nullptr) < 0) return nullptr;
+  return ctx;
+}
+
+bool is_picture_stream(const AVStream* s) {
+  return s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+QString codec_display_name(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_H264: return "H.264";
+    case AV_CODEC_ID_HEVC: return "HEVC";
+    case AV_CODEC_ID_MPEG4: return "MPEG-4 Video";
+    case AV_CODEC_ID_PRORES: return "Apple ProRes";
+    case AV_CODEC_ID_MJPEG: return "Photo - JPEG";
+    case AV_CODEC_ID_AAC: return "AAC";
+    case AV_CODEC_ID_MP3: return "MPEG Layer 3";
+    case AV_CODEC_ID_PCM_S16LE: case AV_CODEC_ID_PCM_S16BE: return "Linear PCM";
+    default: {
+      const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+      return d ? QString::fromUtf8(d->name).toUpper() : QString();
+    }
+  }
+}
+
+QImage decode_first_frame(AVFormatContext* ctx, int max_side) {
+  int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0 || !is_picture_stream(ctx->streams[index])) return {};
+  const AVCodecParameters* par = ctx->streams[index]->codecpar;
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  if (!codec) return {};
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(avcodec_alloc_context3(codec),
+                                                                  [](AVCodecContext* c) { avcodec_free_context(&c); });
+  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
+  dec->thread_count = 1;
+  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
+
+  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+  bool got = false, flushing = false;
+  for (int packets = 0; !got && packets < 5000;) {
+    if (!flushing) {
+      if (av_read_frame(ctx, packet.get()) < 0) {
+        flushing = true;
+        avcodec_send_packet(dec.get(), nullptr);
+      } else {
+        ++packets;
+        if (packet->stream_index == index) avcodec_send_packet(dec.get(), packet.get());
+        av_packet_unref(packet.get());
+      }
+    }
+    int rc = avcodec_receive_frame(dec.get(), frame.get());
+    if (rc == 0) got = true;
+    else if (rc != AVERROR(EAGAIN) || flushing) break;
+  }
+  if (!got || frame->width < 1 || frame->height < 1) return {};
+
+  int w = frame->width, h = frame->height;
+  if (max_side > 0 && (w > max_side || h > max_side)) {
+    double scale = std::min(double(max_side) / w, double(max_side) / h);
+    w = std::max(1, static_cast<int>(w * scale + 0.5));
+    h = std::max(1, static_cast<int>(h * scale + 0.5));
+  }
+  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
+                                   AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (!sws) return {};
+  QImage image(w, h, QImage::Format_RGBA8888);
+  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+  int dst_stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
+  sws_freeContext(sws);
+  return image;
+}
+
+
+}  // namespace
+
+MediaInfo decode_media(const QString& path, QImage* first_frame, int max_side) {
+  MediaInfo info;
+  FormatPtr ctx = open_input(path, true);
+  if (!ctx) return info;
+  // The frame is decoded from the same opening: the file is read once.
+  if (first_frame) *first_frame = decode_first_frame(ctx.get(), max_side);
+  info.opened = true;
+  info.kind = media_kind_for(path);
+  if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+    info.duration_seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
+  bool have_size = false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVStream* s = ctx->streams[i];
+    QString type;
+    switch (s->codecpar->codec_type) {
+      case AVMEDIA_TYPE_VIDEO: type = "Video"; break;
+      case AVMEDIA_TYPE_AUDIO: type = "Sound"; break;
+      case AVMEDIA_TYPE_SUBTITLE: type = "Text"; break;
+      default: break;
+    }
+    if (!type.isEmpty() && !info.media_types.contains(type)) info.media_types << type;
+    const QString codec = codec_display_name(s->codecpar->codec_id);
+    if (!codec.isEmpty() && !info.codecs.contains(codec)) info.codecs << codec;
+    if (!is_picture_stream(s)) continue;
+    info.has_video = true;
+    AVRational rate = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
+    info.last_video_fps = rate.den > 0 ? av_q2d(rate) : 0;
+    if (!have_size) {
+      info.pixel_width = s->codecpar->width;
+      info.pixel_height = s->codecpar->height;
+      if (s->codecpar->bit_rate > 0) info.video_bit_rate = s->codecpar->bit_rate;
+      have_size = true;
+    }
+  }
+  return info;
+}
+
+QImage decode_first_video_frame(const QString& path, int max_side) {
+  FormatPtr ctx = open_input(path, true);
+  return ctx ? decode_first_frame(ctx.get(), max_side) : QImage();
+}
+
+}  // namespace tavri

@@ -1,0 +1,37 @@
+#pragma once
+#include <QByteArray>
+#include <QImage>
+#include <optional>
+
+#include "media_probe.h"
+
+namespace tavri {
+
+// What passes between the application and the probe helper, one frame per
+// message: a 4-byte big-endian length, then the payload.
+struct ProbeRequest {
+  QString path;
+  bool want_info = true;
+  bool want_frame = false;
+  int max_side = 0;
+};
+
+struct ProbeReply {
+  MediaInfo info;
+  QImage frame;  // RGBA8888, or null
+};
+
+QByteArray encode(const ProbeRequest& request);
+QByteArray encode(const ProbeReply& reply);
+std::optional<ProbeRequest> decode_request(const QByteArray& payload);
+std::optional<ProbeReply> decode_reply(const QByteArray& payload);
+
+// Blocking frame transfer on a descriptor; false on end of stream or error.
+// read_frame gives up at the deadline (milliseconds, -1: none).
+bool write_frame(int fd, const QByteArray& payload);
+bool read_frame(int fd, QByteArray& payload, int timeout_ms = -1);
+
+// Frames above this are refused: nothing the helper sends comes near it.
+constexpr qint32 kMaxProbeFrame = 64 * 1024 * 1024;
+
+}  // namespace tavri
