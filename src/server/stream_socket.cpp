@@ -51,6 +51,15 @@ constexpr std::size_t kReadChunk = 16384;
 constexpr std::size_t kMaxGather = 16;
 constexpr std::size_t kMaxGatherBytes = 1 << 20;
 
+// Read buffers of the first size, given back by connections that wait,
+// kept per thread for the next connection that reads: keep-alive requests
+// then cost no allocation.
+constexpr std::size_t kSpareBuffers = 32;
+std::vector<std::vector<std::uint8_t>>& spare_buffers() {
+  thread_local std::vector<std::vector<std::uint8_t>> spares;
+  return spares;
+}
+
 }  // namespace
 
 std::shared_ptr<StreamSocket> StreamSocket::create(std::weak_ptr<StreamSocketDelegate> delegate,
@@ -359,7 +368,7 @@ StreamSocket::ReadOutcome StreamSocket::try_complete_read() {
   }
   auto data = std::make_shared<const std::vector<std::uint8_t>>(begin, begin + take);
   buffer_start_ += take;
-  if (buffer_start_ == buffer_end_) buffer_start_ = buffer_end_ = 0;
+  release_empty_buffer();
   std::int64_t tag = r.tag;
   reads_.pop_front();
   read_armed_ = false;
@@ -393,31 +402,81 @@ void StreamSocket::pump_reads() {
   }
 }
 
+// An empty buffer is given back: a connection that waits for its next
+// request, or that is busy sending a download, holds no read memory. It
+// waits for readability and only then takes a buffer and reads.
 void StreamSocket::fill_buffer() {
   if (reading_ || !socket_) return;
+  // What has already arrived is read at once, as an asynchronous read
+  // would try first; only an empty socket is waited for.
+  if (buffer_start_ == buffer_end_ && read_available()) return;
+  reading_ = true;
+  if (buffer_start_ == buffer_end_) {
+    socket_->async_wait(boost::asio::socket_base::wait_read,
+                        boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec) {
+                          self->reading_ = false;
+                          if (self->closed_) return;
+                          if (ec) return self->close_with(posix_error(ec, "Error in read() function"));
+                          self->fill_buffer();
+                        }));
+    return;
+  }
+  socket_->async_read_some(
+      boost::asio::buffer(free_space()),
+      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
+        self->reading_ = false;
+        if (self->closed_) return;
+        self->bytes_read(ec, n);
+      }));
+}
+
+boost::asio::mutable_buffer StreamSocket::free_space() {
   if (buffer_start_ > 0 && buffer_start_ * 2 >= buffer_end_) {
     std::copy(buffer_.begin() + buffer_start_, buffer_.begin() + buffer_end_, buffer_.begin());
     buffer_end_ -= buffer_start_;
     buffer_start_ = 0;
   }
+  if (buffer_.empty() && !spare_buffers().empty()) {
+    buffer_ = std::move(spare_buffers().back());
+    spare_buffers().pop_back();
+  }
   if (buffer_.size() < kInitialBuffer) buffer_.resize(kInitialBuffer);
   if (buffer_.size() - buffer_end_ < kReadChunk / 4)
     buffer_.resize(std::max(buffer_.size() * 2, buffer_end_ + kReadChunk));
-  reading_ = true;
-  socket_->async_read_some(
-      boost::asio::buffer(buffer_.data() + buffer_end_, buffer_.size() - buffer_end_),
-      boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
-        self->reading_ = false;
-        if (self->closed_) return;
-        self->buffer_end_ += n;
-        if (ec == boost::asio::error::eof) {
-          self->peer_closed_ = true;
-        } else if (ec) {
-          self->close_with(posix_error(ec, "Error in read() function"));
-          return;
-        }
-        self->pump_reads();
-      }));
+  return boost::asio::buffer(buffer_.data() + buffer_end_, buffer_.size() - buffer_end_);
+}
+
+// False when nothing is there yet.
+bool StreamSocket::read_available() {
+  boost::system::error_code ec;
+  if (!socket_->non_blocking()) socket_->non_blocking(true, ec);
+  const std::size_t n = ec ? 0 : socket_->read_some(free_space(), ec);
+  if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
+    release_empty_buffer();
+    return false;
+  }
+  bytes_read(ec, n);
+  return true;
+}
+
+void StreamSocket::bytes_read(boost::system::error_code ec, std::size_t n) {
+  buffer_end_ += n;
+  if (ec == boost::asio::error::eof) {
+    peer_closed_ = true;
+  } else if (ec) {
+    close_with(posix_error(ec, "Error in read() function"));
+    return;
+  }
+  release_empty_buffer();
+  pump_reads();
+}
+
+void StreamSocket::release_empty_buffer() {
+  if (buffer_start_ != buffer_end_) return;
+  buffer_start_ = buffer_end_ = 0;
+  auto& spares = spare_buffers();
+  if (buffer_.size() == kInitialBuffer && spares.size() < kSpareBuffers) spares.push_back(std::move(buffer_));
+  std::vector<std::uint8_t>().swap(buffer_);
 }
 
 // Writes queued back to back go out in gathered system calls. Each write

@@ -151,6 +151,10 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   void pump_reads();
   ReadOutcome try_complete_read();
   void fill_buffer();
+  boost::asio::mutable_buffer free_space();
+  bool read_available();
+  void bytes_read(boost::system::error_code ec, std::size_t n);
+  void release_empty_buffer();
   void pump_writes();
   void send_file_front();
   // The front file slice read into memory, for files the kernel cannot send.
