@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDockWidget>
 #include <cmath>
 #include <QGuiApplication>
 #include <QScreen>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScrollArea>
 #include <QPushButton>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include "content/file_list.h"
 #include "core/app_delegate.h"
 #include "core/bus.h"
+#include "core/folders.h"
 #include "core/named_images.h"
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
@@ -362,12 +365,43 @@ TEST_F(Frontend, TheSavedMapOriginIsRestoredAtLoadAndAfterAnImport) {
   bus_.post(note::LOAD);  // as at start-up, and after an import
   test::spin_for(100);
   MapWindow* map = window_->map();
-  map->show();
+  window_->show();
+  window_->default_layout(QRect(0, 0, 1366, 768));
+  map->bring_to_front();
   test::spin_for(100);
   const QPointF origin = map->visible_origin();
   EXPECT_NEAR(origin.x(), 900, 2);
   EXPECT_NEAR(origin.y(), 700, 2);
   EXPECT_EQ(players_->map_state().origin, QPointF(900, 700));
+}
+
+TEST_F(Frontend, MapLabelsSitOnAPlateBelowTheIconAndNeverOnItsArtwork) {
+  players_->create_test_devices();
+  MapWindow* map = window_->map();
+  map->reload_map();
+  ASSERT_FALSE(map->icons().isEmpty());
+  tavri_dragging_image* icon = map->icons().first();
+  RecordList& devices = players_->ArrayController_DEVICES();
+  const QRectF frame = devices.at(0).value(player_map::kIconKey).value<MapIcon>().frame;
+  EXPECT_GT(icon->boundingRect().bottom(), frame.height() + 30) << "room for three lines below";
+  auto render = [&] {
+    QImage image(icon->boundingRect().size().toSize(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.translate(-icon->boundingRect().topLeft());
+    icon->paint(&p, nullptr, nullptr);
+    return image;
+  };
+  const QImage before = render();
+  devices.set_value(0, "id_track", QString("A very long track name that would run over the artwork"));
+  MapIcon named = devices.at(0).value(player_map::kIconKey).value<MapIcon>();
+  named.name = "Lobby left, by the stairs";
+  devices.set_value(0, player_map::kIconKey, QVariant::fromValue(named));
+  const QImage after = render();
+  const QPoint offset = (-icon->boundingRect().topLeft()).toPoint();
+  const QRect artwork = QRect(QPoint(0, 0), frame.size().toSize()).translated(offset);
+  EXPECT_EQ(before.copy(artwork), after.copy(artwork)) << "a label reached the artwork";
+  EXPECT_NE(before, after) << "the labels show on the plate";
 }
 
 TEST_F(Frontend, PlayerHealthAtAGlance) {
@@ -457,19 +491,22 @@ TEST(Looks, TextOnASelectedRowMeetsFourAndAHalfToOne) {
   EXPECT_GT(dark, 10) << "the text is drawn dark";
 }
 
+QRect on_screen(const QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+
 TEST_F(Frontend, TheDefaultLayoutFitsASmallScreenWithEveryButtonWhole) {
   const QRect area(0, 0, 1366, 768);
   window_->show();
   window_->default_layout(area);
   QApplication::processEvents();
-  std::vector<QRect> frames{window_->frameGeometry()};
-  EXPECT_TRUE(area.contains(frames.front()));
-  for (QWidget* w : std::initializer_list<QWidget*>{window_->playlists(), window_->content(), window_->devices(),
-                                                    window_->schedule()}) {
-    const QRect g = w->frameGeometry();
+  EXPECT_TRUE(area.contains(window_->frameGeometry()));
+  std::vector<QRect> panes;
+  for (ToolWindowWidget* w : std::initializer_list<ToolWindowWidget*>{window_->playlists(), window_->content(),
+                                                                     window_->devices(), window_->schedule()}) {
+    EXPECT_TRUE(w->is_visible()) << w->objectName().toStdString();
+    const QRect g = on_screen(w);
     EXPECT_TRUE(area.contains(g)) << w->objectName().toStdString();
-    for (const QRect& other : frames) EXPECT_FALSE(g.intersects(other)) << w->objectName().toStdString();
-    frames.push_back(g);
+    for (const QRect& other : panes) EXPECT_FALSE(g.intersects(other)) << w->objectName().toStdString();
+    panes.push_back(g);
     for (tavri_button* b : w->findChildren<tavri_button*>()) {
       // Reachable: in sight, or scrolled into sight within its pane.
       for (QWidget* p = b->parentWidget(); p && p != w; p = p->parentWidget())
@@ -480,8 +517,47 @@ TEST_F(Frontend, TheDefaultLayoutFitsASmallScreenWithEveryButtonWhole) {
       EXPECT_GE(b->width(), b->sizeHint().width()) << b->objectName().toStdString() << " is clipped";
     }
   }
-  EXPECT_TRUE(area.contains(window_->map()->frameGeometry()));
+  // The map is a tab behind the players: its key brings it forward, with the keys.
+  MapWindow* map = window_->map();
+  EXPECT_FALSE(map->is_visible());
+  control<QAction>(window_.get(), "open_map")->trigger();
+  QApplication::processEvents();
+  EXPECT_TRUE(map->is_visible());
+  EXPECT_FALSE(window_->devices()->is_visible());
+  EXPECT_TRUE(area.contains(on_screen(map)));
+  control<QAction>(window_.get(), "open_window_devices")->trigger();
+  QApplication::processEvents();
+  EXPECT_TRUE(window_->devices()->is_visible());
+  EXPECT_EQ(QApplication::focusWidget(), window_->devices()->table());
   EXPECT_TRUE(window_->findChild<QAction*>("reset_layout"));
+}
+
+TEST_F(Frontend, TheArrangementOfPanesIsKeptAndAFloatingPaneComesBackOnTheScreen) {
+  window_->show();
+  window_->default_layout(QRect(0, 0, 1366, 768));
+  QDockWidget* content = window_->dock_of(window_->content());
+  ASSERT_TRUE(content);
+  content->setFloating(true);
+  content->setGeometry(6000, 4000, 500, 400);  // as if saved with a screen far to the right
+  window_->dock_of(window_->schedule())->hide();
+  window_->save_dock_state();
+
+  window_->default_layout(QRect(0, 0, 1366, 768));
+  ASSERT_FALSE(content->isFloating());
+  ASSERT_TRUE(window_->restore_dock_state());
+  QApplication::processEvents();
+  EXPECT_TRUE(content->isFloating());
+  EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(content->geometry().topLeft()));
+  EXPECT_FALSE(window_->schedule()->is_visible());
+  // The saved window frames stay as they were: a floating pane's frame is its own.
+  EXPECT_EQ(window_->content()->frame().size(), QSizeF(content->size()));
+
+  // A foreign file beside them changes nothing.
+  QFile foreign(application_folder() + "/tavri_AV_SERVER_DOCKS.sav");
+  ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
+  foreign.write("not a layout");
+  foreign.close();
+  EXPECT_FALSE(window_->restore_dock_state());
 }
 
 TEST_F(Frontend, EveryMainActionIsInTheMenusWithATooltip) {

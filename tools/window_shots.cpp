@@ -156,11 +156,15 @@ int main(int argc, char** argv) {
     const QString path = out + QString("/desk_%1x%2.png").arg(desk.width()).arg(desk.height());
     if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
   }
+  window.default_layout(QRect(0, 0, 1920, 1080));
+  spin(300);
   save(&window, out + "/main_window.png");
   save(window.content(), out + "/content.png");
   save(window.playlists(), out + "/playlists.png");
   save(window.schedule(), out + "/schedules.png");
   save(window.devices(), out + "/players.png");
+  window.map()->bring_to_front();  // a tab behind the players
+  spin(300);
   save(window.map(), out + "/map.png");
   c.app.applicationWillTerminate();
   return 0;

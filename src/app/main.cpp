@@ -54,13 +54,16 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_signal);
     std::signal(SIGINT, on_signal);
   }
-  QObject::connect(&application, &QApplication::aboutToQuit,
-                   [&] { controllers.app.applicationWillTerminate(); });
+  QObject::connect(&application, &QApplication::aboutToQuit, [&] {
+    window.save_dock_state();
+    controllers.app.applicationWillTerminate();
+  });
 
-  // Default places, used until a saved layout is restored: the screen is
-  // shared out, nothing overlaps or hangs off its edge.
+  // Default places, used until a saved arrangement is restored: the panes
+  // share the screen out, nothing overlaps or hangs off its edge.
   window.show();
   window.default_layout();
   controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
+  window.restore_dock_state();
   return application.exec();
 }

@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDataStream>
+#include <QDir>
+#include <QIODevice>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -11,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "core/folders.h"
 #include "core/named_images.h"
 #include "players/player_status.h"
 #include "widgets/tavri_defaults.h"
@@ -19,6 +23,8 @@ namespace tavri {
 namespace {
 // A light red that keeps 4.5:1 on the status bar's grey.
 constexpr char kWarningStyle[] = "color: #ffb0a0; font-weight: bold;";
+constexpr char kDocksFile[] = "tavri_AV_SERVER_DOCKS.sav";
+constexpr quint32 kDocksMagic = 0x74617664;  // "tavd"
 }  // namespace
 
 MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
@@ -115,13 +121,27 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   census_clock->start(1000);
   show_census();
 
-  auto* background = new QLabel(this);
-  background->setObjectName("view_background");
-  background->setAutoFillBackground(true);
-  QPalette p = background->palette();
-  p.setColor(QPalette::Window, tavri_defaults::color_tavri_dark_gray());
-  background->setPalette(p);
-  setCentralWidget(background);
+  // The tool windows and the map are panes of this window: docked, tabbed
+  // or floating, as the operator arranges them.
+  setDockOptions(AllowTabbedDocks | AllowNestedDocks | AnimatedDocks);
+  setStyleSheet(QString("QMainWindow { background: %1; } QMainWindow::separator { background: %2; width: 4px; "
+                        "height: 4px; } QDockWidget { color: %3; font-weight: bold; } QDockWidget::title { "
+                        "background: %2; padding: 4px; } QTabBar::tab { background: %2; color: %3; padding: 4px 12px; }"
+                        " QTabBar::tab:selected { background: %4; color: %5; }")
+                    .arg(tavri_defaults::color_tavri_dark_gray().name(), tavri_defaults::color_tavri_gray().name(),
+                         tavri_defaults::color_tavri_text().name(), tavri_defaults::color_tavri_green().name(),
+                         tavri_defaults::color_tavri_text_on_select().name()));
+  for (ToolWindowWidget* pane : std::initializer_list<ToolWindowWidget*>{
+           playlists_.get(), content_.get(), devices_.get(), schedule_.get(), map_.get()}) {
+    auto* dock = new QDockWidget(pane->windowTitle(), this);
+    dock->setObjectName("dock_" + pane->objectName());
+    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                      QDockWidget::DockWidgetFloatable);
+    dock->setWidget(pane);
+    connect(dock, &QDockWidget::visibilityChanged, pane, [pane](bool shown) { pane->set_in_front(shown); });
+    dock->hide();
+    docks_.push_back(dock);
+  }
   server_state_ = new QLabel(this);
   server_state_->setObjectName("server_state");
   statusBar()->setObjectName("status_bar");
@@ -136,7 +156,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     last_command_->setText(text);
     last_command_->setStyleSheet(text.contains(" not sent") ? QString(kWarningStyle) : QString());
   });
-  resize(900, 130);
+  resize(1200, 800);
 }
 
 void MainWindow::default_layout() {
@@ -145,25 +165,59 @@ void MainWindow::default_layout() {
 }
 
 void MainWindow::default_layout(const QRect& area) {
-  constexpr int kTitleBar = 30;  // what a window manager adds above each window
-  const int main_height = std::max(sizeHint().height(), 130);
+  constexpr int kTitleBar = 30;  // what a window manager adds above a window
   move(area.topLeft());
-  resize(area.width() - (frameGeometry().width() - this->width()), main_height);
-  const int top = area.top() + main_height + kTitleBar;
-  const int width = area.width() / 2;
-  const int height = (area.bottom() + 1 - top) / 2 - kTitleBar;
-  int i = 0;
-  for (QWidget* w : std::initializer_list<QWidget*>{playlists_.get(), content_.get(), devices_.get(), schedule_.get()}) {
-    w->show();
-    // move() places the frame, resize() the inside: the frame's own edges count.
-    const int edges = w->frameGeometry().width() - w->width();
-    w->move(area.left() + (i % 2) * width, top + (i / 2) * (height + kTitleBar));
-    w->resize(width - edges, height);
-    ++i;
+  resize(area.width() - (frameGeometry().width() - width()), area.height() - kTitleBar);
+  for (QDockWidget* d : docks_) {
+    d->setFloating(false);
+    removeDockWidget(d);
   }
-  const QSize map(std::min(1000, area.width()), std::min(700, area.height() - kTitleBar));
-  map_->move(area.left() + (area.width() - map.width()) / 2, area.top() + kTitleBar);
-  map_->resize(map);
+  QDockWidget* playlists = dock_of(playlists_.get());
+  QDockWidget* content = dock_of(content_.get());
+  QDockWidget* players = dock_of(devices_.get());
+  QDockWidget* schedules = dock_of(schedule_.get());
+  QDockWidget* map = dock_of(map_.get());
+  addDockWidget(Qt::LeftDockWidgetArea, playlists);
+  splitDockWidget(playlists, content, Qt::Horizontal);
+  splitDockWidget(playlists, map, Qt::Vertical);
+  splitDockWidget(content, schedules, Qt::Vertical);
+  for (QDockWidget* d : docks_) d->show();
+  tabifyDockWidget(map, players);
+  players->raise();  // the players' tab in front
+  const int half_width = width() / 2, half_height = height() / 2;
+  resizeDocks({playlists, content}, {half_width, half_width}, Qt::Horizontal);
+  resizeDocks({playlists, map}, {half_height, half_height}, Qt::Vertical);
+  resizeDocks({content, schedules}, {half_height, half_height}, Qt::Vertical);
+}
+
+QDockWidget* MainWindow::dock_of(QWidget* pane) const {
+  for (QDockWidget* d : docks_)
+    if (d->widget() == pane) return d;
+  return nullptr;
+}
+
+void MainWindow::save_dock_state() const {
+  QDir().mkpath(application_folder());
+  QByteArray bytes;
+  QDataStream out(&bytes, QIODevice::WriteOnly);
+  out << kDocksMagic << saveGeometry() << saveState();
+  save_file_logged(application_folder() + "/" + kDocksFile, bytes, "SAVE WINDOWS !!!!!");
+}
+
+// A missing or foreign file leaves the default layout as it is.
+bool MainWindow::restore_dock_state() {
+  const auto bytes = read_file(application_folder() + "/" + kDocksFile);
+  if (!bytes || bytes->isEmpty()) return false;
+  QDataStream in(*bytes);
+  quint32 magic = 0;
+  QByteArray geometry, state;
+  in >> magic >> geometry >> state;
+  if (in.status() != QDataStream::Ok || magic != kDocksMagic) return false;
+  if (!restoreGeometry(geometry) || !restoreState(state)) return false;
+  // A floating pane saved on another screen layout must stay within reach.
+  for (QDockWidget* d : docks_)
+    if (d->isFloating()) d->setGeometry(on_visible_screen(d->geometry()));
+  return true;
 }
 
 void MainWindow::show_census() {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QDockWidget>
 #include <QLabel>
 #include <QMainWindow>
 #include <memory>
@@ -39,10 +40,15 @@ class MainWindow : public QMainWindow {
   MapWindow* map() { return map_.get(); }
   // After loading: the map takes its saved frame and scale.
   void apply_saved_map_state();
-  // The first-start places, and "Reset layout": this window across the top
-  // of the area, the four tool windows in a 2 x 2 grid below it, all inside.
+  // The first-start places, and "Reset layout": this window fills the area,
+  // the four tool windows are docked in a 2 x 2 grid, the map is a tab
+  // behind the players.
   void default_layout(const QRect& area);
   void default_layout();  // on the screen this window is on
+  // The docks' arrangement, kept beside the saved window frames.
+  void save_dock_state() const;
+  bool restore_dock_state();
+  QDockWidget* dock_of(QWidget* pane) const;
   // The content server's state line at the foot of the window.
   void show_server_state(const QString& text);
 
@@ -54,6 +60,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<PlayersWindow> devices_;
   std::unique_ptr<SchedulesWindow> schedule_;
   void show_census();
+  std::vector<QDockWidget*> docks_;
   QLabel* server_state_ = nullptr;
   QLabel* census_ = nullptr;
   QLabel* last_command_ = nullptr;

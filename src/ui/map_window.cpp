@@ -24,9 +24,25 @@ tavri_dragging_image::tavri_dragging_image(MapWindow& map, int list_index) : map
   setFlag(QGraphicsItem::ItemIsFocusable);
 }
 
+namespace {
+// The labels sit on a plate of their own below the icon, where the artwork
+// cannot hide them.
+constexpr double kPlateLineHeight = 14, kPlatePadding = 3, kPlateLines = 3;
+constexpr double kPlateHeight = kPlateLines * kPlateLineHeight + 2 * kPlatePadding;
+constexpr double kPlateMinWidth = 130;
+
+// Centred under an icon of that size, and at least wide enough for a name.
+QRectF plate_under(double w, double h) {
+  const double pw = std::max(w, kPlateMinWidth);
+  return QRectF((w - pw) / 2, h + 4, pw, kPlateHeight);
+}
+}  // namespace
+
 QRectF tavri_dragging_image::boundingRect() const {
   const QRectF frame = map_.record(list_index_).value(kIconKey).value<MapIcon>().frame;
-  return QRectF(0, 0, frame.width(), frame.height()).adjusted(-3, -3, 3, 3);
+  return QRectF(0, 0, frame.width(), frame.height())
+      .united(plate_under(frame.width(), frame.height()))
+      .adjusted(-3, -3, 3, 3);
 }
 
 void tavri_dragging_image::setIs_selected(bool selected) {
@@ -43,22 +59,25 @@ void tavri_dragging_image::paint(QPainter* p, const QStyleOptionGraphicsItem*, Q
   p->setPen(QPen(is_selected_ ? QColor(0, 122, 255) : tavri_defaults::color_tavri_light_gray(), 6.0));
   p->setBrush(Qt::NoBrush);
   p->drawRect(QRectF(0, 0, w, h));
+  const QRectF plate = plate_under(w, h);
+  p->setPen(Qt::NoPen);
+  p->setBrush(QColor(30, 30, 30, 220));
+  p->drawRoundedRect(plate, 3, 3);
   p->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), 9));
-  // Labels centred on the middle line at h/1.3, h/2.2 and h/5.2 from the bottom.
   const struct {
     QString text;
-    double from_bottom;
     QColor colour;
-  } labels[] = {{icon.name, h / 1.3, tavri_defaults::color_tavri_dark_gray()},
-                {r.value("id_playlist").toString(), h / 2.2, tavri_defaults::color_tavri_light_gray()},
-                {r.value("id_track").toString(), h / 5.2, tavri_defaults::color_tavri_light_gray()}};
+  } labels[] = {{icon.name, tavri_defaults::color_tavri_green()},
+                {r.value("id_playlist").toString(), tavri_defaults::color_tavri_text()},
+                {r.value("id_track").toString(), tavri_defaults::color_tavri_text()}};
   const QFontMetricsF metrics(p->font());
+  double y = plate.top() + kPlatePadding;
   for (const auto& label : labels) {
-    const QString text = metrics.elidedText(player_map::label_text(label.text), Qt::ElideRight, w);
-    const double tw = metrics.horizontalAdvance(text), th = metrics.height();
-    const double y = h - label.from_bottom;
+    const double tw = plate.width() - 2 * kPlatePadding;
+    const QString text = metrics.elidedText(player_map::label_text(label.text), Qt::ElideRight, tw);
     p->setPen(label.colour);
-    p->drawText(QRectF(std::floor((w - tw) / 2), y - th / 2, tw, th), Qt::AlignCenter, text);
+    p->drawText(QRectF(plate.left() + kPlatePadding, y, tw, kPlateLineHeight), Qt::AlignCenter, text);
+    y += kPlateLineHeight;
   }
 }
 
@@ -95,6 +114,13 @@ MapWindow::MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget
   connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, this, &MapWindow::remember_state);
 }
 
+// The scene goes with the view, and its scroll bars move as it goes: by
+// then this window is no longer whole enough to record anything.
+MapWindow::~MapWindow() {
+  view_->horizontalScrollBar()->disconnect(this);
+  view_->verticalScrollBar()->disconnect(this);
+}
+
 Record MapWindow::record(int list_index) const {
   RecordList& devices = feedback_.ArrayController_DEVICES();
   return list_index < devices.size() ? devices.at(list_index) : Record();
@@ -118,8 +144,8 @@ QPointF MapWindow::to_map(const QPointF& p, double height) const {
 }
 
 void MapWindow::open_map() {
-  if (isVisible()) {
-    hide();
+  if (is_visible()) {
+    close_window();
     return;
   }
   bring_to_front();

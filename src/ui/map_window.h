@@ -40,6 +40,7 @@ class MapWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
   MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget* parent = nullptr);
+  ~MapWindow() override;
 
   void open_map();
   void load_map();

@@ -1,5 +1,7 @@
 #include "tool_window_widget.h"
 
+#include <QAbstractItemView>
+#include <QDockWidget>
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
@@ -26,9 +28,20 @@ ToolWindowWidget::ToolWindowWidget(const QString& object_name, const QString& ti
 // The origin is the outer frame's (what move() places), the size the
 // window's own (what resize() sets), so a frame restored and saved again
 // is the same and windows do not grow by their title bar at each start.
+QWidget* ToolWindowWidget::host() const {
+  auto* dock = qobject_cast<QDockWidget*>(parentWidget());
+  return dock ? static_cast<QWidget*>(dock) : const_cast<ToolWindowWidget*>(this);
+}
+
+bool ToolWindowWidget::docked() const {
+  auto* dock = qobject_cast<QDockWidget*>(parentWidget());
+  return dock && !dock->isFloating();
+}
+
 QRectF ToolWindowWidget::frame() const {
-  const QPoint origin = frameGeometry().topLeft();
-  const QSize size = geometry().size();
+  const QWidget* w = host();
+  const QPoint origin = docked() ? w->mapToGlobal(QPoint(0, 0)) : w->frameGeometry().topLeft();
+  const QSize size = w->geometry().size();
   return QRectF(origin.x(), screen_height() - origin.y() - size.height(), size.width(), size.height());
 }
 
@@ -44,19 +57,25 @@ QRect on_visible_screen(QRect wanted) {
 }
 
 void ToolWindowWidget::set_frame(const QRectF& f) {
+  if (docked()) return;  // the main window's saved arrangement places it
   const int top = static_cast<int>(screen_height() - f.y() - f.height());
   // A frame saved on another screen layout must not leave the window out of reach.
   const QRect placed = on_visible_screen(QRect(static_cast<int>(f.x()), top, static_cast<int>(f.width()),
                                                static_cast<int>(f.height())));
-  move(placed.topLeft());
-  resize(placed.size());
+  host()->move(placed.topLeft());
+  host()->resize(placed.size());
   update();
 }
 
 void ToolWindowWidget::bring_to_front() {
-  show();
-  raise();
-  activateWindow();
+  QWidget* w = host();
+  w->show();
+  w->raise();  // a tabbed dock comes to the front of its tabs
+  if (w != this) show();
+  w->activateWindow();
+  // The keys go where the operator asked to look: its table, if it has one.
+  if (auto* table = findChild<QAbstractItemView*>()) table->setFocus(Qt::ShortcutFocusReason);
+  else setFocus(Qt::ShortcutFocusReason);
 }
 
 }  // namespace tavri
