@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -430,6 +431,17 @@ TEST_F(FileListTest, StreamsAndTheNoFolderAlert) {
   EXPECT_TRUE(test::spin_until([&] { return content_names() == QStringList{"Radio"}; }));
   EXPECT_EQ(dialogs_.shown[1].width, 400);
   EXPECT_EQ(dialogs_.shown[1].message, "Please enter a name:");
+
+  // A stream that is not written says so, and nothing looks added.
+  dialogs_.prompt_answers = {QString("http://radio.invalid/café"), QString("Cafe")};
+  files_->add_stream();
+  EXPECT_TRUE(dialogs_.alert_messages().contains("This address cannot be used for a stream."));
+  EXPECT_FALSE(QFile::exists(folder_ + "/Cafe.stream"));
+  ASSERT_TRUE(QDir(folder_).mkdir("Taken.stream"));  // cannot be written, even by root
+  dialogs_.prompt_answers = {QString("http://radio.invalid/b"), QString("Taken")};
+  files_->add_stream();
+  EXPECT_TRUE(dialogs_.alert_messages().contains("The stream was not added."));
+  EXPECT_TRUE(QFileInfo(folder_ + "/Taken.stream").isDir());
 }
 
 TEST_F(FileListTest, TransferProgressInKnownBlocks) {

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "content/file_list.h"
@@ -39,6 +40,7 @@
 #include "ui/record_table.h"
 #include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
+#include "ui/content_preview.h"
 #include "ui/main_window.h"
 #include "ui/window_parts.h"
 #include "core/movielist.h"
@@ -404,6 +406,32 @@ TEST_F(Frontend, MapLabelsSitOnAPlateBelowTheIconAndNeverOnItsArtwork) {
   EXPECT_NE(before, after) << "the labels show on the plate";
 }
 
+TEST_F(Frontend, ThePreviewShowsTheSelectedContentLarger) {
+  QTemporaryDir dir;
+  QFile stream(dir.path() + "/Radio.stream");
+  ASSERT_TRUE(stream.open(QIODevice::WriteOnly));
+  stream.write("http://radio.invalid/live");
+  stream.close();
+  QImage thumb(300, 300, QImage::Format_ARGB32);
+  thumb.fill(Qt::blue);
+  RecordList& content = files_->ArrayController_FILELIST();
+  content.set_records({{{"file_name", "Lobby Loop"}, {"file_url", QUrl::fromLocalFile(dir.path() + "/Lobby Loop.mp4")},
+                        {"file_icon", thumb}, {"file_kind", "MPEG-4 movie"}, {"file_length", 75.0},
+                        {"file_resolution", "1280 x 720"}, {"file_codec", "H.264"}, {"file_found", 1}},
+                       {{"file_name", "Radio"}, {"file_url", QUrl::fromLocalFile(stream.fileName())},
+                        {"file_kind", "STREAM"}, {"file_found", 1}}});
+  ContentPreview* preview = window_->content()->preview();
+  ASSERT_TRUE(preview);
+  EXPECT_TRUE(preview->details_text().contains("Select content"));
+  content.select_list_indices({0});
+  EXPECT_FALSE(preview->picture()->pixmap().isNull());
+  EXPECT_GE(preview->picture()->pixmap().width(), 100) << "larger than the table's thumbnail";
+  for (const char* shown : {"1280 x 720", "H.264", "00:01:15", "MPEG-4 movie"})
+    EXPECT_TRUE(preview->details_text().contains(shown)) << shown;
+  content.select_list_indices({1});
+  EXPECT_TRUE(preview->details_text().contains("http://radio.invalid/live"));
+}
+
 TEST_F(Frontend, PlayerHealthAtAGlance) {
   const QDateTime now = QDateTime::currentDateTime();
   RecordArray players;
@@ -573,6 +601,11 @@ TEST_F(Frontend, EveryMainActionIsInTheMenusWithATooltip) {
                            "reset_layout", "create_test_devices"})
     EXPECT_TRUE(in_menus.contains(name)) << name;
   EXPECT_EQ(window_->findChild<QAction*>("SAVE_ALL")->shortcut(), QKeySequence(QKeySequence::Save));
+  // And every button of every pane says what it does.
+  for (QWidget* pane : std::initializer_list<QWidget*>{window_->playlists(), window_->content(), window_->devices(),
+                                                       window_->schedule(), window_->map()})
+    for (tavri_button* b : pane->findChildren<tavri_button*>())
+      EXPECT_FALSE(b->toolTip().isEmpty()) << b->objectName().toStdString();
   EXPECT_FALSE(window_->devices()->findChild<QPushButton*>("create_test_devices"))
       << "made-up players belong to the developer menu";
 }

@@ -6,6 +6,7 @@
 #include "content/content_item.h"
 #include "content/file_list.h"
 #include "core/console.h"
+#include "core/folders.h"
 #include "core/main_queue.h"
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
@@ -67,11 +68,21 @@ void FileList::add_stream() {
     return;
   }
   console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
-  // Only plain ASCII is written; anything else writes nothing, silently.
+  // Players read the address as plain ASCII: anything else is refused, and
+  // a stream that could not be written is said so, not left to look added.
   bool ascii = std::all_of(address->begin(), address->end(), [](QChar c) { return c.unicode() < 128; });
-  if (folder_known() && ascii) {
-    QFile file(QString("%1/%2.stream").arg(folder_path(), *name));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(address->toLatin1());
+  if (!ascii) {
+    dialogs_.alert("This address cannot be used for a stream.",
+                   "Players read plain ASCII addresses only; write other characters percent-encoded (%C3%A9).",
+                   {"OK"});
+    return;
+  }
+  if (folder_known()) {
+    const QString path = QString("%1/%2.stream").arg(folder_path(), *name);
+    if (const auto failure = write_file_atomically(path, address->toLatin1())) {
+      dialogs_.alert("The stream was not added.", QString("%1: %2").arg(path, *failure), {"OK"});
+      return;
+    }
   }
   QPointer<FileList> self(this);
   run_after(0.5, [self] { if (self) self->scan_folder(); });

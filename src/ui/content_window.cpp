@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "content/content_item.h"
+#include "content_preview.h"
 #include "record_table.h"
 #include "widgets/tavri_defaults.h"
 #include "window_parts.h"
@@ -104,7 +105,13 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
   layout->addWidget(title);
   layout->addWidget(label_);
   layout->addWidget(filter_field(this, table_, "TableView_FILELIST_filter"));
-  layout->addWidget(table_, 1);
+  // The table and, beside it, a larger look at what is selected.
+  auto* body = new QHBoxLayout;
+  body->setContentsMargins(0, 0, 0, 0);
+  body->addWidget(table_, 1);
+  preview_ = new ContentPreview(files.ArrayController_FILELIST(), this);
+  body->addWidget(preview_);
+  layout->addLayout(body, 1);
   layout->addWidget(progress_);
   layout->addWidget(scan_row);
   layout->addWidget(buttons);

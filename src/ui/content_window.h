@@ -15,8 +15,10 @@ class ContentWindow : public ToolWindowWidget {
  public:
   explicit ContentWindow(FileList& files, QWidget* parent = nullptr);
   RecordTable* table() { return table_; }
+  class ContentPreview* preview() { return preview_; }
 
  private:
+  class ContentPreview* preview_ = nullptr;
   FileList& files_;
   RecordTable* table_;
   QProgressBar* progress_;

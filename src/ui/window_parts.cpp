@@ -10,16 +10,82 @@
 #include "widgets/tavri_defaults.h"
 
 #include <QGridLayout>
+#include <QHash>
 
 #include "core/named_images.h"
 #include "widgets/tavri_text.h"
 
 namespace tavri {
 
+QString action_tooltip(const QString& name) {
+  // What each button does, as its tooltip says it; the same name is the
+  // same action in every pane.
+  static const QHash<QString, QString> tips = {
+      {"ADD_FILE_TO_LIST", "Add the selected content to the end of this playlist"},
+      {"DELETE_MOVIE", "Remove the selected items from this playlist (undo delete brings them back)"},
+      {"MOVE_UP", "Move the selected item up"},
+      {"MOVE_DOWN", "Move the selected item down"},
+      {"PLAYLIST_CREATOR", "Make one new playlist of the selected content"},
+      {"PLAYLIST_CREATOR_SEP", "Make a new playlist for each selected file"},
+      {"REPLACE_FILE", "Put the selected content in place of the selected item"},
+      {"UNDO_DELETE", "Bring back the items deleted last (Ctrl+Z)"},
+      {"changeImg_length", "Set how long the selected still is shown"},
+      {"send_to_device", "Send the selected playlist to the selected players"},
+      {"add_new_playlist", "Make a new, empty playlist"},
+      {"copy_playlist", "Copy the selected playlist with its items"},
+      {"changeName", "Rename the selected entry"},
+      {"remove_playlist", "Remove the selected playlist (asks first)"},
+      {"press_select", "Choose the content folder that players download from"},
+      {"rescan_Folder", "Read the content folder again"},
+      {"add_File", "Copy files into the content folder"},
+      {"add_stream", "Add the address of a web stream"},
+      {"replace_file", "Replace the selected file; playlists keep it"},
+      {"delete_File", "Delete the selected file from the content folder (asks first)"},
+      {"get_links", "Show which playlists use the selected file"},
+      {"device_play", "Play on the selected players"},
+      {"device_pause", "Pause the selected players"},
+      {"device_back", "Go back one track on the selected players"},
+      {"device_next", "Go to the next track on the selected players"},
+      {"device_menue_on", "Show the menu on the selected players"},
+      {"device_menue_off", "Hide the menu on the selected players"},
+      {"device_mute_on", "Mute the selected players"},
+      {"device_mute_off", "Turn the sound of the selected players on"},
+      {"device_clear_list", "Clear the playlist of the selected players (asks first)"},
+      {"device_clear_content", "Delete the content stored on the selected players (asks first)"},
+      {"reset_device", "Restart the selected players (asks first)"},
+      {"sendM3U8", "Send a web stream to the selected players"},
+      {"set_as_new_background_pic", "Send the selected still as background to the selected players"},
+      {"refresh_lists", "Ask the selected players to download their lists again"},
+      {"discover_devices", "Ask every player on the network to answer"},
+      {"remove_device_single", "Remove the selected player from the list (asks first)"},
+      {"remove_devices", "Remove every player from the list (asks first)"},
+      {"sort_table", "Sort the players by name"},
+      {"open_map", "Show the players on the floor plan"},
+      {"add_new_schedule", "Make a new, empty schedule"},
+      {"copy_schedule", "Copy the selected schedule with its tasks"},
+      {"rename_schedule", "Rename the selected schedule"},
+      {"delete_schedule", "Delete the selected schedule (asks first)"},
+      {"create_schedule_from_content", "Make a schedule with one task per selected content"},
+      {"send_schedule", "Send the selected schedule to the selected players"},
+      {"add_line", "Add a task to the selected schedule"},
+      {"copy_line", "Copy the selected task"},
+      {"rename_line", "Rename the selected task"},
+      {"change_date", "Set the date of the selected task"},
+      {"change_time", "Set the time of the selected task"},
+      {"delete_line", "Delete the selected task (asks first)"},
+      {"load_map", "Choose a floor plan picture"},
+      {"map_scale_up", "Zoom in"},
+      {"map_scale_down", "Zoom out"},
+      {"map_scale_100", "Show the map at its own size"},
+  };
+  return tips.value(name);
+}
+
 tavri_button* action_button(QWidget* parent, const QString& object_name, const QString& title,
                             std::function<void()> action, const QString& image) {
   auto* button = new tavri_button(title, parent, image.isEmpty() ? QImage() : named_image(image));
   button->setObjectName(object_name);
+  button->setToolTip(action_tooltip(object_name));
   button->setMinimumHeight(30);
   QObject::connect(button, &QPushButton::clicked, button, [action = std::move(action)] { action(); });
   return button;

@@ -13,6 +13,9 @@ tavri_button* action_button(QWidget* parent, const QString& object_name, const Q
                             std::function<void()> action, const QString& image = {});
 
 // A wrapping row of action buttons: {object name, title, action, image}.
+// What the button of that action does, in a sentence; empty if unknown.
+QString action_tooltip(const QString& action_name);
+
 struct Action {
   QString name, title;
   std::function<void()> run;
