@@ -10,6 +10,8 @@
 #include "core/bus.h"
 #include "core/folders.h"
 #include "core/movielist.h"
+#include "core/undo_history.h"
+#include "playlists/published_file.h"
 #include "core/notifications.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
@@ -734,4 +736,80 @@ TEST_F(Editors, ASendLeavesOnlyWithItsFileWrittenEvenWithASlowWriter) {
   wait_for_writes();
   EXPECT_EQ(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray()[0].toObject()["playlist_files"].toArray().size(), 3)
       << "the older queued state never lands after the send";
+}
+
+TEST_F(Editors, DeletionsComeBackWithUndoInTheirPlacesAndTheirFilesWithTheSameBytes) {
+  undo_history().clear();
+  lobby_played_by_week();
+  select_content({1});
+  editor_->ADD_FILE_TO_LIST();  // Lobby holds two items
+  dialogs_.prompt_answers.push_back(QString("Evening"));
+  schedule_view_->add_line();  // and Week two tasks
+  ASSERT_EQ(tasks().size(), 2);
+  test::spin_for(50);
+  wait_for_writes();
+  const QString playlist_file = playlist_file_name(1), schedule_file = schedule_file_name(1);
+  auto bytes_of = [&](const QString& name) {
+    test::spin_for(50);
+    wait_for_writes();
+    QFile f(published(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const QByteArray playlist_before = bytes_of(playlist_file), schedule_before = bytes_of(schedule_file);
+  ASSERT_FALSE(playlist_before.isEmpty());
+  ASSERT_FALSE(schedule_before.isEmpty());
+
+  // An item: back at its place.
+  const Record first_item = items().at(0);
+  items().select_list_indices({0});
+  editor_->DELETE_MOVIE();
+  ASSERT_EQ(items().size(), 1);
+  undo_history().undo();
+  ASSERT_EQ(items().size(), 2);
+  EXPECT_EQ(items().at(0).value("file_name"), first_item.value("file_name"));
+  EXPECT_EQ(bytes_of(playlist_file), playlist_before);
+
+  // A task, then its schedule: undone newest first.
+  tasks().select_list_indices({0});
+  dialogs_.alert_answers.push_back(1);
+  schedule_view_->delete_line();
+  ASSERT_EQ(tasks().size(), 1);
+  schedules().select_list_indices({0});
+  dialogs_.alert_answers.push_back(1);
+  schedule_->delete_line();
+  ASSERT_TRUE(schedules().empty());
+  EXPECT_FALSE(QFile::exists(published(schedule_file)));
+  undo_history().undo();
+  ASSERT_EQ(schedules().size(), 1);
+  EXPECT_EQ(schedules().at(0).value("id"), 1);
+  EXPECT_EQ(tasks().size(), 1) << "the task is still deleted";
+  undo_history().undo();
+  ASSERT_EQ(tasks().size(), 2);
+  EXPECT_EQ(tasks().at(0).value("name"), "Morning");
+  EXPECT_EQ(tasks().at(0).value("list"), 1);
+  EXPECT_EQ(bytes_of(schedule_file), schedule_before);
+
+  // A playlist a task plays: the playlist, the task's link and both files come back.
+  playlists().select_list_indices({0});
+  dialogs_.alert_answers.push_back(1);
+  playlists_->remove_selected();
+  ASSERT_TRUE(playlists().empty());
+  ASSERT_EQ(tasks().at(0).value("list"), -1);
+  undo_history().undo();
+  ASSERT_EQ(playlists().size(), 1);
+  EXPECT_EQ(playlists().at(0).value("id"), 1);
+  EXPECT_EQ(tasks().at(0).value("list"), 1);
+  EXPECT_EQ(bytes_of(playlist_file), playlist_before);
+  EXPECT_EQ(bytes_of(schedule_file), schedule_before);
+  EXPECT_EQ(undo_history().count(), 0) << "what was put back leaves the history";
+
+  // A removed playlist whose id was taken again stays removed.
+  playlists().select_list_indices({0});
+  dialogs_.alert_answers.push_back(1);
+  playlists_->remove_selected();
+  new_playlist("Other");
+  ASSERT_EQ(playlists().at(0).value("id"), 1);
+  undo_history().undo();
+  ASSERT_EQ(playlists().size(), 1);
+  EXPECT_EQ(playlists().at(0).value("name"), "Other");
 }

@@ -598,7 +598,7 @@ TEST_F(Frontend, EveryMainActionIsInTheMenusWithATooltip) {
       }
   for (const char* name : {"open_window_playlist", "open_window_content", "open_window_devices",
                            "open_window_schedule", "open_map", "SAVE_ALL", "export_all", "import_all", "quit",
-                           "reset_layout", "create_test_devices"})
+                           "reset_layout", "create_test_devices", "undo"})
     EXPECT_TRUE(in_menus.contains(name)) << name;
   EXPECT_EQ(window_->findChild<QAction*>("SAVE_ALL")->shortcut(), QKeySequence(QKeySequence::Save));
   // And every button of every pane says what it does.

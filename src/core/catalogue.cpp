@@ -143,6 +143,28 @@ bool Catalogue::rename_selected(Dialogs& dialogs) {
   return true;
 }
 
+Catalogue::Placed Catalogue::selected_with_indices() const {
+  QList<int> selected = list_.selected_list_indices();
+  std::sort(selected.begin(), selected.end());
+  Placed placed;
+  for (int index : selected) placed.emplace_back(index, list_.at(index));
+  return placed;
+}
+
+bool Catalogue::put_back(const Placed& removed) {
+  for (const auto& [index, record] : removed)
+    for (const Record& r : list_.records())
+      if (r.value("id") == record.value("id")) return false;
+  QList<int> indices;
+  for (const auto& [index, record] : removed) {
+    const int at = std::min(index, static_cast<int>(list_.size()));
+    list_.insert(at, record);
+    indices << at;
+  }
+  list_.select_list_indices(indices);
+  return true;
+}
+
 void Catalogue::remove_selected() {
   QList<int> selected = list_.selected_list_indices();
   std::sort(selected.begin(), selected.end(), std::greater<>());

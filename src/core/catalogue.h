@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <optional>
+#include <vector>
 #include <utility>
 
 #include "debounce.h"
@@ -38,6 +39,12 @@ class Catalogue {
   // Prompts for a new name of the first selected record; false on cancel or without selection.
   bool rename_selected(Dialogs& dialogs);
   void remove_selected();
+  // The selection with each record's list index, lowest first, and its
+  // return to those places with that selection; false (and nothing put
+  // back) when one of their ids has been taken since.
+  using Placed = std::vector<std::pair<int, Record>>;
+  Placed selected_with_indices() const;
+  bool put_back(const Placed& removed);
 
  private:
   QString path() const;

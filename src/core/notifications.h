@@ -16,6 +16,8 @@ inline constexpr char PLAYLIST_DID_CHANGE[] = "playlist_did_change";
 inline constexpr char SCHEDULE_LIST_DID_CHANGE[] = "schedule_list_did_change";
 // A playlist's file was written; the object is its id. Schedules that embed it follow.
 inline constexpr char PLAYLIST_DID_PUBLISH[] = "playlist_did_publish";
+// Records came back (an undo): every published file is checked and written again.
+inline constexpr char PUBLISH_STALE_FILES[] = "publish_stale_files";
 inline constexpr char SAVE_ALL_LISTS[] = "morvane_save_all_lists";
 inline constexpr char SEND_PLAYLIST[] = "SEND_PLAYLIST";
 inline constexpr char PLAYLISTARRAY_WILL_HAVE_FEEDBACK[] = "PLAYLISTARRAY_WILL_HAVE_FEEDBACK";

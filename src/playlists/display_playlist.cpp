@@ -1,10 +1,13 @@
 #include "display_playlist.h"
 
+#include <QPointer>
+
 #include <algorithm>
 
 #include <QFileInfo>
 
 #include "core/console.h"
+#include "core/undo_history.h"
 #include "core/keyed_archive.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
@@ -173,31 +176,47 @@ void display_playlist::REPLACE_FILE() {
 void display_playlist::DELETE_MOVIE() {
   const int current = current_item();
   if (selected_playlist() < 0 || current < 0) return;
-  deleted_.push_back({shown_id_, current, items_.at(current)});
+  const Deleted entry{shown_id_, current, items_.at(current), next_serial_++};
+  deleted_.push_back(entry);
   items_.remove_at(current);
   // The item that took its place (or the new last one) becomes current.
   make_current(std::min(current, items_.size() - 1));
   save_list();
+  QPointer<display_playlist> self(this);
+  remember_deletion(QString("delete item \"%1\"").arg(entry.item.value("file_name").toString()), [self, entry] {
+    if (!self) return;
+    // Put back by the button already: it is no longer waiting here.
+    auto it = std::find_if(self->deleted_.begin(), self->deleted_.end(),
+                           [&](const Deleted& d) { return d.serial == entry.serial; });
+    if (it == self->deleted_.end()) return;
+    self->deleted_.erase(it);
+    self->put_back(entry);
+  });
 }
 
 void display_playlist::UNDO_DELETE() {
   while (!deleted_.empty()) {
     const Deleted last = deleted_.back();
     deleted_.pop_back();
-    int owner = -1;
-    for (int i = 0; playlists() && i < playlists()->size(); ++i)
-      if (playlists()->at(i).value("id") == last.playlist_id) owner = i;
-    if (owner < 0) continue;  // its playlist is gone: nothing to put back
-    if (shown_id_ != last.playlist_id) {
-      playlists()->select_list_indices({owner});
-      tableViewSelectionDidChange();
-    }
-    const int at = std::min(last.index, items_.size());
-    items_.insert(at, last.item);
-    make_current(at);
-    save_list();
-    return;
+    if (put_back(last)) return;
   }
+}
+
+// False when its playlist is gone: nothing to put back.
+bool display_playlist::put_back(const Deleted& entry) {
+  int owner = -1;
+  for (int i = 0; playlists() && i < playlists()->size(); ++i)
+    if (playlists()->at(i).value("id") == entry.playlist_id) owner = i;
+  if (owner < 0) return false;
+  if (shown_id_ != entry.playlist_id) {
+    playlists()->select_list_indices({owner});
+    tableViewSelectionDidChange();
+  }
+  const int at = std::min(entry.index, items_.size());
+  items_.insert(at, entry.item);
+  make_current(at);
+  save_list();
+  return true;
 }
 
 void display_playlist::move_current(int by) {

@@ -67,7 +67,10 @@ class display_playlist : public QObject {
     QVariant playlist_id;
     int index;
     Record item;
+    quint64 serial = 0;
   };
+  bool put_back(const Deleted& entry);
+  quint64 next_serial_ = 1;
   std::vector<Deleted> deleted_;
 };
 

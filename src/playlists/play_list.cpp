@@ -1,6 +1,9 @@
 #include "play_list.h"
 
+#include <QPointer>
+
 #include "core/console.h"
+#include "core/undo_history.h"
 #include "core/folders.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
@@ -60,12 +63,23 @@ void PlayList::remove_selected() {
                             .arg(users.join(", "));
   if (dialogs_.alert(message, detail, {"Cancel", "Remove"}) != 1) return;
   console_log("REMOVE PLAYLIST");
+  const auto removed = catalogue_.selected_with_indices();
+  const QVariant uses = users_ ? users_->uses_snapshot() : QVariant();
   catalogue_.remove_selected();
   // Players must not fetch a removed playlist, nor a new one under its id
   // before that one is published.
   bus_.post(note::GET_URL);
   for (int id : ids) unpublish_file(folder_url_, playlist_file_name(id));
   if (users_) users_->forget_playlists(ids);
+  QPointer<PlayList> self(this);
+  remember_deletion(message.startsWith("Remove the") ? "remove playlist" : "remove playlists", [self, removed, uses] {
+    if (!self) return;
+    // An id taken again since then cannot come back: its records stay gone.
+    if (!self->catalogue_.put_back(removed)) return;
+    if (self->users_) self->users_->restore_uses(uses);
+    self->save();
+    self->bus_.post(note::PUBLISH_STALE_FILES);
+  });
 }
 
 void PlayList::save() {

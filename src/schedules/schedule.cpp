@@ -1,6 +1,9 @@
 #include "schedule.h"
 
+#include <QPointer>
+
 #include "core/console.h"
+#include "core/undo_history.h"
 #include "core/folders.h"
 #include "core/notifications.h"
 #include "playlists/published_file.h"
@@ -53,6 +56,7 @@ void Schedule::delete_line() {
                               ? QString("Remove the schedule \"%1\"?").arg(chosen.first().value("name").toString())
                               : QString("Remove %1 schedules?").arg(chosen.size());
   if (dialogs_.alert(message, "Its file is removed from the content folder.", {"Cancel", "Remove"}) != 1) return;
+  const auto removed = catalogue_.selected_with_indices();
   {
     const QSignalBlocker quiet(&list);  // one announcement for the whole deletion
     catalogue_.remove_selected();
@@ -61,6 +65,13 @@ void Schedule::delete_line() {
   for (const Record& schedule : chosen) unpublish_file(folder_url_, schedule_file_name(schedule.value("id")));
   list.refresh();
   bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
+  QPointer<Schedule> self(this);
+  remember_deletion(chosen.size() == 1 ? "remove schedule" : "remove schedules", [self, removed] {
+    if (!self || !self->catalogue_.put_back(removed)) return;
+    self->save();
+    self->bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
+    self->bus_.post(note::PUBLISH_STALE_FILES);
+  });
 }
 
 void Schedule::save() { catalogue_.save(); }

@@ -10,6 +10,7 @@
 #include "core/main_queue.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
+#include "core/undo_history.h"
 #include "playlists/play_list.h"
 #include "playlists/published_file.h"
 #include "schedules/schedule.h"
@@ -49,17 +50,10 @@ Schedule_View::Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent)
   bus_.register_observer(this, note::SCHEDULE_LIST_DID_CHANGE, [this](const QVariant&) { tableViewSelectionDidChange(); });
   bus_.register_observer(this, note::SAVE_ALL_LISTS, [this](const QVariant&) { save_all(); });
   bus_.register_observer(this, note::PLAYLIST_DID_PUBLISH, [this](const QVariant& v) { playlist_published(v.toInt()); });
-  // A new or returning content folder gets every file the players may ask for.
-  bus_.register_observer(this, note::SET_SERVER_PATH, [this](const QVariant&) {
-    if (stale_check_queued_) return;
-    stale_check_queued_ = true;
-    QPointer<Schedule_View> self(this);
-    run_next([self] {
-      if (!self) return;
-      self->stale_check_queued_ = false;
-      self->publish_stale_files();
-    });
-  });
+  // A new or returning content folder gets every file the players may ask
+  // for, and so do records put back by an undo.
+  bus_.register_observer(this, note::SET_SERVER_PATH, [this](const QVariant&) { queue_stale_check(); });
+  bus_.register_observer(this, note::PUBLISH_STALE_FILES, [this](const QVariant&) { queue_stale_check(); });
   connect(&tasks_, &RecordList::changed, this, &Schedule_View::write_back);
   // A new task row selected by the operator reorders and republishes; our
   // own edits change the selection too, and publish once at their end.
@@ -258,15 +252,48 @@ void Schedule_View::forget_playlists(const QSet<int>& ids) {
       v = task;
       changed = true;
     }
-    if (!changed) continue;
-    writing_back_ = true;
-    schedule_list()->set_value(i, "tasklist", tasks);
-    writing_back_ = false;
-    if (i == selected)
-      tableViewSelectionDidChange();  // reloads the tasks and republishes
-    else
-      publish_schedule_later(schedule_list()->at(i));
+    if (changed) write_tasklist(i, tasks, selected);
   }
+}
+
+void Schedule_View::write_tasklist(int index, const QVariantList& tasks, int selected) {
+  writing_back_ = true;
+  schedule_list()->set_value(index, "tasklist", tasks);
+  writing_back_ = false;
+  if (index == selected)
+    tableViewSelectionDidChange();  // reloads the tasks and republishes
+  else
+    publish_schedule_later(schedule_list()->at(index));
+}
+
+QVariant Schedule_View::uses_snapshot() const {
+  QVariantMap tasklists;
+  if (schedule_list())
+    for (const Record& schedule : schedule_list()->records())
+      tasklists.insert(schedule.value("id").toString(), schedule.value("tasklist"));
+  return tasklists;
+}
+
+void Schedule_View::restore_uses(const QVariant& snapshot) {
+  if (!schedule_list()) return;
+  const QVariantMap tasklists = snapshot.toMap();
+  const int selected = selected_schedule();
+  for (int i = 0; i < schedule_list()->size(); ++i) {
+    const QString id = schedule_list()->at(i).value("id").toString();
+    if (!tasklists.contains(id) || tasklists.value(id) == schedule_list()->at(i).value("tasklist")) continue;
+    write_tasklist(i, tasklists.value(id).toList(), selected);
+  }
+}
+
+void Schedule_View::queue_stale_check() {
+  if (stale_check_queued_) return;
+  stale_check_queued_ = true;
+  QPointer<Schedule_View> self(this);
+  run_next([self] {
+    if (!self) return;
+    self->stale_check_queued_ = false;
+    self->publish_stale_files();
+  });
 }
 
 void Schedule_View::publish_stale_files() {
@@ -357,9 +384,38 @@ void Schedule_View::delete_line() {
       selected.size() == 1 ? QString("Delete the task %1?").arg(names.first()) : QString("Delete %1 tasks?").arg(selected.size());
   if (dialogs_.alert(message, names.join("\n"), {"Cancel", "Delete"}) != 1) return;
   std::sort(selected.begin(), selected.end(), std::greater<>());
+  std::vector<std::pair<int, Record>> removed;
   {
     Editing editing(editing_);
-    for (int index : selected) tasks_.remove_at(index);
+    for (int index : selected) {
+      removed.emplace_back(index, tasks_.at(index));
+      tasks_.remove_at(index);
+    }
+  }
+  task_count_change();
+  const QVariant schedule_id = schedule_list()->at(selected_schedule()).value("id");
+  QPointer<Schedule_View> self(this);
+  remember_deletion(selected.size() == 1 ? QString("delete task %1").arg(names.first()) : QString("delete tasks"),
+                    [self, schedule_id, removed] {
+                      if (self) self->put_back_tasks(schedule_id, removed);
+                    });
+}
+
+// Into the schedule they came from, at their places, lowest first.
+void Schedule_View::put_back_tasks(const QVariant& schedule_id, const std::vector<std::pair<int, Record>>& removed) {
+  if (!schedule_list()) return;
+  int owner = -1;
+  for (int i = 0; i < schedule_list()->size(); ++i)
+    if (schedule_list()->at(i).value("id") == schedule_id) owner = i;
+  if (owner < 0) return;  // the schedule is gone as well
+  if (owner != selected_schedule()) {
+    schedule_list()->select_list_indices({owner});
+    tableViewSelectionDidChange();
+  }
+  {
+    Editing editing(editing_);
+    for (auto it = removed.rbegin(); it != removed.rend(); ++it)
+      tasks_.insert(std::min(it->first, tasks_.size()), it->second);
   }
   task_count_change();
 }

@@ -43,14 +43,19 @@ class Schedule_View : public QObject, public PlaylistUsers {
   // Writes every playlist and schedule file that is missing or differs from
   // its record (in the background); files that are right are left untouched.
   void publish_stale_files();
+  void queue_stale_check();  // publish_stale_files once, on the next turn
 
   QStringList schedules_using(const QSet<int>& ids) const override;
   void forget_playlists(const QSet<int>& ids) override;
+  QVariant uses_snapshot() const override;
+  void restore_uses(const QVariant& snapshot) override;
+  void put_back_tasks(const QVariant& schedule_id, const std::vector<std::pair<int, Record>>& removed);
 
   // A new task with the defaults; date today.
   static Record new_task(const QString& name, int list = -1);
 
  private:
+  void write_tasklist(int index, const QVariantList& tasks, int selected);
   int selected_schedule() const;  // list index, or -1
   RecordList* schedule_list() const;
   RecordList* playlist_list() const;

@@ -16,6 +16,7 @@
 
 #include "core/folders.h"
 #include "core/named_images.h"
+#include "core/undo_history.h"
 #include "players/player_status.h"
 #include "widgets/tavri_defaults.h"
 
@@ -63,6 +64,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
           .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name(),
                tavri_defaults::color_tavri_green().name(), tavri_defaults::color_tavri_text_on_select().name()));
   QMenu* file_menu = menuBar()->addMenu("&File");
+  QMenu* edit_menu = menuBar()->addMenu("&Edit");
   QMenu* view_menu = menuBar()->addMenu("&View");
   QMenu* developer_menu = menuBar()->addMenu("&Developer");
   const auto add = [&](QMenu* menu, bool in_bar, const QString& name, const QString& text, const QString& image,
@@ -101,6 +103,12 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       QKeySequence("Ctrl+I"), [&app] { app.import_all(); });
   file_menu->addSeparator();
   add(file_menu, false, "quit", "Quit", "", "Save everything and quit", QKeySequence::Quit, [] { QApplication::quit(); });
+  // Deletions of items, tasks, playlists and schedules, taken back one by one.
+  QAction* undo = undo_history().createUndoAction(this, "Undo");
+  undo->setObjectName("undo");
+  undo->setShortcut(QKeySequence::Undo);
+  undo->setToolTip("Put back what was deleted last (Ctrl+Z)");
+  edit_menu->addAction(undo);
   view_menu->addSeparator();
   add(view_menu, true, "reset_layout", "Reset layout", "", "Place every window as on first start", QKeySequence(),
       [this] { default_layout(); });

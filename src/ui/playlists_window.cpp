@@ -1,6 +1,5 @@
 #include "playlists_window.h"
 
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "content/content_item.h"
@@ -67,8 +66,6 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(split);
   resize(900, 420);
-  auto* undo = new QShortcut(QKeySequence::Undo, this);
-  connect(undo, &QShortcut::activated, this, [&editor] { editor.UNDO_DELETE(); });
 }
 
 }  // namespace tavri

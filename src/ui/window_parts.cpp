@@ -28,7 +28,7 @@ QString action_tooltip(const QString& name) {
       {"PLAYLIST_CREATOR", "Make one new playlist of the selected content"},
       {"PLAYLIST_CREATOR_SEP", "Make a new playlist for each selected file"},
       {"REPLACE_FILE", "Put the selected content in place of the selected item"},
-      {"UNDO_DELETE", "Bring back the items deleted last (Ctrl+Z)"},
+      {"UNDO_DELETE", "Bring back the items deleted last"},
       {"changeImg_length", "Set how long the selected still is shown"},
       {"send_to_device", "Send the selected playlist to the selected players"},
       {"add_new_playlist", "Make a new, empty playlist"},
