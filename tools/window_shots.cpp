@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QDir>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -166,6 +168,17 @@ int main(int argc, char** argv) {
   window.map()->bring_to_front();  // a tab behind the players
   spin(300);
   save(window.map(), out + "/map.png");
+  // A confirmation as the operator meets it, with the safe choice as default.
+  QMessageBox box(&window);
+  box.setText("Restart 2 players?");
+  box.setInformativeText("TEST_NAME_01\nTEST_NAME_03");
+  box.addButton("Cancel", QMessageBox::RejectRole);
+  box.setDefaultButton(qobject_cast<QPushButton*>(box.buttons().first()));
+  box.addButton("Restart", QMessageBox::AcceptRole);
+  box.show();
+  spin(300);
+  save(&box, out + "/dialog.png");
+  box.hide();
   c.app.applicationWillTerminate();
   return 0;
 }

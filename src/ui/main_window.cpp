@@ -45,7 +45,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)) {
   setObjectName("window");
   if (qApp && !qApp->styleSheet().contains("QScrollBar"))
-    qApp->setStyleSheet(qApp->styleSheet() + tavri_defaults::scroll_bar_style());
+    qApp->setStyleSheet(qApp->styleSheet() + tavri_defaults::scroll_bar_style() + tavri_defaults::dialog_style());
   setWindowTitle("tavri AV server");
   auto* bar = addToolBar("tools");
   bar->setObjectName("view_tool_bar");

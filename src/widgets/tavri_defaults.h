@@ -25,6 +25,18 @@ struct tavri_defaults {
                "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
         .arg(color_tavri_dark_gray().name(), color_tavri_gray().lighter(140).name(), color_tavri_green().name());
   }
+  // Dialogs, and the highlight of text being edited, in the same greys.
+  static QString dialog_style() {
+    return QString(
+               "QDialog, QMessageBox { background: %1; } QDialog QLabel, QMessageBox QLabel { color: %3; }"
+               "QDialog QPushButton, QMessageBox QPushButton { background: %2; color: %4; border: 1px solid %5;"
+               " padding: 4px 14px; } QDialog QPushButton:default, QMessageBox QPushButton:default { border-color: %4; }"
+               "QLineEdit, QDateTimeEdit { background: %2; color: %3; border: 1px solid %5; padding: 2px;"
+               " selection-background-color: %4; selection-color: %6; } QLineEdit:focus, QDateTimeEdit:focus"
+               " { border-color: %4; }")
+        .arg(color_tavri_dark_gray().name(), color_tavri_gray().name(), color_tavri_text().name(),
+             color_tavri_green().name(), color_tavri_light_gray().name(), color_tavri_text_on_select().name());
+  }
   static QColor color_tavri_dark_gray() { return QColor(50, 50, 50); }
   static QColor color_tavri_gray() { return QColor(75, 75, 75); }
   static QColor color_tavri_light_gray() { return QColor(125, 125, 125); }
