@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The whole system with a fleet: the application (its controllers and main
+# window, offscreen) in one network namespace, 200 simulated players in
+# another, joined by a veth pair without a gateway. Nothing leaves this
+# machine.
+#   usage: fleet_test.sh DRIVER SIMULATOR [PLAYERS]
+# Exit 77 (skipped) when namespaces cannot be made here.
+set -u
+driver="$1"; sim="$2"; players="${3:-200}"
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
+command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
+command -v python3 >/dev/null || skip "python3 is not installed"
+command -v ffmpeg >/dev/null || skip "ffmpeg is not installed (it makes the media)"
+out=$(mktemp -d)
+a="tavri_fleet_a_$$"; b="tavri_fleet_b_$$"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
+  rm -rf "$out"
+}
+trap cleanup EXIT
+ip netns add "$a" 2>/dev/null || skip "cannot create a network namespace"
+ip netns add "$b" || skip "cannot create a second network namespace"
+ip link add va netns "$a" type veth peer name vb netns "$b" || skip "cannot create a veth pair"
+ip -n "$a" addr add 192.0.2.1/24 brd + dev va
+ip -n "$b" addr add 192.0.2.2/24 brd + dev vb
+for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
+ip -n "$a" link set va up
+ip -n "$b" link set vb up
+
+# Three media of a few megabytes, as an operator's folder holds them.
+content="$out/content"; mkdir -p "$content"
+ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
+ff -f lavfi -i "nullsrc=s=640x360:r=25,geq=random(1)*255:128:128" -t 2 -c:v mpeg4 -b:v 8M "$content/Noise Loop.mp4"
+ff -f lavfi -i "testsrc2=size=1280x720:rate=25" -t 2 -c:v mpeg4 -b:v 2M "$content/Bars.mov"
+ff -f lavfi -i "testsrc=size=1920x1080" -frames:v 1 "$content/Welcome.png"
+ls -l "$content"
+
+ip netns exec "$b" "$sim" --players "$players" --target 192.0.2.1 --bind 192.0.2.2 --report "$out/report.json" \
+  --quiet 2>"$out/sim.err" &
+fleet=$!; pids+=("$fleet")
+ip netns exec "$b" "$sim" --players 1 --prefix LONE --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>/dev/null &
+lone=$!; pids+=("$lone")
+
+ip netns exec "$a" env QT_QPA_PLATFORM=offscreen "$driver" "$content" "$out/home" "$players" "$lone" \
+  >"$out/driver.out" 2>"$out/driver.err"
+driver_rc=$?
+cat "$out/driver.out"
+kill -TERM "$fleet"; wait "$fleet"
+[ "$driver_rc" -eq 0 ] || { echo "--- the application's console (last lines)"; tail -40 "$out/driver.err"; }
+
+# What every player holds, byte for byte, against the folder.
+python3 - "$out/report.json" "$content" "$players" <<'PY'
+import json, os, sys
+report, folder, players = sys.argv[1], sys.argv[2], int(sys.argv[3])
+def fnv(path):
+    h = 1469598103934665603
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            for b in chunk:
+                h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+known = {name: (os.path.getsize(os.path.join(folder, name)), fnv(os.path.join(folder, name))) for name in os.listdir(folder)}
+r = json.load(open(report))
+bad = []
+for i, p in enumerate(r["players"]):
+    want = 2 if i < players // 2 else 3
+    files = p["files"]
+    if p["status_device"] != 2 or len(files) != want:
+        bad.append("%s: state %d with %d files (want 2 and %d) %s" % (p["device_id"], p["status_device"], len(files), want, p["error"]))
+    for f in files:
+        if known.get(f["name"]) != (f["bytes"], f["fnv64"]):
+            bad.append("%s: %s differs from the folder's file" % (p["device_id"], f["name"]))
+print("%s: every player holds its media byte for byte (%d players, %.1f MB, %d retries)"
+      % ("ok" if not bad else "FAILED", len(r["players"]), r["bytes"] / 1e6, r["retries"]))
+for line in bad[:10]: print("  " + line)
+sys.exit(1 if bad else 0)
+PY
+check_rc=$?
+[ "$driver_rc" -eq 0 ] && [ "$check_rc" -eq 0 ]
