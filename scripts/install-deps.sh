@@ -17,6 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   ffmpeg curl python3 iproute2 valgrind util-linux
   xvfb xauth fonts-dejavu-core
+  gobjc libgnustep-base-dev gnustep-make
 )
 
 missing=()

@@ -3,10 +3,12 @@
 # window, offscreen) in one network namespace, 200 simulated players in
 # another, joined by a veth pair without a gateway. Nothing leaves this
 # machine.
-#   usage: fleet_test.sh DRIVER SIMULATOR [PLAYERS]
+#   usage: fleet_test.sh DRIVER SIMULATOR [PLAYERS [ARCHIVE_DUMP GNUSTEP_UNARCHIVE]]
+# With the two readers, every published file is decoded by ours and by
+# GNUstep's unarchiver ("none": not installed), and the graphs compared.
 # Exit 77 (skipped) when namespaces cannot be made here.
 set -u
-driver="$1"; sim="$2"; players="${3:-200}"
+driver="$1"; sim="$2"; players="${3:-200}"; ours="${4:-}"; gnustep="${5:-none}"
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
@@ -79,4 +81,22 @@ for line in bad[:10]: print("  " + line)
 sys.exit(1 if bad else 0)
 PY
 check_rc=$?
-[ "$driver_rc" -eq 0 ] && [ "$check_rc" -eq 0 ]
+
+# The same files through an unarchiver that is not ours.
+interop_rc=0
+if [ -n "$ours" ] && [ "$gnustep" != none ]; then
+  published=("$content"/*.SAV)
+  for f in "${published[@]}"; do
+    "$ours" "$f" >"$out/ours.txt" 2>&1; a_rc=$?
+    "$gnustep" "$f" >"$out/gnustep.txt" 2>&1; b_rc=$?
+    if [ $a_rc -ne 0 ] || [ $b_rc -ne 0 ] || ! cmp -s "$out/ours.txt" "$out/gnustep.txt"; then
+      echo "FAILED: GNUstep's unarchiver reads $(basename "$f") as ours does"
+      diff "$out/ours.txt" "$out/gnustep.txt" | head -5
+      interop_rc=1
+    fi
+  done
+  [ $interop_rc -eq 0 ] && echo "ok: GNUstep's unarchiver reads all ${#published[@]} published files as ours does"
+else
+  echo "interop check not run: GNUstep's unarchiver is not built (gobjc, libgnustep-base-dev, gnustep-make)"
+fi
+[ "$driver_rc" -eq 0 ] && [ "$check_rc" -eq 0 ] && [ "$interop_rc" -eq 0 ]
