@@ -1,11 +1,13 @@
 // The operator's side of the fleet test: the application's controllers and
 // main window (offscreen) on a fresh home, driven as an operator would.
 //   fleet_driver CONTENT_FOLDER HOME PLAYERS LONE_PID
+// With TAVRI_FLEET_BENCH set it times the playlist send alone (bench/).
 // The players are simulated elsewhere; LONE_PID is a one-player simulator
 // that this driver stops to see its player go offline.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QTimer>
 #include <csignal>
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
   const QString content_folder = argv[1], home = argv[2];
   const int players = std::atoi(argv[3]);
   const pid_t lone = static_cast<pid_t>(std::atoi(argv[4]));
+  const bool bench = qEnvironmentVariableIsSet("TAVRI_FLEET_BENCH");  // only the playlist send, timed
   qputenv("HOME", home.toUtf8());
   qputenv("XDG_DATA_HOME", (home + "/.local/share").toUtf8());
   qputenv("XDG_CONFIG_HOME", (home + "/.config").toUtf8());
@@ -74,8 +77,9 @@ int main(int argc, char** argv) {
   dialogs.open_answers.push_back(QStringList{content_folder});
   c.file_list.press_select();
   RecordList& content = c.file_list.ArrayController_FILELIST();
-  wait_for([&] { return !c.file_list.scanning() && content.size() == 3; }, 60);
-  check(content.size() == 3, QString("the content folder shows its %1 media").arg(content.size()));
+  const int media = static_cast<int>(QDir(content_folder).entryList(QDir::Files).size());
+  wait_for([&] { return !c.file_list.scanning() && content.size() == media; }, 60);
+  check(content.size() == media, QString("the content folder shows its %1 media").arg(content.size()));
   check(wait_for([&] { return c.server.state_text().startsWith("Serving"); }, 30) >= 0, c.server.state_text());
 
   RecordList& registry = c.udp_feedback.ArrayController_DEVICES();
@@ -103,8 +107,10 @@ int main(int argc, char** argv) {
     return n;
   };
 
-  // A playlist of the three media, sent to every simulated player.
-  content.select_list_indices({0, 1, 2});
+  // A playlist of every medium, sent to every simulated player.
+  QList<int> every;
+  for (int i = 0; i < media; ++i) every << i;
+  content.select_list_indices(every);
   dialogs.prompt_answers.push_back(QString("Fleet"));
   c.playlist_editor.PLAYLIST_CREATOR();
   const RecordList& lists = c.playlists.ArrayController_PLAYLIST();
@@ -118,8 +124,19 @@ int main(int argc, char** argv) {
   auto ready_with = [](const QString& id) {
     return [id](const Record& r) { return r.value("status_device").toInt() == 2 && r.value("id_playlist").toString() == id; };
   };
-  double took = wait_for([&] { return all_of(all, ready_with(playlist_id)); }, 180);
+  double took = wait_for([&] { return all_of(all, ready_with(playlist_id)); }, bench ? 1800 : 180);
   check(took >= 0, QString("every player downloaded playlist %1 and reports it ready (%2 s)").arg(playlist_id).arg(took));
+  if (bench) {
+    // The benchmark's figures: the time to a ready fleet, and the peak memory.
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    const QString text = QString::fromLatin1(status.readAll());
+    const int at = text.indexOf("VmHWM:");
+    std::printf("BENCH ready_seconds=%.2f peak_rss_kb=%s\n", took,
+                qPrintable(text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first()));
+    c.app.applicationWillTerminate();
+    return failures ? 1 : 0;
+  }
 
   // A schedule of two media to half of them (the lower ids), under an id that
   // no playlist has: the players report either in the same field.
