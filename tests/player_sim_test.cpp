@@ -51,6 +51,7 @@ TEST(SimPlayer, FeedbackIsWhatTheServerDecodesAndEveryCommandShowsInIt) {
   p.download_done(generation, {{"a.mp4", 1, 10, 1}, {"b.png", 1, 20, 2}});
   EXPECT_EQ(decoded().status_device, 2);
   EXPECT_EQ(decoded().id_playlist, "7");
+  EXPECT_EQ(p.list_name(), "Lobby");
   EXPECT_EQ(decoded().id_track, "a.mp4");
   p.obey(wire::kNext, {});
   EXPECT_EQ(decoded().id_track, "b.png");

@@ -285,7 +285,7 @@ std::string Fleet::report_json() {
     const SimPlayer& p = players_[i];
     out += "    {\"device_id\": " + json_text(p.id()) + ", \"device_name\": " + json_text(p.name()) +
            ", \"status_device\": " + std::to_string(p.device()) + ", \"status_player\": " +
-           std::to_string(p.player()) + ", \"id_playlist\": " + json_text(p.list_id()) +
+           std::to_string(p.player()) + ", \"id_playlist\": " + json_text(p.list_id()) + ", \"list_name\": " + json_text(p.list_name()) +
            ", \"track\": " + json_text(p.track()) + ", \"error\": " + json_text(p.last_error()) +
            ", \"retries\": " + std::to_string(retries_[i]) + ", \"commands\": [";
     for (std::size_t c = 0; c < p.commands().size(); ++c) out += (c ? ", " : "") + std::to_string(p.commands()[c]);

@@ -65,6 +65,7 @@ std::optional<Download> SimPlayer::obey(int code, const std::vector<std::string>
       files_.clear();
       stream_.clear();
       list_id_ = "---";
+      list_name_.clear();
       device_ = kWaiting;
       last_load_.reset();
       break;
@@ -80,7 +81,7 @@ std::optional<Download> SimPlayer::obey(int code, const std::vector<std::string>
     case wire::kLoadPlaylist:
     case wire::kLoadSchedule: {
       const std::string prefix = code == wire::kLoadPlaylist ? "PLAYLIST_ID_" : "SCHEDULE_ID_";
-      last_load_ = Download{prefix + arg(0) + ".SAV", arg(0)};
+      last_load_ = Download{prefix + arg(0) + ".SAV", arg(0), arg(1)};
       ++generation_;
       device_ = kNewList;
       return last_load_;
@@ -103,6 +104,7 @@ void SimPlayer::download_done(std::uint64_t generation, std::vector<MediaFile> f
   if (generation != generation_ || !last_load_) return;
   files_ = std::move(files);
   list_id_ = last_load_->list_id;
+  list_name_ = last_load_->list_name;
   stream_.clear();
   current_ = 0;
   track_started_ = Clock::now();

@@ -19,6 +19,7 @@ struct MediaFile {
 struct Download {
   std::string file;  // "PLAYLIST_ID_4.SAV" or "SCHEDULE_ID_2.SAV"
   std::string list_id;
+  std::string list_name;
 };
 
 // One simulated player: the state its feedback reports and how each command
@@ -47,6 +48,7 @@ class SimPlayer {
   int device() const { return device_; }
   int player() const { return player_; }
   const std::string& list_id() const { return list_id_; }
+  const std::string& list_name() const { return list_name_; }
   const std::vector<MediaFile>& files() const { return files_; }
   const std::vector<int>& commands() const { return commands_; }
   const std::string& last_error() const { return error_; }
@@ -56,7 +58,7 @@ class SimPlayer {
  private:
   std::string id_, name_, device_text_;
   int device_ = kWaiting, player_ = 0, menu_ = 0, muted_ = 0;
-  std::string list_id_ = "---", stream_, background_ = "---", error_;
+  std::string list_id_ = "---", list_name_, stream_, background_ = "---", error_;
   std::vector<MediaFile> files_;
   std::size_t current_ = 0;
   Clock::time_point track_started_{};
