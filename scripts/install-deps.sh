@@ -18,6 +18,7 @@ PACKAGES=(
   ffmpeg curl python3 iproute2 valgrind util-linux
   xvfb xauth fonts-dejavu-core
   gobjc libgnustep-base-dev gnustep-make
+  libqt6sql6-sqlite
 )
 
 missing=()

@@ -254,6 +254,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   }
   own_edit_ = false;
   if (matches.isEmpty()) reload_map();
+  emit feedback_recorded(r);
 }
 
 // Feedback is frequent: the lookup by device_id uses an index that any
@@ -416,6 +417,7 @@ void UDP_Feedback::note_command(int code, int players) {
 
 void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
   note_command(code);
+  emit command_sent_to(device_id, code);
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
   send_bytes(wire::encode_command(device_id.toStdString(), code, utf8));

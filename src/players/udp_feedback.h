@@ -102,6 +102,9 @@ class UDP_Feedback : public QObject {
   void map_state_loaded();
   // What the last command was and what became of it, for the operator.
   void last_command_changed(const QString& text);
+  // For the history: each feedback taken into the registry, each command sent.
+  void feedback_recorded(const Record& player);
+  void command_sent_to(const QString& device_id, int code);
 
  public:
   QString last_command() const { return last_command_; }

@@ -1,0 +1,106 @@
+#include "history_service.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include "core/console.h"
+#include "core/folders.h"
+#include "players/udp_feedback.h"
+#include "proof_of_play.h"
+
+namespace tavri::history {
+namespace {
+qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
+constexpr qint64 kDayMs = 24ll * 3600 * 1000;
+}  // namespace
+
+HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
+                               std::function<QString(const QString&)> playlist_name, QObject* parent)
+    : QObject(parent), players_(players), dialogs_(dialogs), playlist_name_(std::move(playlist_name)) {
+  QDir().mkpath(application_folder());
+  auto store = std::make_unique<HistoryStore>();
+  QString damaged;
+  if (!store->open(application_folder() + "/" + HistoryStore::kFileName, &damaged)) {
+    console_log("HISTORY: not recorded: the history file cannot be opened");
+    return;
+  }
+  store_ = std::move(store);
+  recorder_ = std::make_unique<HistoryRecorder>(*store_);
+  alerts_ = std::make_unique<OfflineAlerts>([this](const QString& title, const QString& text) {
+    console_log(QString("ALERT: %1 %2").arg(title, text));
+    if (notify_) notify_(title, text);
+  });
+  recorder_->on_online_change = [this](const QString& id, const QString& name, bool online, qint64 since) {
+    alerts_->online_changed(id, name, online, since);
+  };
+  connect(&players_, &UDP_Feedback::feedback_recorded, this, [this](const Record& r) {
+    const QString list = r.value("id_playlist").toString();
+    recorder_->feedback({r.value("device_id").toString(), r.value("device_name").toString(),
+                         r.value("status_device").toInt(), list, playlist_name_ ? playlist_name_(list) : QString(),
+                         r.value("id_track").toString()},
+                        now_ms());
+  });
+  connect(&players_, &UDP_Feedback::command_sent_to, this,
+          [this](const QString& id, int code) { recorder_->command(id, code, QString(), now_ms()); });
+  connect(&tick_, &QTimer::timeout, this, [this] {
+    const qint64 now = now_ms();
+    recorder_->tick(now);
+    alerts_->check(now);
+    emit recorded();
+  });
+  tick_.start(1000);
+  connect(&uptime_timer_, &QTimer::timeout, this, &HistoryService::refresh_uptimes);
+  uptime_timer_.start(60000);
+  if (!damaged.isEmpty())
+    dialogs_.alert("The player history could not be read.",
+                   QString("It was kept aside as %1; a new history starts now.").arg(damaged), {"OK"});
+}
+
+HistoryService::~HistoryService() = default;
+
+void HistoryService::refresh_uptimes() {
+  if (!store_) return;
+  QSet<QString> online;
+  const RecordList& registry = players_.ArrayController_DEVICES();
+  for (int i = 0; i < registry.size(); ++i) {
+    const QString id = registry.at(i).value("device_id").toString();
+    if (recorder_->is_online(id)) online.insert(id);
+  }
+  const qint64 now = now_ms();
+  uptime_24h_ = store_->uptimes(now - kDayMs, now, online);
+}
+
+QString HistoryService::uptime_24h(const QString& device_id) const {
+  auto it = uptime_24h_.find(device_id);
+  return it == uptime_24h_.end() ? QString() : QString::number(*it * 100.0, 'f', 1) + " %";
+}
+
+void HistoryService::export_proof_of_play(const RecordArray& selected, bool totals) {
+  if (!store_) return;
+  const QDateTime today(QDate::currentDate(), QTime(0, 0));
+  const auto from = dialogs_.pick_date("Plays from (the start of this day):", today.addDays(-7));
+  if (!from) return;
+  const auto to = dialogs_.pick_date("Up to (the end of this day):", today);
+  if (!to) return;
+  const qint64 from_ms = QDateTime(from->date(), QTime(0, 0)).toMSecsSinceEpoch();
+  const qint64 to_ms = QDateTime(to->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch() - 1;
+  PanelOptions options;
+  options.prompt = totals ? "Save the play totals as:" : "Save the proof of play as:";
+  options.name_field = QString("%1_%2_%3.csv")
+                           .arg(totals ? "play_totals" : "proof_of_play", from->date().toString("yyyy-MM-dd"),
+                                to->date().toString("yyyy-MM-dd"));
+  options.extensions = {"csv"};
+  const auto path = dialogs_.save_panel(options);
+  if (!path || path->isEmpty()) return;
+  QStringList ids;
+  for (const Record& r : selected) ids << r.value("device_id").toString();
+  store_->flush();  // the last second's plays are in
+  const auto plays = expand_plays(store_->runs(from_ms, to_ms, ids), from_ms, to_ms);
+  const QByteArray csv = totals ? totals_csv(plays) : plays_csv(plays);
+  if (const auto failure = write_file_atomically(*path, csv))
+    dialogs_.alert("The export was not written.", QString("%1: %2").arg(*path, *failure), {"OK"});
+  else
+    console_log(QString("EXPORTED %1 PLAYS: %2").arg(plays.size()).arg(*path));
+}
+
+}  // namespace tavri::history

@@ -1,0 +1,54 @@
+#pragma once
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "core/dialogs.h"
+#include "core/record.h"
+#include "history_recorder.h"
+#include "history_store.h"
+#include "offline_alerts.h"
+
+namespace tavri {
+class UDP_Feedback;
+}
+
+namespace tavri::history {
+
+// The player history of the running application: what the registry's
+// feedback and the commands tell is recorded, offline players are
+// reported, and the operator can export what played.
+class HistoryService : public QObject {
+  Q_OBJECT
+ public:
+  HistoryService(UDP_Feedback& players, Dialogs& dialogs, std::function<QString(const QString&)> playlist_name,
+                 QObject* parent = nullptr);
+  ~HistoryService() override;
+  bool available() const { return store_ != nullptr; }
+  HistoryStore* store() { return store_.get(); }
+  void set_notifier(OfflineAlerts::Notify notify) { notify_ = std::move(notify); }
+  // The online share of the last 24 hours, refreshed every minute; empty when unknown.
+  QString uptime_24h(const QString& device_id) const;
+  bool is_online(const QString& device_id) const { return recorder_ && recorder_->is_online(device_id); }
+  // Asks for a date range and a file; the selected players, or all.
+  void export_proof_of_play(const RecordArray& players, bool totals);
+
+ signals:
+  void recorded();  // new events: what shows them may refresh
+
+ private:
+  void refresh_uptimes();
+  UDP_Feedback& players_;
+  Dialogs& dialogs_;
+  std::function<QString(const QString&)> playlist_name_;
+  std::unique_ptr<HistoryStore> store_;
+  std::unique_ptr<HistoryRecorder> recorder_;
+  std::unique_ptr<OfflineAlerts> alerts_;
+  OfflineAlerts::Notify notify_;
+  QHash<QString, double> uptime_24h_;
+  QTimer tick_, uptime_timer_;
+};
+
+}  // namespace tavri::history

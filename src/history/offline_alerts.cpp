@@ -1,0 +1,47 @@
+#include "offline_alerts.h"
+
+#include <QDateTime>
+
+namespace tavri::history {
+
+void OfflineAlerts::online_changed(const QString& id, const QString& name, bool online, qint64 since) {
+  if (!online) {
+    dark_.insert(id, {name, since});
+    return;
+  }
+  dark_.remove(id);  // back within the grace time: nothing to say
+  if (reported_.contains(id)) {
+    reported_.remove(id);
+    back_ << name;
+  }
+}
+
+void OfflineAlerts::check(qint64 now) {
+  QStringList gone;
+  qint64 first = now;
+  for (auto it = dark_.begin(); it != dark_.end();) {
+    if (now - it->since < grace_ms_) {
+      ++it;
+      continue;
+    }
+    gone << it->name;
+    first = std::min(first, it->since);
+    reported_.insert(it.key(), it->name);
+    it = dark_.erase(it);
+  }
+  const QString at = QDateTime::fromMSecsSinceEpoch(first).toString("HH:mm");
+  if (gone.size() == 1)
+    notify_("A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at));
+  else if (gone.size() > 1)
+    notify_(QString("%1 players are offline").arg(gone.size()),
+            QString("They have sent nothing since %1: %2%3.")
+                .arg(at, QStringList(gone.mid(0, 3)).join(", "),
+                     gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()));
+  if (back_.size() == 1)
+    notify_("A player is back", QString("\"%1\" answers again.").arg(back_.first()));
+  else if (back_.size() > 1)
+    notify_(QString("%1 players are back").arg(back_.size()), QString("They answer again."));
+  back_.clear();
+}
+
+}  // namespace tavri::history

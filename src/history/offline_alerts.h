@@ -1,0 +1,35 @@
+#pragma once
+#include <QHash>
+#include <QString>
+#include <functional>
+
+namespace tavri::history {
+
+// Tells the operator when screens go dark and come back: a player offline
+// for longer than the grace time (one lost datagram alarms nobody), and its
+// return once it had been reported. What happens within one check is one
+// notification: a floor powered off is one message with the count.
+class OfflineAlerts {
+ public:
+  static constexpr qint64 kGraceMs = 60000;
+  using Notify = std::function<void(const QString& title, const QString& text)>;
+
+  explicit OfflineAlerts(Notify notify, qint64 grace_ms = kGraceMs) : notify_(std::move(notify)), grace_ms_(grace_ms) {}
+  void online_changed(const QString& id, const QString& name, bool online, qint64 since_ms);
+  // Once a second.
+  void check(qint64 now_ms);
+  int reported_offline() const { return int(reported_.size()); }
+
+ private:
+  struct Dark {
+    QString name;
+    qint64 since = 0;
+  };
+  Notify notify_;
+  qint64 grace_ms_;
+  QHash<QString, Dark> dark_;       // offline, not reported yet
+  QHash<QString, QString> reported_;  // reported offline: id, name
+  QStringList back_;                // reported ones that came back since the last check
+};
+
+}  // namespace tavri::history

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "history/history_recorder.h"
+#include "history/history_store.h"
+#include "history/offline_alerts.h"
+#include "history/proof_of_play.h"
+#include "support/test_home.h"
+
+using namespace tavri;
+using namespace tavri::history;
+
+namespace {
+
+constexpr qint64 kT0 = 1796601600000;  // a Monday, 2026-12-07 00:00 UTC
+
+class History : public test::TestHome {
+ protected:
+  QString path() const { return home() + "/history.sqlite"; }
+};
+
+Sighting seen(const QString& id, const QString& track, const QString& list = "4", int state = 2) {
+  return {id, "Name of " + id, state, list, "Lobby", track};
+}
+
+}  // namespace
+
+TEST_F(History, HostileTextsAreStoredAsTheyCameAndReadBack) {
+  HistoryStore store;
+  ASSERT_TRUE(store.open(path()));
+  const QString quote = "x'); DROP TABLE events; --\"";
+  const QString nul = QString("a") + QChar(0) + "b";
+  const QString big(10240, QChar(0x00e9));
+  for (const QString& id : {quote, nul, big}) store.record(Event{kT0, id, "first_seen", id});
+  history::Run run;
+  run.id = store.next_run_id();
+  run.device_id = quote;
+  run.device_name = big;
+  run.playlist_name = nul;
+  run.tracks = {quote, "t\"2\n"};
+  run.offsets = {0, 10000};
+  run.start_ms = kT0;
+  run.end_ms = kT0 + 20000;
+  store.record(run);
+  store.flush();
+  for (const QString& id : {quote, nul, big}) {
+    const auto events = store.events(id, 0, kT0 + 1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].detail, id);
+  }
+  const auto runs = store.runs(0, kT0 + 60000);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].device_name, big);
+  EXPECT_EQ(runs[0].playlist_name, nul);
+  EXPECT_EQ(runs[0].tracks, (QStringList{quote, "t\"2\n"}));
+  EXPECT_EQ(store.known_players().size(), 3);
+}
+
+TEST_F(History, ADamagedOrForeignFileIsKeptAsideAndANewOneStarted) {
+  QFile junk(path());
+  ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+  junk.write(QByteArray(8192, 'x'));
+  junk.close();
+  {
+    HistoryStore store;
+    QString kept;
+    ASSERT_TRUE(store.open(path(), &kept));
+    EXPECT_TRUE(kept.contains(".damaged-"));
+    EXPECT_EQ(QFile(kept).size(), 8192);
+    store.record(Event{kT0, "A", "first_seen", {}});
+  }
+  {
+    // A valid SQLite file that is not ours (another program's): kept aside too.
+    QFile::remove(path());
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+    db.setDatabaseName(path());
+    ASSERT_TRUE(db.open());
+    QSqlQuery(db).exec("CREATE TABLE songs(name TEXT)");
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("foreign");
+  HistoryStore store;
+  QString kept;
+  ASSERT_TRUE(store.open(path(), &kept));
+  EXPECT_FALSE(kept.isEmpty());
+  store.record(Event{kT0, "B", "first_seen", {}});
+  store.flush();
+  EXPECT_EQ(store.known_players(), QStringList{"B"});
+}
+
+TEST_F(History, ASteadyLoopIsOneRunAndExpandsToEachPlayAnyJumpStartsANewRun) {
+  HistoryStore store;
+  ASSERT_TRUE(store.open(path()));
+  HistoryRecorder recorder(store);
+  const QStringList tracks{"a.mp4", "b.mp4", "c.png"};
+  qint64 t = kT0;
+  // An hour of a three-track loop, 10 s each, with a feedback every second
+  // arriving up to 1.4 s late.
+  for (int second = 0; second < 3600; ++second, t += 1000) {
+    const int played = (second / 10) % 3;
+    recorder.feedback(seen("P1", tracks[played]), t + (second % 7) * 200);
+    recorder.tick(t);
+  }
+  recorder.feedback(seen("P1", "b.mp4"), t);  // c.png skipped: out of turn
+  store.flush();
+  auto runs = store.runs(0, t + 1);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].period_ms / 1000, 30);
+  EXPECT_EQ(runs[0].tracks, tracks);
+  const auto plays = expand_plays({runs[0]}, 0, t);
+  EXPECT_NEAR(double(plays.size()), 360.0, 1.0);
+  for (const Play& p : plays) EXPECT_NEAR(double(p.end_ms - p.start_ms), 10000.0, 1500.0) << p.track.toStdString();
+  EXPECT_EQ(plays.front().track, "a.mp4");
+  EXPECT_EQ(plays.front().playlist_name, "Lobby");
+
+  // Silence: offline by the 8 s rule, the run closed at the last feedback.
+  recorder.tick(t + 8000);
+  EXPECT_TRUE(recorder.is_online("P1"));
+  recorder.tick(t + 8001);
+  EXPECT_FALSE(recorder.is_online("P1"));
+  store.flush();
+  const auto events = store.events("P1", 0, t + 10000);
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events[0].kind, "offline");  // newest first
+  EXPECT_EQ(events.back().kind, "first_seen");
+  // Online the whole hour, then 3 s gone of a window ending at t + 11 s.
+  const auto uptimes = store.uptimes(kT0, t + 11000, {});
+  EXPECT_NEAR(uptimes.value("P1"), 3608.0 / 3611.0, 0.001);
+}
+
+TEST(OfflineAlerts, OneLostDatagramAlarmsNobodyAndAFloorIsOneMessage) {
+  QStringList said;
+  OfflineAlerts alerts([&](const QString& title, const QString&) { said << title; }, 60000);
+  alerts.online_changed("A", "lobby", false, kT0);
+  alerts.check(kT0 + 30000);
+  alerts.online_changed("A", "lobby", true, kT0 + 31000);
+  alerts.check(kT0 + 90000);
+  EXPECT_TRUE(said.isEmpty());
+
+  for (const char* id : {"1", "2", "3", "4", "5"}) alerts.online_changed(id, QString("floor %1").arg(id), false, kT0);
+  alerts.check(kT0 + 59000);
+  EXPECT_TRUE(said.isEmpty());
+  alerts.check(kT0 + 61000);
+  EXPECT_EQ(said, QStringList{"5 players are offline"});
+  EXPECT_EQ(alerts.reported_offline(), 5);
+  for (const char* id : {"1", "2", "3", "4", "5"}) alerts.online_changed(id, QString("floor %1").arg(id), true, kT0 + 70000);
+  alerts.check(kT0 + 71000);
+  EXPECT_EQ(said.last(), "5 players are back");
+  EXPECT_EQ(said.size(), 2);
+}
+
+TEST(ProofOfPlay, CsvHasAHeaderLocalTimesWithTheirOffsetAndSafeFields) {
+  std::vector<Play> plays{{"P1", "Lobby, left", "4", "=cmd|' /C calc'!A0", "say \"hi\"", kT0, kT0 + 10000},
+                          {"P1", "Lobby, left", "4", "x", "say \"hi\"", kT0 + 10000, kT0 + 25000}};
+  const QString csv = QString::fromUtf8(plays_csv(plays));
+  const QStringList lines = csv.split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], "player id,player name,playlist id,playlist name,track,start,end,seconds");
+  EXPECT_TRUE(lines[1].startsWith("P1,\"Lobby, left\",4,'=cmd|' /C calc'!A0,\"say \"\"hi\"\"\","));
+  EXPECT_TRUE(lines[1].endsWith(",10.0"));
+  const QDateTime start = QDateTime::fromMSecsSinceEpoch(kT0);
+  EXPECT_TRUE(lines[1].contains(start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODate)));
+  const QString totals = QString::fromUtf8(totals_csv(plays));
+  EXPECT_TRUE(totals.startsWith("player id,player name,track,plays,seconds\r\n"));
+  EXPECT_TRUE(totals.contains(",2,25.0\r\n"));
+}
+
+TEST_F(History, AKillLosesAtMostTheLastSecondAndNeverCorruptsTheFile) {
+  const QString file = path();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HistoryStore store;
+    if (!store.open(file)) ::_exit(3);
+    for (qint64 i = 0;; ++i) {
+      store.record(Event{QDateTime::currentMSecsSinceEpoch(), "K", "command", QString::number(i)});
+      ::usleep(1000);
+    }
+  }
+  ::usleep(2500000);
+  const qint64 killed_at = QDateTime::currentMSecsSinceEpoch();
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  HistoryStore store;
+  QString kept;
+  ASSERT_TRUE(store.open(file, &kept));
+  EXPECT_TRUE(kept.isEmpty()) << "the file was whole";
+  const auto events = store.events("K", 0, killed_at + 1000, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_GE(events[0].time_ms, killed_at - 1500) << "more than the last second was lost";
+}
