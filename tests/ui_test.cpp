@@ -41,6 +41,7 @@
 #include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
 #include "ui/content_preview.h"
+#include "history/history_service.h"
 #include "ui/main_window.h"
 #include "ui/window_parts.h"
 #include "core/movielist.h"
@@ -691,4 +692,43 @@ TEST_F(Frontend, DropsPutContentIntoAPlaylistWhereDroppedMoveItemsAndCopyFilesIn
   QMimeData text;
   text.setText("not ours");
   EXPECT_FALSE(items_table->drop_data(text, 0));
+}
+
+TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
+  history::HistoryService history(*players_, dialogs_, {});
+  ASSERT_TRUE(history.available());
+  MainWindow window(WindowControllers{*app_, *files_, *playlists_, *editor_, *schedule_, *schedule_view_, *players_,
+                                      bus_, dialogs_, &history});
+  window.show();
+  window.default_layout(QRect(0, 0, 1366, 768));
+  const QByteArray feedback("H1<v_OX_TANDEM>Hall<v_OX_TANDEM>2<v_OX_TANDEM>1<v_OX_TANDEM>4<v_OX_TANDEM>a.mp4"
+                            "<v_OX_TANDEM>0<v_OX_TANDEM>0");
+  players_->udp_socket_did_receive(feedback, "192.0.2.9");
+  ASSERT_EQ(players_->ArrayController_DEVICES().size(), 1);
+  history.store()->flush();
+  history.refresh_uptimes();
+  players_->ArrayController_DEVICES().select_list_indices({0});
+  HistoryWindow* pane = window.history();
+  ASSERT_TRUE(pane);
+  EXPECT_TRUE(pane->summary_text().contains("Uptime 24 h: 100.0 %")) << pane->summary_text().toStdString();
+  ASSERT_GE(pane->events()->rowCount(), 2);
+  EXPECT_EQ(pane->events()->item(pane->events()->rowCount() - 1, 1)->text(), "first seen");
+  EXPECT_EQ(pane->timeline()->days().size(), 7u);
+  EXPECT_FALSE(pane->timeline()->days().back().online.empty());
+
+  QAbstractItemModel* model = window.devices()->table()->model();
+  int uptime_column = -1;
+  for (int c = 0; c < model->columnCount(); ++c)
+    if (model->headerData(c, Qt::Horizontal).toString().toUpper() == "UPTIME 24H") uptime_column = c;
+  ASSERT_GE(uptime_column, 0);
+  EXPECT_EQ(model->data(model->index(0, uptime_column)).toString(), "100.0 %");
+
+  // Proof of play through the save panel: a header line, even for a day without plays.
+  const QString csv = home() + "/plays.csv";
+  dialogs_.date_answers = {QDateTime::currentDateTime(), QDateTime::currentDateTime()};
+  dialogs_.save_answers = {csv};
+  control<QAction>(&window, "export_proof_of_play")->trigger();
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readLine().startsWith("player id,player name,playlist id,playlist name,track,start,end,seconds"));
 }

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   Bus bus;
   Controllers c(bus, dialogs);
   MainWindow window({c.app, c.file_list, c.playlists, c.playlist_editor, c.schedule, c.schedule_view, c.udp_feedback,
-                     bus, dialogs});
+                     bus, dialogs, &c.history});
   c.app.set_windows(window.tool_windows());
   QObject::connect(&c.server, &Server::state_changed, &window, &MainWindow::show_server_state);
   window.show_server_state(c.server.state_text());
@@ -136,6 +136,27 @@ int main(int argc, char** argv) {
     players.set_value(i, "status_player", i % 2);
     players.set_value(i, "device_ip", QString("10.0.0.%1").arg(20 + i));
   }
+  // A week of history for each made-up player: mostly online, dark at
+  // night on some days, a device error now and then.
+  if (history::HistoryStore* store = c.history.store()) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch(), hour = 3600 * 1000;
+    for (int i = 0; i < players.size(); ++i) {
+      const QString id = players.at(i).value("device_id").toString();
+      qint64 t = now - 7 * 24 * hour + i * hour / 3;
+      store->record(history::Event{t, id, "first_seen", players.at(i).value("device_name").toString()});
+      for (int day = 0; t < now - hour; ++day) {
+        store->record(history::Event{t, id, "online", {}});
+        if (day % 3 == i % 3) store->record(history::Event{t + 5 * hour, id, "error", {}});
+        if (day == 5) store->record(history::Event{t + 2 * hour, id, "command", "4 send playlist"});
+        t += (day % 2 == 0 ? 20 : 16) * hour;
+        if (t >= now - hour) break;
+        store->record(history::Event{t, id, "offline", {}});
+        t += (i % 2 == 0 ? 4 : 8) * hour;
+      }
+    }
+    store->flush();
+    c.history.refresh_uptimes();
+  }
   c.udp_feedback.map_state().background = floor_plan();
   window.map()->resize(1000, 700);
   window.map()->reload_map();
@@ -165,6 +186,9 @@ int main(int argc, char** argv) {
   save(window.playlists(), out + "/playlists.png");
   save(window.schedule(), out + "/schedules.png");
   save(window.devices(), out + "/players.png");
+  window.history()->bring_to_front();  // the selected player's history
+  spin(300);
+  save(window.history(), out + "/history.png");
   window.map()->bring_to_front();  // a tab behind the players
   spin(300);
   save(window.map(), out + "/map.png");

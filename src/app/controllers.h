@@ -1,5 +1,6 @@
 #pragma once
 #include "content/file_list.h"
+#include "history/history_service.h"
 #include "core/app_delegate.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
@@ -22,7 +23,13 @@ struct Controllers {
         playlist_editor(bus, dialogs),
         server(bus, dialogs),
         playlists(bus, dialogs),
-        app(bus, dialogs) {
+        app(bus, dialogs),
+        history(udp_feedback, dialogs, [this](const QString& id) {
+          const RecordList& lists = playlists.ArrayController_PLAYLIST();
+          for (int i = 0; i < lists.size(); ++i)
+            if (lists.at(i).value("id").toString() == id) return lists.at(i).value("name").toString();
+          return QString();
+        }) {
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
@@ -37,6 +44,7 @@ struct Controllers {
   Server server;
   PlayList playlists;
   AppDelegate app;
+  history::HistoryService history;
 };
 
 }  // namespace tavri

@@ -8,6 +8,7 @@
 
 #include "controllers.h"
 #include "core/bus.h"
+#include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
 
@@ -41,8 +42,10 @@ int main(int argc, char** argv) {
   tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
   tavri::MainWindow window({controllers.app, controllers.file_list, controllers.playlists,
                             controllers.playlist_editor, controllers.schedule, controllers.schedule_view,
-                            controllers.udp_feedback, tavri::Bus::instance(), dialogs});
+                            controllers.udp_feedback, tavri::Bus::instance(), dialogs,
+                            &controllers.history});
   dialogs.set_parent(&window);
+  controllers.history.set_notifier([](const QString& title, const QString& text) { tavri::notify_desktop(title, text); });
   QObject::connect(&controllers.server, &tavri::Server::state_changed, &window, &tavri::MainWindow::show_server_state);
   window.show_server_state(controllers.server.state_text());
   controllers.app.set_windows(window.tool_windows());

@@ -59,6 +59,16 @@ void HistoryRecorder::tick(qint64 now) {
   }
 }
 
+void HistoryRecorder::close_all(qint64 now) {
+  for (auto it = players_.begin(); it != players_.end(); ++it) {
+    if (!it->online) continue;
+    it->online = false;
+    store_.record(Event{now, it.key(), "offline", "the server stopped"});
+    close_run(*it, it->last_seen);
+    it->track.clear();
+  }
+}
+
 void HistoryRecorder::track_changed(Player& p, const QString& id, qint64 now) {
   if (p.track.isEmpty() || p.track == "---") {
     close_run(p, now);

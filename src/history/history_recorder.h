@@ -30,6 +30,9 @@ class HistoryRecorder {
   void command(const QString& device_id, int code, const QString& action, qint64 now_ms);
   // Once a second: players whose last feedback is too old go offline.
   void tick(qint64 now_ms);
+  // The application stops: whoever is online is recorded offline from now,
+  // and open runs end, so that no span stays open for ever.
+  void close_all(qint64 now_ms);
   // Called with each player that went offline or came back.
   std::function<void(const QString& id, const QString& name, bool online, qint64 since_ms)> on_online_change;
 

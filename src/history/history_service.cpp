@@ -56,7 +56,9 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
                    QString("It was kept aside as %1; a new history starts now.").arg(damaged), {"OK"});
 }
 
-HistoryService::~HistoryService() = default;
+HistoryService::~HistoryService() {
+  if (recorder_) recorder_->close_all(now_ms());
+}
 
 void HistoryService::refresh_uptimes() {
   if (!store_) return;

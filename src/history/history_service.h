@@ -32,6 +32,7 @@ class HistoryService : public QObject {
   // The online share of the last 24 hours, refreshed every minute; empty when unknown.
   QString uptime_24h(const QString& device_id) const;
   bool is_online(const QString& device_id) const { return recorder_ && recorder_->is_online(device_id); }
+  void refresh_uptimes();  // what the timer does every minute
   // Asks for a date range and a file; the selected players, or all.
   void export_proof_of_play(const RecordArray& players, bool totals);
 
@@ -39,7 +40,6 @@ class HistoryService : public QObject {
   void recorded();  // new events: what shows them may refresh
 
  private:
-  void refresh_uptimes();
   UDP_Feedback& players_;
   Dialogs& dialogs_;
   std::function<QString(const QString&)> playlist_name_;

@@ -359,7 +359,13 @@ std::vector<std::pair<qint64, qint64>> HistoryStore::online_spans(const QString&
     q.addBindValue(v);
   if (q.exec())
     while (q.next()) walk.event(q.value(0).toLongLong(), q.value(1).toString());
-  walk.finish(online_now);
+  // Still online at the end of the range: it lasted past it when anything
+  // was recorded later, or when the player is online now.
+  QSqlQuery later(db);
+  later.prepare("SELECT 1 FROM events WHERE device_id = ? AND kind IN ('online', 'offline') AND time > ? LIMIT 1");
+  later.addBindValue(device_id);
+  later.addBindValue(to);
+  walk.finish(online_now || (later.exec() && later.next()));
   return walk.spans;
 }
 

@@ -41,8 +41,10 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
             for (int i = 0; i < lists.size(); ++i)
               if (lists.at(i).value("id") == id) return lists.at(i).value("name").toString();
             return QString();
-          })),
-      schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)) {
+          },
+          [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
+      schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)),
+      history_(c_.history ? std::make_unique<HistoryWindow>(c_.players, *c_.history) : nullptr) {
   setObjectName("window");
   if (qApp && !qApp->styleSheet().contains("QScrollBar"))
     qApp->setStyleSheet(qApp->styleSheet() + tavri_defaults::scroll_bar_style() + tavri_defaults::dialog_style());
@@ -101,6 +103,17 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       QKeySequence("Ctrl+E"), [&app] { app.export_all(); });
   add(file_menu, true, "import_all", "Import", "", "Read playlists and schedules from an exported archive",
       QKeySequence("Ctrl+I"), [&app] { app.import_all(); });
+  if (c_.history) {
+    file_menu->addSeparator();
+    add(file_menu, false, "export_proof_of_play", "Export proof of play", "",
+        "Every play of the selected players (or of all) in a date range, as CSV", QKeySequence(),
+        [this] { c_.history->export_proof_of_play(c_.players.ArrayController_DEVICES().selected_records(), false); });
+    add(file_menu, false, "export_play_totals", "Export play totals", "",
+        "How often and how long each track played on each player, as CSV", QKeySequence(),
+        [this] { c_.history->export_proof_of_play(c_.players.ArrayController_DEVICES().selected_records(), true); });
+    add(view_menu, false, "open_history", "History", "", "Show the selected player's history",
+        QKeySequence("Ctrl+6"), [this] { history_->bring_to_front(); });
+  }
   file_menu->addSeparator();
   add(file_menu, false, "quit", "Quit", "", "Save everything and quit", QKeySequence::Quit, [] { QApplication::quit(); });
   // Deletions of items, tasks, playlists and schedules, taken back one by one.
@@ -140,7 +153,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
                          tavri_defaults::color_tavri_text().name(), tavri_defaults::color_tavri_green().name(),
                          tavri_defaults::color_tavri_text_on_select().name()));
   for (ToolWindowWidget* pane : std::initializer_list<ToolWindowWidget*>{
-           playlists_.get(), content_.get(), devices_.get(), schedule_.get(), map_.get()}) {
+           playlists_.get(), content_.get(), devices_.get(), schedule_.get(), map_.get(), history_.get()}) {
+    if (!pane) continue;
     auto* dock = new QDockWidget(pane->windowTitle(), this);
     dock->setObjectName("dock_" + pane->objectName());
     dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
@@ -191,6 +205,7 @@ void MainWindow::default_layout(const QRect& area) {
   splitDockWidget(content, schedules, Qt::Vertical);
   for (QDockWidget* d : docks_) d->show();
   tabifyDockWidget(map, players);
+  if (QDockWidget* history = dock_of(history_.get())) tabifyDockWidget(players, history);
   players->raise();  // the players' tab in front
   const int half_width = width() / 2, half_height = height() / 2;
   resizeDocks({playlists, content}, {half_width, half_width}, Qt::Horizontal);

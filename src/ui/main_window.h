@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "content_window.h"
+#include "history_window.h"
 #include "core/app_delegate.h"
 #include "map_window.h"
 #include "players_window.h"
@@ -24,6 +25,7 @@ struct WindowControllers {
   UDP_Feedback& players;
   Bus& bus;
   Dialogs& dialogs;
+  history::HistoryService* history = nullptr;  // no history pane without it
 };
 
 // The main window with its tool bar, the four tool windows and the map.
@@ -38,6 +40,7 @@ class MainWindow : public QMainWindow {
   PlayersWindow* devices() { return devices_.get(); }
   SchedulesWindow* schedule() { return schedule_.get(); }
   MapWindow* map() { return map_.get(); }
+  HistoryWindow* history() { return history_.get(); }
   // After loading: the map takes its saved frame and scale.
   void apply_saved_map_state();
   // The first-start places, and "Reset layout": this window fills the area,
@@ -59,6 +62,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<MapWindow> map_;
   std::unique_ptr<PlayersWindow> devices_;
   std::unique_ptr<SchedulesWindow> schedule_;
+  std::unique_ptr<HistoryWindow> history_;
   void show_census();
   std::vector<QDockWidget*> docks_;
   QLabel* server_state_ = nullptr;

@@ -12,7 +12,8 @@
 namespace tavri {
 
 PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
-                             std::function<QString(const QVariant&)> playlist_name, QWidget* parent)
+                             std::function<QString(const QVariant&)> playlist_name,
+                             std::function<QString(const QString&)> uptime_24h, QWidget* parent)
     : ToolWindowWidget("WINDOW_DEVICELIST", "Players", parent) {
   using namespace players;
   // A silent player's row is greyed.
@@ -48,6 +49,12 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     };
   list.tooltip = [](const Record& r) { return QString("playlist id %1").arg(r.value("id_playlist").toString()); };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
+  // The online share of the last day, from the player history.
+  Column uptime = greyed({"uptime_24h", "Uptime 24h", 90});
+  uptime.display = [uptime_24h](const Record& r) {
+    return uptime_24h ? QVariant(uptime_24h(r.value("device_id").toString())) : QVariant();
+  };
+  uptime.tooltip = [](const Record&) { return QString("Online share of the last 24 hours, by the 8 s rule"); };
   // The player's own clock and background, coloured like the time stamp.
   auto stamped = [](const char* key, const char* title, int width) {
     Column c{key, title, width};
@@ -56,7 +63,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
                            {online, name, greyed({"device_id", "Id", 110}), greyed({"device_ip", "Address", 110}),
-                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), seen,
+                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), seen, uptime,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
 

@@ -12,7 +12,8 @@ class PlayersWindow : public ToolWindowWidget {
  public:
   // playlist_name: the name of the playlist with an id, empty when unknown.
   PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
-                std::function<QString(const QVariant& id)> playlist_name = {}, QWidget* parent = nullptr);
+                std::function<QString(const QVariant& id)> playlist_name = {},
+                std::function<QString(const QString& device_id)> uptime_24h = {}, QWidget* parent = nullptr);
   RecordTable* table() { return table_; }
 
  private:

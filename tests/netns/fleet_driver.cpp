@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   Bus& bus = Bus::instance();
   Controllers c(bus, dialogs);
   MainWindow window({c.app, c.file_list, c.playlists, c.playlist_editor, c.schedule, c.schedule_view, c.udp_feedback,
-                     bus, dialogs});
+                     bus, dialogs, &c.history});
   c.app.set_windows(window.tool_windows());
   window.show();
   window.default_layout(QRect(0, 0, 1920, 1080));
