@@ -128,13 +128,7 @@ void HistoryStore::record(Event event) {
 void HistoryStore::record(const Run& run) {
   std::lock_guard lock(mutex_);
   next_run_id_ = std::max(next_run_id_, run.id + 1);
-  // Only the newest state of a run matters.
-  for (Run& queued : runs_)
-    if (queued.id == run.id) {
-      queued = run;
-      return;
-    }
-  runs_.push_back(run);
+  runs_[run.id] = run;
   wake_.notify_one();
 }
 
@@ -165,7 +159,7 @@ void HistoryStore::work() {
   exec(db, "PRAGMA synchronous=NORMAL");
   for (;;) {
     std::deque<Event> events;
-    std::vector<Run> runs;
+    std::unordered_map<qint64, Run> runs;
     {
       std::unique_lock lock(mutex_);
       // About a second of events per transaction: a kill loses at most that.
@@ -191,7 +185,7 @@ void HistoryStore::work() {
   QSqlDatabase::removeDatabase(connection_);
 }
 
-void HistoryStore::write_batch(std::deque<Event>& events, std::vector<Run>& runs) {
+void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs) {
   QSqlDatabase db = QSqlDatabase::database(connection_, false);
   db.transaction();
   // Texts from the network go in as bound values only.
@@ -208,7 +202,7 @@ void HistoryStore::write_batch(std::deque<Event>& events, std::vector<Run>& runs
   QSqlQuery r(db);
   r.prepare("INSERT OR REPLACE INTO runs(id, device_id, device_name, playlist_id, playlist_name, start, end, period, "
             "tracks) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  for (const Run& run : runs) {
+  for (const auto& [id, run] : runs) {
     for (const QVariant& v : {QVariant(run.id), QVariant(run.device_id), QVariant(run.device_name),
                               QVariant(run.playlist_id), QVariant(run.playlist_name), QVariant(run.start_ms),
                               QVariant(run.end_ms), QVariant(run.period_ms), QVariant(tracks_text(run))})

@@ -9,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace tavri::history {
@@ -71,14 +72,14 @@ class HistoryStore {
 
  private:
   void work();
-  void write_batch(std::deque<Event>& events, std::vector<Run>& runs);
+  void write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs);
   void prune();
   QString path_;
   QString connection_;
   mutable std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::deque<Event> events_;
-  std::vector<Run> runs_;
+  std::unordered_map<qint64, Run> runs_;  // by id: only a run's newest state is written
   bool stopping_ = false, busy_ = false;
   std::thread thread_;
   qint64 next_run_id_ = 1;
