@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <csignal>
@@ -133,6 +134,28 @@ TEST_F(History, ASteadyLoopIsOneRunAndExpandsToEachPlayAnyJumpStartsANewRun) {
   // Online the whole hour, then 3 s gone of a window ending at t + 11 s.
   const auto uptimes = store.uptimes(kT0, t + 11000, {});
   EXPECT_NEAR(uptimes.value("P1"), 3608.0 / 3611.0, 0.001);
+}
+
+TEST_F(History, OldHistoryIsPrunedByAgeAndBySize) {
+  HistoryStore store;
+  ASSERT_TRUE(store.open(path()));
+  const qint64 now = QDateTime::currentMSecsSinceEpoch(), day = 24ll * 3600 * 1000;
+  store.record(Event{now - 100 * day, "OLD", "first_seen", {}});
+  store.record(Event{now - day, "NEW", "first_seen", {}});
+  store.set_retention_for_tests(90 * day, 1ll << 40);
+  store.prune_now();
+  EXPECT_EQ(store.known_players(), QStringList{"NEW"}) << "past the 90 days";
+
+  // Over the size cap the oldest go first.
+  for (int i = 0; i < 20000; ++i) store.record(Event{now - day + i, "BULK", "command", QString(200, 'x')});
+  store.flush();
+  const qint64 full = QFileInfo(path()).size() + QFileInfo(path() + "-wal").size();
+  store.set_retention_for_tests(90 * day, full / 4);
+  store.prune_now();
+  EXPECT_LE(QFileInfo(path()).size(), full / 4);
+  const auto newest = store.events("BULK", 0, now, 1);
+  ASSERT_EQ(newest.size(), 1u);
+  EXPECT_EQ(newest[0].time_ms, now - day + 19999) << "the newest stay";
 }
 
 TEST(OfflineAlerts, OneLostDatagramAlarmsNobodyAndAFloorIsOneMessage) {
