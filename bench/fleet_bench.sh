@@ -22,12 +22,8 @@ cleanup() {
   rm -rf "$out"
 }
 trap cleanup EXIT
-ip netns add "$a"; ip netns add "$b"
-ip link add va netns "$a" type veth peer name vb netns "$b"
-ip -n "$a" addr add 192.0.2.1/24 brd + dev va
-ip -n "$b" addr add 192.0.2.2/24 brd + dev vb
-for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
-ip -n "$a" link set va up; ip -n "$b" link set vb up
+. tests/netns/veth_pair.sh
+make_veth_pair "$a" "$b" || { echo "$veth_failure"; exit 1; }
 
 # The content set: four movies' worth of incompressible bytes.
 content="$out/content"; mkdir -p "$content"

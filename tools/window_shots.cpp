@@ -22,6 +22,7 @@
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
 #include "../tests/support/scripted_dialogs.h"
+#include "../tests/support/fresh_home.h"
 
 using namespace tavri;
 
@@ -86,11 +87,7 @@ void save(QWidget* w, const QString& path) {
 int main(int argc, char** argv) {
   QTemporaryDir temporary;
   const QString home_path = argc > 2 ? QString(argv[2]) : temporary.path();
-  qputenv("HOME", home_path.toUtf8());
-  qputenv("XDG_DATA_HOME", (home_path + "/.local/share").toUtf8());
-  qputenv("XDG_CONFIG_HOME", (home_path + "/.config").toUtf8());
-  qputenv("XDG_DOCUMENTS_DIR", (home_path + "/Documents").toUtf8());
-  QDir().mkpath(home_path + "/Documents");
+  test::use_home(home_path);
   QApplication app(argc, argv);
   const QString out = argc > 1 ? argv[1] : "screenshots";
   QDir().mkpath(out);

@@ -74,6 +74,15 @@ void read_tracks(Run& r, const QString& text) {
 
 std::atomic<int> connection_serial{0};
 
+// Reads go through a connection of the calling thread's own.
+QSqlDatabase reader(const QString& path, const QString& connection) {
+  return connect(path, connection + "-read-" + QString::number(quintptr(QThread::currentThreadId())));
+}
+
+void bind(QSqlQuery& q, std::initializer_list<QVariant> values) {
+  for (const QVariant& v : values) q.addBindValue(v);
+}
+
 }  // namespace
 
 HistoryStore::HistoryStore() : connection_(QString("history-%1").arg(connection_serial++)) {}
@@ -193,20 +202,15 @@ void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qin
   e.prepare("INSERT INTO events(time, device_id, kind, detail) VALUES(?, ?, ?, ?)");
   for (const Event& ev : events) {
     if (ev.kind.isEmpty()) continue;
-    e.addBindValue(ev.time_ms);
-    e.addBindValue(ev.device_id);
-    e.addBindValue(ev.kind);
-    e.addBindValue(ev.detail);
+    bind(e, {ev.time_ms, ev.device_id, ev.kind, ev.detail});
     if (!e.exec()) console_log("HISTORY: " + e.lastError().text());
   }
   QSqlQuery r(db);
   r.prepare("INSERT OR REPLACE INTO runs(id, device_id, device_name, playlist_id, playlist_name, start, end, period, "
             "tracks) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (const auto& [id, run] : runs) {
-    for (const QVariant& v : {QVariant(run.id), QVariant(run.device_id), QVariant(run.device_name),
-                              QVariant(run.playlist_id), QVariant(run.playlist_name), QVariant(run.start_ms),
-                              QVariant(run.end_ms), QVariant(run.period_ms), QVariant(tracks_text(run))})
-      r.addBindValue(v);
+    bind(r, {run.id, run.device_id, run.device_name, run.playlist_id, run.playlist_name, run.start_ms, run.end_ms,
+             run.period_ms, tracks_text(run)});
     if (!r.exec()) console_log("HISTORY: " + r.lastError().text());
   }
   if (!db.commit()) console_log("HISTORY: " + db.lastError().text());
@@ -218,10 +222,10 @@ void HistoryStore::prune() {
   const qint64 oldest = now_ms() - retention_ms_;
   QSqlQuery q(db);
   q.prepare("DELETE FROM events WHERE time < ?");
-  q.addBindValue(oldest);
+  bind(q, {oldest});
   q.exec();
   q.prepare("DELETE FROM runs WHERE end < ?");
-  q.addBindValue(oldest);
+  bind(q, {oldest});
   q.exec();
   // Over the cap: the oldest tenth goes, until it fits.
   for (int round = 0; round < 10 && QFileInfo(path_).size() > size_cap_; ++round) {
@@ -236,31 +240,23 @@ void HistoryStore::prune() {
 
 std::vector<Event> HistoryStore::events(const QString& device_id, qint64 from_ms, qint64 to_ms, int limit) const {
   std::vector<Event> out;
-  const QString name = connection_ + "-read-" + QString::number(quintptr(QThread::currentThreadId()));
-  {
-    QSqlDatabase db = connect(path_, name);
-    QSqlQuery q(db);
-    q.prepare("SELECT time, kind, detail FROM events WHERE device_id = ? AND time >= ? AND time <= ? "
-              "ORDER BY time DESC, id DESC LIMIT ?");
-    q.addBindValue(device_id);
-    q.addBindValue(from_ms);
-    q.addBindValue(to_ms);
-    q.addBindValue(limit);
-    if (q.exec())
-      while (q.next()) out.push_back({q.value(0).toLongLong(), device_id, q.value(1).toString(), q.value(2).toString()});
-  }
+  QSqlDatabase db = reader(path_, connection_);
+  QSqlQuery q(db);
+  q.prepare("SELECT time, kind, detail FROM events WHERE device_id = ? AND time >= ? AND time <= ? "
+            "ORDER BY time DESC, id DESC LIMIT ?");
+  bind(q, {device_id, from_ms, to_ms, limit});
+  if (q.exec())
+    while (q.next()) out.push_back({q.value(0).toLongLong(), device_id, q.value(1).toString(), q.value(2).toString()});
   return out;
 }
 
 std::vector<Run> HistoryStore::runs(qint64 from_ms, qint64 to_ms, const QStringList& device_ids) const {
   std::vector<Run> out;
-  const QString name = connection_ + "-read-" + QString::number(quintptr(QThread::currentThreadId()));
-  QSqlDatabase db = connect(path_, name);
+  QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
   q.prepare("SELECT id, device_id, device_name, playlist_id, playlist_name, start, end, period, tracks FROM runs "
             "WHERE end >= ? AND start <= ? ORDER BY device_id, start");
-  q.addBindValue(from_ms);
-  q.addBindValue(to_ms);
+  bind(q, {from_ms, to_ms});
   if (q.exec())
     while (q.next()) {
       Run r;
@@ -315,16 +311,13 @@ struct SpanWalk {
 
 QHash<QString, double> HistoryStore::uptimes(qint64 from, qint64 to, const QSet<QString>& online_now) const {
   QHash<QString, SpanWalk> walks;
-  const QString name = connection_ + "-read-" + QString::number(quintptr(QThread::currentThreadId()));
-  QSqlDatabase db = connect(path_, name);
+  QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
   // Each player's state at the start, then what changed within.
   q.prepare("SELECT device_id, time, kind FROM events e WHERE kind IN ('first_seen', 'online', 'offline') AND "
             "(time >= ? OR kind = 'first_seen' OR time = (SELECT max(time) FROM events f WHERE f.device_id = e.device_id "
             "AND f.kind IN ('online', 'offline') AND f.time < ?)) AND time <= ? ORDER BY device_id, time, id");
-  q.addBindValue(from);
-  q.addBindValue(from);
-  q.addBindValue(to);
+  bind(q, {from, from, to});
   if (q.exec())
     while (q.next()) {
       const QString id = q.value(0).toString();
@@ -343,30 +336,26 @@ QHash<QString, double> HistoryStore::uptimes(qint64 from, qint64 to, const QSet<
 std::vector<std::pair<qint64, qint64>> HistoryStore::online_spans(const QString& device_id, qint64 from, qint64 to,
                                                                   bool online_now) const {
   SpanWalk walk{from, to};
-  const QString name = connection_ + "-read-" + QString::number(quintptr(QThread::currentThreadId()));
-  QSqlDatabase db = connect(path_, name);
+  QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
   q.prepare("SELECT time, kind FROM events WHERE device_id = ? AND kind IN ('first_seen', 'online', 'offline') AND "
             "(time >= ? OR kind = 'first_seen' OR time = (SELECT max(time) FROM events WHERE device_id = ? AND kind IN "
             "('online', 'offline') AND time < ?)) AND time <= ? ORDER BY time, id");
-  for (const QVariant& v : {QVariant(device_id), QVariant(from), QVariant(device_id), QVariant(from), QVariant(to)})
-    q.addBindValue(v);
+  bind(q, {device_id, from, device_id, from, to});
   if (q.exec())
     while (q.next()) walk.event(q.value(0).toLongLong(), q.value(1).toString());
   // Still online at the end of the range: it lasted past it when anything
   // was recorded later, or when the player is online now.
   QSqlQuery later(db);
   later.prepare("SELECT 1 FROM events WHERE device_id = ? AND kind IN ('online', 'offline') AND time > ? LIMIT 1");
-  later.addBindValue(device_id);
-  later.addBindValue(to);
+  bind(later, {device_id, to});
   walk.finish(online_now || (later.exec() && later.next()));
   return walk.spans;
 }
 
 QStringList HistoryStore::known_players() const {
   QStringList out;
-  const QString name = connection_ + "-read-" + QString::number(quintptr(QThread::currentThreadId()));
-  QSqlDatabase db = connect(path_, name);
+  QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
   if (q.exec("SELECT DISTINCT device_id FROM events WHERE kind = 'first_seen'"))
     while (q.next()) out << q.value(0).toString();

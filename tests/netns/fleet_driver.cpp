@@ -20,6 +20,7 @@
 #include "players/player_status.h"
 #include "support/scripted_dialogs.h"
 #include "ui/main_window.h"
+#include "support/fresh_home.h"
 
 using namespace tavri;
 
@@ -57,11 +58,7 @@ int main(int argc, char** argv) {
   const int players = std::atoi(argv[3]);
   const pid_t lone = static_cast<pid_t>(std::atoi(argv[4]));
   const bool bench = qEnvironmentVariableIsSet("TAVRI_FLEET_BENCH");  // only the playlist send, timed
-  qputenv("HOME", home.toUtf8());
-  qputenv("XDG_DATA_HOME", (home + "/.local/share").toUtf8());
-  qputenv("XDG_CONFIG_HOME", (home + "/.config").toUtf8());
-  qputenv("XDG_DOCUMENTS_DIR", (home + "/Documents").toUtf8());
-  QDir().mkpath(home + "/Documents");
+  test::use_home(home);
   QApplication application(argc, argv);
 
   test::ScriptedDialogs dialogs;

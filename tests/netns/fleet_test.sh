@@ -23,14 +23,8 @@ cleanup() {
   rm -rf "$out"
 }
 trap cleanup EXIT
-ip netns add "$a" 2>/dev/null || skip "cannot create a network namespace"
-ip netns add "$b" || skip "cannot create a second network namespace"
-ip link add va netns "$a" type veth peer name vb netns "$b" || skip "cannot create a veth pair"
-ip -n "$a" addr add 192.0.2.1/24 brd + dev va
-ip -n "$b" addr add 192.0.2.2/24 brd + dev vb
-for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
-ip -n "$a" link set va up
-ip -n "$b" link set vb up
+. "$(dirname "$0")/veth_pair.sh"
+make_veth_pair "$a" "$b" || skip "$veth_failure"
 
 # Three media of a few megabytes, as an operator's folder holds them.
 content="$out/content"; mkdir -p "$content"

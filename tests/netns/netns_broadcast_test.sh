@@ -23,20 +23,14 @@ cleanup() {
   listener=""
 }
 trap 'cleanup; rm -rf "$out"' EXIT
+. "$(dirname "$0")/veth_pair.sh"
 
 # One run: two namespaces joined by a veth pair, with or without a default
 # route (an isolated switch with no gateway is the usual signage network).
 run_case() {
   local route="$1"
   a="tavri_a_$$_$route"; b="tavri_b_$$_$route"
-  ip netns add "$a" 2>/dev/null || skip "cannot create a network namespace"
-  ip netns add "$b" || skip "cannot create a second network namespace"
-  ip link add va netns "$a" type veth peer name vb netns "$b" || skip "cannot create a veth pair"
-  ip -n "$a" addr add 192.0.2.1/24 brd + dev va
-  ip -n "$b" addr add 192.0.2.2/24 brd + dev vb
-  for ns in "$a" "$b"; do ip -n "$ns" link set lo up; done
-  ip -n "$a" link set va up
-  ip -n "$b" link set vb up
+  make_veth_pair "$a" "$b" || skip "$veth_failure"
   if [ "$route" = with-route ]; then
     ip -n "$a" route add default dev va
     ip -n "$b" route add default dev vb

@@ -6,6 +6,7 @@
 
 #include "core/background_writer.h"
 #include "core/console.h"
+#include "fresh_home.h"
 
 namespace tavri::test {
 
@@ -15,11 +16,7 @@ class TestHome : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    qputenv("HOME", home_.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (home_.path() + "/.local/share").toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home_.path() + "/.config").toUtf8());
-    qputenv("XDG_DOCUMENTS_DIR", (home_.path() + "/Documents").toUtf8());
-    QDir().mkpath(home_.path() + "/Documents");
+    use_home(home_.path());
     set_console_listener([this](const QString& line) {
       std::lock_guard lock(mutex_);
       log_ << line;
