@@ -18,7 +18,8 @@ PACKAGES=(
   ffmpeg curl python3 iproute2 valgrind util-linux
   xvfb xauth fonts-dejavu-core
   gobjc libgnustep-base-dev gnustep-make
-  libqt6sql6-sqlite
+  libqt6sql6-sqlite x11vnc
+  lintian desktop-file-utils appstream systemd
 )
 
 missing=()

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +10,7 @@
 
 #include "controllers.h"
 #include "core/bus.h"
+#include "ui/app_icon.h"
 #include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   application.setApplicationName("tavri_av_server");
+  application.setDesktopFileName("tavri-av-server");
+  application.setWindowIcon(QIcon(QPixmap::fromImage(tavri::app_icon(256))));
 
   tavri::QtDialogs dialogs;
   tavri::Controllers controllers(tavri::Bus::instance(), dialogs);

@@ -224,7 +224,7 @@ void MainWindow::save_dock_state() const {
   QByteArray bytes;
   QDataStream out(&bytes, QIODevice::WriteOnly);
   out << kDocksMagic << saveGeometry() << saveState();
-  save_file_logged(application_folder() + "/" + kDocksFile, bytes, "SAVE WINDOWS !!!!!");
+  save_file_logged(application_folder() + "/" + kDocksFile, bytes, QString());
 }
 
 // A missing or foreign file leaves the default layout as it is.
