@@ -12,6 +12,7 @@ namespace tavri {
 namespace {
 constexpr qint64 kDayMs = 24ll * 3600 * 1000;
 constexpr int kRowHeight = 14, kLabelWidth = 70;
+constexpr qint64 kRefreshMs = 5000;
 
 QString event_text(const QString& kind) {
   if (kind == "first_seen") return "first seen";
@@ -77,14 +78,17 @@ HistoryWindow::HistoryWindow(UDP_Feedback& players, history::HistoryService& his
   layout->addWidget(timeline_);
   layout->addWidget(events_, 1);
   connect(&players_.ArrayController_DEVICES(), &RecordList::selection_changed, this, &HistoryWindow::show_selected);
-  // New events show while the pane is in sight; a hidden pane costs nothing.
+  // New events show while the pane is in sight, every few seconds: the
+  // queries stay off the main thread's every second, and a hidden pane costs nothing.
+  since_shown_.start();
   connect(&history_, &history::HistoryService::recorded, this, [this] {
-    if (is_visible()) show_selected();
+    if (is_visible() && since_shown_.elapsed() >= kRefreshMs) show_selected();
   });
   show_selected();
 }
 
 void HistoryWindow::show_selected() {
+  since_shown_.restart();
   const RecordArray selected = players_.ArrayController_DEVICES().selected_records();
   history::HistoryStore* store = history_.store();
   if (selected.isEmpty() || !store) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTableWidget>
 
@@ -45,7 +46,7 @@ class HistoryWindow : public ToolWindowWidget {
   QLabel* summary_;
   TimelineStrip* timeline_;
   QTableWidget* events_;
-  QString shown_id_;
+  QElapsedTimer since_shown_;
 };
 
 }  // namespace tavri
