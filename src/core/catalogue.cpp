@@ -152,8 +152,9 @@ Catalogue::Placed Catalogue::selected_with_indices() const {
 }
 
 bool Catalogue::put_back(const Placed& removed) {
+  const RecordArray present = list_.records();
   for (const auto& [index, record] : removed)
-    for (const Record& r : list_.records())
+    for (const Record& r : present)
       if (r.value("id") == record.value("id")) return false;
   QList<int> indices;
   for (const auto& [index, record] : removed) {
