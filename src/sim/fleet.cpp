@@ -36,17 +36,6 @@ std::string json_text(const std::string& s) {
   return out + "\"";
 }
 
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(wire::kSeparator, start);
-    out.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return out;
-    start = at + wire::kSeparator.size();
-  }
-}
-
 // The media a published list names, in order, each once.
 std::vector<MediaFile> media_of(const QVariant& root) {
   std::vector<MediaFile> files;
@@ -156,9 +145,9 @@ void Fleet::send_feedback(std::size_t index) {
 
 void Fleet::handle_command(const std::string& bytes, const std::string& sender) {
   if (lose()) return;
-  const std::vector<std::string> fields = split(bytes);
+  const std::vector<std::string_view> fields = wire::split_fields(bytes);
   if (fields.size() < 2) return;
-  const int code = std::atoi(fields[1].c_str());
+  const int code = wire::parse_int_field(fields[1]);
   const std::vector<std::string> args(fields.begin() + 2, fields.end());
   std::lock_guard lock(mutex_);
   const auto now = SimPlayer::Clock::now();
@@ -166,7 +155,7 @@ void Fleet::handle_command(const std::string& bytes, const std::string& sender) 
     for (auto& due : due_) due = now;
     return;
   }
-  const auto it = by_id_.find(fields[0]);
+  const auto it = by_id_.find(std::string(fields[0]));
   if (it == by_id_.end()) return;
   const std::size_t i = it->second;
   if (auto download = players_[i].obey(code, args)) {
