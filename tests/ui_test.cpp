@@ -440,6 +440,9 @@ TEST_F(Frontend, PlayerHealthAtAGlance) {
                   {"status_time", now}});
   players.append({{"device_id", "B"}, {"device_name", "bar"}, {"status_device", 2}, {"id_playlist", 9},
                   {"status_time", now.addSecs(-200)}});
+  // Feedback carries the id as text.
+  players.append({{"device_id", "C"}, {"device_name", "hall"}, {"status_device", 2}, {"id_playlist", QString("7")},
+                  {"status_time", now}});
   players_->ArrayController_DEVICES().set_records(players);
   playlists_->ArrayController_PLAYLIST().append({{"name", "Morning"}, {"id", 7}});
 
@@ -465,11 +468,12 @@ TEST_F(Frontend, PlayerHealthAtAGlance) {
   EXPECT_EQ(cell(b, "LAST SEEN").toString(), "3 min ago");
   EXPECT_EQ(cell(b, "LAST SEEN", Qt::ToolTipRole).toString(), now.addSecs(-200).toString("yyyy-MM-dd HH:mm:ss"));
   EXPECT_EQ(cell(a, "LIST").toString(), "Morning");
+  EXPECT_EQ(cell(row_of("C"), "LIST").toString(), "Morning") << "the id as the players send it";
   EXPECT_EQ(cell(b, "LIST").toString(), "9") << "an unknown id stays as it is";
 
   auto* census = window_->findChild<QLabel*>("players_census");
   ASSERT_TRUE(census);
-  QTRY_COMPARE(census->text(), QString("1 online · 1 offline"));
+  QTRY_COMPARE(census->text(), QString("2 online · 1 offline"));
 }
 
 TEST(PlayerStatus, TimesAgo) {

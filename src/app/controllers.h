@@ -24,12 +24,7 @@ struct Controllers {
         server(bus, dialogs),
         playlists(bus, dialogs),
         app(bus, dialogs),
-        history(udp_feedback, dialogs, [this](const QString& id) {
-          const RecordList& lists = playlists.ArrayController_PLAYLIST();
-          for (int i = 0; i < lists.size(); ++i)
-            if (lists.at(i).value("id").toString() == id) return lists.at(i).value("name").toString();
-          return QString();
-        }) {
+        history(udp_feedback, dialogs, [this](const QString& id) { return playlists.name_of(id); }) {
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());

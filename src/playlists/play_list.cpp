@@ -41,6 +41,14 @@ void PlayList::add_new_playlist() {
   if (auto playlist = new_playlist(*name)) append_and_select(*playlist);
 }
 
+QString PlayList::name_of(const QVariant& id) {
+  const QString wanted = id.toString();
+  const RecordList& lists = catalogue_.list();
+  for (int i = 0; i < lists.size(); ++i)
+    if (lists.at(i).value("id").toString() == wanted) return lists.at(i).value("name").toString();
+  return QString();
+}
+
 void PlayList::copy_playlist() { catalogue_.copy_selected(dialogs_); }
 
 void PlayList::changeName() {

@@ -36,12 +36,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       map_(std::make_unique<MapWindow>(c_.players, c_.bus, c_.dialogs)),
       devices_(std::make_unique<PlayersWindow>(
           c_.players, [this] { map_->open_map(); },
-          [this](const QVariant& id) {
-            const RecordList& lists = c_.playlists.ArrayController_PLAYLIST();
-            for (int i = 0; i < lists.size(); ++i)
-              if (lists.at(i).value("id") == id) return lists.at(i).value("name").toString();
-            return QString();
-          },
+          [this](const QVariant& id) { return c_.playlists.name_of(id); },
           [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)),
       history_(c_.history ? std::make_unique<HistoryWindow>(c_.players, *c_.history) : nullptr) {
