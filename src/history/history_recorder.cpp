@@ -50,23 +50,24 @@ void HistoryRecorder::tick(qint64 now) {
   for (auto it = players_.begin(); it != players_.end(); ++it) {
     Player& p = *it;
     if (!p.online || now - p.last_seen <= kOnlineMs) continue;
-    p.online = false;
     const qint64 since = p.last_seen + kOnlineMs;
-    store_.record(Event{since, it.key(), "offline", {}});
-    close_run(p, p.last_seen);
-    p.track.clear();
+    go_offline(p, it.key(), since, {});
     if (on_online_change) on_online_change(it.key(), p.name, false, since);
   }
 }
 
 void HistoryRecorder::close_all(qint64 now) {
   for (auto it = players_.begin(); it != players_.end(); ++it) {
-    if (!it->online) continue;
-    it->online = false;
-    store_.record(Event{now, it.key(), "offline", "the server stopped"});
-    close_run(*it, it->last_seen);
-    it->track.clear();
+    if (it->online) go_offline(*it, it.key(), now, "the server stopped");
   }
+}
+
+// Its run ends with its last feedback, whenever the silence is noticed.
+void HistoryRecorder::go_offline(Player& p, const QString& id, qint64 at, const QString& why) {
+  p.online = false;
+  store_.record(Event{at, id, "offline", why});
+  close_run(p, p.last_seen);
+  p.track.clear();
 }
 
 void HistoryRecorder::track_changed(Player& p, const QString& id, qint64 now) {

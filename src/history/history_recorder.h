@@ -52,6 +52,7 @@ class HistoryRecorder {
     qint64 last_written_end = 0;
   };
   void track_changed(Player& p, const QString& id, qint64 now_ms);
+  void go_offline(Player& p, const QString& id, qint64 at_ms, const QString& why);
   void close_run(Player& p, qint64 end_ms);
   void write_run(Player& p, bool force);
   HistoryStore& store_;
