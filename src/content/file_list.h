@@ -101,6 +101,7 @@ class FileList : public QObject, public TransferReceiver {
   // Bar hidden and add-file button enabled once no copy runs; false while one does.
   bool transfer_ended();
   bool folder_known() const { return folder_url_.isValid() && !folder_url_.isEmpty(); }
+  bool folder_chosen_or_alert();  // says how to choose one when there is none
   bool folder_reachable() const;
   QString folder_path() const;
   // Rewrites every playlist's items through fn (which returns the new list).

@@ -33,12 +33,15 @@ QString stream_name_problem(const QString& name) {
 
 }  // namespace
 
+bool FileList::folder_chosen_or_alert() {
+  if (folder_known()) return true;
+  dialogs_.alert("Any content folder selected",
+                 "Please press first \"select folder\", and select your working directory.", {"OK"});
+  return false;
+}
+
 void FileList::add_File() {
-  if (!folder_known()) {
-    dialogs_.alert("Any content folder selected",
-                   "Please press first \"select folder\", and select your working directory.", {"OK"});
-    return;
-  }
+  if (!folder_chosen_or_alert()) return;
   const auto chosen = dialogs_.open_panel(PanelOptions::files("Select your file", true));
   if (!chosen) return;
   for (const QString& file : *chosen) start_transfer(file);
@@ -49,11 +52,7 @@ void FileList::add_files(const QStringList& paths) {
   for (const QString& path : paths)
     if (QFileInfo(path).isFile()) files << path;
   if (files.isEmpty()) return;
-  if (!folder_known()) {
-    dialogs_.alert("Any content folder selected",
-                   "Please press first \"select folder\", and select your working directory.", {"OK"});
-    return;
-  }
+  if (!folder_chosen_or_alert()) return;
   for (const QString& file : files) start_transfer(file);
 }
 
