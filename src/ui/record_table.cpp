@@ -169,10 +169,8 @@ void RecordTable::startDrag(Qt::DropActions) {
 
 bool RecordTable::takes(const QMimeData& data) const { return drop_ && drop_accepts_ && drop_accepts_(data); }
 
-void RecordTable::dragEnterEvent(QDragEnterEvent* event) {
-  if (takes(*event->mimeData())) event->acceptProposedAction();
-  else event->ignore();
-}
+// An enter event is a move event too.
+void RecordTable::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void RecordTable::dragMoveEvent(QDragMoveEvent* event) {
   if (takes(*event->mimeData())) event->acceptProposedAction();
