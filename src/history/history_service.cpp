@@ -2,26 +2,16 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <iterator>
 
 #include "core/console.h"
 #include "core/folders.h"
+#include "players/player_status.h"
 #include "players/udp_feedback.h"
 #include "proof_of_play.h"
 
 namespace tavri::history {
 namespace {
 qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
-
-// What the operator did, by the command's code.
-QString action_of(int code) {
-  static const char* const names[] = {"feedback request", "play",       "pause",         "rename",
-                                      "load playlist",    "menu off",   "menu on",       "clear list",
-                                      "next",             "clear content", "mute",       "sound on",
-                                      "web stream",       "back",       "load schedule", "refresh lists",
-                                      "reset",            "background"};
-  return code >= 0 && code < int(std::size(names)) ? QString(names[code]) : QString("code %1").arg(code);
-}
 constexpr qint64 kDayMs = 24ll * 3600 * 1000;
 }  // namespace
 
@@ -52,7 +42,7 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
                         now_ms());
   });
   connect(&players_, &UDP_Feedback::command_sent_to, this,
-          [this](const QString& id, int code) { recorder_->command(id, code, action_of(code), now_ms()); });
+          [this](const QString& id, int code) { recorder_->command(id, code, players::command_name(code).toLower(), now_ms()); });
   connect(&tick_, &QTimer::timeout, this, [this] {
     const qint64 now = now_ms();
     recorder_->tick(now);

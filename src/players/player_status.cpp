@@ -1,5 +1,7 @@
 #include "player_status.h"
 
+#include <iterator>
+
 #include <algorithm>
 
 namespace tavri::players {
@@ -67,6 +69,13 @@ Census count_players(const RecordList& players, const QDateTime& now) {
   Census c;
   for (int i = 0; i < players.size(); ++i) ++(is_online(players.at(i), now) ? c.online : c.offline);
   return c;
+}
+
+QString command_name(int code) {
+  static const char* const names[] = {"FEEDBACK",  "PLAY",     "PAUSE",    "RENAME",     "LOAD PLAYLIST", "MENU OFF",
+                                      "MENU ON",   "CLEAR LIST", "NEXT",   "CLEAR CONTENT", "MUTE",       "SOUND",
+                                      "WEB STREAM", "BACK",    "LOAD SCHEDULE", "REFRESH LISTS", "RESET", "BACKGROUND"};
+  return code >= 0 && code < static_cast<int>(std::size(names)) ? names[code] : QString("COMMAND %1").arg(code);
 }
 
 }  // namespace tavri::players

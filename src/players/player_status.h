@@ -31,4 +31,7 @@ struct Census {
 };
 Census count_players(const RecordList& players, const QDateTime& now = QDateTime::currentDateTime());
 
+// What a command code asks for, as the operator's status line names it: "PLAY".
+QString command_name(int code);
+
 }  // namespace tavri::players

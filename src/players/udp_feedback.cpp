@@ -1,5 +1,7 @@
 #include "udp_feedback.h"
 
+#include "player_status.h"
+
 #include <mutex>
 
 #include <QDir>
@@ -167,14 +169,6 @@ void UDP_Feedback::reload_map() {
   });
 }
 
-namespace {
-QString command_name(int code) {
-  static const char* const names[] = {"FEEDBACK",  "PLAY",     "PAUSE",    "RENAME",     "LOAD PLAYLIST", "MENU OFF",
-                                      "MENU ON",   "CLEAR LIST", "NEXT",   "CLEAR CONTENT", "MUTE",       "SOUND",
-                                      "WEB STREAM", "BACK",    "LOAD SCHEDULE", "REFRESH LISTS", "RESET", "BACKGROUND"};
-  return code >= 0 && code < static_cast<int>(std::size(names)) ? names[code] : QString("COMMAND %1").arg(code);
-}
-}  // namespace
 
 void UDP_Feedback::command_sent(bool sent, const QString& reason) {
   if (sent) {
@@ -182,7 +176,7 @@ void UDP_Feedback::command_sent(bool sent, const QString& reason) {
     return;
   }
   if (burst_code_ >= 0) {
-    last_command_ = QString("%1 not sent: %2").arg(command_name(burst_code_), reason);
+    last_command_ = QString("%1 not sent: %2").arg(players::command_name(burst_code_), reason);
     emit last_command_changed(last_command_);
   }
   // Once for a run of failures, not once per datagram.
@@ -409,9 +403,9 @@ void UDP_Feedback::note_command(int code, int players) {
     burst_open_ = true;
     QTimer::singleShot(0, this, [this] { burst_open_ = false; });
   }
-  last_command_ = socket_ ? QString("%1 sent to %2 %3").arg(command_name(code)).arg(burst_count_)
+  last_command_ = socket_ ? QString("%1 sent to %2 %3").arg(players::command_name(code)).arg(burst_count_)
                                 .arg(burst_count_ == 1 ? "player" : "players")
-                          : QString("%1 not sent: the player socket is closed").arg(command_name(code));
+                          : QString("%1 not sent: the player socket is closed").arg(players::command_name(code));
   emit last_command_changed(last_command_);
 }
 
