@@ -357,7 +357,7 @@ QStringList HistoryStore::known_players() const {
   QStringList out;
   QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
-  if (q.exec("SELECT DISTINCT device_id FROM events WHERE kind = 'first_seen'"))
+  if (q.exec("SELECT DISTINCT device_id FROM events"))
     while (q.next()) out << q.value(0).toString();
   return out;
 }
