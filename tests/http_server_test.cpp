@@ -23,6 +23,7 @@
 #include "server/http_server.h"
 #include "server/server.h"
 #include "server/service_publisher.h"
+#include "server/small_file_cache.h"
 #include "support/http_client.h"
 #include "support/http_server_fixture.h"
 #include "support/rerun_inside.h"
@@ -362,6 +363,105 @@ TEST(FileResponse, OpensLazilyReadsInSlicesAndAbortsOnLostFiles) {
   EXPECT_FALSE(truncated->read_data(1000));
   EXPECT_EQ(listener->aborted, 2);
   EXPECT_TRUE(logs.contains("ended early"));
+}
+
+// stat's stamp of a path, as the request sees it.
+static FileStamp stamp_of(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+  return FileStamp::of(st);
+}
+
+TEST(SmallFileCache, KeepsOnlyQuietSmallFilesReadUnderTheirOwnStamp) {
+  QTemporaryDir dir;
+  auto bytes_of = [](const std::string& s) { return std::make_shared<const std::vector<std::uint8_t>>(s.begin(), s.end()); };
+  auto offer = [&](SmallFileCache& cache, const QString& name, const std::string& content) {
+    const QString path = dir.path() + "/" + name;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    cache.offer(path.toStdString(), stamp_of(path), fd, bytes_of(content));
+    ::close(fd);
+  };
+  write_file(dir.path() + "/a", pattern(400));
+  write_file(dir.path() + "/b", pattern(400, 1));
+  write_file(dir.path() + "/c", pattern(400, 2));
+  write_file(dir.path() + "/big", pattern(SmallFileCache::kLargestFile + 1));
+
+  SmallFileCache fresh;  // files written a moment ago are not quiet yet
+  offer(fresh, "a", pattern(400));
+  EXPECT_EQ(fresh.size_bytes(), 0u);
+
+  SmallFileCache cache(1000, 0);
+  offer(cache, "big", pattern(SmallFileCache::kLargestFile + 1));
+  offer(cache, "a", pattern(399));  // not the whole file
+  EXPECT_EQ(cache.size_bytes(), 0u);
+  offer(cache, "a", pattern(400));
+  offer(cache, "b", pattern(400, 1));
+  const std::string a = (dir.path() + "/a").toStdString();
+  auto found = cache.find(a, stamp_of(dir.path() + "/a"));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(std::string(found->begin(), found->end()), pattern(400));
+  offer(cache, "c", pattern(400, 2));  // over capacity: b, the least recently used, goes
+  EXPECT_EQ(cache.size_bytes(), 800u);
+  EXPECT_FALSE(cache.find((dir.path() + "/b").toStdString(), stamp_of(dir.path() + "/b")));
+  EXPECT_TRUE(cache.find(a, stamp_of(dir.path() + "/a")));
+
+  // Bytes read from another file than the one looked at are not kept.
+  const FileStamp a_stamp = stamp_of(dir.path() + "/a");
+  const int other = ::open(QFile::encodeName(dir.path() + "/b").constData(), O_RDONLY);
+  SmallFileCache wrong(1000, 0);
+  wrong.offer(a, a_stamp, other, bytes_of(pattern(400, 1)));
+  ::close(other);
+  EXPECT_EQ(wrong.size_bytes(), 0u);
+
+  // A rewrite of the same size changes the stamp: the old bytes are dropped.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  write_file(dir.path() + "/a", pattern(400, 9));
+  EXPECT_FALSE(cache.find(a, stamp_of(dir.path() + "/a")));
+  EXPECT_EQ(cache.size_bytes(), 400u);
+}
+
+TEST_F(HttpServerTest, SmallFilesAreAnsweredFromMemoryUntilTheyChange) {
+  // The fixture's files are new; the cache waits until they have been quiet.
+  RawClient client(port_);
+  auto fetch = [&](const std::string& request) {
+    EXPECT_TRUE(client.send(request));
+    auto reply = client.read_reply(request.rfind("HEAD", 0) != 0);
+    return reply ? *reply : HttpReply{};
+  };
+  EXPECT_TRUE(fetch(get("/PLAYLIST_ID_7.SAV")).body == pattern(1000));
+  EXPECT_EQ(server_->small_file_bytes(), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(SmallFileCache::kQuietNs / 1000000 + 100));
+  EXPECT_TRUE(fetch(get("/PLAYLIST_ID_7.SAV")).body == pattern(1000));
+  EXPECT_TRUE(fetch(get("/My%20Movie.mp4")).body == pattern(3000, 7));
+  EXPECT_EQ(server_->small_file_bytes(), 4000u);
+
+  // From memory: whole, one range, several ranges, HEAD.
+  EXPECT_TRUE(fetch(get("/PLAYLIST_ID_7.SAV")).body == pattern(1000));
+  auto range = fetch(get("/PLAYLIST_ID_7.SAV", "Range: bytes=10-19\r\n"));
+  EXPECT_EQ(range.status, 206);
+  EXPECT_TRUE(range.body == pattern(1000).substr(10, 10));
+  auto parts = fetch(get("/PLAYLIST_ID_7.SAV", "Range: bytes=0-1, 998-999\r\n"));
+  EXPECT_EQ(parts.status, 206);
+  EXPECT_NE(parts.body.find("Content-Range: bytes 998-999/1000\r\n\r\n" + pattern(1000).substr(998)),
+            std::string::npos);
+  auto head = fetch("HEAD /PLAYLIST_ID_7.SAV HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(head.header("content-length"), "1000");
+  EXPECT_TRUE(head.body.empty());
+
+  // A publication rewrites a file in place with the same size, or replaces
+  // it: the player gets the new bytes at once.
+  write_file(root_ + "/PLAYLIST_ID_7.SAV", pattern(1000, 5));
+  EXPECT_TRUE(fetch(get("/PLAYLIST_ID_7.SAV")).body == pattern(1000, 5));
+  write_file(root_ + "/next", pattern(3000, 8));
+  ASSERT_EQ(::rename(QFile::encodeName(root_ + "/next").constData(),
+                     QFile::encodeName(root_ + "/My Movie.mp4").constData()),
+            0);
+  EXPECT_TRUE(fetch(get("/My%20Movie.mp4")).body == pattern(3000, 8));
+  QFile::remove(root_ + "/My Movie.mp4");
+  EXPECT_EQ(fetch(get("/My%20Movie.mp4")).status, 404);
+  // The fresh bytes are not kept while they are new.
+  EXPECT_TRUE(fetch(get("/PLAYLIST_ID_7.SAV")).body == pattern(1000, 5));
+  EXPECT_EQ(server_->small_file_bytes(), 0u);
 }
 
 // ---- the controller ----

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "http_log.h"
+#include "small_file_cache.h"
 
 namespace tavri::http {
 
@@ -64,7 +65,20 @@ bool FileResponse::open_if_needed() {
   return true;
 }
 
+void FileResponse::use_cache(SmallFileCache& cache, const FileStamp& found) {
+  if (found.size < 0 || static_cast<std::uint64_t>(found.size) != file_length_ ||
+      file_length_ > SmallFileCache::kLargestFile)
+    return;
+  cache_ = &cache;
+  stamp_ = found;
+  cached_ = cache.find(file_path_, found);
+}
+
 void FileResponse::set_offset(std::uint64_t offset) {
+  if (cached_ && !file_) {
+    file_offset_ = std::min(offset, file_length_);
+    return;
+  }
   if (!open_if_needed()) return;
   file_offset_ = offset;
   if (::lseek(file_->fd(), static_cast<off_t>(offset), SEEK_SET) < 0) {
@@ -75,9 +89,19 @@ void FileResponse::set_offset(std::uint64_t offset) {
 }
 
 Bytes FileResponse::read_data(std::uint64_t length) {
+  if (cached_ && !file_) {
+    const std::uint64_t n = std::min(length, file_length_ - file_offset_);
+    if (n == 0) return nullptr;
+    const std::uint64_t from = file_offset_;
+    file_offset_ += n;
+    if (n == file_length_) return cached_;
+    return std::make_shared<const std::vector<std::uint8_t>>(cached_->begin() + static_cast<std::ptrdiff_t>(from),
+                                                             cached_->begin() + static_cast<std::ptrdiff_t>(from + n));
+  }
   if (!open_if_needed()) return nullptr;
   std::uint64_t n = std::min(length, file_length_ - file_offset_);
   if (n == 0) return nullptr;
+  const bool whole = file_offset_ == 0 && n == file_length_;
   try {
     // Reuse the buffer unless the socket still holds the last slice.
     if (!buffer_ || buffer_.use_count() > 1) buffer_ = std::make_shared<std::vector<std::uint8_t>>();
@@ -98,6 +122,7 @@ Bytes FileResponse::read_data(std::uint64_t length) {
     got += static_cast<std::uint64_t>(r);
   }
   file_offset_ += got;
+  if (whole && cache_) cache_->offer(file_path_, stamp_, file_->fd(), buffer_);
   return buffer_;
 }
 

@@ -3,9 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "file_stamp.h"
 #include "http_response.h"
 
 namespace tavri::http {
+
+class SmallFileCache;
 
 // Serves a file from disk. The file is opened at the first read or seek, so
 // a HEAD request or an empty file never opens it; one buffer is reused for
@@ -29,6 +32,10 @@ class FileResponse : public HttpResponse {
   std::optional<net::FileSlice> file_slice(std::uint64_t length) override;
   void file_slice_failed(int error) override;
 
+  // Answers from the cache's copy when it still matches found, the file's
+  // stamp as the request saw it; a small file read whole is offered to it.
+  void use_cache(SmallFileCache& cache, const FileStamp& found);
+
   const std::string& file_path() const { return file_path_; }
   bool is_open() const { return file_ != nullptr; }
   void abort();
@@ -45,6 +52,9 @@ class FileResponse : public HttpResponse {
   bool aborted_ = false;
   std::shared_ptr<const net::FileHandle> file_;  // shared with a slice still being sent
   std::shared_ptr<std::vector<std::uint8_t>> buffer_;
+  SmallFileCache* cache_ = nullptr;
+  FileStamp stamp_;
+  Bytes cached_;  // the whole file, when the cache had it
 };
 
 // Reads the size (through any links); false (and logged) on failure.

@@ -8,6 +8,7 @@
 namespace tavri::http {
 
 class HttpServer;
+class SmallFileCache;
 
 // What a connection receives at accept time; never changed afterwards.
 struct HttpConfig {
@@ -17,6 +18,7 @@ struct HttpConfig {
   double request_timeout = 30.0;  // seconds per head line and per framing write
   double head_timeout = 60.0;     // seconds for a whole request head, however it trickles in
   double stall_timeout = 300.0;   // seconds a client may take no bytes at all before it is dropped
+  std::shared_ptr<SmallFileCache> small_files;  // shared by the server's connections; may be null
 };
 
 }  // namespace tavri::http

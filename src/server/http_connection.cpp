@@ -242,9 +242,9 @@ void HttpConnection::reply_to_request() {
 }
 
 std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& uri, bool allow_directory,
-                                                             long long* size) {
+                                                             FileStamp* found) {
   PathRefusal refusal = PathRefusal::none;
-  auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal, size);
+  auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal, found);
   switch (refusal) {
     case PathRefusal::no_root: log()->warn("{}: No configured document root", log_name()); break;
     case PathRefusal::invalid_root: log()->warn("{}: Document root is invalid file path", log_name()); break;
@@ -255,10 +255,12 @@ std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& 
 }
 
 std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
-  long long size = -1;  // read by the mapping itself: one look at the file per request
-  auto path = file_path_for_uri(uri, false, &size);
-  if (!path || size < 0) return nullptr;
-  return FileResponse::create(std::move(*path), static_cast<std::uint64_t>(size), shared_from_this());
+  FileStamp found;  // read by the mapping itself: one look at the file per request
+  auto path = file_path_for_uri(uri, false, &found);
+  if (!path || found.size < 0) return nullptr;
+  auto response = FileResponse::create(std::move(*path), static_cast<std::uint64_t>(found.size), shared_from_this());
+  if (config_.small_files) response->use_cache(*config_.small_files, found);
+  return response;
 }
 
 void HttpConnection::add_standard_headers(HttpMessage& head) {

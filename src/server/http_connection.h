@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "byte_range.h"
+#include "file_stamp.h"
 #include "http_config.h"
 #include "http_message.h"
 #include "http_response.h"
@@ -60,7 +61,7 @@ class HttpConnection : public net::StreamSocketDelegate,
 
   std::optional<std::string> request_uri() const;
   std::optional<std::string> file_path_for_uri(const std::string& uri, bool allow_directory,
-                                               long long* size = nullptr);
+                                               FileStamp* found = nullptr);
   std::unique_ptr<HttpResponse> response_for(const std::string& method, const std::string& uri);
 
   void read_request_header();

@@ -8,6 +8,7 @@
 #include "http_log.h"
 #include "path_mapping.h"
 #include "service_publisher.h"
+#include "small_file_cache.h"
 
 namespace tavri::http {
 
@@ -23,7 +24,8 @@ net::IoPool& HttpServer::default_pool() {
   return pool;
 }
 
-HttpServer::HttpServer(net::IoPool& pool) : pool_(pool), server_queue_(pool.make_strand()) {}
+HttpServer::HttpServer(net::IoPool& pool)
+    : pool_(pool), server_queue_(pool.make_strand()), small_files_(std::make_shared<SmallFileCache>()) {}
 
 HttpServer::~HttpServer() {
   // Nothing can call in any more; close what is still open.
@@ -88,8 +90,11 @@ HttpConfig HttpServer::make_config() {
   config.request_timeout = request_timeout_;
   config.head_timeout = head_timeout_;
   config.stall_timeout = stall_timeout_;
+  config.small_files = small_files_;
   return config;
 }
+
+std::size_t HttpServer::small_file_bytes() const { return small_files_->size_bytes(); }
 
 std::size_t HttpServer::number_of_connections() {
   std::lock_guard lock(connections_lock_);

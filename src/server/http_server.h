@@ -57,6 +57,8 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void stop(bool keep_existing_connections = false);
   bool is_running();
   std::size_t number_of_connections();
+  // Bytes of small files held in memory for repeated requests.
+  std::size_t small_file_bytes() const;
   HttpConfig config();
 
   // A connection has ended (called on the connection queue).
@@ -75,6 +77,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::shared_ptr<net::StreamSocket> socket_;
   net::IoPool::Strand server_queue_;
   std::string document_root_;
+  std::shared_ptr<SmallFileCache> small_files_;
   std::string interface_;
   std::uint16_t port_ = 0;
   std::unique_ptr<ServicePublisher> service_;

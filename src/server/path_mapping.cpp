@@ -3,17 +3,16 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <vector>
 
 namespace tavri::http {
 namespace {
 
 enum class Kind { none, file, directory };
 
-Kind kind_of(const std::string& path, long long* size) {
+Kind kind_of(const std::string& path, FileStamp* found) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return Kind::none;
-  if (size) *size = static_cast<long long>(st.st_size);
+  if (found) *found = FileStamp::of(st);
   // A FIFO or device under a content name would hang or serve nothing.
   if (S_ISDIR(st.st_mode)) return Kind::directory;
   return S_ISREG(st.st_mode) ? Kind::file : Kind::none;
@@ -50,7 +49,7 @@ bool resolves_inside(const std::string& path, const std::string& root) {
 // it, and the last component's own attributes are the file's: one lstat per
 // component instead of resolving the whole path on every request. A link
 // leaves the answer to the resolved path.
-Kind kind_inside(const std::string& full, const std::string& root, long long* size, bool* outside) {
+Kind kind_inside(const std::string& full, const std::string& root, FileStamp* found, bool* outside) {
   *outside = false;
   std::size_t pos = root.size();  // full starts with the root, which ends in '/'
   while (pos < full.size()) {
@@ -63,19 +62,19 @@ Kind kind_inside(const std::string& full, const std::string& root, long long* si
     struct stat st {};
     if (::lstat(full.substr(0, next).c_str(), &st) != 0) return Kind::none;
     if (S_ISLNK(st.st_mode)) {
-      const Kind kind = kind_of(full, size);
+      const Kind kind = kind_of(full, found);
       *outside = kind != Kind::none && !resolves_inside(full, root);
       return kind;
     }
     if (next == full.size() || (next + 1 == full.size() && S_ISDIR(st.st_mode))) {
-      if (size) *size = static_cast<long long>(st.st_size);
+      if (found) *found = FileStamp::of(st);
       if (S_ISDIR(st.st_mode)) return Kind::directory;
       return S_ISREG(st.st_mode) ? Kind::file : Kind::none;
     }
     if (!S_ISDIR(st.st_mode)) return Kind::none;
     pos = next + 1;
   }
-  return kind_of(full, size);  // the root itself
+  return kind_of(full, found);  // the root itself
 }
 
 int hex_value(char c) {
@@ -107,32 +106,35 @@ std::optional<std::string> percent_decode(std::string_view s) {
 }  // namespace
 
 std::string standardize_path(std::string_view path) {
-  std::string expanded(path);
-  if (!expanded.empty() && expanded[0] == '~' && (expanded.size() == 1 || expanded[1] == '/')) {
+  std::string home_expanded;
+  if (!path.empty() && path[0] == '~' && (path.size() == 1 || path[1] == '/')) {
     const char* home = std::getenv("HOME");
-    expanded = std::string(home ? home : "") + expanded.substr(1);
+    home_expanded = std::string(home ? home : "") + std::string(path.substr(1));
+    path = home_expanded;
   }
-  bool absolute = !expanded.empty() && expanded[0] == '/';
-  std::vector<std::string_view> parts;
-  std::string_view rest(expanded);
-  while (!rest.empty()) {
-    auto slash = rest.find('/');
-    auto part = rest.substr(0, slash);
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  const bool absolute = !path.empty() && path[0] == '/';
+  // Built in place, one component at a time: this runs on every request.
+  const std::size_t base = absolute ? 1 : 0;
+  std::string out = absolute ? "/" : "";
+  out.reserve(path.size() + 1);
+  std::size_t named = 0;  // components in out other than leading ".."
+  while (!path.empty()) {
+    const auto slash = path.find('/');
+    const auto part = path.substr(0, slash);
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
     if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (!parts.empty() && parts.back() != "..") parts.pop_back();
-      else if (!absolute) parts.push_back(part);
+    if (part == ".." && named > 0) {
+      const auto cut = out.rfind('/');
+      out.resize(cut == std::string::npos || cut < base ? base : cut);
+      --named;
       continue;
     }
-    parts.push_back(part);
+    if (part == ".." && absolute) continue;
+    if (out.size() > base) out += '/';
+    out += part;
+    if (part != "..") ++named;
   }
-  std::string out = absolute ? "/" : "";
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) out += '/';
-    out += parts[i];
-  }
-  if (out.empty()) out = absolute ? "/" : ".";
+  if (out.empty()) out = ".";
   return out;
 }
 
@@ -154,9 +156,22 @@ std::string_view target_path(std::string_view target) {
   return target;
 }
 
+// The root is the same on nearly every request: standardised once per
+// thread (a root under "~" follows HOME, so it is looked at every time).
+static const std::string& root_with_slash(std::string_view root) {
+  thread_local std::string last_root, last_standard;
+  if (root.front() == '~' || root != last_root || last_standard.empty()) {
+    last_standard = document_root_with_slash(root);
+    last_root = root;
+  }
+  return last_standard;
+}
+
 std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
-                                            bool allow_directory, PathRefusal* refusal, long long* size) {
-  if (size) *size = -1;
+                                            bool allow_directory, PathRefusal* refusal, FileStamp* found) {
+  FileStamp none;
+  FileStamp& stamp = found ? *found : none;
+  stamp = FileStamp{};
   auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
     if (refusal) *refusal = r;
     return std::nullopt;
@@ -164,31 +179,31 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
   if (refusal) *refusal = PathRefusal::none;
   if (document_root.empty()) return refuse(PathRefusal::no_root);
   if (document_root.front() != '/' && document_root.front() != '~') return refuse(PathRefusal::invalid_root);
-  std::string root = document_root_with_slash(document_root);
+  const std::string& root = root_with_slash(document_root);
 
   auto relative = percent_decode(target_path(target));
   if (!relative) return refuse(PathRefusal::bad_target);
-  std::string full = standardize_path(root + "/" + *relative);
+  std::string joined;
+  joined.reserve(root.size() + 1 + relative->size());
+  joined.append(root).append("/").append(*relative);
+  std::string full = standardize_path(joined);
   if (*relative == "/") full += '/';
   if (full.compare(0, root.size(), root) != 0) return refuse(PathRefusal::outside_root);
 
-  long long found = -1;
   bool outside = false;
-  const Kind kind = kind_inside(full, root, &found, &outside);
+  const Kind kind = kind_inside(full, root, &stamp, &outside);
+  if (kind != Kind::file) stamp = FileStamp{};
   if (outside) return refuse(PathRefusal::outside_root);
-  if (allow_directory || kind != Kind::directory) {
-    if (size && kind == Kind::file) *size = found;
-    return full;
-  }
+  if (allow_directory || kind != Kind::directory) return full;
   for (const char* index : {"index.html", "index.htm"}) {
     std::string candidate = standardize_path(full + "/" + index);
-    if (kind_inside(candidate, root, size, &outside) == Kind::file) {
+    if (kind_inside(candidate, root, &stamp, &outside) == Kind::file) {
       if (!outside) return candidate;
-      if (size) *size = -1;
+      stamp = FileStamp{};
       return refuse(PathRefusal::outside_root);
     }
+    stamp = FileStamp{};
   }
-  if (size) *size = -1;
   return std::nullopt;
 }
 

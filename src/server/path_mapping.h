@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "file_stamp.h"
+
 namespace tavri::http {
 
 // "~" expanded, "." and ".." resolved by name, repeated and trailing "/"
@@ -17,11 +19,11 @@ enum class PathRefusal { none, no_root, invalid_root, outside_root, bad_target }
 // A request target mapped below the document root; nothing when it leaves
 // the root or cannot be read. Without allow_directory a folder maps to its
 // index file, or to nothing.
-// size: when given, set to the size of the file found (-1 when the path
-// names nothing), so the caller need not look at the file again.
+// found: when given, set to the stamp of the regular file found (size -1
+// when the path names none), so the caller need not look at it again.
 std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
                                             bool allow_directory, PathRefusal* refusal = nullptr,
-                                            long long* size = nullptr);
+                                            FileStamp* found = nullptr);
 
 // The path part of a request target, without query and fragment.
 std::string_view target_path(std::string_view target);
