@@ -1,7 +1,6 @@
 #include "http_date.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace tavri::http {
 
@@ -18,12 +17,11 @@ std::string http_date(std::time_t when) {
 }
 
 // Formatted once per second at most; every connection shares it.
-std::string http_date_now() {
-  static std::mutex mutex;
-  static std::time_t cached_at = -1;
-  static std::string cached;
-  std::time_t now = std::time(nullptr);
-  std::lock_guard lock(mutex);
+const std::string& http_date_now() {
+  // Per thread: the date changes once a second, and no lock is shared.
+  thread_local std::time_t cached_at = -1;
+  thread_local std::string cached;
+  const std::time_t now = std::time(nullptr);
   if (now != cached_at) {
     cached = http_date(now);
     cached_at = now;

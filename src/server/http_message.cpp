@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <limits>
 
 namespace tavri::http {
@@ -77,6 +78,7 @@ HttpMessage HttpMessage::response(int status_code, std::string description, std:
   m.status_ = status_code;
   m.description_ = description.empty() ? std::string(reason_phrase(status_code)) : std::move(description);
   m.version_ = std::move(version);
+  m.headers_.reserve(6);  // a response head has a handful of fields
   return m;
 }
 
@@ -172,14 +174,33 @@ void HttpMessage::set_header_field(std::string name, std::string value) {
 }
 
 std::vector<std::uint8_t> HttpMessage::message_data() const {
-  std::string out;
+  // Written straight into the bytes that go out: one allocation per head.
+  std::vector<std::uint8_t> out;
   out.reserve(256 + body_.size());
-  if (response_) out.append(version_).append(" ").append(std::to_string(status_)).append(" ").append(description_);
-  else out.append(method_).append(" ").append(url_).append(" ").append(version_);
-  out.append("\r\n");
-  for (const auto& [n, v] : headers_) out.append(n).append(": ").append(v).append("\r\n");
-  out.append("\r\n").append(body_);
-  return {out.begin(), out.end()};
+  auto put = [&out](std::string_view s) { out.insert(out.end(), s.begin(), s.end()); };
+  if (response_) {
+    char code[16];
+    const int n = std::snprintf(code, sizeof code, " %d ", status_);
+    put(version_);
+    put(std::string_view(code, static_cast<std::size_t>(n)));
+    put(description_);
+  } else {
+    put(method_);
+    put(" ");
+    put(url_);
+    put(" ");
+    put(version_);
+  }
+  put("\r\n");
+  for (const auto& [n, v] : headers_) {
+    put(n);
+    put(": ");
+    put(v);
+    put("\r\n");
+  }
+  put("\r\n");
+  put(body_);
+  return out;
 }
 
 std::string_view HttpMessage::reason_phrase(int code) {
