@@ -14,8 +14,8 @@ struct FileStamp {
   long long mtime_ns = 0;
   long long ctime_ns = 0;
 
+  static long long ns(const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
   static FileStamp of(const struct stat& st) {
-    auto ns = [](const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; };
     return {static_cast<long long>(st.st_size), static_cast<std::uint64_t>(st.st_dev),
             static_cast<std::uint64_t>(st.st_ino), ns(st.st_mtim), ns(st.st_ctim)};
   }

@@ -16,9 +16,9 @@ std::string http_date(std::time_t when) {
   return text;
 }
 
-// Formatted once per second at most; every connection shares it.
+// Formatted once per second at most, per thread: the connections of one
+// thread share it, and no lock is shared between threads.
 const std::string& http_date_now() {
-  // Per thread: the date changes once a second, and no lock is shared.
   thread_local std::time_t cached_at = -1;
   thread_local std::string cached;
   const std::time_t now = std::time(nullptr);

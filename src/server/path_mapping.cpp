@@ -160,7 +160,7 @@ std::string_view target_path(std::string_view target) {
 // thread (a root under "~" follows HOME, so it is looked at every time).
 static const std::string& root_with_slash(std::string_view root) {
   thread_local std::string last_root, last_standard;
-  if (root.front() == '~' || root != last_root || last_standard.empty()) {
+  if (root.front() == '~' || root != last_root) {
     last_standard = document_root_with_slash(root);
     last_root = root;
   }
@@ -173,6 +173,7 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
   FileStamp& stamp = found ? *found : none;
   stamp = FileStamp{};
   auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
+    stamp = FileStamp{};
     if (refusal) *refusal = r;
     return std::nullopt;
   };
@@ -199,7 +200,6 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
     std::string candidate = standardize_path(full + "/" + index);
     if (kind_inside(candidate, root, &stamp, &outside) == Kind::file) {
       if (!outside) return candidate;
-      stamp = FileStamp{};
       return refuse(PathRefusal::outside_root);
     }
     stamp = FileStamp{};

@@ -26,7 +26,7 @@ void SmallFileCache::offer(const std::string& path, const FileStamp& stamp, int 
   if (::fstat(fd, &st) != 0 || !(FileStamp::of(st) == stamp)) return;
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  const long long now_ns = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+  const long long now_ns = FileStamp::ns(now);
   if (stamp.ctime_ns > now_ns - quiet_ns_ || stamp.mtime_ns > now_ns - quiet_ns_) return;
 
   std::lock_guard lock(lock_);
