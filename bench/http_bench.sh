@@ -123,18 +123,25 @@ rss_mb() {  # pids...: resident memory now, summed
   echo $((total / 1024))
 }
 
-# Runs wrk while sampling the servers' resident memory; prints "MB/s peak_MB".
-run_wrk_sampling() {  # connections url pids...
-  local conns=$1 url=$2
-  shift 2
-  local peak=0 now
-  run_wrk "$conns" "$url" >"$work/wrk.out" &
-  local wrk_pid=$!
-  while kill -0 "$wrk_pid" 2>/dev/null; do
+# The highest resident memory of PIDS while process WATCHED runs.
+peak_rss_while() {  # watched pids...
+  local watched=$1 peak=0 now
+  shift
+  while kill -0 "$watched" 2>/dev/null; do
     now=$(rss_mb "$@")
     [ "$now" -gt "$peak" ] && peak=$now
     sleep 0.25
   done
+  echo "$peak"
+}
+
+# Runs wrk while sampling the servers' resident memory; prints "MB/s peak_MB".
+run_wrk_sampling() {  # connections url pids...
+  local conns=$1 url=$2
+  shift 2
+  run_wrk "$conns" "$url" >"$work/wrk.out" &
+  local wrk_pid=$! peak
+  peak=$(peak_rss_while "$wrk_pid" "$@")
   wait "$wrk_pid"
   read -r _ mb <"$work/wrk.out"
   echo "$mb $peak"
@@ -148,7 +155,8 @@ row() {  # label app bench nginx
 
 start_servers
 printf "%-42s %12s %12s %12s %9s %9s\n" "figure (reference: nginx, same run)" "application" "bench srv" "nginx" "app/ngx" "bench/ngx"
-row "resident at rest, MB" "$(rss_mb "$app_pid")" "$(rss_mb "$bench_pid")" "$(rss_mb $(nginx_pids))"
+declare -A rest=([app]=$(rss_mb "$app_pid") [bench]=$(rss_mb "$bench_pid") [nginx]=$(rss_mb $(nginx_pids)))
+row "resident at rest, MB" "${rest[app]}" "${rest[bench]}" "${rest[nginx]}"
 
 # The request rate swings with the neighbours on a shared machine: rounds
 # take turns, and the median of each server's rounds is shown.
@@ -178,6 +186,24 @@ for who in app bench nginx; do
 done
 row "500 downloads of a 100 MB file: MB/s" "${mb500[app]}" "${mb500[bench]}" "${mb500[nginx]}"
 row "  resident during them (peak), MB" "${rss500[app]}" "${rss500[bench]}" "${rss500[nginx]}"
+row "  of which the downloads (peak - at rest)" "$((rss500[app] - rest[app]))" "$((rss500[bench] - rest[bench]))" \
+  "$((rss500[nginx] - rest[nginx]))"
+
+# 500 players that ask for the 100 MB file and then read nothing for 15 s.
+declare -A stalled stalled_rss
+for who in app bench nginx; do
+  port_var="${who}_port"
+  case $who in app) watch=("$app_pid") ;; bench) watch=("$bench_pid") ;; nginx) read -ra watch <<<"$(nginx_pids)" ;; esac
+  build/bench/idle_clients "${!port_var}" 500 /small.bin stall 15 /movie100.bin >"$work/stalled.out" &
+  clients_pid=$!
+  stalled_rss[$who]=$(peak_rss_while "$clients_pid" "${watch[@]}")
+  wait "$clients_pid"
+  stalled[$who]=$(cat "$work/stalled.out")
+done
+row "500 clients that stop reading: peak MB" "${stalled_rss[app]}" "${stalled_rss[bench]}" "${stalled_rss[nginx]}"
+for who in app bench nginx; do
+  printf "%-42s %s\n" "  beside them, $who:" "${stalled[$who]}"
+done
 
 # 5000 idle connections (past the 4096 cap), then ordinary requests beside them.
 declare -A idle

@@ -1,7 +1,9 @@
 // Opens many idle connections to a server, then times ordinary requests
-// beside them: idle_clients PORT IDLE_COUNT PATH
+// beside them: idle_clients PORT IDLE_COUNT PATH [stall SECONDS BIG_PATH]
 // Prints how many idle connections the server kept, and the slowest and
-// median answer time of 20 requests made meanwhile.
+// median answer time of 20 requests for PATH made meanwhile. With "stall",
+// every connection asks for BIG_PATH and then reads nothing for SECONDS, as
+// a player that stops reading in the middle of a download.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,8 +21,12 @@
 
 namespace {
 
-int connect_to(std::uint16_t port) {
+int connect_to(std::uint16_t port, bool small_window = false) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (small_window) {
+    const int bytes = 4096;  // before connect, so the window is offered small
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
@@ -57,8 +63,9 @@ double timed_request(std::uint16_t port, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: %s PORT IDLE_COUNT PATH\n", argv[0]);
+  const bool stall = argc >= 7 && std::string(argv[4]) == "stall";
+  if (argc < 4 || (argc > 4 && !stall)) {
+    std::fprintf(stderr, "usage: %s PORT IDLE_COUNT PATH [stall SECONDS BIG_PATH]\n", argv[0]);
     return 2;
   }
   const auto port = static_cast<std::uint16_t>(std::atoi(argv[1]));
@@ -69,9 +76,14 @@ int main(int argc, char** argv) {
   ::setrlimit(RLIMIT_NOFILE, &limit);
 
   std::vector<int> idle;
-  for (int i = 0; i < count; ++i)
-    if (const int fd = connect_to(port); fd >= 0) idle.push_back(fd);
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::string request = std::string("GET ") + (stall ? argv[6] : argv[3]) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  for (int i = 0; i < count; ++i) {
+    const int fd = connect_to(port, stall);
+    if (fd < 0) continue;
+    if (stall) [[maybe_unused]] auto n = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    idle.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(stall ? std::atoi(argv[5]) : 1));
 
   std::vector<double> times;
   int failed = 0;
@@ -80,11 +92,21 @@ int main(int argc, char** argv) {
     if (ms < 0) ++failed;
     else times.push_back(ms);
   }
-  // Connections the server closed are readable (end of stream).
+  // Connections the server closed are readable (end of stream); a stalled
+  // one is readable anyway, so it counts as held while the server has not
+  // reset it.
   int held = 0;
   for (int fd : idle) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 0) == 0) ++held;
+    if (stall) {
+      int error = 0;
+      socklen_t size = sizeof error;
+      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+      char c;
+      if (error == 0 && ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) ++held;
+    } else if (::poll(&p, 1, 0) == 0) {
+      ++held;
+    }
     ::close(fd);
   }
   std::sort(times.begin(), times.end());
