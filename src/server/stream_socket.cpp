@@ -63,14 +63,14 @@ std::vector<std::vector<std::uint8_t>>& spare_buffers() {
 }  // namespace
 
 std::shared_ptr<StreamSocket> StreamSocket::create(std::weak_ptr<StreamSocketDelegate> delegate,
-                                                   boost::asio::any_io_executor delegate_queue,
+                                                   std::optional<Strand> delegate_queue,
                                                    boost::asio::io_context& io, std::optional<Strand> socket_queue) {
   Strand strand = socket_queue ? *socket_queue : boost::asio::make_strand(io);
   return std::shared_ptr<StreamSocket>(
       new StreamSocket(std::move(delegate), std::move(delegate_queue), io, std::move(strand)));
 }
 
-StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue,
+StreamSocket::StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, std::optional<Strand> delegate_queue,
                            boost::asio::io_context& io, Strand strand)
     : delegate_(std::move(delegate)),
       delegate_queue_(std::move(delegate_queue)),
@@ -108,20 +108,20 @@ void StreamSocket::on_strand(Fn&& fn) {
 template <typename Fn>
 void StreamSocket::to_delegate(Fn&& fn) {
   std::weak_ptr<StreamSocketDelegate> delegate;
-  boost::asio::any_io_executor queue;
+  std::optional<Strand> queue;
   {
     std::lock_guard lock(delegate_mutex_);
     delegate = delegate_;
     queue = delegate_queue_;
   }
   if (!queue) return;
-  boost::asio::post(queue, [self = shared_from_this(), delegate, fn = std::forward<Fn>(fn)]() mutable {
+  boost::asio::post(*queue, [self = shared_from_this(), delegate, fn = std::forward<Fn>(fn)]() mutable {
     if (auto d = delegate.lock()) fn(*d);
   });
 }
 
 void StreamSocket::set_delegate(std::weak_ptr<StreamSocketDelegate> delegate,
-                                boost::asio::any_io_executor delegate_queue) {
+                                std::optional<Strand> delegate_queue) {
   std::lock_guard lock(delegate_mutex_);
   delegate_ = std::move(delegate);
   delegate_queue_ = std::move(delegate_queue);
@@ -218,13 +218,13 @@ void StreamSocket::accept_next(tcp::acceptor& acceptor) {
   acceptor.async_accept(
       new_strand, boost::asio::bind_executor(strand_, [self = shared_from_this(), &acceptor, &target, new_strand,
                                                        generation = listen_generation_](
-                                                          boost::system::error_code ec, tcp::socket peer) {
+                                                          boost::system::error_code ec, Socket peer) {
         if (generation != self->listen_generation_) return;
         if (ec) {
           // Out of descriptors and the like: try again shortly rather than spin.
           // Each acceptor has its own timer: re-arming a shared one cancelled
           // the other acceptor's wait, and that one never accepted again.
-          boost::asio::steady_timer& retry =
+          Timer& retry =
               self->v4_ && &acceptor == &*self->v4_ ? self->accept_retry_v4_ : self->accept_retry_v6_;
           retry.expires_after(std::chrono::milliseconds(100));
           retry.async_wait([self, &acceptor, generation](boost::system::error_code wait_ec) {
@@ -550,7 +550,7 @@ void StreamSocket::send_file_front() {
         posix_error(boost::system::error_code(error, boost::system::system_category()), "Error in write() function"));
   }
   writing_ = true;
-  socket_->async_wait(tcp::socket::wait_write,
+  socket_->async_wait(Socket::wait_write,
                       boost::asio::bind_executor(strand_, [self = shared_from_this()](boost::system::error_code ec) {
                         self->writing_ = false;
                         if (self->closed_) return;

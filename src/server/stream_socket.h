@@ -1,8 +1,8 @@
 #pragma once
-#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/basic_stream_socket.hpp>
+#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <atomic>
 #include <chrono>
@@ -68,7 +68,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   // socket_queue: the socket's own sequential queue; a new one when absent.
   static std::shared_ptr<StreamSocket> create(std::weak_ptr<StreamSocketDelegate> delegate,
-                                              boost::asio::any_io_executor delegate_queue,
+                                              std::optional<Strand> delegate_queue,
                                               boost::asio::io_context& io,
                                               std::optional<Strand> socket_queue = std::nullopt);
   ~StreamSocket();
@@ -83,7 +83,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   // Where accepted connections live (by default this socket's context); set
   // before listening.
   void set_accept_context(std::function<boost::asio::io_context&()> pick) { accept_context_ = std::move(pick); }
-  void set_delegate(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue);
+  void set_delegate(std::weak_ptr<StreamSocketDelegate> delegate, std::optional<Strand> delegate_queue);
 
   // timeout < 0: none. max_length 0: none.
   void read_to_terminator(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_length,
@@ -121,7 +121,12 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
  private:
   using tcp = boost::asio::ip::tcp;
-  StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, boost::asio::any_io_executor delegate_queue,
+  // Typed by the strand rather than a type-erased executor: every
+  // operation and post then costs no allocation for the executor.
+  using Socket = boost::asio::basic_stream_socket<tcp, Strand>;
+  using Timer = boost::asio::basic_waitable_timer<std::chrono::steady_clock,
+                                                  boost::asio::wait_traits<std::chrono::steady_clock>, Strand>;
+  StreamSocket(std::weak_ptr<StreamSocketDelegate> delegate, std::optional<Strand> delegate_queue,
                boost::asio::io_context& io, Strand strand);
 
   struct Read {
@@ -165,7 +170,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   std::mutex delegate_mutex_;
   std::weak_ptr<StreamSocketDelegate> delegate_;
-  boost::asio::any_io_executor delegate_queue_;
+  std::optional<Strand> delegate_queue_;
   // Set the moment a disconnect is asked for: callbacks still on their way
   // to the delegate are dropped, as if the disconnect had been synchronous.
   std::atomic<bool> disconnect_requested_{false};
@@ -175,9 +180,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   std::function<boost::asio::io_context&()> accept_context_;
 
   std::optional<tcp::acceptor> v4_, v6_;
-  boost::asio::steady_timer accept_retry_v4_, accept_retry_v6_;
+  Timer accept_retry_v4_, accept_retry_v6_;
   std::uint64_t listen_generation_ = 0;
-  std::optional<tcp::socket> socket_;
+  std::optional<Socket> socket_;
   bool started_ = false;
   bool closed_ = false;
   bool closing_after_writes_ = false;
@@ -196,7 +201,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
 
   bool flush_pending_ = false;
 
-  boost::asio::steady_timer deadline_timer_;
+  Timer deadline_timer_;
   bool timer_pending_ = false;
   Clock::time_point timer_due_{};
   Clock::time_point read_deadline_ = Clock::time_point::max();
