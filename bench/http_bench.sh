@@ -148,6 +148,9 @@ run_wrk_sampling() {  # connections url pids...
 }
 
 nginx_pids() { pgrep -f "nginx: (master|worker)" | tr '\n' ' '; }
+server_pids() {  # app|bench|nginx
+  case $1 in app) echo "$app_pid" ;; bench) echo "$bench_pid" ;; nginx) nginx_pids ;; esac
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 row() {  # label app bench nginx
   printf "%-42s %12s %12s %12s %9s %9s\n" "$1" "$2" "$3" "$4" "$(ratio "$2" "$4")" "$(ratio "$3" "$4")"
@@ -181,7 +184,7 @@ row "1 GB file, 4 conns: MB/s" "${mb1g[app]}" "${mb1g[bench]}" "${mb1g[nginx]}"
 
 for who in app bench nginx; do
   port_var="${who}_port"
-  case $who in app) watch=("$app_pid") ;; bench) watch=("$bench_pid") ;; nginx) read -ra watch <<<"$(nginx_pids)" ;; esac
+  read -ra watch <<<"$(server_pids "$who")"
   read -r mb500[$who] rss500[$who] < <(run_wrk_sampling 500 "http://127.0.0.1:${!port_var}/movie100.bin" "${watch[@]}")
 done
 row "500 downloads of a 100 MB file: MB/s" "${mb500[app]}" "${mb500[bench]}" "${mb500[nginx]}"
@@ -193,7 +196,7 @@ row "  of which the downloads (peak - at rest)" "$((rss500[app] - rest[app]))" "
 declare -A stalled stalled_rss
 for who in app bench nginx; do
   port_var="${who}_port"
-  case $who in app) watch=("$app_pid") ;; bench) watch=("$bench_pid") ;; nginx) read -ra watch <<<"$(nginx_pids)" ;; esac
+  read -ra watch <<<"$(server_pids "$who")"
   build/bench/idle_clients "${!port_var}" 500 /small.bin stall 15 /movie100.bin >"$work/stalled.out" &
   clients_pid=$!
   stalled_rss[$who]=$(peak_rss_while "$clients_pid" "${watch[@]}")

@@ -60,6 +60,21 @@ double timed_request(std::uint16_t port, const std::string& path) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Connections the server closed are readable (end of stream); a stalled
+// one is readable anyway, so it counts as held while the server has not
+// reset it.
+bool still_held(int fd, bool stalled) {
+  if (!stalled) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+  }
+  int error = 0;
+  socklen_t size = sizeof error;
+  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+  char c;
+  return error == 0 && ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,21 +107,9 @@ int main(int argc, char** argv) {
     if (ms < 0) ++failed;
     else times.push_back(ms);
   }
-  // Connections the server closed are readable (end of stream); a stalled
-  // one is readable anyway, so it counts as held while the server has not
-  // reset it.
   int held = 0;
   for (int fd : idle) {
-    pollfd p{fd, POLLIN, 0};
-    if (stall) {
-      int error = 0;
-      socklen_t size = sizeof error;
-      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-      char c;
-      if (error == 0 && ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) ++held;
-    } else if (::poll(&p, 1, 0) == 0) {
-      ++held;
-    }
+    if (still_held(fd, stall)) ++held;
     ::close(fd);
   }
   std::sort(times.begin(), times.end());
