@@ -15,7 +15,8 @@ PACKAGES=(
   libavahi-client-dev
   libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
-  ffmpeg curl python3 iproute2 valgrind util-linux
+  ffmpeg curl python3 iproute2 util-linux
+  clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core
   gobjc libgnustep-base-dev gnustep-make
   libqt6sql6-sqlite x11vnc

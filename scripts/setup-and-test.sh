@@ -1,8 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test.
+# Installs what is needed, builds, and runs every test: the whole suite,
+# the unit tests again under AddressSanitizer and UBSan, the threaded ones
+# under ThreadSanitizer, and each fuzzer for a short time.
+#   TAVRI_FUZZ_SECONDS (default 20) sets the time per fuzzer; 0 skips them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset default
-cmake --build --preset default -j "$(nproc)"
-ctest --preset default -j "$(nproc)"
+jobs="$(nproc)"
+step() { echo; echo "=== $* ($(date +%T))"; }
+
+step "build and test"
+cmake --preset default -DTAVRI_WERROR=ON
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
+
+step "AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs" --target sanitize_tests
+ctest --preset asan -j "$jobs"
+
+step "ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target thread_tests
+ctest --preset tsan -j "$jobs"
+
+seconds="${TAVRI_FUZZ_SECONDS:-20}"
+if [ "$seconds" -gt 0 ]; then
+  step "fuzzers, ${seconds}s each"
+  bash scripts/fuzz.sh "$seconds"
+fi
+step "all passed"

@@ -73,3 +73,24 @@ TEST(Bus, PostsFromSeveralThreadsWhileRegistering) {
   EXPECT_EQ(count.load(), 2 * kPosts);
   EXPECT_EQ(bus.observer_count("Z"), 0u);
 }
+
+TEST(Bus, UnregisterWaitsForADeliveryOnAnotherThreadAndNotForItsOwn) {
+  Bus bus;
+  std::atomic<bool> inside{false}, finished{false};
+  int observer = 0;
+  bus.register_observer(&observer, "X", [&](const QVariant&) {
+    inside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    finished = true;
+  });
+  std::thread poster([&] { bus.post("X"); });
+  while (!inside) std::this_thread::yield();
+  bus.unregister(&observer);
+  EXPECT_TRUE(finished) << "the observer may go once unregister returns";
+  poster.join();
+
+  int self = 0;
+  bus.register_observer(&self, "Y", [&](const QVariant&) { bus.unregister(&self); });
+  bus.post("Y");  // returns: a handler does not wait for itself
+  EXPECT_EQ(bus.observer_count("Y"), 0u);
+}

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "core/background_writer.h"
 #include "core/catalogue_file.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
@@ -76,6 +77,7 @@ TEST_F(SmallDisk, FullDiskKeepsThePublishedFileTheCatalogueAndTheRegistry) {
   UDP_Feedback registry(bus, dialogs, nullptr, config, &pool);
   registry.ArrayController_DEVICES().append({{"device_id", "A"}, {"device_name", "old"}});
   registry.save();
+  BackgroundWriter::instance().wait_idle(10000);
   const QString registry_file = application_folder() + "/" + kRegistryFile;
   const QByteArray old_registry = read_all(registry_file);
   ASSERT_FALSE(old_registry.isEmpty());
@@ -89,6 +91,7 @@ TEST_F(SmallDisk, FullDiskKeepsThePublishedFileTheCatalogueAndTheRegistry) {
   EXPECT_FALSE(save_catalogue(catalogue, {{{"id", 1}, {"name", "new"}, {"blob", big}}}, "SAVE PLAYLIST !!!!!"));
   registry.ArrayController_DEVICES().set_value(0, "device_name", QString(big));
   registry.save();
+  BackgroundWriter::instance().wait_idle(10000);
 
   EXPECT_EQ(read_all(content + "/PLAYLIST_ID_1.SAV"), old_published);
   EXPECT_EQ(read_all(catalogue), old_catalogue);

@@ -39,7 +39,8 @@ TEST_F(History, HostileTextsAreStoredAsTheyCameAndReadBack) {
   const QString quote = "x'); DROP TABLE events; --\"";
   const QString nul = QString("a") + QChar(0) + "b";
   const QString big(10240, QChar(0x00e9));
-  for (const QString& id : {quote, nul, big}) store.record(Event{kT0, id, "first_seen", id});
+  const QString bom = QChar(0xFEFF) + QString("P1");  // a byte-order mark belongs to the id
+  for (const QString& id : {quote, nul, big, bom}) store.record(Event{kT0, id, "first_seen", id});
   history::Run run;
   run.id = store.next_run_id();
   run.device_id = quote;
@@ -51,7 +52,7 @@ TEST_F(History, HostileTextsAreStoredAsTheyCameAndReadBack) {
   run.end_ms = kT0 + 20000;
   store.record(run);
   store.flush();
-  for (const QString& id : {quote, nul, big}) {
+  for (const QString& id : {quote, nul, big, bom}) {
     const auto events = store.events(id, 0, kT0 + 1);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].detail, id);
@@ -61,7 +62,9 @@ TEST_F(History, HostileTextsAreStoredAsTheyCameAndReadBack) {
   EXPECT_EQ(runs[0].device_name, big);
   EXPECT_EQ(runs[0].playlist_name, nul);
   EXPECT_EQ(runs[0].tracks, (QStringList{quote, "t\"2\n"}));
-  EXPECT_EQ(store.known_players().size(), 3);
+  EXPECT_EQ(store.known_players().size(), 4);
+  EXPECT_TRUE(store.known_players().contains(bom));
+  EXPECT_TRUE(store.events("P1", 0, kT0 + 1).empty());
 }
 
 TEST_F(History, ADamagedOrForeignFileIsKeptAsideAndANewOneStarted) {
@@ -94,6 +97,13 @@ TEST_F(History, ADamagedOrForeignFileIsKeptAsideAndANewOneStarted) {
   store.record(Event{kT0, "B", "first_seen", {}});
   store.flush();
   EXPECT_EQ(store.known_players(), QStringList{"B"});
+
+  // Nothing can be kept aside or made: it says why, for the operator's alert.
+  HistoryStore blocked;
+  const QString folder = home() + "/a-folder.sqlite";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  EXPECT_FALSE(blocked.open(folder));
+  EXPECT_EQ(blocked.error(), "it is a folder, not a file");
 }
 
 TEST_F(History, ASteadyLoopIsOneRunAndExpandsToEachPlayAnyJumpStartsANewRun) {
@@ -193,6 +203,11 @@ TEST(ProofOfPlay, CsvHasAHeaderLocalTimesWithTheirOffsetAndSafeFields) {
   const QString totals = QString::fromUtf8(totals_csv(plays));
   EXPECT_TRUE(totals.startsWith("player id,player name,track,plays,seconds\r\n"));
   EXPECT_TRUE(totals.contains(",2,25.0\r\n"));
+  for (const char* lead : {"\t=1+1", "\r=1+1", "+1", "-1", "@SUM(A1)"}) {
+    const QString csv_line = QString::fromUtf8(plays_csv({{"P", "n", "1", "l", lead, kT0, kT0 + 1000}})).split("\r\n")[1];
+    const QString cell = csv_line.section(',', 4, 4).remove('"');
+    EXPECT_TRUE(cell.startsWith('\'')) << lead;
+  }
 }
 
 TEST_F(History, AKillLosesAtMostTheLastSecondAndNeverCorruptsTheFile) {

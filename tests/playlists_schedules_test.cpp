@@ -458,7 +458,9 @@ TEST_F(Editors, ScheduleFromContentAndSaveAll) {
   EXPECT_EQ(tasks().at(1)["name"], "Week 12 | Clip");
   EXPECT_FALSE(QFile::exists(documents_folder() + "/" + kScheduleFile));  // neither catalogue saved
   const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
-  if (!file.isEmpty()) EXPECT_EQ(file["movielist"].toArray()[1].toObject()["playlist_name"].toString(), "Week 12 | Clip");
+  if (!file.isEmpty()) {
+    EXPECT_EQ(file["movielist"].toArray()[1].toObject()["playlist_name"].toString(), "Week 12 | Clip");
+  }
 
   // Save-all republishes every playlist (the empty one too) and every schedule.
   for (const QString& f : QDir(folder_).entryList({"*.SAV"})) QFile::remove(folder_ + "/" + f);

@@ -189,6 +189,6 @@ TEST_F(SavedState, FreeIdIsTheLowestUnusedBelow65535) {
 #include "server/http_log.h"
 
 TEST(HttpLog, HasNoSinkByDefault) {
-  EXPECT_TRUE(tavri::http::log()->sinks().empty());
+  EXPECT_TRUE(tavri::http::log_outputs()->sinks().empty());
   tavri::http::log()->warn("reaches no output");
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QUrl>
 
+#include "core/background_writer.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/notifications.h"
@@ -249,6 +250,7 @@ TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
   dialogs.alert_answers.push_back(0);
   p->remove_devices();
   EXPECT_TRUE(p->ArrayController_DEVICES().empty());
+  BackgroundWriter::instance().wait_idle(10000);
   for (const QString& path : {application_folder() + "/tavri_AV_SERVER_DATA.sav",
                               app_support_folder() + "/temp/tmp_34_56_3234.temp"}) {
     QFile f(path);
@@ -293,6 +295,7 @@ TEST_F(Players, SaveAndLoadUseTheWorkingCopy) {
     p->map_state().origin = QPointF(0, 12.5);
     p->save();
   }
+  BackgroundWriter::instance().wait_idle(10000);
   auto p = make();
   p->load();
   auto& list = p->ArrayController_DEVICES();
@@ -304,10 +307,35 @@ TEST_F(Players, SaveAndLoadUseTheWorkingCopy) {
   EXPECT_EQ(p->map_state().frame, QRectF(100, 100, 800, 600));
   EXPECT_FLOAT_EQ(p->map_state().scale, 1.3f);
 
-  // Only the main file, no working copy: an empty registry.
-  QFile::remove(app_support_folder() + "/temp/tmp_34_56_3234.temp");
+  // A backup of the application folder restored into a fresh home: the
+  // players come back from it, and the next save writes both files again.
+  const QString working = app_support_folder() + "/temp/tmp_34_56_3234.temp";
+  QFile::remove(working);
   p->load();
-  EXPECT_TRUE(list.empty());
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_EQ(list.at(0)["ICON"].value<MapIcon>().frame, QRectF(5, 6, 70, 50));
+  p->save();
+  BackgroundWriter::instance().wait_idle(10000);
+  EXPECT_TRUE(QFile::exists(working));
+
+  // Both present: the newer by content wins, whichever file holds it.
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("C", "newest")), "h");
+  p->save();
+  BackgroundWriter::instance().wait_idle(10000);
+  QFile::copy(application_folder() + "/tavri_AV_SERVER_DATA.sav", working + ".new");
+  p->ArrayController_DEVICES().remove_at(2);
+  p->ArrayController_DEVICES().set_value(0, "status_time", QDateTime::currentDateTime().addDays(-1));
+  p->ArrayController_DEVICES().set_value(1, "status_time", QDateTime::currentDateTime().addDays(-1));
+  p->save();
+  BackgroundWriter::instance().wait_idle(10000);
+  QFile::remove(application_folder() + "/tavri_AV_SERVER_DATA.sav");
+  QFile::rename(working + ".new", application_folder() + "/tavri_AV_SERVER_DATA.sav");
+  p->load();
+  EXPECT_EQ(list.size(), 3) << "the application folder's copy is newer";
+  QFile::remove(application_folder() + "/tavri_AV_SERVER_DATA.sav");
+  QFile::remove(working);
+  p->load();
+  EXPECT_TRUE(list.empty()) << "nothing saved: nothing loaded";
 }
 
 TEST_F(Players, OnlineRuleAndDisplayTransformers) {

@@ -710,7 +710,10 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   players_->udp_socket_did_receive(feedback, "192.0.2.9");
   ASSERT_EQ(players_->ArrayController_DEVICES().size(), 1);
   history.store()->flush();
+  bool refreshed = false;
+  QObject::connect(&history, &history::HistoryService::uptimes_refreshed, [&] { refreshed = true; });
   history.refresh_uptimes();
+  ASSERT_TRUE(test::spin_until([&] { return refreshed; }));
   players_->ArrayController_DEVICES().select_list_indices({0});
   HistoryWindow* pane = window.history();
   ASSERT_TRUE(pane);

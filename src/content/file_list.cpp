@@ -130,9 +130,13 @@ void FileList::scan_folder() {
   watch_folder();
   // A newer scan replaces one still running; the list itself is replaced as
   // a whole when the scan completes, and the relink follows it.
-  scan_.reset();
+  FolderScanJob::retire(std::move(scan_));
   scan_ = std::make_unique<FolderScanJob>(folder_url_, names, known_items_, scan_threads_);
-  scan_->start(this, [this](RecordArray items, KnownItems built) { scan_finished(std::move(items), std::move(built)); });
+  // Only the current scan's result is taken: one that arrives after a newer
+  // scan started, or after Cancel, is dropped.
+  scan_->start(this, [this, serial = ++scan_serial_](RecordArray items, KnownItems built) {
+    if (scan_ && serial == scan_serial_) scan_finished(std::move(items), std::move(built));
+  });
   scan_progress_timer_.start();
   emit scan_progress_changed();
 }
@@ -155,7 +159,7 @@ void FileList::scan_finished(RecordArray items, KnownItems built) {
 void FileList::cancel_scan() {
   if (!scan_) return;
   console_log("SCAN CANCELLED");
-  scan_.reset();
+  FolderScanJob::retire(std::move(scan_));
   scan_progress_timer_.stop();
   emit scan_progress_changed();
 }

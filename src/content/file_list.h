@@ -9,6 +9,7 @@
 
 #include "content/file_transfer.h"
 #include "content/folder_scan.h"
+#include "core/worker.h"
 #include "core/bus.h"
 #include "core/dialogs.h"
 #include "core/movielist.h"
@@ -64,6 +65,9 @@ class FileList : public QObject, public TransferReceiver {
   void unlink_file_at_url(const QUrl& url);
   // False (the playlists untouched, the old file kept) when the new file cannot be read.
   bool replace_file_at_url(const QUrl& old_url, const QUrl& new_url);
+  bool replace_file_with(const QUrl& old_url, const QUrl& new_url, const std::optional<Record>& fresh);
+  // The item a replacement file makes (a movie is probed): any thread.
+  static std::optional<Record> replacement_item(const QUrl& url);
   void delete_file_at_url(const QUrl& url);
   void relink_files();
 
@@ -123,6 +127,8 @@ class FileList : public QObject, public TransferReceiver {
 
   std::unique_ptr<FolderScanJob> scan_;
   QTimer scan_progress_timer_;
+  quint64 scan_serial_ = 0;  // which scan's result is wanted
+  Worker probes_{this};      // replacement files, probed off the main thread
   KnownItems known_items_;  // what the last scan built, so unchanged files are not probed again
   // Changes made by other programs (file manager, rsync, scp).
   QFileSystemWatcher watcher_;

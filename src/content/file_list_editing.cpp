@@ -111,14 +111,25 @@ void FileList::replace_file() {
 }
 
 void FileList::finish_replacement(const QUrl& old_url, const QUrl& new_url) {
-  if (find_file_in_playlists(old_url)) replace_file_at_url(old_url, new_url);
-  else if (old_url.toLocalFile() != new_url.toLocalFile()) delete_file_at_url(old_url);
+  if (!find_file_in_playlists(old_url)) {
+    if (old_url.toLocalFile() != new_url.toLocalFile()) delete_file_at_url(old_url);
+    return;
+  }
+  // A movie's probe may take seconds: the playlists follow once it is known.
+  probes_.run([new_url] { return replacement_item(new_url); },
+              [this, old_url, new_url](std::optional<Record> fresh) { replace_file_with(old_url, new_url, fresh); });
+}
+
+std::optional<Record> FileList::replacement_item(const QUrl& url) {
+  return content_kind_of(url.fileName()) == ContentKind::image ? image_item(url) : movie_item(url);
 }
 
 bool FileList::replace_file_at_url(const QUrl& old_url, const QUrl& new_url) {
+  return replace_file_with(old_url, new_url, replacement_item(new_url));
+}
+
+bool FileList::replace_file_with(const QUrl& old_url, const QUrl& new_url, const std::optional<Record>& fresh) {
   const QUrl destination = QUrl::fromLocalFile(folder_path() + "/" + new_url.fileName());
-  auto fresh = content_kind_of(new_url.fileName()) == ContentKind::image ? FILE_LIST_IMG_ITEM_BY_FILE_URL(new_url)
-                                                                         : FILE_LIST_ITEM_BY_FILE_URL(new_url);
   if (!fresh) {
     // Dropping the linked items would silently empty playlists.
     console_log(QString("REPLACE: cannot read %1").arg(new_url.toLocalFile()));

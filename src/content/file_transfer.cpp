@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <future>
 
+#include "core/main_queue.h"
+
 namespace tavri {
 
 FileTransfer::FileTransfer(QString source, TransferReceiver* receiver, QObject* context, TransferOptions options,
@@ -28,11 +30,9 @@ void FileTransfer::start() { thread_ = std::thread([this] { run(); }); }
 template <typename Fn>
 void FileTransfer::report(Fn&& fn) {
   if (cancelled_) return;
-  QMetaObject::invokeMethod(
-      context_, [context = context_, receiver = receiver_, fn = std::forward<Fn>(fn)]() mutable {
-        if (context) fn(*receiver);
-      },
-      Qt::QueuedConnection);
+  post_to(context_, [context = context_, receiver = receiver_, fn = std::forward<Fn>(fn)]() mutable {
+    if (context) fn(*receiver);
+  });
 }
 
 void FileTransfer::run() {
@@ -50,13 +50,11 @@ void FileTransfer::run() {
   auto decided = std::make_shared<std::promise<QString>>();
   auto destination_future = decided->get_future();
   const QString suggested = QFileInfo(source_).fileName();
-  QMetaObject::invokeMethod(
-      context_, [context = context_, receiver = receiver_, suggested, decided] {
-        QString destination;
-        if (context) receiver->download_decide_destination(suggested, &destination);
-        decided->set_value(destination);
-      },
-      Qt::QueuedConnection);
+  post_to(context_, [context = context_, receiver = receiver_, suggested, decided] {
+    QString destination;
+    if (context) receiver->download_decide_destination(suggested, &destination);
+    decided->set_value(destination);
+  });
   decided.reset();
   QString destination;
   try {

@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/main_queue.h"
 #include "content_item.h"
+#include "media_probe.h"
 
 namespace tavri {
 
@@ -49,6 +51,7 @@ std::optional<RecordArray> build_content_items(const QUrl& folder, const QString
     QString path;
     std::optional<Record> item;
     std::optional<FileFingerprint> print;
+    bool probed_whole = true;
   };
   std::vector<Task> tasks;
   for (ContentKind pass : {ContentKind::movie, ContentKind::image, ContentKind::stream})
@@ -67,6 +70,7 @@ std::optional<RecordArray> build_content_items(const QUrl& folder, const QString
         task.item = it->item;
       } else {
         task.item = item_for_kind(task.kind, QUrl::fromLocalFile(task.path));
+        task.probed_whole = task.kind != ContentKind::movie || !last_media_probe_failed();
         if (control) ++control->probed;
       }
       if (control) ++control->done;
@@ -83,7 +87,7 @@ std::optional<RecordArray> build_content_items(const QUrl& folder, const QString
   RecordArray items;
   for (auto& task : tasks) {
     if (!task.item) continue;
-    if (built && task.print) built->insert(task.path, {*task.print, *task.item});
+    if (built && task.print && task.probed_whole) built->insert(task.path, {*task.print, *task.item});
     items.append(std::move(*task.item));
   }
   return items;
@@ -104,17 +108,28 @@ FolderScanJob::~FolderScanJob() {
   if (thread_.joinable()) thread_.join();
 }
 
+void FolderScanJob::cancel() {
+  std::lock_guard lock(deliver_mutex_);
+  control_.cancelled = true;
+}
+
+void FolderScanJob::retire(std::unique_ptr<FolderScanJob> job) {
+  if (!job) return;
+  job->cancel();
+  std::thread([old = std::move(job)]() mutable { old.reset(); }).detach();
+}
+
+// The context is cancelled before it goes (its owner cancels its job), and
+// what was posted to it goes with it, so it is alive whenever this posts.
 void FolderScanJob::start(QObject* context, Done done) {
-  QPointer<QObject> receiver(context);
-  thread_ = std::thread([this, receiver, done = std::move(done)] {
+  thread_ = std::thread([this, context, done = std::move(done)] {
     KnownItems built;
     auto items = build_content_items(folder_, names_, threads_, known_, &built, &control_);
-    if (!items) return;
-    QMetaObject::invokeMethod(
-        receiver, [receiver, done, items = std::move(*items), built = std::move(built)]() mutable {
-          if (receiver) done(std::move(items), std::move(built));
-        },
-        Qt::QueuedConnection);
+    std::lock_guard lock(deliver_mutex_);
+    if (!items || control_.cancelled) return;
+    post_to(context, [done, items = std::move(*items), built = std::move(built)]() mutable {
+      done(std::move(items), std::move(built));
+    });
   });
 }
 

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "core/record.h"
@@ -59,7 +61,11 @@ class FolderScanJob {
   FolderScanJob(QUrl folder, QStringList names, KnownItems known, int threads);
   ~FolderScanJob();  // cancels and joins
   void start(QObject* context, Done done);
-  void cancel() { control_.cancelled = true; }
+  // After this returns, nothing more is delivered to the context.
+  void cancel();
+  // Cancels and lets the job end on a thread of its own: a probe that hangs
+  // on a file holds up nobody who waits for it.
+  static void retire(std::unique_ptr<FolderScanJob> job);
   int total() const { return total_; }
   int done() const { return control_.done; }
   int probed() const { return control_.probed; }
@@ -71,6 +77,7 @@ class FolderScanJob {
   int threads_;
   int total_ = 0;
   ScanControl control_;
+  std::mutex deliver_mutex_;  // a result is posted, or the job is cancelled, never both
   std::thread thread_;
 };
 

@@ -1,5 +1,6 @@
 #include "media_probe.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <cerrno>
 #include <csignal>
@@ -22,7 +23,10 @@ namespace {
 // is large: it runs in a helper process, one per probing thread, so a file
 // that crashes or hangs it costs that file's metadata and nothing else, and
 // the server does not carry the decoder's libraries while it serves.
-constexpr int kReplyTimeoutMs = 60000;  // the helper's own deadline per opening is 15 s
+// The helper's own deadline per opening is 15 s: past this it hangs, and is killed.
+constexpr int kReplyTimeoutMs = 20000;
+
+thread_local bool last_probe_failed = false;
 
 std::string exe_dir() {
   char buf[4096];
@@ -36,11 +40,9 @@ std::string exe_dir() {
 std::string find_helper() {
   if (const char* env = std::getenv("TAVRI_MEDIA_PROBE"); env && *env) return env;
   const std::string dir = exe_dir();
-  for (const std::string& candidate : {dir + "/tavri_media_probe", dir + "/../libexec/tavri_av_server/tavri_media_probe",
-#ifdef TAVRI_MEDIA_PROBE_BUILD_PATH
-                                       std::string(TAVRI_MEDIA_PROBE_BUILD_PATH),
-#endif
-       })
+  // Installed, beside the program, or (benchmarks) in the build tree's src/.
+  for (const std::string& candidate : {dir + "/../libexec/tavri_av_server/tavri_media_probe",
+                                       dir + "/tavri_media_probe", dir + "/../src/tavri_media_probe"})
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
   return {};
 }
@@ -67,13 +69,20 @@ class ProbeHelper {
     const std::string path = helper_path();
     if (path != running_path_) stop();
     // A helper that left while idle, or died on the file, gets one fresh start.
+    // A hung one is not asked again: the same file would hang it again.
     for (int attempt = 0; attempt < 2; ++attempt) {
       if (fd_ < 0 && !start(path)) return std::nullopt;
       QByteArray reply;
+      QElapsedTimer waited;
+      waited.start();
       if (write_frame(fd_, payload) && read_frame(fd_, reply, kReplyTimeoutMs)) {
         if (auto r = decode_reply(reply)) return r;
       }
       stop();
+      if (waited.elapsed() >= kReplyTimeoutMs) {
+        console_log("media probe timed out: " + request.path);
+        return std::nullopt;
+      }
     }
     console_log("media probe failed: " + request.path);
     return std::nullopt;
@@ -123,11 +132,14 @@ class ProbeHelper {
 
 ProbeReply ask_helper(const ProbeRequest& request) {
   thread_local ProbeHelper helper;
-  if (auto reply = helper.ask(request)) return std::move(*reply);
-  return {};
+  auto reply = helper.ask(request);
+  last_probe_failed = !reply;
+  return reply ? std::move(*reply) : ProbeReply{};
 }
 
 }  // namespace
+
+bool last_media_probe_failed() { return last_probe_failed; }
 
 void set_media_probe_helper(const QString& path) {
   std::lock_guard lock(helper_mutex);

@@ -25,6 +25,10 @@ struct MediaInfo {
 // the answer is empty, as for a file the decoder cannot open.
 // With first_frame, also the first decodable video frame (see below).
 MediaInfo probe_media(const QString& path, QImage* first_frame = nullptr, int max_side = 0);
+// True when the last probe on this thread got no answer from the helper
+// (it was missing, crashed twice or hung): the file is not known to be
+// unreadable and is probed again at the next scan.
+bool last_media_probe_failed();
 
 // The human-readable kind of a content file, by its extension.
 QString media_kind_for(const QString& path);

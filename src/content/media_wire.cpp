@@ -133,14 +133,14 @@ bool write_frame(int fd, const QByteArray& payload) {
   qsizetype left = out.size();
   while (left > 0) {
     // A socket: no SIGPIPE when the other side has gone.
-    ssize_t n = ::send(fd, data, size_t(left), MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) n = ::write(fd, data, size_t(left));
-    if (n < 0) {
+    ssize_t sent = ::send(fd, data, size_t(left), MSG_NOSIGNAL);
+    if (sent < 0 && errno == ENOTSOCK) sent = ::write(fd, data, size_t(left));
+    if (sent < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
-    left -= n;
+    data += sent;
+    left -= sent;
   }
   return true;
 }

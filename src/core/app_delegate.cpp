@@ -88,11 +88,15 @@ void AppDelegate::save() {
     ToolWindow* w = windows_.*member;
     top.insert(key, w ? w->frame() : QRectF());
   }
-  const QByteArray bytes = encode_archive(top);
   const QString support = app_support_folder();
   console_log(QUrl::fromLocalFile(support + "/").toString());
-  // The registry's save, which runs first, creates the application folder.
-  save_file_logged(application_folder() + "/" + kWindowsFile, bytes, "SAVE WINDOWS !!!!!");
+  // On the writer, after the registry's save: the files are written in the
+  // order they always were.
+  const QString path = application_folder() + "/" + kWindowsFile;
+  BackgroundWriter::instance().submit(path, [path, top] {
+    QDir().mkpath(application_folder());
+    save_file_logged(path, encode_archive(top), "SAVE WINDOWS !!!!!");
+  });
 }
 
 void AppDelegate::load() {

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "folders.h"
+#include "main_queue.h"
 
 namespace tavri {
 
@@ -40,14 +41,12 @@ void BackgroundWriter::after_pending(QObject* context, std::function<void()> fn)
   QString key;
   {
     std::lock_guard lock(mutex_);
-    key = QString("\x01after-pending-%1").arg(++barriers_);  // never a file's path
+    key = QString("\x01" "after-pending-%1").arg(++barriers_);  // never a file's path
   }
   submit(key, [receiver, fn = std::move(fn)] {
-    QMetaObject::invokeMethod(
-        receiver, [receiver, fn] {
-          if (receiver) fn();
-        },
-        Qt::QueuedConnection);
+    post_to(receiver, [receiver, fn] {
+      if (receiver) fn();
+    });
   });
 }
 

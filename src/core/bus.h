@@ -2,6 +2,7 @@
 #include <QVariant>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,8 @@ class Bus {
   static Bus& instance();
 
   void register_observer(const void* observer, const QString& name, Handler handler);
+  // Also waits for deliveries to the observer still running on other
+  // threads, so the observer can go once this returns.
   void unregister(const void* observer);
   void post(const QString& name, const QVariant& object = {});
 
@@ -31,8 +34,10 @@ class Bus {
     QString name;
     Handler handler;
     std::atomic<bool> active{true};
+    int running = 0;  // deliveries in progress, under the bus's mutex
   };
   mutable std::mutex mutex_;
+  std::condition_variable delivered_;
   std::vector<std::shared_ptr<Entry>> entries_;
 };
 

@@ -61,11 +61,30 @@ void RecordList::set_value(int index, const QString& key, const QVariant& value)
 }
 
 void RecordList::row_changed(int index) {
+  if (batch_depth_ > 0) {
+    if (!batch_reset_) batch_rows_.push_back(index);
+    return;
+  }
   // The display order still holds: views redraw one row and keep their
   // selection, current row and anchor.
   changed_row_ = index;
   emit changed();
   changed_row_ = -1;
+}
+
+void RecordList::end_changes() {
+  if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+  std::vector<int> rows;
+  rows.swap(batch_rows_);
+  const bool reset = batch_reset_;
+  batch_reset_ = false;
+  if (reset) {
+    emit changed();
+    return;
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  for (int index : rows) row_changed(index);
 }
 
 void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending, bool by_value) {
@@ -80,6 +99,11 @@ void RecordList::clear_sort() { set_sort_key({}); }
 
 void RecordList::invalidate() {
   order_valid_ = false;
+  if (batch_depth_ > 0) {
+    batch_reset_ = true;
+    batch_rows_.clear();
+    return;
+  }
   emit changed();
 }
 
@@ -104,19 +128,33 @@ const std::vector<int>& RecordList::order() const {
   std::iota(order_.begin(), order_.end(), 0);
   if (!sort_key_.isEmpty()) {
     const Qt::CaseSensitivity cs = case_insensitive_ ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    // Each key is read once, not once per comparison: a registry of ten
+    // thousand players re-sorts within a frame.
+    struct Key {
+      QString text;
+      std::optional<double> number;
+    };
+    std::vector<Key> keys(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      keys[i].text = items_[i].record.value(sort_key_).toString();
+      if (by_value_) keys[i].number = leading_number(keys[i].text);
+    }
     std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
-      const QString x = items_[a].record.value(sort_key_).toString();
-      const QString y = items_[b].record.value(sort_key_).toString();
+      const Key& x = keys[static_cast<std::size_t>(a)];
+      const Key& y = keys[static_cast<std::size_t>(b)];
       int c = 0;
       if (by_value_) {
-        const auto nx = leading_number(x), ny = leading_number(y);
+        const auto& nx = x.number;
+        const auto& ny = y.number;
         if (nx && ny && *nx != *ny) c = *nx < *ny ? -1 : 1;
         else if (nx.has_value() != ny.has_value()) c = nx ? -1 : 1;  // numbers before text
       }
-      if (c == 0) c = x.compare(y, cs);
+      if (c == 0) c = x.text.compare(y.text, cs);
       return ascending_ ? c < 0 : c > 0;
     });
   }
+  row_of_.resize(order_.size());
+  for (std::size_t r = 0; r < order_.size(); ++r) row_of_[static_cast<std::size_t>(order_[r])] = static_cast<int>(r);
   order_valid_ = true;
   return order_;
 }
@@ -128,9 +166,9 @@ int RecordList::list_index_of_row(int display_row) const {
 }
 
 int RecordList::row_of_list_index(int list_index) const {
-  const auto& o = order();
-  auto it = std::find(o.begin(), o.end(), list_index);
-  return it == o.end() ? -1 : static_cast<int>(it - o.begin());
+  order();
+  if (list_index < 0 || list_index >= static_cast<int>(row_of_.size())) return -1;
+  return row_of_[static_cast<std::size_t>(list_index)];
 }
 
 void RecordList::select_rows(const QList<int>& display_rows) {

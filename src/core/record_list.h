@@ -32,6 +32,11 @@ class RecordList : public QObject {
   // While `changed` is emitted for the values of one record whose display
   // row stays put: its list index; -1 for any other change.
   int changed_row() const { return changed_row_; }
+  // Between these, changes are gathered and told once at the end (a few
+  // rows one by one, more as one change), so views re-sort and redraw once
+  // for a burst of edits instead of once per edit. They nest.
+  void begin_changes() { ++batch_depth_; }
+  void end_changes();
 
   // Display order: sorted by a text key when one is set, else list order.
   // by_value: values that start with a number ("9.30 MB", "25") sort by
@@ -75,8 +80,12 @@ class RecordList : public QObject {
   bool ascending_ = true;
   bool by_value_ = false;
   mutable std::vector<int> order_;
+  mutable std::vector<int> row_of_;  // the inverse of order_
   mutable bool order_valid_ = false;
   int changed_row_ = -1;
+  int batch_depth_ = 0;
+  bool batch_reset_ = false;
+  std::vector<int> batch_rows_;
 };
 
 }  // namespace tavri

@@ -21,8 +21,13 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
   QDir().mkpath(application_folder());
   auto store = std::make_unique<HistoryStore>();
   QString damaged;
-  if (!store->open(application_folder() + "/" + HistoryStore::kFileName, &damaged)) {
-    console_log("HISTORY: not recorded: the history file cannot be opened");
+  const QString path = application_folder() + "/" + HistoryStore::kFileName;
+  if (!store->open(path, &damaged)) {
+    console_log(QString("HISTORY: not recorded: %1: %2").arg(path, store->error()));
+    dialogs_.alert("The player history is off.",
+                   QString("%1: %2. Nothing is recorded until it is moved away and the server is started again.")
+                       .arg(path, store->error()),
+                   {"OK"});
     return;
   }
   store_ = std::move(store);
@@ -70,7 +75,12 @@ void HistoryService::refresh_uptimes() {
     if (recorder_->is_online(id)) online.insert(id);
   }
   const qint64 now = now_ms();
-  uptime_24h_ = store_->uptimes(now - kDayMs, now, online);
+  // Ten thousand players' day of events is a query of its own: not on the main thread.
+  queries_.run([store = store_.get(), now, online] { return store->uptimes(now - kDayMs, now, online); },
+               [this](QHash<QString, double> uptimes) {
+                 uptime_24h_ = std::move(uptimes);
+                 emit uptimes_refreshed();
+               });
 }
 
 QString HistoryService::uptime_24h(const QString& device_id) const {

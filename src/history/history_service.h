@@ -7,6 +7,7 @@
 
 #include "core/dialogs.h"
 #include "core/record.h"
+#include "core/worker.h"
 #include "history_recorder.h"
 #include "history_store.h"
 #include "offline_alerts.h"
@@ -38,12 +39,14 @@ class HistoryService : public QObject {
 
  signals:
   void recorded();  // new events: what shows them may refresh
+  void uptimes_refreshed();
 
  private:
   UDP_Feedback& players_;
   Dialogs& dialogs_;
   std::function<QString(const QString&)> playlist_name_;
   std::unique_ptr<HistoryStore> store_;
+  Worker queries_{this};  // before the store goes, its queries end
   std::unique_ptr<HistoryRecorder> recorder_;
   std::unique_ptr<OfflineAlerts> alerts_;
   OfflineAlerts::Notify notify_;

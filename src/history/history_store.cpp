@@ -79,8 +79,12 @@ QSqlDatabase reader(const QString& path, const QString& connection) {
   return connect(path, connection + "-read-" + QString::number(quintptr(QThread::currentThreadId())));
 }
 
+// Texts go in as UTF-8 bytes, which the statements cast to text: bound as
+// UTF-16, a leading byte-order mark would be taken as one and dropped, and
+// a player whose id starts with it would miss its rows.
 void bind(QSqlQuery& q, std::initializer_list<QVariant> values) {
-  for (const QVariant& v : values) q.addBindValue(v);
+  for (const QVariant& v : values)
+    q.addBindValue(v.typeId() == QMetaType::QString ? QVariant(v.toString().toUtf8()) : v);
 }
 
 }  // namespace
@@ -109,7 +113,11 @@ bool HistoryStore::open(const QString& path, QString* damaged_copy) {
       db.close();
       QSqlDatabase::removeDatabase(connection_ + "-open");
       const QString kept = keep_damaged_copy(path);
-      if (kept.isEmpty()) return false;  // not kept: not overwritten either
+      if (kept.isEmpty()) {  // not kept: not overwritten either
+        error_ = QFileInfo(path).isDir() ? "it is a folder, not a file"
+                                         : "it is not a history file, and no copy of it could be kept aside";
+        return false;
+      }
       for (const char* side : {"", "-wal", "-shm"}) QFile::remove(path + side);
       console_log(QString("HISTORY: kept a damaged or foreign file aside: %1").arg(kept));
       if (damaged_copy) *damaged_copy = kept;
@@ -120,6 +128,7 @@ bool HistoryStore::open(const QString& path, QString* damaged_copy) {
       QSqlQuery q(db);
       if (q.exec("SELECT coalesce(max(id), 0) + 1 FROM runs") && q.next()) next_run_id_ = q.value(0).toLongLong();
     }
+    if (!ok) error_ = db.isOpen() ? "it does not have the tables this version records into" : db.lastError().text();
     db.close();
     if (!ok) return false;
   }
@@ -183,7 +192,7 @@ void HistoryStore::work() {
       busy_ = true;
     }
     if (!events.empty() || !runs.empty()) write_batch(events, runs);
-    if (now_ms() - last_prune_ms_ > 3600 * 1000) prune();
+    if (now_ms() - last_prune_ms_.load() > 3600 * 1000) prune();
     std::lock_guard lock(mutex_);
     busy_ = false;
     idle_.notify_all();
@@ -199,7 +208,7 @@ void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qin
   db.transaction();
   // Texts from the network go in as bound values only.
   QSqlQuery e(db);
-  e.prepare("INSERT INTO events(time, device_id, kind, detail) VALUES(?, ?, ?, ?)");
+  e.prepare("INSERT INTO events(time, device_id, kind, detail) VALUES(?, CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT))");
   for (const Event& ev : events) {
     if (ev.kind.isEmpty()) continue;
     bind(e, {ev.time_ms, ev.device_id, ev.kind, ev.detail});
@@ -207,7 +216,7 @@ void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qin
   }
   QSqlQuery r(db);
   r.prepare("INSERT OR REPLACE INTO runs(id, device_id, device_name, playlist_id, playlist_name, start, end, period, "
-            "tracks) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "tracks) VALUES(?, CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT), ?, ?, ?, CAST(? AS TEXT))");
   for (const auto& [id, run] : runs) {
     bind(r, {run.id, run.device_id, run.device_name, run.playlist_id, run.playlist_name, run.start_ms, run.end_ms,
              run.period_ms, tracks_text(run)});
@@ -242,7 +251,7 @@ std::vector<Event> HistoryStore::events(const QString& device_id, qint64 from_ms
   std::vector<Event> out;
   QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
-  q.prepare("SELECT time, kind, detail FROM events WHERE device_id = ? AND time >= ? AND time <= ? "
+  q.prepare("SELECT time, kind, detail FROM events WHERE device_id = CAST(? AS TEXT) AND time >= ? AND time <= ? "
             "ORDER BY time DESC, id DESC LIMIT ?");
   bind(q, {device_id, from_ms, to_ms, limit});
   if (q.exec())
@@ -322,7 +331,7 @@ QHash<QString, double> HistoryStore::uptimes(qint64 from, qint64 to, const QSet<
     while (q.next()) {
       const QString id = q.value(0).toString();
       auto it = walks.find(id);
-      if (it == walks.end()) it = walks.insert(id, SpanWalk{from, to});
+      if (it == walks.end()) it = walks.insert(id, SpanWalk{from, to, false, 0, -1, 0, {}});
       it->event(q.value(1).toLongLong(), q.value(2).toString());
     }
   QHash<QString, double> out;
@@ -335,11 +344,11 @@ QHash<QString, double> HistoryStore::uptimes(qint64 from, qint64 to, const QSet<
 
 std::vector<std::pair<qint64, qint64>> HistoryStore::online_spans(const QString& device_id, qint64 from, qint64 to,
                                                                   bool online_now) const {
-  SpanWalk walk{from, to};
+  SpanWalk walk{from, to, false, 0, -1, 0, {}};
   QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);
-  q.prepare("SELECT time, kind FROM events WHERE device_id = ? AND kind IN ('first_seen', 'online', 'offline') AND "
-            "(time >= ? OR kind = 'first_seen' OR time = (SELECT max(time) FROM events WHERE device_id = ? AND kind IN "
+  q.prepare("SELECT time, kind FROM events WHERE device_id = CAST(? AS TEXT) AND kind IN ('first_seen', 'online', 'offline') AND "
+            "(time >= ? OR kind = 'first_seen' OR time = (SELECT max(time) FROM events WHERE device_id = CAST(? AS TEXT) AND kind IN "
             "('online', 'offline') AND time < ?)) AND time <= ? ORDER BY time, id");
   bind(q, {device_id, from, device_id, from, to});
   if (q.exec())
@@ -347,7 +356,7 @@ std::vector<std::pair<qint64, qint64>> HistoryStore::online_spans(const QString&
   // Still online at the end of the range: it lasted past it when anything
   // was recorded later, or when the player is online now.
   QSqlQuery later(db);
-  later.prepare("SELECT 1 FROM events WHERE device_id = ? AND kind IN ('online', 'offline') AND time > ? LIMIT 1");
+  later.prepare("SELECT 1 FROM events WHERE device_id = CAST(? AS TEXT) AND kind IN ('online', 'offline') AND time > ? LIMIT 1");
   bind(later, {device_id, to});
   walk.finish(online_now || (later.exec() && later.next()));
   return walk.spans;

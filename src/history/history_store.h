@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
@@ -48,6 +49,8 @@ class HistoryStore {
   // Opens (or creates) the file; a damaged or foreign one is kept aside as
   // "<name>.damaged-<time>" and a new one started. False when no file can be made.
   bool open(const QString& path, QString* damaged_copy = nullptr);
+  // Why the last open failed, for the operator.
+  QString error() const { return error_; }
   QString path() const { return path_; }
 
   void record(Event event);
@@ -84,9 +87,11 @@ class HistoryStore {
   bool stopping_ = false, busy_ = false;
   std::thread thread_;
   qint64 next_run_id_ = 1;
-  qint64 retention_ms_ = qint64(kRetentionDays) * 24 * 3600 * 1000;
-  qint64 size_cap_ = kSizeCapBytes;
-  qint64 last_prune_ms_ = 0;
+  // Set by callers, read by the writer thread.
+  std::atomic<qint64> retention_ms_{qint64(kRetentionDays) * 24 * 3600 * 1000};
+  std::atomic<qint64> size_cap_{kSizeCapBytes};
+  std::atomic<qint64> last_prune_ms_{0};
+  QString error_;
 };
 
 }  // namespace tavri::history

@@ -16,7 +16,8 @@ QString iso(qint64 ms) {
 // break, and never read by a spreadsheet as a formula.
 QString field(QString text) {
   text.remove(QChar(0));
-  if (!text.isEmpty() && QString("=+-@").contains(text.front())) text.prepend('\'');
+  // TAB and CR start formulas too in some spreadsheets.
+  if (!text.isEmpty() && QString("=+-@\t\r").contains(text.front())) text.prepend('\'');
   if (text.contains(',') || text.contains('"') || text.contains('\n') || text.contains('\r'))
     text = '"' + text.replace('"', "\"\"") + '"';
   return text;

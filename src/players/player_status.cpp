@@ -1,5 +1,7 @@
 #include "player_status.h"
 
+#include "players/net/wire_protocol.h"
+
 #include <iterator>
 
 #include <algorithm>
@@ -71,11 +73,34 @@ Census count_players(const RecordList& players, const QDateTime& now) {
   return c;
 }
 
+namespace {
+struct CommandName {
+  int code;
+  const char* name;
+};
+constexpr CommandName kCommandNames[] = {
+    {wire::kSimpleFeedback, "FEEDBACK"}, {wire::kPlay, "PLAY"},
+    {wire::kPause, "PAUSE"},             {wire::kRename, "RENAME"},
+    {wire::kLoadPlaylist, "LOAD PLAYLIST"}, {wire::kMenuOff, "MENU OFF"},
+    {wire::kMenuOn, "MENU ON"},          {wire::kClearList, "CLEAR LIST"},
+    {wire::kNext, "NEXT"},               {wire::kClearContent, "CLEAR CONTENT"},
+    {wire::kMuteOn, "MUTE"},             {wire::kMuteOff, "SOUND"},
+    {wire::kWebStream, "WEB STREAM"},    {wire::kBack, "BACK"},
+    {wire::kLoadSchedule, "LOAD SCHEDULE"}, {wire::kRefreshLists, "REFRESH LISTS"},
+    {wire::kReset, "RESET"},             {wire::kBackground, "BACKGROUND"},
+};
+// Indexed by code: every code has its name, in code order.
+constexpr bool names_follow_codes() {
+  for (std::size_t i = 0; i < std::size(kCommandNames); ++i)
+    if (kCommandNames[i].code != static_cast<int>(i)) return false;
+  return std::size(kCommandNames) == wire::kBackground + 1;
+}
+static_assert(names_follow_codes(), "the command-name table and the command codes differ");
+}  // namespace
+
 QString command_name(int code) {
-  static const char* const names[] = {"FEEDBACK",  "PLAY",     "PAUSE",    "RENAME",     "LOAD PLAYLIST", "MENU OFF",
-                                      "MENU ON",   "CLEAR LIST", "NEXT",   "CLEAR CONTENT", "MUTE",       "SOUND",
-                                      "WEB STREAM", "BACK",    "LOAD SCHEDULE", "REFRESH LISTS", "RESET", "BACKGROUND"};
-  return code >= 0 && code < static_cast<int>(std::size(names)) ? names[code] : QString("COMMAND %1").arg(code);
+  return code >= 0 && code < static_cast<int>(std::size(kCommandNames)) ? QString(kCommandNames[code].name)
+                                                                         : QString("COMMAND %1").arg(code);
 }
 
 }  // namespace tavri::players

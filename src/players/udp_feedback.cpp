@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPointer>
@@ -43,64 +44,54 @@ QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWork
 
 // Receives on the socket's delegate strand and hands each datagram to the
 // main thread, in arrival order.
-class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate,
-                                     public std::enable_shared_from_this<UDP_Feedback::SocketDelegate> {
+class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
  public:
-  explicit SocketDelegate(UDP_Feedback* owner) : owner_(owner) {}
+  SocketDelegate(UDP_Feedback* owner, std::shared_ptr<FeedbackInbox> inbox) : owner_(owner), inbox_(std::move(inbox)) {}
+
+  // The owner calls this before it goes. What was posted to it before is
+  // discarded with it by Qt, so a posted call always finds it alive.
+  void detach() {
+    std::lock_guard lock(owner_mutex_);
+    owner_ = nullptr;
+  }
 
   void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t> data,
                               std::vector<std::uint8_t> address) override {
     QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
     const QString host = text(net::DatagramSocket::host_from_address(address).value_or(""));
-    // Handed over in batches: one wake-up of the main thread takes every
-    // datagram that arrived meanwhile, in arrival order.
-    bool first = false;
-    {
-      std::lock_guard lock(mutex_);
-      first = pending_.empty();
-      pending_.push_back({std::move(bytes), host});
-    }
-    if (!first) return;
-    QMetaObject::invokeMethod(
-        owner_.data(),
-        [o = owner_, self = weak_from_this()] {
-          auto delegate = self.lock();
-          if (!o || !delegate) return;
-          std::vector<std::pair<QByteArray, QString>> batch;
-          {
-            std::lock_guard lock(delegate->mutex_);
-            batch.swap(delegate->pending_);
-          }
-          for (const auto& [bytes, host] : batch) o->udp_socket_did_receive(bytes, host);
-        },
-        Qt::QueuedConnection);
+    // One wake-up of the main thread for every datagram that arrives
+    // before it drains the inbox.
+    if (inbox_->push({std::move(bytes), host}) != FeedbackInbox::Push::kWake) return;
+    post([](UDP_Feedback* o) { o->drain_feedback(); });
   }
 
   void udp_socket_did_close(net::DatagramSocket& socket, const std::optional<net::SocketError>& error) override {
     if (!error) return;  // closed on request
     const QString reason = text(error->reason.empty() ? error->description : error->reason + ": " + error->description);
     const auto* closed = &socket;
-    QMetaObject::invokeMethod(
-        owner_.data(),
-        [o = owner_, reason, closed] {
-          if (o && o->socket_.get() == closed) o->socket_closed(reason);
-        },
-        Qt::QueuedConnection);
+    post([reason, closed](UDP_Feedback* o) {
+      if (o->socket_.get() == closed) o->socket_closed(reason);
+    });
   }
 
   void udp_socket_did_send(net::DatagramSocket&, std::int64_t) override {
-    QMetaObject::invokeMethod(owner_.data(), [o = owner_] { if (o) o->command_sent(true, {}); }, Qt::QueuedConnection);
+    post([](UDP_Feedback* o) { o->command_sent(true, {}); });
   }
   void udp_socket_did_not_send(net::DatagramSocket&, std::int64_t, const net::SocketError& error) override {
-    const QString reason = text(error.description);
-    QMetaObject::invokeMethod(
-        owner_.data(), [o = owner_, reason] { if (o) o->command_sent(false, reason); }, Qt::QueuedConnection);
+    post([reason = text(error.description)](UDP_Feedback* o) { o->command_sent(false, reason); });
   }
 
  private:
-  QPointer<UDP_Feedback> owner_;
-  std::mutex mutex_;
-  std::vector<std::pair<QByteArray, QString>> pending_;
+  template <typename F>
+  void post(F&& call) {
+    std::lock_guard lock(owner_mutex_);
+    if (!owner_) return;
+    post_to(owner_, [o = owner_, call = std::forward<F>(call)] { call(o); });
+  }
+
+  std::mutex owner_mutex_;
+  UDP_Feedback* owner_;
+  std::shared_ptr<FeedbackInbox> inbox_;
 };
 
 UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list, PlayerNetworkConfig config,
@@ -124,7 +115,7 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
     if (!own_edit_) id_index_stale_ = true;
     autosave_.touch();
   });
-  delegate_ = std::make_shared<SocketDelegate>(this);
+  delegate_ = std::make_shared<SocketDelegate>(this, inbox_);
   init_UDP_in();
   check_timer_.setInterval(config_.check_interval_ms);
   connect(&check_timer_, &QTimer::timeout, this, &UDP_Feedback::timer_check);
@@ -132,7 +123,7 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
 }
 
 UDP_Feedback::~UDP_Feedback() {
-  delegate_.reset();
+  delegate_->detach();
   if (socket_) socket_->close();
 }
 
@@ -251,6 +242,27 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   emit feedback_recorded(r);
 }
 
+// A flood must not hold the main thread: each turn takes the inbox for a
+// few milliseconds, the table re-sorts once for all of it, and the timers
+// (the check, the autosave) run before the next turn.
+void UDP_Feedback::drain_feedback() {
+  QElapsedTimer spent;
+  spent.start();
+  devices_.begin_changes();
+  while (spent.elapsed() < kDrainSliceMs) {
+    const auto batch = inbox_->take(64);
+    if (batch.empty()) break;
+    for (const auto& datagram : batch) udp_socket_did_receive(datagram.bytes, datagram.host);
+  }
+  devices_.end_changes();
+  if (drain_pending_ || inbox_->empty()) return;
+  drain_pending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    drain_pending_ = false;
+    drain_feedback();
+  });
+}
+
 // Feedback is frequent: the lookup by device_id uses an index that any
 // change of the registry from elsewhere makes stale.
 QList<int> UDP_Feedback::records_with_id(const QString& id) {
@@ -264,6 +276,8 @@ QList<int> UDP_Feedback::records_with_id(const QString& id) {
 
 void UDP_Feedback::timer_check() {
   registry_full_reported_ = false;  // said again once per interval
+  if (const auto dropped = inbox_->take_dropped())
+    console_log(QString("FEEDBACK DROPPED: %1 datagrams arrived faster than they could be taken").arg(dropped));
   last_datagram_.reset();
   devices_.refresh();
   emit icons_check_requested();
@@ -333,37 +347,71 @@ void UDP_Feedback::create_test_devices() {
 
 void UDP_Feedback::save() {
   autosave_.cancel();
+  // A snapshot (records are values); encoding ten thousand players and the
+  // plan, and both writes, happen on the writer, in the order saves were asked.
   QVariantMap top{{kSpeicher, to_variant_list(devices_.records())},
                   {kWindowKey, map_.frame},
                   {kScaleKey, QVariant::fromValue(map_.scale)},
                   {kOriginKey, map_.origin}};
   if (!map_.background.isNull()) top.insert(kImageKey, map_.background);
-  const QByteArray bytes = encode_archive(top);
-  QDir().mkpath(application_folder());
-  save_file_logged(registry_path(), bytes, "SAVE DEVICES !!!!!");
-  QDir().mkpath(working_copy_folder());
-  save_file_logged(working_copy_path(), bytes, {});
+  BackgroundWriter::instance().submit(registry_path(), [top] {
+    const QByteArray bytes = encode_archive(top);
+    QDir().mkpath(application_folder());
+    save_file_logged(registry_path(), bytes, "SAVE DEVICES !!!!!");
+    QDir().mkpath(working_copy_folder());
+    save_file_logged(working_copy_path(), bytes, {});
+  });
+}
+
+namespace {
+// When a saved registry was last current: its latest feedback time, or
+// an invalid time when it does not decode or holds none.
+QDateTime saved_as_of(const QByteArray& bytes) {
+  QDateTime latest;
+  if (const auto top = decode_archive(bytes))
+    for (const QVariant& v : top->value(kSpeicher).toList())
+      if (const QDateTime t = v.toMap().value("status_time").toDateTime(); t.isValid() && (!latest.isValid() || t > latest))
+        latest = t;
+  return latest;
+}
+}  // namespace
+
+// The working copy, unless it is missing or empty or the application
+// folder's copy is newer by its content: a backup of the application
+// folder restored as the README says comes back.
+std::optional<std::pair<QString, QByteArray>> UDP_Feedback::saved_registry() {
+  auto working = read_file(working_copy_path());
+  auto backup = read_file(registry_path());
+  const bool has_working = working && !working->isEmpty();
+  const bool has_backup = backup && !backup->isEmpty();
+  if (has_backup && (!has_working || (*working != *backup && saved_as_of(*backup) > saved_as_of(*working))))
+    return std::pair{registry_path(), *backup};
+  if (has_working) return std::pair{working_copy_path(), *working};
+  return std::nullopt;
 }
 
 void UDP_Feedback::load() {
   devices_.clear();
   sort_table();
-  const auto bytes = read_file(working_copy_path());
-  if (!bytes || bytes->isEmpty()) return;
+  // What was saved is what is read back.
+  BackgroundWriter::instance().wait_idle(60000);
+  const auto saved = saved_registry();
+  if (!saved) return;
+  const auto& [path, bytes] = *saved;
   console_log("LOAD DEVICES!!!!!");
   QString error;
-  const auto top = decode_archive(*bytes, &error);
+  const auto top = decode_archive(bytes, &error);
   if (!top) {
-    console_log(QString("LOAD ERROR: %1 - %2").arg(working_copy_path(), error));
-    keep_damaged_copy(working_copy_path());
+    console_log(QString("LOAD ERROR: %1 - %2").arg(path, error));
+    keep_damaged_copy(path);
     return;
   }
   const QVariantList list = top->value(kSpeicher).toList();
   const RecordArray records = to_record_array(list);
   if (records.size() != list.size() || (top->contains(kSpeicher) && top->value(kSpeicher).typeId() != QMetaType::QVariantList)) {
     // What was dropped would be gone at the next save.
-    console_log(QString("LOAD ERROR: %1 - entries that are not records were dropped").arg(working_copy_path()));
-    keep_damaged_copy(working_copy_path());
+    console_log(QString("LOAD ERROR: %1 - entries that are not records were dropped").arg(path));
+    keep_damaged_copy(path);
   }
   const QVariant image = top->value(kImageKey);
   map_.background = image.metaType().id() == QMetaType::QImage ? image.value<QImage>() : QImage();

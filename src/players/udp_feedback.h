@@ -15,6 +15,7 @@
 #include "core/dialogs.h"
 #include "core/record_list.h"
 #include "net/io_pool.h"
+#include "players/feedback_inbox.h"
 #include "players/net/datagram_socket.h"
 #include "players/net/wire_protocol.h"
 
@@ -49,6 +50,10 @@ class UDP_Feedback : public QObject {
 
   // Above this many records, new ids are ignored (and said once per interval).
   static constexpr int kMaxPlayers = 10000;
+  // Datagrams waiting for the main thread, at most (about 20 s of a full
+  // registry's feedback); the main thread takes them in slices this long.
+  static constexpr std::size_t kInboxCapacity = 50000;
+  static constexpr int kDrainSliceMs = 10;
 
   RecordList& ArrayController_DEVICES() { return devices_; }
   MapState& map_state() { return map_; }
@@ -115,6 +120,8 @@ class UDP_Feedback : public QObject {
   // "Cancel" is the default.
   bool confirm(const QString& action, const QString& button);
   class SocketDelegate;
+  void drain_feedback();
+  static std::optional<std::pair<QString, QByteArray>> saved_registry();
   void init_UDP_in();
   void open_socket(bool first);
   void socket_closed(const QString& reason);
@@ -141,6 +148,8 @@ class UDP_Feedback : public QObject {
   bool id_index_stale_ = true;
   bool own_edit_ = false;
   QTimer check_timer_;
+  std::shared_ptr<FeedbackInbox> inbox_ = std::make_shared<FeedbackInbox>(kInboxCapacity);
+  bool drain_pending_ = false;
   std::shared_ptr<SocketDelegate> delegate_;
   std::shared_ptr<net::DatagramSocket> socket_;
   double reopen_delay_ = 0;

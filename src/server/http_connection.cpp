@@ -22,8 +22,6 @@ enum Tag : std::int64_t {
   kTagRequestHead = 10,
   kTagFraming = 20,     // a head or framing bytes that are not the last write
   kTagBody = 30,        // a body slice that is not the last write
-  kTagChunkBody = 31,   // a chunked body slice; its trailing CR LF follows
-  kTagChunkCrlf = 32,   // the CR LF after a chunked slice
   kTagFinal = 40,       // the last write of a response
   kTagFinalClose = 41,  // the last write of a 400 or 405
 };
@@ -319,32 +317,15 @@ void HttpConnection::write_body(net::StreamSocket::WriteRequest body, bool final
   submit(std::move(body));
 }
 
-void HttpConnection::write_chunk(net::Bytes bytes, bool final) {
-  if (bytes && !bytes->empty() && socket_) {
-    char size_line[32];
-    std::snprintf(size_line, sizeof size_line, "%zx\r\n", bytes->size());
-    write_framing(std::string(size_line), kTagFraming);
-    response_data_sizes_.push_back(bytes->size());
-    submit({std::move(bytes), -1, kTagChunkBody, {}});
-  } else if (!final) {
-    return;
-  }
-  if (final) write_framing(std::string("\r\n0\r\n\r\n").substr(bytes && !bytes->empty() ? 0 : 2), kTagFinal);
-  else write_framing(std::string("\r\n"), kTagChunkCrlf);
-}
-
 std::uint64_t HttpConnection::queued_body() const {
   return std::accumulate(response_data_sizes_.begin(), response_data_sizes_.end(), std::uint64_t(0));
 }
 
 void HttpConnection::send_response_headers_and_body() {
   HttpResponse& r = *http_response_;
-  if (r.delay_response_headers()) return;
-  chunked_ = r.is_chunked();
-  const std::uint64_t length = chunked_ ? 0 : r.content_length();
+  const std::uint64_t length = r.content_length();
   ranges_.reset();
-  if (!chunked_)
-    if (auto header = request_.header_field("Range")) ranges_ = parse_range_request(*header, length);
+  if (auto header = request_.header_field("Range")) ranges_ = parse_range_request(*header, length);
 
   HttpMessage head = HttpMessage::response(ranges_ ? 206 : r.status());
   add_standard_headers(head);
@@ -364,15 +345,13 @@ void HttpConnection::send_response_headers_and_body() {
     total += ("\r\n--" + ranges_boundary_ + "--\r\n").size();
     head.set_header_field("Content-Type", "multipart/byteranges; boundary=" + ranges_boundary_);
     head.set_header_field("Content-Length", std::to_string(total));
-  } else if (chunked_) {
-    head.set_header_field("Transfer-Encoding", "chunked");
   } else {
     head.set_header_field("Content-Length", std::to_string(length));
   }
   range_index_ = 0;
   sent_response_headers_ = true;
 
-  if (is_head_ || (!chunked_ && length == 0)) {
+  if (is_head_ || length == 0) {
     write_framing(head.message_data(), kTagFinal);
     return;
   }
@@ -397,8 +376,7 @@ void HttpConnection::send_response_headers_and_body() {
   batch_ = &batch;
   write_framing(head.message_data(), kTagFraming);
   if (ranges_ && ranges_->size() > 1) write_framing(ranges_headers_.front(), kTagFraming);
-  if (chunked_) write_chunk(first.data, final);
-  else write_body(std::move(first), final);
+  write_body(std::move(first), final);
   batch_ = nullptr;
   if (socket_) socket_->write(std::move(batch));
 }
@@ -411,14 +389,9 @@ void HttpConnection::continue_body() {
   const std::uint64_t room = kSliceSize - queued;
 
   if (!ranges_) {
-    if (r.is_done() && !chunked_) return;
-    if (chunked_) {
-      auto data = r.read_data(room);
-      write_chunk(data, r.is_done());
-    } else {
-      auto body = next_body(room);
-      write_body(std::move(body), r.is_done());
-    }
+    if (r.is_done()) return;
+    auto body = next_body(room);
+    write_body(std::move(body), r.is_done());
     return;
   }
   if (range_index_ >= static_cast<std::int32_t>(ranges_->size())) return;  // closing boundary already out
@@ -456,12 +429,6 @@ void HttpConnection::socket_did_write(net::StreamSocket&, std::int64_t tag) {
   switch (tag) {
     case kTagBody:
       slice_confirmed();
-      continue_body();
-      break;
-    case kTagChunkBody:
-      slice_confirmed();
-      break;
-    case kTagChunkCrlf:
       continue_body();
       break;
     case kTagFinal:
@@ -516,13 +483,6 @@ void HttpConnection::when_current(HttpResponse* response, const char* announceme
       return;
     }
     fn(*self);
-  });
-}
-
-void HttpConnection::response_has_available_data(HttpResponse* response) {
-  when_current(response, "response_has_available_data", [](HttpConnection& c) {
-    if (!c.sent_response_headers_) c.send_response_headers_and_body();
-    else c.continue_body();
   });
 }
 

@@ -48,7 +48,6 @@ class HttpConnection : public net::StreamSocketDelegate,
   static bool supports_method(const std::string& method, const std::string& path);
   static bool expects_request_body(const std::string& method, const std::string& path);
 
-  void response_has_available_data(HttpResponse* response) override;
   void response_did_abort(HttpResponse* response) override;
 
   void socket_did_read(net::StreamSocket& socket, net::Bytes data, std::int64_t tag) override;
@@ -82,7 +81,6 @@ class HttpConnection : public net::StreamSocketDelegate,
   void write_framing(std::vector<std::uint8_t> bytes, std::int64_t tag);
   void write_framing(const std::string& text, std::int64_t tag);
   void write_body(net::StreamSocket::WriteRequest body, bool final);
-  void write_chunk(net::Bytes bytes, bool final);
   void add_standard_headers(HttpMessage& head);
   std::uint64_t queued_body() const;
   std::string log_name() const;
@@ -105,7 +103,6 @@ class HttpConnection : public net::StreamSocketDelegate,
   std::deque<std::uint64_t> response_data_sizes_;
   // While set, writes are collected here and handed to the socket together.
   std::vector<net::StreamSocket::WriteRequest>* batch_ = nullptr;
-  bool chunked_ = false;
   bool is_head_ = false;
   bool died_ = false;
   std::atomic<std::int64_t> idle_since_{0};

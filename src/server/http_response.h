@@ -15,12 +15,11 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 class HttpResponse;
 
-// What a response tells its connection. Both calls are queued onto the
-// connection's queue, never run in the caller's thread.
+// What a response tells its connection, queued onto the connection's
+// queue, never run in the caller's thread.
 class ResponseListener {
  public:
   virtual ~ResponseListener() = default;
-  virtual void response_has_available_data(HttpResponse* response) = 0;
   virtual void response_did_abort(HttpResponse* response) = 0;
 };
 
@@ -44,10 +43,8 @@ class HttpResponse {
   // the system error of reading it.
   virtual void file_slice_failed(int /*error*/) {}
 
-  virtual bool delay_response_headers() { return false; }
   virtual int status() { return 200; }
   virtual HeaderList http_headers() { return {}; }
-  virtual bool is_chunked() { return false; }
   virtual void connection_did_close() {}
 };
 

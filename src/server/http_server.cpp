@@ -71,9 +71,7 @@ std::string HttpServer::name() { return net::run_sync(server_queue_, [this] { re
 std::string HttpServer::interface() { return net::run_sync(server_queue_, [this] { return interface_; }); }
 bool HttpServer::is_running() { return net::run_sync(server_queue_, [this] { return is_running_; }); }
 
-std::uint16_t HttpServer::listening_port() {
-  return net::run_sync(server_queue_, [this] { return is_running_ ? socket_->local_port() : std::uint16_t(0); });
-}
+std::uint16_t HttpServer::listening_port() { return listening_port_.load(); }
 
 std::optional<std::string> HttpServer::published_name() {
   return net::run_sync(server_queue_, [this]() -> std::optional<std::string> {
@@ -96,10 +94,7 @@ HttpConfig HttpServer::make_config() {
 
 std::size_t HttpServer::small_file_bytes() const { return small_files_->size_bytes(); }
 
-std::size_t HttpServer::number_of_connections() {
-  std::lock_guard lock(connections_lock_);
-  return connections_.size();
-}
+std::size_t HttpServer::number_of_connections() { return connection_count_.load(); }
 
 bool HttpServer::start(net::StreamError* error) {
   return net::run_sync(server_queue_, [&] {
@@ -111,6 +106,7 @@ bool HttpServer::start(net::StreamError* error) {
     }
     log()->info("HttpServer: listening on port {}", socket_->local_port());
     is_running_ = true;
+    listening_port_ = socket_->local_port();
     publish_service();
     return true;
   });
@@ -121,10 +117,12 @@ void HttpServer::stop(bool keep_existing_connections) {
     unpublish_service();
     socket_->disconnect();
     is_running_ = false;
+    listening_port_ = 0;
     if (!keep_existing_connections) {
       std::lock_guard lock(connections_lock_);
       for (auto& [_, connection] : connections_) connection->stop();
       connections_.clear();
+      connection_count_ = 0;
       evicting_ = 0;
     }
   });
@@ -142,6 +140,7 @@ void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::Stre
   {
     std::lock_guard lock(connections_lock_);
     connections_.emplace(connection.get(), connection);
+    connection_count_ = connections_.size();
   }
   connection->start();
 }
@@ -178,6 +177,7 @@ void HttpServer::connection_did_die(HttpConnection* connection) {
     if (connection->evicting() && evicting_ > 0) --evicting_;
     last = std::move(it->second);
     connections_.erase(it);
+    connection_count_ = connections_.size();
   }
 }
 

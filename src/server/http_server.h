@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::string domain();
   std::string name();
   std::string interface();
+  // These two never wait: the window reads them every second.
   std::uint16_t listening_port();
   std::optional<std::string> published_name();
 
@@ -89,6 +91,8 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   double stall_timeout_ = 300.0;
   std::unordered_map<HttpConnection*, std::shared_ptr<HttpConnection>> connections_;
   std::mutex connections_lock_;
+  std::atomic<std::size_t> connection_count_{0};
+  std::atomic<std::uint16_t> listening_port_{0};
   bool is_running_ = false;
   std::size_t max_connections_ = kDefaultMaxConnections;
   std::size_t evicting_ = 0;  // idle connections closed for new ones, not yet gone

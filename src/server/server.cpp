@@ -22,16 +22,16 @@ namespace {
 void open_log_file() {
   static std::shared_ptr<spdlog::sinks::sink> file_sink;
   static QString opened_path;
-  const QString path = app_support_folder() + "/" + Server::kLogFile;
+  const QString path = application_folder() + "/" + Server::kLogFile;
   if (path == opened_path) return;
-  auto& sinks = http::log()->sinks();
-  if (file_sink) sinks.erase(std::remove(sinks.begin(), sinks.end(), file_sink), sinks.end());
+  if (file_sink) http::log_outputs()->remove_sink(file_sink);
   file_sink.reset();
   opened_path = path;
+  QDir().mkpath(application_folder());
   try {
     file_sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(QFile::encodeName(path).toStdString(),
                                                                        Server::kLogFileBytes, Server::kLogFiles);
-    sinks.push_back(file_sink);
+    http::log_outputs()->add_sink(file_sink);
     http::log()->flush_on(spdlog::level::info);
   } catch (const spdlog::spdlog_ex& e) {
     console_log(QString("HTTP log file not opened: %1").arg(e.what()));

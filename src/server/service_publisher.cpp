@@ -186,8 +186,11 @@ struct ServicePublisher::State {
       not_published("the publication thread could not start");
       return;
     }
+    // The client's connect to the message bus is synchronous: it runs on
+    // the publication thread, never holding up the caller (a server queue
+    // started from the window).
     PollLock lock(poll);
-    open_client();
+    schedule_reconnect(0);
   }
 
   void stop() {

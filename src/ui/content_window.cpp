@@ -23,7 +23,7 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
   label_->setObjectName("select_label_path");
   connect(&files, &FileList::label_changed, label_, [this](const QString& text) { label_->set_text(text); });
 
-  auto column = [](const char* key, const char* title, int width) { return Column{key, title, width}; };
+  auto column = [](const char* key, const char* heading, int width) { return Column{key, heading, width}; };
   std::vector<Column> columns;
   columns.push_back(thumbnail_column());
   Column name = column("file_name", "Name", 180);
@@ -31,10 +31,10 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
   name.foreground = [](const Record& r) { return found_to_color(r.value("file_found")); };
   columns.push_back(name);
   columns.push_back(length_column());
-  for (auto [key, title, width] : {std::tuple{"file_size", "Size", 80}, {"file_resolution", "Resolution", 100},
+  for (auto [key, heading, width] : {std::tuple{"file_size", "Size", 80}, {"file_resolution", "Resolution", 100},
                                    {"file_fps", "FPS", 55}, {"file_codec", "Codec", 90}, {"file_kind", "Kind", 120},
                                    {"file_change", "Changed", 120}}) {
-    Column c = column(key, title, width);
+    Column c = column(key, heading, width);
     c.sortable = true;
     columns.push_back(c);
   }

@@ -44,8 +44,8 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column list = greyed({"id_playlist", "List", 120});
   if (playlist_name)
     list.display = [playlist_name](const Record& r) {
-      const QString name = playlist_name(r.value("id_playlist"));
-      return name.isEmpty() ? r.value("id_playlist") : QVariant(name);
+      const QString list_name = playlist_name(r.value("id_playlist"));
+      return list_name.isEmpty() ? r.value("id_playlist") : QVariant(list_name);
     };
   list.tooltip = [](const Record& r) { return QString("playlist id %1").arg(r.value("id_playlist").toString()); };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };

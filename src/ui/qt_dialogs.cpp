@@ -11,23 +11,46 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
+
+#include "core/console.h"
 
 namespace tavri {
 
+void QtDialogs::defer_alerts(bool defer) {
+  deferring_ = defer;
+  if (!defer && !deferred_.isEmpty()) QTimer::singleShot(0, [this] { show_deferred(); });
+}
+
+void QtDialogs::show_deferred() {
+  // A quit while one is open ends the rest too (a new modal loop returns at once).
+  for (const Deferred& d : std::exchange(deferred_, {})) alert(d.message, d.informative, d.buttons, 0);
+}
+
 int QtDialogs::alert(const QString& message, const QString& informative, const QStringList& buttons,
                      int default_button) {
+  const QStringList titles = buttons.isEmpty() ? QStringList{"OK"} : buttons;
+  if (deferring_) {
+    const int answer = std::clamp(default_button, 0, static_cast<int>(titles.size()) - 1);
+    console_log(QString("ALERT: %1 %2 [%3]").arg(message, informative, titles.value(answer)));
+    if (titles.size() == 1) deferred_.append({message, informative, titles});
+    return answer;
+  }
   QMessageBox box(parent_);
   box.setText(message);
   box.setInformativeText(informative);
   QList<QAbstractButton*> added;
-  const QStringList titles = buttons.isEmpty() ? QStringList{"OK"} : buttons;
   for (int i = 0; i < titles.size(); ++i)
     added.append(box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
   box.setDefaultButton(qobject_cast<QPushButton*>(added.value(default_button, added.first())));
   box.exec();
+  // Closed without a click (Escape, or the application quitting): the
+  // default, which is the safe answer to a destructive question.
   const int index = added.indexOf(box.clickedButton());
-  return index < 0 ? static_cast<int>(added.size()) - 1 : index;
+  return index < 0 ? static_cast<int>(added.indexOf(box.defaultButton())) : index;
 }
 
 namespace {

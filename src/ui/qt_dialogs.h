@@ -10,6 +10,10 @@ class QtDialogs : public Dialogs {
  public:
   explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
   void set_parent(QWidget* parent) { parent_ = parent; }
+  // During start-up nobody may be there to answer: an alert then takes its
+  // default answer at once and is logged; those that only inform are shown
+  // once start-up is over and the main loop runs.
+  void defer_alerts(bool defer);
 
   using Dialogs::alert;
   int alert(const QString& message, const QString& informative, const QStringList& buttons,
@@ -22,7 +26,14 @@ class QtDialogs : public Dialogs {
 
  private:
   std::optional<QDateTime> pick(const QString& message, const QDateTime& start, bool date);
+  void show_deferred();
   QWidget* parent_;
+  bool deferring_ = false;
+  struct Deferred {
+    QString message, informative;
+    QStringList buttons;
+  };
+  QList<Deferred> deferred_;
 };
 
 }  // namespace tavri

@@ -39,8 +39,8 @@ inline std::string get(const std::string& path, const std::string& extra = "") {
 
 // Keeps the HTTP component's log lines for inspection.
 struct LogCapture {
-  LogCapture() : sink(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) { log()->sinks().push_back(sink); }
-  ~LogCapture() { log()->sinks().clear(); }
+  LogCapture() : sink(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) { log_outputs()->add_sink(sink); }
+  ~LogCapture() { log_outputs()->remove_sink(sink); }
   bool contains(const std::string& text) {
     for (const auto& line : sink->last_formatted())
       if (line.find(text) != std::string::npos) return true;

@@ -1,0 +1,200 @@
+// A feedback flood against the whole main-thread side of the player
+// network: 200,000 datagrams from 10,000 ids, as fast as loopback takes
+// them, into the registry with the players table shown, the player
+// history recording and the map rebuilt for new players.
+// Prints, next to a plain receive loop on the same socket type (reference):
+// the time until every datagram is taken, the longest stall of a 10 ms
+// main-thread timer, and when the registry's working copy on disk first
+// holds every player.
+//   build/bench/flood_bench 2>/dev/null
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "core/console.h"
+#include "core/folders.h"
+#include "core/keyed_archive.h"
+#include "history/history_service.h"
+#include "net/io_pool.h"
+#include "players/net/datagram_socket.h"
+#include "players/player_map.h"
+#include "players/udp_feedback.h"
+#include "ui/players_window.h"
+#include "../tests/support/scripted_dialogs.h"
+#include "../tests/support/udp_peer.h"
+
+using namespace tavri;
+
+namespace {
+
+constexpr int kIds = 10000;
+constexpr int kDatagrams = 200000;
+
+std::string feedback(int i) {
+  const std::string id = "F" + std::to_string(i % kIds);
+  return id + "<v_OX_TANDEM>Screen " + id + "<v_OX_TANDEM>2<v_OX_TANDEM>1<v_OX_TANDEM>7<v_OX_TANDEM>" +
+         std::to_string(i / kIds) + "<v_OX_TANDEM>0<v_OX_TANDEM>0<v_OX_TANDEM>12:00:00<v_OX_TANDEM>bg.png";
+}
+
+// All datagrams from one loopback socket, yielding now and then so that
+// the receiver's buffer is not simply overrun.
+void blast(std::uint16_t port) {
+  test::UdpPeer peer;
+  for (int i = 0; i < kDatagrams; ++i) {
+    peer.send_to(port, feedback(i));
+    if (i % 64 == 63) std::this_thread::yield();
+  }
+}
+
+struct Counter : net::DatagramSocketDelegate {
+  std::atomic<int> count{0};
+  void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t>, std::vector<std::uint8_t>) override {
+    ++count;
+  }
+};
+
+// The reference: datagrams counted on the socket's own queue.
+void run_plain(net::IoPool& pool) {
+  auto counter = std::make_shared<Counter>();
+  auto socket = net::DatagramSocket::create(counter, pool.make_strand(), pool.context());
+  socket->bind_to_port(0);
+  socket->begin_receiving();
+  QElapsedTimer t;
+  t.start();
+  std::thread sender(blast, socket->local_port());
+  sender.join();
+  const double sent_s = t.nsecsElapsed() / 1e9;
+  int last = -1;
+  while (counter->count != last) {
+    last = counter->count;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::printf("%-36s %8d %10.2f s %10.2f s %14s %16s\n", "plain receive loop (ref)", last, sent_s,
+              t.nsecsElapsed() / 1e9 - 0.1, "-", "-");
+  socket->close();
+}
+
+// The longest delay of a 10 ms timer on the main thread.
+struct StallProbe {
+  QTimer timer;
+  QElapsedTimer since;
+  double longest = 0;
+  StallProbe() {
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      longest = std::max(longest, since.nsecsElapsed() / 1e6 - 10.0);
+      since.start();
+    });
+    since.start();
+    timer.start(10);
+  }
+};
+
+// Watches the working copy from a thread of its own: when it first holds
+// every player, in ms from the start (-1: not yet).
+struct DiskWatch {
+  std::atomic<bool> stop{false};
+  std::atomic<qint64> all_on_disk_ms{-1};
+  std::thread thread;
+  explicit DiskWatch(const QElapsedTimer& since) {
+    thread = std::thread([this, since] {
+      const QString path = app_support_folder() + "/" + kTempFolder + "/" + kRegistryWorkingCopy;
+      while (!stop && all_on_disk_ms < 0) {
+        if (auto bytes = read_file(path))
+          if (auto top = decode_archive(*bytes); top && top->value("SPEICHER").toList().size() >= kIds)
+            all_on_disk_ms = since.elapsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
+  ~DiskWatch() {
+    stop = true;
+    thread.join();
+  }
+};
+
+void run_flood(net::IoPool& pool) {
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  PlayerNetworkConfig config;
+  config.feedback_port = 0;
+  config.command_host = "127.0.0.1";
+  UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  players.load();
+  history::HistoryService history(players, dialogs, [](const QString&) { return QString(); });
+  PlayersWindow window(players, [] {});
+  window.resize(1366, 700);
+  window.show();
+  QObject::connect(&players, &UDP_Feedback::reload_map_requested, [&] {
+    player_map::rebuild(players.ArrayController_DEVICES(), QSizeF(1920, 1080), QSizeF(800, 600), QSizeF(780, 540));
+  });
+  std::atomic<long long> dropped{0};
+  set_console_listener([&](const QString& line) {
+    if (line.startsWith("FEEDBACK DROPPED: ")) dropped += line.section(' ', 2, 2).toLongLong();
+  });
+  int processed = 0;
+  QObject::connect(&players, &UDP_Feedback::feedback_recorded, [&] { ++processed; });
+
+  QApplication::processEvents();
+  StallProbe probe;
+  QElapsedTimer t;
+  t.start();
+  DiskWatch disk(t);
+  std::atomic<double> sent_s{-1};
+  std::thread sender([&] {
+    blast(players.feedback_port());
+    sent_s = t.nsecsElapsed() / 1e9;
+  });
+  QElapsedTimer idle;
+  idle.start();
+  int last = -1;
+  // Until the sender is done and nothing new came for two seconds.
+  while (t.elapsed() < 120000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (processed != last) {
+      last = processed;
+      idle.restart();
+    } else if (sent_s >= 0 && idle.elapsed() > 2000) {
+      break;
+    }
+  }
+  const double all_in_s = (t.nsecsElapsed() - idle.nsecsElapsed()) / 1e9;
+  sender.join();
+  // A tick of the check timer reports what the inbox dropped.
+  QElapsedTimer tick;
+  tick.start();
+  while (tick.elapsed() < 4500) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  // Wait up to 15 s for the registry on disk.
+  while (disk.all_on_disk_ms < 0 && t.elapsed() < all_in_s * 1000 + 15000)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  char on_disk[32];
+  if (disk.all_on_disk_ms >= 0) std::snprintf(on_disk, sizeof on_disk, "%.2f s", disk.all_on_disk_ms / 1000.0);
+  else std::snprintf(on_disk, sizeof on_disk, "not yet");
+  std::printf("%-36s %8d %10.2f s %10.2f s %11.1f ms %16s\n", "registry + table + history + map", processed,
+              sent_s.load(), all_in_s, probe.longest, on_disk);
+  std::printf("  players in the registry: %d, datagrams dropped at the inbox: %lld\n",
+              players.ArrayController_DEVICES().size(), dropped.load());
+  set_console_listener({});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  net::IoPool pool(2);
+  std::printf("%d datagrams from %d ids over loopback\n\n", kDatagrams, kIds);
+  std::printf("%-36s %8s %12s %12s %14s %16s\n", "", "taken", "sent in", "all in", "longest stall",
+              "all on disk at");
+  run_plain(pool);
+  run_flood(pool);
+  return 0;
+}
