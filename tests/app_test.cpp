@@ -226,3 +226,26 @@ TEST_F(App, ImportChecksEachCatalogueAndKeepsTheOneItReplaces) {
   ASSERT_EQ(before.list().size(), 1);
   EXPECT_EQ(before.list().at(0)["name"], "mine");
 }
+
+TEST_F(App, ANewListDoesNotTakeTheIdOfOneAPlayerStillPlays) {
+  Controllers c(bus, dialogs);
+  c.playlists.ArrayController_PLAYLIST().set_records({{{"id", 2}, {"name", "Bar"}}});
+  // Playlist 1 was removed, but a player still plays it; schedule 3 likewise.
+  for (const char* list : {"1", "3"})
+    c.udp_feedback.ArrayController_DEVICES().append({{"device_id", QString("P%1").arg(list)}, {"id_playlist", list}});
+  dialogs.prompt_answers = {QString("Lobby"), QString("Week")};
+  c.playlists.add_new_playlist();
+  c.schedule.add_new_playlist();
+  RecordList& playlists = c.playlists.ArrayController_PLAYLIST();
+  RecordList& schedules = c.schedule.ArrayController_SCHEDULELIST();
+  ASSERT_EQ(playlists.size(), 2);
+  EXPECT_EQ(playlists.selected_records().first()["id"].toInt(), 4);
+  EXPECT_EQ(schedules.selected_records().first()["id"].toInt(), 2);
+  EXPECT_EQ(c.playlists.catalogue().free_id(), 5);
+  // With every id below 65535 taken or in use, the lowest no record carries.
+  RecordArray all;
+  for (int i = 1; i < 65535; ++i)
+    if (i != 1 && i != 3) all.append({{"id", i}});
+  playlists.set_records(all);
+  EXPECT_EQ(c.playlists.catalogue().free_id(), 1);
+}

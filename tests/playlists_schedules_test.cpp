@@ -26,11 +26,15 @@ using namespace tavri;
 
 namespace {
 
-Record content_item(const QString& name, bool image, QVariant length) {
+// Its file is made too: a list with missing media asks before it is sent.
+Record content_item(const QString& folder, const QString& name, bool image, QVariant length) {
   QImage icon(8, 8, QImage::Format_ARGB32);
   icon.fill(Qt::green);
+  const QString path = folder + "/" + name + (image ? ".png" : ".mov");
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write("media");
   return Record{{"file_name", name},
-                {"file_url", QUrl::fromLocalFile("/srv/content/" + name + (image ? ".png" : ".mov"))},
+                {"file_url", QUrl::fromLocalFile(path)},
                 {"is_img", image},
                 {"file_length", length},
                 {"file_found", 1},
@@ -49,8 +53,8 @@ class Editors : public test::TestHome {
     dialogs_.open_answers.push_back(QStringList{folder_});
     files_->press_select();
     dialogs_.shown.clear();
-    content().set_records({content_item("Lobby Loop", false, 42.5), content_item("Logo", true, "5"),
-                           content_item("Clip", false, 10.0)});
+    content().set_records({content_item(folder_, "Lobby Loop", false, 42.5), content_item(folder_, "Logo", true, "5"),
+                           content_item(folder_, "Clip", false, 10.0)});
     bus_.register_observer(this, note::SEND_PLAYLIST, [this](const QVariant& v) { sent_ << v.toMap(); });
   }
   void build() {
@@ -191,7 +195,7 @@ TEST_F(Editors, PublishedPlaylistFileLayout) {
   const QJsonArray list = file["movielist"].toArray();  // a plain list here
   ASSERT_EQ(list.size(), 2);
   EXPECT_EQ(list[0].toObject()["file_icon"].toString(), "KEIN BILD");
-  EXPECT_EQ(list[0].toObject()["file_url"].toObject()["$url"].toString(), "file:///srv/content/Lobby%20Loop.mov");
+  EXPECT_EQ(list[0].toObject()["file_url"].toObject()["$url"].toString(), QString(QUrl::fromLocalFile(folder_ + "/Lobby Loop.mov").toEncoded()));
   EXPECT_EQ(list[0].toObject()["file_length"].toObject()["$real"].toDouble(), 42.5);
   EXPECT_EQ(list[1].toObject()["file_name"].toString(), "Logo");
 }
@@ -234,7 +238,7 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   select_content({1, 2});
   editor_->REPLACE_FILE();
   EXPECT_EQ(dialogs_.shown.back().detail, "please select only one file in file-list for replacing");
-  content().set_records(content().records() << content_item("Other", true, "5"));
+  content().set_records(content().records() << content_item(folder_, "Other", true, "5"));
   select_content({3});
   editor_->REPLACE_FILE();
   EXPECT_EQ(items().at(0)["file_name"], "Other");
@@ -814,4 +818,24 @@ TEST_F(Editors, DeletionsComeBackWithUndoInTheirPlacesAndTheirFilesWithTheSameBy
   undo_history().undo();
   ASSERT_EQ(playlists().size(), 1);
   EXPECT_EQ(playlists().at(0).value("name"), "Other");
+}
+
+TEST_F(Editors, AListWithMissingMediaAsksBeforeItIsSentNamingThem) {
+  lobby_played_by_week(true);
+  playlists().select_list_indices({0});
+  schedules().select_list_indices({0});
+  QFile::remove(folder_ + "/Lobby Loop.mov");
+  dialogs_.shown.clear();
+  editor_->send_to_device();  // "Cancel", the default
+  schedule_view_->send_to_device();
+  EXPECT_TRUE(sent_.isEmpty());
+  ASSERT_EQ(dialogs_.alert_messages(), (QStringList{"1 of the files of \"Lobby\" are missing.",
+                                                     "1 of the files of \"Week\" are missing."}));
+  EXPECT_TRUE(dialogs_.shown[0].detail.contains("Lobby Loop.mov"));
+  EXPECT_EQ(dialogs_.shown[0].items, (QStringList{"Cancel", "Send anyway"}));
+  EXPECT_EQ(dialogs_.shown[0].default_button, 0);
+  dialogs_.alert_answers = {1, 1};
+  editor_->send_to_device();
+  schedule_view_->send_to_device();
+  EXPECT_EQ(sent_.size(), 2);
 }

@@ -10,6 +10,7 @@
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/notifications.h"
+#include "players/feedback_guard.h"
 #include "players/player_status.h"
 #include "players/udp_feedback.h"
 #include "support/event_loop.h"
@@ -119,9 +120,106 @@ TEST_F(Players, StatusFourAsksForFeedbackAndMalformedDatagramsOnlySetTheMemory) 
   EXPECT_EQ(players::Device_Status(p->ArrayController_DEVICES().at(0)["status_device"]), "DEVICE ERROR");
   // Seven fields: dropped, and no request even with status 4.
   p->udp_socket_did_receive("B<v_OX_TANDEM>b<v_OX_TANDEM>4<v_OX_TANDEM>1<v_OX_TANDEM>1<v_OX_TANDEM>1<v_OX_TANDEM>1", "h");
+  // Players that stay in error, and forged ones turning to it, ask no more
+  // within the interval: their answers would be errors again.
+  for (int i = 0; i < 50; ++i) {
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "a", 4, std::to_string(i))), "h");
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("F" + std::to_string(i), "forged", 4)), "h");
+  }
   listener.set_timeout(200);
   EXPECT_FALSE(listener.receive().has_value());
-  EXPECT_EQ(p->ArrayController_DEVICES().size(), 1);
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 51);
+  // Why datagrams were dropped is said once per interval, with counts.
+  p->udp_socket_did_receive("caf\xE9<v_OX_TANDEM>1<v_OX_TANDEM>2<v_OX_TANDEM>3<v_OX_TANDEM>4<v_OX_TANDEM>5<v_OX_TANDEM>6<v_OX_TANDEM>7", "h");
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("", "no id")), "h");
+  sender.send_to(p->feedback_port(), feedback("BIG", std::string(20000, 'n')));
+  ASSERT_TRUE(test::spin_until([&] {
+    p->timer_check();
+    return log().join('\n').contains("longer than 9216 bytes");
+  }));
+  EXPECT_EQ(log().filter("FEEDBACK DROPPED").size(), 2) << log().filter("FEEDBACK DROPPED").join('\n').toStdString();
+  EXPECT_TRUE(log().filter("FEEDBACK DROPPED").first().contains(
+      "1 an empty id or one with a NUL (h: 1), 1 fewer than 8 fields (h: 1), 1 not UTF-8 (h: 1)"));
+  EXPECT_EQ(p->ArrayController_DEVICES().size(), 51) << "a cut datagram is not stored cut";
+}
+
+TEST(FeedbackRequestLimiter, OnceATurnToErrorAndAtMostOncePerInterval) {
+  FeedbackRequestLimiter limiter(4000);
+  EXPECT_FALSE(limiter.should_request(std::nullopt, 2, 0));
+  EXPECT_TRUE(limiter.should_request(std::nullopt, 4, 0)) << "a new player in error";
+  EXPECT_FALSE(limiter.should_request(2, 4, 100)) << "another turn within the interval";
+  EXPECT_FALSE(limiter.should_request(4, 4, 5000)) << "staying in error is no turn";
+  EXPECT_TRUE(limiter.should_request(2, 4, 5000));
+  EXPECT_FALSE(limiter.should_request(3, 4, 8999));
+  EXPECT_TRUE(limiter.should_request(3, 4, 9000));
+}
+
+TEST(AddressRate, OneFloodingHostIsCutToItsRateOthersAreNot) {
+  AddressRate rate(100, 200);  // per second, at once
+  int flood = 0, other = 0;
+  for (int ms = 0; ms < 1000; ++ms)
+    for (int k = 0; k < 50; ++k) {
+      flood += rate.admit("10.0.0.66", ms);
+      if (k == 0 && ms % 10 == 0) other += rate.admit("10.0.0.7", ms);
+    }
+  EXPECT_NEAR(flood, 200 + 100, 2) << "the burst, then the rate";
+  EXPECT_EQ(other, 100);
+}
+
+TEST_F(Players, CommandsAreConfirmedByFeedbackSentAgainAndGivenUp) {
+  config.commands.first_wait_ms = 0;  // every tick is due
+  config.commands.most_sends = 3;
+  auto p = make();
+  for (const char* id : {"A", "B", "C"}) p->udp_socket_did_receive(QByteArray::fromStdString(feedback(id, id)), "h");
+  auto& list = p->ArrayController_DEVICES();
+  list.select_rows({0, 1, 2});
+  QStringList confirmed, failed;
+  QObject::connect(p.get(), &UDP_Feedback::command_confirmed,
+                   [&](const QString& id, int code) { confirmed << QString("%1|%2").arg(id).arg(code); });
+  QObject::connect(p.get(), &UDP_Feedback::command_failed,
+                   [&](const QString& id, int code) { failed << QString("%1|%2").arg(id).arg(code); });
+  p->send_playlist(QVariantMap{{"id", 7}, {"name", "Lobby"}});
+  EXPECT_EQ(commands(3), (QStringList{"A|4|7|Lobby", "B|4|7|Lobby", "C|4|7|Lobby"}));
+  EXPECT_EQ(p->last_command(), "LOAD PLAYLIST: 0 of 3 confirmed");
+  EXPECT_EQ(p->command_state("A"), "LOAD PLAYLIST pending");
+
+  // A shows the list (downloading it), B in error with it does not.
+  auto with_list = [](const char* id, int state) {
+    return QByteArray::fromStdString(std::string(id) + "<v_OX_TANDEM>" + id + "<v_OX_TANDEM>" + std::to_string(state) +
+                                     "<v_OX_TANDEM>1<v_OX_TANDEM>7<v_OX_TANDEM>t<v_OX_TANDEM>0<v_OX_TANDEM>0");
+  };
+  p->udp_socket_did_receive(with_list("A", 1), "h");
+  p->udp_socket_did_receive(with_list("B", 4), "h");
+  EXPECT_EQ(confirmed, QStringList{"A|4"});
+  EXPECT_EQ(p->last_command(), "LOAD PLAYLIST: 1 of 3 confirmed");
+  EXPECT_EQ(p->command_state("A"), "");
+
+  EXPECT_EQ(commands(1), QStringList{"0|0"}) << "B turned to error";
+  p->timer_check();  // B and C again
+  EXPECT_EQ(commands(2), (QStringList{"B|4|7|Lobby", "C|4|7|Lobby"}));
+  EXPECT_EQ(p->command_state("C"), "LOAD PLAYLIST pending, send 2");
+  p->udp_socket_did_receive(with_list("C", 2), "h");
+  p->timer_check();
+  EXPECT_EQ(commands(1), QStringList{"B|4|7|Lobby"});
+  p->timer_check();  // three sends: given up
+  EXPECT_EQ(failed, QStringList{"B|4"});
+  EXPECT_EQ(p->last_command(), "LOAD PLAYLIST: 2 of 3 confirmed, 1 failed");
+  EXPECT_EQ(p->command_state("B"), "LOAD PLAYLIST failed");
+  listener.set_timeout(200);
+  EXPECT_FALSE(listener.receive().has_value()) << "nothing more for B";
+
+  // A newer command of the same kind replaces the pending one; commands
+  // whose effect feedback cannot show leave once and are not followed.
+  list.select_rows({0});
+  p->device_pause();
+  p->device_play();
+  p->device_next();
+  EXPECT_EQ(commands(3), (QStringList{"A|2", "A|1", "A|8"}));
+  EXPECT_EQ(p->command_state("A"), "PLAY pending");
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "A")), "h");  // status_player 1
+  EXPECT_EQ(confirmed.last(), "A|1");
+  p->timer_check();
+  EXPECT_FALSE(listener.receive().has_value());
 }
 
 TEST_F(Players, DuplicateIdsFromTestDevicesAreNeverUpdated) {
@@ -162,9 +260,17 @@ TEST_F(Players, CommandsGoToSelectedPlayersInDisplayOrder) {
   p->send_playlist(QVariantMap{{"id", 3}, {"name", "Week"}, {"tasklist", QVariantList{}}});
   EXPECT_EQ(commands(2), (QStringList{"b|4|12|Lobby", "b|14|3|Week"}));
 
-  dialogs.prompt_answers.push_back(QString(""));
+  dialogs.prompt_answers.push_back(QString(" "));
+  p->sendM3U8();  // refused: the players would have nothing to play
+  EXPECT_EQ(dialogs.alert_messages().last(), "The web address must not be empty.");
+  for (const char* bad : {"", "  ", "Two\nlines"}) {
+    dialogs.prompt_answers.push_back(QString(bad));
+    p->changeName();
+    EXPECT_EQ(dialogs.alert_messages().last(), "The name must not be empty or blank, or span several lines.");
+  }
+  dialogs.prompt_answers.push_back(QString("http://tv.invalid/live.m3u8"));
   p->sendM3U8();
-  EXPECT_EQ(commands(1), QStringList{"b|12|"});
+  EXPECT_EQ(commands(1), QStringList{"b|12|http://tv.invalid/live.m3u8"});
   p->sendM3U8();  // cancelled
   listener.set_timeout(200);
   EXPECT_FALSE(listener.receive().has_value());
@@ -378,12 +484,12 @@ TEST_F(Players, ACommandThatCannotLeaveIsToldOnceAndFeedbackKeepsFlowing) {
   QStringList lines;
   QObject::connect(p.get(), &UDP_Feedback::last_command_changed, [&](const QString& t) { lines << t; });
   p->device_play();  // three datagrams
-  EXPECT_EQ(p->last_command(), "PLAY sent to 3 players");
+  EXPECT_EQ(p->last_command(), "PLAY: 0 of 3 confirmed");
   p->device_pause();  // three more
   ASSERT_TRUE(test::spin_until([&] { return !log().filter("COMMANDS CANNOT REACH THE PLAYERS").isEmpty(); }));
   // The line at the window's foot does not pretend the command went out.
   EXPECT_TRUE(p->last_command().startsWith("PAUSE not sent: ")) << p->last_command().toStdString();
-  EXPECT_TRUE(lines.contains("PAUSE sent to 3 players"));
+  EXPECT_TRUE(lines.contains("PAUSE: 0 of 3 confirmed"));
   test::spin_for(200);
   EXPECT_EQ(dialogs.alert_messages(), QStringList{"Commands cannot reach the players."});
   EXPECT_EQ(log().filter("COMMANDS CANNOT REACH THE PLAYERS").size(), 1);
@@ -417,15 +523,51 @@ TEST_F(Players, IdsGoBackByteForByteAndTheRegistryIsBounded) {
   listener.set_timeout(200);
   EXPECT_FALSE(listener.receive().has_value());
 
-  // Invented ids beyond the bound are ignored and said once per interval.
+}
+
+TEST_F(Players, AFullRegistryGivesUpStrangersNeverTheOperatorsPlayers) {
+  auto p = make();
+  auto& list = p->ArrayController_DEVICES();
+  const QDateTime now = QDateTime::currentDateTime();
   RecordArray many;
-  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i) many.append({{"device_id", QString("X%1").arg(i)}});
-  p->ArrayController_DEVICES().set_records(many);
-  for (int i = 0; i < 5; ++i)
-    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW" + std::to_string(i), "n")), "h");
-  EXPECT_EQ(p->ArrayController_DEVICES().size(), UDP_Feedback::kMaxPlayers);
-  EXPECT_EQ(log().filter("REGISTRY FULL").size(), 1);
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i)
+    many.append({{"device_id", QString("X%1").arg(i)}, {"status_time", now.addSecs(-i)}});
+  list.set_records(many);
+  // The oldest strangers are the operator's: commanded, placed on the map.
+  list.select_list_indices({UDP_Feedback::kMaxPlayers - 1});
+  p->device_play();
+  p->mark_operator_player(QString("X%1").arg(UDP_Feedback::kMaxPlayers - 2));
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("REAL", "lobby")), "h");
+  EXPECT_EQ(list.size(), UDP_Feedback::kMaxPlayers - UDP_Feedback::kMaxPlayers / 10 + 1);
+  auto has = [&](const QString& id) {
+    for (int i = 0; i < list.size(); ++i)
+      if (list.at(i)["device_id"] == id) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("REAL"));
+  EXPECT_TRUE(has(QString("X%1").arg(UDP_Feedback::kMaxPlayers - 1))) << "commanded by the operator";
+  EXPECT_TRUE(has(QString("X%1").arg(UDP_Feedback::kMaxPlayers - 2))) << "placed by the operator";
+  EXPECT_FALSE(has(QString("X%1").arg(UDP_Feedback::kMaxPlayers - 3))) << "the longest silent stranger";
+  EXPECT_TRUE(has("X0")) << "the most recently heard stay";
+
+  // All the operator's: refused, counted, and one alert per burst.
+  for (int i = 0; i < list.size(); ++i) p->mark_operator_player(list.at(i)["device_id"].toString());
+  RecordArray full;
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i) {
+    full.append({{"device_id", QString("O%1").arg(i)}});
+    p->mark_operator_player(QString("O%1").arg(i));
+  }
+  list.set_records(full);
+  for (int i = 0; i < 5; ++i) p->udp_socket_did_receive(QByteArray::fromStdString(feedback("F" + std::to_string(i), "n")), "h");
+  EXPECT_EQ(list.size(), UDP_Feedback::kMaxPlayers);
   p->timer_check();
-  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW9", "n")), "h");
-  EXPECT_EQ(log().filter("REGISTRY FULL").size(), 2);
+  EXPECT_EQ(dialogs.alert_messages(), QStringList{"The player list is full: 5 new players were not added."});
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("F9", "n")), "h");
+  p->timer_check();  // the same burst: logged, not alerted again
+  EXPECT_EQ(dialogs.alert_messages().size(), 1);
+  EXPECT_TRUE(log().contains("REGISTRY FULL: 1 new players refused"));
+  p->timer_check();  // a quiet interval ends the burst
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("F10", "n")), "h");
+  p->timer_check();
+  EXPECT_EQ(dialogs.alert_messages().size(), 2);
 }

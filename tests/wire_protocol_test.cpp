@@ -50,16 +50,23 @@ TEST(WireProtocol, FeedbackFieldCountsDecideOptionalFields) {
   const auto twelve = decode_feedback(join({"A1", "F", "2", "1", "7", "3", "1", "0", "t", "bg.png", "x", "y"}), "h");
   EXPECT_EQ(twelve->device_background, "bg.png");
 
-  EXPECT_FALSE(decode_feedback(join({"A1", "F", "4", "1", "7", "3", "1"}), "h")) << "seven fields are dropped";
-  EXPECT_FALSE(decode_feedback(join({std::string("A1\0B", 4), "F", "2", "1", "7", "3", "1", "0"}), "h"))
+  Drop why{};
+  EXPECT_FALSE(decode_feedback(join({"A1", "F", "4", "1", "7", "3", "1"}), "h", &why)) << "seven fields are dropped";
+  EXPECT_EQ(why, Drop::too_few_fields);
+  EXPECT_FALSE(decode_feedback(join({std::string("A1\0B", 4), "F", "2", "1", "7", "3", "1", "0"}), "h", &why))
       << "an id with a NUL would be saved cut short";
+  EXPECT_EQ(why, Drop::bad_id);
+  EXPECT_FALSE(decode_feedback(join({"", "F", "2", "1", "7", "3", "1", "0"}), "h", &why)) << "an empty id is no player";
+  EXPECT_EQ(why, Drop::bad_id);
+  EXPECT_FALSE(decode_feedback("caf\xE9<v_OX_TANDEM>", "h", &why)) << "Latin-1 is not UTF-8";
+  EXPECT_EQ(why, Drop::not_utf8);
   // A trailing separator makes an empty ninth field.
   const auto trailing = decode_feedback(join({"A1", "F", "2", "1", "7", "3", "1", "0"}) + std::string(kSeparator), "h");
   EXPECT_EQ(trailing->device_time, "");
   EXPECT_EQ(trailing->device_background, "---");
   // Empty fields count, and names are not trimmed.
-  const auto empty = decode_feedback(join({"", " n ", "", "", "", "", "", ""}), "h");
-  EXPECT_EQ(empty->device_id, "");
+  const auto empty = decode_feedback(join({"E", " n ", "", "", "", "", "", ""}), "h");
+  EXPECT_EQ(empty->device_id, "E");
   EXPECT_EQ(empty->device_name, " n ");
 }
 

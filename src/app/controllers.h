@@ -29,6 +29,10 @@ struct Controllers {
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
     playlists.set_users(&schedule_view);
+    // A new list does not take the id of one a player still plays.
+    const auto in_use = [this] { return udp_feedback.lists_in_use(); };
+    playlists.catalogue().set_ids_in_use(in_use);
+    schedule.catalogue().set_ids_in_use(in_use);
   }
 
   Schedule schedule;

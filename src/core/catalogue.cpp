@@ -93,6 +93,9 @@ void Catalogue::load() {
 std::optional<int> Catalogue::free_id() const {
   QSet<qint64> taken;
   for (int i = 0; i < list_.size(); ++i) taken.insert(list_.at(i).value("id").toLongLong());
+  const QSet<qint64> in_use = ids_in_use_ ? ids_in_use_() : QSet<qint64>();
+  for (int id = 1; id < 65535; ++id)
+    if (!taken.contains(id) && !in_use.contains(id)) return id;
   for (int id = 1; id < 65535; ++id)
     if (!taken.contains(id)) return id;
   return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
+#include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 #include <utility>
@@ -27,8 +29,13 @@ class Catalogue {
   QString take_damaged_copy() { return std::exchange(damaged_copy_, {}); }
   // Edits are written in the background about two seconds after the last one.
   static constexpr int kAutosaveMs = 2000;
-  // Lowest id from 1 below 65535 that no record carries; nothing when all are taken.
+  // Lowest id from 1 below 65535 that no record carries and no player
+  // reports as its current list (a new list under the id of one a player
+  // still plays would be loaded in its place at the next refresh); when
+  // none is, the lowest that no record carries; nothing when all are taken.
   std::optional<int> free_id() const;
+  // The list ids the players report now.
+  void set_ids_in_use(std::function<QSet<qint64>()> ids) { ids_in_use_ = std::move(ids); }
   // The same, or an alert saying that no id is free.
   std::optional<int> allocate_id(Dialogs& dialogs) const;
 
@@ -58,6 +65,7 @@ class Catalogue {
   Debounce autosave_;
   bool quiet_ = false;  // our own load and save are no edits
   bool load_failed_ = false;
+  std::function<QSet<qint64>()> ids_in_use_;
   QString damaged_copy_;
 };
 

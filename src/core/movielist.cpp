@@ -1,6 +1,8 @@
 #include "movielist.h"
 
+#include <QFileInfo>
 #include <QHash>
+#include <QUrl>
 #include <mutex>
 
 #include "keyed_archive.h"
@@ -70,6 +72,16 @@ QVariantList published_items(const Record& playlist) {
   }
   items_cache().insert(blob, out);
   return out;
+}
+
+QStringList missing_files(const Record& playlist) {
+  QStringList missing;
+  for (const Record& item : decode_movielist(playlist, false)) {
+    const QUrl url = item.value("file_url").toUrl();
+    if (!url.isLocalFile() || QFileInfo::exists(url.toLocalFile())) continue;
+    if (const QString name = url.fileName(); !missing.contains(name)) missing << name;
+  }
+  return missing;
 }
 
 int read_integer(const QString& text) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "record.h"
@@ -20,6 +21,10 @@ void store_movielist(Record& playlist, const RecordArray& items);
 
 // The items as published for the players: thumbnails replaced by "KEIN BILD".
 QVariantList published_items(const Record& playlist);
+
+// The file names of the playlist's items whose files are not there (a
+// player told to load it would go to DEVICE ERROR), in item order, once each.
+QStringList missing_files(const Record& playlist);
 
 // A typed number: leading white space, an optional sign, then digits up to
 // the first other character; 0 without digits.

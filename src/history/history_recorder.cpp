@@ -46,6 +46,12 @@ void HistoryRecorder::command(const QString& device_id, int code, const QString&
   store_.record(Event{now, device_id, "command", QString("%1 %2").arg(code).arg(action)});
 }
 
+void HistoryRecorder::command_result(const QString& device_id, int code, const QString& action, bool confirmed,
+                                     qint64 now) {
+  store_.record(Event{now, device_id, confirmed ? "command_confirmed" : "command_failed",
+                      QString("%1 %2").arg(code).arg(action)});
+}
+
 void HistoryRecorder::tick(qint64 now) {
   for (auto it = players_.begin(); it != players_.end(); ++it) {
     Player& p = *it;

@@ -28,6 +28,9 @@ class HistoryRecorder {
   explicit HistoryRecorder(HistoryStore& store);
   void feedback(const Sighting& s, qint64 now_ms);
   void command(const QString& device_id, int code, const QString& action, qint64 now_ms);
+  // What the player's feedback showed of a command: "command_confirmed" or
+  // "command_failed" (never shown after every send).
+  void command_result(const QString& device_id, int code, const QString& action, bool confirmed, qint64 now_ms);
   // Once a second: players whose last feedback is too old go offline.
   void tick(qint64 now_ms);
   // The application stops: whoever is online is recorded offline from now,

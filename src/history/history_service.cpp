@@ -48,6 +48,12 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
   });
   connect(&players_, &UDP_Feedback::command_sent_to, this,
           [this](const QString& id, int code) { recorder_->command(id, code, players::command_name(code).toLower(), now_ms()); });
+  connect(&players_, &UDP_Feedback::command_confirmed, this, [this](const QString& id, int code) {
+    recorder_->command_result(id, code, players::command_name(code).toLower(), true, now_ms());
+  });
+  connect(&players_, &UDP_Feedback::command_failed, this, [this](const QString& id, int code) {
+    recorder_->command_result(id, code, players::command_name(code).toLower(), false, now_ms());
+  });
   connect(&tick_, &QTimer::timeout, this, [this] {
     const qint64 now = now_ms();
     recorder_->tick(now);

@@ -24,10 +24,7 @@ class FeedbackInbox {
   // kWake: the inbox was empty, so the main thread must be told.
   Push push(Datagram datagram) {
     std::lock_guard lock(mutex_);
-    if (queue_.size() >= capacity_) {
-      ++dropped_;
-      return Push::kDropped;
-    }
+    if (queue_.size() >= capacity_) return Push::kDropped;
     queue_.push_back(std::move(datagram));
     return queue_.size() == 1 ? Push::kWake : Push::kQueued;
   }
@@ -47,17 +44,10 @@ class FeedbackInbox {
     return queue_.empty();
   }
 
-  // Dropped since the last call.
-  std::size_t take_dropped() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(dropped_, 0);
-  }
-
  private:
   std::mutex mutex_;
   std::deque<Datagram> queue_;
   std::size_t capacity_;
-  std::size_t dropped_ = 0;
 };
 
 }  // namespace tavri

@@ -1,34 +1,20 @@
 #include "udp_feedback.h"
 
-#include "player_status.h"
-
-#include <mutex>
-
-#include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QImageReader>
 #include <QPointer>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
+#include <mutex>
 
-#include "core/background_writer.h"
 #include "core/console.h"
-#include "core/folders.h"
-#include "core/keyed_archive.h"
 #include "core/main_queue.h"
 #include "core/notifications.h"
+#include "player_status.h"
 
 namespace tavri {
 
 namespace {
-constexpr char kSpeicher[] = "SPEICHER";
-constexpr char kImageKey[] = "SPEICHER_IMAGE";
-constexpr char kWindowKey[] = "SPEICHER_MAP_WINDOW";
-constexpr char kScaleKey[] = "SPEICHER_MAP_WINDOW_SCALE";
-constexpr char kOriginKey[] = "SPEICHER_MAP_WINDOW_POS";
-
 QString text(const std::string& s) {
   // Byte for byte: a leading byte-order mark belongs to a player's id too,
   // and commands must carry it back.
@@ -37,16 +23,23 @@ QString text(const std::string& s) {
   return out;
 }
 
-QString registry_path() { return application_folder() + "/" + kRegistryFile; }
-QString working_copy_folder() { return app_support_folder() + "/" + kTempFolder; }
-QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWorkingCopy; }
+qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
+
+constexpr char kInboxFull[] = "arrived faster than they could be taken";
+constexpr char kOverRate[] = "over one address's rate";
 }  // namespace
 
 // Receives on the socket's delegate strand and hands each datagram to the
-// main thread, in arrival order.
+// main thread, in arrival order. What no player could have sent, and a
+// flood from one address, stop here.
 class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
  public:
-  SocketDelegate(UDP_Feedback* owner, std::shared_ptr<FeedbackInbox> inbox) : owner_(owner), inbox_(std::move(inbox)) {}
+  SocketDelegate(UDP_Feedback* owner, std::shared_ptr<FeedbackInbox> inbox, std::shared_ptr<DropCounter> drops,
+                 const PlayerNetworkConfig& config)
+      : owner_(owner),
+        inbox_(std::move(inbox)),
+        drops_(std::move(drops)),
+        rate_(config.address_rate, config.address_burst) {}
 
   // The owner calls this before it goes. What was posted to it before is
   // discarded with it by Qt, so a posted call always finds it alive.
@@ -55,14 +48,25 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
     owner_ = nullptr;
   }
 
-  void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t> data,
+  void udp_socket_did_receive(net::DatagramSocket& socket, std::vector<std::uint8_t> data,
                               std::vector<std::uint8_t> address) override {
-    QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    udp_socket_did_receive(socket, std::move(data), std::move(address), false);
+  }
+
+  void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t> data, std::vector<std::uint8_t> address,
+                              bool cut) override {
     const QString host = text(net::DatagramSocket::host_from_address(address).value_or(""));
+    // A cut datagram would be stored cut: a field of 60 KB as 9 KB of it.
+    if (cut) return drops_->count(wire::drop_reason(wire::Drop::too_long), host);
+    if (!rate_.admit(host, now_ms())) return drops_->count(kOverRate, host);
+    QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
     // One wake-up of the main thread for every datagram that arrives
     // before it drains the inbox.
-    if (inbox_->push({std::move(bytes), host}) != FeedbackInbox::Push::kWake) return;
-    post([](UDP_Feedback* o) { o->drain_feedback(); });
+    switch (inbox_->push({std::move(bytes), host})) {
+      case FeedbackInbox::Push::kDropped: return drops_->count(kInboxFull);
+      case FeedbackInbox::Push::kQueued: return;
+      case FeedbackInbox::Push::kWake: post([](UDP_Feedback* o) { o->drain_feedback(); });
+    }
   }
 
   void udp_socket_did_close(net::DatagramSocket& socket, const std::optional<net::SocketError>& error) override {
@@ -92,6 +96,8 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
   std::mutex owner_mutex_;
   UDP_Feedback* owner_;
   std::shared_ptr<FeedbackInbox> inbox_;
+  std::shared_ptr<DropCounter> drops_;
+  AddressRate rate_;  // on the socket's queue only
 };
 
 UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list, PlayerNetworkConfig config,
@@ -103,8 +109,11 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
       config_(std::move(config)),
       pool_(pool ? *pool : net::IoPool::shared()),
       delegate_queue_(pool_.make_strand()),
-      // Feedback changes the registry all the time: saved at least every ten seconds.
-      autosave_(2000, 10000, [this] { save(); }) {
+      // Feedback changes the registry all the time: saved at least every five
+      // seconds (the encoding runs on the writer).
+      autosave_(2000, 5000, [this] { save(); }),
+      feedback_requests_(config_.check_interval_ms),
+      commands_(config_.commands) {
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { load(); });
   bus_.register_observer(this, note::APPLICATION_DID_FINISH_LAUNCHING,
@@ -115,7 +124,7 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
     if (!own_edit_) id_index_stale_ = true;
     autosave_.touch();
   });
-  delegate_ = std::make_shared<SocketDelegate>(this, inbox_);
+  delegate_ = std::make_shared<SocketDelegate>(this, inbox_, drops_, config_);
   init_UDP_in();
   check_timer_.setInterval(config_.check_interval_ms);
   connect(&check_timer_, &QTimer::timeout, this, &UDP_Feedback::timer_check);
@@ -149,8 +158,6 @@ void UDP_Feedback::open_socket(bool first) {
   if (!receiving && !first) socket_closed("reopen failed");
 }
 
-// The socket closed itself after an error: open a new one a little later,
-// backing off while that keeps failing, so that feedback resumes.
 void UDP_Feedback::reload_map() {
   if (reload_pending_) return;
   reload_pending_ = true;
@@ -181,6 +188,8 @@ void UDP_Feedback::command_sent(bool sent, const QString& reason) {
                  {"OK"});
 }
 
+// The socket closed itself after an error: open a new one a little later,
+// backing off while that keeps failing, so that feedback resumes.
 void UDP_Feedback::socket_closed(const QString& reason) {
   console_log(QString("UDP SOCKET CLOSED: %1").arg(reason));
   reopen_delay_ = reopen_delay_ <= 0 ? config_.reopen_first_delay
@@ -200,19 +209,21 @@ void UDP_Feedback::socket_closed(const QString& reason) {
 void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString& host) {
   if (last_datagram_ && *last_datagram_ == data) return;
   last_datagram_ = data;
-  const auto feedback =
-      wire::decode_feedback(std::string_view(data.constData(), static_cast<size_t>(data.size())), host.toStdString());
-  if (!feedback) return;
-  if (feedback->status_device == 4) send_simple_feedback();
-  console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), text(feedback->device_id)));
+  wire::Drop why{};
+  const auto feedback = wire::decode_feedback(std::string_view(data.constData(), static_cast<size_t>(data.size())),
+                                              host.toStdString(), &why);
+  if (!feedback) return drops_->count(wire::drop_reason(why), host);
 
   const QString id = text(feedback->device_id);
-  const QList<int> matches = records_with_id(id);
+  QList<int> matches = records_with_id(id);
   if (matches.size() > 1) return;
-  if (matches.isEmpty() && devices_.size() >= kMaxPlayers) {
-    // A sender that invents ids must not grow the registry without end.
-    if (!registry_full_reported_) console_log(QString("REGISTRY FULL: %1 players; new id %2 ignored").arg(kMaxPlayers).arg(id));
-    registry_full_reported_ = true;
+  // A player turning to error asks the network for feedback, at most once an interval.
+  const std::optional<int> previous =
+      matches.isEmpty() ? std::nullopt : std::optional<int>(devices_.at(matches.first()).value("status_device").toInt());
+  if (feedback_requests_.should_request(previous, feedback->status_device, now_ms())) send_simple_feedback();
+  console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), id));
+  if (matches.isEmpty() && devices_.size() >= kMaxPlayers && !make_room()) {
+    ++refused_;
     return;
   }
 
@@ -240,6 +251,61 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   own_edit_ = false;
   if (matches.isEmpty()) reload_map();
   emit feedback_recorded(r);
+  const auto confirmed = commands_.feedback(r);
+  for (const auto& c : confirmed) emit command_confirmed(c.device_id, c.code);
+  if (!confirmed.empty()) show_tally();
+}
+
+// At the cap, strangers make room for strangers: the records the operator
+// never named, placed or commanded that were heard from least recently
+// give way, a tenth of the registry at a time so that a flood of invented
+// ids costs one pass per thousand. The operator's players never go.
+bool UDP_Feedback::make_room() {
+  std::vector<std::pair<QDateTime, int>> candidates;
+  for (int i = 0; i < devices_.size(); ++i) {
+    const Record& r = devices_.at(i);
+    if (!operator_players_.contains(r.value("device_id").toString()))
+      candidates.emplace_back(r.value("status_time").toDateTime(), i);
+  }
+  if (candidates.empty()) return false;
+  const std::size_t count = std::min(candidates.size(), std::size_t(std::max(1, kMaxPlayers / 10)));
+  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(count), candidates.end(),
+                    [](const auto& a, const auto& b) {
+                      // Never heard from (no time) first, then the longest silent.
+                      if (a.first.isValid() != b.first.isValid()) return !a.first.isValid();
+                      return a.first < b.first || (a.first == b.first && a.second < b.second);
+                    });
+  std::vector<int> doomed;
+  for (std::size_t k = 0; k < count; ++k) doomed.push_back(candidates[k].second);
+  std::sort(doomed.begin(), doomed.end(), std::greater<>());
+  devices_.begin_changes();
+  for (int i : doomed) {
+    commands_.forget(devices_.at(i).value("device_id").toString());
+    devices_.remove_at(i);
+  }
+  devices_.end_changes();
+  console_log(QString("REGISTRY FULL: %1 players that were never the operator's made room").arg(doomed.size()));
+  id_index_stale_ = true;
+  reload_map();
+  return true;
+}
+
+// Once per burst of refusals, while it lasts: how many new players found
+// no room among the operator's own.
+void UDP_Feedback::report_refused() {
+  const int refused = std::exchange(refused_, 0);
+  if (refused == 0) {
+    refusal_alerted_ = false;
+    return;
+  }
+  console_log(QString("REGISTRY FULL: %1 new players refused").arg(refused));
+  if (refusal_alerted_) return;
+  refusal_alerted_ = true;
+  dialogs_.alert(QString("The player list is full: %1 new players were not added.").arg(refused),
+                 QString("All %1 players in it are ones you named, placed or commanded. Remove players you no longer "
+                         "need to make room.")
+                     .arg(kMaxPlayers),
+                 {"OK"});
 }
 
 // A flood must not hold the main thread: each turn takes the inbox for a
@@ -275,9 +341,11 @@ QList<int> UDP_Feedback::records_with_id(const QString& id) {
 }
 
 void UDP_Feedback::timer_check() {
-  registry_full_reported_ = false;  // said again once per interval
-  if (const auto dropped = inbox_->take_dropped())
-    console_log(QString("FEEDBACK DROPPED: %1 datagrams arrived faster than they could be taken").arg(dropped));
+  // Said once per interval, with the counts.
+  if (const QString dropped = drops_->take_summary(); !dropped.isEmpty())
+    console_log(QString("FEEDBACK DROPPED: %1").arg(dropped));
+  report_refused();
+  follow_commands(now_ms());
   last_datagram_.reset();
   devices_.refresh();
   emit icons_check_requested();
@@ -294,23 +362,20 @@ void UDP_Feedback::add_did_start() {
   });
 }
 
-namespace {
-// "lobby, bar and 3 more"
-QString player_names(const RecordArray& players) {
-  QStringList names;
-  for (int i = 0; i < players.size() && i < 3; ++i) names << players[i].value("device_name").toString();
-  QString text = names.join(", ");
-  if (players.size() > 3) text += QString(" and %1 more").arg(players.size() - 3);
-  return text;
+QSet<qint64> UDP_Feedback::lists_in_use() const {
+  QSet<qint64> ids;
+  for (int i = 0; i < devices_.size(); ++i) {
+    bool ok = false;
+    const qint64 id = devices_.at(i).value("id_playlist").toString().toLongLong(&ok);
+    if (ok) ids.insert(id);
+  }
+  return ids;
 }
-}  // namespace
 
-bool UDP_Feedback::confirm(const QString& action, const QString& button) {
-  const RecordArray selected = devices_.selected_records();
-  if (selected.isEmpty()) return false;
-  const QString whom = selected.size() == 1 ? QString("the player \"%1\"").arg(selected[0].value("device_name").toString())
-                                            : QString("%1 players").arg(selected.size());
-  return dialogs_.alert(QString("%1 %2?").arg(action, whom), player_names(selected), {"Cancel", button}) == 1;
+void UDP_Feedback::mark_operator_player(const QString& device_id) {
+  if (device_id.isEmpty() || operator_players_.contains(device_id)) return;
+  operator_players_.insert(device_id);
+  autosave_.touch();
 }
 
 void UDP_Feedback::remove_device_single() {
@@ -323,13 +388,20 @@ void UDP_Feedback::remove_device_single() {
     return;
   QList<int> selected = devices_.selected_list_indices();
   std::sort(selected.begin(), selected.end(), std::greater<>());
-  for (int i : selected) devices_.remove_at(i);
+  for (int i : selected) {
+    const QString id = devices_.at(i).value("device_id").toString();
+    commands_.forget(id);
+    operator_players_.remove(id);
+    devices_.remove_at(i);
+  }
   reload_map();
 }
 
 void UDP_Feedback::remove_devices() {
   if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) != 0) return;
   devices_.clear();
+  operator_players_.clear();
+  commands_ = CommandTracker(config_.commands);
   last_datagram_.reset();
   save();
   reload_map();
@@ -345,228 +417,34 @@ void UDP_Feedback::create_test_devices() {
   }
 }
 
+
 void UDP_Feedback::save() {
   autosave_.cancel();
-  // A snapshot (records are values); encoding ten thousand players and the
-  // plan, and both writes, happen on the writer, in the order saves were asked.
-  QVariantMap top{{kSpeicher, to_variant_list(devices_.records())},
-                  {kWindowKey, map_.frame},
-                  {kScaleKey, QVariant::fromValue(map_.scale)},
-                  {kOriginKey, map_.origin}};
-  if (!map_.background.isNull()) top.insert(kImageKey, map_.background);
-  BackgroundWriter::instance().submit(registry_path(), [top] {
-    const QByteArray bytes = encode_archive(top);
-    QDir().mkpath(application_folder());
-    save_file_logged(registry_path(), bytes, "SAVE DEVICES !!!!!");
-    QDir().mkpath(working_copy_folder());
-    save_file_logged(working_copy_path(), bytes, {});
-  });
-}
-
-namespace {
-// When a saved registry was last current: its latest feedback time, or
-// an invalid time when it does not decode or holds none.
-QDateTime saved_as_of(const QByteArray& bytes) {
-  QDateTime latest;
-  if (const auto top = decode_archive(bytes))
-    for (const QVariant& v : top->value(kSpeicher).toList())
-      if (const QDateTime t = v.toMap().value("status_time").toDateTime(); t.isValid() && (!latest.isValid() || t > latest))
-        latest = t;
-  return latest;
-}
-}  // namespace
-
-// The working copy, unless it is missing or empty or the application
-// folder's copy is newer by its content: a backup of the application
-// folder restored as the README says comes back.
-std::optional<std::pair<QString, QByteArray>> UDP_Feedback::saved_registry() {
-  auto working = read_file(working_copy_path());
-  auto backup = read_file(registry_path());
-  const bool has_working = working && !working->isEmpty();
-  const bool has_backup = backup && !backup->isEmpty();
-  if (has_backup && (!has_working || (*working != *backup && saved_as_of(*backup) > saved_as_of(*working))))
-    return std::pair{registry_path(), *backup};
-  if (has_working) return std::pair{working_copy_path(), *working};
-  return std::nullopt;
+  registry_file::save(devices_.records(), map_, operator_players_);
 }
 
 void UDP_Feedback::load() {
   devices_.clear();
   sort_table();
-  // What was saved is what is read back.
-  BackgroundWriter::instance().wait_idle(60000);
-  const auto saved = saved_registry();
-  if (!saved) return;
-  const auto& [path, bytes] = *saved;
-  console_log("LOAD DEVICES!!!!!");
   QString error;
-  const auto top = decode_archive(bytes, &error);
-  if (!top) {
-    console_log(QString("LOAD ERROR: %1 - %2").arg(path, error));
-    keep_damaged_copy(path);
-    return;
-  }
-  const QVariantList list = top->value(kSpeicher).toList();
-  const RecordArray records = to_record_array(list);
-  if (records.size() != list.size() || (top->contains(kSpeicher) && top->value(kSpeicher).typeId() != QMetaType::QVariantList)) {
-    // What was dropped would be gone at the next save.
-    console_log(QString("LOAD ERROR: %1 - entries that are not records were dropped").arg(path));
-    keep_damaged_copy(path);
-  }
-  const QVariant image = top->value(kImageKey);
-  map_.background = image.metaType().id() == QMetaType::QImage ? image.value<QImage>() : QImage();
-  if (top->contains(kWindowKey)) {
-    map_.frame = top->value(kWindowKey).toRectF();
+  const auto saved = registry_file::load(&error);
+  if (!error.isEmpty()) console_log(QString("LOAD ERROR: %1").arg(error));
+  if (!saved) return;
+  map_.background = saved->map.background;
+  if (saved->has_frame) {
+    map_.frame = saved->map.frame;
     reload_map();
   }
-  if (top->contains(kScaleKey)) map_.scale = top->value(kScaleKey).toFloat();
-  if (top->contains(kOriginKey)) {
-    map_.origin = top->value(kOriginKey).toPointF();
+  if (saved->has_scale) map_.scale = saved->map.scale;
+  if (saved->has_origin) {
+    map_.origin = saved->map.origin;
     reload_map();
   }
-  devices_.set_records(records);
+  operator_players_ = saved->operator_players;
+  devices_.set_records(saved->players);
   devices_.select_first_row();
   reload_map();
   emit map_state_loaded();
 }
-
-// ---------------------------------------------------------------- commands
-
-void UDP_Feedback::send_bytes(const std::string& bytes) {
-  if (!socket_) return;
-  socket_->send_data(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), config_.command_host,
-                     config_.command_port, -1, 1);
-}
-
-
-// One line per command however many players it goes to: the sends of one
-// turn of the event loop count together.
-void UDP_Feedback::note_command(int code, int players) {
-  if (!burst_open_ || code != burst_code_) {
-    burst_code_ = code;
-    burst_count_ = 0;
-  }
-  burst_count_ += players;
-  if (!burst_open_) {
-    burst_open_ = true;
-    QTimer::singleShot(0, this, [this] { burst_open_ = false; });
-  }
-  last_command_ = socket_ ? QString("%1 sent to %2 %3").arg(players::command_name(code)).arg(burst_count_)
-                                .arg(burst_count_ == 1 ? "player" : "players")
-                          : QString("%1 not sent: the player socket is closed").arg(players::command_name(code));
-  emit last_command_changed(last_command_);
-}
-
-void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
-  note_command(code);
-  emit command_sent_to(device_id, code);
-  std::vector<std::string> utf8;
-  for (const auto& a : arguments) utf8.push_back(a.toStdString());
-  send_bytes(wire::encode_command(device_id.toStdString(), code, utf8));
-}
-
-void UDP_Feedback::simple_command(int code, bool rebuild_map) {
-  if (!devices_.has_selection()) return;
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code);
-  if (rebuild_map) reload_map();
-}
-
-bool UDP_Feedback::refuse_separator(const QString& typed) {
-  if (!wire::contains_separator(typed.toStdString())) return false;
-  dialogs_.alert(QString("The text must not contain %1").arg(text(std::string(wire::kSeparator))),
-                 "The players would read it as two fields. Nothing was sent.", {"OK"});
-  return true;
-}
-
-void UDP_Feedback::changeName() {
-  if (devices_.selection_count() != 1) return;
-  const Record player = devices_.selected_records().first();
-  console_log("EDIT");
-  const auto name = dialogs_.prompt("Please enter the new name:", player.value("device_name").toString(), 200);
-  if (!name || refuse_separator(*name)) return;
-  console_log(QString("NEW NAME: %1").arg(*name));
-  send(player.value("device_id").toString(), wire::kRename, {*name});
-  reload_map();
-}
-
-void UDP_Feedback::sendM3U8() {
-  if (!devices_.has_selection()) return;
-  console_log("M3u8");
-  const auto address = dialogs_.prompt("Please enter the web address:", "", 400);
-  if (!address || refuse_separator(*address)) return;
-  console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), wire::kWebStream, {*address});
-}
-
-void UDP_Feedback::send_playlist(const QVariant& object) {
-  if (!devices_.has_selection()) return;
-  const QVariantMap list = object.toMap();
-  const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;
-  const QString id = QString::number(list.value("id").toLongLong());
-  const QString name = list.value("name").toString();
-  if (refuse_separator(name)) return;  // the players would read two fields
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code, {id, name});
-}
-
-void UDP_Feedback::refresh_lists() {
-  console_log("REFRESH LISTS");
-  bus_.post(note::SAVE_ALL_LISTS);
-  const RecordArray selected = devices_.selected_records();
-  // The players fetch the files as soon as they hear this: it leaves only
-  // once every file of the save-all is written.
-  BackgroundWriter::instance().after_pending(this, [this, selected] {
-    if (!selected.isEmpty()) note_command(wire::kRefreshLists, static_cast<int>(selected.size()));
-    QPointer<UDP_Feedback> self(this);
-    for (int i = 0; i < selected.size(); ++i) {
-      const std::string bytes =
-          wire::encode_command(selected[i].value("device_id").toString().toStdString(), wire::kRefreshLists);
-      run_after(i * 0.01, [self, bytes] {
-        if (self) self->send_bytes(bytes);
-      });
-    }
-  });
-  reload_map();
-}
-
-void UDP_Feedback::set_as_new_background_pic() {
-  if (!content_list_ || content_list_->selection_count() != 1) {
-    dialogs_.alert("Please select one file in the content list", "", {"OK"});
-    return;
-  }
-  const QUrl url = content_list_->selected_records().first().value("file_url").toUrl();
-  const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
-  const QString extension = QFileInfo(path).suffix().toLower();
-  if (extension != "png" && extension != "jpg") {
-    dialogs_.alert("Please select a file with the extension png or jpg", "", {"OK"});
-    return;
-  }
-  // The header is enough for the size; the image is not decoded.
-  const QSize size = QImageReader(path).size();
-  if (!size.isValid()) {
-    dialogs_.alert("the image could not be read", path, {"OK"});
-    return;
-  }
-  console_log(QString::asprintf("IMAGE_SIZE:  %0f | %0f", double(size.width()), double(size.height())));
-  if (size.width() != 1920) {
-    dialogs_.alert("the image is not in the right dimensions: width is not 1920", "", {"OK"});
-    return;
-  }
-  if (size.height() != 1080) {
-    dialogs_.alert("the image is not in the right dimensions: height is not 1080", "", {"OK"});
-    return;
-  }
-  const QString file_name = QFileInfo(path).fileName();
-  for (const auto& r : devices_.selected_records())
-    send(r.value("device_id").toString(), wire::kBackground, {file_name});
-  console_log("BG IMAGE SEND ERFOLGT");
-}
-
-void UDP_Feedback::discover_devices() {
-  last_datagram_.reset();
-  devices_.refresh();
-  reload_map();
-}
-
-void UDP_Feedback::send_simple_feedback() { send_bytes(wire::simple_feedback_request()); }
 
 }  // namespace tavri

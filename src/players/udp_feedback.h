@@ -1,10 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QHash>
-#include <QImage>
 #include <QObject>
-#include <QPointF>
-#include <QRectF>
+#include <QSet>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -15,9 +13,12 @@
 #include "core/dialogs.h"
 #include "core/record_list.h"
 #include "net/io_pool.h"
+#include "players/command_tracker.h"
+#include "players/feedback_guard.h"
 #include "players/feedback_inbox.h"
 #include "players/net/datagram_socket.h"
 #include "players/net/wire_protocol.h"
+#include "players/registry_file.h"
 
 namespace tavri {
 
@@ -30,17 +31,14 @@ struct PlayerNetworkConfig {
   // Reopening the feedback socket after it closed itself.
   double reopen_first_delay = 3.0;
   double reopen_max_delay = 60.0;
-};
-
-// What the map keeps in the registry's saved state.
-struct MapState {
-  QRectF frame;
-  float scale = 1.0f;
-  QPointF origin;
-  QImage background;
+  // Feedback taken from one sender address, per second and at once.
+  double address_rate = 5000, address_burst = 10000;
+  CommandTracker::Options commands;
 };
 
 // The player registry, the player commands and the player map's data.
+// Feedback and the registry: udp_feedback.cpp; commands:
+// udp_feedback_commands.cpp; the saved file: registry_file.cpp.
 class UDP_Feedback : public QObject {
   Q_OBJECT
  public:
@@ -48,7 +46,9 @@ class UDP_Feedback : public QObject {
                PlayerNetworkConfig config = {}, net::IoPool* pool = nullptr, QObject* parent = nullptr);
   ~UDP_Feedback() override;
 
-  // Above this many records, new ids are ignored (and said once per interval).
+  // At this many records a new id takes the place of the player silent the
+  // longest that the operator never named, placed or commanded; when every
+  // one of them is the operator's, the new id is refused.
   static constexpr int kMaxPlayers = 10000;
   // Datagrams waiting for the main thread, at most (about 20 s of a full
   // registry's feedback); the main thread takes them in slices this long.
@@ -70,6 +70,9 @@ class UDP_Feedback : public QObject {
   void create_test_devices();
   void add_did_start();
   void tableViewSelectionDidChange() { emit selection_highlight_requested(); }
+  // The operator placed this player on the map (or otherwise made it theirs).
+  void mark_operator_player(const QString& device_id);
+  bool is_operator_player(const QString& device_id) const { return operator_players_.contains(device_id); }
 
   // Commands to the selected players.
   void device_play() { simple_command(wire::kPlay); }
@@ -97,6 +100,11 @@ class UDP_Feedback : public QObject {
   void discover_devices();
   void send_simple_feedback();
 
+  // The list ids the players report now: new lists do not take them.
+  QSet<qint64> lists_in_use() const;
+  // What the players table shows of a player's command: pending or failed.
+  QString command_state(const QString& device_id) const { return commands_.state_of(device_id); }
+
  signals:
   // The map follows these (rebuild, icon refresh, selection highlight).
   void reload_map_requested();
@@ -107,29 +115,40 @@ class UDP_Feedback : public QObject {
   void map_state_loaded();
   // What the last command was and what became of it, for the operator.
   void last_command_changed(const QString& text);
-  // For the history: each feedback taken into the registry, each command sent.
+  // For the history: each feedback taken into the registry, each command
+  // sent, and what the players' feedback showed of it.
   void feedback_recorded(const Record& player);
   void command_sent_to(const QString& device_id, int code);
+  void command_confirmed(const QString& device_id, int code);
+  void command_failed(const QString& device_id, int code);
 
  public:
   QString last_command() const { return last_command_; }
 
  private:
-  void note_command(int code, int players = 1);
-  // Asks before a command that undoes the players' work, naming them;
-  // "Cancel" is the default.
-  bool confirm(const QString& action, const QString& button);
   class SocketDelegate;
   void drain_feedback();
-  static std::optional<std::pair<QString, QByteArray>> saved_registry();
   void init_UDP_in();
   void open_socket(bool first);
   void socket_closed(const QString& reason);
   void command_sent(bool sent, const QString& reason);
+  // A full registry makes room for a new id; false when all are the operator's.
+  bool make_room();
+  void report_refused();
+  void follow_commands(qint64 now_ms);
+  void show_tally();
+
+  void note_command(int code, int players = 1);
+  // Asks before a command that undoes the players' work, naming them;
+  // "Cancel" is the default.
+  bool confirm(const QString& action, const QString& button);
   void send(const QString& device_id, int code, std::initializer_list<QString> arguments = {});
   void send_bytes(const std::string& bytes);
   void simple_command(int code, bool rebuild_map = false);
+  // Refuses, with an alert, a text the players would read as two fields or
+  // (names) one that is empty, blank or of several lines.
   bool refuse_separator(const QString& text);
+  bool refuse_name(const QString& name);
   // At most one rebuild pending, on the next turn of the main loop: a burst
   // of new players gives one rebuild with the same final map.
   void reload_map();
@@ -143,12 +162,14 @@ class UDP_Feedback : public QObject {
   net::IoPool::Strand delegate_queue_;  // datagrams reach the main thread in order
   RecordList devices_;
   MapState map_;
+  QSet<QString> operator_players_;
   std::optional<QByteArray> last_datagram_;
   QHash<QString, QList<int>> id_index_;
   bool id_index_stale_ = true;
   bool own_edit_ = false;
   QTimer check_timer_;
   std::shared_ptr<FeedbackInbox> inbox_ = std::make_shared<FeedbackInbox>(kInboxCapacity);
+  std::shared_ptr<DropCounter> drops_ = std::make_shared<DropCounter>();
   bool drain_pending_ = false;
   std::shared_ptr<SocketDelegate> delegate_;
   std::shared_ptr<net::DatagramSocket> socket_;
@@ -161,7 +182,10 @@ class UDP_Feedback : public QObject {
   int burst_count_ = 0;    // to how many players
   bool burst_open_ = false;
   bool reload_pending_ = false;
-  bool registry_full_reported_ = false;
+  FeedbackRequestLimiter feedback_requests_;
+  CommandTracker commands_;
+  int refused_ = 0;            // new ids refused since the last tick
+  bool refusal_alerted_ = false;  // this burst of refusals was told
 };
 
 }  // namespace tavri

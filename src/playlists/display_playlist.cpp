@@ -10,6 +10,7 @@
 #include "core/undo_history.h"
 #include "core/keyed_archive.h"
 #include "core/movielist.h"
+#include "playlists/missing_media.h"
 #include "core/notifications.h"
 #include "playlists/play_list.h"
 #include "playlists/published_file.h"
@@ -258,6 +259,7 @@ void display_playlist::send_to_device() {
   const int p = selected_playlist();
   if (p < 0) return;
   const Record copy = playlists()->at(p);
+  if (!confirm_send_despite_missing(dialogs_, copy.value("name").toString(), missing_files(copy))) return;
   // Players told to load a file that is not there would fetch nothing.
   if (!save_list()) {
     dialogs_.alert(QString("The playlist \"%1\" was not sent.").arg(copy.value("name").toString()),

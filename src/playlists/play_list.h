@@ -20,6 +20,7 @@ class PlayList : public QObject {
 
   RecordList& ArrayController_PLAYLIST() { return catalogue_.list(); }
   RecordList& get_all_playlists() { return catalogue_.list(); }
+  Catalogue& catalogue() { return catalogue_; }
   // The name of the playlist with this id (as number or as the players'
   // text), empty when there is none.
   QString name_of(const QVariant& id);

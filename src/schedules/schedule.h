@@ -18,6 +18,7 @@ class Schedule : public QObject {
   ~Schedule() override { bus_.unregister(this); }
 
   RecordList& ArrayController_SCHEDULELIST() { return catalogue_.list(); }
+  Catalogue& catalogue() { return catalogue_; }
 
   void add_new_playlist();
   void copy_playlist();

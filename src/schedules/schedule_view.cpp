@@ -9,6 +9,7 @@
 #include "core/keyed_archive.h"
 #include "core/main_queue.h"
 #include "core/movielist.h"
+#include "playlists/missing_media.h"
 #include "core/notifications.h"
 #include "core/undo_history.h"
 #include "playlists/play_list.h"
@@ -211,8 +212,19 @@ void Schedule_View::save_schedule(bool send) {
     publish_schedule_later(schedule_list()->at(s));
     return;
   }
+  const Record schedule = schedule_list()->at(s);
+  QStringList missing;
+  for (const Record& task : to_record_array(schedule.value("tasklist").toList())) {
+    if (!flag_is_set(task.value("active")) || !playlist_list()) continue;
+    const int list = read_integer(task.value("list").toString());
+    for (const Record& playlist : playlist_list()->records())
+      if (playlist.value("id").toInt() == list)
+        for (const QString& name : missing_files(playlist))
+          if (!missing.contains(name)) missing << name;
+  }
+  if (!confirm_send_despite_missing(dialogs_, schedule.value("name").toString(), missing)) return;
   // Players fetch it as soon as they hear the command: written first.
-  bus_.post(note::SEND_PLAYLIST, publish_schedule(schedule_list()->at(s)));
+  bus_.post(note::SEND_PLAYLIST, publish_schedule(schedule));
 }
 
 namespace {

@@ -18,6 +18,8 @@ QString event_text(const QString& kind) {
   if (kind == "first_seen") return "first seen";
   if (kind == "list") return "new list";
   if (kind == "command") return "command sent";
+  if (kind == "command_confirmed") return "command confirmed";
+  if (kind == "command_failed") return "command failed";
   return kind;
 }
 }  // namespace

@@ -224,6 +224,7 @@ void MapWindow::icon_dragged(tavri_dragging_image& icon, QPointF map_pointer) {
                                                  QRectF(QPointF(0, 0), map_size_));
   m.frame.moveTopLeft(origin);  // "top left" of a QRectF is its origin: x, y
   devices.set_value(icon.list_index(), kIconKey, QVariant::fromValue(m));
+  feedback_.mark_operator_player(devices.at(icon.list_index()).value("device_id").toString());
   icon.setPos(to_scene(m.frame));
 }
 

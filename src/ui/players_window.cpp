@@ -49,6 +49,16 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     };
   list.tooltip = [](const Record& r) { return QString("playlist id %1").arg(r.value("id_playlist").toString()); };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
+  // The last command the player's feedback has not shown yet, or gave up on.
+  Column command{"command_state", "Command", 150};
+  command.display = [&feedback](const Record& r) { return feedback.command_state(r.value("device_id").toString()); };
+  command.foreground = [&feedback](const Record& r) {
+    return feedback.command_state(r.value("device_id").toString()).contains("failed") ? QVariant(QColor(Qt::red))
+                                                                                      : QVariant();
+  };
+  command.tooltip = [](const Record&) {
+    return QString("Commands whose effect the player's feedback shows are sent again until it does");
+  };
   // The online share of the last day, from the player history.
   Column uptime = greyed({"uptime_24h", "Uptime 24h", 90});
   uptime.display = [uptime_24h](const Record& r) {
@@ -63,7 +73,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
                            {online, name, greyed({"device_id", "Id", 110}), greyed({"device_ip", "Address", 110}),
-                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), seen, uptime,
+                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), command, seen, uptime,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
 

@@ -180,31 +180,36 @@ void DatagramSocket::start_receive(Receiver& r) {
         // one hand-over: a wake-up per datagram cost more than the datagram.
         struct Datagram {
           std::vector<std::uint8_t> data, address;
+          bool cut;
         };
         std::vector<Datagram> batch;
-        auto take = [&](std::size_t length) {
+        auto take = [&](std::size_t length, bool cut) {
           if (length == 0) return;  // an empty datagram is not delivered
+          if (length > kMaxReceiveSize) {
+            length = kMaxReceiveSize;
+            cut = true;
+          }
           const auto* raw = reinterpret_cast<const std::uint8_t*>(r.sender.data());
           batch.push_back({std::vector<std::uint8_t>(r.buffer.begin(), r.buffer.begin() + static_cast<std::ptrdiff_t>(length)),
-                           std::vector<std::uint8_t>(raw, raw + r.sender.size())});
+                           std::vector<std::uint8_t>(raw, raw + r.sender.size()), cut});
         };
-        take(n);
+        take(ec == boost::asio::error::message_size ? kMaxReceiveSize : n, ec == boost::asio::error::message_size);
         for (int more = 0; more < kReceiveBatch; ++more) {
           boost::system::error_code read_error;
           const std::size_t length = r.socket->receive_from(boost::asio::buffer(r.buffer), r.sender, 0, read_error);
           if (read_error == boost::asio::error::message_size) {
-            take(r.buffer.size());
+            take(kMaxReceiveSize, true);
             continue;
           }
           if (read_error) break;  // nothing more waiting (or an error the next wait reports)
-          take(length);
+          take(length, false);
         }
         if (!batch.empty())
           boost::asio::post(delegate_queue_, [self, d = delegate_, batch = std::move(batch)]() mutable {
             auto delegate = d.lock();
             if (!delegate) return;
             for (auto& datagram : batch)
-              delegate->udp_socket_did_receive(*self, std::move(datagram.data), std::move(datagram.address));
+              delegate->udp_socket_did_receive(*self, std::move(datagram.data), std::move(datagram.address), datagram.cut);
           });
         start_receive(r);
       }));

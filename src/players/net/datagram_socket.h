@@ -31,6 +31,11 @@ class DatagramSocketDelegate {
   // data: the datagram (cut to 9216 bytes); address: the raw sender sockaddr.
   virtual void udp_socket_did_receive(DatagramSocket& socket, std::vector<std::uint8_t> data,
                                       std::vector<std::uint8_t> address) = 0;
+  // The same, saying whether the datagram was longer and was cut.
+  virtual void udp_socket_did_receive(DatagramSocket& socket, std::vector<std::uint8_t> data,
+                                      std::vector<std::uint8_t> address, bool /*cut*/) {
+    udp_socket_did_receive(socket, std::move(data), std::move(address));
+  }
   // The socket closed itself after an error (error set) or on request.
   virtual void udp_socket_did_close(DatagramSocket&, const std::optional<SocketError>&) {}
   // A send left through at least one interface, or through none at all.
@@ -93,7 +98,8 @@ class DatagramSocket : public std::enable_shared_from_this<DatagramSocket> {
   };
   struct Receiver {
     std::optional<udp::socket> socket;
-    std::array<std::uint8_t, kMaxReceiveSize> buffer{};
+    // One byte more than is kept: a datagram that fills it was longer.
+    std::array<std::uint8_t, kMaxReceiveSize + 1> buffer{};
     udp::endpoint sender;
   };
 

@@ -107,12 +107,27 @@ std::string strip_mapped_prefix(std::string_view host) {
 
 bool contains_separator(std::string_view text) { return text.find(kSeparator) != std::string_view::npos; }
 
-std::optional<Feedback> decode_feedback(std::string_view bytes, std::string_view sender_host) {
-  if (!is_valid_utf8(bytes)) return std::nullopt;
+const char* drop_reason(Drop why) {
+  switch (why) {
+    case Drop::not_utf8: return "not UTF-8";
+    case Drop::too_few_fields: return "fewer than 8 fields";
+    case Drop::bad_id: return "an empty id or one with a NUL";
+    case Drop::too_long: return "longer than 9216 bytes";
+  }
+  return "";
+}
+
+std::optional<Feedback> decode_feedback(std::string_view bytes, std::string_view sender_host, Drop* why) {
+  auto drop = [why](Drop reason) -> std::optional<Feedback> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
+  if (!is_valid_utf8(bytes)) return drop(Drop::not_utf8);
   const auto fields = split_fields(bytes);
-  if (fields.size() < kMinFeedbackFields) return std::nullopt;
-  // An id with a NUL would be saved cut short and come back as another player.
-  if (fields[0].find('\0') != std::string_view::npos) return std::nullopt;
+  if (fields.size() < kMinFeedbackFields) return drop(Drop::too_few_fields);
+  // An empty id is no player; one with a NUL would be saved cut short and
+  // come back as another player.
+  if (fields[0].empty() || fields[0].find('\0') != std::string_view::npos) return drop(Drop::bad_id);
   Feedback f;
   f.device_id = fields[0];
   f.device_name = fields[1];

@@ -45,8 +45,13 @@ struct Feedback {
   std::string device_ip;
 };
 
-// Nothing for bytes that are not UTF-8 or hold fewer than 8 fields.
-std::optional<Feedback> decode_feedback(std::string_view bytes, std::string_view sender_host);
+// Why a feedback datagram was dropped.
+enum class Drop { not_utf8, too_few_fields, bad_id, too_long };
+const char* drop_reason(Drop why);
+
+// Nothing for bytes that are not UTF-8, hold fewer than 8 fields, or whose
+// id is empty or holds a NUL (`why`, when given, says which).
+std::optional<Feedback> decode_feedback(std::string_view bytes, std::string_view sender_host, Drop* why = nullptr);
 
 // Helpers the decoder is built from.
 bool is_valid_utf8(std::string_view bytes);

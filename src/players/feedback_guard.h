@@ -1,0 +1,110 @@
+#pragma once
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace tavri {
+
+// Feedback from one sender address is taken at a bounded rate (a token
+// bucket per address), so that a flood from one host cannot crowd out the
+// others. Generous enough for a simulator that plays thousands of players
+// from one address. Used on the socket's queue only.
+class AddressRate {
+ public:
+  AddressRate(double per_second, double burst) : per_ms_(per_second / 1000.0), burst_(burst) {}
+
+  bool admit(const QString& host, qint64 now_ms) {
+    if (now_ms - last_prune_ms_ > 60000) {
+      // Addresses silent for a minute are full again anyway.
+      for (auto it = buckets_.begin(); it != buckets_.end();)
+        it = now_ms - it->at_ms > 60000 ? buckets_.erase(it) : std::next(it);
+      last_prune_ms_ = now_ms;
+    }
+    auto it = buckets_.find(host);
+    if (it == buckets_.end()) it = buckets_.insert(host, {burst_, now_ms});
+    Bucket& b = *it;
+    b.tokens = std::min(burst_, b.tokens + static_cast<double>(now_ms - b.at_ms) * per_ms_);
+    b.at_ms = now_ms;
+    if (b.tokens < 1.0) return false;
+    b.tokens -= 1.0;
+    return true;
+  }
+
+ private:
+  struct Bucket {
+    double tokens;
+    qint64 at_ms;
+  };
+  double per_ms_, burst_;
+  QHash<QString, Bucket> buckets_;
+  qint64 last_prune_ms_ = 0;
+};
+
+// The simple feedback request that a player in error calls for goes out
+// when a player turns to error (not at every repeat of it), and at most once
+// per interval for the whole network: players in error answer the request
+// with error again, and forged feedback must not make the server flood.
+class FeedbackRequestLimiter {
+ public:
+  explicit FeedbackRequestLimiter(qint64 interval_ms) : interval_ms_(interval_ms) {}
+
+  // previous: the player's state before this feedback (none: a new player).
+  bool should_request(std::optional<int> previous, int current, qint64 now_ms) {
+    if (current != kError || previous == kError) return false;
+    if (last_ms_ && now_ms - *last_ms_ < interval_ms_) return false;
+    last_ms_ = now_ms;
+    return true;
+  }
+
+ private:
+  static constexpr int kError = 4;
+  qint64 interval_ms_;
+  std::optional<qint64> last_ms_;
+};
+
+// Why feedback was not taken, counted from any thread and said once per
+// check interval with the counts.
+class DropCounter {
+ public:
+  void count(const QString& reason, const QString& host = {}) {
+    std::lock_guard lock(mutex_);
+    Count& c = counts_[reason];
+    ++c.n;
+    if (!host.isEmpty()) c.hosts[host] += 1;
+  }
+  // "12 over one address's rate (10.0.0.5: 12), 3 with fewer than 8 fields"; empty when none.
+  QString take_summary() {
+    std::map<QString, Count> counts;
+    {
+      std::lock_guard lock(mutex_);
+      counts.swap(counts_);
+    }
+    QStringList parts;
+    for (const auto& [reason, c] : counts) {
+      QString part = QString("%1 %2").arg(c.n).arg(reason);
+      if (!c.hosts.empty()) {
+        QStringList top;
+        for (const auto& [host, n] : c.hosts) top << QString("%1: %2").arg(host).arg(n);
+        if (top.size() > 3) top = top.mid(0, 3) << "...";
+        part += " (" + top.join(", ") + ")";
+      }
+      parts << part;
+    }
+    return parts.join(", ");
+  }
+
+ private:
+  struct Count {
+    long long n = 0;
+    std::map<QString, long long> hosts;
+  };
+  std::mutex mutex_;
+  std::map<QString, Count> counts_;
+};
+
+}  // namespace tavri
