@@ -4,13 +4,16 @@
 # whole content set sent to all of them. Reference, in the same run: the
 # same downloads by one curl client in sequence over the same link.
 #   bench/fleet_bench.sh [PLAYERS [CONTENT_MB]]   (default 1000 players, 200 MB)
+# Then the player network's figures: datagrams with players in error, the
+# time to confirm a playlist on a lossy network, and a flood of invented ids.
+# TAVRI_BENCH_NETWORK_ONLY=1 skips the first part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 players="${1:-1000}"; content_mb="${2:-200}"
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)"; exit 1; }
 bash scripts/install-deps.sh >/dev/null
 cmake --preset default >/dev/null
-cmake --build build --target fleet_driver tavri_player_sim http_serve >/dev/null
+cmake --build build --target fleet_driver tavri_player_sim http_serve flood_bench >/dev/null
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
 out=$(mktemp -d /tmp/tavri-fleet-bench.XXXXXX)
@@ -25,6 +28,7 @@ trap cleanup EXIT
 . tests/netns/veth_pair.sh
 make_veth_pair "$a" "$b" || { echo "$veth_failure"; exit 1; }
 
+if [ -z "${TAVRI_BENCH_NETWORK_ONLY:-}" ]; then
 # The content set: four movies' worth of incompressible bytes.
 content="$out/content"; mkdir -p "$content"
 part=$((content_mb / 4))
@@ -78,3 +82,51 @@ print("%-52s %14.0f" % ("reference throughput (one curl), MB/s", mb * 1.048576 /
 print("%-52s %14d" % ("server's peak resident memory, MB", rss // 1024))
 print("%-52s %14d" % ("players that needed a retry", retried))
 PY
+fi
+
+# The player network's own figures, on a small content set (one 1 MB file):
+# what the server sends and receives with players in error, against the
+# same fleet healthy; and how long a lossy network takes until every
+# player has confirmed the playlist, against the same fleet without loss.
+small="$out/small"; mkdir -p "$small"
+head -c 1M /dev/urandom >"$small/Clip.mp4"
+head -c 1M /dev/urandom >"$small/Spare.mp4"
+udp() { ip netns exec "$a" nstat -az UdpInDatagrams UdpOutDatagrams | awk '/^Udp/ {v[$1]=$2} END {print v["UdpInDatagrams"]+0, v["UdpOutDatagrams"]+0}'; }
+# run PLAYERS LOSS BROKEN: the driver's "BENCH" lines; with HOLD, datagrams per second in and out while held.
+run() {
+  local n="$1" loss="$2" broken="$3" hold="${4:-0}"
+  rm -rf "$out/h2"; cp -r "$small" "$out/c2"
+  ip netns exec "$b" build/src/tavri_player_sim --players "$n" --target 192.0.2.1 --bind 192.0.2.2 --loss "$loss" \
+    --quiet 2>/dev/null &
+  local sim=$!
+  ip netns exec "$b" build/src/tavri_player_sim --players 1 --prefix LONE --target 192.0.2.1 --bind 192.0.2.2 \
+    --quiet 2>/dev/null &
+  local lone=$!
+  env TAVRI_FLEET_BENCH=1 ${broken:+TAVRI_FLEET_BROKEN=1} TAVRI_FLEET_HOLD="$hold" ip netns exec "$a" \
+    env QT_QPA_PLATFORM=offscreen build/tests/fleet_driver "$out/c2" "$out/h2" "$n" 0 >"$out/run.out" 2>/dev/null &
+  local driver=$!
+  if [ "$hold" -gt 0 ]; then
+    for _ in $(seq 1 1200); do grep -q "BENCH holding" "$out/run.out" && break; sleep 0.1; done
+    sleep 2
+    read -r in0 out0 < <(udp); sleep 10; read -r in1 out1 < <(udp)
+    echo "RATE $(((in1 - in0) / 10)) $(((out1 - out0) / 10))" >>"$out/run.out"
+  fi
+  wait "$driver" || true
+  kill -TERM "$sim" "$lone" 2>/dev/null; wait "$sim" "$lone" 2>/dev/null || true
+  rm -rf "$out/c2"
+  cat "$out/run.out"
+}
+echo
+printf "%-52s %14s %14s\n" "player network" "in/s" "out/s"
+read -r _ hin hout < <(run 10 0 "" 20 | grep "^RATE")
+printf "%-52s %14d %14d\n" "10 healthy players (reference)" "$hin" "$hout"
+read -r _ ein eout < <(run 10 0 1 20 | grep "^RATE")
+printf "%-52s %14d %14d\n" "10 players in error" "$ein" "$eout"
+ref=$(run 1000 0 "" | sed -n 's/^BENCH ready_seconds=\([0-9.-]*\).*/\1/p')
+lossy=$(run 1000 0.2 "" | sed -n 's/^BENCH ready_seconds=\([0-9.-]*\).*/\1/p')
+printf "%-52s %14s\n" "" "seconds"
+printf "%-52s %14s\n" "1000 players, no loss: all confirmed (reference)" "$ref"
+printf "%-52s %14s\n" "1000 players, 20 % loss both ways: all confirmed" "$lossy"
+echo
+echo "Invented ids (build/bench/flood_bench):"
+build/bench/flood_bench 2>/dev/null | sed 's/^/  /'

@@ -84,7 +84,15 @@ void RecordList::end_changes() {
   }
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  for (int index : rows) row_changed(index);
+  // A few rows are told one by one; more in one go, as a view redraws them.
+  constexpr std::size_t kRowsOneByOne = 16;
+  if (rows.size() <= kRowsOneByOne) {
+    for (int index : rows) row_changed(index);
+    return;
+  }
+  changed_row_ = kManyRows;
+  emit changed();
+  changed_row_ = -1;
 }
 
 void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool ascending, bool by_value) {

@@ -30,7 +30,9 @@ class RecordList : public QObject {
   // Tells views to redraw (values shown through the clock, for example).
   void refresh() { emit changed(); }
   // While `changed` is emitted for the values of one record whose display
-  // row stays put: its list index; -1 for any other change.
+  // row stays put: its list index; kManyRows when the values of many rows
+  // changed and every row stays put; -1 for any other change.
+  static constexpr int kManyRows = -2;
   int changed_row() const { return changed_row_; }
   // Between these, changes are gathered and told once at the end (a few
   // rows one by one, more as one change), so views re-sort and redraw once

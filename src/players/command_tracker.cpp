@@ -60,7 +60,7 @@ void CommandTracker::sent(const QString& device_id, int code, const QStringList&
   if (!slot) return;
   auto& list = entries_[device_id];
   std::erase_if(list, [&](const Entry& e) { return e.slot == *slot; });
-  list.push_back({*slot, Command{device_id, code, arguments, std::move(bytes), 1, now_ms}, false, action_});
+  list.push_back({*slot, Command{device_id, code, arguments, std::move(bytes), 1, now_ms, ++order_}, false, action_});
 }
 
 std::vector<CommandTracker::Command> CommandTracker::feedback(const Record& player) {
@@ -78,20 +78,23 @@ std::vector<CommandTracker::Command> CommandTracker::feedback(const Record& play
 }
 
 CommandTracker::Due CommandTracker::tick(qint64 now_ms) {
-  Due due;
+  std::vector<Entry*> ready;
   for (auto& list : entries_)
-    for (Entry& e : list) {
-      if (e.failed || now_ms - e.command.last_sent_ms < wait_after(e.command.sends)) continue;
-      if (e.command.sends >= options_.most_sends) {
-        e.failed = true;
-        if (e.action == action_) ++tally_.failed;
-        due.failed.push_back(e.command);
-        continue;
-      }
-      ++e.command.sends;
-      e.command.last_sent_ms = now_ms;
-      due.resend.push_back(e.command.bytes);
+    for (Entry& e : list)
+      if (!e.failed && now_ms - e.command.last_sent_ms >= wait_after(e.command.sends)) ready.push_back(&e);
+  std::sort(ready.begin(), ready.end(), [](const Entry* a, const Entry* b) { return a->command.order < b->command.order; });
+  Due due;
+  for (Entry* e : ready) {
+    if (e->command.sends >= options_.most_sends) {
+      e->failed = true;
+      if (e->action == action_) ++tally_.failed;
+      due.failed.push_back(e->command);
+      continue;
     }
+    ++e->command.sends;
+    e->command.last_sent_ms = now_ms;
+    due.resend.push_back(e->command.bytes);
+  }
   return due;
 }
 

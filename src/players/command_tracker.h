@@ -31,6 +31,7 @@ class CommandTracker {
     std::string bytes;  // the datagram, as sent
     int sends = 1;
     qint64 last_sent_ms = 0;
+    quint64 order = 0;  // resends leave in the order the commands first did
   };
   // What became of the commands of the latest operator action.
   struct Tally {
@@ -83,6 +84,7 @@ class CommandTracker {
   QHash<QString, std::vector<Entry>> entries_;
   Tally tally_;
   quint64 action_ = 0;
+  quint64 order_ = 0;
 };
 
 }  // namespace tavri

@@ -11,6 +11,8 @@ namespace tavri::player_map {
 QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSizeF visible_area) {
   double width = std::max(background.width(), window_frame.width());
   double height = std::max(background.height(), window_frame.height());
+  // One change for the table, not one per player.
+  devices.begin_changes();
   for (int i = 0; i < devices.size(); ++i) {
     const Record& r = devices.at(i);
     MapIcon icon = r.value(kIconKey).value<MapIcon>();
@@ -27,10 +29,12 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
     icon.name = r.value("device_name").toString();
     devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }
+  devices.end_changes();
   return {width, height};
 }
 
 void check_icons(RecordList& devices) {
+  devices.begin_changes();
   for (int i = 0; i < devices.size(); ++i) {
     const Record& r = devices.at(i);
     if (!r.value(kIconKey).canConvert<MapIcon>()) continue;
@@ -38,6 +42,7 @@ void check_icons(RecordList& devices) {
     icon.image = named_image(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
     devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }
+  devices.end_changes();
 }
 
 QString label_text(const QString& text) { return text.size() > 13 ? text.left(10) + "..." : text; }

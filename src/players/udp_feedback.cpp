@@ -320,7 +320,9 @@ void UDP_Feedback::drain_feedback() {
     if (batch.empty()) break;
     for (const auto& datagram : batch) udp_socket_did_receive(datagram.bytes, datagram.host);
   }
+  own_edit_ = true;  // the index already follows these edits
   devices_.end_changes();
+  own_edit_ = false;
   if (drain_pending_ || inbox_->empty()) return;
   drain_pending_ = true;
   QTimer::singleShot(0, this, [this] {

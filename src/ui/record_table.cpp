@@ -33,6 +33,10 @@ RecordTableModel::RecordTableModel(RecordList& list, std::vector<Column> columns
       emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
       return;
     }
+    if (list_.changed_row() == RecordList::kManyRows) {
+      if (rowCount() > 0) emit dataChanged(this->index(0, 0), this->index(rowCount() - 1, columnCount() - 1));
+      return;
+    }
     beginResetModel();
     endResetModel();
   });
@@ -123,6 +127,10 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
     if (const int index = list_.changed_row(); index >= 0) {
       apply_filter_to(list_.row_of_list_index(index));
       return;  // one row's values: the selection is as it was
+    }
+    if (list_.changed_row() == RecordList::kManyRows) {
+      if (!filter_.isEmpty()) apply_filter();  // values only: the order and the selection hold
+      return;
     }
     apply_filter();
     list_to_view();

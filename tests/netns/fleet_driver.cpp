@@ -1,7 +1,10 @@
 // The operator's side of the fleet test: the application's controllers and
 // main window (offscreen) on a fresh home, driven as an operator would.
 //   fleet_driver CONTENT_FOLDER HOME PLAYERS LONE_PID
-// With TAVRI_FLEET_BENCH set it times the playlist send alone (bench/).
+// With TAVRI_FLEET_BENCH set it times the playlist send alone (bench/);
+// with TAVRI_FLEET_BROKEN too, one medium is gone before the send, so that
+// every player goes to DEVICE ERROR; TAVRI_FLEET_HOLD=S then keeps the
+// fleet running S seconds after "BENCH holding" for the benchmark to count.
 // The players are simulated elsewhere; LONE_PID is a one-player simulator
 // that this driver stops to see its player go offline.
 #include <QApplication>
@@ -113,6 +116,25 @@ int main(int argc, char** argv) {
   const RecordList& lists = c.playlists.ArrayController_PLAYLIST();
   const QString playlist_id = lists.selected_records().value(0).value("id").toString();
   registry.select_list_indices(sims());
+  const bool broken = bench && qEnvironmentVariableIsSet("TAVRI_FLEET_BROKEN");
+  const int hold_s = qEnvironmentVariableIntValue("TAVRI_FLEET_HOLD");
+  auto hold = [&] {
+    std::printf("BENCH holding\n");
+    std::fflush(stdout);
+    spin(hold_s * 1000);
+  };
+  if (broken) {
+    QFile::remove(QDir(content_folder).filePath(QDir(content_folder).entryList(QDir::Files).first()));
+    dialogs.alert_answers.push_back(1);  // "Send anyway"
+    c.playlist_editor.send_to_device();
+    const double errors = wait_for([&] {
+      return all_of(sims(), [](const Record& r) { return r.value("status_device").toInt() == 4; });
+    }, 120);
+    check(errors >= 0, QString("every player is in error (%1 s)").arg(errors));
+    hold();
+    c.app.applicationWillTerminate();
+    return failures ? 1 : 0;
+  }
   c.playlist_editor.send_to_device();
   QList<int> all = sims();
   std::sort(all.begin(), all.end(), [&](int x, int y) {
@@ -123,6 +145,9 @@ int main(int argc, char** argv) {
   };
   double took = wait_for([&] { return all_of(all, ready_with(playlist_id)); }, bench ? 1800 : 180);
   check(took >= 0, QString("every player downloaded playlist %1 and reports it ready (%2 s)").arg(playlist_id).arg(took));
+  const QString all_confirmed = QString("LOAD PLAYLIST: %1 of %1 confirmed").arg(players);
+  check(wait_for([&] { return c.udp_feedback.last_command() == all_confirmed; }, 30) >= 0,
+        QString("the status bar says so: %1").arg(c.udp_feedback.last_command()));
   if (bench) {
     // The benchmark's figures: the time to a ready fleet, and the peak memory.
     QFile status("/proc/self/status");
@@ -131,6 +156,7 @@ int main(int argc, char** argv) {
     const int at = text.indexOf("VmHWM:");
     std::printf("BENCH ready_seconds=%.2f peak_rss_kb=%s\n", took,
                 qPrintable(text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first()));
+    if (hold_s > 0) hold();
     c.app.applicationWillTerminate();
     return failures ? 1 : 0;
   }

@@ -3,12 +3,16 @@
 # window, offscreen) in one network namespace, 200 simulated players in
 # another, joined by a veth pair without a gateway. Nothing leaves this
 # machine.
-#   usage: fleet_test.sh DRIVER SIMULATOR [PLAYERS [ARCHIVE_DUMP GNUSTEP_UNARCHIVE]]
+#   usage: fleet_test.sh DRIVER SIMULATOR [PLAYERS [ARCHIVE_DUMP GNUSTEP_UNARCHIVE [LOSS]]]
 # With the two readers, every published file is decoded by ours and by
 # GNUstep's unarchiver ("none": not installed), and the graphs compared.
+# With LOSS (0 to 1) the players drop that share of datagrams both ways, and
+# only the playlist send is checked: every player confirmed, every medium held.
 # Exit 77 (skipped) when namespaces cannot be made here.
 set -u
-driver="$1"; sim="$2"; players="${3:-200}"; ours="${4:-}"; gnustep="${5:-none}"
+driver="$1"; sim="$2"; players="${3:-200}"; ours="${4:-}"; gnustep="${5:-none}"; loss="${6:-0}"
+lossy=(); only_send=()
+if [ "$loss" != 0 ]; then lossy=(--loss "$loss"); only_send=(env TAVRI_FLEET_BENCH=1); fi
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
@@ -35,12 +39,12 @@ ff -f lavfi -i "testsrc=size=1920x1080" -frames:v 1 "$content/Welcome.png"
 ls -l "$content"
 
 ip netns exec "$b" "$sim" --players "$players" --target 192.0.2.1 --bind 192.0.2.2 --report "$out/report.json" \
-  --quiet 2>"$out/sim.err" &
+  "${lossy[@]}" --quiet 2>"$out/sim.err" &
 fleet=$!; pids+=("$fleet")
 ip netns exec "$b" "$sim" --players 1 --prefix LONE --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>/dev/null &
 lone=$!; pids+=("$lone")
 
-ip netns exec "$a" env QT_QPA_PLATFORM=offscreen "$driver" "$content" "$out/home" "$players" "$lone" \
+ip netns exec "$a" "${only_send[@]}" env QT_QPA_PLATFORM=offscreen "$driver" "$content" "$out/home" "$players" "$lone" \
   >"$out/driver.out" 2>"$out/driver.err"
 driver_rc=$?
 cat "$out/driver.out"
@@ -48,9 +52,9 @@ kill -TERM "$fleet"; wait "$fleet"
 [ "$driver_rc" -eq 0 ] || { echo "--- the application's console (last lines)"; tail -40 "$out/driver.err"; }
 
 # What every player holds, byte for byte, against the folder.
-python3 - "$out/report.json" "$content" "$players" <<'PY'
+python3 - "$out/report.json" "$content" "$players" "$loss" <<'PY'
 import json, os, sys
-report, folder, players = sys.argv[1], sys.argv[2], int(sys.argv[3])
+report, folder, players, only_send = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] != "0"
 def fnv(path):
     h = 1469598103934665603
     with open(path, "rb") as f:
@@ -62,7 +66,7 @@ known = {name: (os.path.getsize(os.path.join(folder, name)), fnv(os.path.join(fo
 r = json.load(open(report))
 bad = []
 for i, p in enumerate(r["players"]):
-    want = 2 if i < players // 2 else 3
+    want = 3 if only_send or i >= players // 2 else 2
     files = p["files"]
     if p["status_device"] != 2 or len(files) != want:
         bad.append("%s: state %d with %d files (want 2 and %d) %s" % (p["device_id"], p["status_device"], len(files), want, p["error"]))

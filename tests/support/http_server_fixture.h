@@ -93,8 +93,10 @@ class HttpServerTest : public ::testing::Test {
     return false;
   }
 
-  net::IoPool pool_{1};
+  // The listener's pool goes first: an accept still pending holds a socket
+  // of a worker's context.
   net::IoGroup workers_{2};
+  net::IoPool pool_{1};
   QTemporaryDir dir_;
   QString root_;
   std::shared_ptr<HttpServer> server_;
