@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <ctime>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -20,6 +19,10 @@
 #include "players/udp_feedback.h"
 #include "../tests/support/scripted_dialogs.h"
 #include "../tests/support/udp_peer.h"
+#include "stall_probe.h"
+
+using tavri::bench::StallProbe;
+using tavri::bench::thread_cpu_ms;
 
 namespace {
 
@@ -116,11 +119,6 @@ double run_registry(tavri::net::IoPool& pool) {
   return processed / seconds;
 }
 
-double thread_cpu_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 // A fleet of `players`, each sending one datagram every `period_ms`, for
 // `duration_ms`, from one loopback socket (paced, not flooded).
@@ -139,21 +137,6 @@ void fleet(std::uint16_t port, int players, int period_ms, int duration_ms, cons
   }
 }
 
-// The longest delay of a 10 ms timer on the main thread.
-struct StallProbe {
-  QTimer timer;
-  QElapsedTimer since;
-  double longest = 0;
-  StallProbe() {
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      longest = std::max(longest, since.nsecsElapsed() / 1e6 - 10.0);
-      since.start();
-    });
-    since.start();
-    timer.start(10);
-  }
-};
 
 // 1000 players appearing within one second, from an empty registry, with
 // the map's rebuild (its geometry) run for every request it gets.
@@ -186,7 +169,7 @@ void run_burst(tavri::net::IoPool& pool, bool merged) {
   const double done = t.nsecsElapsed() / 1e6;
   sender.join();
   std::printf("%-44s %9.0f ms %9.1f ms %8d\n", merged ? "1000 new players in 1 s: now" : "1000 new players in 1 s: rebuild each (ref)",
-              done, probe.longest, rebuilds);
+              done, probe.longest(), rebuilds);
 }
 
 // Steady state: 1000 players at one datagram a second each.

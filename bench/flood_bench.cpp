@@ -29,6 +29,7 @@
 #include "ui/players_window.h"
 #include "../tests/support/scripted_dialogs.h"
 #include "../tests/support/udp_peer.h"
+#include "stall_probe.h"
 
 using namespace tavri;
 
@@ -81,21 +82,7 @@ void run_plain(net::IoPool& pool) {
   socket->close();
 }
 
-// The longest delay of a 10 ms timer on the main thread.
-struct StallProbe {
-  QTimer timer;
-  QElapsedTimer since;
-  double longest = 0;
-  StallProbe() {
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      longest = std::max(longest, since.nsecsElapsed() / 1e6 - 10.0);
-      since.start();
-    });
-    since.start();
-    timer.start(10);
-  }
-};
+
 
 // Watches the working copy from a thread of its own: when it first holds
 // every player, in ms from the start (-1: not yet).
@@ -153,7 +140,8 @@ void run_flood(net::IoPool& pool, bool address_limit) {
   QObject::connect(&players, &UDP_Feedback::feedback_recorded, [&] { ++processed; });
 
   QApplication::processEvents();
-  StallProbe probe;
+  const double cpu0 = bench::thread_cpu_ms() * 1000;
+  bench::StallProbe probe;
   QElapsedTimer t;
   t.start();
   DiskWatch disk(t);
@@ -176,6 +164,7 @@ void run_flood(net::IoPool& pool, bool address_limit) {
     }
   }
   const double all_in_s = (t.nsecsElapsed() - idle.nsecsElapsed()) / 1e9;
+  const double cpu_per_datagram = (bench::thread_cpu_ms() * 1000 - cpu0) / std::max(processed, 1);
   sender.join();
   // A tick of the check timer reports what the inbox dropped.
   QElapsedTimer tick;
@@ -189,9 +178,10 @@ void run_flood(net::IoPool& pool, bool address_limit) {
   else std::snprintf(on_disk, sizeof on_disk, "not yet");
   std::printf("%-36s %8d %10.2f s %10.2f s %11.1f ms %16s\n",
               address_limit ? "the same, one address held to its rate" : "registry + table + history + map", processed,
-              sent_s.load(), all_in_s, probe.longest, on_disk);
-  std::printf("  players in the registry: %d, datagrams not taken (inbox full, rate of one address): %lld\n",
-              players.ArrayController_DEVICES().size(), dropped.load());
+              sent_s.load(), all_in_s, probe.longest(), on_disk);
+  std::printf("  players in the registry: %d, datagrams not taken (inbox full, rate of one address): %lld; "
+              "main-thread CPU per datagram taken: %.1f us\n",
+              players.ArrayController_DEVICES().size(), dropped.load(), cpu_per_datagram);
   set_console_listener({});
 }
 

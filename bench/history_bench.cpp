@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
-#include <ctime>
 
 #include "core/console.h"
 #include "history/history_recorder.h"
@@ -20,6 +19,7 @@
 #include "history/history_store.h"
 #include "players/udp_feedback.h"
 #include "../tests/support/scripted_dialogs.h"
+#include "stall_probe.h"
 
 using namespace tavri;
 
@@ -27,12 +27,6 @@ namespace {
 
 constexpr int kPlayers = 1000;
 const char* kTracks[] = {"Lobby Loop.mp4", "Menu.png", "Offers.mov"};
-
-double thread_cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 QByteArray feedback(int player, int second) {
   const QString s = "<v_OX_TANDEM>";
@@ -44,7 +38,7 @@ QByteArray feedback(int player, int second) {
 // Feeds `seconds` of the fleet through the registry (and the history when
 // one is attached) at the real rate; the main thread's CPU share.
 double main_thread_share(UDP_Feedback& players, int seconds) {
-  const double cpu0 = thread_cpu_seconds();
+  const double cpu0 = (bench::thread_cpu_ms() / 1000.0);
   QElapsedTimer wall;
   wall.start();
   for (int second = 0; second < seconds; ++second) {
@@ -58,7 +52,7 @@ double main_thread_share(UDP_Feedback& players, int seconds) {
       loop.exec();
     }
   }
-  return (thread_cpu_seconds() - cpu0) / (wall.elapsed() / 1000.0);
+  return ((bench::thread_cpu_ms() / 1000.0) - cpu0) / (wall.elapsed() / 1000.0);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QEventLoop>
 #include <QTimer>
+
+#include "stall_probe.h"
 #include <cstdio>
 #include <functional>
 
@@ -28,35 +30,10 @@
 
 using namespace tavri;
 
+using tavri::bench::StallProbe;
+
 namespace {
 
-// Fires every 10 ms and keeps the longest delay past its due time.
-class StallProbe {
- public:
-  StallProbe() {
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      longest_ = std::max(longest_, since_.nsecsElapsed() / 1e6 - 10.0);
-      since_.start();
-    });
-  }
-  void start() {
-    longest_ = 0;
-    since_.start();
-    timer_.start();
-  }
-  double stop() {
-    longest_ = std::max(longest_, since_.nsecsElapsed() / 1e6 - 10.0);
-    timer_.stop();
-    return std::max(0.0, longest_);
-  }
-
- private:
-  QTimer timer_;
-  QElapsedTimer since_;
-  double longest_ = 0;
-};
 
 struct Measure {
   double wall_ms;
@@ -65,7 +42,7 @@ struct Measure {
 
 // Starts the operation, then runs the event loop until done() holds.
 Measure measure(const std::function<void()>& operation, const std::function<bool()>& done) {
-  StallProbe probe;
+  StallProbe probe(false);
   probe.start();
   QCoreApplication::processEvents();
   QElapsedTimer wall;

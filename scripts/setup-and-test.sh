@@ -2,7 +2,7 @@
 # Installs what is needed, builds, and runs every test: the whole suite,
 # the unit tests again under AddressSanitizer and UBSan, the threaded ones
 # under ThreadSanitizer, and each fuzzer for a short time.
-#   TAVRI_FUZZ_SECONDS (default 20) sets the time per fuzzer; 0 skips them.
+#   TAVRI_FUZZ_SECONDS (default 15) sets the time per fuzzer; 0 skips them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -24,7 +24,7 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target thread_tests
 ctest --preset tsan -j "$jobs"
 
-seconds="${TAVRI_FUZZ_SECONDS:-20}"
+seconds="${TAVRI_FUZZ_SECONDS:-15}"
 if [ "$seconds" -gt 0 ]; then
   step "fuzzers, ${seconds}s each"
   bash scripts/fuzz.sh "$seconds"

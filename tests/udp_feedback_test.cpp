@@ -137,9 +137,11 @@ TEST_F(Players, StatusFourAsksForFeedbackAndMalformedDatagramsOnlySetTheMemory) 
     p->timer_check();
     return log().join('\n').contains("longer than 9216 bytes");
   }));
-  EXPECT_EQ(log().filter("FEEDBACK DROPPED").size(), 2) << log().filter("FEEDBACK DROPPED").join('\n').toStdString();
-  EXPECT_TRUE(log().filter("FEEDBACK DROPPED").first().contains(
-      "1 an empty id or one with a NUL (h: 1), 1 fewer than 8 fields (h: 1), 1 not UTF-8 (h: 1)"));
+  // One line per interval (the cut one may come in the same interval or the next).
+  const QString first = log().filter("FEEDBACK DROPPED").first();
+  for (const char* part : {"1 an empty id or one with a NUL (h: 1)", "1 fewer than 8 fields (h: 1)", "1 not UTF-8 (h: 1)"})
+    EXPECT_TRUE(first.contains(part)) << first.toStdString();
+  EXPECT_LE(log().filter("FEEDBACK DROPPED").size(), 2);
   EXPECT_EQ(p->ArrayController_DEVICES().size(), 51) << "a cut datagram is not stored cut";
 }
 
