@@ -84,6 +84,21 @@ void run_plain(net::IoPool& pool) {
 
 
 
+// Serves the main loop as the application does, asleep between events,
+// looking every 20 ms whether `done` holds (or the time is up).
+template <typename Done>
+void serve_until(Done done, int timeout_ms) {
+  QEventLoop loop;
+  QTimer look;
+  QElapsedTimer t;
+  t.start();
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (done() || t.elapsed() > timeout_ms) loop.quit();
+  });
+  look.start(20);
+  loop.exec();
+}
+
 // Watches the working copy from a thread of its own: when it first holds
 // every player, in ms from the start (-1: not yet).
 struct DiskWatch {
@@ -154,25 +169,20 @@ void run_flood(net::IoPool& pool, bool address_limit) {
   idle.start();
   int last = -1;
   // Until the sender is done and nothing new came for two seconds.
-  while (t.elapsed() < 120000) {
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  serve_until([&] {
     if (processed != last) {
       last = processed;
       idle.restart();
-    } else if (sent_s >= 0 && idle.elapsed() > 2000) {
-      break;
     }
-  }
+    return sent_s >= 0 && idle.elapsed() > 2000;
+  }, 120000);
   const double all_in_s = (t.nsecsElapsed() - idle.nsecsElapsed()) / 1e9;
   const double cpu_per_datagram = (bench::thread_cpu_ms() * 1000 - cpu0) / std::max(processed, 1);
   sender.join();
   // A tick of the check timer reports what the inbox dropped.
-  QElapsedTimer tick;
-  tick.start();
-  while (tick.elapsed() < 4500) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  serve_until([] { return false; }, 4500);
   // Wait up to 15 s for the registry on disk.
-  while (disk.all_on_disk_ms < 0 && t.elapsed() < all_in_s * 1000 + 15000)
-    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  serve_until([&] { return disk.all_on_disk_ms >= 0 || t.elapsed() > all_in_s * 1000 + 15000; }, 60000);
   char on_disk[32];
   if (disk.all_on_disk_ms >= 0) std::snprintf(on_disk, sizeof on_disk, "%.2f s", disk.all_on_disk_ms / 1000.0);
   else std::snprintf(on_disk, sizeof on_disk, "not yet");
@@ -206,11 +216,9 @@ void run_invented(net::IoPool& pool) {
     }
     sent = true;
   });
-  while (!sent) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  serve_until([&] { return sent.load(); }, 120000);
   sender.join();
-  QElapsedTimer settle;
-  settle.start();
-  while (settle.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  serve_until([] { return false; }, 500);
   const int full = players.ArrayController_DEVICES().size();
   test::UdpPeer real;
   QElapsedTimer t;
@@ -223,7 +231,7 @@ void run_invented(net::IoPool& pool) {
       if (list.at(i).value("device_id").toString() == "REAL") return true;
     return false;
   };
-  while (!in() && t.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  serve_until(in, 10000);
   std::printf("\n20,000 invented ids: %d players in the registry (cap %d); a real new player then in after %s\n", full,
               UDP_Feedback::kMaxPlayers, in() ? qPrintable(QString("%1 ms").arg(t.elapsed())) : "more than 10 s");
   set_console_listener({});

@@ -7,13 +7,16 @@
 # (tavri_player_sim's own memory, which holds every player).
 #   bench/soak_bench.sh [MINUTES [PLAYERS]]   (default 30 minutes, 500 players)
 #   With HEAPTRACK=1 the application runs under heaptrack (its file is kept).
+#   With TAVRI_BENCH_AS_BUILT=1 it runs what build/ holds, without building.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes="${1:-30}"; players="${2:-500}"
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)"; exit 1; }
-bash scripts/install-deps.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build build --target tavri_av_server tavri_player_sim >/dev/null
+if [ -z "${TAVRI_BENCH_AS_BUILT:-}" ]; then  # set: use build/ as it is
+  bash scripts/install-deps.sh >/dev/null
+  cmake --preset default >/dev/null
+  cmake --build build --target tavri_av_server tavri_player_sim >/dev/null
+fi
 
 out=$(mktemp -d /tmp/tavri-soak.XXXXXX)
 a="tavri_sk_a_$$"; b="tavri_sk_b_$$"

@@ -27,7 +27,9 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
       icon.image = named_image("ICON_ONLINE");
     }
     icon.name = r.value("device_name").toString();
-    devices.set_value(i, kIconKey, QVariant::fromValue(icon));
+    // Ten thousand icons that kept their place and name are not rewritten.
+    if (!r.value(kIconKey).canConvert<MapIcon>() || !(r.value(kIconKey).value<MapIcon>() == icon))
+      devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }
   devices.end_changes();
   return {width, height};
@@ -39,7 +41,9 @@ void check_icons(RecordList& devices) {
     const Record& r = devices.at(i);
     if (!r.value(kIconKey).canConvert<MapIcon>()) continue;
     MapIcon icon = r.value(kIconKey).value<MapIcon>();
-    icon.image = named_image(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
+    const QImage image = named_image(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
+    if (icon.image.cacheKey() == image.cacheKey()) continue;  // unchanged: not rewritten
+    icon.image = image;
     devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }
   devices.end_changes();

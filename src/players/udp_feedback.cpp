@@ -161,8 +161,12 @@ void UDP_Feedback::open_socket(bool first) {
 void UDP_Feedback::reload_map() {
   if (reload_pending_) return;
   reload_pending_ = true;
-  QTimer::singleShot(0, this, [this] {
+  // While new players keep coming, the map is rebuilt a few times a second,
+  // not at every turn of the main loop.
+  const qint64 since = last_rebuild_.isValid() ? last_rebuild_.elapsed() : kRebuildSpacingMs;
+  QTimer::singleShot(static_cast<int>(std::max<qint64>(0, kRebuildSpacingMs - since)), this, [this] {
     reload_pending_ = false;
+    last_rebuild_.start();
     emit reload_map_requested();
   });
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -54,6 +55,7 @@ class UDP_Feedback : public QObject {
   // registry's feedback); the main thread takes them in slices this long.
   static constexpr std::size_t kInboxCapacity = 50000;
   static constexpr int kDrainSliceMs = 10;
+  static constexpr int kRebuildSpacingMs = 250;
 
   RecordList& ArrayController_DEVICES() { return devices_; }
   MapState& map_state() { return map_; }
@@ -182,6 +184,7 @@ class UDP_Feedback : public QObject {
   int burst_count_ = 0;    // to how many players
   bool burst_open_ = false;
   bool reload_pending_ = false;
+  QElapsedTimer last_rebuild_;
   FeedbackRequestLimiter feedback_requests_;
   CommandTracker commands_;
   int refused_ = 0;            // new ids refused since the last tick
