@@ -3,12 +3,10 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -102,12 +100,5 @@ int main(int argc, char** argv) {
   controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
   window.restore_dock_state();
   dialogs.defer_alerts(false);
-  // Feedback is taken on the network threads and handed to the main thread,
-  // thumbnails are scaled at every paint: the heap stays small, but the
-  // allocator keeps what was freed, and the process grew by a megabyte a
-  // minute under steady feedback. Once a minute it gives that back.
-  QTimer trim;
-  QObject::connect(&trim, &QTimer::timeout, [] { ::malloc_trim(0); });
-  trim.start(60000);
   return application.exec();
 }
