@@ -6,14 +6,17 @@
 #   bench/fleet_bench.sh [PLAYERS [CONTENT_MB]]   (default 1000 players, 200 MB)
 # Then the player network's figures: datagrams with players in error, the
 # time to confirm a playlist on a lossy network, and a flood of invented ids.
-# TAVRI_BENCH_NETWORK_ONLY=1 skips the first part.
+# TAVRI_BENCH_NETWORK_ONLY=1 skips the first part; TAVRI_BENCH_AS_BUILT=1
+# runs what build/ holds, without building.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 players="${1:-1000}"; content_mb="${2:-200}"
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)"; exit 1; }
-bash scripts/install-deps.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build build --target fleet_driver tavri_player_sim http_serve flood_bench >/dev/null
+if [ -z "${TAVRI_BENCH_AS_BUILT:-}" ]; then  # set: use build/ as it is
+  bash scripts/install-deps.sh >/dev/null
+  cmake --preset default >/dev/null
+  cmake --build build --target fleet_driver tavri_player_sim http_serve flood_bench >/dev/null
+fi
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
 out=$(mktemp -d /tmp/tavri-fleet-bench.XXXXXX)
