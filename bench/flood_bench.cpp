@@ -84,6 +84,14 @@ void run_plain(net::IoPool& pool) {
 
 
 
+// The registry on an ephemeral loopback port; commands go to loopback.
+PlayerNetworkConfig loopback() {
+  PlayerNetworkConfig config;
+  config.feedback_port = 0;
+  config.command_host = "127.0.0.1";
+  return config;
+}
+
 // Serves the main loop as the application does, asleep between events,
 // looking every 20 ms whether `done` holds (or the time is up).
 template <typename Done>
@@ -131,9 +139,7 @@ struct DiskWatch {
 void run_flood(net::IoPool& pool, bool address_limit) {
   Bus bus;
   test::ScriptedDialogs dialogs;
-  PlayerNetworkConfig config;
-  config.feedback_port = 0;
-  config.command_host = "127.0.0.1";
+  PlayerNetworkConfig config = loopback();
   // Off: what the main thread takes; on: one address held to its rate.
   if (!address_limit) config.address_rate = config.address_burst = 1e9;
   UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
@@ -200,10 +206,7 @@ void run_flood(net::IoPool& pool, bool address_limit) {
 void run_invented(net::IoPool& pool) {
   Bus bus;
   test::ScriptedDialogs dialogs;
-  PlayerNetworkConfig config;
-  config.feedback_port = 0;
-  config.command_host = "127.0.0.1";
-  UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
+  UDP_Feedback players(bus, dialogs, nullptr, loopback(), &pool);
   set_console_listener([](const QString&) {});
   std::atomic<bool> sent{false};
   std::thread sender([&] {

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace tavri {
 
@@ -88,9 +89,12 @@ class DropCounter {
     for (const auto& [reason, c] : counts) {
       QString part = QString("%1 %2").arg(c.n).arg(reason);
       if (!c.hosts.empty()) {
+        // The busiest senders first: a flooding host is named.
+        std::vector<std::pair<QString, long long>> hosts(c.hosts.begin(), c.hosts.end());
+        std::stable_sort(hosts.begin(), hosts.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
         QStringList top;
-        for (const auto& [host, n] : c.hosts) top << QString("%1: %2").arg(host).arg(n);
-        if (top.size() > 3) top = top.mid(0, 3) << "...";
+        for (std::size_t i = 0; i < hosts.size() && i < 3; ++i) top << QString("%1: %2").arg(hosts[i].first).arg(hosts[i].second);
+        if (hosts.size() > 3) top << "...";
         part += " (" + top.join(", ") + ")";
       }
       parts << part;

@@ -141,6 +141,8 @@ class UDP_Feedback : public QObject {
   void show_tally();
 
   void note_command(int code, int players = 1);
+  // The first send of an operator action in this turn of the event loop.
+  bool starts_burst(int code) const { return !burst_open_ || code != burst_code_; }
   // Asks before a command that undoes the players' work, naming them;
   // "Cancel" is the default.
   bool confirm(const QString& action, const QString& button);

@@ -46,7 +46,7 @@ void UDP_Feedback::send_bytes(const std::string& bytes) {
 // turn of the event loop count together. A command whose effect the
 // players' feedback shows is then told as it is confirmed.
 void UDP_Feedback::note_command(int code, int players) {
-  if (!burst_open_ || code != burst_code_) {
+  if (starts_burst(code)) {
     burst_code_ = code;
     burst_count_ = 0;
   }
@@ -66,7 +66,7 @@ void UDP_Feedback::note_command(int code, int players) {
 }
 
 void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
-  const bool new_action = !burst_open_ || code != burst_code_;
+  const bool new_action = starts_burst(code);
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
   std::string bytes = wire::encode_command(device_id.toStdString(), code, utf8);
