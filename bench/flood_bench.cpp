@@ -144,7 +144,7 @@ void run_flood(net::IoPool& pool, bool address_limit) {
   if (!address_limit) config.address_rate = config.address_burst = 1e9;
   UDP_Feedback players(bus, dialogs, nullptr, config, &pool);
   players.load();
-  history::HistoryService history(players, dialogs, [](const QString&) { return QString(); });
+  history::HistoryService history(players, dialogs, [](const QString&, const QString&) { return QString(); });
   PlayersWindow window(players, [] {});
   window.resize(1366, 700);
   window.show();

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   }
   {
     UDP_Feedback players(bus, dialogs, nullptr, net);
-    history::HistoryService history(players, dialogs, [](const QString&) { return QString("Lobby"); });
+    history::HistoryService history(players, dialogs, [](const QString&, const QString&) { return QString("Lobby"); });
     with_history = main_thread_share(players, seconds);
   }
   std::printf("%-62s %10s\n", "figure (reference: the registry alone, same run)", "value");

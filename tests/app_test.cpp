@@ -249,3 +249,48 @@ TEST_F(App, ANewListDoesNotTakeTheIdOfOneAPlayerStillPlays) {
   playlists.set_records(all);
   EXPECT_EQ(c.playlists.catalogue().free_id(), 1);
 }
+
+// Feedback names only ids: a player still on a removed list is not shown
+// under the name of the list that took its id, until this server sends it.
+TEST_F(App, AReusedIdNamesOnlyThePlayersSentTheNewList) {
+  auto player = [](const char* id, const char* list) {
+    return Record{{"device_id", id}, {"device_name", id}, {"id_playlist", list}};
+  };
+  {
+    Controllers c(bus, dialogs);
+    RecordList& devices = c.udp_feedback.ArrayController_DEVICES();
+    c.playlists.ArrayController_PLAYLIST().set_records({{{"id", 1}, {"name", "Lobby"}}});
+    devices.set_records({player("P1", "1"), player("P2", "1"), player("P3", "1")});
+    EXPECT_EQ(c.list_name("P2", "1"), "Lobby");  // from before ids were followed
+    devices.select_list_indices({0});
+    c.udp_feedback.send_playlist(QVariantMap{{"id", 1}, {"name", "Lobby"}});
+    // "Lobby" is removed; while no player reports id 1, "Second" takes it.
+    c.playlists.ArrayController_PLAYLIST().set_records({});
+    devices.set_records({player("P1", "5"), player("P2", "5"), player("P3", "5")});
+    dialogs.prompt_answers = {QString("Second")};
+    c.playlists.add_new_playlist();
+    ASSERT_EQ(c.playlists.ArrayController_PLAYLIST().at(0)["id"].toInt(), 1);
+    EXPECT_EQ(c.list_name("P1", "1"), "");
+    EXPECT_EQ(c.list_name("P2", "1"), "");
+    // A schedule sends the playlists of its tasks too.
+    devices.select_list_indices({1});
+    c.udp_feedback.send_playlist(
+        QVariantMap{{"id", 7}, {"name", "Week"}, {"tasklist", QVariantList{QVariantMap{{"list", "1"}}}}});
+    EXPECT_EQ(c.list_name("P2", "1"), "Second");
+    EXPECT_EQ(c.list_name("P3", "1"), "");
+    c.playlists.catalogue().save();
+    c.udp_feedback.save();
+  }
+  Controllers c(bus, dialogs);
+  c.playlists.load();
+  c.udp_feedback.load();
+  EXPECT_EQ(c.list_name("P2", "1"), "Second");
+  EXPECT_EQ(c.list_name("P3", "1"), "");
+  // An import that brings another list under id 1 takes the id anew.
+  RecordList& lists = c.playlists.ArrayController_PLAYLIST();
+  lists.set_records({{{"id", 1}, {"name", "Imported"}}});
+  c.playlists.catalogue().save();
+  lists.set_records({{{"id", 1}, {"name", "Second"}}});
+  c.playlists.load();
+  EXPECT_EQ(c.list_name("P2", "1"), "");
+}

@@ -469,7 +469,7 @@ TEST_F(Frontend, PlayerHealthAtAGlance) {
   EXPECT_EQ(cell(b, "LAST SEEN", Qt::ToolTipRole).toString(), now.addSecs(-200).toString("yyyy-MM-dd HH:mm:ss"));
   EXPECT_EQ(cell(a, "LIST").toString(), "Morning");
   EXPECT_EQ(cell(row_of("C"), "LIST").toString(), "Morning") << "the id as the players send it";
-  EXPECT_EQ(cell(b, "LIST").toString(), "9") << "an unknown id stays as it is";
+  EXPECT_EQ(cell(b, "LIST").toString(), "9 (unknown)") << "no list has that id";
 
   auto* census = window_->findChild<QLabel*>("players_census");
   ASSERT_TRUE(census);

@@ -24,7 +24,8 @@ struct Controllers {
         server(bus, dialogs),
         playlists(bus, dialogs),
         app(bus, dialogs),
-        history(udp_feedback, dialogs, [this](const QString& id) { return playlists.name_of(id); }) {
+        history(udp_feedback, dialogs,
+                [this](const QString& device_id, const QString& id) { return list_name(device_id, id); }) {
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
@@ -33,6 +34,15 @@ struct Controllers {
     const auto in_use = [this] { return udp_feedback.lists_in_use(); };
     playlists.catalogue().set_ids_in_use(in_use);
     schedule.catalogue().set_ids_in_use(in_use);
+    // Feedback names only ids: a new list under an old id is not what the
+    // players sent the old one play.
+    playlists.catalogue().set_on_id_taken([this](qint64 id) { udp_feedback.list_id_taken(id); });
+  }
+
+  // The name of the playlist a player reports, or nothing when there is
+  // none under that id or this server never sent it that player.
+  QString list_name(const QString& device_id, const QVariant& id) {
+    return udp_feedback.list_known(device_id, id) ? playlists.name_of(id) : QString();
   }
 
   Schedule schedule;

@@ -81,10 +81,20 @@ void Catalogue::load() {
   // What was saved is what is read back.
   BackgroundWriter::instance().wait_idle(60000);
   const QScopedValueRollback quiet(quiet_, true);
+  // A later load (an import) gives an id to another list when the name
+  // under it changes.
+  QHash<qint64, QString> before;
+  for (int i = 0; i < list_.size(); ++i)
+    before.insert(list_.at(i).value("id").toLongLong(), list_.at(i).value("name").toString());
+  const bool reload = std::exchange(loaded_once_, true);
   list_.clear();
   CatalogueLoad loaded = load_catalogue(path(), load_tag_);
   load_failed_ = loaded.failed;
   damaged_copy_ = loaded.damaged_copy;
+  if (reload && on_id_taken_)
+    for (const Record& r : loaded.records)
+      if (before.value(r.value("id").toLongLong()) != r.value("name").toString())
+        on_id_taken_(r.value("id").toLongLong());
   if (loaded.records.isEmpty()) return;
   list_.set_records(loaded.records);
   list_.select_first_row();
@@ -119,6 +129,7 @@ std::optional<int> Catalogue::allocate_id(Dialogs& dialogs) const {
 }
 
 void Catalogue::append_and_select(const Record& record) {
+  if (on_id_taken_) on_id_taken_(record.value("id").toLongLong());
   list_.append(record);
   list_.select_list_indices({list_.size() - 1});
 }

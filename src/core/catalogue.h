@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -36,6 +37,9 @@ class Catalogue {
   std::optional<int> free_id() const;
   // The list ids the players report now.
   void set_ids_in_use(std::function<QSet<qint64>()> ids) { ids_in_use_ = std::move(ids); }
+  // Told each id a new list takes: one appended, or one whose name an
+  // import changes (not the first load, nor an undo putting a list back).
+  void set_on_id_taken(std::function<void(qint64)> taken) { on_id_taken_ = std::move(taken); }
   // The same, or an alert saying that no id is free.
   std::optional<int> allocate_id(Dialogs& dialogs) const;
 
@@ -66,6 +70,8 @@ class Catalogue {
   bool quiet_ = false;  // our own load and save are no edits
   bool load_failed_ = false;
   std::function<QSet<qint64>()> ids_in_use_;
+  std::function<void(qint64)> on_id_taken_;
+  bool loaded_once_ = false;
   QString damaged_copy_;
 };
 

@@ -16,7 +16,7 @@ constexpr qint64 kDayMs = 24ll * 3600 * 1000;
 }  // namespace
 
 HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
-                               std::function<QString(const QString&)> playlist_name, QObject* parent)
+                               std::function<QString(const QString&, const QString&)> playlist_name, QObject* parent)
     : QObject(parent), players_(players), dialogs_(dialogs), playlist_name_(std::move(playlist_name)) {
   QDir().mkpath(application_folder());
   auto store = std::make_unique<HistoryStore>();
@@ -40,10 +40,9 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
     alerts_->online_changed(id, name, online, since);
   };
   connect(&players_, &UDP_Feedback::feedback_recorded, this, [this](const Record& r) {
-    const QString list = r.value("id_playlist").toString();
-    recorder_->feedback({r.value("device_id").toString(), r.value("device_name").toString(),
-                         r.value("status_device").toInt(), list, playlist_name_ ? playlist_name_(list) : QString(),
-                         r.value("id_track").toString()},
+    const QString id = r.value("device_id").toString(), list = r.value("id_playlist").toString();
+    recorder_->feedback({id, r.value("device_name").toString(), r.value("status_device").toInt(), list,
+                         playlist_name_ ? playlist_name_(id, list) : QString(), r.value("id_track").toString()},
                         now_ms());
   });
   connect(&players_, &UDP_Feedback::command_sent_to, this,

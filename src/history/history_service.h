@@ -24,7 +24,9 @@ namespace tavri::history {
 class HistoryService : public QObject {
   Q_OBJECT
  public:
-  HistoryService(UDP_Feedback& players, Dialogs& dialogs, std::function<QString(const QString&)> playlist_name,
+  // playlist_name: the name of the list a player reports by id, or nothing.
+  HistoryService(UDP_Feedback& players, Dialogs& dialogs,
+                 std::function<QString(const QString& device_id, const QString& list_id)> playlist_name,
                  QObject* parent = nullptr);
   ~HistoryService() override;
   bool available() const { return store_ != nullptr; }
@@ -44,7 +46,7 @@ class HistoryService : public QObject {
  private:
   UDP_Feedback& players_;
   Dialogs& dialogs_;
-  std::function<QString(const QString&)> playlist_name_;
+  std::function<QString(const QString&, const QString&)> playlist_name_;
   std::unique_ptr<HistoryStore> store_;
   Worker queries_{this};  // before the store goes, its queries end
   std::unique_ptr<HistoryRecorder> recorder_;

@@ -18,6 +18,7 @@ constexpr char kScaleKey[] = "SPEICHER_MAP_WINDOW_SCALE";
 constexpr char kOriginKey[] = "SPEICHER_MAP_WINDOW_POS";
 // Ours, beside the classic keys; absent in files of earlier versions.
 constexpr char kOperatorKey[] = "TAVRI_OPERATOR_PLAYERS";
+constexpr char kListSendsKey[] = "TAVRI_LIST_SENDS";
 
 QString working_copy_folder() { return app_support_folder() + "/" + kTempFolder; }
 
@@ -37,7 +38,8 @@ QDateTime saved_as_of(const QByteArray& bytes) {
 QString path() { return application_folder() + "/" + kRegistryFile; }
 QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWorkingCopy; }
 
-void save(const RecordArray& players, const MapState& map, const QSet<QString>& operator_players) {
+void save(const RecordArray& players, const MapState& map, const QSet<QString>& operator_players,
+          const QVariant& list_sends) {
   QVariantMap top{{kSpeicher, to_variant_list(players)},
                   {kWindowKey, map.frame},
                   {kScaleKey, QVariant::fromValue(map.scale)},
@@ -48,6 +50,7 @@ void save(const RecordArray& players, const MapState& map, const QSet<QString>& 
     ids.sort();
     top.insert(kOperatorKey, ids);
   }
+  if (list_sends.isValid()) top.insert(kListSendsKey, list_sends);
   // Encoding ten thousand players and the plan, and both writes, happen on
   // the writer, in the order saves were asked.
   BackgroundWriter::instance().submit(path(), [top] {
@@ -99,6 +102,7 @@ std::optional<SavedRegistry> load(QString* error) {
   saved.has_origin = top->contains(kOriginKey);
   saved.map.origin = top->value(kOriginKey).toPointF();
   for (const QVariant& id : top->value(kOperatorKey).toList()) saved.operator_players.insert(id.toString());
+  saved.list_sends = top->value(kListSendsKey);
   return saved;
 }
 

@@ -27,6 +27,7 @@ struct SavedRegistry {
   MapState map;
   bool has_frame = false, has_scale = false, has_origin = false;
   QSet<QString> operator_players;
+  QVariant list_sends;  // ListSends::to_variant()
   bool damaged = false;  // entries that were not records were dropped
 };
 
@@ -37,7 +38,8 @@ QString path();
 QString working_copy_path();
 
 // Both files, written on the background writer from a snapshot.
-void save(const RecordArray& players, const MapState& map, const QSet<QString>& operator_players);
+void save(const RecordArray& players, const MapState& map, const QSet<QString>& operator_players,
+          const QVariant& list_sends = {});
 
 // The working copy, unless it is missing or empty or the application
 // folder's copy is newer by its content. Nothing when neither holds

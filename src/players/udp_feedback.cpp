@@ -285,6 +285,7 @@ bool UDP_Feedback::make_room() {
   devices_.begin_changes();
   for (int i : doomed) {
     commands_.forget(devices_.at(i).value("device_id").toString());
+    list_sends_.forget(devices_.at(i).value("device_id").toString());
     devices_.remove_at(i);
   }
   devices_.end_changes();
@@ -378,6 +379,17 @@ QSet<qint64> UDP_Feedback::lists_in_use() const {
   return ids;
 }
 
+bool UDP_Feedback::list_known(const QString& device_id, const QVariant& list_id) const {
+  bool ok = false;
+  const qint64 id = list_id.toString().toLongLong(&ok);
+  return ok && list_sends_.known(device_id, id);
+}
+
+void UDP_Feedback::list_id_taken(qint64 list_id) {
+  list_sends_.taken(list_id);
+  autosave_.touch();
+}
+
 void UDP_Feedback::mark_operator_player(const QString& device_id) {
   if (device_id.isEmpty() || operator_players_.contains(device_id)) return;
   operator_players_.insert(device_id);
@@ -397,6 +409,7 @@ void UDP_Feedback::remove_device_single() {
   for (int i : selected) {
     const QString id = devices_.at(i).value("device_id").toString();
     commands_.forget(id);
+    list_sends_.forget(id);
     operator_players_.remove(id);
     devices_.remove_at(i);
   }
@@ -407,6 +420,7 @@ void UDP_Feedback::remove_devices() {
   if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) != 0) return;
   devices_.clear();
   operator_players_.clear();
+  list_sends_.clear();
   commands_ = CommandTracker(config_.commands);
   last_datagram_.reset();
   save();
@@ -426,7 +440,7 @@ void UDP_Feedback::create_test_devices() {
 
 void UDP_Feedback::save() {
   autosave_.cancel();
-  registry_file::save(devices_.records(), map_, operator_players_);
+  registry_file::save(devices_.records(), map_, operator_players_, list_sends_.to_variant());
 }
 
 void UDP_Feedback::load() {
@@ -447,6 +461,7 @@ void UDP_Feedback::load() {
     reload_map();
   }
   operator_players_ = saved->operator_players;
+  list_sends_ = ListSends::from_variant(saved->list_sends);
   devices_.set_records(saved->players);
   devices_.select_first_row();
   reload_map();

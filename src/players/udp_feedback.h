@@ -17,6 +17,7 @@
 #include "players/command_tracker.h"
 #include "players/feedback_guard.h"
 #include "players/feedback_inbox.h"
+#include "players/list_sends.h"
 #include "players/net/datagram_socket.h"
 #include "players/net/wire_protocol.h"
 #include "players/registry_file.h"
@@ -104,6 +105,11 @@ class UDP_Feedback : public QObject {
 
   // The list ids the players report now: new lists do not take them.
   QSet<qint64> lists_in_use() const;
+  // Whether a player reporting this list id plays the list that has it now
+  // (this server sent it that id since a new list last took it).
+  bool list_known(const QString& device_id, const QVariant& list_id) const;
+  // A new list took this id.
+  void list_id_taken(qint64 list_id);
   // What the players table shows of a player's command: pending or failed.
   QString command_state(const QString& device_id) const { return commands_.state_of(device_id); }
 
@@ -189,6 +195,7 @@ class UDP_Feedback : public QObject {
   QElapsedTimer last_rebuild_;
   FeedbackRequestLimiter feedback_requests_;
   CommandTracker commands_;
+  ListSends list_sends_;
   int refused_ = 0;            // new ids refused since the last tick
   bool refusal_alerted_ = false;  // this burst of refusals was told
 };

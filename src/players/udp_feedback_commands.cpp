@@ -10,6 +10,7 @@
 #include "core/background_writer.h"
 #include "core/console.h"
 #include "core/main_queue.h"
+#include "core/movielist.h"
 #include "core/notifications.h"
 #include "player_status.h"
 
@@ -153,7 +154,17 @@ void UDP_Feedback::send_playlist(const QVariant& object) {
   const QString id = QString::number(list.value("id").toLongLong());
   const QString name = list.value("name").toString();
   if (refuse_separator(name)) return;  // the players would read two fields
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code, {id, name});
+  // A schedule plays its tasks' playlists: the player reports those ids.
+  QList<qint64> ids{list.value("id").toLongLong()};
+  for (const QVariant& task : list.value("tasklist").toList())
+    if (const QString task_list = task.toMap().value("list").toString(); !task_list.isEmpty())
+      ids.append(read_integer(task_list));
+  for (const auto& r : devices_.selected_records()) {
+    const QString device_id = r.value("device_id").toString();
+    for (qint64 sent : ids) list_sends_.sent(device_id, sent);
+    send(device_id, code, {id, name});
+  }
+  autosave_.touch();
 }
 
 void UDP_Feedback::refresh_lists() {

@@ -36,7 +36,9 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       map_(std::make_unique<MapWindow>(c_.players, c_.bus, c_.dialogs)),
       devices_(std::make_unique<PlayersWindow>(
           c_.players, [this] { map_->open_map(); },
-          [this](const QVariant& id) { return c_.playlists.name_of(id); },
+          [this](const QString& device_id, const QVariant& id) {
+            return c_.players.list_known(device_id, id) ? c_.playlists.name_of(id) : QString();
+          },
           [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)),
       history_(c_.history ? std::make_unique<HistoryWindow>(c_.players, *c_.history) : nullptr) {

@@ -12,7 +12,7 @@
 namespace tavri {
 
 PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
-                             std::function<QString(const QVariant&)> playlist_name,
+                             std::function<QString(const QString&, const QVariant&)> playlist_name,
                              std::function<QString(const QString&)> uptime_24h, QWidget* parent)
     : ToolWindowWidget("WINDOW_DEVICELIST", "Players", parent) {
   using namespace players;
@@ -44,10 +44,14 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column list = greyed({"id_playlist", "List", 120});
   if (playlist_name)
     list.display = [playlist_name](const Record& r) {
-      const QString list_name = playlist_name(r.value("id_playlist"));
-      return list_name.isEmpty() ? r.value("id_playlist") : QVariant(list_name);
+      const QString id = r.value("id_playlist").toString();
+      const QString list_name = playlist_name(r.value("device_id").toString(), id);
+      return list_name.isEmpty() && !id.isEmpty() ? QVariant(QString("%1 (unknown)").arg(id)) : QVariant(list_name);
     };
-  list.tooltip = [](const Record& r) { return QString("playlist id %1").arg(r.value("id_playlist").toString()); };
+  list.tooltip = [](const Record& r) {
+    return QString("playlist id %1; a name is shown only for a list this server sent the player under that id")
+        .arg(r.value("id_playlist").toString());
+  };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
   // The last command the player's feedback has not shown yet, or gave up on.
   Column command{"command_state", "Command", 150};

@@ -10,9 +10,10 @@ class RecordTable;
 class PlayersWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
-  // playlist_name: the name of the playlist with an id, empty when unknown.
+  // playlist_name: the name of the playlist a player reports by id, empty
+  // when no list has that id or the player was not sent the one that has it.
   PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
-                std::function<QString(const QVariant& id)> playlist_name = {},
+                std::function<QString(const QString& device_id, const QVariant& id)> playlist_name = {},
                 std::function<QString(const QString& device_id)> uptime_24h = {}, QWidget* parent = nullptr);
   RecordTable* table() { return table_; }
 
