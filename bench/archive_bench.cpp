@@ -14,8 +14,8 @@ using namespace tavri;
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  std::printf("%-10s %16s %16s %8s\n", "records", "decode/record", "parse/record", "ratio");
-  for (int n : {1000, 8000, 64000}) {
+  std::printf("%-10s %16s %16s %8s %16s\n", "records", "decode/record", "parse/record", "ratio", "encode/record");
+  for (int n : {1000, 4000, 8000, 16000}) {
     QVariantList records;
     for (int i = 0; i < n; ++i)
       records.append(QVariantMap{{"device_id", QString("PLAYER_%1").arg(i)},
@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
                                  {"id_playlist", QString::number(i % 100)},
                                  {"id_track", QString::number(i % 7)},
                                  {"status_time", QDateTime::currentDateTimeUtc()}});
-    const QByteArray bytes = encode_archive({{"SPEICHER", records}});
     QElapsedTimer t;
+    t.start();
+    const QByteArray bytes = encode_archive({{"SPEICHER", records}});
+    const double encode_us = t.nsecsElapsed() / 1e3 / n;
     t.start();
     const auto decoded = decode_archive(bytes);
     const double decode_us = t.nsecsElapsed() / 1e3 / n;
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
     const double parse_us = t.nsecsElapsed() / 1e3 / n;
     plist_free(root);
     if (!decoded || decoded->value("SPEICHER").toList().size() != n) return 1;
-    std::printf("%-10d %13.2f us %13.2f us %8.1f\n", n, decode_us, parse_us, decode_us / parse_us);
+    std::printf("%-10d %13.2f us %13.2f us %8.1f %13.2f us\n", n, decode_us, parse_us, decode_us / parse_us, encode_us);
   }
   return 0;
 }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "binary_plist.h"
 #include "record.h"
 
 namespace tavri {
@@ -103,29 +104,26 @@ QImage png_to_image(const QByteArray& png) {
   return image;
 }
 
+using bplist::Node;
+
 class Writer {
  public:
-  Writer() { objects_.push_back(plist_new_string("$null")); }
-  ~Writer() {
-    for (plist_t node : objects_) plist_free(node);
-  }
-  Writer(const Writer&) = delete;
-  Writer& operator=(const Writer&) = delete;
+  Writer() { objects_.push_back(Node::string("$null")); }
 
   // A value in $top or in an object's own dictionary: geometry and floats
   // inline, everything else by reference.
-  plist_t field(const QVariant& v) {
+  Node field(const QVariant& v) {
     switch (v.metaType().id()) {
       case QMetaType::QRectF:
       case QMetaType::QRect:
-        return plist_new_string(rect_to_string(v.toRectF()).toUtf8().constData());
+        return Node::string(rect_to_string(v.toRectF()).toUtf8());
       case QMetaType::QPointF:
       case QMetaType::QPoint:
-        return plist_new_string(point_to_string(v.toPointF()).toUtf8().constData());
+        return Node::string(point_to_string(v.toPointF()).toUtf8());
       case QMetaType::Float:
-        return plist_new_real(v.toFloat());
+        return Node::real_number(v.toFloat());
       default:
-        return plist_new_uid(encode(v));
+        return Node::uid(encode(v));
     }
   }
 
@@ -138,52 +136,47 @@ class Writer {
       case QMetaType::QString:
         return string(v.toString());
       case QMetaType::Bool:
-        return add(plist_new_bool(v.toBool()));
+        return add(Node::boolean(v.toBool()));
       case QMetaType::Int:
       case QMetaType::Short:
       case QMetaType::Long:
       case QMetaType::LongLong:
       case QMetaType::Char:
       case QMetaType::SChar:
-        return add(plist_new_uint(static_cast<uint64_t>(v.toLongLong())));
+        return add(Node::uint(static_cast<uint64_t>(v.toLongLong())));
       case QMetaType::UInt:
       case QMetaType::UShort:
       case QMetaType::ULong:
       case QMetaType::ULongLong:
       case QMetaType::UChar:
-        return add(plist_new_uint(v.toULongLong()));
+        return add(Node::uint(v.toULongLong()));
       case QMetaType::Double:
       case QMetaType::Float:
-        return add(plist_new_real(v.toDouble()));
+        return add(Node::real_number(v.toDouble()));
       case QMetaType::QByteArray: {
-        const QByteArray b = v.toByteArray();
-        return add(plist_new_data(b.constData(), static_cast<uint64_t>(b.size())));
+        return add(Node::data(v.toByteArray()));
       }
       case QMetaType::QDateTime: {
         const uint64_t index = reserve();
-        plist_t d = plist_new_dict();
         const double t = v.toDateTime().toMSecsSinceEpoch() / 1000.0 - kReferenceEpoch;
-        plist_dict_set_item(d, "NS.time", plist_new_real(t));
-        plist_dict_set_item(d, "$class", plist_new_uid(klass(kDate)));
-        return put(index, d);
+        Node d = Node::dict();
+        d.set("NS.time", Node::real_number(t)).set("$class", Node::uid(klass(kDate)));
+        return put(index, std::move(d));
       }
       case QMetaType::QUrl: {
         const uint64_t index = reserve();
         const uint64_t rel = string(v.toUrl().toString(QUrl::FullyEncoded));
-        plist_t d = plist_new_dict();
-        plist_dict_set_item(d, "NS.base", plist_new_uid(0));
-        plist_dict_set_item(d, "NS.relative", plist_new_uid(rel));
-        plist_dict_set_item(d, "$class", plist_new_uid(klass(kUrl)));
-        return put(index, d);
+        Node d = Node::dict();
+        d.set("NS.base", Node::uid(0)).set("NS.relative", Node::uid(rel)).set("$class", Node::uid(klass(kUrl)));
+        return put(index, std::move(d));
       }
       case QMetaType::QImage: {
         const uint64_t index = reserve();
         const QByteArray png = image_to_png(v.value<QImage>());
-        const uint64_t data = add(plist_new_data(png.constData(), static_cast<uint64_t>(png.size())));
-        plist_t d = plist_new_dict();
-        plist_dict_set_item(d, "png", plist_new_uid(data));
-        plist_dict_set_item(d, "$class", plist_new_uid(klass(kImage)));
-        return put(index, d);
+        const uint64_t data = add(Node::data(png));
+        Node d = Node::dict();
+        d.set("png", Node::uid(data)).set("$class", Node::uid(klass(kImage)));
+        return put(index, std::move(d));
       }
       case QMetaType::QVariantList:
       case QMetaType::QStringList:
@@ -202,51 +195,42 @@ class Writer {
     if (v.canConvert<MapIcon>() && type == qMetaTypeId<MapIcon>()) {
       const MapIcon icon = v.value<MapIcon>();
       const uint64_t index = reserve();
-      plist_t d = plist_new_dict();
-      plist_dict_set_item(d, "frame", plist_new_string(rect_to_string(icon.frame).toUtf8().constData()));
-      plist_dict_set_item(d, "name", plist_new_uid(string(icon.name)));
-      plist_dict_set_item(d, "image", plist_new_uid(icon.image.isNull() ? 0 : encode(icon.image)));
-      plist_dict_set_item(d, "$class", plist_new_uid(klass(kMapIcon)));
-      return put(index, d);
+      Node d = Node::dict();
+      d.set("frame", Node::string(rect_to_string(icon.frame).toUtf8()));
+      d.set("name", Node::uid(string(icon.name)));
+      d.set("image", Node::uid(icon.image.isNull() ? 0 : encode(icon.image)));
+      d.set("$class", Node::uid(klass(kMapIcon)));
+      return put(index, std::move(d));
     }
     if (v.canConvert<QVariantList>()) return list(v.toList());
     if (v.canConvert<QVariantMap>()) return dictionary(v.toMap());
     return string(v.toString());
   }
 
-  QByteArray finish(plist_t top) {
-    PlistPtr root(plist_new_dict());
-    plist_dict_set_item(root.get(), "$version", plist_new_uint(100000));
-    plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
-    plist_dict_set_item(root.get(), "$top", top);
-    // Built at the end: replacing an item of a libplist array walks the list.
-    plist_t objects = plist_new_array();
-    for (plist_t node : objects_) plist_array_append_item(objects, node);
-    objects_.clear();
-    plist_dict_set_item(root.get(), "$objects", objects);
-    char* bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bin, &length);
-    QByteArray out(bin, static_cast<qsizetype>(length));
-    plist_to_bin_free(bin);
-    return out;
+  QByteArray finish(Node top) {
+    Node root = Node::dict();
+    root.set("$version", Node::uint(100000)).set("$archiver", Node::string("NSKeyedArchiver"));
+    root.set("$top", std::move(top));
+    Node objects = Node::array();
+    objects.items = std::move(objects_);
+    root.set("$objects", std::move(objects));
+    return bplist::write(root);
   }
 
  private:
-  uint64_t add(plist_t node) {
-    objects_.push_back(node);
+  uint64_t add(Node node) {
+    objects_.push_back(std::move(node));
     return objects_.size() - 1;
   }
-  uint64_t reserve() { return add(plist_new_string("$null")); }
-  uint64_t put(uint64_t index, plist_t node) {
-    plist_free(objects_[index]);
-    objects_[index] = node;
+  uint64_t reserve() { return add(Node::string("$null")); }
+  uint64_t put(uint64_t index, Node node) {
+    objects_[index] = std::move(node);
     return index;
   }
   uint64_t string(const QString& s) {
     auto it = strings_.find(s);
     if (it != strings_.end()) return it.value();
-    const uint64_t index = add(plist_new_string(s.toUtf8().constData()));
+    const uint64_t index = add(Node::string(s.toUtf8()));
     strings_.insert(s, index);
     return index;
   }
@@ -254,40 +238,35 @@ class Writer {
     const QString key = QString::fromLatin1(info.name);
     auto it = classes_.find(key);
     if (it != classes_.end()) return it.value();
-    plist_t chain = plist_new_array();
-    for (const char* c : info.chain) plist_array_append_item(chain, plist_new_string(c));
-    plist_t d = plist_new_dict();
-    plist_dict_set_item(d, "$classname", plist_new_string(info.name));
-    plist_dict_set_item(d, "$classes", chain);
-    const uint64_t index = add(d);
+    Node chain = Node::array();
+    for (const char* c : info.chain) chain.items.push_back(Node::string(c));
+    Node d = Node::dict();
+    d.set("$classname", Node::string(info.name)).set("$classes", std::move(chain));
+    const uint64_t index = add(std::move(d));
     classes_.insert(key, index);
     return index;
   }
   uint64_t list(const QVariantList& items) {
     const uint64_t index = reserve();
-    plist_t refs = plist_new_array();
-    for (const auto& item : items) plist_array_append_item(refs, plist_new_uid(encode(item)));
-    plist_t d = plist_new_dict();
-    plist_dict_set_item(d, "NS.objects", refs);
-    plist_dict_set_item(d, "$class", plist_new_uid(klass(kArray)));
-    return put(index, d);
+    Node refs = Node::array();
+    refs.items.reserve(static_cast<std::size_t>(items.size()));
+    for (const auto& item : items) refs.items.push_back(Node::uid(encode(item)));
+    Node d = Node::dict();
+    d.set("NS.objects", std::move(refs)).set("$class", Node::uid(klass(kArray)));
+    return put(index, std::move(d));
   }
   uint64_t dictionary(const QVariantMap& map) {
     const uint64_t index = reserve();
-    plist_t keys = plist_new_array();
-    plist_t values = plist_new_array();
-    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
-      plist_array_append_item(keys, plist_new_uid(string(it.key())));
-    for (auto it = map.constBegin(); it != map.constEnd(); ++it)
-      plist_array_append_item(values, plist_new_uid(encode(it.value())));
-    plist_t d = plist_new_dict();
-    plist_dict_set_item(d, "NS.keys", keys);
-    plist_dict_set_item(d, "NS.objects", values);
-    plist_dict_set_item(d, "$class", plist_new_uid(klass(kDictionary)));
-    return put(index, d);
+    Node keys = Node::array();
+    Node values = Node::array();
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it) keys.items.push_back(Node::uid(string(it.key())));
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it) values.items.push_back(Node::uid(encode(it.value())));
+    Node d = Node::dict();
+    d.set("NS.keys", std::move(keys)).set("NS.objects", std::move(values)).set("$class", Node::uid(klass(kDictionary)));
+    return put(index, std::move(d));
   }
 
-  std::vector<plist_t> objects_;
+  std::vector<Node> objects_;
   QHash<QString, uint64_t> strings_;
   QHash<QString, uint64_t> classes_;
 };
@@ -562,10 +541,10 @@ std::optional<QPointF> point_from_string(const QString& s) {
 
 QByteArray encode_archive(const QVariantMap& top) {
   Writer writer;
-  plist_t t = plist_new_dict();
+  Node t = Node::dict();
   for (auto it = top.constBegin(); it != top.constEnd(); ++it)
-    plist_dict_set_item(t, it.key().toUtf8().constData(), writer.field(it.value()));
-  return writer.finish(t);
+    t.entries.emplace_back(it.key().toUtf8(), writer.field(it.value()));
+  return writer.finish(std::move(t));
 }
 
 QByteArray encode_root_archive(const QVariant& root) { return encode_archive({{"root", root}}); }
