@@ -30,6 +30,17 @@ TEST(RecordList, DisplayOrderIsSortedCaseInsensitivelyAndStableWhileListOrderSta
 
   list.set_value(3, "device_name", "aardvark");  // a rename re-sorts
   EXPECT_EQ(list.row(0)["device_id"].toString(), "4");
+
+  // Keys folded once sort as a case-blind comparison of each pair would,
+  // beyond ASCII too.
+  const QStringList letters = {"a", "A", "ß", "SS", "ẞ", "İ", "ı", "I", "Σ", "σ", "ς", "Ǆ", "ǅ", "ǆ", "𐐀", "𐐨", "é", "É"};
+  RecordList many;
+  many.set_sort_key("device_name");
+  for (int i = 0; i < 400; ++i)
+    many.append(player(QString::number(i), letters[(i * 7) % letters.size()] + letters[(i * 13) % letters.size()]));
+  for (int r = 1; r < many.size(); ++r)
+    EXPECT_LE(many.row(r - 1)["device_name"].toString().compare(many.row(r)["device_name"].toString(), Qt::CaseInsensitive), 0)
+        << r;
 }
 
 TEST(RecordList, SortingByValuePutsNumbersInNumericOrder) {
@@ -62,6 +73,16 @@ TEST(RecordList, SelectionFollowsRecordsAndReportsInDisplayOrder) {
   list.remove_at(0);  // selected record removed
   EXPECT_EQ(ids(list.selected_records()), (QStringList{"c"}));
   EXPECT_EQ(spy.count(), 2);
+  // Many at once: the rest keep their order, sort keys and selection.
+  for (auto [id, name] : {std::pair{"d", "bee"}, {"e", "ape"}, {"f", "cat"}}) list.append(player(id, name));
+  list.select_list_indices({0, 3});
+  spy.clear();
+  list.remove_list_indices({1, 2, 1, 99});
+  EXPECT_EQ(ids(list.records()), (QStringList{"c", "f"}));
+  EXPECT_EQ(ids(list.selected_records()), (QStringList{"c", "f"}));
+  EXPECT_EQ(spy.count(), 0);
+  list.set_value(1, "device_name", "aaa");
+  EXPECT_EQ(list.row(0)["device_id"].toString(), "f");
   list.clear();
   EXPECT_FALSE(list.has_selection());
   list.select_first_row();

@@ -15,15 +15,19 @@ ConsoleListener& listener() {
 }
 }  // namespace
 
-void console_log(const QString& line) {
+void console_log(const QString& line) { console_log_lines({line}); }
+
+void console_log_lines(const QStringList& lines) {
+  if (lines.isEmpty()) return;
   ConsoleListener copy;
   {
     std::lock_guard lock(console_mutex());
-    const QByteArray bytes = line.toUtf8();
-    std::fprintf(stderr, "%s\n", bytes.constData());
+    const QByteArray bytes = (lines.join('\n') + '\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
     copy = listener();
   }
-  if (copy) copy(line);
+  if (copy)
+    for (const QString& line : lines) copy(line);
 }
 
 void set_console_listener(ConsoleListener l) {

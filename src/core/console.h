@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace tavri {
@@ -7,6 +8,9 @@ namespace tavri {
 // The console log: short tags on standard error. Tests may add a listener
 // to see every line.
 void console_log(const QString& line);
+// The same lines, written in one go (a map of ten thousand players logs a
+// line for each).
+void console_log_lines(const QStringList& lines);
 
 using ConsoleListener = std::function<void(const QString&)>;
 void set_console_listener(ConsoleListener listener);

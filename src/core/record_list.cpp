@@ -18,6 +18,7 @@ RecordArray RecordList::records() const {
 
 void RecordList::set_records(const RecordArray& records) {
   items_.clear();
+  ++layout_serial_;
   for (const auto& r : records) items_.push_back({next_uid_++, r});
   const bool had_selection = !selected_.isEmpty();
   selected_.clear();
@@ -27,12 +28,14 @@ void RecordList::set_records(const RecordArray& records) {
 
 void RecordList::append(const Record& record) {
   items_.push_back({next_uid_++, record});
+  ++layout_serial_;
   invalidate();
 }
 
 void RecordList::insert(int index, const Record& record) {
   index = std::clamp(index, 0, size());
   items_.insert(items_.begin() + index, {next_uid_++, record});
+  ++layout_serial_;
   invalidate();
 }
 
@@ -40,6 +43,25 @@ void RecordList::remove_at(int index) {
   if (index < 0 || index >= size()) return;
   const bool was_selected = selected_.remove(items_[index].uid);
   items_.erase(items_.begin() + index);
+  ++layout_serial_;
+  invalidate();
+  if (was_selected) emit selection_changed();
+}
+
+void RecordList::remove_list_indices(const std::vector<int>& indices) {
+  std::vector<bool> doomed(items_.size(), false);
+  bool any = false, was_selected = false;
+  for (int i : indices)
+    if (i >= 0 && i < size() && !doomed[static_cast<std::size_t>(i)]) {
+      doomed[static_cast<std::size_t>(i)] = any = true;
+      was_selected |= selected_.remove(items_[static_cast<std::size_t>(i)].uid);
+    }
+  if (!any) return;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i)
+    if (!doomed[i]) items_[kept++] = std::move(items_[i]);
+  items_.resize(kept);
+  ++layout_serial_;
   invalidate();
   if (was_selected) emit selection_changed();
 }
@@ -50,6 +72,7 @@ void RecordList::replace(int index, const Record& record) {
   if (index < 0 || index >= size()) return;
   const bool order_kept = sort_key_.isEmpty() || items_[index].record.value(sort_key_) == record.value(sort_key_);
   items_[index].record = record;
+  if (!order_kept) items_[index].key.reset();
   order_kept ? row_changed(index) : invalidate();
 }
 
@@ -57,6 +80,7 @@ void RecordList::set_value(int index, const QString& key, const QVariant& value)
   if (index < 0 || index >= size()) return;
   const bool order_kept = key != sort_key_ || items_[index].record.value(key) == value;
   items_[index].record.insert(key, value);
+  if (!order_kept) items_[index].key.reset();
   order_kept ? row_changed(index) : invalidate();
 }
 
@@ -100,6 +124,7 @@ void RecordList::set_sort_key(const QString& key, bool case_insensitive, bool as
   case_insensitive_ = case_insensitive;
   ascending_ = ascending;
   by_value_ = by_value;
+  for (const Item& item : items_) item.key.reset();
   invalidate();
 }
 
@@ -135,21 +160,19 @@ const std::vector<int>& RecordList::order() const {
   order_.resize(items_.size());
   std::iota(order_.begin(), order_.end(), 0);
   if (!sort_key_.isEmpty()) {
-    const Qt::CaseSensitivity cs = case_insensitive_ ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    // Each key is read once, not once per comparison: a registry of ten
-    // thousand players re-sorts within a frame.
-    struct Key {
-      QString text;
-      std::optional<double> number;
-    };
-    std::vector<Key> keys(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-      keys[i].text = items_[i].record.value(sort_key_).toString();
-      if (by_value_) keys[i].number = leading_number(keys[i].text);
+    // Each key is read and case-folded once, not once per comparison nor
+    // per sort: a registry of ten thousand players re-sorts within a frame
+    // while new players arrive.
+    for (const Item& item : items_) {
+      if (item.key) continue;
+      SortKey& key = item.key.emplace();
+      key.text = item.record.value(sort_key_).toString();
+      if (by_value_) key.number = leading_number(key.text);
+      if (case_insensitive_) key.text = std::move(key.text).toCaseFolded();
     }
     std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
-      const Key& x = keys[static_cast<std::size_t>(a)];
-      const Key& y = keys[static_cast<std::size_t>(b)];
+      const SortKey& x = *items_[static_cast<std::size_t>(a)].key;
+      const SortKey& y = *items_[static_cast<std::size_t>(b)].key;
       int c = 0;
       if (by_value_) {
         const auto& nx = x.number;
@@ -157,7 +180,7 @@ const std::vector<int>& RecordList::order() const {
         if (nx && ny && *nx != *ny) c = *nx < *ny ? -1 : 1;
         else if (nx.has_value() != ny.has_value()) c = nx ? -1 : 1;  // numbers before text
       }
-      if (c == 0) c = x.text.compare(y.text, cs);
+      if (c == 0) c = x.text.compare(y.text, Qt::CaseSensitive);
       return ascending_ ? c < 0 : c > 0;
     });
   }

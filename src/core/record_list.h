@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QSet>
+#include <optional>
 #include <vector>
 
 #include "record.h"
@@ -17,6 +18,9 @@ class RecordList : public QObject {
 
   // List order.
   int size() const { return static_cast<int>(items_.size()); }
+  // Changes whenever a record is added or removed (list indices may move),
+  // not when values change: indexes by list position compare it.
+  quint64 layout_serial() const { return layout_serial_; }
   bool empty() const { return items_.empty(); }
   const Record& at(int index) const { return items_[index].record; }
   RecordArray records() const;
@@ -24,6 +28,8 @@ class RecordList : public QObject {
   void append(const Record& record);
   void insert(int index, const Record& record);
   void remove_at(int index);
+  // Several at once, in one pass (a full registry gives up a thousand).
+  void remove_list_indices(const std::vector<int>& indices);
   void clear();
   void replace(int index, const Record& record);
   void set_value(int index, const QString& key, const QVariant& value);
@@ -66,9 +72,16 @@ class RecordList : public QObject {
   void selection_changed();
 
  private:
+  // A record's sort key as compared: read and case-folded once, until the
+  // record's value under the key changes.
+  struct SortKey {
+    QString text;
+    std::optional<double> number;
+  };
   struct Item {
     quint64 uid;
     Record record;
+    mutable std::optional<SortKey> key = std::nullopt;
   };
   void invalidate();
   void row_changed(int index);
@@ -76,6 +89,7 @@ class RecordList : public QObject {
 
   std::vector<Item> items_;
   quint64 next_uid_ = 1;
+  quint64 layout_serial_ = 0;
   QSet<quint64> selected_;
   QString sort_key_;
   bool case_insensitive_ = true;

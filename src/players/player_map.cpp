@@ -13,24 +13,28 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
   double height = std::max(background.height(), window_frame.height());
   // One change for the table, not one per player.
   devices.begin_changes();
+  QStringList log;
   for (int i = 0; i < devices.size(); ++i) {
     const Record& r = devices.at(i);
-    MapIcon icon = r.value(kIconKey).value<MapIcon>();
+    const QVariant stored = r.value(kIconKey);
+    const bool had_icon = stored.canConvert<MapIcon>();
+    const MapIcon before = stored.value<MapIcon>();
+    MapIcon icon = before;
     // A record with an icon keeps its place, whatever its name (an empty one too).
-    if (r.value(kIconKey).canConvert<MapIcon>()) {
-      console_log(QString("INSERT: %1").arg(icon.name));
+    if (had_icon) {
+      log.append(QString("INSERT: %1").arg(icon.name));
       if (icon.frame.x() > width) width = icon.frame.x() + kGrowMargin;
       if (icon.frame.y() > height) height = icon.frame.y() + kGrowMargin;
     } else {
-      console_log("neues ICON");
+      log.append("neues ICON");
       icon.frame = QRectF(visible_area.width() / 2, visible_area.height() / 2, kIconWidth, kIconHeight);
       icon.image = named_image("ICON_ONLINE");
     }
     icon.name = r.value("device_name").toString();
     // Ten thousand icons that kept their place and name are not rewritten.
-    if (!r.value(kIconKey).canConvert<MapIcon>() || !(r.value(kIconKey).value<MapIcon>() == icon))
-      devices.set_value(i, kIconKey, QVariant::fromValue(icon));
+    if (!had_icon || !(before == icon)) devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }
+  console_log_lines(log);
   devices.end_changes();
   return {width, height};
 }

@@ -120,10 +120,10 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
                          [this](const QVariant&) { add_did_start(); });
   bus_.register_observer(this, note::SEND_PLAYLIST, [this](const QVariant& v) { send_playlist(v); });
   connect(&devices_, &RecordList::selection_changed, this, &UDP_Feedback::tableViewSelectionDidChange);
-  connect(&devices_, &RecordList::changed, this, [this] {
-    if (!own_edit_) id_index_stale_ = true;
-    autosave_.touch();
-  });
+  connect(&devices_, &RecordList::changed, this, [this] { autosave_.touch(); });
+  drain_timer_.setSingleShot(true);
+  drain_timer_.setInterval(0);
+  connect(&drain_timer_, &QTimer::timeout, this, &UDP_Feedback::drain_feedback);
   delegate_ = std::make_shared<SocketDelegate>(this, inbox_, drops_, config_);
   init_UDP_in();
   check_timer_.setInterval(config_.check_interval_ms);
@@ -240,19 +240,22 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   r.insert("id_playlist", text(feedback->id_playlist));
   r.insert("id_track", text(feedback->id_track));
   r.insert("status_menue", feedback->status_menue);
-  r.insert("status_time", QDateTime::currentDateTime());
+  r.insert("status_time", slice_now_.isValid() ? slice_now_ : QDateTime::currentDateTime());
   r.insert("status_sound", feedback->status_sound);
   r.insert("device_time", text(feedback->device_time));
   r.insert("device_background", text(feedback->device_background));
-  own_edit_ = true;
   if (matches.isEmpty()) {
     console_log("ADD DEVICE");
+    // The index follows our own append, unless room was just made.
+    const bool index_current = id_index_serial_ == devices_.layout_serial();
     devices_.append(r);
-    id_index_[id].append(devices_.size() - 1);
+    if (index_current) {
+      id_index_[id].append(devices_.size() - 1);
+      id_index_serial_ = devices_.layout_serial();
+    }
   } else {
     devices_.replace(matches.first(), r);
   }
-  own_edit_ = false;
   if (matches.isEmpty()) reload_map();
   emit feedback_recorded(r);
   const auto confirmed = commands_.feedback(r);
@@ -280,17 +283,14 @@ bool UDP_Feedback::make_room() {
                       return a.first < b.first || (a.first == b.first && a.second < b.second);
                     });
   std::vector<int> doomed;
-  for (std::size_t k = 0; k < count; ++k) doomed.push_back(candidates[k].second);
-  std::sort(doomed.begin(), doomed.end(), std::greater<>());
-  devices_.begin_changes();
-  for (int i : doomed) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const int i = candidates[k].second;
+    doomed.push_back(i);
     commands_.forget(devices_.at(i).value("device_id").toString());
     list_sends_.forget(devices_.at(i).value("device_id").toString());
-    devices_.remove_at(i);
   }
-  devices_.end_changes();
+  devices_.remove_list_indices(doomed);
   console_log(QString("REGISTRY FULL: %1 players that were never the operator's made room").arg(doomed.size()));
-  id_index_stale_ = true;
   reload_map();
   return true;
 }
@@ -321,29 +321,34 @@ void UDP_Feedback::drain_feedback() {
   spent.start();
   devices_.begin_changes();
   while (spent.elapsed() < kDrainSliceMs) {
-    const auto batch = inbox_->take(64);
+    // Small takes: the slice ends close to its length even when each
+    // datagram adds a player.
+    const auto batch = inbox_->take(8);
     if (batch.empty()) break;
+    // The local time costs a look at the time zone file: once a take.
+    slice_now_ = QDateTime::currentDateTime();
     for (const auto& datagram : batch) udp_socket_did_receive(datagram.bytes, datagram.host);
   }
-  own_edit_ = true;  // the index already follows these edits
+  slice_now_ = QDateTime();
   devices_.end_changes();
-  own_edit_ = false;
-  if (drain_pending_ || inbox_->empty()) return;
-  drain_pending_ = true;
-  QTimer::singleShot(0, this, [this] {
-    drain_pending_ = false;
-    drain_feedback();
-  });
+  // The rest waits for a timer, not a posted call: timers due before it
+  // (the check, the autosave, the window's own) run first.
+  if (!inbox_->empty() && !drain_timer_.isActive()) drain_timer_.start();
 }
 
-// Feedback is frequent: the lookup by device_id uses an index that any
-// change of the registry from elsewhere makes stale.
+// Feedback is frequent: the lookup by device_id uses an index, built anew
+// when records were added or removed elsewhere or a hit no longer matches.
 QList<int> UDP_Feedback::records_with_id(const QString& id) {
-  if (id_index_stale_) {
-    id_index_.clear();
-    for (int i = 0; i < devices_.size(); ++i) id_index_[devices_.at(i).value("device_id").toString()].append(i);
-    id_index_stale_ = false;
-  }
+  auto valid = [&](const QList<int>& found) {
+    for (int i : found)
+      if (i >= devices_.size() || devices_.at(i).value("device_id").toString() != id) return false;
+    return true;
+  };
+  QList<int> found = id_index_.value(id);
+  if (id_index_serial_ == devices_.layout_serial() && valid(found)) return found;
+  id_index_.clear();
+  for (int i = 0; i < devices_.size(); ++i) id_index_[devices_.at(i).value("device_id").toString()].append(i);
+  id_index_serial_ = devices_.layout_serial();
   return id_index_.value(id);
 }
 

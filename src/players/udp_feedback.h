@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
@@ -175,12 +176,12 @@ class UDP_Feedback : public QObject {
   QSet<QString> operator_players_;
   std::optional<QByteArray> last_datagram_;
   QHash<QString, QList<int>> id_index_;
-  bool id_index_stale_ = true;
-  bool own_edit_ = false;
+  quint64 id_index_serial_ = ~quint64(0);  // the registry's layout it was built for
+  QDateTime slice_now_;  // while a slice of feedback is taken
   QTimer check_timer_;
   std::shared_ptr<FeedbackInbox> inbox_ = std::make_shared<FeedbackInbox>(kInboxCapacity);
   std::shared_ptr<DropCounter> drops_ = std::make_shared<DropCounter>();
-  bool drain_pending_ = false;
+  QTimer drain_timer_;
   std::shared_ptr<SocketDelegate> delegate_;
   std::shared_ptr<net::DatagramSocket> socket_;
   double reopen_delay_ = 0;
