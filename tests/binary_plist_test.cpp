@@ -27,7 +27,8 @@ plist_t to_libplist(const Node& n) {
     }
     case Node::Type::kDict: {
       plist_t d = plist_new_dict();
-      for (const auto& [k, v] : n.entries) plist_dict_set_item(d, k.constData(), to_libplist(v));
+      for (std::size_t i = 0; i < n.keys.size(); ++i)
+        plist_dict_set_item(d, n.keys[i].constData(), to_libplist(n.items[i]));
       return d;
     }
   }
@@ -90,7 +91,6 @@ TEST(BinaryPlist, WritesWhatLibplistWrites) {
     std::function<int(const Node&)> data_blocks = [&](const Node& n) {
       int found = n.type == Node::Type::kData ? 1 : 0;
       for (const Node& c : n.items) found += data_blocks(c);
-      for (const auto& e : n.entries) found += data_blocks(e.second);
       return found;
     };
     if (data_blocks(root) > 1) continue;

@@ -82,9 +82,9 @@ class Serializer {
       for (const Node& child : node.items) refs_[&node].push_back(collect(child));
     } else {
       std::vector<std::uint64_t> keys, values;
-      for (const auto& [key, value] : node.entries) {
-        keys.push_back(shared(ScalarKey{-1, 0, key}, Item{nullptr, &key}));
-        values.push_back(collect(value));
+      for (std::size_t i = 0; i < node.keys.size(); ++i) {
+        keys.push_back(shared(ScalarKey{-1, 0, node.keys[i]}, Item{nullptr, &node.keys[i]}));
+        values.push_back(collect(node.items[i]));
       }
       keys.insert(keys.end(), values.begin(), values.end());
       refs_[&node] = std::move(keys);

@@ -13,8 +13,8 @@ struct Node {
   std::uint64_t integer = 0;  // bool, uint, uid
   double real = 0;
   QByteArray bytes;  // string (UTF-8) or data
-  std::vector<Node> items;
-  std::vector<std::pair<QByteArray, Node>> entries;  // in insertion order
+  std::vector<Node> items;  // an array's; a dictionary's values
+  std::vector<QByteArray> keys;  // a dictionary's, in insertion order
 
   static Node of(Type type, std::uint64_t integer = 0, double real = 0, QByteArray bytes = {}) {
     Node n;
@@ -33,7 +33,11 @@ struct Node {
   static Node array() { return of(Type::kArray); }
   static Node dict() { return of(Type::kDict); }
   Node& set(const char* key, Node value) {
-    entries.emplace_back(QByteArray(key), std::move(value));
+    return set(QByteArray(key), std::move(value));
+  }
+  Node& set(QByteArray key, Node value) {
+    keys.push_back(std::move(key));
+    items.push_back(std::move(value));
     return *this;
   }
 };

@@ -543,7 +543,7 @@ QByteArray encode_archive(const QVariantMap& top) {
   Writer writer;
   Node t = Node::dict();
   for (auto it = top.constBegin(); it != top.constEnd(); ++it)
-    t.entries.emplace_back(it.key().toUtf8(), writer.field(it.value()));
+    t.set(it.key().toUtf8(), writer.field(it.value()));
   return writer.finish(std::move(t));
 }
 
