@@ -76,19 +76,15 @@ class Serializer {
     }
     const std::uint64_t index = order_.size();
     order_.push_back({&node, nullptr});
-    std::vector<std::uint64_t>& refs = refs_[&node];
-    if (node.type == Node::Type::kArray) {
-      refs.reserve(node.items.size());
-      for (const Node& child : node.items) refs_[&node].push_back(collect(child));
-    } else {
-      std::vector<std::uint64_t> keys, values;
-      for (std::size_t i = 0; i < node.keys.size(); ++i) {
-        keys.push_back(shared(ScalarKey{-1, 0, node.keys[i]}, Item{nullptr, &node.keys[i]}));
-        values.push_back(collect(node.items[i]));
-      }
-      keys.insert(keys.end(), values.begin(), values.end());
-      refs_[&node] = std::move(keys);
+    // A dictionary's references: its keys, then its values.
+    std::vector<std::uint64_t> refs, values;
+    for (std::size_t i = 0; i < node.items.size(); ++i) {
+      if (node.type == Node::Type::kDict)
+        refs.push_back(shared(ScalarKey{-1, 0, node.keys[i]}, Item{nullptr, &node.keys[i]}));
+      (node.type == Node::Type::kDict ? values : refs).push_back(collect(node.items[i]));
     }
+    refs.insert(refs.end(), values.begin(), values.end());
+    refs_[&node] = std::move(refs);
     return index;
   }
 

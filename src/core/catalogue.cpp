@@ -83,15 +83,15 @@ void Catalogue::load() {
   const QScopedValueRollback quiet(quiet_, true);
   // A later load (an import) gives an id to another list when the name
   // under it changes.
+  const bool reload = std::exchange(loaded_once_, true) && on_id_taken_;
   QHash<qint64, QString> before;
-  for (int i = 0; i < list_.size(); ++i)
+  for (int i = 0; reload && i < list_.size(); ++i)
     before.insert(list_.at(i).value("id").toLongLong(), list_.at(i).value("name").toString());
-  const bool reload = std::exchange(loaded_once_, true);
   list_.clear();
   CatalogueLoad loaded = load_catalogue(path(), load_tag_);
   load_failed_ = loaded.failed;
   damaged_copy_ = loaded.damaged_copy;
-  if (reload && on_id_taken_)
+  if (reload)
     for (const Record& r : loaded.records)
       if (before.value(r.value("id").toLongLong()) != r.value("name").toString())
         on_id_taken_(r.value("id").toLongLong());

@@ -286,8 +286,7 @@ bool UDP_Feedback::make_room() {
   for (std::size_t k = 0; k < count; ++k) {
     const int i = candidates[k].second;
     doomed.push_back(i);
-    commands_.forget(devices_.at(i).value("device_id").toString());
-    list_sends_.forget(devices_.at(i).value("device_id").toString());
+    forget_player(devices_.at(i).value("device_id").toString());
   }
   devices_.remove_list_indices(doomed);
   console_log(QString("REGISTRY FULL: %1 players that were never the operator's made room").arg(doomed.size()));
@@ -384,6 +383,11 @@ QSet<qint64> UDP_Feedback::lists_in_use() const {
   return ids;
 }
 
+void UDP_Feedback::forget_player(const QString& device_id) {
+  commands_.forget(device_id);
+  list_sends_.forget(device_id);
+}
+
 bool UDP_Feedback::list_known(const QString& device_id, const QVariant& list_id) const {
   bool ok = false;
   const qint64 id = list_id.toString().toLongLong(&ok);
@@ -413,8 +417,7 @@ void UDP_Feedback::remove_device_single() {
   std::sort(selected.begin(), selected.end(), std::greater<>());
   for (int i : selected) {
     const QString id = devices_.at(i).value("device_id").toString();
-    commands_.forget(id);
-    list_sends_.forget(id);
+    forget_player(id);
     operator_players_.remove(id);
     devices_.remove_at(i);
   }

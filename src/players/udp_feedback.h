@@ -143,6 +143,8 @@ class UDP_Feedback : public QObject {
   void command_sent(bool sent, const QString& reason);
   // A full registry makes room for a new id; false when all are the operator's.
   bool make_room();
+  // What is kept about a player beside its record: its commands and sends.
+  void forget_player(const QString& device_id);
   void report_refused();
   void follow_commands(qint64 now_ms);
   void show_tally();
