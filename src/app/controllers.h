@@ -15,11 +15,12 @@ namespace tavri {
 // are registered in a fixed order ("LOAD": Schedule, FileList,
 // UDP_Feedback, PlayList).
 struct Controllers {
-  Controllers(Bus& bus, Dialogs& dialogs)
+  // Tests give the players' network loopback ports.
+  explicit Controllers(Bus& bus, Dialogs& dialogs, PlayerNetworkConfig players = {})
       : schedule(bus, dialogs),
         schedule_view(bus, dialogs),
         file_list(bus, dialogs),
-        udp_feedback(bus, dialogs, &file_list.ArrayController_FILELIST()),
+        udp_feedback(bus, dialogs, &file_list.ArrayController_FILELIST(), std::move(players)),
         playlist_editor(bus, dialogs),
         server(bus, dialogs),
         playlists(bus, dialogs),

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QPixmap>
@@ -6,13 +7,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "api/api_service.h"
+#include "api/api_token.h"
+#include "app/headless_dialogs.h"
+#include "app/server_config.h"
 #include "controllers.h"
 #include "core/bus.h"
+#include "core/console.h"
 #include "core/folders.h"
 #include "ui/app_icon.h"
 #include "ui/desktop_notifier.h"
@@ -20,6 +27,8 @@
 #include "ui/qt_dialogs.h"
 
 namespace {
+
+constexpr int kUsageError = 64;
 
 int signal_pipe[2] = {-1, -1};
 
@@ -45,6 +54,87 @@ bool has_display() {
   return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
+struct Options {
+  bool headless = false, help = false, version = false;
+  const char* config = nullptr;
+};
+
+const char kUsage[] =
+    "Usage: tavri_av_server [--headless] [--config FILE]\n"
+    "A signage server: content, playlists and schedules published to media players over HTTP (port 5003),\n"
+    "their feedback (UDP 5001) and commands (UDP 5002), with a JSON API (default 127.0.0.1:5080).\n"
+    "\n"
+    "  --headless      run without a window: no display is needed; alerts take their safe answer\n"
+    "  --config FILE   the configuration file (default ~/.config/tavri_av_server/server.conf)\n"
+    "  --help          show this and exit\n"
+    "  --version       show the version and exit\n";
+
+// Nothing, after saying why on stderr, for a command line that is not ours.
+std::optional<Options> parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (!std::strcmp(a, "--headless")) o.headless = true;
+    else if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) o.help = true;
+    else if (!std::strcmp(a, "--version")) o.version = true;
+    else if (!std::strcmp(a, "--config") && i + 1 < argc) o.config = argv[++i];
+    else if (!std::strncmp(a, "--config=", 9)) o.config = a + 9;
+    else {
+      std::fprintf(stderr, "tavri_av_server: %s '%s'\nTry 'tavri_av_server --help'.\n",
+                   !std::strcmp(a, "--config") ? "a file must follow" : "unknown option", a);
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+// The API's settings, with its token; nothing (after saying why) when the
+// token cannot be had.
+std::optional<tavri::api::ServerConfig> api_config(const tavri::ServerSettings& settings) {
+  QString token_path = settings.token_file;
+  if (token_path.isEmpty()) {
+    QDir().mkpath(tavri::application_folder());
+    token_path = tavri::application_folder() + "/api_token";
+  }
+  std::string error;
+  const auto token = tavri::api::load_or_make_token(QFile::encodeName(token_path).toStdString(), error);
+  if (!token) {
+    std::fprintf(stderr, "tavri_av_server: %s\n", error.c_str());
+    return std::nullopt;
+  }
+  tavri::api::ServerConfig config;
+  config.address = settings.api_address.toStdString();
+  config.port = settings.api_port;
+  config.token = *token;
+  return config;
+}
+
+// What a running server needs whatever its front end: the settings
+// applied, and the API listening.
+struct Service {
+  tavri::Controllers& controllers;
+  std::unique_ptr<tavri::ApiService> api;
+
+  bool start(const tavri::ServerSettings& settings, const std::optional<tavri::api::ServerConfig>& config) {
+    if (settings.history_retention_days > 0 && controllers.history.store())
+      controllers.history.store()->set_retention(qint64(settings.history_retention_days) * 24 * 3600 * 1000);
+    if (!settings.content_folder.isEmpty() &&
+        QDir(settings.content_folder) != QDir(controllers.file_list.folder_path()))
+      controllers.file_list.choose_folder(settings.content_folder);
+    if (!config) return true;
+    api = std::make_unique<tavri::ApiService>(controllers, *config);
+    QString error;
+    if (!api->start(error)) {
+      std::fprintf(stderr, "tavri_av_server: the API cannot start: %s\n", error.toLocal8Bit().constData());
+      return false;
+    }
+    tavri::console_log(QString("API LISTENING ON %1 PORT %2")
+                           .arg(QString::fromStdString(config->address))
+                           .arg(api->port()));
+    return true;
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,14 +143,63 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_signal);
     std::signal(SIGINT, on_signal);
   }
-  if (!has_display()) {
+  const auto options = parse_options(argc, argv);
+  if (!options) return kUsageError;
+  if (options->help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::printf("tavri_av_server %s\n", TAVRI_VERSION);
+    return 0;
+  }
+  // A bad configuration stops us before anything starts.
+  QString error;
+  const QString config_path = options->config ? QString::fromLocal8Bit(options->config) : tavri::default_config_path();
+  const auto settings = tavri::read_settings(config_path, options->config != nullptr, error);
+  if (!settings) {
+    std::fprintf(stderr, "tavri_av_server: %s\n", error.toLocal8Bit().constData());
+    return tavri::kConfigError;
+  }
+  if (!options->headless && !has_display()) {
     std::fprintf(stderr,
-                 "No display: run it as 'xvfb-run -a %s', or as the user service that runs it on a virtual display "
-                 "(see the README).\n",
+                 "No display: run it as 'tavri_av_server --headless' (operated through its API and tavri-avctl), "
+                 "or on a virtual display as 'xvfb-run -a %s' (see the README).\n",
                  argv[0]);
     return 2;
   }
   if (!take_instance_lock()) return 1;
+  std::optional<tavri::api::ServerConfig> api;
+  if (settings->api_enabled && !(api = api_config(*settings))) return tavri::kConfigError;
+
+  if (options->headless) {
+    QCoreApplication application(argc, argv);
+    application.setApplicationName("tavri_av_server");
+    if (signal_pipe[0] >= 0) {
+      auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &application);
+      QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QCoreApplication::quit(); });
+    }
+    tavri::HeadlessDialogs dialogs;
+    tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
+    controllers.app.set_headless();
+    Service service{controllers, nullptr};
+    controllers.history.set_notifier([&service](const QString& title, const QString& text) {
+      tavri::console_log(QString("OFFLINE ALERT: %1 - %2").arg(title, text));
+      if (service.api) service.api->publish("offline-alert", {{"title", title}, {"text", text}});
+    });
+    dialogs.set_listener([&service](const QString& message, const QString& informative, const QString& answer) {
+      if (service.api)
+        service.api->publish("alert", {{"message", message}, {"informative", informative}, {"answer", answer}});
+    });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&] {
+      if (service.api) service.api->stop();
+      controllers.app.applicationWillTerminate();
+    });
+    controllers.app.applicationDidFinishLaunching();
+    if (!service.start(*settings, api)) return 1;
+    return application.exec();
+  }
+
   QApplication application(argc, argv);
   application.setApplicationName("tavri_av_server");
   application.setDesktopFileName("tavri-av-server");
@@ -83,12 +222,18 @@ int main(int argc, char** argv) {
                             controllers.udp_feedback, tavri::Bus::instance(), dialogs,
                             &controllers.history});
   dialogs.set_parent(&window);
-  controllers.history.set_notifier([](const QString& title, const QString& text) { tavri::notify_desktop(title, text); });
+  Service service{controllers, nullptr};
+  controllers.history.set_notifier([&service, desktop = settings->desktop_alerts](const QString& title,
+                                                                                const QString& text) {
+    if (desktop) tavri::notify_desktop(title, text);
+    if (service.api) service.api->publish("offline-alert", {{"title", title}, {"text", text}});
+  });
   QObject::connect(&controllers.server, &tavri::Server::state_changed, &window, &tavri::MainWindow::show_server_state);
   window.show_server_state(controllers.server.state_text());
   controllers.app.set_windows(window.tool_windows());
 
   QObject::connect(&application, &QApplication::aboutToQuit, [&] {
+    if (service.api) service.api->stop();
     window.save_dock_state();
     controllers.app.applicationWillTerminate();
   });
@@ -99,6 +244,7 @@ int main(int argc, char** argv) {
   window.default_layout();
   controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
   window.restore_dock_state();
+  if (!service.start(*settings, api)) return 1;
   dialogs.defer_alerts(false);
   return application.exec();
 }

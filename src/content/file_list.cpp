@@ -92,13 +92,19 @@ void FileList::press_select() {
   PanelOptions options = PanelOptions::folder("Select your folder");
   if (folder_known()) options.directory = folder_path();
   const auto chosen = dialogs_.open_panel(options);
-  if (!chosen || chosen->isEmpty()) return;
-  QString path = chosen->first();
+  if (chosen && !chosen->isEmpty()) choose_folder(chosen->first());
+}
+
+Outcome FileList::choose_folder(QString path) {
+  const QFileInfo info(path);
+  if (!info.isAbsolute()) return Outcome::bad("folder", QString("\"%1\" is not an absolute path").arg(path));
+  if (!info.isDir()) return Outcome::bad("folder", QString("\"%1\" is not a folder").arg(path));
   if (!path.endsWith('/')) path += '/';
   const QUrl url = QUrl::fromLocalFile(path);
   console_log(QString("folder: %1").arg(QString::fromUtf8(url.toEncoded())));
   folder_chosen(url);
   scan_folder();
+  return Outcome::done();
 }
 
 void FileList::folder_chosen(const QUrl& url) {

@@ -12,6 +12,7 @@
 #include "core/worker.h"
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/outcome.h"
 #include "core/movielist.h"
 #include "core/record_list.h"
 
@@ -33,6 +34,9 @@ class FileList : public QObject, public TransferReceiver {
 
   // Folder and scan.
   void press_select();
+  // The content folder, by its absolute path; scanned at once.
+  Outcome choose_folder(QString path);
+  QString folder_path() const;
   void rescan_Folder() { scan_folder(); }
   // Scans on worker threads; the list is replaced when the scan completes.
   void scan_folder();
@@ -107,7 +111,6 @@ class FileList : public QObject, public TransferReceiver {
   bool folder_known() const { return folder_url_.isValid() && !folder_url_.isEmpty(); }
   bool folder_chosen_or_alert();  // says how to choose one when there is none
   bool folder_reachable() const;
-  QString folder_path() const;
   // Rewrites every playlist's items through fn (which returns the new list).
   void rewrite_playlists(const std::function<RecordArray(const RecordArray&)>& fn);
   // A playlist's items, or nothing (reported) when its blob cannot be decoded.

@@ -74,6 +74,11 @@ void AppDelegate::wait_for_saves() {
 
 void AppDelegate::SAVE_ALL() { applicationWillTerminate(); }
 
+void AppDelegate::save_all_queued() {
+  bus_.post(note::SAVE);
+  save();
+}
+
 void AppDelegate::toggle(ToolWindow* window) {
   if (!window) return;
   if (window->is_visible())
@@ -83,6 +88,7 @@ void AppDelegate::toggle(ToolWindow* window) {
 }
 
 void AppDelegate::save() {
+  if (headless_) return;
   QVariantMap top;
   for (const auto& [key, member] : kLayout) {
     ToolWindow* w = windows_.*member;

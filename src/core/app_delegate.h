@@ -20,10 +20,15 @@ class AppDelegate {
     ToolWindow* schedule = nullptr;    // WINDOW_SCHEDULE
   };
   void set_windows(const Windows& windows) { windows_ = windows; }
+  // Without a screen there are no windows whose places to keep: the file
+  // the window saves them in is left as it is.
+  void set_headless() { headless_ = true; }
 
   void applicationDidFinishLaunching();
   void applicationWillTerminate();
   void SAVE_ALL();
+  // The same saves, handed to the background writer without waiting for them.
+  void save_all_queued();
 
   void open_window_devices() { toggle(windows_.devices); }
   void open_window_schedule() { toggle(windows_.schedule); }
@@ -46,6 +51,7 @@ class AppDelegate {
   Bus& bus_;
   Dialogs& dialogs_;
   Windows windows_;
+  bool headless_ = false;
 };
 
 }  // namespace tavri

@@ -162,6 +162,11 @@ void HistoryStore::set_retention_for_tests(qint64 retention_ms, qint64 size_cap_
   size_cap_ = size_cap_bytes;
 }
 
+void HistoryStore::set_retention(qint64 retention_ms) {
+  std::lock_guard lock(mutex_);
+  retention_ms_ = retention_ms;
+}
+
 void HistoryStore::prune_now() {
   {
     std::lock_guard lock(mutex_);

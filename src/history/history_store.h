@@ -60,6 +60,8 @@ class HistoryStore {
   void flush();
   qint64 next_run_id() const { return next_run_id_; }
   void set_retention_for_tests(qint64 retention_ms, qint64 size_cap_bytes);
+  // How long events are kept (the configuration's retention).
+  void set_retention(qint64 retention_ms);
   void prune_now();
 
   // Reads (their own connection, any thread).

@@ -103,4 +103,12 @@ QString command_name(int code) {
                                                                          : QString("COMMAND %1").arg(code);
 }
 
+std::optional<int> command_code(const QString& name) {
+  QString wanted = name.trimmed().toUpper();
+  wanted.replace('-', ' ').replace('_', ' ');
+  for (const auto& c : kCommandNames)
+    if (wanted == QLatin1String(c.name)) return c.code;
+  return std::nullopt;
+}
+
 }  // namespace tavri::players

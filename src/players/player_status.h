@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <QColor>
 #include <QDateTime>
 #include <QString>
@@ -33,5 +34,8 @@ Census count_players(const RecordList& players, const QDateTime& now = QDateTime
 
 // What a command code asks for, as the operator's status line names it: "PLAY".
 QString command_name(int code);
+// The code of a command named as the status line names it, in any case,
+// with "-" or "_" for the spaces ("menu-off"); nothing for no command.
+std::optional<int> command_code(const QString& name);
 
 }  // namespace tavri::players

@@ -413,26 +413,11 @@ void UDP_Feedback::remove_device_single() {
                               : QString("Remove %1 players from the list?").arg(chosen.size());
   if (dialogs_.alert(message, "A player that still answers comes back with its next feedback.", {"Cancel", "Remove"}) != 1)
     return;
-  QList<int> selected = devices_.selected_list_indices();
-  std::sort(selected.begin(), selected.end(), std::greater<>());
-  for (int i : selected) {
-    const QString id = devices_.at(i).value("device_id").toString();
-    forget_player(id);
-    operator_players_.remove(id);
-    devices_.remove_at(i);
-  }
-  reload_map();
+  tell(remove_players(selected_ids()));
 }
 
 void UDP_Feedback::remove_devices() {
-  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) != 0) return;
-  devices_.clear();
-  operator_players_.clear();
-  list_sends_.clear();
-  commands_ = CommandTracker(config_.commands);
-  last_datagram_.reset();
-  save();
-  reload_map();
+  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) == 0) remove_all_players();
 }
 
 void UDP_Feedback::create_test_devices() {

@@ -13,6 +13,7 @@
 #include "core/bus.h"
 #include "core/debounce.h"
 #include "core/dialogs.h"
+#include "core/outcome.h"
 #include "core/record_list.h"
 #include "net/io_pool.h"
 #include "players/command_tracker.h"
@@ -84,11 +85,11 @@ class UDP_Feedback : public QObject {
   void device_menue_off() { simple_command(wire::kMenuOff); }
   void device_menue_on() { simple_command(wire::kMenuOn); }
   void device_clear_list() {
-    if (confirm("Clear the list of", "Clear list")) simple_command(wire::kClearList, true);
+    if (confirm("Clear the list of", "Clear list")) simple_command(wire::kClearList);
   }
   void device_next() { simple_command(wire::kNext); }
   void device_clear_content() {
-    if (confirm("Delete all content of", "Clear content")) simple_command(wire::kClearContent, true);
+    if (confirm("Delete all content of", "Clear content")) simple_command(wire::kClearContent);
   }
   void device_mute_on() { simple_command(wire::kMuteOn); }
   void device_mute_off() { simple_command(wire::kMuteOff); }
@@ -103,6 +104,22 @@ class UDP_Feedback : public QObject {
   void set_as_new_background_pic();
   void discover_devices();
   void send_simple_feedback();
+
+  // The same actions with explicit arguments (player_operations.cpp): each
+  // checks all its arguments first, and one that fails sent and changed
+  // nothing. Commands to players other than a rename, a list, a refresh or
+  // a background take at most one argument (the web address).
+  Outcome command_players(int code, const QStringList& device_ids, const QStringList& arguments = {});
+  Outcome rename_player(const QString& device_id, const QString& name);
+  Outcome remove_players(const QStringList& device_ids);
+  void remove_all_players();
+  // A playlist's or a schedule's record, as its catalogue holds it.
+  Outcome send_list(const QVariantMap& list, const QStringList& device_ids);
+  Outcome refresh_lists(const QStringList& device_ids);
+  Outcome set_background(const QString& image_path, const QStringList& device_ids);
+  // Every player id in the registry, once, in registry order.
+  QStringList player_ids() const;
+  QStringList selected_ids() const;
 
   // The list ids the players report now: new lists do not take them.
   QSet<qint64> lists_in_use() const;
@@ -155,13 +172,16 @@ class UDP_Feedback : public QObject {
   // Asks before a command that undoes the players' work, naming them;
   // "Cancel" is the default.
   bool confirm(const QString& action, const QString& button);
-  void send(const QString& device_id, int code, std::initializer_list<QString> arguments = {});
+  void send(const QString& device_id, int code, const QStringList& arguments = {});
   void send_bytes(const std::string& bytes);
-  void simple_command(int code, bool rebuild_map = false);
-  // Refuses, with an alert, a text the players would read as two fields or
-  // (names) one that is empty, blank or of several lines.
-  bool refuse_separator(const QString& text);
-  bool refuse_name(const QString& name);
+  void simple_command(int code);
+  // An operation's failure, told to the operator.
+  void tell(const Outcome& outcome);
+  Outcome check_players(const QStringList& ids, bool allow_none = false);
+  // A text the players would read as two fields; a name that is empty,
+  // blank or of several lines.
+  static Outcome check_text(const QString& field, const QString& typed);
+  static Outcome check_name(const QString& name);
   // At most one rebuild pending, on the next turn of the main loop: a burst
   // of new players gives one rebuild with the same final map.
   void reload_map();

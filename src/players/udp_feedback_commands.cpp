@@ -66,12 +66,12 @@ void UDP_Feedback::note_command(int code, int players) {
   emit last_command_changed(last_command_);
 }
 
-void UDP_Feedback::send(const QString& device_id, int code, std::initializer_list<QString> arguments) {
+void UDP_Feedback::send(const QString& device_id, int code, const QStringList& arguments) {
   const bool new_action = starts_burst(code);
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
   std::string bytes = wire::encode_command(device_id.toStdString(), code, utf8);
-  commands_.sent(device_id, code, QStringList(arguments), bytes, QDateTime::currentMSecsSinceEpoch(), new_action);
+  commands_.sent(device_id, code, arguments, bytes, QDateTime::currentMSecsSinceEpoch(), new_action);
   // A player the operator commands is theirs: a full registry keeps it.
   operator_players_.insert(device_id);
   note_command(code);
@@ -101,25 +101,12 @@ void UDP_Feedback::show_tally() {
   emit last_command_changed(last_command_);
 }
 
-void UDP_Feedback::simple_command(int code, bool rebuild_map) {
-  if (!devices_.has_selection()) return;
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), code);
-  if (rebuild_map) reload_map();
+void UDP_Feedback::simple_command(int code) {
+  if (devices_.has_selection()) tell(command_players(code, selected_ids()));
 }
 
-bool UDP_Feedback::refuse_separator(const QString& typed) {
-  if (!wire::contains_separator(typed.toStdString())) return false;
-  dialogs_.alert(QString("The text must not contain %1").arg(QString::fromUtf8(wire::kSeparator)),
-                 "The players would read it as two fields. Nothing was sent.", {"OK"});
-  return true;
-}
-
-bool UDP_Feedback::refuse_name(const QString& name) {
-  if (refuse_separator(name)) return true;
-  if (!name.trimmed().isEmpty() && !name.contains('\n') && !name.contains('\r')) return false;
-  dialogs_.alert("The name must not be empty or blank, or span several lines.",
-                 "The players would show no name, or a broken one. Nothing was sent.", {"OK"});
-  return true;
+void UDP_Feedback::tell(const Outcome& outcome) {
+  if (!outcome.ok() && !outcome.message.isEmpty()) dialogs_.alert(outcome.message, outcome.detail, {"OK"});
 }
 
 void UDP_Feedback::changeName() {
@@ -127,97 +114,27 @@ void UDP_Feedback::changeName() {
   const Record player = devices_.selected_records().first();
   console_log("EDIT");
   const auto name = dialogs_.prompt("Please enter the new name:", player.value("device_name").toString(), 200);
-  if (!name || refuse_name(*name)) return;
-  console_log(QString("NEW NAME: %1").arg(*name));
-  send(player.value("device_id").toString(), wire::kRename, {*name});
-  reload_map();
+  if (name) tell(rename_player(player.value("device_id").toString(), *name));
 }
 
 void UDP_Feedback::sendM3U8() {
   if (!devices_.has_selection()) return;
   console_log("M3u8");
   const auto address = dialogs_.prompt("Please enter the web address:", "", 400);
-  if (!address || refuse_separator(*address)) return;
-  if (address->trimmed().isEmpty()) {
-    dialogs_.alert("The web address must not be empty.", "The players would have nothing to play. Nothing was sent.",
-                   {"OK"});
-    return;
-  }
-  console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
-  for (const auto& r : devices_.selected_records()) send(r.value("device_id").toString(), wire::kWebStream, {*address});
+  if (address) tell(command_players(wire::kWebStream, selected_ids(), {*address}));
 }
 
 void UDP_Feedback::send_playlist(const QVariant& object) {
-  if (!devices_.has_selection()) return;
-  const QVariantMap list = object.toMap();
-  const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;
-  const QString id = QString::number(list.value("id").toLongLong());
-  const QString name = list.value("name").toString();
-  if (refuse_separator(name)) return;  // the players would read two fields
-  // A schedule plays its tasks' playlists: the player reports those ids.
-  QList<qint64> ids{list.value("id").toLongLong()};
-  for (const QVariant& task : list.value("tasklist").toList())
-    if (const QString task_list = task.toMap().value("list").toString(); !task_list.isEmpty())
-      ids.append(read_integer(task_list));
-  for (const auto& r : devices_.selected_records()) {
-    const QString device_id = r.value("device_id").toString();
-    for (qint64 sent : ids) list_sends_.sent(device_id, sent);
-    send(device_id, code, {id, name});
-  }
-  autosave_.touch();
+  if (devices_.has_selection()) tell(send_list(object.toMap(), selected_ids()));
 }
 
-void UDP_Feedback::refresh_lists() {
-  console_log("REFRESH LISTS");
-  bus_.post(note::SAVE_ALL_LISTS);
-  const RecordArray selected = devices_.selected_records();
-  // The players fetch the files as soon as they hear this: it leaves only
-  // once every file of the save-all is written.
-  BackgroundWriter::instance().after_pending(this, [this, selected] {
-    if (!selected.isEmpty()) note_command(wire::kRefreshLists, static_cast<int>(selected.size()));
-    QPointer<UDP_Feedback> self(this);
-    for (int i = 0; i < selected.size(); ++i) {
-      const std::string bytes =
-          wire::encode_command(selected[i].value("device_id").toString().toStdString(), wire::kRefreshLists);
-      run_after(i * 0.01, [self, bytes] {
-        if (self) self->send_bytes(bytes);
-      });
-    }
-  });
-  reload_map();
-}
+void UDP_Feedback::refresh_lists() { refresh_lists(selected_ids()); }
 
 void UDP_Feedback::set_as_new_background_pic() {
-  if (!content_list_ || content_list_->selection_count() != 1) {
-    dialogs_.alert("Please select one file in the content list", "", {"OK"});
-    return;
-  }
+  if (!content_list_ || content_list_->selection_count() != 1)
+    return tell(Outcome::bad("file", "Please select one file in the content list"));
   const QUrl url = content_list_->selected_records().first().value("file_url").toUrl();
-  const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
-  const QString extension = QFileInfo(path).suffix().toLower();
-  if (extension != "png" && extension != "jpg") {
-    dialogs_.alert("Please select a file with the extension png or jpg", "", {"OK"});
-    return;
-  }
-  // The header is enough for the size; the image is not decoded.
-  const QSize size = QImageReader(path).size();
-  if (!size.isValid()) {
-    dialogs_.alert("the image could not be read", path, {"OK"});
-    return;
-  }
-  console_log(QString::asprintf("IMAGE_SIZE:  %0f | %0f", double(size.width()), double(size.height())));
-  if (size.width() != 1920) {
-    dialogs_.alert("the image is not in the right dimensions: width is not 1920", "", {"OK"});
-    return;
-  }
-  if (size.height() != 1080) {
-    dialogs_.alert("the image is not in the right dimensions: height is not 1080", "", {"OK"});
-    return;
-  }
-  const QString file_name = QFileInfo(path).fileName();
-  for (const auto& r : devices_.selected_records())
-    send(r.value("device_id").toString(), wire::kBackground, {file_name});
-  console_log("BG IMAGE SEND ERFOLGT");
+  tell(set_background(url.isLocalFile() ? url.toLocalFile() : url.path(), selected_ids()));
 }
 
 void UDP_Feedback::discover_devices() {

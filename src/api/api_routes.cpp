@@ -1,0 +1,288 @@
+#include "api/api_routes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include "app/controllers.h"
+#include "core/main_queue.h"
+#include "players/player_status.h"
+#include "server/http_server.h"
+
+namespace tavri {
+
+namespace {
+
+QString text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// The request path's parts after "/api/", each percent-decoded.
+QStringList path_parts(const std::string& path) {
+  QStringList parts;
+  for (const QString& part : text(path).mid(5).split('/', Qt::SkipEmptyParts))
+    parts << QUrl::fromPercentEncoding(part.toUtf8());
+  return parts;
+}
+
+// Copied on the main thread, written out on the listener's.
+struct PlayerRow {
+  Record record;
+  QString list_name;
+  QString command;
+};
+
+QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
+  const Record& r = row.record;
+  const QDateTime seen = r.value("status_time").toDateTime();
+  const QString list_id = r.value("id_playlist").toString();
+  return QJsonObject{
+      {"id", r.value("device_id").toString()},
+      {"name", r.value("device_name").toString()},
+      {"ip", r.value("device_ip").toString()},
+      {"online", players::is_online(r, now)},
+      {"state", players::device_state(r, now)},
+      {"player", players::Player_Status(r.value("status_player"))},
+      {"menu", players::Menue_Status(r.value("status_menue"))},
+      {"sound", players::Sound_Status(r.value("status_sound"))},
+      {"list", QJsonObject{{"id", list_id}, {"name", row.list_name.isEmpty() ? QJsonValue() : QJsonValue(row.list_name)}}},
+      {"track", r.value("id_track").toString()},
+      {"background", r.value("device_background").toString()},
+      {"device_time", r.value("device_time").toString()},
+      {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
+      {"command", row.command.isEmpty() ? QJsonValue() : QJsonValue(row.command)},
+  };
+}
+
+std::optional<QJsonObject> body_object(const api::Request& request, api::Response& error) {
+  QJsonParseError parse{};
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parse);
+  if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
+    error = ApiRoutes::error(400, parse.error != QJsonParseError::NoError
+                                      ? QString("the body is not JSON: %1 at byte %2").arg(parse.errorString()).arg(parse.offset)
+                                      : QString("the body must be a JSON object"));
+    return std::nullopt;
+  }
+  return doc.object();
+}
+
+}  // namespace
+
+ApiRoutes::ApiRoutes(Controllers& controllers, QObject* parent) : QObject(parent), c_(controllers) {}
+
+api::Response ApiRoutes::json(int status, const QJsonValue& value) {
+  const QByteArray bytes = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                                           : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+  return {status, "application/json", bytes.toStdString()};
+}
+
+api::Response ApiRoutes::error(int status, const QString& message, const QString& field) {
+  return {status, "application/json", api::error_body(message.toStdString(), field.toStdString())};
+}
+
+api::Response ApiRoutes::refusal(const Outcome& outcome) {
+  const int status = outcome.kind == Outcome::kUnknownId ? 404
+                     : outcome.kind == Outcome::kConflict ? 409
+                     : outcome.kind == Outcome::kFailed   ? 500
+                                                          : 400;
+  QString message = outcome.message;
+  if (!outcome.detail.isEmpty()) message += " " + outcome.detail;
+  return error(status, message, outcome.field);
+}
+
+void ApiRoutes::handle(api::Request request, api::Respond respond) {
+  post_to(this, [this, request = std::move(request), respond = std::move(respond)]() mutable {
+    Answer answer = route(request);
+    if (auto* now = std::get_if<api::Response>(&answer)) return respond(std::move(*now));
+    // The writing-out leaves the main thread.
+    net::IoPool::shared().context().post(
+        [work = std::get<std::function<api::Response()>>(std::move(answer)), respond = std::move(respond)] {
+          respond(work());
+        });
+  });
+}
+
+ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
+  const std::string& path = request.path;
+  const bool get = request.method == "GET";
+  if (path == "/healthz") return json(200, QJsonObject{{"status", "alive"}});
+  if (path == "/readyz") {
+    const bool serving = c_.server.http_server() && c_.server.http_server()->listening_port() != 0;
+    const bool feedback = c_.udp_feedback.feedback_port() != 0;
+    return json(serving && feedback ? 200 : 503,
+                QJsonObject{{"serving_files", serving}, {"feedback_socket", feedback}});
+  }
+  if (path.rfind("/api/", 0) != 0) return error(404, "no such route");
+  const QStringList parts = path_parts(path);
+  const QString resource = parts.value(0);
+  if (resource == "players") return players(request, parts);
+  if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
+  if (resource == "commands" && parts.size() == 1) {
+    if (get) {
+      QJsonArray names;
+      for (int code = 0; code <= wire::kBackground; ++code) names.append(players::command_name(code));
+      return json(200, names);
+    }
+    if (request.method != "POST") return error(405, "GET or POST");
+    api::Response bad;
+    const auto body = body_object(request, bad);
+    return body ? command(*body) : bad;
+  }
+  if (resource == "send" && parts.size() == 1) {
+    if (request.method != "POST") return error(405, "POST");
+    api::Response bad;
+    const auto body = body_object(request, bad);
+    return body ? send_list(*body) : bad;
+  }
+  if (resource == "save-all" && parts.size() == 1) {
+    if (request.method != "POST") return error(405, "POST");
+    // Queued for the background writer, in the order the window saves.
+    c_.app.save_all_queued();
+    return json(202, QJsonObject{{"saving", true}});
+  }
+  return error(404, "no such route");
+}
+
+std::optional<QStringList> ApiRoutes::player_ids(const QJsonValue& value, api::Response& refusal) {
+  if (value.isString() && value.toString() == "all") return c_.udp_feedback.player_ids();
+  if (!value.isArray()) {
+    refusal = error(400, "\"players\" must be \"all\" or a list of player ids", "players");
+    return std::nullopt;
+  }
+  QStringList ids;
+  for (const QJsonValue& id : value.toArray()) {
+    if (!id.isString()) {
+      refusal = error(400, "every player id must be a string", "players");
+      return std::nullopt;
+    }
+    if (!ids.contains(id.toString())) ids << id.toString();
+  }
+  return ids;
+}
+
+ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringList& parts) {
+  UDP_Feedback& feedback = c_.udp_feedback;
+  const RecordList& devices = feedback.ArrayController_DEVICES();
+  auto row = [&](const Record& r) {
+    const QString id = r.value("device_id").toString();
+    return PlayerRow{r, c_.list_name(id, r.value("id_playlist")), feedback.command_state(id)};
+  };
+  if (parts.size() == 1) {
+    if (request.method != "GET") return error(405, "GET");
+    std::vector<PlayerRow> rows;
+    rows.reserve(static_cast<std::size_t>(devices.size()));
+    for (int i = 0; i < devices.size(); ++i) rows.push_back(row(devices.at(i)));
+    return std::function<api::Response()>([rows = std::move(rows)] {
+      const QDateTime now = QDateTime::currentDateTime();
+      QJsonArray out;
+      for (const PlayerRow& r : rows) out.append(player_json(r, now));
+      return json(200, out);
+    });
+  }
+  if (parts.size() != 2) return error(404, "no such route");
+  const QString id = parts[1];
+  if (request.method == "DELETE") {
+    const Outcome o = feedback.remove_players({id});
+    return o.ok() ? json(200, QJsonObject{{"removed", id}}) : refusal(o);
+  }
+  if (request.method == "PATCH") {
+    api::Response bad;
+    const auto body = body_object(request, bad);
+    if (!body) return bad;
+    if (!body->value("name").isString()) return error(400, "\"name\" must be a string", "name");
+    const Outcome o = feedback.rename_player(id, body->value("name").toString());
+    return o.ok() ? json(202, QJsonObject{{"renamed", id}}) : refusal(o);
+  }
+  if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
+  for (int i = 0; i < devices.size(); ++i)
+    if (devices.at(i).value("device_id").toString() == id)
+      return json(200, player_json(row(devices.at(i)), QDateTime::currentDateTime()));
+  return error(404, QString("No player has the id \"%1\".").arg(id), "id");
+}
+
+api::Response ApiRoutes::command(const QJsonObject& body) {
+  const auto code = players::command_code(body.value("command").toString());
+  if (!body.value("command").isString() || !code) return error(400, "\"command\" must name a command", "command");
+  api::Response bad;
+  QStringList ids;
+  if (*code != wire::kSimpleFeedback) {
+    const auto named = player_ids(body.value("players"), bad);
+    if (!named) return bad;
+    ids = *named;
+  }
+  QStringList arguments;
+  const QJsonValue given = body.value("arguments");
+  if (!given.isUndefined() && !given.isArray()) return error(400, "\"arguments\" must be a list of strings", "arguments");
+  for (const QJsonValue& a : given.toArray()) {
+    if (!a.isString()) return error(400, "\"arguments\" must be a list of strings", "arguments");
+    arguments << a.toString();
+  }
+  if (*code == wire::kBackground && !arguments.isEmpty()) {
+    // The players fetch the background by its name from the content folder.
+    const RecordList& files = c_.file_list.ArrayController_FILELIST();
+    QString path;
+    for (int i = 0; i < files.size() && path.isEmpty(); ++i) {
+      const QUrl url = files.at(i).value("file_url").toUrl();
+      if (url.fileName() == arguments[0]) path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    }
+    if (path.isEmpty()) return error(404, QString("No content file is named \"%1\".").arg(arguments[0]), "arguments");
+    arguments[0] = path;
+  }
+  const Outcome o = c_.udp_feedback.command_players(*code, ids, arguments);
+  if (!o.ok()) return refusal(o);
+  return json(202, QJsonObject{{"command", players::command_name(*code)}, {"players", QJsonArray::fromStringList(ids)}});
+}
+
+api::Response ApiRoutes::send_list(const QJsonObject& body) {
+  const bool schedule = body.contains("schedule");
+  const QString field = schedule ? "schedule" : "playlist";
+  const QJsonValue wanted = body.value(field);
+  if (!wanted.isString() && !wanted.isDouble())
+    return error(400, "name a \"playlist\" or a \"schedule\" by its id or its name", field);
+  const RecordList& lists =
+      schedule ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
+  std::optional<Record> found;
+  int by_name = 0;
+  for (int i = 0; i < lists.size(); ++i) {
+    const Record& r = lists.at(i);
+    if (wanted.isDouble() ? r.value("id").toLongLong() == wanted.toInteger()
+                          : r.value("id").toString() == wanted.toString()) {
+      found = r;
+      by_name = 0;
+      break;
+    }
+    if (wanted.isString() && r.value("name").toString() == wanted.toString()) {
+      if (!found) found = r;
+      ++by_name;
+    }
+  }
+  if (by_name > 1) return error(409, QString("%1 lists have this name: name it by its id").arg(by_name), field);
+  if (!found) return error(404, QString("No %1 has the id or name \"%2\".").arg(field, wanted.toVariant().toString()), field);
+  api::Response bad;
+  const auto ids = player_ids(body.value("players"), bad);
+  if (!ids) return bad;
+  const Outcome o = c_.udp_feedback.send_list(*found, *ids);
+  if (!o.ok()) return refusal(o);
+  return json(202, QJsonObject{{field, found->value("id").toLongLong()}, {"players", QJsonArray::fromStringList(*ids)}});
+}
+
+ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStringList& parts, bool schedules) {
+  if (request.method != "GET") return error(405, "GET");
+  const RecordList& lists =
+      schedules ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
+  if (parts.size() == 1) {
+    QJsonArray out;
+    for (int i = 0; i < lists.size(); ++i) {
+      const Record& r = lists.at(i);
+      QJsonObject entry{{"id", r.value("id").toLongLong()}, {"name", r.value("name").toString()}};
+      if (schedules) entry["tasks"] = r.value("tasklist").toList().size();
+      out.append(entry);
+    }
+    return json(200, out);
+  }
+  if (parts.size() != 2) return error(404, "no such route");
+  for (int i = 0; i < lists.size(); ++i)
+    if (lists.at(i).value("id").toString() == parts[1]) return json(200, QJsonObject::fromVariantMap(lists.at(i)));
+  return error(404, QString("No %1 has the id \"%2\".").arg(schedules ? "schedule" : "playlist", parts[1]), "id");
+}
+
+}  // namespace tavri

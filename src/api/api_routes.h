@@ -1,0 +1,45 @@
+#pragma once
+#include <QJsonValue>
+#include <QObject>
+#include <functional>
+#include <variant>
+
+#include "api/api_server.h"
+#include "core/outcome.h"
+
+namespace tavri {
+
+struct Controllers;
+
+// What each API route does, as calls of the controllers' operations. Runs
+// on the main thread; what takes long to write out (ten thousand players)
+// is copied there and written on the listener's thread.
+class ApiRoutes : public QObject {
+  Q_OBJECT
+ public:
+  explicit ApiRoutes(Controllers& controllers, QObject* parent = nullptr);
+
+  // On the listener's thread: hands the request to the main thread.
+  void handle(api::Request request, api::Respond respond);
+
+  // A response now, or the work that writes it, to be done off the main thread.
+  using Answer = std::variant<api::Response, std::function<api::Response()>>;
+  Answer route(const api::Request& request);
+
+  static api::Response json(int status, const QJsonValue& value);
+  static api::Response error(int status, const QString& message, const QString& field = {});
+  static api::Response refusal(const Outcome& outcome);
+
+ private:
+  Answer players(const api::Request& request, const QStringList& parts);
+  api::Response command(const QJsonObject& body);
+  api::Response send_list(const QJsonObject& body);
+  Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
+  // The players a request names: "all" or a list of ids. Nothing, with the
+  // refusal in `error`, when it is neither.
+  std::optional<QStringList> player_ids(const QJsonValue& value, api::Response& error);
+
+  Controllers& c_;
+};
+
+}  // namespace tavri

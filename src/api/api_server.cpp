@@ -1,0 +1,340 @@
+#include "api/api_server.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "api/api_token.h"
+
+namespace tavri::api {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string error_body(std::string_view message, std::string_view field) {
+  std::string body = "{\"error\":" + json_string(message);
+  if (!field.empty()) body += ",\"field\":" + json_string(field);
+  return body + "}";
+}
+
+class Session;
+
+struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
+  // Declared before the io_context: connections still queued in it when it
+  // goes touch these.
+  ServerConfig config;
+  Handler handler;
+  Counters counters;
+  std::atomic<bool> running{false};
+  std::mutex sessions_mutex;
+  std::vector<std::weak_ptr<Session>> sessions;
+
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  asio::steady_timer keep_alive{io};
+  std::thread thread;
+
+  void accept();
+  void tick_keep_alive();
+  template <typename Fn>
+  void each_session(Fn fn);
+};
+
+namespace {
+
+bool is_open_route(std::string_view path) { return path == "/healthz" || path == "/readyz"; }
+
+}  // namespace
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket socket, std::shared_ptr<ApiServer::State> state)
+      : stream_(std::move(socket)), state_(std::move(state)) {
+    ++state_->counters.open_connections;
+  }
+  ~Session() {
+    --state_->counters.open_connections;
+    if (streaming_) --state_->counters.event_streams;
+  }
+
+  void start() {
+    {
+      std::lock_guard lock(state_->sessions_mutex);
+      std::erase_if(state_->sessions, [](const auto& weak) { return weak.expired(); });
+      state_->sessions.push_back(weak_from_this());
+    }
+    read();
+  }
+
+  // From any thread: the connection closes on its own strand.
+  void shut() {
+    asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
+  }
+
+  // An event for this stream, on its own strand.
+  void push(std::shared_ptr<const std::string> text) {
+    asio::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
+      if (!self->streaming_) return;
+      if (self->backlog_.size() >= self->state_->config.max_event_backlog) {
+        self->close();  // a client that does not read loses its stream, not our memory
+        return;
+      }
+      self->backlog_.push_back(text);
+      if (self->backlog_.size() == 1) self->write_event();
+    });
+  }
+
+ private:
+  void read() {
+    parser_.emplace();
+    parser_->body_limit(state_->config.body_limit);
+    parser_->header_limit(static_cast<std::uint32_t>(state_->config.header_limit));
+    stream_.expires_after(state_->config.deadline);
+    http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      self->on_read(ec);
+    });
+  }
+
+  void on_read(beast::error_code ec) {
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == asio::error::operation_aborted ||
+        ec == asio::error::connection_reset)
+      return close();
+    if (ec == http::error::body_limit) return answer({413, "application/json", error_body("the body is too large")}, false);
+    if (ec == http::error::header_limit)
+      return answer({431, "application/json", error_body("the request head is too large")}, false);
+    if (ec) return answer({400, "application/json", error_body("the request is not valid HTTP")}, false);
+
+    ++state_->counters.requests;
+    auto& message = parser_->get();
+    keep_alive_ = message.keep_alive();
+    const std::string_view target(message.target().data(), message.target().size());
+    Request request;
+    request.method = std::string(message.method_string());
+    const auto question = target.find('?');
+    request.path = std::string(target.substr(0, question));
+    if (question != std::string_view::npos) request.query = std::string(target.substr(question + 1));
+    request.body = std::move(message.body());
+
+    if (!is_open_route(request.path)) {
+      const auto header = message[http::field::authorization];
+      const std::string_view given(header.data(), header.size());
+      constexpr std::string_view kBearer = "Bearer ";
+      if (given.substr(0, kBearer.size()) != kBearer ||
+          !same_token(given.substr(kBearer.size()), state_->config.token)) {
+        ++state_->counters.unauthorized;
+        return answer({401, "application/json", error_body("a valid bearer token is needed")}, keep_alive_);
+      }
+    }
+    if (request.path == "/api/events") {
+      if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
+      return start_stream();
+    }
+    // The handler answers from whichever thread did the work.
+    state_->handler(std::move(request), [self = shared_from_this()](Response response) {
+      if (!self->state_->running) return;  // nobody runs the connection any more
+      asio::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
+        self->answer(std::move(response), self->keep_alive_);
+      });
+    });
+  }
+
+  void answer(Response response, bool keep_alive) {
+    response_.emplace(static_cast<http::status>(response.status), 11);
+    response_->set(http::field::content_type, response.content_type);
+    response_->set(http::field::cache_control, "no-store");
+    if (response.status == 401) response_->set(http::field::www_authenticate, "Bearer");
+    response_->body() = std::move(response.body);
+    response_->keep_alive(keep_alive);
+    response_->prepare_payload();
+    stream_.expires_after(state_->config.deadline);
+    http::async_write(stream_, *response_, [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
+      if (ec || !keep_alive) return self->close();
+      self->read();
+    });
+  }
+
+  void start_stream() {
+    streaming_ = true;
+    ++state_->counters.event_streams;
+    stream_.expires_never();
+    // Without a length the stream's body runs until the connection closes.
+    backlog_.push_back(std::make_shared<const std::string>(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+        "X-Accel-Buffering: no\r\n\r\n: events follow\n\n"));
+    write_event();
+    wait_for_close();
+  }
+
+  // The stream is ours to write; reading only notices the client leave
+  // (what it sends is dropped).
+  void wait_for_close() {
+    stream_.async_read_some(buffer_.prepare(512), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->close();
+      self->buffer_.clear();
+      self->wait_for_close();
+    });
+  }
+
+  void write_event() {
+    const auto text = backlog_.front();
+    asio::async_write(stream_, asio::buffer(*text), [self = shared_from_this(), text](beast::error_code ec, std::size_t) {
+      if (ec) return self->close();
+      self->backlog_.pop_front();
+      if (!self->backlog_.empty()) self->write_event();
+    });
+  }
+
+  void close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close();
+    backlog_.clear();
+  }
+
+  beast::tcp_stream stream_;
+  std::shared_ptr<ApiServer::State> state_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::response<http::string_body>> response_;
+  bool keep_alive_ = false;
+  bool streaming_ = false;
+  std::deque<std::shared_ptr<const std::string>> backlog_;
+};
+
+void ApiServer::State::accept() {
+  acceptor.async_accept(asio::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
+    if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
+    if (!ec) {
+      if (static_cast<std::size_t>(counters.open_connections.load()) >= config.max_connections) {
+        ++counters.refused_connections;
+        // One short non-blocking write: a refused client never holds the thread.
+        static const std::string kBusy = [] {
+          const std::string body = error_body("too many open connections");
+          return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\nRetry-After: 1\r\nConnection: close\r\n\r\n" + body;
+        }();
+        beast::error_code ignored;
+        socket.non_blocking(true, ignored);
+        socket.write_some(asio::buffer(kBusy), ignored);
+        socket.close(ignored);
+      } else {
+        std::make_shared<Session>(std::move(socket), shared_from_this())->start();
+      }
+    }
+    accept();
+  });
+}
+
+template <typename Fn>
+void ApiServer::State::each_session(Fn fn) {
+  std::lock_guard lock(sessions_mutex);
+  for (const auto& weak : sessions)
+    if (const auto session = weak.lock()) fn(*session);
+}
+
+// Proxies close idle connections; a comment line now and then keeps the
+// stream open and finds the clients that left.
+void ApiServer::State::tick_keep_alive() {
+  keep_alive.expires_after(config.keep_alive_comment);
+  keep_alive.async_wait([this](beast::error_code ec) {
+    if (ec) return;
+    const auto comment = std::make_shared<const std::string>(": keep-alive\n\n");
+    each_session([&](Session& session) { session.push(comment); });
+    tick_keep_alive();
+  });
+}
+
+ApiServer::ApiServer(ServerConfig config, Handler handler) : state_(std::make_shared<State>()) {
+  state_->config = std::move(config);
+  state_->handler = std::move(handler);
+}
+
+ApiServer::~ApiServer() { stop(); }
+
+bool ApiServer::start(std::string& error) {
+  beast::error_code ec;
+  const auto address = asio::ip::make_address(state_->config.address, ec);
+  if (ec) {
+    error = "\"" + state_->config.address + "\" is not an IP address";
+    return false;
+  }
+  const tcp::endpoint endpoint(address, state_->config.port);
+  auto& acceptor = state_->acceptor;
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    error = "cannot listen on " + state_->config.address + " port " + std::to_string(state_->config.port) + ": " +
+            ec.message();
+    acceptor.close(ec);
+    return false;
+  }
+  state_->running = true;
+  state_->accept();
+  state_->tick_keep_alive();
+  state_->thread = std::thread([state = state_] { state->io.run(); });
+  return true;
+}
+
+void ApiServer::stop() {
+  if (!state_->running) return;
+  state_->running = false;
+  // The thread ends once every connection has closed.
+  asio::post(state_->io, [state = state_] {
+    beast::error_code ignored;
+    state->acceptor.close(ignored);
+    state->keep_alive.cancel();
+    state->each_session([](Session& session) { session.shut(); });
+  });
+  if (state_->thread.joinable()) state_->thread.join();
+}
+
+std::uint16_t ApiServer::port() const {
+  beast::error_code ec;
+  const auto endpoint = state_->acceptor.local_endpoint(ec);
+  return ec ? 0 : endpoint.port();
+}
+
+void ApiServer::publish(std::string_view event, std::string_view json) {
+  // One "data:" line: the JSON is written without line breaks.
+  const auto text =
+      std::make_shared<const std::string>("event: " + std::string(event) + "\ndata: " + std::string(json) + "\n\n");
+  state_->each_session([&](Session& session) { session.push(text); });
+}
+
+const Counters& ApiServer::counters() const { return state_->counters; }
+
+}  // namespace tavri::api

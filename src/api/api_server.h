@@ -1,0 +1,84 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The JSON API's HTTP listener: requests, the bearer token, the limits and
+// the event stream. What a request does is the handler's business; this
+// layer knows no route but the health checks' freedom from the token and
+// the event stream.
+namespace tavri::api {
+
+struct Request {
+  std::string method;  // "GET"
+  std::string path;    // "/api/players", without the query
+  std::string query;   // "from=2026-01-01&to=2026-02-01"
+  std::string body;
+};
+
+struct Response {
+  int status = 200;
+  std::string content_type = "application/json";
+  std::string body;
+};
+
+// Called on the listener's thread. `respond` may be called from any thread,
+// once; a request whose respond is dropped is closed.
+using Respond = std::function<void(Response)>;
+using Handler = std::function<void(Request, Respond)>;
+
+struct ServerConfig {
+  std::string address = "127.0.0.1";
+  std::uint16_t port = 5080;
+  std::string token;  // what "Authorization: Bearer" must carry
+  std::size_t body_limit = 1 << 20;
+  std::size_t header_limit = 16 * 1024;
+  // To read a request and to write its answer; an idle keep-alive
+  // connection is closed after it too.
+  std::chrono::milliseconds deadline{30000};
+  std::size_t max_connections = 64;
+  // Events waiting for a slow event-stream client; past this it is closed.
+  std::size_t max_event_backlog = 1024;
+  std::chrono::milliseconds keep_alive_comment{15000};
+};
+
+struct Counters {
+  std::atomic<std::uint64_t> requests{0};
+  std::atomic<std::uint64_t> unauthorized{0};
+  std::atomic<std::uint64_t> refused_connections{0};
+  std::atomic<int> open_connections{0};
+  std::atomic<int> event_streams{0};
+};
+
+// The JSON error body every refusal carries: {"error": ..., "field": ...}.
+std::string error_body(std::string_view message, std::string_view field = {});
+// `text` as a JSON string literal, quotes included.
+std::string json_string(std::string_view text);
+
+class ApiServer {
+ public:
+  ApiServer(ServerConfig config, Handler handler);
+  ~ApiServer();
+  ApiServer(const ApiServer&) = delete;
+  ApiServer& operator=(const ApiServer&) = delete;
+
+  // Binds and starts the listener's thread; false, with the reason, when
+  // the address cannot be bound.
+  bool start(std::string& error);
+  void stop();
+  std::uint16_t port() const;
+  // One event to every open event stream ("event: NAME", "data: JSON").
+  void publish(std::string_view event, std::string_view json);
+  const Counters& counters() const;
+
+  struct State;  // shared with the connections
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tavri::api

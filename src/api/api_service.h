@@ -1,0 +1,46 @@
+#pragma once
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+#include "api/api_routes.h"
+#include "api/api_server.h"
+
+namespace tavri {
+
+struct Controllers;
+
+// The JSON API of a running server: the listener, its routes, and the
+// events it streams (players coming and going, commands, alerts).
+class ApiService : public QObject {
+  Q_OBJECT
+ public:
+  ApiService(Controllers& controllers, api::ServerConfig config, QObject* parent = nullptr);
+  ~ApiService() override;
+
+  bool start(QString& error);
+  void stop();
+  quint16 port() const;
+  // An event for every open stream; on the main thread.
+  void publish(const QString& event, const QJsonObject& data);
+  const api::Counters& counters() const { return server_->counters(); }
+
+ private:
+  struct Seen {
+    bool online = false;
+    QString name, list;
+  };
+  // What changed about the players since the last look.
+  void watch_players();
+
+  Controllers& c_;
+  ApiRoutes routes_;
+  std::unique_ptr<api::ApiServer> server_;
+  QTimer presence_;
+  QHash<QString, Seen> seen_;
+  bool watched_ = false;  // the first look only takes note
+};
+
+}  // namespace tavri

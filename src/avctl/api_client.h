@@ -1,0 +1,28 @@
+#pragma once
+#include <functional>
+#include <string>
+
+// A blocking client of the server's JSON API, for the command line.
+namespace tavri::avctl {
+
+struct Reply {
+  int status = 0;  // 0: no answer (`error` says why)
+  std::string body;
+  std::string error;
+};
+
+class ApiClient {
+ public:
+  ApiClient(std::string host, std::string port, std::string token) : host_(std::move(host)), port_(std::move(port)), token_(std::move(token)) {}
+
+  Reply call(const std::string& method, const std::string& target, const std::string& body = {}) const;
+  // Follows the event stream: each event's name and data until the server
+  // closes it or `on_event` returns false. The failure, or empty.
+  std::string follow(const std::string& target,
+                     const std::function<bool(const std::string& event, const std::string& data)>& on_event) const;
+
+ private:
+  std::string host_, port_, token_;
+};
+
+}  // namespace tavri::avctl

@@ -1,0 +1,248 @@
+// tavri-avctl: the server's JSON API from the command line.
+#include <QByteArray>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+#include "avctl/api_client.h"
+
+namespace {
+
+// Exit statuses scripts can tell apart.
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kUnreachable = 3, kUnauthorized = 4, kServerError = 5 };
+
+const char kUsageText[] =
+    "Usage: tavri-avctl [--url URL] [--token-file FILE] [--json] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "  status                         is the server up, and how many players are online\n"
+    "  players                        every player: id, name, state, list, last seen\n"
+    "  playlists | schedules          the catalogues\n"
+    "  send playlist|schedule NAME|ID --to all|ID...\n"
+    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
+    "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
+    "  rename ID NAME                 remove ID...                  feedback\n"
+    "  save-all                       events (follow, until interrupted)\n"
+    "\n"
+    "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL). The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
+    "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
+    "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
+    "5 server error.\n";
+
+int usage(const char* why = nullptr) {
+  if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);
+  std::fputs(kUsageText, why ? stderr : stdout);
+  return kUsage;
+}
+
+QString token_path(const QString& given) {
+  if (!given.isEmpty()) return given;
+  if (const char* env = std::getenv("TAVRI_TOKEN_FILE"); env && *env) return QString::fromLocal8Bit(env);
+  const QString data_home = qEnvironmentVariableIsEmpty("XDG_DATA_HOME")
+                                ? QString::fromLocal8Bit(qgetenv("HOME")) + "/.local/share"
+                                : QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"));
+  for (const QString& p : {data_home + "/tavri_av_server/api_token", QString("/var/lib/tavri-av-server/api_token")})
+    if (QFile::exists(p)) return p;
+  return data_home + "/tavri_av_server/api_token";
+}
+
+QString pad(const QString& text, int width) { return text.left(width).leftJustified(width); }
+
+void print_table(const QList<QStringList>& rows) {
+  QList<int> widths;
+  for (const auto& row : rows)
+    for (int i = 0; i < row.size(); ++i) {
+      if (widths.size() <= i) widths << 0;
+      widths[i] = std::min(40, std::max(widths[i], static_cast<int>(row[i].size())));
+    }
+  for (const auto& row : rows) {
+    QStringList cells;
+    for (int i = 0; i < row.size(); ++i) cells << (i + 1 == row.size() ? row[i] : pad(row[i], widths[i]));
+    std::printf("%s\n", cells.join("  ").toUtf8().constData());
+  }
+}
+
+QString cell(const QJsonValue& v) {
+  if (v.isNull() || v.isUndefined()) return "-";
+  if (v.isBool()) return v.toBool() ? "yes" : "no";
+  if (v.isDouble()) return QString::number(v.toDouble());
+  return v.toString();
+}
+
+class Ctl {
+ public:
+  Ctl(tavri::avctl::ApiClient client, bool json) : client_(std::move(client)), json_(json) {}
+
+  // Calls the API; prints a refusal and gives its exit status.
+  int call(const char* method, const QString& target, const QJsonObject& body, QJsonDocument* out) {
+    const auto reply = client_.call(method, target.toStdString(),
+                                    body.isEmpty() ? std::string() : QJsonDocument(body).toJson().toStdString());
+    if (reply.status == 0) {
+      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
+      return kUnreachable;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body));
+    if (reply.status >= 300) {
+      const QJsonObject e = doc.object();
+      const QString field = e.value("field").toString();
+      std::fprintf(stderr, "tavri-avctl: %s%s\n", e.value("error").toString().toUtf8().constData(),
+                   field.isEmpty() ? "" : QString(" (%1)").arg(field).toUtf8().constData());
+      return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
+    }
+    if (out) *out = doc;
+    if (json_) std::printf("%s\n", reply.body.c_str());
+    return kOk;
+  }
+
+  int players() {
+    QJsonDocument doc;
+    if (int rc = call("GET", "/api/players", {}, &doc); rc || json_) return rc;
+    QList<QStringList> rows{{"ID", "NAME", "STATE", "IP", "LIST", "TRACK", "LAST SEEN"}};
+    for (const QJsonValue& v : doc.array()) {
+      const QJsonObject p = v.toObject();
+      const QJsonObject list = p.value("list").toObject();
+      const QString list_text = list.value("id").toString().isEmpty()
+                                    ? "-"
+                                    : list.value("id").toString() + " " +
+                                          (list.value("name").isNull() ? "(unknown)" : list.value("name").toString());
+      rows << QStringList{cell(p["id"]), cell(p["name"]), cell(p["state"]), cell(p["ip"]), list_text, cell(p["track"]),
+                          cell(p["last_seen"])};
+    }
+    print_table(rows);
+    return kOk;
+  }
+
+  int status() {
+    QJsonDocument ready, players;
+    const auto reply = client_.call("GET", "/readyz");
+    if (reply.status == 0) {
+      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
+      return kUnreachable;
+    }
+    if (int rc = call("GET", "/api/players", {}, json_ ? nullptr : &players); rc || json_) return rc;
+    int online = 0;
+    for (const QJsonValue& v : players.array()) online += v.toObject().value("online").toBool();
+    std::printf("server: %s\nplayers: %d online, %d offline\n", reply.status == 200 ? "ready" : "not ready",
+                online, static_cast<int>(players.array().size()) - online);
+    return reply.status == 200 ? kOk : kServerError;
+  }
+
+  int catalogue(const QString& which) {
+    QJsonDocument doc;
+    if (int rc = call("GET", "/api/" + which, {}, &doc); rc || json_) return rc;
+    QList<QStringList> rows{{"ID", "NAME"}};
+    if (which == "schedules") rows[0] << "TASKS";
+    for (const QJsonValue& v : doc.array()) {
+      const QJsonObject o = v.toObject();
+      QStringList row{cell(o["id"]), cell(o["name"])};
+      if (which == "schedules") row << cell(o["tasks"]);
+      rows << row;
+    }
+    print_table(rows);
+    return kOk;
+  }
+
+  int acted(int rc, const char* what) {
+    if (rc == kOk && !json_) std::printf("%s\n", what);
+    return rc;
+  }
+
+  int events() {
+    const std::string failure = client_.follow("/api/events", [this](const std::string& event, const std::string& data) {
+      if (json_)
+        std::printf("{\"event\":\"%s\",\"data\":%s}\n", event.c_str(), data.c_str());
+      else
+        std::printf("%s %s\n", event.c_str(), data.c_str());
+      std::fflush(stdout);
+      return true;
+    });
+    std::fprintf(stderr, "tavri-avctl: %s\n", failure.c_str());
+    return failure.find("401") != std::string::npos ? kUnauthorized : kUnreachable;
+  }
+
+ private:
+  tavri::avctl::ApiClient client_;
+  bool json_;
+};
+
+QJsonValue players_value(const QStringList& to) {
+  if (to.size() == 1 && to.first() == "all") return "all";
+  return QJsonArray::fromStringList(to);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  QString url = qEnvironmentVariableIsEmpty("TAVRI_API_URL") ? "http://127.0.0.1:5080"
+                                                              : QString::fromLocal8Bit(qgetenv("TAVRI_API_URL"));
+  QString token_file;
+  bool json = false;
+  while (!args.isEmpty() && args.first().startsWith("--")) {
+    const QString option = args.takeFirst();
+    if (option == "--json") json = true;
+    else if (option == "--help") return usage(), kOk;
+    else if (option == "--version") return std::printf("tavri-avctl %s\n", TAVRI_VERSION), kOk;
+    else if ((option == "--url" || option == "--token-file") && !args.isEmpty())
+      (option == "--url" ? url : token_file) = args.takeFirst();
+    else return usage(qPrintable(QString("unknown option %1").arg(option)));
+  }
+  if (args.isEmpty()) return usage("no command given");
+  const QUrl parsed(url);
+  if (parsed.scheme() != "http" || parsed.host().isEmpty()) return usage("the URL must be http://HOST:PORT");
+  QFile file(token_path(token_file));
+  if (!file.open(QIODevice::ReadOnly)) {
+    std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
+                 qPrintable(file.errorString()));
+    return kUnauthorized;
+  }
+  const std::string token = file.readAll().trimmed().toStdString();
+  Ctl ctl(tavri::avctl::ApiClient(parsed.host().toStdString(), std::to_string(parsed.port(5080)), token), json);
+
+  const QString command = args.takeFirst();
+  // "--to all" or "--to ID ID ..." at the end of a command's arguments.
+  QStringList to;
+  if (const int at = static_cast<int>(args.indexOf("--to")); at >= 0) {
+    to = args.mid(at + 1);
+    args = args.mid(0, at);
+    if (to.isEmpty()) return usage("--to needs \"all\" or player ids");
+  }
+  if (command == "status") return ctl.status();
+  if (command == "players") return ctl.players();
+  if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
+  if (command == "events") return ctl.events();
+  if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");
+  if (command == "send") {
+    if (args.size() != 2 || (args[0] != "playlist" && args[0] != "schedule") || to.isEmpty())
+      return usage("send playlist|schedule NAME|ID --to all|ID...");
+    bool numeric = false;
+    const qint64 id = args[1].toLongLong(&numeric);
+    QJsonObject body{{args[0], numeric ? QJsonValue(double(id)) : QJsonValue(args[1])}, {"players", players_value(to)}};
+    return ctl.acted(ctl.call("POST", "/api/send", body, nullptr), "sent");
+  }
+  if (command == "rename") {
+    if (args.size() != 2) return usage("rename ID NAME");
+    return ctl.acted(ctl.call("PATCH", "/api/players/" + QUrl::toPercentEncoding(args[0]), {{"name", args[1]}}, nullptr),
+                     "renamed");
+  }
+  if (command == "remove") {
+    if (args.isEmpty()) return usage("remove ID...");
+    for (const QString& id : args)
+      if (int rc = ctl.call("DELETE", "/api/players/" + QUrl::toPercentEncoding(id), {}, nullptr)) return rc;
+    return ctl.acted(kOk, "removed");
+  }
+  // Every other command goes to players by name.
+  QJsonObject body{{"command", command}};
+  if (command != "feedback") {
+    if (to.isEmpty()) return usage(qPrintable(QString("%1 needs --to all|ID...").arg(command)));
+    body["players"] = players_value(to);
+  }
+  if (!args.isEmpty()) body["arguments"] = QJsonArray::fromStringList(args);
+  return ctl.acted(ctl.call("POST", "/api/commands", body, nullptr), "sent");
+}

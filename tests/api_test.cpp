@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+#include <future>
+#include <thread>
+
+#include "api/api_service.h"
+#include "api/api_token.h"
+#include "app/controllers.h"
+#include "app/server_config.h"
+#include "avctl/api_client.h"
+#include "players/net/wire_protocol.h"
+#include "support/event_loop.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_home.h"
+#include "support/udp_peer.h"
+
+using namespace tavri;
+
+namespace {
+
+const std::string kToken(64, 'a');
+
+class Api : public test::TestHome {
+ protected:
+  void SetUp() override {
+    TestHome::SetUp();
+    net.feedback_port = 0;
+    net.command_host = "127.0.0.1";
+    net.command_port = players_side.port();
+    c = std::make_unique<Controllers>(bus, dialogs, net);
+    api::ServerConfig config;
+    config.port = 0;
+    config.token = kToken;
+    config.body_limit = 4096;
+    service = std::make_unique<ApiService>(*c, config);
+    QString error;
+    ASSERT_TRUE(service->start(error)) << error.toStdString();
+    // Two players, as their feedback made them.
+    for (const char* id : {"P1", "P2"}) {
+      const std::string sep(wire::kSeparator);
+      const std::string bytes = std::string(id) + sep + "Screen " + id + sep + "2" + sep + "1" + sep + "---" + sep +
+                                "---" + sep + "0" + sep + "0";
+      c->udp_feedback.udp_socket_did_receive(QByteArray::fromStdString(bytes), "127.0.0.1");
+    }
+    c->playlists.append_and_select({{"name", "Lobby"}, {"id", 7}});
+  }
+  void TearDown() override {
+    service.reset();
+    c.reset();
+    TestHome::TearDown();
+  }
+
+  // The request runs on its own thread while this one runs the main loop.
+  avctl::Reply call(const std::string& method, const std::string& target, const std::string& body = {},
+                    const std::string& token = kToken) {
+    avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), token);
+    auto reply = std::async(std::launch::async, [&] { return client.call(method, target, body); });
+    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return reply.get();
+  }
+  QJsonObject object(const avctl::Reply& r) { return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object(); }
+  // Every command datagram the players side got.
+  std::vector<std::string> received() {
+    std::vector<std::string> all;
+    players_side.set_timeout(200);
+    while (auto d = players_side.receive()) all.push_back(*d);
+    return all;
+  }
+
+  Bus bus;
+  test::ScriptedDialogs dialogs;
+  test::UdpPeer players_side;
+  PlayerNetworkConfig net;
+  std::unique_ptr<Controllers> c;
+  std::unique_ptr<ApiService> service;
+};
+
+}  // namespace
+
+TEST_F(Api, EveryRouteButTheHealthChecksNeedsTheToken) {
+  EXPECT_EQ(call("GET", "/healthz", {}, "").status, 200);
+  EXPECT_EQ(call("GET", "/readyz", {}, "").status, 503);  // no folder is served yet
+  EXPECT_EQ(call("GET", "/api/players", {}, "").status, 401);
+  EXPECT_EQ(call("GET", "/api/players", {}, std::string(64, 'b')).status, 401);
+  EXPECT_EQ(call("GET", "/api/players", {}, kToken.substr(1)).status, 401);
+  EXPECT_EQ(call("POST", "/api/commands", R"({"command":"pause","players":"all"})", "").status, 401);
+  EXPECT_TRUE(received().empty());
+  EXPECT_EQ(service->counters().unauthorized, 4u);
+
+  const auto players = call("GET", "/api/players");
+  ASSERT_EQ(players.status, 200);
+  const QJsonArray list = QJsonDocument::fromJson(QByteArray::fromStdString(players.body)).array();
+  ASSERT_EQ(list.size(), 2);
+  EXPECT_EQ(list[0].toObject()["name"].toString(), "Screen P1");
+  EXPECT_TRUE(list[0].toObject()["online"].toBool());
+}
+
+// The API sends the bytes the window's buttons send.
+TEST_F(Api, CommandsAndListsReachThePlayersAsTheWindowSendsThem) {
+  ASSERT_EQ(call("POST", "/api/commands", R"({"command":"pause","players":["P2"]})").status, 202);
+  ASSERT_EQ(call("POST", "/api/commands", R"({"command":"web-stream","players":["P1"],"arguments":["http://s/x.m3u8"]})")
+                .status,
+            202);
+  ASSERT_EQ(call("POST", "/api/send", R"({"playlist":"Lobby","players":"all"})").status, 202);
+  ASSERT_EQ(call("PATCH", "/api/players/P1", R"({"name":"Foyer"})").status, 202);
+  EXPECT_EQ(received(), (std::vector<std::string>{
+                            wire::encode_command("P2", wire::kPause),
+                            wire::encode_command("P1", wire::kWebStream, {"http://s/x.m3u8"}),
+                            wire::encode_command("P1", wire::kLoadPlaylist, {"7", "Lobby"}),
+                            wire::encode_command("P2", wire::kLoadPlaylist, {"7", "Lobby"}),
+                            wire::encode_command("P1", wire::kRename, {"Foyer"}),
+                        }));
+  // The players were sent list 7: its name is known for them.
+  EXPECT_EQ(c->list_name("P1", "7"), "Lobby");
+
+  ASSERT_EQ(call("DELETE", "/api/players/P2").status, 200);
+  EXPECT_EQ(c->udp_feedback.player_ids(), QStringList{"P1"});
+}
+
+// A bad request answers 4xx naming the field, and sends and changes nothing.
+TEST_F(Api, BadInputChangesNothing) {
+  struct Case {
+    const char* method;
+    const char* target;
+    std::string body;
+    int status;
+    const char* field;
+  };
+  const std::string sep(wire::kSeparator);
+  const Case cases[] = {
+      {"POST", "/api/commands", "{\"command\":", 400, ""},
+      {"POST", "/api/commands", "[1,2]", 400, ""},
+      {"POST", "/api/commands", R"({"command":"dance","players":"all"})", 400, "command"},
+      {"POST", "/api/commands", R"({"command":"pause","players":"P1"})", 400, "players"},
+      {"POST", "/api/commands", R"({"command":"pause","players":[1]})", 400, "players"},
+      {"POST", "/api/commands", R"({"command":"pause","players":["P1","nobody"]})", 404, "players"},
+      {"POST", "/api/commands", R"({"command":"pause","players":[]})", 400, "players"},
+      {"POST", "/api/commands", R"({"command":"web-stream","players":["P1"],"arguments":[" "]})", 400, "address"},
+      {"POST", "/api/commands", R"({"command":"web-stream","players":["P1"],"arguments":"x"})", 400, "arguments"},
+      {"PATCH", "/api/players/P1", "{\"name\":\"a" + sep + "b\"}", 400, "name"},
+      {"PATCH", "/api/players/P1", R"({"name":"two\nlines"})", 400, "name"},
+      {"PATCH", "/api/players/P1", R"({"name":5})", 400, "name"},
+      {"PATCH", "/api/players/nobody", R"({"name":"x"})", 404, "players"},
+      {"DELETE", "/api/players/nobody", "", 404, "players"},
+      {"POST", "/api/send", R"({"playlist":"Nowhere","players":"all"})", 404, "playlist"},
+      {"POST", "/api/send", R"({"playlist":true,"players":"all"})", 400, "playlist"},
+      {"POST", "/api/send", R"({"playlist":7,"players":["P1","ghost"]})", 404, "players"},
+      {"POST", "/api/commands", "{\"command\":\"pause\",\"players\":\"all\",\"x\":\"" + std::string(5000, 'x') + "\"}",
+       413, ""},
+      {"GET", "/api/nothing", "", 404, ""},
+      {"PUT", "/api/players", "", 405, ""},
+  };
+  for (const Case& k : cases) {
+    const auto reply = call(k.method, k.target, k.body);
+    EXPECT_EQ(reply.status, k.status) << k.method << " " << k.target << " " << k.body;
+    EXPECT_EQ(object(reply)["field"].toString(), QString(k.field)) << k.target << " " << k.body;
+    EXPECT_FALSE(object(reply)["error"].toString().isEmpty()) << k.target;
+  }
+  EXPECT_TRUE(received().empty());
+  EXPECT_EQ(c->udp_feedback.player_ids(), (QStringList{"P1", "P2"}));
+  EXPECT_EQ(c->udp_feedback.ArrayController_DEVICES().at(0).value("device_name").toString(), "Screen P1");
+  EXPECT_TRUE(dialogs.shown.empty());  // the API asks no one
+}
+
+TEST_F(Api, TheEventStreamTellsCommandsAndNewPlayers) {
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  socket.connect({asio::ip::make_address("127.0.0.1"), service->port()});
+  const std::string request = "GET /api/events HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + kToken + "\r\n\r\n";
+  asio::write(socket, asio::buffer(request));
+  std::string seen;
+  std::thread reader([&] {
+    asio::streambuf buffer;
+    boost::system::error_code ec;
+    while (seen.find("\"id\":\"P3\"") == std::string::npos) {
+      asio::read_until(socket, buffer, "\n\n", ec);
+      if (ec) return;
+      seen.append(asio::buffers_begin(buffer.data()), asio::buffers_end(buffer.data()));
+      buffer.consume(buffer.size());
+    }
+  });
+  auto finish = [&] {
+    boost::system::error_code ignored;
+    socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    if (reader.joinable()) reader.join();
+  };
+  struct Finally {
+    std::function<void()> fn;
+    ~Finally() { fn(); }
+  } finally{finish};
+  ASSERT_TRUE(test::spin_until([&] { return service->counters().event_streams == 1; }));
+  EXPECT_EQ(call("POST", "/api/commands", R"({"command":"mute","players":["P1"]})").status, 202);
+  const std::string sep(wire::kSeparator);
+  c->udp_feedback.udp_socket_did_receive(QByteArray::fromStdString("P3" + sep + "New" + sep + "2" + sep + "1" + sep +
+                                                                   "---" + sep + "---" + sep + "0" + sep + "0"),
+                                         "127.0.0.1");
+  test::spin_for(1500);  // the next look at the players
+  finish();
+  EXPECT_NE(seen.find("HTTP/1.1 200 OK"), std::string::npos);
+  EXPECT_NE(seen.find("event: command\ndata: {\"text\":\"MUTE: 0 of 1 confirmed\"}"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("event: player\ndata: {\"change\":\"added\",\"id\":\"P3\""), std::string::npos) << seen;
+}
+
+TEST(ApiToken, IsMadeOnceReadableOnlyByItsOwner) {
+  const QString dir = QDir::tempPath() + "/tavri_token_test_" + QString::number(::getpid());
+  QDir().mkpath(dir);
+  const std::string path = (dir + "/api_token").toStdString();
+  std::string error;
+  const auto made = api::load_or_make_token(path, error);
+  ASSERT_TRUE(made) << error;
+  EXPECT_EQ(made->size(), 64u);
+  struct stat st{};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(api::load_or_make_token(path, error), made);
+  EXPECT_TRUE(api::same_token(*made, *made));
+  EXPECT_FALSE(api::same_token(made->substr(0, 63), *made));
+  ::chmod(path.c_str(), 0644);
+  EXPECT_FALSE(api::load_or_make_token(path, error));
+  EXPECT_NE(error.find("only its owner"), std::string::npos);
+  QDir(dir).removeRecursively();
+}
+
+TEST(ServerConfig, ABadValueNamesTheFileAndTheKey) {
+  const QString path = QDir::tempPath() + "/tavri_config_test_" + QString::number(::getpid()) + ".conf";
+  auto read = [&](const QByteArray& text, QString& error) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(text);
+    f.close();
+    return read_settings(path, true, error);
+  };
+  QString error;
+  const auto good = read("[api]\nport=6080\n[history]\nretention_days=30\n", error);
+  ASSERT_TRUE(good) << error.toStdString();
+  EXPECT_EQ(good->api_port, 6080);
+  EXPECT_EQ(good->history_retention_days, 30);
+  for (const auto& [text, wanted] : std::vector<std::pair<QByteArray, QString>>{
+           {"[api]\nport=70000\n", "[api] port: \"70000\" is not a port"},
+           {"[api]\nport=5003\n", "[api] port: 5003 is a port the players use"},
+           {"[api]\nlisten=0.0.0.0\n", "[api] listen: listening on 0.0.0.0"},
+           {"[api]\nlisten=my-box\n", "[api] listen: \"my-box\" is not an IP address"},
+           {"[content]\nfolder=relative/path\n", "[content] folder: must be an absolute path"},
+           {"[api]\ncolour=blue\n", "[api] colour: no such setting"},
+           {"[alerts]\ndesktop=perhaps\n", "[alerts] desktop: \"perhaps\" is neither true nor false"},
+       }) {
+    EXPECT_FALSE(read(text, error)) << text.constData();
+    EXPECT_TRUE(error.startsWith(path + ": ")) << error.toStdString();
+    EXPECT_TRUE(error.contains(wanted)) << error.toStdString();
+  }
+  QFile::remove(path);
+  EXPECT_FALSE(read_settings(path, true, error));
+  EXPECT_TRUE(read_settings(path, false, error));  // the default file may be missing
+}
