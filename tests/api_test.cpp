@@ -264,3 +264,26 @@ TEST(ServerConfig, ABadValueNamesTheFileAndTheKey) {
   EXPECT_FALSE(read_settings(path, true, error));
   EXPECT_TRUE(read_settings(path, false, error));  // the default file may be missing
 }
+
+// Each documented path and method is a route, and each route the document
+// names answers as documented (no "no such route", no wrong method).
+TEST_F(Api, TheOpenApiDocumentNamesTheRoutes) {
+  const auto metrics = call("GET", "/metrics");
+  EXPECT_NE(metrics.body.find("tavri_players{state=\"online\"} 2\n"), std::string::npos) << metrics.body;
+  EXPECT_EQ(call("GET", "/metrics", {}, "").status, 401);
+  const auto doc = call("GET", "/api/openapi.json");
+  ASSERT_EQ(doc.status, 200);
+  const QJsonObject paths = object(doc)["paths"].toObject();
+  ASSERT_GE(paths.size(), 15);
+  for (auto path = paths.begin(); path != paths.end(); ++path) {
+    QString target = path.key();
+    target.replace("{id}", target.startsWith("/api/players") ? "P1" : "7").replace("{file}", "none.png");
+    for (const QString& method : path.value().toObject().keys()) {
+      if (method == "parameters" || target == "/api/events") continue;
+      const auto reply = call(method.toUpper().toStdString(), target.toStdString(), "{}");
+      EXPECT_NE(reply.status, 405) << method.toStdString() << " " << target.toStdString();
+      EXPECT_NE(object(reply)["error"].toString(), "no such route") << method.toStdString() << " " << target.toStdString();
+      EXPECT_NE(reply.status, 401) << target.toStdString();
+    }
+  }
+}

@@ -3,9 +3,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QBuffer>
+#include <QImage>
 #include <QUrl>
 
+#include "api/openapi.h"
 #include "app/controllers.h"
+#include "content/content_item.h"
 #include "core/main_queue.h"
 #include "players/player_status.h"
 #include "server/http_server.h"
@@ -67,7 +71,10 @@ std::optional<QJsonObject> body_object(const api::Request& request, api::Respons
 
 }  // namespace
 
-ApiRoutes::ApiRoutes(Controllers& controllers, QObject* parent) : QObject(parent), c_(controllers) {}
+ApiRoutes::ApiRoutes(Controllers& controllers, QObject* parent) : QObject(parent), c_(controllers) {
+  connect(&c_.udp_feedback, &UDP_Feedback::command_sent_to, this, [this] { ++commands_sent_; });
+  connect(&c_.udp_feedback, &UDP_Feedback::command_failed, this, [this] { ++commands_failed_; });
+}
 
 api::Response ApiRoutes::json(int status, const QJsonValue& value) {
   const QByteArray bytes = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
@@ -111,11 +118,20 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
     return json(serving && feedback ? 200 : 503,
                 QJsonObject{{"serving_files", serving}, {"feedback_socket", feedback}});
   }
+  if (path == "/metrics") return get ? metrics() : error(405, "GET");
+  if (path == "/api/openapi.json") return get ? api::Response{200, "application/json", openapi_document()} : error(405, "GET");
   if (path.rfind("/api/", 0) != 0) return error(404, "no such route");
   const QStringList parts = path_parts(path);
   const QString resource = parts.value(0);
   if (resource == "players") return players(request, parts);
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
+  if (resource == "content") return content(request, parts);
+  if (resource == "rescan" && parts.size() == 1) {
+    if (request.method != "POST") return error(405, "POST");
+    if (c_.file_list.folder_path().isEmpty()) return error(409, "no content folder is chosen", "folder");
+    c_.file_list.rescan_Folder();
+    return json(202, QJsonObject{{"scanning", c_.file_list.folder_path()}});
+  }
   if (resource == "commands" && parts.size() == 1) {
     if (get) {
       QJsonArray names;
@@ -283,6 +299,74 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
   for (int i = 0; i < lists.size(); ++i)
     if (lists.at(i).value("id").toString() == parts[1]) return json(200, QJsonObject::fromVariantMap(lists.at(i)));
   return error(404, QString("No %1 has the id \"%2\".").arg(schedules ? "schedule" : "playlist", parts[1]), "id");
+}
+
+ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringList& parts) {
+  if (request.method != "GET") return error(405, "GET");
+  const RecordList& files = c_.file_list.ArrayController_FILELIST();
+  // Items are named by their file's name: what playlists and players use.
+  auto file_of = [](const Record& r) { return r.value(key::FILE_URL).toUrl().fileName(); };
+  if (parts.size() == 1) {
+    QJsonArray out;
+    for (int i = 0; i < files.size(); ++i) {
+      QJsonObject item{{"file", file_of(files.at(i))}};
+      const Record& r = files.at(i);
+      for (auto it = r.constBegin(); it != r.constEnd(); ++it)
+        if (it.value().metaType().id() != QMetaType::QImage && it.key() != key::FILE_URL)
+          item.insert(it.key(), QJsonValue::fromVariant(it.value()));
+      out.append(item);
+    }
+    return json(200, out);
+  }
+  if (parts.size() != 3 || parts[2] != "thumbnail") return error(404, "no such route");
+  for (int i = 0; i < files.size(); ++i) {
+    if (file_of(files.at(i)) != parts[1]) continue;
+    const QImage image = files.at(i).value(key::FILE_ICON).value<QImage>();
+    if (image.isNull()) return error(404, "this item has no thumbnail", "file");
+    return std::function<api::Response()>([image] {
+      QByteArray png;
+      QBuffer buffer(&png);
+      buffer.open(QIODevice::WriteOnly);
+      image.save(&buffer, "PNG");
+      return api::Response{200, "image/png", png.toStdString()};
+    });
+  }
+  return error(404, QString("No content item is the file \"%1\".").arg(parts[1]), "file");
+}
+
+// The Prometheus text format.
+api::Response ApiRoutes::metrics() {
+  const auto census = players::count_players(c_.udp_feedback.ArrayController_DEVICES());
+  QString out;
+  auto metric = [&](const char* name, const char* type, const char* help, const QString& samples) {
+    out += QString("# HELP %1 %2\n# TYPE %1 %3\n%4").arg(name, help, type, samples);
+  };
+  auto sample = [](const char* name, double value, const QString& labels = {}) {
+    return QString("%1%2 %3\n").arg(name, labels.isEmpty() ? QString() : "{" + labels + "}").arg(value, 0, 'g', 15);
+  };
+  metric("tavri_players", "gauge", "Players in the registry, by the 8-second rule.",
+         sample("tavri_players", census.online, "state=\"online\"") +
+             sample("tavri_players", census.offline, "state=\"offline\""));
+  metric("tavri_commands_sent_total", "counter", "Commands sent to players.",
+         sample("tavri_commands_sent_total", double(commands_sent_)));
+  metric("tavri_commands_failed_total", "counter", "Commands the players' feedback never showed.",
+         sample("tavri_commands_failed_total", double(commands_failed_)));
+  auto* files = c_.server.http_server();
+  metric("tavri_http_open_connections", "gauge", "Open connections on the players' HTTP port.",
+         sample("tavri_http_open_connections", files ? double(files->number_of_connections()) : 0));
+  metric("tavri_content_items", "gauge", "Items in the content list.",
+         sample("tavri_content_items", c_.file_list.ArrayController_FILELIST().size()));
+  if (counters_) {
+    metric("tavri_api_requests_total", "counter", "API requests read.",
+           sample("tavri_api_requests_total", double(counters_->requests)));
+    metric("tavri_api_unauthorized_total", "counter", "API requests without a valid token.",
+           sample("tavri_api_unauthorized_total", double(counters_->unauthorized)));
+    metric("tavri_api_open_connections", "gauge", "Open API connections.",
+           sample("tavri_api_open_connections", counters_->open_connections));
+    metric("tavri_api_event_streams", "gauge", "Open event streams.",
+           sample("tavri_api_event_streams", counters_->event_streams));
+  }
+  return {200, "text/plain; version=0.0.4", out.toStdString()};
 }
 
 }  // namespace tavri

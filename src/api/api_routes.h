@@ -18,6 +18,8 @@ class ApiRoutes : public QObject {
   Q_OBJECT
  public:
   explicit ApiRoutes(Controllers& controllers, QObject* parent = nullptr);
+  // What /metrics adds of the listener's own counts.
+  void set_counters(const api::Counters* counters) { counters_ = counters; }
 
   // On the listener's thread: hands the request to the main thread.
   void handle(api::Request request, api::Respond respond);
@@ -35,11 +37,16 @@ class ApiRoutes : public QObject {
   api::Response command(const QJsonObject& body);
   api::Response send_list(const QJsonObject& body);
   Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
+  Answer content(const api::Request& request, const QStringList& parts);
+  api::Response metrics();
   // The players a request names: "all" or a list of ids. Nothing, with the
   // refusal in `error`, when it is neither.
   std::optional<QStringList> player_ids(const QJsonValue& value, api::Response& error);
 
   Controllers& c_;
+  const api::Counters* counters_ = nullptr;
+  // Counted as the players' signals tell them.
+  quint64 commands_sent_ = 0, commands_failed_ = 0;
 };
 
 }  // namespace tavri

@@ -13,6 +13,7 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
       std::move(config), [this](api::Request request, api::Respond respond) {
         routes_.handle(std::move(request), std::move(respond));
       });
+  routes_.set_counters(&server_->counters());
   UDP_Feedback& players = c_.udp_feedback;
   connect(&players, &UDP_Feedback::last_command_changed, this,
           [this](const QString& text) { publish("command", {{"text", text}}); });

@@ -1,0 +1,65 @@
+#include "api/openapi.h"
+
+namespace tavri {
+
+std::string openapi_document() {
+  return R"json({
+  "openapi": "3.0.3",
+  "info": {"title": "tavri AV server", "version": "0.1",
+           "description": "Every route but /healthz and /readyz needs 'Authorization: Bearer TOKEN'. Errors are {\"error\": text, \"field\": argument at fault}; a refused request changes nothing."},
+  "components": {
+    "securitySchemes": {"token": {"type": "http", "scheme": "bearer"}},
+    "schemas": {
+      "Error": {"type": "object", "required": ["error"], "properties": {"error": {"type": "string"}, "field": {"type": "string"}}},
+      "Players": {"oneOf": [{"type": "string", "enum": ["all"]}, {"type": "array", "items": {"type": "string"}}]},
+      "Player": {"type": "object", "properties": {
+        "id": {"type": "string"}, "name": {"type": "string"}, "ip": {"type": "string"}, "online": {"type": "boolean"},
+        "state": {"type": "string"}, "player": {"type": "string"}, "menu": {"type": "string"}, "sound": {"type": "string"},
+        "list": {"type": "object", "properties": {"id": {"type": "string"}, "name": {"type": "string", "nullable": true}}},
+        "track": {"type": "string"}, "background": {"type": "string"}, "device_time": {"type": "string"},
+        "last_seen": {"type": "string", "format": "date-time", "nullable": true}, "command": {"type": "string", "nullable": true}}}
+    },
+    "responses": {
+      "Refused": {"description": "bad argument, unknown id or conflict", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+    }
+  },
+  "security": [{"token": []}],
+  "paths": {
+    "/healthz": {"get": {"security": [], "summary": "The process answers", "responses": {"200": {"description": "alive"}}}},
+    "/readyz": {"get": {"security": [], "summary": "Files served on 5003 and feedback socket bound", "responses": {"200": {"description": "ready"}, "503": {"description": "not ready"}}}},
+    "/metrics": {"get": {"summary": "Prometheus text format", "responses": {"200": {"description": "metrics", "content": {"text/plain": {}}}}}},
+    "/api/openapi.json": {"get": {"summary": "This document", "responses": {"200": {"description": "OpenAPI 3"}}}},
+    "/api/events": {"get": {"summary": "Server-Sent Events: player (added, online, offline, renamed, list, removed), command, command-failed, alert, offline-alert", "responses": {"200": {"description": "text/event-stream"}}}},
+    "/api/players": {"get": {"summary": "Every player", "responses": {"200": {"description": "players", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Player"}}}}}}}},
+    "/api/players/{id}": {
+      "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "get": {"summary": "One player", "responses": {"200": {"description": "the player"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "patch": {"summary": "Rename the player", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},
+                "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "Remove the player from the registry", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/commands": {
+      "get": {"summary": "The command names", "responses": {"200": {"description": "names"}}},
+      "post": {"summary": "A command to players", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["command"], "properties": {
+                 "command": {"type": "string", "description": "PLAY, PAUSE, NEXT, BACK, MENU ON, MENU OFF, MUTE, SOUND, CLEAR LIST, CLEAR CONTENT, RESET, REFRESH LISTS, WEB STREAM, BACKGROUND, RENAME, FEEDBACK (any case, - or _ for spaces)"},
+                 "players": {"$ref": "#/components/schemas/Players"}, "arguments": {"type": "array", "items": {"type": "string"}}}}}}},
+               "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/send": {"post": {"summary": "A playlist or a schedule to players", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "properties": {
+                   "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]},
+                   "players": {"$ref": "#/components/schemas/Players"}}}}}},
+                 "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/playlists": {"get": {"summary": "Every playlist: id and name", "responses": {"200": {"description": "playlists"}}}},
+    "/api/playlists/{id}": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
+      "get": {"summary": "A playlist with its items", "responses": {"200": {"description": "the playlist"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/schedules": {"get": {"summary": "Every schedule: id, name and number of tasks", "responses": {"200": {"description": "schedules"}}}},
+    "/api/schedules/{id}": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
+      "get": {"summary": "A schedule with its tasks", "responses": {"200": {"description": "the schedule"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/content": {"get": {"summary": "The content items with their metadata", "responses": {"200": {"description": "items"}}}},
+    "/api/content/{file}/thumbnail": {"parameters": [{"name": "file", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "get": {"summary": "An item's thumbnail", "responses": {"200": {"description": "PNG", "content": {"image/png": {}}}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/rescan": {"post": {"summary": "Scan the content folder again", "responses": {"202": {"description": "scanning"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/save-all": {"post": {"summary": "Save every list and the registry", "responses": {"202": {"description": "saving"}}}}
+  }
+})json";
+}
+
+}  // namespace tavri
