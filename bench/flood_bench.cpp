@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "core/console.h"
+#include "core/time_zone.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "history/history_service.h"
@@ -243,6 +244,7 @@ void run_invented(net::IoPool& pool) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  read_time_zone_once();  // as the application does
   QTemporaryDir home;
   qputenv("HOME", home.path().toUtf8());
   qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());

@@ -21,6 +21,7 @@
 #include "core/bus.h"
 #include "core/console.h"
 #include "core/folders.h"
+#include "core/time_zone.h"
 #include "ui/app_icon.h"
 #include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_signal);
     std::signal(SIGINT, on_signal);
   }
+  tavri::read_time_zone_once();
   const auto options = parse_options(argc, argv);
   if (!options) return kUsageError;
   if (options->help) {
