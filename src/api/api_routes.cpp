@@ -178,9 +178,15 @@ std::optional<QStringList> ApiRoutes::player_ids(const QJsonValue& value, api::R
 ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringList& parts) {
   UDP_Feedback& feedback = c_.udp_feedback;
   const RecordList& devices = feedback.ArrayController_DEVICES();
+  // The playlists' names once, not a search of the catalogue per player.
+  QHash<QString, QString> names;
+  const RecordList& lists = c_.playlists.ArrayController_PLAYLIST();
+  for (int i = 0; i < lists.size(); ++i) names.insert(lists.at(i).value("id").toString(), lists.at(i).value("name").toString());
   auto row = [&](const Record& r) {
     const QString id = r.value("device_id").toString();
-    return PlayerRow{r, c_.list_name(id, r.value("id_playlist")), feedback.command_state(id)};
+    const QVariant list = r.value("id_playlist");
+    const QString name = names.value(list.toString());
+    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id)};
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");

@@ -15,11 +15,26 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
       });
   routes_.set_counters(&server_->counters());
   UDP_Feedback& players = c_.udp_feedback;
-  connect(&players, &UDP_Feedback::last_command_changed, this,
-          [this](const QString& text) { publish("command", {{"text", text}}); });
+  // The status line changes with each player a command goes to: the
+  // stream gets its last text once a turn of the event loop.
+  connect(&players, &UDP_Feedback::last_command_changed, this, [this](const QString& text) {
+    if (std::exchange(command_text_, text).isNull())
+      QTimer::singleShot(0, this, [this] { publish("command", {{"text", std::exchange(command_text_, QString())}}); });
+  });
   connect(&players, &UDP_Feedback::command_failed, this, [this](const QString& device_id, int code) {
     publish("command-failed", {{"player", device_id}, {"command", players::command_name(code)}});
   });
+  connect(&players, &UDP_Feedback::feedback_recorded, this, &ApiService::heard);
+  // The players known at the start are no news.
+  const RecordList& devices = players.ArrayController_DEVICES();
+  const QDateTime now = QDateTime::currentDateTime();
+  for (int i = 0; i < devices.size(); ++i) {
+    const Record& r = devices.at(i);
+    const QDateTime heard_at = r.value("status_time").toDateTime();
+    seen_.insert(r.value("device_id").toString(),
+                 {players::is_online(r, now), heard_at.isValid() ? heard_at.toMSecsSinceEpoch() : 0,
+                  r.value("device_name").toString(), r.value("id_playlist").toString()});
+  }
   presence_.setInterval(1000);
   connect(&presence_, &QTimer::timeout, this, &ApiService::watch_players);
 }
@@ -32,7 +47,6 @@ bool ApiService::start(QString& error) {
     error = QString::fromStdString(why);
     return false;
   }
-  watch_players();
   presence_.start();
   return true;
 }
@@ -48,35 +62,52 @@ void ApiService::publish(const QString& event, const QJsonObject& data) {
   server_->publish(event.toStdString(), QJsonDocument(data).toJson(QJsonDocument::Compact).toStdString());
 }
 
-void ApiService::watch_players() {
-  const RecordList& devices = c_.udp_feedback.ArrayController_DEVICES();
-  const QDateTime now = QDateTime::currentDateTime();
-  const bool first = !std::exchange(watched_, true);
-  QHash<QString, Seen> next;
-  next.reserve(devices.size());
-  for (int i = 0; i < devices.size(); ++i) {
-    const Record& r = devices.at(i);
-    const QString id = r.value("device_id").toString();
-    Seen now_seen{players::is_online(r, now), r.value("device_name").toString(), r.value("id_playlist").toString()};
-    const auto before = seen_.constFind(id);
-    if (!first) {
-      if (before == seen_.constEnd())
-        publish("player", {{"id", id}, {"change", "added"}, {"name", now_seen.name}, {"online", now_seen.online}});
-      else {
-        if (before->online != now_seen.online)
-          publish("player", {{"id", id}, {"change", now_seen.online ? "online" : "offline"}, {"name", now_seen.name}});
-        if (before->name != now_seen.name)
-          publish("player", {{"id", id}, {"change", "renamed"}, {"name", now_seen.name}});
-        if (before->list != now_seen.list)
-          publish("player", {{"id", id}, {"change", "list"}, {"list", now_seen.list}});
-      }
-    }
-    next.insert(id, now_seen);
+void ApiService::heard(const Record& r) {
+  const QString id = r.value("device_id").toString();
+  const QString name = r.value("device_name").toString(), list = r.value("id_playlist").toString();
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  auto it = seen_.find(id);
+  if (it == seen_.end()) {
+    seen_.insert(id, {true, now, name, list});
+    publish("player", {{"id", id}, {"change", "added"}, {"name", name}, {"online", true}});
+    return;
   }
-  if (!first)
-    for (auto it = seen_.constBegin(); it != seen_.constEnd(); ++it)
-      if (!next.contains(it.key())) publish("player", {{"id", it.key()}, {"change", "removed"}});
-  seen_ = std::move(next);
+  it->heard_ms = now;
+  if (!it->online) {
+    it->online = true;
+    publish("player", {{"id", id}, {"change", "online"}, {"name", name}});
+  }
+  if (it->name != name) {
+    it->name = name;
+    publish("player", {{"id", id}, {"change", "renamed"}, {"name", name}});
+  }
+  if (it->list != list) {
+    it->list = list;
+    publish("player", {{"id", id}, {"change", "list"}, {"list", list}});
+  }
+}
+
+// A look at numbers only, however many players there are; the registry
+// itself is read only when its size says players went.
+void ApiService::watch_players() {
+  const qint64 silent_since = QDateTime::currentMSecsSinceEpoch() - qint64(players::kOnlineSeconds * 1000);
+  for (auto it = seen_.begin(); it != seen_.end(); ++it)
+    if (it->online && it->heard_ms < silent_since) {
+      it->online = false;
+      publish("player", {{"id", it.key()}, {"change", "offline"}, {"name", it->name}});
+    }
+  const RecordList& devices = c_.udp_feedback.ArrayController_DEVICES();
+  if (seen_.size() <= devices.size()) return;
+  QSet<QString> present;
+  for (int i = 0; i < devices.size(); ++i) present.insert(devices.at(i).value("device_id").toString());
+  for (auto it = seen_.begin(); it != seen_.end();) {
+    if (present.contains(it.key())) {
+      ++it;
+      continue;
+    }
+    publish("player", {{"id", it.key()}, {"change", "removed"}});
+    it = seen_.erase(it);
+  }
 }
 
 }  // namespace tavri

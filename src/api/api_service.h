@@ -7,6 +7,7 @@
 
 #include "api/api_routes.h"
 #include "api/api_server.h"
+#include "core/record.h"
 
 namespace tavri {
 
@@ -30,9 +31,12 @@ class ApiService : public QObject {
  private:
   struct Seen {
     bool online = false;
+    qint64 heard_ms = 0;
     QString name, list;
   };
-  // What changed about the players since the last look.
+  // Each feedback: a new player, a new name or list, back online.
+  void heard(const Record& player);
+  // Every second: who fell silent, and who was removed.
   void watch_players();
 
   Controllers& c_;
@@ -40,7 +44,7 @@ class ApiService : public QObject {
   std::unique_ptr<api::ApiServer> server_;
   QTimer presence_;
   QHash<QString, Seen> seen_;
-  bool watched_ = false;  // the first look only takes note
+  QString command_text_;  // not yet streamed
 };
 
 }  // namespace tavri
