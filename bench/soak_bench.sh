@@ -8,6 +8,7 @@
 #   bench/soak_bench.sh [MINUTES [PLAYERS]]   (default 30 minutes, 500 players)
 #   With HEAPTRACK=1 the application runs under heaptrack (its file is kept).
 #   With TAVRI_BENCH_AS_BUILT=1 it runs what build/ holds, without building.
+#   With HEADLESS=1 the application runs with --headless instead of its window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes="${1:-30}"; players="${2:-500}"
@@ -32,13 +33,17 @@ trap cleanup EXIT
 make_veth_pair "$a" "$b" || { echo "$veth_failure"; exit 1; }
 
 home="$out/home"; mkdir -p "$home/Documents"
-wrap=()
+wrap=(); mode=()
+[ "${HEADLESS:-0}" = 1 ] && mode=(--headless)
 [ "${HEAPTRACK:-0}" = 1 ] && wrap=(heaptrack -o "$out/heaptrack")
 ip netns exec "$a" env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
-  QT_QPA_PLATFORM=offscreen "${wrap[@]}" build/src/tavri_av_server >"$out/app.log" 2>&1 &
+  QT_QPA_PLATFORM=offscreen "${wrap[@]}" build/src/tavri_av_server "${mode[@]}" >"$out/app.log" 2>&1 &
 app=$!; pids+=("$app")
 sleep 2
-app_pid=$(pgrep -n -f "build/src/tavri_av_server" || echo "$app")
+# ip netns exec and env exec the application: its pid is $app, unless
+# heaptrack runs it as a child.
+app_pid=$app
+[ "${HEAPTRACK:-0}" = 1 ] && app_pid=$(pgrep -n -P "$app" -f tavri_av_server || echo "$app")
 ip netns exec "$b" build/src/tavri_player_sim --players "$players" --target 192.0.2.1 --bind 192.0.2.2 --quiet \
   >/dev/null 2>&1 &
 sim=$!; pids+=("$sim")
@@ -48,7 +53,7 @@ printf "%8s %12s %12s\n" "minute" "app MB" "sim MB (ref)"
 first=0
 for m in $(seq 1 "$minutes"); do
   sleep 60
-  app_mb=$(rss "$app_pid"); sim_mb=$(rss "$(pgrep -n -f tavri_player_sim)")
+  app_mb=$(rss "$app_pid"); sim_mb=$(rss "$sim")
   printf "%8d %12d %12d\n" "$m" "$app_mb" "$sim_mb"
   [ "$m" -eq 1 ] && first=$app_mb
 done

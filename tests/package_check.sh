@@ -19,7 +19,10 @@ for f in usr/bin/tavri_av_server usr/bin/tavri_player_sim usr/bin/tavri-av-serve
          usr/share/metainfo/org.tavri.av_server.metainfo.xml usr/share/icons/hicolor/scalable/apps/tavri-av-server.svg \
          usr/share/icons/hicolor/16x16/apps/tavri-av-server.png usr/share/icons/hicolor/512x512/apps/tavri-av-server.png \
          usr/share/man/man1/tavri_av_server.1.gz usr/share/man/man1/tavri_player_sim.1.gz \
-         usr/lib/systemd/user/tavri-av-server.service usr/share/doc/tavri-av-server/copyright; do
+         usr/lib/systemd/user/tavri-av-server.service usr/share/doc/tavri-av-server/copyright \
+         usr/bin/tavri-avctl usr/share/man/man1/tavri-avctl.1.gz usr/share/bash-completion/completions/tavri-avctl \
+         usr/lib/systemd/system/tavri-av-server.service usr/lib/sysusers.d/tavri-av-server.conf \
+         etc/tavri-av-server/server.conf; do
   check 'grep -qx "./$f" "$out/contents"' "the package holds $f"
 done
 check 'dpkg-deb -f "$deb" Depends | grep -q "libqt6core6"' "its dependencies come from dpkg-shlibdeps"

@@ -17,6 +17,7 @@
 #include "api/api_token.h"
 #include "app/headless_dialogs.h"
 #include "app/server_config.h"
+#include "app/service_notify.h"
 #include "controllers.h"
 #include "core/bus.h"
 #include "core/console.h"
@@ -115,6 +116,7 @@ std::optional<tavri::api::ServerConfig> api_config(const tavri::ServerSettings& 
 struct Service {
   tavri::Controllers& controllers;
   std::unique_ptr<tavri::ApiService> api;
+  tavri::ServiceNotify systemd;
 
   bool start(const tavri::ServerSettings& settings, const std::optional<tavri::api::ServerConfig>& config) {
     if (settings.history_retention_days > 0 && controllers.history.store())
@@ -122,16 +124,20 @@ struct Service {
     if (!settings.content_folder.isEmpty() &&
         QDir(settings.content_folder) != QDir(controllers.file_list.folder_path()))
       controllers.file_list.choose_folder(settings.content_folder);
-    if (!config) return true;
+    if (!config) {
+      systemd.ready("API off");
+      return true;
+    }
     api = std::make_unique<tavri::ApiService>(controllers, *config);
     QString error;
     if (!api->start(error)) {
       std::fprintf(stderr, "tavri_av_server: the API cannot start: %s\n", error.toLocal8Bit().constData());
       return false;
     }
-    tavri::console_log(QString("API LISTENING ON %1 PORT %2")
-                           .arg(QString::fromStdString(config->address))
-                           .arg(api->port()));
+    const QString line =
+        QString("API LISTENING ON %1 PORT %2").arg(QString::fromStdString(config->address)).arg(api->port());
+    tavri::console_log(line);
+    systemd.ready(line);
     return true;
   }
 };
@@ -184,7 +190,7 @@ int main(int argc, char** argv) {
     tavri::HeadlessDialogs dialogs;
     tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
     controllers.app.set_headless();
-    Service service{controllers, nullptr};
+    Service service{controllers, nullptr, {}};
     controllers.history.set_notifier([&service](const QString& title, const QString& text) {
       tavri::console_log(QString("OFFLINE ALERT: %1 - %2").arg(title, text));
       if (service.api) service.api->publish("offline-alert", {{"title", title}, {"text", text}});
@@ -194,6 +200,7 @@ int main(int argc, char** argv) {
         service.api->publish("alert", {{"message", message}, {"informative", informative}, {"answer", answer}});
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, [&] {
+      service.systemd.stopping();
       if (service.api) service.api->stop();
       controllers.app.applicationWillTerminate();
     });
@@ -224,7 +231,7 @@ int main(int argc, char** argv) {
                             controllers.udp_feedback, tavri::Bus::instance(), dialogs,
                             &controllers.history});
   dialogs.set_parent(&window);
-  Service service{controllers, nullptr};
+  Service service{controllers, nullptr, {}};
   controllers.history.set_notifier([&service, desktop = settings->desktop_alerts](const QString& title,
                                                                                 const QString& text) {
     if (desktop) tavri::notify_desktop(title, text);
