@@ -287,3 +287,33 @@ TEST_F(Api, TheOpenApiDocumentNamesTheRoutes) {
     }
   }
 }
+
+// The catalogues' operations: a bad name or id changes nothing, and what
+// the API made the window's list holds.
+TEST_F(Api, PlaylistsAreMadeRenamedCopiedAndRemoved) {
+  const auto made = call("POST", "/api/playlists", R"({"name":"Foyer"})");
+  ASSERT_EQ(made.status, 201);
+  const int id = object(made)["id"].toInt();
+  EXPECT_NE(id, 7);
+  const std::string path = "/api/playlists/" + std::to_string(id);
+  const std::string sep(wire::kSeparator);
+  EXPECT_EQ(call("PATCH", path, "{\"name\":\"a" + sep + "b\"}").status, 400);
+  EXPECT_EQ(call("POST", "/api/playlists", R"({"name":" "})").status, 400);
+  EXPECT_EQ(call("PATCH", "/api/playlists/999", R"({"name":"x"})").status, 404);
+  EXPECT_EQ(call("PATCH", path, R"({"name":"Hall"})").status, 200);
+  EXPECT_EQ(c->playlists.name_of(id), "Hall");
+  const auto copied = call("POST", path + "/copy");
+  ASSERT_EQ(copied.status, 201);
+  EXPECT_EQ(c->playlists.name_of(object(copied)["id"].toInt()), "Hall");
+  EXPECT_EQ(call("DELETE", path).status, 200);
+  EXPECT_TRUE(c->playlists.name_of(id).isEmpty());
+  EXPECT_EQ(call("DELETE", path).status, 404);
+  EXPECT_EQ(object(call("GET", "/api/playlists/7"))["name"].toString(), "Lobby");
+
+  const auto schedule = call("POST", "/api/schedules", R"({"name":"Week"})");
+  ASSERT_EQ(schedule.status, 201);
+  EXPECT_EQ(c->schedule.ArrayController_SCHEDULELIST().size(), 1);
+  EXPECT_EQ(call("DELETE", "/api/schedules/" + std::to_string(object(schedule)["id"].toInt())).status, 200);
+  EXPECT_EQ(c->schedule.ArrayController_SCHEDULELIST().size(), 0);
+  EXPECT_TRUE(dialogs.shown.empty());
+}

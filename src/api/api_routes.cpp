@@ -10,6 +10,8 @@
 #include "api/openapi.h"
 #include "app/controllers.h"
 #include "content/content_item.h"
+#include "core/catalogue.h"
+#include "core/movielist.h"
 #include "core/main_queue.h"
 #include "players/player_status.h"
 #include "server/http_server.h"
@@ -55,6 +57,15 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
       {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
       {"command", row.command.isEmpty() ? QJsonValue() : QJsonValue(row.command)},
   };
+}
+
+// A record's keys but its pictures, which have routes of their own.
+QJsonObject item_json(const Record& r) {
+  QJsonObject item;
+  for (auto it = r.constBegin(); it != r.constEnd(); ++it)
+    if (it.value().metaType().id() != QMetaType::QImage && it.value().metaType().id() != QMetaType::QByteArray)
+      item.insert(it.key(), QJsonValue::fromVariant(it.value()));
+  return item;
 }
 
 std::optional<QJsonObject> body_object(const api::Request& request, api::Response& error) {
@@ -288,10 +299,40 @@ api::Response ApiRoutes::send_list(const QJsonObject& body) {
 }
 
 ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStringList& parts, bool schedules) {
-  if (request.method != "GET") return error(405, "GET");
   const RecordList& lists =
       schedules ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
+  const QString what = schedules ? "schedule" : "playlist";
+  // The catalogue's operations, the same for both.
+  auto create = [&](const QString& name, qint64* id) {
+    return schedules ? c_.schedule.create(name, id) : c_.playlists.create(name, id);
+  };
+  auto rename = [&](qint64 id, const QString& name) {
+    return schedules ? c_.schedule.rename(id, name) : c_.playlists.rename(id, name);
+  };
+  auto copy = [&](qint64 id, qint64* copy_id) {
+    return schedules ? c_.schedule.copy(id, copy_id) : c_.playlists.copy(id, copy_id);
+  };
+  auto remove = [&](qint64 id) { return schedules ? c_.schedule.remove({id}) : c_.playlists.remove({id}); };
+  // A new name: a JSON string the players can read as one field.
+  auto name_of = [&](const api::Request& r, QString& name) -> std::optional<api::Response> {
+    api::Response bad;
+    const auto body = body_object(r, bad);
+    if (!body) return bad;
+    if (!body->value("name").isString()) return error(400, "\"name\" must be a string", "name");
+    name = body->value("name").toString();
+    if (const Outcome o = Catalogue::check_name(name); !o.ok()) return refusal(o);
+    return std::nullopt;
+  };
+
   if (parts.size() == 1) {
+    if (request.method == "POST") {
+      QString name;
+      if (auto refused = name_of(request, name)) return *refused;
+      qint64 id = 0;
+      const Outcome o = create(name, &id);
+      return o.ok() ? json(201, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+    }
+    if (request.method != "GET") return error(405, "GET or POST");
     QJsonArray out;
     for (int i = 0; i < lists.size(); ++i) {
       const Record& r = lists.at(i);
@@ -301,10 +342,36 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     }
     return json(200, out);
   }
+  bool numeric = false;
+  const qint64 id = parts[1].toLongLong(&numeric);
+  if (!numeric) return error(400, QString("a %1 id is a number").arg(what), "id");
+  if (parts.size() == 3 && parts[2] == "copy") {
+    if (request.method != "POST") return error(405, "POST");
+    qint64 copy_id = 0;
+    const Outcome o = copy(id, &copy_id);
+    return o.ok() ? json(201, QJsonObject{{"id", copy_id}}) : refusal(o);
+  }
   if (parts.size() != 2) return error(404, "no such route");
-  for (int i = 0; i < lists.size(); ++i)
-    if (lists.at(i).value("id").toString() == parts[1]) return json(200, QJsonObject::fromVariantMap(lists.at(i)));
-  return error(404, QString("No %1 has the id \"%2\".").arg(schedules ? "schedule" : "playlist", parts[1]), "id");
+  if (request.method == "PATCH") {
+    QString name;
+    if (auto refused = name_of(request, name)) return *refused;
+    const Outcome o = rename(id, name);
+    return o.ok() ? json(200, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+  }
+  if (request.method == "DELETE") {
+    const Outcome o = remove(id);
+    return o.ok() ? json(200, QJsonObject{{"removed", id}}) : refusal(o);
+  }
+  if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
+  const int index = schedules ? c_.schedule.catalogue().index_of(id) : c_.playlists.catalogue().index_of(id);
+  if (index < 0) return error(404, QString("No %1 has the id %2.").arg(what).arg(id), "id");
+  QJsonObject out = item_json(lists.at(index));
+  if (!schedules) {
+    QJsonArray items;
+    for (const Record& item : decode_movielist(lists.at(index), false)) items.append(item_json(item));
+    out["items"] = items;
+  }
+  return json(200, out);
 }
 
 ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringList& parts) {
@@ -315,11 +382,9 @@ ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringL
   if (parts.size() == 1) {
     QJsonArray out;
     for (int i = 0; i < files.size(); ++i) {
-      QJsonObject item{{"file", file_of(files.at(i))}};
-      const Record& r = files.at(i);
-      for (auto it = r.constBegin(); it != r.constEnd(); ++it)
-        if (it.value().metaType().id() != QMetaType::QImage && it.key() != key::FILE_URL)
-          item.insert(it.key(), QJsonValue::fromVariant(it.value()));
+      QJsonObject item = item_json(files.at(i));
+      item.remove(key::FILE_URL);  // where it lies on the server is not the client's business
+      item.insert("file", file_of(files.at(i)));
       out.append(item);
     }
     return json(200, out);

@@ -19,6 +19,9 @@ std::string openapi_document() {
         "track": {"type": "string"}, "background": {"type": "string"}, "device_time": {"type": "string"},
         "last_seen": {"type": "string", "format": "date-time", "nullable": true}, "command": {"type": "string", "nullable": true}}}
     },
+    "requestBodies": {
+      "Name": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}}
+    },
     "responses": {
       "Refused": {"description": "bad argument, unknown id or conflict", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
     }
@@ -47,12 +50,28 @@ std::string openapi_document() {
                    "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]},
                    "players": {"$ref": "#/components/schemas/Players"}}}}}},
                  "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
-    "/api/playlists": {"get": {"summary": "Every playlist: id and name", "responses": {"200": {"description": "playlists"}}}},
+    "/api/playlists": {
+      "get": {"summary": "Every playlist: id and name", "responses": {"200": {"description": "playlists"}}},
+      "post": {"summary": "A new empty playlist", "requestBody": {"$ref": "#/components/requestBodies/Name"},
+               "responses": {"201": {"description": "its id"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/playlists/{id}": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
-      "get": {"summary": "A playlist with its items", "responses": {"200": {"description": "the playlist"}, "404": {"$ref": "#/components/responses/Refused"}}}},
-    "/api/schedules": {"get": {"summary": "Every schedule: id, name and number of tasks", "responses": {"200": {"description": "schedules"}}}},
+      "get": {"summary": "A playlist with its items", "responses": {"200": {"description": "the playlist"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "patch": {"summary": "Rename it", "requestBody": {"$ref": "#/components/requestBodies/Name"},
+                "responses": {"200": {"description": "renamed"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "Remove it and its file; schedules' tasks forget it", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/playlists/{id}/copy": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
+      "post": {"summary": "A copy under a new id", "responses": {"201": {"description": "the copy's id"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/schedules": {
+      "get": {"summary": "Every schedule: id, name and number of tasks", "responses": {"200": {"description": "schedules"}}},
+      "post": {"summary": "A new empty schedule", "requestBody": {"$ref": "#/components/requestBodies/Name"},
+               "responses": {"201": {"description": "its id"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/schedules/{id}": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
-      "get": {"summary": "A schedule with its tasks", "responses": {"200": {"description": "the schedule"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+      "get": {"summary": "A schedule with its tasks", "responses": {"200": {"description": "the schedule"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "patch": {"summary": "Rename it", "requestBody": {"$ref": "#/components/requestBodies/Name"},
+                "responses": {"200": {"description": "renamed"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "Remove it and its file", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/schedules/{id}/copy": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
+      "post": {"summary": "A copy under a new id", "responses": {"201": {"description": "the copy's id"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/content": {"get": {"summary": "The content items with their metadata", "responses": {"200": {"description": "items"}}}},
     "/api/content/{file}/thumbnail": {"parameters": [{"name": "file", "in": "path", "required": true, "schema": {"type": "string"}}],
       "get": {"summary": "An item's thumbnail", "responses": {"200": {"description": "PNG", "content": {"image/png": {}}}, "404": {"$ref": "#/components/responses/Refused"}}}},

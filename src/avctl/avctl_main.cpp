@@ -23,6 +23,7 @@ const char kUsageText[] =
     "  status                         is the server up, and how many players are online\n"
     "  players                        every player: id, name, state, list, last seen\n"
     "  playlists | schedules          the catalogues\n"
+    "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID\n"
     "  send playlist|schedule NAME|ID --to all|ID...\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
@@ -218,6 +219,25 @@ int main(int argc, char** argv) {
   if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
   if (command == "events") return ctl.events();
   if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");
+  if ((command == "playlist" || command == "schedule") && !args.isEmpty()) {
+    const QString what = args.takeFirst();
+    const QString base = "/api/" + command + "s";
+    QJsonDocument doc;
+    int rc = kUsage;
+    if (what == "create" && args.size() == 1)
+      rc = ctl.call("POST", base, {{"name", args[0]}}, &doc);
+    else if (what == "rename" && args.size() == 2)
+      rc = ctl.call("PATCH", base + "/" + args[0], {{"name", args[1]}}, &doc);
+    else if (what == "copy" && args.size() == 1)
+      rc = ctl.call("POST", base + "/" + args[0] + "/copy", {}, &doc);
+    else if (what == "remove" && args.size() == 1)
+      rc = ctl.call("DELETE", base + "/" + args[0], {}, &doc);
+    else
+      return usage(qPrintable(command + " create NAME | rename ID NAME | copy ID | remove ID"));
+    if (rc == kOk && !json && doc.object().contains("id"))
+      std::printf("%s %lld\n", qPrintable(command), static_cast<long long>(doc.object()["id"].toInteger()));
+    return rc;
+  }
   if (command == "send") {
     if (args.size() != 2 || (args[0] != "playlist" && args[0] != "schedule") || to.isEmpty())
       return usage("send playlist|schedule NAME|ID --to all|ID...");

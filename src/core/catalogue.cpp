@@ -9,6 +9,7 @@
 #include "catalogue_file.h"
 #include "console.h"
 #include "folders.h"
+#include "players/net/wire_protocol.h"
 
 namespace tavri {
 
@@ -134,16 +135,72 @@ void Catalogue::append_and_select(const Record& record) {
   list_.select_list_indices({list_.size() - 1});
 }
 
+int Catalogue::index_of(qint64 id) const {
+  for (int i = 0; i < list_.size(); ++i)
+    if (list_.at(i).value("id").toLongLong() == id) return i;
+  return -1;
+}
+
+Outcome Catalogue::check_ids(const QList<qint64>& ids) const {
+  if (ids.isEmpty()) return Outcome::bad("ids", "No list was named.");
+  for (qint64 id : ids)
+    if (index_of(id) < 0) return Outcome::unknown("id", QString("No list has the id %1.").arg(id));
+  return Outcome::done();
+}
+
+Outcome Catalogue::check_name(const QString& name) {
+  const QString separator = QString::fromUtf8(wire::kSeparator.data(), static_cast<qsizetype>(wire::kSeparator.size()));
+  if (name.contains(separator))
+    return Outcome::bad("name", QString("The name must not contain %1").arg(separator),
+                        "The players would read it as two fields.");
+  if (name.trimmed().isEmpty() || name.contains('\n') || name.contains('\r'))
+    return Outcome::bad("name", "The name must not be empty or blank, or span several lines.");
+  return Outcome::done();
+}
+
+Outcome Catalogue::rename(qint64 id, const QString& name) {
+  if (Outcome o = check_ids({id}); !o.ok()) return o;
+  console_log(QString("NEW NAME: %1").arg(name));
+  list_.set_value(index_of(id), "name", name);
+  return Outcome::done();
+}
+
+Outcome Catalogue::copy(qint64 id, qint64* copy_id) {
+  if (Outcome o = check_ids({id}); !o.ok()) return o;
+  const auto free = free_id();
+  if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
+  // Records are values: the copy and everything in it are its own.
+  Record record = list_.at(index_of(id));
+  record["id"] = *free;
+  append_and_select(record);
+  if (copy_id) *copy_id = *free;
+  return Outcome::done();
+}
+
+Catalogue::Placed Catalogue::with_indices(const QList<qint64>& ids) const {
+  Placed placed;
+  for (int i = 0; i < list_.size(); ++i)
+    if (ids.contains(list_.at(i).value("id").toLongLong())) placed.emplace_back(i, list_.at(i));
+  return placed;
+}
+
+void Catalogue::remove_ids(const QList<qint64>& ids) {
+  const Placed doomed = with_indices(ids);
+  for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) list_.remove_at(it->first);
+}
+
+QList<qint64> Catalogue::selected_ids() const {
+  QList<qint64> ids;
+  for (const Record& r : list_.selected_records()) ids << r.value("id").toLongLong();
+  return ids;
+}
+
 bool Catalogue::copy_selected(Dialogs& dialogs) {
   const RecordArray selected = list_.selected_records();
   if (selected.isEmpty()) return false;
-  const auto id = allocate_id(dialogs);
-  if (!id) return false;
-  // Records are values: the copy and everything in it are its own.
-  Record copy = selected.first();
-  copy["id"] = *id;
-  append_and_select(copy);
-  return true;
+  const Outcome o = copy(selected.first().value("id").toLongLong());
+  if (!o.ok()) dialogs.alert(o.message, o.detail, {"OK"});
+  return o.ok();
 }
 
 bool Catalogue::rename_selected(Dialogs& dialogs) {
@@ -152,9 +209,9 @@ bool Catalogue::rename_selected(Dialogs& dialogs) {
   console_log("EDIT");
   const auto name = prompt_for_name(dialogs, list_.at(selected.first()).value("name").toString());
   if (!name) return false;
-  console_log(QString("NEW NAME: %1").arg(*name));
-  list_.set_value(selected.first(), "name", *name);
-  return true;
+  const Outcome o = rename(list_.at(selected.first()).value("id").toLongLong(), *name);
+  if (!o.ok()) dialogs.alert(o.message, o.detail, {"OK"});
+  return o.ok();
 }
 
 Catalogue::Placed Catalogue::selected_with_indices() const {

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/outcome.h"
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -43,7 +44,23 @@ class Catalogue {
   // The same, or an alert saying that no id is free.
   std::optional<int> allocate_id(Dialogs& dialogs) const;
 
-  // Operations both catalogues offer on their selection.
+  // Operations both catalogues offer, by id; each checks its arguments
+  // first and changes nothing when one is wrong.
+  int index_of(qint64 id) const;  // -1 for none
+  Outcome check_ids(const QList<qint64>& ids) const;
+  // A name the players would read as two fields, or show as no name or a
+  // broken one. The window takes any name (a send of it then refuses);
+  // the API refuses them at once.
+  static Outcome check_name(const QString& name);
+  Outcome rename(qint64 id, const QString& name);
+  // A copy under a new id, selected; the new id in `copy_id`.
+  Outcome copy(qint64 id, qint64* copy_id = nullptr);
+  // The records with these ids, each with its list index, lowest first.
+  using Placed = std::vector<std::pair<int, Record>>;
+  Placed with_indices(const QList<qint64>& ids) const;
+  void remove_ids(const QList<qint64>& ids);
+
+  // The same on the selection, for the window.
   void append_and_select(const Record& record);
   // A copy of the first selected record under a new id; false when nothing was copied.
   bool copy_selected(Dialogs& dialogs);
@@ -53,8 +70,8 @@ class Catalogue {
   // The selection with each record's list index, lowest first, and its
   // return to those places with that selection; false (and nothing put
   // back) when one of their ids has been taken since.
-  using Placed = std::vector<std::pair<int, Record>>;
   Placed selected_with_indices() const;
+  QList<qint64> selected_ids() const;
   bool put_back(const Placed& removed);
 
  private:

@@ -37,8 +37,7 @@ void PlayList::add_new_playlist() {
   console_log("ADD PLAYLIST");
   const auto name = prompt_for_name(dialogs_, "New List");
   if (!name) return;
-  console_log(QString("NEW LIST: %1").arg(*name));
-  if (auto playlist = new_playlist(*name)) append_and_select(*playlist);
+  if (const Outcome o = create(*name); !o.ok()) dialogs_.alert(o.message, o.detail, {"OK"});
 }
 
 QString PlayList::name_of(const QVariant& id) {
@@ -55,6 +54,25 @@ void PlayList::changeName() {
   if (catalogue_.rename_selected(dialogs_)) save();
 }
 
+Outcome PlayList::create(const QString& name, qint64* id) {
+  const auto free = catalogue_.free_id();
+  if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
+  console_log(QString("NEW LIST: %1").arg(name));
+  Record playlist{{"name", name}, {"id", *free}};
+  store_movielist(playlist, {});
+  append_and_select(playlist);
+  if (id) *id = *free;
+  return Outcome::done();
+}
+
+Outcome PlayList::rename(qint64 id, const QString& name) {
+  Outcome o = catalogue_.rename(id, name);
+  if (o.ok()) save();
+  return o;
+}
+
+Outcome PlayList::copy(qint64 id, qint64* copy_id) { return catalogue_.copy(id, copy_id); }
+
 void PlayList::remove_selected() {
   const RecordArray chosen = catalogue_.list().selected_records();
   if (chosen.isEmpty()) return;
@@ -70,17 +88,24 @@ void PlayList::remove_selected() {
                                 "Its file is removed from the content folder.")
                             .arg(users.join(", "));
   if (dialogs_.alert(message, detail, {"Cancel", "Remove"}) != 1) return;
+  remove(catalogue_.selected_ids());
+}
+
+Outcome PlayList::remove(const QList<qint64>& id_list) {
+  if (Outcome o = catalogue_.check_ids(id_list); !o.ok()) return o;
   console_log("REMOVE PLAYLIST");
-  const auto removed = catalogue_.selected_with_indices();
+  QSet<int> ids;
+  for (qint64 id : id_list) ids.insert(static_cast<int>(id));
+  const auto removed = catalogue_.with_indices(id_list);
   const QVariant uses = users_ ? users_->uses_snapshot() : QVariant();
-  catalogue_.remove_selected();
+  catalogue_.remove_ids(id_list);
   // Players must not fetch a removed playlist, nor a new one under its id
   // before that one is published.
   bus_.post(note::GET_URL);
   for (int id : ids) unpublish_file(folder_url_, playlist_file_name(id));
   if (users_) users_->forget_playlists(ids);
   QPointer<PlayList> self(this);
-  remember_deletion(message.startsWith("Remove the") ? "remove playlist" : "remove playlists", [self, removed, uses] {
+  remember_deletion(removed.size() == 1 ? "remove playlist" : "remove playlists", [self, removed, uses] {
     if (!self) return;
     // An id taken again since then cannot come back: its records stay gone.
     if (!self->catalogue_.put_back(removed)) return;
@@ -88,6 +113,7 @@ void PlayList::remove_selected() {
     self->save();
     self->bus_.post(note::PUBLISH_STALE_FILES);
   });
+  return Outcome::done();
 }
 
 void PlayList::save() {

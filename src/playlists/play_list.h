@@ -36,6 +36,14 @@ class PlayList : public QObject {
   void load();
   void send_playlist_feedback();
 
+  // The same with explicit arguments (the API's): each checks first and
+  // changes nothing when an argument is wrong.
+  Outcome create(const QString& name, qint64* id = nullptr);
+  Outcome rename(qint64 id, const QString& name);
+  Outcome copy(qint64 id, qint64* copy_id = nullptr);
+  // Removes the playlists and their files; the schedules' tasks forget them.
+  Outcome remove(const QList<qint64>& ids);
+
   // A new empty playlist record with the lowest free id; nothing (after an
   // alert) when every id is taken.
   std::optional<Record> new_playlist(const QString& name);

@@ -33,11 +33,29 @@ void Schedule::add_new_playlist() {
   console_log("ADD SCHEDULE");
   const auto name = prompt_for_name(dialogs_, "New Schedule");
   if (!name) return;
-  console_log(QString("NEW SCHEDULE: %1").arg(*name));
-  auto schedule = new_schedule(*name);
-  if (!schedule) return;
-  append_and_select(*schedule);
+  if (const Outcome o = create(*name); !o.ok()) dialogs_.alert(o.message, o.detail, {"OK"});
+}
+
+Outcome Schedule::create(const QString& name, qint64* id) {
+  const auto free = catalogue_.free_id();
+  if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
+  console_log(QString("NEW SCHEDULE: %1").arg(name));
+  append_and_select(Record{{"name", name}, {"tasks", 0}, {"id", *free}, {"tasklist", QVariantList()}});
   save();
+  if (id) *id = *free;
+  return Outcome::done();
+}
+
+Outcome Schedule::rename(qint64 id, const QString& name) {
+  Outcome o = catalogue_.rename(id, name);
+  if (o.ok()) save();
+  return o;
+}
+
+Outcome Schedule::copy(qint64 id, qint64* copy_id) {
+  Outcome o = catalogue_.copy(id, copy_id);
+  if (o.ok()) save();
+  return o;
 }
 
 void Schedule::copy_playlist() {
@@ -49,29 +67,35 @@ void Schedule::changeName() {
 }
 
 void Schedule::delete_line() {
-  RecordList& list = catalogue_.list();
-  const RecordArray chosen = list.selected_records();
+  const RecordArray chosen = catalogue_.list().selected_records();
   if (chosen.isEmpty()) return;
   const QString message = chosen.size() == 1
                               ? QString("Remove the schedule \"%1\"?").arg(chosen.first().value("name").toString())
                               : QString("Remove %1 schedules?").arg(chosen.size());
   if (dialogs_.alert(message, "Its file is removed from the content folder.", {"Cancel", "Remove"}) != 1) return;
-  const auto removed = catalogue_.selected_with_indices();
+  remove(catalogue_.selected_ids());
+}
+
+Outcome Schedule::remove(const QList<qint64>& ids) {
+  if (Outcome o = catalogue_.check_ids(ids); !o.ok()) return o;
+  RecordList& list = catalogue_.list();
+  const auto removed = catalogue_.with_indices(ids);
   {
     const QSignalBlocker quiet(&list);  // one announcement for the whole deletion
-    catalogue_.remove_selected();
+    catalogue_.remove_ids(ids);
   }
   bus_.post(note::GET_URL);
-  for (const Record& schedule : chosen) unpublish_file(folder_url_, schedule_file_name(schedule.value("id")));
+  for (qint64 id : ids) unpublish_file(folder_url_, schedule_file_name(id));
   list.refresh();
   bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
   QPointer<Schedule> self(this);
-  remember_deletion(chosen.size() == 1 ? "remove schedule" : "remove schedules", [self, removed] {
+  remember_deletion(removed.size() == 1 ? "remove schedule" : "remove schedules", [self, removed] {
     if (!self || !self->catalogue_.put_back(removed)) return;
     self->save();
     self->bus_.post(note::SCHEDULE_LIST_DID_CHANGE);
     self->bus_.post(note::PUBLISH_STALE_FILES);
   });
+  return Outcome::done();
 }
 
 void Schedule::save() { catalogue_.save(); }

@@ -29,6 +29,13 @@ class Schedule : public QObject {
   void save();
   void load();
 
+  // The same with explicit arguments (the API's): each checks first and
+  // changes nothing when an argument is wrong.
+  Outcome create(const QString& name, qint64* id = nullptr);
+  Outcome rename(qint64 id, const QString& name);
+  Outcome copy(qint64 id, qint64* copy_id = nullptr);
+  Outcome remove(const QList<qint64>& ids);
+
   // A new empty schedule with the lowest free id; nothing (after an alert)
   // when every id is taken.
   std::optional<Record> new_schedule(const QString& name);
