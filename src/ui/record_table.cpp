@@ -59,7 +59,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DecorationRole:
       if (!c.decoration) return {};
       if (auto v = c.decoration(r); v.metaType().id() == QMetaType::QImage)
-        return v.value<QImage>().scaled(40, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return icon_for(v.value<QImage>());
       else
         return v;
     case Qt::ForegroundRole:
@@ -73,6 +73,15 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+QImage RecordTableModel::icon_for(const QImage& picture) const {
+  if (picture.isNull()) return picture;
+  if (const auto it = icons_.constFind(picture.cacheKey()); it != icons_.constEnd()) return *it;
+  // Content thumbnails come and go with rescans: the cache starts again
+  // rather than grow.
+  if (icons_.size() >= 4096) icons_.clear();
+  return *icons_.insert(picture.cacheKey(), picture.scaled(40, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -1,4 +1,6 @@
 #pragma once
+#include <QHash>
+#include <QImage>
 #include <QAbstractTableModel>
 #include <QMimeData>
 #include <functional>
@@ -43,8 +45,14 @@ class RecordTableModel : public QAbstractTableModel {
   const Column& column(int i) const { return columns_[static_cast<std::size_t>(i)]; }
 
  private:
+  // The icon a decoration shows, scaled once per picture: a new image at
+  // each paint would be a new entry of Qt's pixmap cache each time, and
+  // the cache filled up to its limit under steady feedback.
+  QImage icon_for(const QImage& picture) const;
+
   RecordList& list_;
   std::vector<Column> columns_;
+  mutable QHash<qint64, QImage> icons_;
 };
 
 // A styled table bound to a record list; selections follow each other.
