@@ -37,6 +37,16 @@ struct PlayerRow {
   QString command;
 };
 
+// What the table shows as an icon, in words.
+QString playback(int status_player) {
+  switch (status_player) {
+    case 1: return "play";
+    case 2: return "send";
+    case 3: return "attention";
+    default: return "pause";
+  }
+}
+
 QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
   const Record& r = row.record;
   const QDateTime seen = r.value("status_time").toDateTime();
@@ -47,9 +57,9 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
       {"ip", r.value("device_ip").toString()},
       {"online", players::is_online(r, now)},
       {"state", players::device_state(r, now)},
-      {"player", players::Player_Status(r.value("status_player"))},
-      {"menu", players::Menue_Status(r.value("status_menue"))},
-      {"sound", players::Sound_Status(r.value("status_sound"))},
+      {"playback", playback(r.value("status_player").toInt())},
+      {"menu", r.value("status_menue").toInt() == 1},
+      {"muted", r.value("status_sound").toInt() == 1},
       {"list", QJsonObject{{"id", list_id}, {"name", row.list_name.isEmpty() ? QJsonValue() : QJsonValue(row.list_name)}}},
       {"track", r.value("id_track").toString()},
       {"background", r.value("device_background").toString()},

@@ -14,7 +14,8 @@ std::string openapi_document() {
       "Players": {"oneOf": [{"type": "string", "enum": ["all"]}, {"type": "array", "items": {"type": "string"}}]},
       "Player": {"type": "object", "properties": {
         "id": {"type": "string"}, "name": {"type": "string"}, "ip": {"type": "string"}, "online": {"type": "boolean"},
-        "state": {"type": "string"}, "player": {"type": "string"}, "menu": {"type": "string"}, "sound": {"type": "string"},
+        "state": {"type": "string", "description": "the players table's state: READY, DOWNLOADING MOVIES, ..., OFFLINE after 8 s of silence"},
+        "playback": {"type": "string", "enum": ["pause", "play", "send", "attention"]}, "menu": {"type": "boolean"}, "muted": {"type": "boolean"},
         "list": {"type": "object", "properties": {"id": {"type": "string"}, "name": {"type": "string", "nullable": true}}},
         "track": {"type": "string"}, "background": {"type": "string"}, "device_time": {"type": "string"},
         "last_seen": {"type": "string", "format": "date-time", "nullable": true}, "command": {"type": "string", "nullable": true}}}

@@ -103,7 +103,7 @@ class Ctl {
   int players() {
     QJsonDocument doc;
     if (int rc = call("GET", "/api/players", {}, &doc); rc || json_) return rc;
-    QList<QStringList> rows{{"ID", "NAME", "STATE", "IP", "LIST", "TRACK", "LAST SEEN"}};
+    QList<QStringList> rows{{"ID", "NAME", "STATE", "PLAYBACK", "IP", "LIST", "TRACK", "LAST SEEN"}};
     for (const QJsonValue& v : doc.array()) {
       const QJsonObject p = v.toObject();
       const QJsonObject list = p.value("list").toObject();
@@ -111,8 +111,8 @@ class Ctl {
                                     ? "-"
                                     : list.value("id").toString() + " " +
                                           (list.value("name").isNull() ? "(unknown)" : list.value("name").toString());
-      rows << QStringList{cell(p["id"]), cell(p["name"]), cell(p["state"]), cell(p["ip"]), list_text, cell(p["track"]),
-                          cell(p["last_seen"])};
+      rows << QStringList{cell(p["id"]),   cell(p["name"]), cell(p["state"]), cell(p["playback"]),
+                          cell(p["ip"]),   list_text,       cell(p["track"]), cell(p["last_seen"])};
     }
     print_table(rows);
     return kOk;

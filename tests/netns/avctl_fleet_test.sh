@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The screenless service driven only through tavri-avctl: the server runs
+# --headless in one network namespace, 200 simulated players in another,
+# joined by a veth pair without a gateway (nothing leaves this machine).
+# A playlist made and sent to all reaches every player, pause and play are
+# obeyed, and a player that falls silent is announced on the event stream.
+#   usage: avctl_fleet_test.sh BINARY_FOLDER [PLAYERS]
+set -u
+bin="$1"; players="${2:-200}"
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
+command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
+command -v python3 >/dev/null || skip "python3 is not installed"
+out=$(mktemp -d)
+a="tavri_ctl_a_$$"; b="tavri_ctl_b_$$"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
+  rm -rf "$out"
+}
+trap cleanup EXIT
+. "$(dirname "$0")/veth_pair.sh"
+make_veth_pair "$a" "$b" || skip "$veth_failure"
+failed=0
+check() { if eval "$1"; then echo "ok: $2"; else echo "FAILED: $2"; failed=1; fi; }
+
+state="$out/state"; mkdir -p "$state/content" "$state/Documents"
+printf '[content]\nfolder=%s\n[api]\ntoken_file=%s\n' "$state/content" "$state/api_token" >"$out/server.conf"
+ip netns exec "$a" env -u DISPLAY HOME="$state" XDG_DATA_HOME="$state" XDG_CONFIG_HOME="$state/config" \
+  XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri_av_server" --headless --config "$out/server.conf" \
+  >"$out/server.log" 2>&1 &
+pids+=($!)
+ctl() { ip netns exec "$a" "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }
+for _ in $(seq 1 100); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
+check 'ctl status | grep -q "server: ready"' "the service is ready"
+
+ip netns exec "$b" "$bin/tavri_player_sim" --players "$players" --target 192.0.2.1 --bind 192.0.2.2 --quiet \
+  2>"$out/sim.err" &
+pids+=($!)
+ip netns exec "$b" "$bin/tavri_player_sim" --players 1 --prefix LONE --target 192.0.2.1 --bind 192.0.2.2 --quiet \
+  2>/dev/null &
+lone=$!; pids+=("$lone")
+ctl events >"$out/events" 2>&1 &
+pids+=($!)
+
+# Waits up to 60 s until the players' JSON satisfies a Python condition on `ps`.
+until_players() {
+  for _ in $(seq 1 120); do
+    ctl --json players 2>/dev/null | python3 -c "import json,sys; ps=json.load(sys.stdin); sys.exit(0 if ($1) else 1)" \
+      && return 0
+    sleep 0.5
+  done
+  return 1
+}
+check 'until_players "sum(p[\"online\"] for p in ps) == $players + 1"' "all $players players and the lone one are online"
+
+id=$(ctl playlist create Lobby | awk '{print $2}')
+check '[ -n "$id" ]' "a playlist is made (id $id)"
+check 'ctl send playlist Lobby --to all >/dev/null' "and sent to all"
+check 'until_players "all(p[\"list\"][\"id\"] == \"$id\" and p[\"list\"][\"name\"] == \"Lobby\" and p[\"state\"] == \"READY\" for p in ps)"' \
+  "every player plays it, and is READY"
+check 'ctl pause --to all >/dev/null && until_players "all(p[\"playback\"] == \"pause\" for p in ps)"' "pause: every player pauses"
+check 'ctl play --to all >/dev/null && until_players "all(p[\"playback\"] == \"play\" for p in ps)"' "play: every player plays"
+check '! ctl pause --to NOBODY 2>"$out/refused" && grep -q "No player has the id" "$out/refused"' \
+  "a command to an unknown player is refused, naming it"
+
+kill "$lone"
+for _ in $(seq 1 40); do grep -q '"change":"offline","id":"LONE-0000"\|"id":"LONE-0000".*"offline"' "$out/events" && break; sleep 0.5; done
+check 'grep -q "LONE-0000" "$out/events" && grep "LONE-0000" "$out/events" | grep -q offline' \
+  "the silent player's going offline arrives as an event"
+[ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; echo "--- events"; tail -5 "$out/events"; ctl players | head -5; }
+exit $failed
