@@ -317,3 +317,13 @@ TEST_F(Api, PlaylistsAreMadeRenamedCopiedAndRemoved) {
   EXPECT_EQ(c->schedule.ArrayController_SCHEDULELIST().size(), 0);
   EXPECT_TRUE(dialogs.shown.empty());
 }
+
+TEST_F(Api, ProofOfPlayComesAsCsv) {
+  const auto csv = call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31");
+  ASSERT_EQ(csv.status, 200) << csv.body;
+  EXPECT_EQ(csv.body.rfind("player id,player name,", 0), 0u) << csv.body;
+  EXPECT_EQ(object(call("GET", "/api/history/proof-of-play?from=2026-13-01&to=2026-01-31"))["field"], "from");
+  EXPECT_EQ(object(call("GET", "/api/history/proof-of-play?from=2026-02-01&to=2026-01-31"))["field"], "to");
+  EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1,ghost").status, 404);
+  EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1&totals=true").status, 200);
+}

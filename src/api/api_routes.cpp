@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include "api/openapi.h"
 #include "app/controllers.h"
@@ -121,6 +122,7 @@ void ApiRoutes::handle(api::Request request, api::Respond respond) {
   post_to(this, [this, request = std::move(request), respond = std::move(respond)]() mutable {
     Answer answer = route(request);
     if (auto* now = std::get_if<api::Response>(&answer)) return respond(std::move(*now));
+    if (auto* later = std::get_if<Later>(&answer)) return (*later)(std::move(respond));
     // The writing-out leaves the main thread.
     net::IoPool::shared().context().post(
         [work = std::get<std::function<api::Response()>>(std::move(answer)), respond = std::move(respond)] {
@@ -147,6 +149,8 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   if (resource == "players") return players(request, parts);
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
   if (resource == "content") return content(request, parts);
+  if (resource == "history" && parts.size() == 2 && parts[1] == "proof-of-play")
+    return get ? proof_of_play(request) : error(405, "GET");
   if (resource == "rescan" && parts.size() == 1) {
     if (request.method != "POST") return error(405, "POST");
     if (c_.file_list.folder_path().isEmpty()) return error(409, "no content folder is chosen", "folder");
@@ -448,6 +452,32 @@ api::Response ApiRoutes::metrics() {
            sample("tavri_api_event_streams", counters_->event_streams));
   }
   return {200, "text/plain; version=0.0.4", out.toStdString()};
+}
+
+// ?from=YYYY-MM-DD&to=YYYY-MM-DD[&players=ID,ID][&totals=true]: the plays
+// from the start of the first day to the end of the last, as CSV.
+ApiRoutes::Answer ApiRoutes::proof_of_play(const api::Request& request) {
+  const QUrlQuery query(text(request.query));
+  const QDate from = QDate::fromString(query.queryItemValue("from", QUrl::FullyDecoded), Qt::ISODate);
+  const QDate to = QDate::fromString(query.queryItemValue("to", QUrl::FullyDecoded), Qt::ISODate);
+  if (!from.isValid()) return error(400, "\"from\" must be a date (YYYY-MM-DD)", "from");
+  if (!to.isValid()) return error(400, "\"to\" must be a date (YYYY-MM-DD)", "to");
+  if (to < from || from.daysTo(to) > 366) return error(400, "\"to\" must be on or after \"from\", within a year", "to");
+  const QString totals = query.queryItemValue("totals");
+  if (!totals.isEmpty() && totals != "true" && totals != "false") return error(400, "\"totals\" is true or false", "totals");
+  QStringList ids;
+  if (query.hasQueryItem("players"))
+    ids = query.queryItemValue("players", QUrl::FullyDecoded).split(',', Qt::SkipEmptyParts);
+  if (!ids.isEmpty())
+    if (const Outcome o = c_.udp_feedback.check_players(ids); !o.ok()) return refusal(o);
+  if (!c_.history.available()) return error(503, "the history is off (see the console)");
+  const qint64 from_ms = QDateTime(from, QTime(0, 0)).toMSecsSinceEpoch();
+  const qint64 to_ms = QDateTime(to.addDays(1), QTime(0, 0)).toMSecsSinceEpoch() - 1;
+  return Later([this, from_ms, to_ms, ids, totals = totals == "true"](api::Respond respond) {
+    c_.history.proof_of_play(from_ms, to_ms, ids, totals, [respond = std::move(respond)](QByteArray csv) {
+      respond({200, "text/csv; charset=utf-8", csv.toStdString()});
+    });
+  });
 }
 
 }  // namespace tavri

@@ -24,8 +24,10 @@ class ApiRoutes : public QObject {
   // On the listener's thread: hands the request to the main thread.
   void handle(api::Request request, api::Respond respond);
 
-  // A response now, or the work that writes it, to be done off the main thread.
-  using Answer = std::variant<api::Response, std::function<api::Response()>>;
+  // A response now, the work that writes it (done off the main thread), or
+  // a start on the main thread of work that answers when it is done.
+  using Later = std::function<void(api::Respond)>;
+  using Answer = std::variant<api::Response, std::function<api::Response()>, Later>;
   Answer route(const api::Request& request);
 
   static api::Response json(int status, const QJsonValue& value);
@@ -39,6 +41,7 @@ class ApiRoutes : public QObject {
   Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
   Answer content(const api::Request& request, const QStringList& parts);
   api::Response metrics();
+  Answer proof_of_play(const api::Request& request);
   // The players a request names: "all" or a list of ids. Nothing, with the
   // refusal in `error`, when it is neither.
   std::optional<QStringList> player_ids(const QJsonValue& value, api::Response& error);

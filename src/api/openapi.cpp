@@ -76,6 +76,12 @@ std::string openapi_document() {
     "/api/content": {"get": {"summary": "The content items with their metadata", "responses": {"200": {"description": "items"}}}},
     "/api/content/{file}/thumbnail": {"parameters": [{"name": "file", "in": "path", "required": true, "schema": {"type": "string"}}],
       "get": {"summary": "An item's thumbnail", "responses": {"200": {"description": "PNG", "content": {"image/png": {}}}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/history/proof-of-play": {"get": {"summary": "Every play in a date range as CSV, or per player and track totals",
+      "parameters": [{"name": "from", "in": "query", "required": true, "schema": {"type": "string", "format": "date"}},
+                     {"name": "to", "in": "query", "required": true, "schema": {"type": "string", "format": "date"}},
+                     {"name": "players", "in": "query", "schema": {"type": "string", "description": "ids, separated by commas; all when missing"}},
+                     {"name": "totals", "in": "query", "schema": {"type": "boolean"}}],
+      "responses": {"200": {"description": "CSV", "content": {"text/csv": {}}}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}}},
     "/api/rescan": {"post": {"summary": "Scan the content folder again", "responses": {"202": {"description": "scanning"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/save-all": {"post": {"summary": "Save every list and the registry", "responses": {"202": {"description": "saving"}}}}
   }

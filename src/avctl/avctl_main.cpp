@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QUrlQuery>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,6 +30,7 @@ const char kUsageText[] =
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
     "  save-all                       events (follow, until interrupted)\n"
+    "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL). The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
     "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
@@ -97,6 +99,22 @@ class Ctl {
     }
     if (out) *out = doc;
     if (json_) std::printf("%s\n", reply.body.c_str());
+    return kOk;
+  }
+
+  // A GET whose answer is not JSON (CSV).
+  int raw(const QString& target, QByteArray& out) {
+    const auto reply = client_.call("GET", target.toStdString());
+    if (reply.status == 0) {
+      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
+      return kUnreachable;
+    }
+    if (reply.status >= 300) {
+      const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).object();
+      std::fprintf(stderr, "tavri-avctl: %s\n", e.value("error").toString().toUtf8().constData());
+      return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
+    }
+    out = QByteArray::fromStdString(reply.body);
     return kOk;
   }
 
@@ -236,6 +254,21 @@ int main(int argc, char** argv) {
       return usage(qPrintable(command + " create NAME | rename ID NAME | copy ID | remove ID"));
     if (rc == kOk && !json && doc.object().contains("id"))
       std::printf("%s %lld\n", qPrintable(command), static_cast<long long>(doc.object()["id"].toInteger()));
+    return rc;
+  }
+  if (command == "proof-of-play") {
+    QUrlQuery query;
+    for (int i = 0; i < args.size(); ++i) {
+      if (args[i] == "--totals") query.addQueryItem("totals", "true");
+      else if ((args[i] == "--from" || args[i] == "--to" || args[i] == "--players") && i + 1 < args.size()) {
+        query.addQueryItem(args[i].mid(2), args[i + 1]);
+        ++i;
+      }
+      else return usage("proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]");
+    }
+    QByteArray csv;
+    const int rc = ctl.raw("/api/history/proof-of-play?" + query.toString(QUrl::FullyEncoded), csv);
+    if (rc == kOk) std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
     return rc;
   }
   if (command == "send") {

@@ -121,4 +121,16 @@ void HistoryService::export_proof_of_play(const RecordArray& selected, bool tota
     console_log(QString("EXPORTED %1 PLAYS: %2").arg(plays.size()).arg(*path));
 }
 
+void HistoryService::proof_of_play(qint64 from_ms, qint64 to_ms, const QStringList& device_ids, bool totals,
+                                   std::function<void(QByteArray)> done) {
+  if (!store_) return done(QByteArray());
+  queries_.run(
+      [store = store_.get(), from_ms, to_ms, device_ids, totals] {
+        store->flush();  // the last second's plays are in
+        const auto plays = expand_plays(store->runs(from_ms, to_ms, device_ids), from_ms, to_ms);
+        return totals ? totals_csv(plays) : plays_csv(plays);
+      },
+      std::move(done));
+}
+
 }  // namespace tavri::history

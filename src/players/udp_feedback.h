@@ -117,6 +117,8 @@ class UDP_Feedback : public QObject {
   Outcome send_list(const QVariantMap& list, const QStringList& device_ids);
   Outcome refresh_lists(const QStringList& device_ids);
   Outcome set_background(const QString& image_path, const QStringList& device_ids);
+  // Unknown ids, or none when `allow_none` is false.
+  Outcome check_players(const QStringList& ids, bool allow_none = false);
   // Every player id in the registry, once, in registry order.
   QStringList player_ids() const;
   QStringList selected_ids() const;
@@ -177,7 +179,6 @@ class UDP_Feedback : public QObject {
   void simple_command(int code);
   // An operation's failure, told to the operator.
   void tell(const Outcome& outcome);
-  Outcome check_players(const QStringList& ids, bool allow_none = false);
   // A text the players would read as two fields; a name that is empty,
   // blank or of several lines.
   static Outcome check_text(const QString& field, const QString& typed);

@@ -66,6 +66,9 @@ check 'ctl play --to all >/dev/null && until_players "all(p[\"playback\"] == \"p
 check '! ctl pause --to NOBODY 2>"$out/refused" && grep -q "No player has the id" "$out/refused"' \
   "a command to an unknown player is refused, naming it"
 
+today=$(date +%F)
+check 'ctl proof-of-play --from "$today" --to "$today" >"$out/plays.csv" && head -1 "$out/plays.csv" | grep -q "^player id,"' \
+  "proof of play comes back as CSV"
 kill "$lone"
 for _ in $(seq 1 40); do grep -q '"change":"offline","id":"LONE-0000"\|"id":"LONE-0000".*"offline"' "$out/events" && break; sleep 0.5; done
 check 'grep -q "LONE-0000" "$out/events" && grep "LONE-0000" "$out/events" | grep -q offline' \
