@@ -225,6 +225,21 @@ int main(int argc, char** argv) {
   Ctl ctl(tavri::avctl::ApiClient(parsed.host().toStdString(), std::to_string(parsed.port(5080)), token), json);
 
   const QString command = args.takeFirst();
+  if (command == "proof-of-play") {
+    QUrlQuery query;
+    for (int i = 0; i < args.size(); ++i) {
+      if (args[i] == "--totals") query.addQueryItem("totals", "true");
+      else if ((args[i] == "--from" || args[i] == "--to" || args[i] == "--players") && i + 1 < args.size()) {
+        query.addQueryItem(args[i].mid(2), args[i + 1]);
+        ++i;
+      }
+      else return usage("proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]");
+    }
+    QByteArray csv;
+    const int rc = ctl.raw("/api/history/proof-of-play?" + query.toString(QUrl::FullyEncoded), csv);
+    if (rc == kOk) std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
+    return rc;
+  }
   // "--to all" or "--to ID ID ..." at the end of a command's arguments.
   QStringList to;
   if (const int at = static_cast<int>(args.indexOf("--to")); at >= 0) {
@@ -254,21 +269,6 @@ int main(int argc, char** argv) {
       return usage(qPrintable(command + " create NAME | rename ID NAME | copy ID | remove ID"));
     if (rc == kOk && !json && doc.object().contains("id"))
       std::printf("%s %lld\n", qPrintable(command), static_cast<long long>(doc.object()["id"].toInteger()));
-    return rc;
-  }
-  if (command == "proof-of-play") {
-    QUrlQuery query;
-    for (int i = 0; i < args.size(); ++i) {
-      if (args[i] == "--totals") query.addQueryItem("totals", "true");
-      else if ((args[i] == "--from" || args[i] == "--to" || args[i] == "--players") && i + 1 < args.size()) {
-        query.addQueryItem(args[i].mid(2), args[i + 1]);
-        ++i;
-      }
-      else return usage("proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]");
-    }
-    QByteArray csv;
-    const int rc = ctl.raw("/api/history/proof-of-play?" + query.toString(QUrl::FullyEncoded), csv);
-    if (rc == kOk) std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
     return rc;
   }
   if (command == "send") {

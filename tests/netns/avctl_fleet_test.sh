@@ -67,11 +67,11 @@ check '! ctl pause --to NOBODY 2>"$out/refused" && grep -q "No player has the id
   "a command to an unknown player is refused, naming it"
 
 today=$(date +%F)
-check 'ctl proof-of-play --from "$today" --to "$today" >"$out/plays.csv" && head -1 "$out/plays.csv" | grep -q "^player id,"' \
+check 'ctl proof-of-play --from "$today" --to "$today" >"$out/plays.csv" 2>"$out/plays.err" && head -1 "$out/plays.csv" | grep -q "^player id,"' \
   "proof of play comes back as CSV"
 kill "$lone"
 for _ in $(seq 1 40); do grep -q '"change":"offline","id":"LONE-0000"\|"id":"LONE-0000".*"offline"' "$out/events" && break; sleep 0.5; done
 check 'grep -q "LONE-0000" "$out/events" && grep "LONE-0000" "$out/events" | grep -q offline' \
   "the silent player's going offline arrives as an event"
-[ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; echo "--- events"; tail -5 "$out/events"; ctl players | head -5; }
+[ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; cat "$out/plays.err" 2>/dev/null; echo "--- events"; tail -5 "$out/events"; ctl players | head -5; }
 exit $failed
