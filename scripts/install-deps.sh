@@ -17,7 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   ffmpeg curl python3 iproute2 util-linux
   clang libclang-rt-14-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth x11-utils fonts-dejavu-core
   gobjc libgnustep-base-dev gnustep-make
   libqt6sql6-sqlite x11vnc
   lintian desktop-file-utils appstream systemd

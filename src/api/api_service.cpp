@@ -35,6 +35,11 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
                  {players::is_online(r, now), heard_at.isValid() ? heard_at.toMSecsSinceEpoch() : 0,
                   r.value("device_name").toString(), r.value("id_playlist").toString()});
   }
+  // The content list's scan, as the window's progress bar shows it.
+  connect(&c_.file_list, &FileList::scan_progress_changed, this, [this] {
+    const FileList& files = c_.file_list;
+    publish("scan", {{"scanning", files.scanning()}, {"done", files.scan_done()}, {"total", files.scan_total()}});
+  });
   presence_.setInterval(1000);
   connect(&presence_, &QTimer::timeout, this, &ApiService::watch_players);
 }

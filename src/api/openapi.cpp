@@ -33,7 +33,7 @@ std::string openapi_document() {
     "/readyz": {"get": {"security": [], "summary": "Files served on 5003 and feedback socket bound", "responses": {"200": {"description": "ready"}, "503": {"description": "not ready"}}}},
     "/metrics": {"get": {"summary": "Prometheus text format", "responses": {"200": {"description": "metrics", "content": {"text/plain": {}}}}}},
     "/api/openapi.json": {"get": {"summary": "This document", "responses": {"200": {"description": "OpenAPI 3"}}}},
-    "/api/events": {"get": {"summary": "Server-Sent Events: player (added, online, offline, renamed, list, removed), command, command-failed, alert, offline-alert", "responses": {"200": {"description": "text/event-stream"}}}},
+    "/api/events": {"get": {"summary": "Server-Sent Events: player (added, online, offline, renamed, list, removed), command, command-failed, alert, offline-alert, scan (done, total)", "responses": {"200": {"description": "text/event-stream"}}}},
     "/api/players": {"get": {"summary": "Every player", "responses": {"200": {"description": "players", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Player"}}}}}}}},
     "/api/players/{id}": {
       "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "string"}}],

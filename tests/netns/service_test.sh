@@ -11,7 +11,7 @@ here="$(cd "$(dirname "$0")/../.." && pwd)"
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "${TAVRI_SERVICE_INSIDE:-}" ] || {
   unshare -n true 2>/dev/null || skip "cannot make a network namespace here"
-  for tool in Xvfb x11vnc ss systemd-analyze; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
+  for tool in Xvfb x11vnc xauth xdpyinfo ss systemd-analyze; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
   exec unshare -n env TAVRI_SERVICE_INSIDE=1 bash "$0" "$@"
 }
 ip link set lo up
@@ -40,6 +40,9 @@ done
 check '(exec 3<>/dev/tcp/127.0.0.1/5003) 2>/dev/null' "the application serves the saved content folder on 5003"
 check 'ss -ltn | grep -q "127.0.0.1:5900 "' "VNC listens on the loopback address"
 check '! ss -ltn | grep -Eq "(0.0.0.0|\*|\[::\]):5900 "' "and on no other address"
+check '! DISPLAY=:77 XAUTHORITY=/dev/null timeout 5 xdpyinfo >/dev/null 2>&1' "the display refuses a client without its cookie"
+PATH="$bin:$PATH" "$here/packaging/tavri-av-server-headless" >"$out/second.log" 2>&1; rc=$?
+check '[ "$rc" -eq 1 ] && grep -q "already running" "$out/second.log"' "a second start stops at once, saying why"
 sleep 1
 rm -f "$XDG_DATA_HOME/tavri_av_server/tavri_AV_SERVER_WINDOWS.sav"
 kill -TERM "$wrapper"
