@@ -165,16 +165,19 @@ Outcome Catalogue::rename(qint64 id, const QString& name) {
   return Outcome::done();
 }
 
-Outcome Catalogue::copy(qint64 id, qint64* copy_id) {
-  if (Outcome o = check_ids({id}); !o.ok()) return o;
+Outcome Catalogue::add(Record record, qint64* id) {
   const auto free = free_id();
   if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
-  // Records are values: the copy and everything in it are its own.
-  Record record = list_.at(index_of(id));
   record["id"] = *free;
   append_and_select(record);
-  if (copy_id) *copy_id = *free;
+  if (id) *id = *free;
   return Outcome::done();
+}
+
+Outcome Catalogue::copy(qint64 id, qint64* copy_id) {
+  if (Outcome o = check_ids({id}); !o.ok()) return o;
+  // Records are values: the copy and everything in it are its own.
+  return add(list_.at(index_of(id)), copy_id);
 }
 
 Catalogue::Placed Catalogue::with_indices(const QList<qint64>& ids) const {

@@ -53,6 +53,8 @@ class Catalogue {
   // the API refuses them at once.
   static Outcome check_name(const QString& name);
   Outcome rename(qint64 id, const QString& name);
+  // The record under the lowest free id, appended and selected; its id in `id`.
+  Outcome add(Record record, qint64* id = nullptr);
   // A copy under a new id, selected; the new id in `copy_id`.
   Outcome copy(qint64 id, qint64* copy_id = nullptr);
   // The records with these ids, each with its list index, lowest first.

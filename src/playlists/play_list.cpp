@@ -55,14 +55,10 @@ void PlayList::changeName() {
 }
 
 Outcome PlayList::create(const QString& name, qint64* id) {
-  const auto free = catalogue_.free_id();
-  if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
   console_log(QString("NEW LIST: %1").arg(name));
-  Record playlist{{"name", name}, {"id", *free}};
+  Record playlist{{"name", name}};
   store_movielist(playlist, {});
-  append_and_select(playlist);
-  if (id) *id = *free;
-  return Outcome::done();
+  return catalogue_.add(playlist, id);
 }
 
 Outcome PlayList::rename(qint64 id, const QString& name) {

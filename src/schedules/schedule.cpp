@@ -37,13 +37,10 @@ void Schedule::add_new_playlist() {
 }
 
 Outcome Schedule::create(const QString& name, qint64* id) {
-  const auto free = catalogue_.free_id();
-  if (!free) return Outcome::conflict("id", "No free id", "Every id from 1 to 65534 is taken. Remove one before creating another.");
   console_log(QString("NEW SCHEDULE: %1").arg(name));
-  append_and_select(Record{{"name", name}, {"tasks", 0}, {"id", *free}, {"tasklist", QVariantList()}});
-  save();
-  if (id) *id = *free;
-  return Outcome::done();
+  Outcome o = catalogue_.add(Record{{"name", name}, {"tasks", 0}, {"tasklist", QVariantList()}}, id);
+  if (o.ok()) save();
+  return o;
 }
 
 Outcome Schedule::rename(qint64 id, const QString& name) {
