@@ -131,7 +131,8 @@ struct Service {
     api = std::make_unique<tavri::ApiService>(controllers, *config);
     QString error;
     if (!api->start(error)) {
-      std::fprintf(stderr, "tavri_av_server: the API cannot start: %s\n", error.toLocal8Bit().constData());
+      tavri::console_log(QString("API NOT STARTED: %1").arg(error));
+      api.reset();
       return false;
     }
     const QString line =
@@ -205,6 +206,7 @@ int main(int argc, char** argv) {
       controllers.app.applicationWillTerminate();
     });
     controllers.app.applicationDidFinishLaunching();
+    // Without a window the API is the only way in: no API, no service.
     if (!service.start(*settings, api)) return 1;
     return application.exec();
   }
@@ -253,7 +255,10 @@ int main(int argc, char** argv) {
   window.default_layout();
   controllers.app.applicationDidFinishLaunching();  // the map applies its saved state once loaded
   window.restore_dock_state();
-  if (!service.start(*settings, api)) return 1;
+  // The window is operated without the API: one that cannot listen (another
+  // user's server holds the port) is said, not fatal.
+  if (!service.start(*settings, api))
+    dialogs.alert("The API is not available.", "Its port is taken or cannot be opened; the window works as before.", {"OK"});
   dialogs.defer_alerts(false);
   return application.exec();
 }
