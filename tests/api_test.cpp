@@ -327,3 +327,62 @@ TEST_F(Api, ProofOfPlayComesAsCsv) {
   EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1,ghost").status, 404);
   EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1&totals=true").status, 200);
 }
+
+// The listener's limits, without the routes: a client that holds
+// connections, sends an endless head or says nothing is refused or dropped.
+TEST(ApiListener, LimitsHoldAgainstGreedyAndSlowClients) {
+  namespace asio = boost::asio;
+  api::ServerConfig config;
+  config.port = 0;
+  config.token = kToken;
+  config.max_connections = 2;
+  config.header_limit = 1024;
+  config.deadline = std::chrono::milliseconds(300);
+  api::ApiServer server(config, [](api::Request, api::Respond respond) { respond({200, "text/plain", "ok"}); });
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  asio::io_context io;
+  auto connect = [&] {
+    auto s = std::make_unique<asio::ip::tcp::socket>(io);
+    s->connect({asio::ip::make_address("127.0.0.1"), server.port()});
+    return s;
+  };
+  auto read_all = [](asio::ip::tcp::socket& s) {
+    std::string got;
+    boost::system::error_code ec;
+    char buffer[4096];
+    for (;;) {
+      const std::size_t n = s.read_some(asio::buffer(buffer), ec);
+      if (ec) break;
+      got.append(buffer, n);
+    }
+    return got;
+  };
+  {
+    auto a = connect(), b = connect();
+    while (server.counters().open_connections < 2) std::this_thread::yield();
+    auto third = connect();
+    EXPECT_EQ(read_all(*third).rfind("HTTP/1.1 503", 0), 0u);
+    EXPECT_EQ(server.counters().refused_connections, 1u);
+    // Both idle ones are closed at the deadline.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(read_all(*a), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  }
+  auto big = connect();
+  const std::string head = "GET /healthz HTTP/1.1\r\nHost: x\r\nX-Fill: " + std::string(4000, 'x') + "\r\n\r\n";
+  asio::write(*big, asio::buffer(head));
+  EXPECT_EQ(read_all(*big).rfind("HTTP/1.1 431", 0), 0u);
+  // One byte at a time does not stretch the deadline: the whole request must arrive within it.
+  auto slow = connect();
+  const auto started = std::chrono::steady_clock::now();
+  boost::system::error_code ec;
+  for (char c : std::string("GET /healthz HTTP/1.1\r\nHost: x\r\n")) {
+    asio::write(*slow, asio::buffer(&c, 1), ec);
+    if (ec) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(read_all(*slow).find("200"), std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  server.stop();
+}
