@@ -13,7 +13,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libboost-dev
   libavahi-client-dev
-  libspdlog-dev libfmt-dev libsystemd-dev
+  libspdlog-dev libfmt-dev libsystemd-dev libssl-dev
   libgtest-dev libgmock-dev
   ffmpeg curl python3 iproute2 util-linux
   clang libclang-rt-14-dev

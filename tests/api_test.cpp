@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
@@ -250,7 +251,8 @@ TEST(ServerConfig, ABadValueNamesTheFileAndTheKey) {
   for (const auto& [text, wanted] : std::vector<std::pair<QByteArray, QString>>{
            {"[api]\nport=70000\n", "[api] port: \"70000\" is not a port"},
            {"[api]\nport=5003\n", "[api] port: 5003 is a port the players use"},
-           {"[api]\nlisten=0.0.0.0\n", "[api] listen: listening on 0.0.0.0"},
+           {"[api]\nlisten=0.0.0.0\n", "[api] listen: listening on 0.0.0.0, beyond this machine, needs TLS"},
+           {"[api]\ntls_certificate=/nonexistent.pem\n", "[api] tls_certificate: \"/nonexistent.pem\" cannot be read"},
            {"[api]\nlisten=my-box\n", "[api] listen: \"my-box\" is not an IP address"},
            {"[content]\nfolder=relative/path\n", "[content] folder: must be an absolute path"},
            {"[api]\ncolour=blue\n", "[api] colour: no such setting"},
@@ -385,4 +387,37 @@ TEST(ApiListener, LimitsHoldAgainstGreedyAndSlowClients) {
   EXPECT_EQ(read_all(*slow).find("200"), std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
   server.stop();
+}
+
+// Beyond loopback the API speaks TLS: a client that checks the certificate
+// gets through, one speaking plain HTTP or trusting another certificate
+// does not.
+TEST(ApiListener, SpeaksTlsWithACertificate) {
+  const QString dir = QDir::tempPath() + "/tavri_tls_test_" + QString::number(::getpid());
+  QDir().mkpath(dir);
+  QProcess openssl;
+  openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=tavri test",
+                            "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", dir + "/key.pem", "-out",
+                            dir + "/cert.pem"});
+  if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) GTEST_SKIP() << "no openssl command to make a certificate";
+  api::ServerConfig config;
+  config.port = 0;
+  config.token = kToken;
+  config.tls_certificate = (dir + "/cert.pem").toStdString();
+  config.tls_key = (dir + "/key.pem").toStdString();
+  api::ApiServer server(config, [](api::Request, api::Respond respond) { respond({200, "application/json", "{}"}); });
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const std::string port = std::to_string(server.port());
+  const auto checked = avctl::ApiClient({"127.0.0.1", port, true, config.tls_certificate}, kToken).call("GET", "/api/x");
+  EXPECT_EQ(checked.status, 200) << checked.error;
+  EXPECT_EQ(avctl::ApiClient({"127.0.0.1", port, true, {}}, kToken).call("GET", "/api/x").status, 0);
+  EXPECT_EQ(avctl::ApiClient("127.0.0.1", port, kToken).call("GET", "/api/x").status, 0);
+  server.stop();
+
+  config.tls_key = config.tls_certificate;  // no key in it
+  api::ApiServer keyless(config, [](api::Request, api::Respond) {});
+  EXPECT_FALSE(keyless.start(error));
+  EXPECT_NE(error.find("not a usable key"), std::string::npos) << error;
+  QDir(dir).removeRecursively();
 }

@@ -3,7 +3,9 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <deque>
@@ -49,7 +51,13 @@ std::string error_body(std::string_view message, std::string_view field) {
   return body + "}";
 }
 
-class Session;
+// What the server keeps of a connection, plain or TLS.
+class SessionBase {
+ public:
+  virtual ~SessionBase() = default;
+  virtual void push(std::shared_ptr<const std::string> text) = 0;
+  virtual void shut() = 0;
+};
 
 struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
   // Declared before the io_context: connections still queued in it when it
@@ -59,7 +67,8 @@ struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
   Counters counters;
   std::atomic<bool> running{false};
   std::mutex sessions_mutex;
-  std::vector<std::weak_ptr<Session>> sessions;
+  std::vector<std::weak_ptr<SessionBase>> sessions;
+  std::optional<asio::ssl::context> tls;
 
   asio::io_context io{1};
   tcp::acceptor acceptor{io};
@@ -78,10 +87,17 @@ bool is_open_route(std::string_view path) { return path == "/healthz" || path ==
 
 }  // namespace
 
-class Session : public std::enable_shared_from_this<Session> {
+// Stream: beast::tcp_stream, or the same under TLS.
+template <typename Stream>
+class Session : public SessionBase, public std::enable_shared_from_this<Session<Stream>> {
+  using std::enable_shared_from_this<Session<Stream>>::shared_from_this;
+  using std::enable_shared_from_this<Session<Stream>>::weak_from_this;
+  static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
  public:
-  Session(tcp::socket socket, std::shared_ptr<ApiServer::State> state)
-      : stream_(std::move(socket)), state_(std::move(state)) {
+  template <typename... TlsContext>
+  Session(tcp::socket socket, std::shared_ptr<ApiServer::State> state, TlsContext&... tls)
+      : stream_(std::move(socket), tls...), state_(std::move(state)) {
     ++state_->counters.open_connections;
   }
   ~Session() {
@@ -95,16 +111,25 @@ class Session : public std::enable_shared_from_this<Session> {
       std::erase_if(state_->sessions, [](const auto& weak) { return weak.expired(); });
       state_->sessions.push_back(weak_from_this());
     }
-    read();
+    if constexpr (kTls) {
+      // The handshake is held to the same deadline as a request.
+      beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
+      stream_.async_handshake(asio::ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
+        if (ec) return self->close();
+        self->read();
+      });
+    } else {
+      read();
+    }
   }
 
   // From any thread: the connection closes on its own strand.
-  void shut() {
+  void shut() override {
     asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
   }
 
   // An event for this stream, on its own strand.
-  void push(std::shared_ptr<const std::string> text) {
+  void push(std::shared_ptr<const std::string> text) override {
     asio::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
       if (!self->streaming_) return;
       if (self->backlog_.size() >= self->state_->config.max_event_backlog) {
@@ -121,7 +146,7 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.emplace();
     parser_->body_limit(state_->config.body_limit);
     parser_->header_limit(static_cast<std::uint32_t>(state_->config.header_limit));
-    stream_.expires_after(state_->config.deadline);
+    beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       self->on_read(ec);
     });
@@ -178,7 +203,7 @@ class Session : public std::enable_shared_from_this<Session> {
     response_->body() = std::move(response.body);
     response_->keep_alive(keep_alive);
     response_->prepare_payload();
-    stream_.expires_after(state_->config.deadline);
+    beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
     http::async_write(stream_, *response_, [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
       if (ec || !keep_alive) return self->close();
       self->read();
@@ -188,7 +213,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void start_stream() {
     streaming_ = true;
     ++state_->counters.event_streams;
-    stream_.expires_never();
+    beast::get_lowest_layer(stream_).expires_never();
     // Without a length the stream's body runs until the connection closes.
     backlog_.push_back(std::make_shared<const std::string>(
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
@@ -218,12 +243,13 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void close() {
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.close();
+    auto& tcp_stream = beast::get_lowest_layer(stream_);
+    tcp_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    tcp_stream.close();
     backlog_.clear();
   }
 
-  beast::tcp_stream stream_;
+  Stream stream_;
   std::shared_ptr<ApiServer::State> state_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
@@ -250,7 +276,11 @@ void ApiServer::State::accept() {
         socket.write_some(asio::buffer(kBusy), ignored);
         socket.close(ignored);
       } else {
-        std::make_shared<Session>(std::move(socket), shared_from_this())->start();
+        if (tls)
+          std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(std::move(socket), shared_from_this(), *tls)
+              ->start();
+        else
+          std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_from_this())->start();
       }
     }
     accept();
@@ -271,7 +301,7 @@ void ApiServer::State::tick_keep_alive() {
   keep_alive.async_wait([this](beast::error_code ec) {
     if (ec) return;
     const auto comment = std::make_shared<const std::string>(": keep-alive\n\n");
-    each_session([&](Session& session) { session.push(comment); });
+    each_session([&](SessionBase& session) { session.push(comment); });
     tick_keep_alive();
   });
 }
@@ -289,6 +319,23 @@ bool ApiServer::start(std::string& error) {
   if (ec) {
     error = "\"" + state_->config.address + "\" is not an IP address";
     return false;
+  }
+  if (!state_->config.tls_certificate.empty()) {
+    // Certificate and key in PEM; the chain file may hold intermediates.
+    auto& tls = state_->tls.emplace(asio::ssl::context::tls_server);
+    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1,
+                    ec);
+    if (!ec) tls.use_certificate_chain_file(state_->config.tls_certificate, ec);
+    if (ec) {
+      error = state_->config.tls_certificate + ": not a usable certificate (" + ec.message() + ")";
+      return false;
+    }
+    tls.use_private_key_file(state_->config.tls_key, asio::ssl::context::pem, ec);
+    if (ec) {
+      error = state_->config.tls_key + ": not a usable key for the certificate (" + ec.message() + ")";
+      return false;
+    }
   }
   const tcp::endpoint endpoint(address, state_->config.port);
   auto& acceptor = state_->acceptor;
@@ -317,7 +364,7 @@ void ApiServer::stop() {
     beast::error_code ignored;
     state->acceptor.close(ignored);
     state->keep_alive.cancel();
-    state->each_session([](Session& session) { session.shut(); });
+    state->each_session([](SessionBase& session) { session.shut(); });
   });
   if (state_->thread.joinable()) state_->thread.join();
 }
@@ -332,7 +379,7 @@ void ApiServer::publish(std::string_view event, std::string_view json) {
   // One "data:" line: the JSON is written without line breaks.
   const auto text =
       std::make_shared<const std::string>("event: " + std::string(event) + "\ndata: " + std::string(json) + "\n\n");
-  state_->each_session([&](Session& session) { session.push(text); });
+  state_->each_session([&](SessionBase& session) { session.push(text); });
 }
 
 const Counters& ApiServer::counters() const { return state_->counters; }

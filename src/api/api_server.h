@@ -35,6 +35,8 @@ struct ServerConfig {
   std::string address = "127.0.0.1";
   std::uint16_t port = 5080;
   std::string token;  // what "Authorization: Bearer" must carry
+  // PEM files; with both, every connection speaks TLS.
+  std::string tls_certificate, tls_key;
   std::size_t body_limit = 1 << 20;
   std::size_t header_limit = 16 * 1024;
   // To read a request and to write its answer; an idle keep-alive

@@ -108,6 +108,8 @@ std::optional<tavri::api::ServerConfig> api_config(const tavri::ServerSettings& 
   config.address = settings.api_address.toStdString();
   config.port = settings.api_port;
   config.token = *token;
+  config.tls_certificate = QFile::encodeName(settings.tls_certificate).toStdString();
+  config.tls_key = QFile::encodeName(settings.tls_key).toStdString();
   return config;
 }
 

@@ -102,9 +102,9 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
       return fail(key, QString("\"%1\" cannot be read").arg(value(key)));
   if (s.tls_certificate.isEmpty() != s.tls_key.isEmpty())
     return fail(s.tls_key.isEmpty() ? "api/tls_key" : "api/tls_certificate", "a certificate needs its key, and a key its certificate");
-  if (s.api_enabled && !s.api_on_loopback())
-    return fail("api/listen", QString("listening on %1, beyond this machine, needs TLS, which this version does not have; "
-                                      "listen on 127.0.0.1 and reach it through an SSH tunnel")
+  if (s.api_enabled && !s.api_on_loopback() && s.tls_certificate.isEmpty())
+    return fail("api/listen", QString("listening on %1, beyond this machine, needs TLS: set tls_certificate and tls_key "
+                                      "(or listen on 127.0.0.1 and reach it through an SSH tunnel)")
                                   .arg(s.api_address));
   if (file.contains("history/retention_days")) {
     bool ok = false;

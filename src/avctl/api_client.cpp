@@ -3,10 +3,12 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <istream>
 
 namespace tavri::avctl {
@@ -17,6 +19,7 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 namespace {
+
 http::request<http::string_body> make_request(const std::string& method, const std::string& target,
                                               const std::string& host, const std::string& token,
                                               const std::string& body) {
@@ -29,24 +32,48 @@ http::request<http::string_body> make_request(const std::string& method, const s
   request.prepare_payload();
   return request;
 }
+
+// Connects (and with TLS, checks the server's certificate against its
+// name) and hands the stream to `use`; throws what fails.
+template <typename Use>
+void with_stream(const Endpoint& e, std::chrono::seconds deadline, Use use) {
+  asio::io_context io;
+  const auto addresses = tcp::resolver(io).resolve(e.host, e.port);
+  if (!e.tls) {
+    beast::tcp_stream stream(io);
+    if (deadline.count()) stream.expires_after(deadline);
+    stream.connect(addresses);
+    return use(stream);
+  }
+  asio::ssl::context tls(asio::ssl::context::tls_client);
+  if (e.ca_file.empty())
+    tls.set_default_verify_paths();
+  else
+    tls.load_verify_file(e.ca_file);
+  tls.set_verify_mode(asio::ssl::verify_peer);
+  beast::ssl_stream<beast::tcp_stream> stream(io, tls);
+  stream.set_verify_callback(asio::ssl::host_name_verification(e.host));
+  SSL_set_tlsext_host_name(stream.native_handle(), e.host.c_str());
+  if (deadline.count()) beast::get_lowest_layer(stream).expires_after(deadline);
+  beast::get_lowest_layer(stream).connect(addresses);
+  stream.handshake(asio::ssl::stream_base::client);
+  use(stream);
+}
+
 }  // namespace
 
 Reply ApiClient::call(const std::string& method, const std::string& target, const std::string& body) const {
   Reply reply;
   try {
-    asio::io_context io;
-    beast::tcp_stream stream(io);
-    stream.expires_after(std::chrono::seconds(60));
-    stream.connect(tcp::resolver(io).resolve(host_, port_));
-    http::write(stream, make_request(method, target, host_, token_, body));
-    beast::flat_buffer buffer;
-    http::response_parser<http::string_body> parser;
-    parser.body_limit(512ull * 1024 * 1024);
-    http::read(stream, buffer, parser);
-    reply.status = static_cast<int>(parser.get().result_int());
-    reply.body = std::move(parser.get().body());
-    beast::error_code ignored;
-    stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    with_stream(endpoint_, std::chrono::seconds(60), [&](auto& stream) {
+      http::write(stream, make_request(method, target, endpoint_.host, token_, body));
+      beast::flat_buffer buffer;
+      http::response_parser<http::string_body> parser;
+      parser.body_limit(512ull * 1024 * 1024);
+      http::read(stream, buffer, parser);
+      reply.status = static_cast<int>(parser.get().result_int());
+      reply.body = std::move(parser.get().body());
+    });
   } catch (const std::exception& e) {
     reply.status = 0;
     reply.error = e.what();
@@ -56,36 +83,40 @@ Reply ApiClient::call(const std::string& method, const std::string& target, cons
 
 std::string ApiClient::follow(const std::string& target,
                               const std::function<bool(const std::string&, const std::string&)>& on_event) const {
+  std::string failure;
   try {
-    asio::io_context io;
-    tcp::socket socket(io);
-    asio::connect(socket, tcp::resolver(io).resolve(host_, port_));
-    http::write(socket, make_request("GET", target, host_, token_, {}));
-    asio::streambuf buffer;
-    asio::read_until(socket, buffer, "\r\n\r\n");
-    std::istream in(&buffer);
-    std::string status_line;
-    std::getline(in, status_line);
-    if (status_line.find(" 200 ") == std::string::npos) return "the server answered: " + status_line;
-    for (std::string line; std::getline(in, line) && line != "\r";) {
-    }
-    std::string event, data;
-    for (;;) {
-      asio::read_until(socket, buffer, "\n");
-      std::string line;
-      std::getline(in, line);
-      if (line.rfind("event: ", 0) == 0) event = line.substr(7);
-      else if (line.rfind("data: ", 0) == 0) data = line.substr(6);
-      else if (line.empty()) {
-        if (!event.empty() && !on_event(event, data)) return {};
-        event.clear();
-        data.clear();
+    with_stream(endpoint_, std::chrono::seconds(0), [&](auto& stream) {
+      http::write(stream, make_request("GET", target, endpoint_.host, token_, {}));
+      asio::streambuf buffer;
+      asio::read_until(stream, buffer, "\r\n\r\n");
+      std::istream in(&buffer);
+      std::string status_line;
+      std::getline(in, status_line);
+      if (status_line.find(" 200 ") == std::string::npos) {
+        failure = "the server answered: " + status_line;
+        return;
       }
-    }
+      for (std::string line; std::getline(in, line) && line != "\r";) {
+      }
+      std::string event, data;
+      for (;;) {
+        asio::read_until(stream, buffer, "\n");
+        std::string line;
+        std::getline(in, line);
+        if (line.rfind("event: ", 0) == 0) event = line.substr(7);
+        else if (line.rfind("data: ", 0) == 0) data = line.substr(6);
+        else if (line.empty()) {
+          if (!event.empty() && !on_event(event, data)) return;
+          event.clear();
+          data.clear();
+        }
+      }
+    });
   } catch (const boost::system::system_error& e) {
     if (e.code() == asio::error::eof) return "the server closed the event stream";
     return e.what();
   }
+  return failure;
 }
 
 }  // namespace tavri::avctl

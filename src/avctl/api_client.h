@@ -11,9 +11,17 @@ struct Reply {
   std::string error;
 };
 
+struct Endpoint {
+  std::string host, port;
+  bool tls = false;
+  std::string ca_file;  // with TLS: the certificate to trust; empty: the system's
+};
+
 class ApiClient {
  public:
-  ApiClient(std::string host, std::string port, std::string token) : host_(std::move(host)), port_(std::move(port)), token_(std::move(token)) {}
+  ApiClient(Endpoint endpoint, std::string token) : endpoint_(std::move(endpoint)), token_(std::move(token)) {}
+  ApiClient(std::string host, std::string port, std::string token)
+      : ApiClient(Endpoint{std::move(host), std::move(port), false, {}}, std::move(token)) {}
 
   Reply call(const std::string& method, const std::string& target, const std::string& body = {}) const;
   // Follows the event stream: each event's name and data until the server
@@ -22,7 +30,8 @@ class ApiClient {
                      const std::function<bool(const std::string& event, const std::string& data)>& on_event) const;
 
  private:
-  std::string host_, port_, token_;
+  Endpoint endpoint_;
+  std::string token_;
 };
 
 }  // namespace tavri::avctl

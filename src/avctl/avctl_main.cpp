@@ -19,7 +19,7 @@ namespace {
 enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kUnreachable = 3, kUnauthorized = 4, kServerError = 5 };
 
 const char kUsageText[] =
-    "Usage: tavri-avctl [--url URL] [--token-file FILE] [--json] COMMAND [ARGUMENTS]\n"
+    "Usage: tavri-avctl [--url URL] [--ca-file FILE] [--token-file FILE] [--json] COMMAND [ARGUMENTS]\n"
     "\n"
     "  status                         is the server up, and how many players are online\n"
     "  players                        every player: id, name, state, list, last seen\n"
@@ -32,7 +32,8 @@ const char kUsageText[] =
     "  save-all                       events (follow, until interrupted)\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
-    "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL). The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
+    "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
+    "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
     "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
     "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
     "5 server error.\n";
@@ -201,20 +202,21 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   QString url = qEnvironmentVariableIsEmpty("TAVRI_API_URL") ? "http://127.0.0.1:5080"
                                                               : QString::fromLocal8Bit(qgetenv("TAVRI_API_URL"));
-  QString token_file;
+  QString token_file, ca_file;
   bool json = false;
   while (!args.isEmpty() && args.first().startsWith("--")) {
     const QString option = args.takeFirst();
     if (option == "--json") json = true;
     else if (option == "--help") return usage(), kOk;
     else if (option == "--version") return std::printf("tavri-avctl %s\n", TAVRI_VERSION), kOk;
-    else if ((option == "--url" || option == "--token-file") && !args.isEmpty())
-      (option == "--url" ? url : token_file) = args.takeFirst();
+    else if ((option == "--url" || option == "--token-file" || option == "--ca-file") && !args.isEmpty())
+      (option == "--url" ? url : option == "--ca-file" ? ca_file : token_file) = args.takeFirst();
     else return usage(qPrintable(QString("unknown option %1").arg(option)));
   }
   if (args.isEmpty()) return usage("no command given");
   const QUrl parsed(url);
-  if (parsed.scheme() != "http" || parsed.host().isEmpty()) return usage("the URL must be http://HOST:PORT");
+  if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
+    return usage("the URL must be http://HOST:PORT or https://HOST:PORT");
   QFile file(token_path(token_file));
   if (!file.open(QIODevice::ReadOnly)) {
     std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
@@ -222,7 +224,9 @@ int main(int argc, char** argv) {
     return kUnauthorized;
   }
   const std::string token = file.readAll().trimmed().toStdString();
-  Ctl ctl(tavri::avctl::ApiClient(parsed.host().toStdString(), std::to_string(parsed.port(5080)), token), json);
+  const tavri::avctl::Endpoint endpoint{parsed.host().toStdString(), std::to_string(parsed.port(5080)),
+                                        parsed.scheme() == "https", QFile::encodeName(ca_file).toStdString()};
+  Ctl ctl(tavri::avctl::ApiClient(endpoint, token), json);
 
   const QString command = args.takeFirst();
   if (command == "proof-of-play") {
