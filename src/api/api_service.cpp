@@ -64,6 +64,9 @@ void ApiService::stop() {
 quint16 ApiService::port() const { return server_->port(); }
 
 void ApiService::publish(const QString& event, const QJsonObject& data) {
+  // A flood of new players makes thousands of events: none is written out
+  // when no one listens.
+  if (server_->counters().event_streams == 0) return;
   server_->publish(event.toStdString(), QJsonDocument(data).toJson(QJsonDocument::Compact).toStdString());
 }
 
