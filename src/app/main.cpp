@@ -39,6 +39,14 @@ void on_signal(int) {
   [[maybe_unused]] auto n = ::write(signal_pipe[1], &c, 1);
 }
 
+// SIGTERM and SIGINT take the quit path, so nothing unsaved is lost; one
+// that came during start-up is taken as soon as the main loop runs.
+void quit_on_signals(QCoreApplication& application) {
+  if (signal_pipe[0] < 0) return;
+  auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &application);
+  QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QCoreApplication::quit(); });
+}
+
 // One instance per user: a second one would fight over the saved files and
 // the ports. Held until the process ends; the kernel drops it on a crash.
 bool take_instance_lock() {
@@ -186,10 +194,7 @@ int main(int argc, char** argv) {
   if (options->headless) {
     QCoreApplication application(argc, argv);
     application.setApplicationName("tavri_av_server");
-    if (signal_pipe[0] >= 0) {
-      auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &application);
-      QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QCoreApplication::quit(); });
-    }
+    quit_on_signals(application);
     tavri::HeadlessDialogs dialogs;
     tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
     controllers.app.set_headless();
@@ -218,12 +223,7 @@ int main(int argc, char** argv) {
   application.setDesktopFileName("tavri-av-server");
   application.setWindowIcon(QIcon(QPixmap::fromImage(tavri::app_icon(256))));
 
-  // SIGTERM and SIGINT take the quit path, so nothing unsaved is lost; one
-  // that came during start-up is taken as soon as the main loop runs.
-  if (signal_pipe[0] >= 0) {
-    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QApplication::quit(); });
-  }
+  quit_on_signals(application);
 
   tavri::QtDialogs dialogs;
   // Nothing before the main loop waits for a person: the HTTP server, the

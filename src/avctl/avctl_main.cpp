@@ -78,6 +78,21 @@ QString cell(const QJsonValue& v) {
   return v.toString();
 }
 
+// Says why a reply is no answer (the server's error, naming the argument
+// at fault) and gives the exit status; kOk for an answer.
+int failure(const tavri::avctl::Reply& reply) {
+  if (reply.status == 0) {
+    std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
+    return kUnreachable;
+  }
+  if (reply.status < 300) return kOk;
+  const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).object();
+  const QString field = e.value("field").toString();
+  std::fprintf(stderr, "tavri-avctl: %s%s\n", e.value("error").toString().toUtf8().constData(),
+               field.isEmpty() ? "" : QString(" (%1)").arg(field).toUtf8().constData());
+  return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
+}
+
 class Ctl {
  public:
   Ctl(tavri::avctl::ApiClient client, bool json) : client_(std::move(client)), json_(json) {}
@@ -86,19 +101,8 @@ class Ctl {
   int call(const char* method, const QString& target, const QJsonObject& body, QJsonDocument* out) {
     const auto reply = client_.call(method, target.toStdString(),
                                     body.isEmpty() ? std::string() : QJsonDocument(body).toJson().toStdString());
-    if (reply.status == 0) {
-      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
-      return kUnreachable;
-    }
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body));
-    if (reply.status >= 300) {
-      const QJsonObject e = doc.object();
-      const QString field = e.value("field").toString();
-      std::fprintf(stderr, "tavri-avctl: %s%s\n", e.value("error").toString().toUtf8().constData(),
-                   field.isEmpty() ? "" : QString(" (%1)").arg(field).toUtf8().constData());
-      return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
-    }
-    if (out) *out = doc;
+    if (int rc = failure(reply)) return rc;
+    if (out) *out = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body));
     if (json_) std::printf("%s\n", reply.body.c_str());
     return kOk;
   }
@@ -106,15 +110,7 @@ class Ctl {
   // A GET whose answer is not JSON (CSV).
   int raw(const QString& target, QByteArray& out) {
     const auto reply = client_.call("GET", target.toStdString());
-    if (reply.status == 0) {
-      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
-      return kUnreachable;
-    }
-    if (reply.status >= 300) {
-      const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).object();
-      std::fprintf(stderr, "tavri-avctl: %s\n", e.value("error").toString().toUtf8().constData());
-      return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
-    }
+    if (int rc = failure(reply)) return rc;
     out = QByteArray::fromStdString(reply.body);
     return kOk;
   }
@@ -138,12 +134,9 @@ class Ctl {
   }
 
   int status() {
-    QJsonDocument ready, players;
+    QJsonDocument players;
     const auto reply = client_.call("GET", "/readyz");
-    if (reply.status == 0) {
-      std::fprintf(stderr, "tavri-avctl: the server cannot be reached: %s\n", reply.error.c_str());
-      return kUnreachable;
-    }
+    if (reply.status == 0) return failure(reply);
     if (int rc = call("GET", "/api/players", {}, json_ ? nullptr : &players); rc || json_) return rc;
     int online = 0;
     for (const QJsonValue& v : players.array()) online += v.toObject().value("online").toBool();
