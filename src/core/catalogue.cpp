@@ -217,14 +217,6 @@ bool Catalogue::rename_selected(Dialogs& dialogs) {
   return o.ok();
 }
 
-Catalogue::Placed Catalogue::selected_with_indices() const {
-  QList<int> selected = list_.selected_list_indices();
-  std::sort(selected.begin(), selected.end());
-  Placed placed;
-  for (int index : selected) placed.emplace_back(index, list_.at(index));
-  return placed;
-}
-
 bool Catalogue::put_back(const Placed& removed) {
   const RecordArray present = list_.records();
   for (const auto& [index, record] : removed)
@@ -238,12 +230,6 @@ bool Catalogue::put_back(const Placed& removed) {
   }
   list_.select_list_indices(indices);
   return true;
-}
-
-void Catalogue::remove_selected() {
-  QList<int> selected = list_.selected_list_indices();
-  std::sort(selected.begin(), selected.end(), std::greater<>());
-  for (int index : selected) list_.remove_at(index);
 }
 
 }  // namespace tavri

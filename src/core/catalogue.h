@@ -68,12 +68,9 @@ class Catalogue {
   bool copy_selected(Dialogs& dialogs);
   // Prompts for a new name of the first selected record; false on cancel or without selection.
   bool rename_selected(Dialogs& dialogs);
-  void remove_selected();
-  // The selection with each record's list index, lowest first, and its
-  // return to those places with that selection; false (and nothing put
-  // back) when one of their ids has been taken since.
-  Placed selected_with_indices() const;
   QList<qint64> selected_ids() const;
+  // Removed records (from with_indices) back at their places, selected;
+  // false (and nothing put back) when one of their ids has been taken since.
   bool put_back(const Placed& removed);
 
  private:
