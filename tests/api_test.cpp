@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +20,8 @@
 #include "api/api_token.h"
 #include "app/controllers.h"
 #include "app/server_config.h"
+#include "core/folders.h"
+#include "core/state_archive.h"
 #include "avctl/api_client.h"
 #include "players/net/wire_protocol.h"
 #include "support/event_loop.h"
@@ -44,6 +47,7 @@ class Api : public test::TestHome {
     config.port = 0;
     config.token = kToken;
     config.body_limit = 4096;
+    config.upload_limit = UINT64_MAX;
     service = std::make_unique<ApiService>(*c, config);
     QString error;
     ASSERT_TRUE(service->start(error)) << error.toStdString();
@@ -328,6 +332,119 @@ TEST_F(Api, ProofOfPlayComesAsCsv) {
   EXPECT_EQ(object(call("GET", "/api/history/proof-of-play?from=2026-02-01&to=2026-01-31"))["field"], "to");
   EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1,ghost").status, 404);
   EXPECT_EQ(call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31&players=P1&totals=true").status, 200);
+}
+
+// An upload lands whole under its name or not at all: a refusal comes
+// before the body, a cut-short body leaves nothing in the folder.
+TEST_F(Api, UploadsLandWholeOrNotAtAll) {
+  const QString folder = home() + "/content";
+  QDir().mkpath(folder);
+  ASSERT_TRUE(c->file_list.choose_folder(folder).ok());
+  const QString still = home() + "/still.png";
+  QImage image(64, 48, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  ASSERT_TRUE(image.save(still));
+  avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
+  auto upload = [&](const std::string& target, const QString& path) {
+    auto reply = std::async(std::launch::async, [&] { return client.upload(target, path.toStdString(), [](auto, auto) {}); });
+    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return reply.get();
+  };
+  EXPECT_EQ(upload("/api/content/still.png", still).status, 201);
+  EXPECT_EQ(QFile(folder + "/still.png").size(), QFile(still).size());
+  const auto again = upload("/api/content/still.png", still);
+  EXPECT_EQ(again.status, 409);
+  EXPECT_EQ(object(again)["field"], "file");
+  EXPECT_EQ(upload("/api/content/still.png?replace=true", still).status, 201);
+  EXPECT_EQ(object(upload("/api/content/..%2Fstill.png", still))["field"], "file");
+  EXPECT_EQ(upload("/api/content/notes.txt", still).status, 400);
+
+  namespace asio = boost::asio;
+  asio::io_context io;
+  auto raw = [&](const std::string& head, const std::string& body) {
+    return std::async(std::launch::async, [&, head, body] {
+      asio::ip::tcp::socket s(io);
+      s.connect({asio::ip::make_address("127.0.0.1"), service->port()});
+      asio::write(s, asio::buffer(head + "Authorization: Bearer " + kToken + "\r\n\r\n" + body));
+      if (!body.empty()) s.shutdown(asio::ip::tcp::socket::shutdown_send);
+      std::string got;
+      boost::system::error_code ec;
+      char buffer[1024];
+      for (std::size_t n; (n = s.read_some(asio::buffer(buffer), ec)), !ec;) got.append(buffer, n);
+      return got;
+    });
+  };
+  auto answer = [&](std::future<std::string> f) {
+    EXPECT_TRUE(test::spin_until([&] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return f.get();
+  };
+  // No disk has room for this: refused before a byte is written.
+  const std::string huge = "PUT /api/content/huge.mp4 HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+                           std::to_string(std::uint64_t(1) << 60) + "\r\n";
+  EXPECT_EQ(answer(raw(huge, "")).rfind("HTTP/1.1 507", 0), 0u);
+  const std::string cut = "PUT /api/content/cut.png HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n";
+  EXPECT_EQ(answer(raw(cut, std::string(5000, 'x'))).rfind("HTTP/1.1 400", 0), 0u);
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"PLAYLIST_ID_7.SAV", "still.png"}));
+
+  // The scan makes it content; a playlist takes it by its file's name.
+  ASSERT_TRUE(test::spin_until([&] { return c->file_list.index_of_file("still.png") >= 0; }));
+  const auto set = call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"still.png","seconds":5},{"file":"still.png"}]})");
+  ASSERT_EQ(set.status, 200) << set.body;
+  EXPECT_EQ(call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"gone.png"}]})").status, 404);
+  EXPECT_EQ(call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"still.png","seconds":-1}]})").status, 400);
+  const QJsonArray items = object(call("GET", "/api/playlists/7"))["items"].toArray();
+  ASSERT_EQ(items.size(), 2);
+  EXPECT_EQ(items[0].toObject()["file"], "still.png");
+  EXPECT_EQ(items[0].toObject()["file_length"].toInt(), 5);
+  const QJsonArray content = QJsonDocument::fromJson(QByteArray::fromStdString(call("GET", "/api/content").body)).array();
+  EXPECT_EQ(content[0].toObject()["playlists"].toArray(), QJsonArray{7});
+  EXPECT_EQ(call("DELETE", "/api/content/still.png").status, 409);  // linked: say what becomes of its items
+  EXPECT_EQ(call("DELETE", "/api/content/still.png?unlink=true").status, 200);
+  EXPECT_FALSE(QFile::exists(folder + "/still.png"));
+  EXPECT_TRUE(object(call("GET", "/api/playlists/7"))["items"].toArray().isEmpty());
+}
+
+// A backup holds the saved state; a restore takes only a checked backup,
+// and the next start loads it.
+TEST_F(Api, ABackupRestoresTheSavedState) {
+  const auto backup = call("GET", "/api/backup");
+  ASSERT_EQ(backup.status, 200) << backup.body;
+  QString why;
+  const auto entries = state_archive::read(QByteArray::fromStdString(backup.body), &why);
+  ASSERT_TRUE(entries) << why.toStdString();
+  const QString playlists = QString("documents/") + kPlaylistFile;
+  ASSERT_TRUE(std::any_of(entries->begin(), entries->end(), [&](const auto& e) { return e.name == playlists; }));
+
+  bool restarted = false;
+  service->uploads().set_restart([&] { restarted = true; });
+  const QString file = home() + "/backup.tar";
+  avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
+  auto restore = [&](const QByteArray& bytes) {
+    QFile out(file);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+    auto reply = std::async(std::launch::async, [&] { return client.upload("/api/restore", file.toStdString(), [](auto, auto) {}); });
+    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return reply.get();
+  };
+  QByteArray damaged = QByteArray::fromStdString(backup.body);
+  damaged[100] = damaged[100] ^ 1;  // the first header
+  EXPECT_EQ(restore(damaged).status, 400);
+  EXPECT_EQ(restore("not a backup").status, 400);
+  EXPECT_FALSE(QFile::exists(state_archive::staged_path()));
+  EXPECT_FALSE(restarted);
+
+  ASSERT_EQ(restore(QByteArray::fromStdString(backup.body)).status, 202);
+  EXPECT_TRUE(test::spin_until([&] { return restarted; }));
+  wait_for_writes();
+  const QString path = state_archive::path_of(playlists);
+  const auto saved = read_file(path);
+  QFile::remove(path);
+  bool applied = false;
+  ASSERT_TRUE(state_archive::apply_staged(&why, &applied)) << why.toStdString();
+  EXPECT_TRUE(applied);
+  EXPECT_EQ(read_file(path), saved);
+  EXPECT_FALSE(QFile::exists(state_archive::staged_path()));
 }
 
 // The listener's limits, without the routes: a client that holds

@@ -9,9 +9,13 @@
 #include <QUrlQuery>
 
 #include "api/openapi.h"
+#include "api/route_helpers.h"
 #include "app/controllers.h"
 #include "content/content_item.h"
+#include "core/background_writer.h"
 #include "core/catalogue.h"
+#include "core/folders.h"
+#include "core/state_archive.h"
 #include "core/movielist.h"
 #include "core/main_queue.h"
 #include "players/player_status.h"
@@ -19,17 +23,9 @@
 
 namespace tavri {
 
+using namespace routes;
+
 namespace {
-
-QString text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-// The request path's parts after "/api/", each percent-decoded.
-QStringList path_parts(const std::string& path) {
-  QStringList parts;
-  for (const QString& part : text(path).mid(5).split('/', Qt::SkipEmptyParts))
-    parts << QUrl::fromPercentEncoding(part.toUtf8());
-  return parts;
-}
 
 // Copied on the main thread, written out on the listener's.
 struct PlayerRow {
@@ -70,27 +66,6 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
   };
 }
 
-// A record's keys but its pictures, which have routes of their own.
-QJsonObject item_json(const Record& r) {
-  QJsonObject item;
-  for (auto it = r.constBegin(); it != r.constEnd(); ++it)
-    if (it.value().metaType().id() != QMetaType::QImage && it.value().metaType().id() != QMetaType::QByteArray)
-      item.insert(it.key(), QJsonValue::fromVariant(it.value()));
-  return item;
-}
-
-std::optional<QJsonObject> body_object(const api::Request& request, api::Response& error) {
-  QJsonParseError parse{};
-  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parse);
-  if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
-    error = ApiRoutes::error(400, parse.error != QJsonParseError::NoError
-                                      ? QString("the body is not JSON: %1 at byte %2").arg(parse.errorString()).arg(parse.offset)
-                                      : QString("the body must be a JSON object"));
-    return std::nullopt;
-  }
-  return doc.object();
-}
-
 }  // namespace
 
 ApiRoutes::ApiRoutes(Controllers& controllers, QObject* parent) : QObject(parent), c_(controllers) {
@@ -111,6 +86,7 @@ api::Response ApiRoutes::error(int status, const QString& message, const QString
 api::Response ApiRoutes::refusal(const Outcome& outcome) {
   const int status = outcome.kind == Outcome::kUnknownId ? 404
                      : outcome.kind == Outcome::kConflict ? 409
+                     : outcome.kind == Outcome::kNoRoom   ? 507
                      : outcome.kind == Outcome::kFailed   ? 500
                                                           : 400;
   QString message = outcome.message;
@@ -149,6 +125,9 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   if (resource == "players") return players(request, parts);
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
   if (resource == "content") return content(request, parts);
+  if (resource == "folder" && parts.size() == 1) return folder(request);
+  if (resource == "backup" && parts.size() == 1) return get ? backup() : error(405, "GET");
+  if (resource == "restore" && parts.size() == 1) return error(405, "PUT, with the archive as the body");
   if (resource == "history" && parts.size() == 2 && parts[1] == "proof-of-play")
     return get ? proof_of_play(request) : error(405, "GET");
   if (resource == "rescan" && parts.size() == 1) {
@@ -265,14 +244,10 @@ api::Response ApiRoutes::command(const QJsonObject& body) {
   }
   if (*code == wire::kBackground && !arguments.isEmpty()) {
     // The players fetch the background by its name from the content folder.
-    const RecordList& files = c_.file_list.ArrayController_FILELIST();
-    QString path;
-    for (int i = 0; i < files.size() && path.isEmpty(); ++i) {
-      const QUrl url = files.at(i).value("file_url").toUrl();
-      if (url.fileName() == arguments[0]) path = url.isLocalFile() ? url.toLocalFile() : url.path();
-    }
-    if (path.isEmpty()) return error(404, QString("No content file is named \"%1\".").arg(arguments[0]), "arguments");
-    arguments[0] = path;
+    const int index = c_.file_list.index_of_file(arguments[0]);
+    if (index < 0) return error(404, QString("No content file is named \"%1\".").arg(arguments[0]), "arguments");
+    const QUrl url = c_.file_list.ArrayController_FILELIST().at(index).value(key::FILE_URL).toUrl();
+    arguments[0] = url.isLocalFile() ? url.toLocalFile() : url.path();
   }
   const Outcome o = c_.udp_feedback.command_players(*code, ids, arguments);
   if (!o.ok()) return refusal(o);
@@ -312,111 +287,24 @@ api::Response ApiRoutes::send_list(const QJsonObject& body) {
   return json(202, QJsonObject{{field, found->value("id").toLongLong()}, {"players", QJsonArray::fromStringList(*ids)}});
 }
 
-ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStringList& parts, bool schedules) {
-  const RecordList& lists =
-      schedules ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
-  const QString what = schedules ? "schedule" : "playlist";
-  // The catalogue's operations, the same for both.
-  auto create = [&](const QString& name, qint64* id) {
-    return schedules ? c_.schedule.create(name, id) : c_.playlists.create(name, id);
-  };
-  auto rename = [&](qint64 id, const QString& name) {
-    return schedules ? c_.schedule.rename(id, name) : c_.playlists.rename(id, name);
-  };
-  auto copy = [&](qint64 id, qint64* copy_id) {
-    return schedules ? c_.schedule.copy(id, copy_id) : c_.playlists.copy(id, copy_id);
-  };
-  auto remove = [&](qint64 id) { return schedules ? c_.schedule.remove({id}) : c_.playlists.remove({id}); };
-  // A new name: a JSON string the players can read as one field.
-  auto name_of = [&](const api::Request& r, QString& name) -> std::optional<api::Response> {
-    api::Response bad;
-    const auto body = body_object(r, bad);
-    if (!body) return bad;
-    if (!body->value("name").isString()) return error(400, "\"name\" must be a string", "name");
-    name = body->value("name").toString();
-    if (const Outcome o = Catalogue::check_name(name); !o.ok()) return refusal(o);
-    return std::nullopt;
-  };
-
-  if (parts.size() == 1) {
-    if (request.method == "POST") {
-      QString name;
-      if (auto refused = name_of(request, name)) return *refused;
-      qint64 id = 0;
-      const Outcome o = create(name, &id);
-      return o.ok() ? json(201, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
-    }
-    if (request.method != "GET") return error(405, "GET or POST");
-    QJsonArray out;
-    for (int i = 0; i < lists.size(); ++i) {
-      const Record& r = lists.at(i);
-      QJsonObject entry{{"id", r.value("id").toLongLong()}, {"name", r.value("name").toString()}};
-      if (schedules) entry["tasks"] = r.value("tasklist").toList().size();
-      out.append(entry);
-    }
-    return json(200, out);
-  }
-  bool numeric = false;
-  const qint64 id = parts[1].toLongLong(&numeric);
-  if (!numeric) return error(400, QString("a %1 id is a number").arg(what), "id");
-  if (parts.size() == 3 && parts[2] == "copy") {
-    if (request.method != "POST") return error(405, "POST");
-    qint64 copy_id = 0;
-    const Outcome o = copy(id, &copy_id);
-    return o.ok() ? json(201, QJsonObject{{"id", copy_id}}) : refusal(o);
-  }
-  if (parts.size() != 2) return error(404, "no such route");
-  if (request.method == "PATCH") {
-    QString name;
-    if (auto refused = name_of(request, name)) return *refused;
-    const Outcome o = rename(id, name);
-    return o.ok() ? json(200, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
-  }
-  if (request.method == "DELETE") {
-    const Outcome o = remove(id);
-    return o.ok() ? json(200, QJsonObject{{"removed", id}}) : refusal(o);
-  }
-  if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
-  const int index = schedules ? c_.schedule.catalogue().index_of(id) : c_.playlists.catalogue().index_of(id);
-  if (index < 0) return error(404, QString("No %1 has the id %2.").arg(what).arg(id), "id");
-  QJsonObject out = item_json(lists.at(index));
-  if (!schedules) {
-    QJsonArray items;
-    for (const Record& item : decode_movielist(lists.at(index), false)) items.append(item_json(item));
-    out["items"] = items;
-  }
-  return json(200, out);
-}
-
-ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringList& parts) {
-  if (request.method != "GET") return error(405, "GET");
-  const RecordList& files = c_.file_list.ArrayController_FILELIST();
-  // Items are named by their file's name: what playlists and players use.
-  auto file_of = [](const Record& r) { return r.value(key::FILE_URL).toUrl().fileName(); };
-  if (parts.size() == 1) {
-    QJsonArray out;
-    for (int i = 0; i < files.size(); ++i) {
-      QJsonObject item = item_json(files.at(i));
-      item.remove(key::FILE_URL);  // where it lies on the server is not the client's business
-      item.insert("file", file_of(files.at(i)));
-      out.append(item);
-    }
-    return json(200, out);
-  }
-  if (parts.size() != 3 || parts[2] != "thumbnail") return error(404, "no such route");
-  for (int i = 0; i < files.size(); ++i) {
-    if (file_of(files.at(i)) != parts[1]) continue;
-    const QImage image = files.at(i).value(key::FILE_ICON).value<QImage>();
-    if (image.isNull()) return error(404, "this item has no thumbnail", "file");
-    return std::function<api::Response()>([image] {
-      QByteArray png;
-      QBuffer buffer(&png);
-      buffer.open(QIODevice::WriteOnly);
-      image.save(&buffer, "PNG");
-      return api::Response{200, "image/png", png.toStdString()};
+// The saved state as the writer leaves it once every save asked for now is
+// done, and the history copied by the database itself while it is written.
+ApiRoutes::Answer ApiRoutes::backup() {
+  return Later([this](api::Respond respond) {
+    c_.app.save_all_queued();
+    BackgroundWriter::instance().after_pending(this, [this, respond = std::move(respond)]() mutable {
+      QList<state_archive::Entry> entries;
+      for (const QString& name : state_archive::entry_names())
+        if (name != state_archive::history_entry_name())
+          if (const auto bytes = read_file(state_archive::path_of(name))) entries.append({name, *bytes});
+      c_.history.backup([entries, respond = std::move(respond)](std::optional<QByteArray> history) mutable {
+        if (!history) return respond(error(500, "The history could not be copied (see the console)."));
+        if (!history->isEmpty()) entries.append({state_archive::history_entry_name(), *history});
+        respond({200, "application/x-tar",
+                 state_archive::write(entries, QDateTime::currentSecsSinceEpoch()).toStdString()});
+      });
     });
-  }
-  return error(404, QString("No content item is the file \"%1\".").arg(parts[1]), "file");
+  });
 }
 
 // The Prometheus text format.

@@ -39,6 +39,9 @@ class ApiRoutes : public QObject {
   api::Response command(const QJsonObject& body);
   api::Response send_list(const QJsonObject& body);
   Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
+  api::Response set_items(qint64 id, const api::Request& request);
+  Answer folder(const api::Request& request);
+  Answer backup();
   Answer content(const api::Request& request, const QStringList& parts);
   api::Response metrics();
   Answer proof_of_play(const api::Request& request);

@@ -9,6 +9,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -64,6 +65,7 @@ struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
   // goes touch these.
   ServerConfig config;
   Handler handler;
+  UploadHandler uploads;
   Counters counters;
   std::atomic<bool> running{false};
   std::mutex sessions_mutex;
@@ -101,6 +103,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     ++state_->counters.open_connections;
   }
   ~Session() {
+    if (upload_) upload_->finish(false, [](Response) {});
     --state_->counters.open_connections;
     if (streaming_) --state_->counters.event_streams;
   }
@@ -143,45 +146,78 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
  private:
   void read() {
-    parser_.emplace();
-    parser_->body_limit(state_->config.body_limit);
-    parser_->header_limit(static_cast<std::uint32_t>(state_->config.header_limit));
+    head_.emplace();
+    head_->header_limit(static_cast<std::uint32_t>(state_->config.header_limit));
+    // A declared length is checked against the limit for its kind of
+    // request once the head is known; chunks against the body's parser.
+    head_->body_limit(std::numeric_limits<std::uint64_t>::max());
     beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
-    http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      self->on_read(ec);
+    http::async_read_header(stream_, buffer_, *head_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      self->on_head(ec);
     });
   }
 
-  void on_read(beast::error_code ec) {
+  // A failed read: a refusal with a status where the client can take one.
+  void refuse_read(beast::error_code ec) {
     if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == asio::error::operation_aborted ||
         ec == asio::error::connection_reset)
       return close();
     if (ec == http::error::body_limit) return answer({413, "application/json", error_body("the body is too large")}, false);
     if (ec == http::error::header_limit)
       return answer({431, "application/json", error_body("the request head is too large")}, false);
-    if (ec) return answer({400, "application/json", error_body("the request is not valid HTTP")}, false);
+    answer({400, "application/json", error_body("the request is not valid HTTP")}, false);
+  }
 
-    ++state_->counters.requests;
-    auto& message = parser_->get();
-    keep_alive_ = message.keep_alive();
+  template <typename Message>
+  Request request_of(const Message& message) {
     const std::string_view target(message.target().data(), message.target().size());
     Request request;
     request.method = std::string(message.method_string());
     const auto question = target.find('?');
     request.path = std::string(target.substr(0, question));
     if (question != std::string_view::npos) request.query = std::string(target.substr(question + 1));
-    request.body = std::move(message.body());
+    return request;
+  }
 
-    if (!is_open_route(request.path)) {
-      const auto header = message[http::field::authorization];
-      const std::string_view given(header.data(), header.size());
-      constexpr std::string_view kBearer = "Bearer ";
-      if (given.substr(0, kBearer.size()) != kBearer ||
-          !same_token(given.substr(kBearer.size()), state_->config.token)) {
-        ++state_->counters.unauthorized;
-        return answer({401, "application/json", error_body("a valid bearer token is needed")}, keep_alive_);
-      }
-    }
+  template <typename Message>
+  bool authorized(const Request& request, const Message& message) {
+    if (is_open_route(request.path)) return true;
+    const auto header = message[http::field::authorization];
+    const std::string_view given(header.data(), header.size());
+    constexpr std::string_view kBearer = "Bearer ";
+    if (given.substr(0, kBearer.size()) == kBearer && same_token(given.substr(kBearer.size()), state_->config.token))
+      return true;
+    ++state_->counters.unauthorized;
+    return false;
+  }
+
+  void on_head(beast::error_code ec) {
+    if (ec) return refuse_read(ec);
+    const auto& message = head_->get();
+    const auto& config = state_->config;
+    const std::string_view target(message.target().data(), message.target().size());
+    if (state_->uploads && message.method() == http::verb::put &&
+        std::any_of(config.upload_paths.begin(), config.upload_paths.end(),
+                    [&](const std::string& path) { return target.starts_with(path); }))
+      return start_upload();
+    if (head_->content_length().value_or(0) > config.body_limit)
+      return answer({413, "application/json", error_body("the body is too large")}, false);
+    body_.emplace(std::move(*head_));
+    body_->body_limit(config.body_limit);
+    http::async_read(stream_, buffer_, *body_, [self = shared_from_this()](beast::error_code read_ec, std::size_t) {
+      self->on_read(read_ec);
+    });
+  }
+
+  void on_read(beast::error_code ec) {
+    if (ec) return refuse_read(ec);
+    ++state_->counters.requests;
+    auto& message = body_->get();
+    keep_alive_ = message.keep_alive();
+    Request request = request_of(message);
+    request.body = std::move(message.body());
+    if (!authorized(request, message))
+      return answer({401, "application/json", error_body("a valid bearer token is needed")}, keep_alive_);
     if (request.path == "/api/events") {
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
@@ -191,6 +227,73 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       if (!self->state_->running) return;  // nobody runs the connection any more
       asio::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
         self->answer(std::move(response), self->keep_alive_);
+      });
+    });
+  }
+
+  // The body is read block by block into the handler's upload; nothing
+  // of it is held. A refusal before the body closes the connection, which
+  // is the only way not to read it.
+  void start_upload() {
+    ++state_->counters.requests;
+    const auto& message = head_->get();
+    keep_alive_ = message.keep_alive();
+    Request request = request_of(message);
+    if (!authorized(request, message))
+      return answer({401, "application/json", error_body("a valid bearer token is needed")}, false);
+    const auto length = head_->content_length();
+    if (!length) return answer({411, "application/json", error_body("an upload needs a Content-Length")}, false);
+    if (*length > state_->config.upload_limit)
+      return answer({413, "application/json", error_body("the upload is too large")}, false);
+    // A client that waits for "100 Continue" sends nothing it would have
+    // to: a refusal reaches it before the body.
+    const bool expects_continue = beast::iequals(message[http::field::expect], "100-continue");
+    upload_parser_.emplace(std::move(*head_));
+    upload_parser_->body_limit(*length);
+    state_->uploads(std::move(request), *length,
+                    [self = shared_from_this(), expects_continue](std::optional<Upload> upload, Response refusal) {
+                      asio::post(self->stream_.get_executor(), [self, expects_continue, upload = std::move(upload),
+                                                                refusal = std::move(refusal)]() mutable {
+                        if (!upload) return self->answer(std::move(refusal), false);
+                        self->upload_ = std::move(*upload);
+                        if (!expects_continue) return self->read_upload();
+                        static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+                        asio::async_write(self->stream_, asio::buffer(kContinue),
+                                          [self](beast::error_code ec, std::size_t) {
+                                            if (ec) return self->finish_upload(false);
+                                            self->read_upload();
+                                          });
+                      });
+                    });
+  }
+
+  void read_upload() {
+    auto& body = upload_parser_->get().body();
+    if (upload_parser_->is_done()) return finish_upload(true);
+    block_.resize(256 * 1024);
+    body.data = block_.data();
+    body.size = block_.size();
+    // The deadline is for each block: a long upload that moves is not cut.
+    beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
+    http::async_read(stream_, buffer_, *upload_parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec == http::error::need_buffer) ec = {};
+      if (ec) return self->finish_upload(false);
+      const std::size_t got = self->block_.size() - self->upload_parser_->get().body().size;
+      if (got > 0 && !self->upload_->write(self->block_.data(), got)) return self->finish_upload(false);
+      self->read_upload();
+    });
+  }
+
+  void finish_upload(bool complete) {
+    if (!upload_) return;
+    Upload upload = std::move(*upload_);
+    upload_.reset();
+    upload_parser_.reset();
+    block_ = {};
+    upload.finish(complete, [self = shared_from_this(), complete](Response response) {
+      if (!self->state_->running) return;
+      asio::post(self->stream_.get_executor(), [self, complete, response = std::move(response)]() mutable {
+        self->answer(std::move(response), complete && self->keep_alive_);
       });
     });
   }
@@ -252,7 +355,11 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   Stream stream_;
   std::shared_ptr<ApiServer::State> state_;
   beast::flat_buffer buffer_;
-  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::request_parser<http::empty_body>> head_;
+  std::optional<http::request_parser<http::string_body>> body_;
+  std::optional<http::request_parser<http::buffer_body>> upload_parser_;
+  std::optional<Upload> upload_;
+  std::vector<char> block_;
   std::optional<http::response<http::string_body>> response_;
   bool keep_alive_ = false;
   bool streaming_ = false;
@@ -306,9 +413,11 @@ void ApiServer::State::tick_keep_alive() {
   });
 }
 
-ApiServer::ApiServer(ServerConfig config, Handler handler) : state_(std::make_shared<State>()) {
+ApiServer::ApiServer(ServerConfig config, Handler handler, UploadHandler uploads)
+    : state_(std::make_shared<State>()) {
   state_->config = std::move(config);
   state_->handler = std::move(handler);
+  state_->uploads = std::move(uploads);
 }
 
 ApiServer::~ApiServer() { stop(); }

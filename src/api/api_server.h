@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The JSON API's HTTP listener: requests, the bearer token, the limits and
 // the event stream. What a request does is the handler's business; this
@@ -31,6 +33,20 @@ struct Response {
 using Respond = std::function<void(Response)>;
 using Handler = std::function<void(Request, Respond)>;
 
+// A request body taken as it arrives instead of held: an upload.
+struct Upload {
+  // On the listener's thread, block by block; false stops the upload.
+  std::function<bool(const char* data, std::size_t size)> write;
+  // Once: the whole body arrived (answer with `respond`), or it did not
+  // (the client left, a write failed, the deadline passed).
+  std::function<void(bool complete, Respond respond)> finish;
+};
+// Called on the listener's thread with an authorized upload's head (its
+// body empty) and its length; `ready` takes the upload or, with none, the
+// refusal that answers it. `ready` may be called from any thread, once.
+using Ready = std::function<void(std::optional<Upload>, Response refusal)>;
+using UploadHandler = std::function<void(Request head, std::uint64_t length, Ready ready)>;
+
 struct ServerConfig {
   std::string address = "127.0.0.1";
   std::uint16_t port = 5080;
@@ -38,6 +54,10 @@ struct ServerConfig {
   // PEM files; with both, every connection speaks TLS.
   std::string tls_certificate, tls_key;
   std::size_t body_limit = 1 << 20;
+  // PUT requests to paths starting so stream their bodies to the upload
+  // handler, up to upload_limit bytes.
+  std::vector<std::string> upload_paths = {"/api/content/", "/api/restore"};
+  std::uint64_t upload_limit = std::uint64_t(64) << 30;
   std::size_t header_limit = 16 * 1024;
   // To read a request and to write its answer; an idle keep-alive
   // connection is closed after it too.
@@ -63,7 +83,7 @@ std::string json_string(std::string_view text);
 
 class ApiServer {
  public:
-  ApiServer(ServerConfig config, Handler handler);
+  ApiServer(ServerConfig config, Handler handler, UploadHandler uploads = {});
   ~ApiServer();
   ApiServer(const ApiServer&) = delete;
   ApiServer& operator=(const ApiServer&) = delete;

@@ -8,10 +8,17 @@
 namespace tavri {
 
 ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObject* parent)
-    : QObject(parent), c_(controllers), routes_(controllers) {
+    : QObject(parent),
+      c_(controllers),
+      routes_(controllers),
+      uploads_(controllers.file_list, [this](const std::string& event, const std::string& json) {
+        if (server_->counters().event_streams > 0) server_->publish(event, json);
+      }) {
   server_ = std::make_unique<api::ApiServer>(
-      std::move(config), [this](api::Request request, api::Respond respond) {
-        routes_.handle(std::move(request), std::move(respond));
+      std::move(config),
+      [this](api::Request request, api::Respond respond) { routes_.handle(std::move(request), std::move(respond)); },
+      [this](api::Request head, std::uint64_t length, api::Ready ready) {
+        uploads_.begin(std::move(head), length, std::move(ready));
       });
   routes_.set_counters(&server_->counters());
   UDP_Feedback& players = c_.udp_feedback;

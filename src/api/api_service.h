@@ -7,6 +7,7 @@
 
 #include "api/api_routes.h"
 #include "api/api_server.h"
+#include "api/api_uploads.h"
 #include "core/record.h"
 
 namespace tavri {
@@ -27,6 +28,7 @@ class ApiService : public QObject {
   // An event for every open stream; on the main thread.
   void publish(const QString& event, const QJsonObject& data);
   const api::Counters& counters() const { return server_->counters(); }
+  ApiUploads& uploads() { return uploads_; }
 
  private:
   struct Seen {
@@ -41,6 +43,7 @@ class ApiService : public QObject {
 
   Controllers& c_;
   ApiRoutes routes_;
+  ApiUploads uploads_;
   std::unique_ptr<api::ApiServer> server_;
   QTimer presence_;
   QHash<QString, Seen> seen_;

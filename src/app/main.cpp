@@ -17,6 +17,7 @@
 #include "api/api_token.h"
 #include "app/headless_dialogs.h"
 #include "app/server_config.h"
+#include "core/state_archive.h"
 #include "app/service_notify.h"
 #include "controllers.h"
 #include "core/bus.h"
@@ -153,6 +154,17 @@ struct Service {
   }
 };
 
+// A backup handed to the API is loaded here, before anything reads the
+// saved state. What it says goes to the console (and the journal).
+void apply_staged_restore() {
+  QString error;
+  bool applied = false;
+  if (!tavri::state_archive::apply_staged(&error, &applied))
+    tavri::console_log(QString("RESTORE FAILED: %1").arg(error));
+  else if (applied)
+    tavri::console_log("RESTORED the saved state from a backup");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,6 +207,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     application.setApplicationName("tavri_av_server");
     quit_on_signals(application);
+    apply_staged_restore();
     tavri::HeadlessDialogs dialogs;
     tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
     controllers.app.set_headless();
@@ -224,6 +237,7 @@ int main(int argc, char** argv) {
   application.setWindowIcon(QIcon(QPixmap::fromImage(tavri::app_icon(256))));
 
   quit_on_signals(application);
+  apply_staged_restore();
 
   tavri::QtDialogs dialogs;
   // Nothing before the main loop waits for a person: the HTTP server, the

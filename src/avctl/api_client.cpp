@@ -9,6 +9,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <boost/beast/http/file_body.hpp>
 #include <istream>
 
 namespace tavri::avctl {
@@ -73,6 +74,56 @@ Reply ApiClient::call(const std::string& method, const std::string& target, cons
       http::read(stream, buffer, parser);
       reply.status = static_cast<int>(parser.get().result_int());
       reply.body = std::move(parser.get().body());
+    });
+  } catch (const std::exception& e) {
+    reply.status = 0;
+    reply.error = e.what();
+  }
+  return reply;
+}
+
+Reply ApiClient::upload(const std::string& target, const std::string& path,
+                        const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
+  Reply reply;
+  try {
+    http::request<http::file_body> request(http::verb::put, target, 11);
+    beast::error_code ec;
+    request.body().open(path.c_str(), beast::file_mode::scan, ec);
+    if (ec) {
+      reply.error = path + ": " + ec.message();
+      return reply;
+    }
+    request.set(http::field::host, endpoint_.host);
+    request.set(http::field::user_agent, "tavri-avctl");
+    request.set(http::field::authorization, "Bearer " + token_);
+    request.set(http::field::content_type, "application/octet-stream");
+    request.set(http::field::expect, "100-continue");
+    request.prepare_payload();
+    const std::uint64_t total = request.body().size();
+    with_stream(endpoint_, std::chrono::seconds(0), [&](auto& stream) {
+      http::request_serializer<http::file_body> serializer(request);
+      http::write_header(stream, serializer);
+      beast::flat_buffer buffer;
+      auto read_reply = [&](http::response_parser<http::empty_body>& head) {
+        http::response_parser<http::string_body> parser(std::move(head));
+        parser.body_limit(1 << 20);
+        http::read(stream, buffer, parser);
+        reply.status = static_cast<int>(parser.get().result_int());
+        reply.body = std::move(parser.get().body());
+      };
+      {
+        http::response_parser<http::empty_body> head;
+        http::read_header(stream, buffer, head);
+        if (head.get().result() != http::status::continue_) return read_reply(head);
+      }
+      std::uint64_t sent = 0;
+      while (!serializer.is_done()) {
+        sent += http::write_some(stream, serializer);
+        progress(std::min(sent, total), total);
+      }
+      http::response_parser<http::empty_body> head;
+      http::read_header(stream, buffer, head);
+      read_reply(head);
     });
   } catch (const std::exception& e) {
     reply.status = 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,10 @@ class ApiClient {
       : ApiClient(Endpoint{std::move(host), std::move(port), false, {}}, std::move(token)) {}
 
   Reply call(const std::string& method, const std::string& target, const std::string& body = {}) const;
+  // PUTs a file as the body, block by block, telling `progress` the bytes
+  // sent so far and the whole; a refusal comes before the body is sent.
+  Reply upload(const std::string& target, const std::string& path,
+               const std::function<void(std::uint64_t sent, std::uint64_t total)>& progress) const;
   // Follows the event stream: each event's name and data until the server
   // closes it or `on_event` returns false. The failure, or empty.
   std::string follow(const std::string& target,

@@ -1,6 +1,8 @@
 // tavri-avctl: the server's JSON API from the command line.
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +12,7 @@
 #include <QUrlQuery>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "avctl/api_client.h"
 
@@ -30,6 +33,12 @@ const char kUsageText[] =
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
     "  save-all                       events (follow, until interrupted)\n"
+    "  content                        the content items      rescan        folder [PATH]\n"
+    "  upload [--replace] FILE...     into the content folder, with progress\n"
+    "  stream NAME ADDRESS            delete FILE [--unlink|--keep-items]\n"
+    "  items PLAYLIST-ID FILE[:SECONDS]...   set a playlist's items in this order\n"
+    "  backup FILE                    the saved state and the history in one archive\n"
+    "  restore FILE                   check a backup and restart the service with it\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
@@ -160,6 +169,64 @@ class Ctl {
     return kOk;
   }
 
+  int content() {
+    QJsonDocument doc;
+    if (int rc = call("GET", "/api/content", {}, &doc); rc || json_) return rc;
+    QList<QStringList> rows{{"FILE", "KIND", "LENGTH", "SIZE", "PLAYLISTS"}};
+    for (const QJsonValue& v : doc.array()) {
+      const QJsonObject o = v.toObject();
+      QStringList lists;
+      for (const QJsonValue& id : o["playlists"].toArray()) lists << cell(id);
+      rows << QStringList{cell(o["file"]), cell(o["file_kind"]), cell(o["file_length"]), cell(o["file_size"]),
+                          lists.isEmpty() ? "-" : lists.join(",")};
+    }
+    print_table(rows);
+    return kOk;
+  }
+
+  int upload(const QStringList& files, bool replace) {
+    // A bar on a terminal; scripts get one line per file.
+    const bool bar = isatty(fileno(stderr)) && !json_;
+    for (const QString& path : files) {
+      const QString name = QFileInfo(path).fileName();
+      const QString target = "/api/content/" + QUrl::toPercentEncoding(name) + (replace ? "?replace=true" : "");
+      const auto reply = client_.upload(target.toStdString(), QFile::encodeName(path).toStdString(),
+                                        [&](std::uint64_t sent, std::uint64_t total) {
+                                          if (!bar) return;
+                                          const int percent = total ? int(sent * 100 / total) : 100;
+                                          std::fprintf(stderr, "\r%-30s [%-40s] %3d%%", qPrintable(name.left(30)),
+                                                       QByteArray(percent * 40 / 100, '#').constData(), percent);
+                                        });
+      if (bar) std::fputs("\n", stderr);
+      if (reply.status == 0 && reply.error.rfind(QFile::encodeName(path).toStdString(), 0) == 0) {
+        std::fprintf(stderr, "tavri-avctl: %s\n", reply.error.c_str());
+        return kUsage;
+      }
+      if (int rc = failure(reply)) return rc;
+      std::printf("%s\n", json_ ? reply.body.c_str() : qPrintable("uploaded " + name));
+    }
+    return kOk;
+  }
+
+  int backup(const QString& path) {
+    QByteArray archive;
+    if (int rc = raw("/api/backup", archive)) return rc;
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(archive) != archive.size() || !out.commit()) {
+      std::fprintf(stderr, "tavri-avctl: %s: %s\n", qPrintable(path), qPrintable(out.errorString()));
+      return kRefused;
+    }
+    if (!json_) std::printf("backup written: %s (%lld bytes)\n", qPrintable(path), static_cast<long long>(archive.size()));
+    return kOk;
+  }
+
+  int restore(const QString& path) {
+    const auto reply = client_.upload("/api/restore", QFile::encodeName(path).toStdString(), [](auto, auto) {});
+    if (int rc = failure(reply)) return rc;
+    std::printf("%s\n", json_ ? reply.body.c_str() : "restored: the service restarts with it");
+    return kOk;
+  }
+
   int acted(int rc, const char* what) {
     if (rc == kOk && !json_) std::printf("%s\n", what);
     return rc;
@@ -249,6 +316,51 @@ int main(int argc, char** argv) {
   if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
   if (command == "events") return ctl.events();
   if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");
+  if (command == "content") return ctl.content();
+  if (command == "rescan") return ctl.acted(ctl.call("POST", "/api/rescan", {}, nullptr), "scanning");
+  if (command == "folder") {
+    if (args.size() > 1) return usage("folder [PATH]");
+    if (args.isEmpty()) {
+      QJsonDocument doc;
+      const int rc = ctl.call("GET", "/api/folder", {}, &doc);
+      if (rc == kOk && !json) std::printf("%s\n", qPrintable(doc.object()["path"].toString()));
+      return rc;
+    }
+    return ctl.acted(ctl.call("PUT", "/api/folder", {{"path", QFileInfo(args[0]).absoluteFilePath()}}, nullptr),
+                     "folder chosen");
+  }
+  if (command == "upload") {
+    const bool replace = args.removeAll("--replace") > 0;
+    if (args.isEmpty()) return usage("upload [--replace] FILE...");
+    return ctl.upload(args, replace);
+  }
+  if (command == "stream") {
+    if (args.size() != 2) return usage("stream NAME ADDRESS");
+    return ctl.acted(ctl.call("POST", "/api/content/streams", {{"name", args[0]}, {"address", args[1]}}, nullptr),
+                     "stream added");
+  }
+  if (command == "delete") {
+    const bool unlink = args.removeAll("--unlink") > 0, keep = args.removeAll("--keep-items") > 0;
+    if (args.size() != 1 || (unlink && keep)) return usage("delete FILE [--unlink|--keep-items]");
+    const QString query = unlink ? "?unlink=true" : keep ? "?unlink=false" : "";
+    return ctl.acted(ctl.call("DELETE", "/api/content/" + QUrl::toPercentEncoding(args[0]) + query, {}, nullptr),
+                     "deleted");
+  }
+  if (command == "items") {
+    if (args.isEmpty()) return usage("items PLAYLIST-ID FILE[:SECONDS]...");
+    QJsonArray items;
+    for (const QString& item : args.mid(1)) {
+      const qsizetype colon = item.lastIndexOf(':');
+      bool numeric = false;
+      const int seconds = colon > 0 ? item.mid(colon + 1).toInt(&numeric) : 0;
+      items.append(numeric ? QJsonObject{{"file", item.left(colon)}, {"seconds", seconds}} : QJsonObject{{"file", item}});
+    }
+    return ctl.acted(ctl.call("PUT", "/api/playlists/" + QUrl::toPercentEncoding(args[0]) + "/items", {{"items", items}},
+                              nullptr),
+                     "items set");
+  }
+  if (command == "backup") return args.size() == 1 ? ctl.backup(args[0]) : usage("backup FILE");
+  if (command == "restore") return args.size() == 1 ? ctl.restore(args[0]) : usage("restore FILE");
   if ((command == "playlist" || command == "schedule") && !args.isEmpty()) {
     const QString what = args.takeFirst();
     const QString base = "/api/" + command + "s";

@@ -236,8 +236,7 @@ void FileList::applicationDidFinishLaunching() {
   folder_url_ = url;
   set_label(folder_label_for(folder_url_));
   console_log("LOAD FILELIST!!!!!");
-  QPointer<FileList> self(this);
-  run_after(0.5, [self] { if (self) self->scan_folder(); });
+  scan_soon();
   // A missing root is not served; the watch starts the server once it appears.
   if (folder_reachable()) bus_.post(note::SET_SERVER_PATH, folder_path());
 }

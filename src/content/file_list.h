@@ -30,6 +30,9 @@ class FileList : public QObject, public TransferReceiver {
   // The playlist catalogue's list, shared with the playlist controllers.
   void set_playlists(RecordList* playlists) { playlists_ = playlists; }
   QUrl folder_url() const { return folder_url_; }
+  // The item of the file named `file_name` ("lobby.mp4"), or -1: players
+  // and playlists name content by its file.
+  int index_of_file(const QString& file_name) const;
   QString select_label_path() const { return label_; }
 
   // Folder and scan.
@@ -61,6 +64,17 @@ class FileList : public QObject, public TransferReceiver {
   // content table, for example); anything but plain files is left out.
   void add_files(const QStringList& paths);
   void add_stream();
+  // A stream file `name`.stream holding `address`.
+  Outcome add_stream(const QString& name, const QString& address);
+  // Deletes content files by their names; with `unlink` their items leave
+  // every playlist first. Nothing is deleted when a name is unknown.
+  Outcome delete_files(const QStringList& names, bool unlink);
+  // Where an upload of `size` bytes named `name` goes in the content
+  // folder: refused for a name the library does not take, an existing file
+  // unless `replace`, or a disk without room for it.
+  Outcome check_upload(const QString& name, quint64 size, bool replace, QString* destination) const;
+  // A file came under its final name: the list follows shortly.
+  void scan_soon();
   void replace_file();
   void delete_File();
   void get_links();

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <sys/statvfs.h>
 
 #include "content/content_item.h"
 #include "content/file_list.h"
@@ -62,27 +63,48 @@ void FileList::add_stream() {
   if (!address) return;
   const auto name = dialogs_.prompt("Please enter a name:", QString(), 400);
   if (!name) return;
-  if (const QString problem = stream_name_problem(*name); !problem.isEmpty()) {
-    dialogs_.alert("This name cannot be used for a stream.", problem, {"OK"});
-    return;
-  }
-  console_log(QString("NEW WEB ADDRESS: %1").arg(*address));
+  if (const Outcome o = add_stream(*name, *address); !o.ok()) dialogs_.alert(o.message, o.detail, {"OK"});
+}
+
+Outcome FileList::add_stream(const QString& name, const QString& address) {
+  if (const QString problem = stream_name_problem(name); !problem.isEmpty())
+    return Outcome::bad("name", "This name cannot be used for a stream.", problem);
   // Players read the address as plain ASCII: anything else is refused, and
   // a stream that could not be written is said so, not left to look added.
-  bool ascii = std::all_of(address->begin(), address->end(), [](QChar c) { return c.unicode() < 128; });
-  if (!ascii) {
-    dialogs_.alert("This address cannot be used for a stream.",
-                   "Players read plain ASCII addresses only; write other characters percent-encoded (%C3%A9).",
-                   {"OK"});
-    return;
-  }
+  if (!std::all_of(address.begin(), address.end(), [](QChar c) { return c.unicode() < 128; }))
+    return Outcome::bad("address", "This address cannot be used for a stream.",
+                        "Players read plain ASCII addresses only; write other characters percent-encoded (%C3%A9).");
+  console_log(QString("NEW WEB ADDRESS: %1").arg(address));
   if (folder_known()) {
-    const QString path = QString("%1/%2.stream").arg(folder_path(), *name);
-    if (const auto failure = write_file_atomically(path, address->toLatin1())) {
-      dialogs_.alert("The stream was not added.", QString("%1: %2").arg(path, *failure), {"OK"});
-      return;
-    }
+    const QString path = QString("%1/%2.stream").arg(folder_path(), name);
+    if (const auto failure = write_file_atomically(path, address.toLatin1()))
+      return Outcome::failed("The stream was not added.", QString("%1: %2").arg(path, *failure));
   }
+  scan_soon();
+  return Outcome::done();
+}
+
+Outcome FileList::check_upload(const QString& name, quint64 size, bool replace, QString* destination) const {
+  if (!folder_known()) return Outcome::conflict("folder", "No content folder is chosen.");
+  if (const QString problem = stream_name_problem(name); !problem.isEmpty()) return Outcome::bad("file", problem);
+  if (content_kind_of(name) == ContentKind::none)
+    return Outcome::bad("file", "The library takes movies (.mov, .m4v, .mp4), images (.png, .jpg) and streams (.stream).");
+  const QString path = folder_path() + "/" + name;
+  if (!replace && QFileInfo::exists(path))
+    return Outcome::conflict("file", QString("The folder has a file named \"%1\".").arg(name), "Ask to replace it.");
+  // Room for the file and a little more: a full disk stops every save.
+  constexpr quint64 kReserve = 16 << 20;
+  struct statvfs disk {};
+  if (statvfs(QFile::encodeName(folder_path()).constData(), &disk) == 0 &&
+      quint64(disk.f_bavail) * disk.f_frsize < size + kReserve)
+    return Outcome::no_room("size", QString("The disk has room for %1 MB, not %2 MB.")
+                                        .arg(quint64(disk.f_bavail) * disk.f_frsize / 1000000)
+                                        .arg((size + kReserve) / 1000000));
+  *destination = path;
+  return Outcome::done();
+}
+
+void FileList::scan_soon() {
   QPointer<FileList> self(this);
   run_after(0.5, [self] { if (self) self->scan_folder(); });
 }
@@ -178,6 +200,28 @@ void FileList::delete_File() {
     }
   }
   scan_folder();
+}
+
+int FileList::index_of_file(const QString& file_name) const {
+  for (int i = 0; i < files_.size(); ++i)
+    if (files_.at(i).value(key::FILE_URL).toUrl().fileName() == file_name) return i;
+  return -1;
+}
+
+Outcome FileList::delete_files(const QStringList& names, bool unlink) {
+  QList<QUrl> urls;
+  for (const QString& name : names) {
+    const int index = index_of_file(name);
+    if (index < 0) return Outcome::unknown("files", QString("No content item is the file \"%1\".").arg(name));
+    urls << files_.at(index).value(key::FILE_URL).toUrl();
+  }
+  for (const QUrl& url : urls) {
+    console_log(unlink ? "UNLINK + DELETE FILE" : "DELETE FILE");
+    if (unlink) unlink_file_at_url(url);
+    delete_file_at_url(url);
+  }
+  scan_folder();
+  return Outcome::done();
 }
 
 void FileList::get_links() {

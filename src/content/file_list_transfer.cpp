@@ -74,9 +74,7 @@ bool FileList::transfer_ended() {
 
 void FileList::download_did_finish() {
   console_log("downloadDidFinish");
-  if (!transfer_ended()) return;
-  QPointer<FileList> self(this);
-  run_after(0.5, [self] { if (self) self->scan_folder(); });
+  if (transfer_ended()) scan_soon();
 }
 
 void FileList::download_did_fail(const QString& description, const QString& url) {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QTemporaryDir>
 
 #include "core/console.h"
 #include "core/folders.h"
@@ -119,6 +120,22 @@ void HistoryService::export_proof_of_play(const RecordArray& selected, bool tota
     dialogs_.alert("The export was not written.", QString("%1: %2").arg(*path, *failure), {"OK"});
   else
     console_log(QString("EXPORTED %1 PLAYS: %2").arg(plays.size()).arg(*path));
+}
+
+void HistoryService::backup(std::function<void(std::optional<QByteArray>)> done) {
+  if (!store_) return done(QByteArray());
+  queries_.run(
+      [store = store_.get()]() -> std::optional<QByteArray> {
+        store->flush();
+        QTemporaryDir dir;
+        const QString copy = dir.path() + "/history.sqlite";
+        if (const QString error = store->copy_to(copy); !error.isEmpty() || !dir.isValid()) {
+          console_log(QString("BACKUP: the history was not copied: %1").arg(error));
+          return std::nullopt;
+        }
+        return read_file(copy);
+      },
+      std::move(done));
 }
 
 void HistoryService::proof_of_play(qint64 from_ms, qint64 to_ms, const QStringList& device_ids, bool totals,

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <memory>
 
 #include "core/dialogs.h"
@@ -41,6 +42,9 @@ class HistoryService : public QObject {
   // The same CSV for explicit arguments (times in ms since the epoch, the
   // players' ids or none for all), queried off the main thread; `done`
   // gets it on the main thread.
+  // The history's bytes as a consistent copy, on a worker: empty when
+  // there is no history, nothing (the reason logged) when it failed.
+  void backup(std::function<void(std::optional<QByteArray>)> done);
   void proof_of_play(qint64 from_ms, qint64 to_ms, const QStringList& device_ids, bool totals,
                      std::function<void(QByteArray)> done);
 

@@ -264,6 +264,14 @@ std::vector<Event> HistoryStore::events(const QString& device_id, qint64 from_ms
   return out;
 }
 
+QString HistoryStore::copy_to(const QString& path) const {
+  QSqlDatabase db = reader(path_, connection_);
+  QSqlQuery q(db);
+  q.prepare("VACUUM INTO ?");
+  q.addBindValue(path);
+  return q.exec() ? QString() : q.lastError().text();
+}
+
 std::vector<Run> HistoryStore::runs(qint64 from_ms, qint64 to_ms, const QStringList& device_ids) const {
   std::vector<Run> out;
   QSqlDatabase db = reader(path_, connection_);

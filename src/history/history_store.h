@@ -67,6 +67,9 @@ class HistoryStore {
   // Reads (their own connection, any thread).
   std::vector<Event> events(const QString& device_id, qint64 from_ms, qint64 to_ms, int limit = 1000) const;
   std::vector<Run> runs(qint64 from_ms, qint64 to_ms, const QStringList& device_ids = {}) const;
+  // A consistent copy of the whole database in a new file at `path`, taken
+  // while it is written (after a flush); the error, or empty.
+  QString copy_to(const QString& path) const;
   // Every player with an event on file (read from the index, at start-up).
   QStringList known_players() const;
   // Online share of each player within [from, to], counted from its first

@@ -78,8 +78,10 @@ bool display_playlist::save_list() {
 
 bool display_playlist::save_to_file() {
   const int p = selected_playlist();
-  if (p < 0) return false;
-  const Record playlist = playlists()->at(p);
+  return p >= 0 && publish(playlists()->at(p));
+}
+
+bool display_playlist::publish(const Record& playlist) {
   // An empty playlist is published too (with "movies" 0): players must
   // never fetch an older playlist's items under this id.
   const QByteArray bytes = playlist_file_bytes(playlist);
@@ -269,6 +271,38 @@ void display_playlist::send_to_device() {
     return;
   }
   bus_.post(note::SEND_PLAYLIST, copy);
+}
+
+Outcome display_playlist::set_items(qint64 id, const QList<ItemSpec>& specs) {
+  if (!catalogue_ || !content_) return Outcome::failed("The playlists are not ready.");
+  const int index = catalogue_->catalogue().index_of(id);
+  if (index < 0) return Outcome::unknown("id", QString("No playlist has the id %1.").arg(id));
+  QHash<QString, int> by_file;
+  for (int i = 0; i < content_->size(); ++i) by_file.insert(content_->at(i).value("file_url").toUrl().fileName(), i);
+  RecordArray items;
+  for (const ItemSpec& spec : specs) {
+    const auto found = by_file.constFind(spec.file);
+    if (found == by_file.cend())
+      return Outcome::unknown("items", QString("No content item is the file \"%1\".").arg(spec.file));
+    Record item = content_->at(*found);
+    if (spec.seconds < 0 || (spec.seconds > 0 && !item.value("is_img").toBool()))
+      return Outcome::bad("items", QString("\"%1\": only an image takes a length, a whole number of seconds, at least 1.")
+                                       .arg(spec.file));
+    if (spec.seconds > 0) item["file_length"] = spec.seconds;
+    items.append(item);
+  }
+  if (shown_id_ == playlists()->at(index).value("id")) {
+    // The editor shows it: the edit goes through the editor, current item and all.
+    items_.set_records(items);
+    make_current(0);
+    save_list();
+    return Outcome::done();
+  }
+  Record playlist = playlists()->at(index);
+  store_movielist(playlist, items);
+  playlists()->replace(index, playlist);
+  publish(playlist);
+  return Outcome::done();
 }
 
 }  // namespace tavri

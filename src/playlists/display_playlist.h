@@ -5,6 +5,7 @@
 
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/outcome.h"
 #include "core/record_list.h"
 
 namespace tavri {
@@ -48,7 +49,19 @@ class display_playlist : public QObject {
   void changeImg_length();
   void send_to_device();
 
+  // An item as an operation names it: a content file and, for an image,
+  // the seconds it shows (0: the file's own length).
+  struct ItemSpec {
+    QString file;
+    int seconds = 0;
+  };
+  // Playlist `id` gets these items in this order and is published at once.
+  // Nothing changes when a file is unknown or a length does not fit.
+  Outcome set_items(qint64 id, const QList<ItemSpec>& items);
+
  private:
+  // Writes a playlist's file for the players.
+  bool publish(const Record& playlist);
   int selected_playlist() const;  // list index, or -1
   int current_item() const;       // list index, or -1
   void make_current(int index);

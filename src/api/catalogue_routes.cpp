@@ -1,0 +1,121 @@
+// Playlists and schedules: the catalogues, their items and tasks.
+#include <QJsonArray>
+#include <cmath>
+
+#include "api/api_routes.h"
+#include "api/route_helpers.h"
+#include "app/controllers.h"
+#include "content/content_item.h"
+#include "core/catalogue.h"
+#include "core/movielist.h"
+
+namespace tavri {
+
+using namespace routes;
+
+ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStringList& parts, bool schedules) {
+  const RecordList& lists =
+      schedules ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
+  const QString what = schedules ? "schedule" : "playlist";
+  // The catalogue's operations, the same for both.
+  auto create = [&](const QString& name, qint64* id) {
+    return schedules ? c_.schedule.create(name, id) : c_.playlists.create(name, id);
+  };
+  auto rename = [&](qint64 id, const QString& name) {
+    return schedules ? c_.schedule.rename(id, name) : c_.playlists.rename(id, name);
+  };
+  auto copy = [&](qint64 id, qint64* copy_id) {
+    return schedules ? c_.schedule.copy(id, copy_id) : c_.playlists.copy(id, copy_id);
+  };
+  auto remove = [&](qint64 id) { return schedules ? c_.schedule.remove({id}) : c_.playlists.remove({id}); };
+  // A new name: a JSON string the players can read as one field.
+  auto name_of = [&](const api::Request& r, QString& name) -> std::optional<api::Response> {
+    api::Response bad;
+    const auto body = body_object(r, bad);
+    if (!body) return bad;
+    if (!body->value("name").isString()) return error(400, "\"name\" must be a string", "name");
+    name = body->value("name").toString();
+    if (const Outcome o = Catalogue::check_name(name); !o.ok()) return refusal(o);
+    return std::nullopt;
+  };
+
+  if (parts.size() == 1) {
+    if (request.method == "POST") {
+      QString name;
+      if (auto refused = name_of(request, name)) return *refused;
+      qint64 id = 0;
+      const Outcome o = create(name, &id);
+      return o.ok() ? json(201, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+    }
+    if (request.method != "GET") return error(405, "GET or POST");
+    QJsonArray out;
+    for (int i = 0; i < lists.size(); ++i) {
+      const Record& r = lists.at(i);
+      QJsonObject entry{{"id", r.value("id").toLongLong()}, {"name", r.value("name").toString()}};
+      if (schedules) entry["tasks"] = r.value("tasklist").toList().size();
+      out.append(entry);
+    }
+    return json(200, out);
+  }
+  bool numeric = false;
+  const qint64 id = parts[1].toLongLong(&numeric);
+  if (!numeric) return error(400, QString("a %1 id is a number").arg(what), "id");
+  if (parts.size() == 3 && parts[2] == "copy") {
+    if (request.method != "POST") return error(405, "POST");
+    qint64 copy_id = 0;
+    const Outcome o = copy(id, &copy_id);
+    return o.ok() ? json(201, QJsonObject{{"id", copy_id}}) : refusal(o);
+  }
+  if (parts.size() == 3 && parts[2] == "items" && !schedules) {
+    if (request.method != "PUT") return error(405, "PUT");
+    return set_items(id, request);
+  }
+  if (parts.size() != 2) return error(404, "no such route");
+  if (request.method == "PATCH") {
+    QString name;
+    if (auto refused = name_of(request, name)) return *refused;
+    const Outcome o = rename(id, name);
+    return o.ok() ? json(200, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+  }
+  if (request.method == "DELETE") {
+    const Outcome o = remove(id);
+    return o.ok() ? json(200, QJsonObject{{"removed", id}}) : refusal(o);
+  }
+  if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
+  const int index = schedules ? c_.schedule.catalogue().index_of(id) : c_.playlists.catalogue().index_of(id);
+  if (index < 0) return error(404, QString("No %1 has the id %2.").arg(what).arg(id), "id");
+  QJsonObject out = item_json(lists.at(index));
+  if (!schedules) {
+    QJsonArray items;
+    for (const Record& item : decode_movielist(lists.at(index), false)) {
+      QJsonObject entry = item_json(item);
+      entry.remove(key::FILE_URL);  // where it lies on the server is not the client's business
+      entry.insert("file", item.value(key::FILE_URL).toUrl().fileName());
+      items.append(entry);
+    }
+    out["items"] = items;
+  }
+  return json(200, out);
+}
+
+// {"items": [{"file": "lobby.mp4"}, {"file": "menu.png", "seconds": 8}]}:
+// the whole list, so that adding, moving and removing are one change.
+api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
+  api::Response bad;
+  const auto body = body_object(request, bad);
+  if (!body) return bad;
+  if (!body->value("items").isArray()) return error(400, "\"items\" must be a list", "items");
+  QList<display_playlist::ItemSpec> items;
+  for (const QJsonValue& value : body->value("items").toArray()) {
+    const QJsonObject item = value.toObject();
+    const QJsonValue seconds = item.value("seconds");
+    if (!item.value("file").isString() || !(seconds.isUndefined() || seconds.isDouble()) ||
+        seconds.toDouble() != std::floor(seconds.toDouble()) || seconds.toDouble() > 86400 * 365)
+      return error(400, "each item is {\"file\": NAME} with, for an image, \"seconds\": a whole number", "items");
+    items.append({item.value("file").toString(), seconds.toInt()});
+  }
+  const Outcome o = c_.playlist_editor.set_items(id, items);
+  return o.ok() ? json(200, QJsonObject{{"id", id}, {"items", int(items.size())}}) : refusal(o);
+}
+
+}  // namespace tavri

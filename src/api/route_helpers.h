@@ -1,0 +1,44 @@
+#pragma once
+// What the API's routes share: paths, bodies and records as JSON.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+#include <optional>
+
+#include "api/api_routes.h"
+#include "core/record.h"
+
+namespace tavri::routes {
+
+inline QString text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// The request path's parts after "/api/", each percent-decoded.
+inline QStringList path_parts(const std::string& path) {
+  QStringList parts;
+  for (const QString& part : text(path).mid(5).split('/', Qt::SkipEmptyParts))
+    parts << QUrl::fromPercentEncoding(part.toUtf8());
+  return parts;
+}
+
+// A record's keys but its pictures, which have routes of their own.
+inline QJsonObject item_json(const Record& r) {
+  QJsonObject item;
+  for (auto it = r.constBegin(); it != r.constEnd(); ++it)
+    if (it.value().metaType().id() != QMetaType::QImage && it.value().metaType().id() != QMetaType::QByteArray)
+      item.insert(it.key(), QJsonValue::fromVariant(it.value()));
+  return item;
+}
+
+inline std::optional<QJsonObject> body_object(const api::Request& request, api::Response& error) {
+  QJsonParseError parse{};
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parse);
+  if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
+    error = ApiRoutes::error(400, parse.error != QJsonParseError::NoError
+                                      ? QString("the body is not JSON: %1 at byte %2").arg(parse.errorString()).arg(parse.offset)
+                                      : QString("the body must be a JSON object"));
+    return std::nullopt;
+  }
+  return doc.object();
+}
+
+}  // namespace tavri::routes
