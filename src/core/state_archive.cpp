@@ -137,7 +137,13 @@ bool restore(const QByteArray& archive, QString* error) {
     }
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if ((*entries)[static_cast<qsizetype>(i)].name.endsWith(kHistoryFile)) {
+    const QString& name = (*entries)[static_cast<qsizetype>(i)].name;
+    if (name.endsWith(kRegistryFile)) {
+      // The registry's working copy is read first when it is newer: the
+      // restored registry must be the only one.
+      QFile::remove(app_support_folder() + "/" + kTempFolder + "/" + kRegistryWorkingCopy);
+    }
+    if (name.endsWith(kHistoryFile)) {
       // A journal left by the old database would be replayed into the new one.
       QFile::remove(files[i]->fileName() + "-wal");
       QFile::remove(files[i]->fileName() + "-shm");

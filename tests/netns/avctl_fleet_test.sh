@@ -4,6 +4,8 @@
 # joined by a veth pair without a gateway (nothing leaves this machine).
 # A playlist made and sent to all reaches every player, pause and play are
 # obeyed, and a player that falls silent is announced on the event stream.
+# A medium uploaded goes into a playlist; a backup restored into a fresh
+# state folder gives the same catalogues and registry.
 #   usage: avctl_fleet_test.sh BINARY_FOLDER [PLAYERS]
 set -u
 bin="$1"; players="${2:-200}"
@@ -18,7 +20,7 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
   ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
-  rm -rf "$out"
+  [ -n "${KEEP:-}" ] && echo "kept $out" || rm -rf "$out"
 }
 trap cleanup EXIT
 . "$(dirname "$0")/veth_pair.sh"
@@ -73,5 +75,34 @@ kill "$lone"
 for _ in $(seq 1 40); do grep -q '"change":"offline","id":"LONE-0000"\|"id":"LONE-0000".*"offline"' "$out/events" && break; sleep 0.5; done
 check 'grep -q "LONE-0000" "$out/events" && grep "LONE-0000" "$out/events" | grep -q offline' \
   "the silent player's going offline arrives as an event"
-[ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; cat "$out/plays.err" 2>/dev/null; echo "--- events"; tail -5 "$out/events"; ctl players | head -5; }
+
+# A 1x1 PNG, uploaded and put in the playlist.
+echo iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg== | base64 -d >"$out/dot.png"
+check 'ctl upload "$out/dot.png" >/dev/null && cmp -s "$out/dot.png" "$state/content/dot.png"' "a medium is uploaded into the content folder"
+for _ in $(seq 1 40); do ctl content 2>/dev/null | grep -q '^dot.png' && break; sleep 0.25; done
+check 'ctl items "$id" dot.png:7 >/dev/null' "and put in the playlist for 7 seconds"
+check 'ctl backup "$out/backup.tar" >/dev/null && tar -tf "$out/backup.tar" | grep -q PLAYLIST' "a backup is taken while the service runs"
+ctl --json playlists >"$out/playlists.before"
+ctl --json players | python3 -c "import json,sys; print(sorted((p['id'], p['name']) for p in json.load(sys.stdin)))" >"$out/players.before"
+
+# A second service with a fresh state folder takes the backup and restarts with it.
+kill "${pids[0]}"; wait "${pids[0]}" 2>/dev/null
+fresh="$out/fresh"; mkdir -p "$fresh/content" "$fresh/Documents"
+printf '[content]\nfolder=%s\n[api]\ntoken_file=%s\n' "$fresh/content" "$fresh/api_token" >"$out/fresh.conf"
+serve_fresh() {
+  exec ip netns exec "$a" env -u DISPLAY HOME="$fresh" XDG_DATA_HOME="$fresh" XDG_CONFIG_HOME="$fresh/config" \
+    XDG_DOCUMENTS_DIR="$fresh/Documents" "$bin/tavri_av_server" --headless --config "$out/fresh.conf" >>"$out/fresh.log" 2>&1
+}
+fctl() { ip netns exec "$a" "$bin/tavri-avctl" --token-file "$fresh/api_token" "$@"; }
+serve_fresh & first=$!
+for _ in $(seq 1 100); do fctl status >/dev/null 2>&1 && break; sleep 0.1; done
+check 'fctl restore "$out/backup.tar" >/dev/null' "the fresh service takes the backup"
+wait "$first"; status=$?
+check '[ "$status" -eq 75 ]' "and ends asking for a restart (status $status)"
+serve_fresh & pids+=($!)
+for _ in $(seq 1 100); do fctl status >/dev/null 2>&1 && break; sleep 0.1; done
+check 'fctl --json playlists | cmp -s - "$out/playlists.before"' "the restored service has the same playlists"
+check 'fctl --json players | python3 -c "import json,sys; print(sorted((p[\"id\"], p[\"name\"]) for p in json.load(sys.stdin)))" >"$out/players.after" && cmp -s "$out/players.after" "$out/players.before"' \
+  "and the same registry"
+[ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; tail -20 "$out/fresh.log" 2>/dev/null; cat "$out/plays.err" 2>/dev/null; echo "--- events"; tail -5 "$out/events"; ctl players | head -5; }
 exit $failed
