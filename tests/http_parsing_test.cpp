@@ -26,6 +26,9 @@ TEST(RangeParser, SatisfiableForms) {
   EXPECT_EQ(ranges("bytes=5", 1000), (std::vector<ByteRange>{{5, 1}}));
   EXPECT_EQ(ranges(" BYTES = 0-0 , 999-999 ", 1000), (std::vector<ByteRange>{{0, 1}, {999, 1}}));
   EXPECT_EQ(ranges("bytes=-1000", 1000), (std::vector<ByteRange>{{0, 1000}}));
+  // A last byte past the end means to the end, as a chunked downloader's last chunk asks.
+  EXPECT_EQ(ranges("bytes=1000-99999999", 3000000), (std::vector<ByteRange>{{1000, 2999000}}));
+  EXPECT_EQ(ranges("bytes=0-1000", 1000), (std::vector<ByteRange>{{0, 1000}}));
   // Sorted by location whatever the request's order; touching is not overlapping.
   EXPECT_EQ(ranges("bytes=10-19,0-9", 1000), (std::vector<ByteRange>{{0, 10}, {10, 10}}));
   EXPECT_EQ(content_range({0, 100}, 1000), "bytes 0-99/1000");
@@ -33,7 +36,7 @@ TEST(RangeParser, SatisfiableForms) {
 
 TEST(RangeParser, AnythingUnsatisfiableIsNoRangeRequest) {
   for (const char* header : {"bytes=0-9,5-14", "bytes=1000-", "items=0-9", "bytes", "bytes=", "bytes=9-5",
-                             "bytes=0-1000", "bytes=-1001", "bytes=a-b", "bytes=0-9,", "bytes=-", "bytes=1000",
+                             "bytes=1000-2000", "bytes=-1001", "bytes=a-b", "bytes=0-9,", "bytes=-", "bytes=1000",
                              "bytes=-0", "bytes=99999999999999999999999-"})
     EXPECT_FALSE(parse_range_request(header, 1000)) << header;
   // Past 32 parts the whole body is sent: a thousand tiny parts must not

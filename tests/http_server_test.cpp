@@ -13,6 +13,7 @@
 #include <QTest>
 #include <spdlog/sinks/ringbuffer_sink.h>
 
+#include <atomic>
 #include <thread>
 
 #include "core/bus.h"
@@ -116,7 +117,8 @@ TEST_F(HttpServerTest, ByteRanges) {
                         Case{"bytes=900-", 206, "bytes 900-999/1000", 900, 100},
                         Case{"bytes=5", 206, "bytes 5-5/1000", 5, 1},
                         Case{"bytes=0-9,5-14", 200, "", 0, 1000}, Case{"bytes=1000-", 200, "", 0, 1000},
-                        Case{"items=0-9", 200, "", 0, 1000}}) {
+                        Case{"items=0-9", 200, "", 0, 1000},
+                        Case{"bytes=900-99999", 206, "bytes 900-999/1000", 900, 100}}) {
     RawClient client(port_);
     ASSERT_TRUE(client.send(get("/PLAYLIST_ID_7.SAV", std::string("Range: ") + c.range + "\r\n")));
     auto reply = client.read_reply();
@@ -126,6 +128,78 @@ TEST_F(HttpServerTest, ByteRanges) {
     EXPECT_EQ(reply->header("content-length"), std::to_string(c.length)) << c.range;
     EXPECT_EQ(reply->body, pattern(1000).substr(c.from, c.length)) << c.range;
   }
+}
+
+// Validators, conditions and types: a client holding the file is told so,
+// a resume of a file since rewritten gets it whole.
+TEST_F(HttpServerTest, ValidatorsConditionsAndTypes) {
+  RawClient client(port_);
+  auto ask = [&](const std::string& target, const std::string& extra = "") {
+    EXPECT_TRUE(client.send(get(target, extra)));
+    auto reply = client.read_reply();
+    EXPECT_TRUE(reply) << target << " " << extra;
+    return reply ? *reply : HttpReply{};
+  };
+  const auto first = ask("/PLAYLIST_ID_7.SAV");
+  const std::string etag = first.header("etag"), modified = first.header("last-modified");
+  ASSERT_EQ(etag.front(), '"');
+  ASSERT_FALSE(modified.empty());
+  EXPECT_EQ(first.header("content-type"), "application/octet-stream");
+  EXPECT_EQ(ask("/My%20Movie.mp4").header("content-type"), "video/mp4");
+  EXPECT_EQ(ask("/sub/").header("content-type"), "text/html; charset=utf-8");
+
+  const auto same = ask("/PLAYLIST_ID_7.SAV", "If-None-Match: \"x\", W/" + etag + "\r\n");
+  EXPECT_EQ(same.status, 304);
+  EXPECT_EQ(same.header("etag"), etag);
+  EXPECT_TRUE(same.body.empty());
+  EXPECT_EQ(ask("/PLAYLIST_ID_7.SAV", "If-Modified-Since: " + modified + "\r\n").status, 304);
+  // If-None-Match wins over a matching date.
+  EXPECT_EQ(ask("/PLAYLIST_ID_7.SAV", "If-None-Match: \"x\"\r\nIf-Modified-Since: " + modified + "\r\n").status, 200);
+
+  EXPECT_EQ(ask("/PLAYLIST_ID_7.SAV", "Range: bytes=0-9\r\nIf-Range: " + etag + "\r\n").status, 206);
+  for (const std::string& stale : {std::string("\"stale\""), "W/" + etag, std::string("Sun, 06 Nov 1994 08:49:37 GMT")}) {
+    const auto whole = ask("/PLAYLIST_ID_7.SAV", "Range: bytes=0-9\r\nIf-Range: " + stale + "\r\n");
+    EXPECT_EQ(whole.status, 200) << stale;
+    EXPECT_EQ(whole.body, pattern(1000)) << stale;
+  }
+  // Rewritten in place within the same second: another tag all the same.
+  write_file(root_ + "/PLAYLIST_ID_7.SAV", pattern(1000, 3));
+  const auto rewritten = ask("/PLAYLIST_ID_7.SAV", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(rewritten.status, 200);
+  EXPECT_NE(rewritten.header("etag"), etag);
+}
+
+// A file swapped for a link to a file outside the folder between the
+// check and the open is never served.
+TEST_F(HttpServerTest, AFileSwappedForALinkOutsideIsNeverServed) {
+  const std::string root = root_.toStdString();
+  write_file(root_ + "/race.bin", "inside");
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    for (int i = 0; !done; ++i) {
+      const std::string staged = root + "/race.next";
+      if (i % 2) {
+        ::symlink((dir_.path() + "/secret").toStdString().c_str(), staged.c_str());
+      } else {
+        const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0 && ::write(fd, "inside", 6) == 6) ::close(fd);
+      }
+      ::rename(staged.c_str(), (root + "/race.bin").c_str());
+    }
+  });
+  RawClient client(port_);
+  int served = 0, leaked = 0;
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_TRUE(client.send(get("/race.bin")));
+    const auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    served += reply->status == 200;
+    leaked += reply->body == "secret";
+  }
+  done = true;
+  swapper.join();
+  EXPECT_EQ(leaked, 0);
+  EXPECT_GT(served, 0);
 }
 
 TEST_F(HttpServerTest, MultipartRangesInSortedOrder) {
@@ -230,14 +304,22 @@ TEST_F(HttpServerTest, HeadLimits) {
     RawClient client(port_);
     std::string head = "GET /empty HTTP/1.1\r\n";
     for (int i = 0; i < 100; ++i) head += "X-" + std::to_string(i) + ": y\r\n";
-    ASSERT_TRUE(client.send(head));  // 101 lines
-    EXPECT_FALSE(client.read_reply());
+    ASSERT_TRUE(client.send(head));  // 101 lines: refused with a status, then closed
+    const auto reply = client.read_reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 431);
     EXPECT_TRUE(client.closed_by_peer());
   }
-  RawClient client(port_);
-  client.send("GET /" + std::string(9000, 'a'));
-  EXPECT_FALSE(client.read_reply());
-  EXPECT_TRUE(client.closed_by_peer());
+  // An over-long target or header line is answered too before the close.
+  for (const auto& [head, status] : {std::pair{"GET /" + std::string(9000, 'a'), 414},
+                                     std::pair{"GET / HTTP/1.1\r\nX-Big: " + std::string(9000, 'a'), 431}}) {
+    RawClient client(port_);
+    client.send(head);
+    const auto reply = client.read_reply();
+    ASSERT_TRUE(reply) << status;
+    EXPECT_EQ(reply->status, status);
+    EXPECT_TRUE(client.closed_by_peer());
+  }
   EXPECT_TRUE(connections_become(0));
 }
 

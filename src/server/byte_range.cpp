@@ -25,7 +25,9 @@ std::optional<ByteRange> parse_piece(std::string_view piece, std::uint64_t lengt
   auto after = trim(piece.substr(dash + 1));
   if (!before.empty() && !after.empty()) {
     auto a = parse_uint64(before), b = parse_uint64(after);
-    if (a && b && *a <= *b && *b < length) return ByteRange{*a, *b - *a + 1};
+    // A last byte past the end means "to the end": chunked downloaders ask
+    // for fixed-size chunks and the last one overshoots.
+    if (a && b && *a <= *b && *a < length) return ByteRange{*a, std::min(*b, length - 1) - *a + 1};
   } else if (!before.empty()) {
     auto a = parse_uint64(before);
     if (a && *a < length) return ByteRange{*a, length - *a};

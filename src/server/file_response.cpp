@@ -9,6 +9,7 @@
 
 #include "http_log.h"
 #include "small_file_cache.h"
+#include "validators.h"
 
 namespace tavri::http {
 
@@ -41,6 +42,26 @@ std::unique_ptr<FileResponse> FileResponse::create(std::string path, std::uint64
                                                    std::shared_ptr<ResponseListener> connection) {
   return std::unique_ptr<FileResponse>(new FileResponse(std::move(connection), std::move(path), length));
 }
+
+std::unique_ptr<FileResponse> FileResponse::open_checked(std::string path, const FileStamp& checked,
+                                                        std::shared_ptr<ResponseListener> connection) {
+  // Non-blocking: a file swapped for a pipe must not hold the thread in open().
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  auto file = std::make_shared<const net::FileHandle>(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != checked.device ||
+      static_cast<std::uint64_t>(st.st_ino) != checked.inode) {
+    log()->warn("FileResponse: {} changed between its check and its open; not served", path);
+    return nullptr;
+  }
+  auto response = create(std::move(path), static_cast<std::uint64_t>(st.st_size), std::move(connection));
+  response->file_ = std::move(file);
+  response->stamp_ = FileStamp::of(st);
+  return response;
+}
+
+std::string_view FileResponse::content_type() { return content_type_for(file_path_); }
 
 FileResponse::FileResponse(std::shared_ptr<ResponseListener> connection, std::string path, std::uint64_t length)
     : connection_(std::move(connection)), file_path_(std::move(path)), file_length_(length) {}
@@ -75,7 +96,7 @@ void FileResponse::use_cache(SmallFileCache& cache, const FileStamp& found) {
 }
 
 void FileResponse::set_offset(std::uint64_t offset) {
-  if (cached_ && !file_) {
+  if (cached_) {
     file_offset_ = std::min(offset, file_length_);
     return;
   }
@@ -89,7 +110,7 @@ void FileResponse::set_offset(std::uint64_t offset) {
 }
 
 Bytes FileResponse::read_data(std::uint64_t length) {
-  if (cached_ && !file_) {
+  if (cached_) {
     const std::uint64_t n = std::min(length, file_length_ - file_offset_);
     if (n == 0) return nullptr;
     const std::uint64_t from = file_offset_;

@@ -21,6 +21,11 @@ class FileResponse : public HttpResponse {
   // For a file whose attributes the caller has just read.
   static std::unique_ptr<FileResponse> create(std::string path, std::uint64_t length,
                                               std::shared_ptr<ResponseListener> connection);
+  // Opens the file the path mapping checked, and serves it only when what
+  // was opened is that file (same device and inode): a file swapped for a
+  // link between the check and the open is not served. Nothing then.
+  static std::unique_ptr<FileResponse> open_checked(std::string path, const FileStamp& checked,
+                                                    std::shared_ptr<ResponseListener> connection);
   ~FileResponse() override;
 
   std::uint64_t content_length() override { return file_length_; }
@@ -31,6 +36,8 @@ class FileResponse : public HttpResponse {
   bool sends_file_slices() override { return true; }
   std::optional<net::FileSlice> file_slice(std::uint64_t length) override;
   void file_slice_failed(int error) override;
+  const FileStamp* stamp() override { return stamp_.size >= 0 ? &stamp_ : nullptr; }
+  std::string_view content_type() override;
 
   // Answers from the cache's copy when it still matches found, the file's
   // stamp as the request saw it; a small file read whole is offered to it.
@@ -53,7 +60,7 @@ class FileResponse : public HttpResponse {
   std::shared_ptr<const net::FileHandle> file_;  // shared with a slice still being sent
   std::shared_ptr<std::vector<std::uint8_t>> buffer_;
   SmallFileCache* cache_ = nullptr;
-  FileStamp stamp_;
+  FileStamp stamp_;  // of the opened file, when opened checked
   Bytes cached_;  // the whole file, when the cache had it
 };
 

@@ -16,7 +16,7 @@ struct HttpConfig {
   std::string document_root;  // standardised, ending in "/"
   std::optional<boost::asio::strand<boost::asio::io_context::executor_type>> queue;
   double request_timeout = 30.0;  // seconds per head line and per framing write
-  double head_timeout = 60.0;     // seconds for a whole request head, however it trickles in
+  double head_timeout = 30.0;     // seconds for a whole request head from its first line, however it trickles in
   double stall_timeout = 300.0;   // seconds a client may take no bytes at all before it is dropped
   std::shared_ptr<SmallFileCache> small_files;  // shared by the server's connections; may be null
 };

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "file_response.h"
+#include "validators.h"
 #include "http_date.h"
 #include "http_log.h"
 #include "http_server.h"
@@ -111,13 +112,14 @@ std::string HttpConnection::target_for_log() const { return request_uri().value_
 
 void HttpConnection::read_request_header() {
   if (!socket_) return;
-  // The head's deadline starts with its first line (an idle keep-alive
-  // connection waits for that line as before).
+  // Waiting for a head: its first line comes within a line's time-out
+  // (an idle keep-alive connection waits that long); from the first line
+  // on, the whole head has its own deadline.
   const auto now = std::chrono::steady_clock::now();
-  if (num_header_lines_ == 0) {
+  if (num_header_lines_ == 0 && idle_since_ == 0) {
     idle_since_ = std::max<std::int64_t>(now.time_since_epoch().count(), 1);
     head_deadline_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                               std::chrono::duration<double>(config_.request_timeout + config_.head_timeout));
+                               std::chrono::duration<double>(config_.request_timeout));
   }
   const double left = std::chrono::duration<double>(head_deadline_ - now).count();
   if (left <= 0) {
@@ -125,12 +127,17 @@ void HttpConnection::read_request_header() {
     socket_->disconnect();
     return;
   }
-  socket_->read_lines(net::StreamSocket::crlf(), std::min(config_.request_timeout, left), kMaxLine, kTagRequestHead);
+  socket_->read_lines(net::StreamSocket::crlf(), std::min(config_.request_timeout, left), kMaxLine, kTagRequestHead,
+                      true);
 }
 
 void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::int64_t tag) {
   if (tag != kTagRequestHead || !data) return;
-  idle_since_ = 0;
+  // A connection stays "in its head" (first to make room at the limit)
+  // until the head is complete, however it trickles in.
+  if (num_header_lines_ == 0)
+    head_deadline_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                            std::chrono::duration<double>(config_.head_timeout));
   // The lines that had arrived together, each handled as if read alone.
   std::string_view lines(reinterpret_cast<const char*>(data->data()), data->size());
   while (!lines.empty()) {
@@ -148,7 +155,8 @@ void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::i
       return;
     }
     if (++num_header_lines_ > kMaxHeaderLines) {
-      if (socket_) socket_->disconnect();
+      log()->warn("{}: Request head has too many lines", log_name());
+      handle_error(431);
       return;
     }
   }
@@ -156,6 +164,7 @@ void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::i
 }
 
 void HttpConnection::on_head_complete() {
+  idle_since_ = 0;
   const std::string& method = request_.method();
   const std::string uri = target_for_log();
   auto transfer_encoding = request_.header_field("Transfer-Encoding");
@@ -256,8 +265,10 @@ std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, c
   FileStamp found;  // read by the mapping itself: one look at the file per request
   auto path = file_path_for_uri(uri, false, &found);
   if (!path || found.size < 0) return nullptr;
-  auto response = FileResponse::create(std::move(*path), static_cast<std::uint64_t>(found.size), shared_from_this());
-  if (config_.small_files) response->use_cache(*config_.small_files, found);
+  // The file is opened now, and only the file that was checked is served.
+  auto response = FileResponse::open_checked(std::move(*path), found, shared_from_this());
+  if (!response) return nullptr;
+  if (config_.small_files) response->use_cache(*config_.small_files, *response->stamp());
   return response;
 }
 
@@ -276,7 +287,7 @@ void HttpConnection::handle_error(int code) {
   head.set_header_field("Date", http_date_now());
   head.set_header_field("Accept-Ranges", "bytes");
   head.set_header_field("Content-Length", "0");
-  bool close = code == 400 || code == 405;
+  bool close = code == 400 || code == 405 || code == 414 || code == 431;
   if (close) head.set_header_field("Connection", "close");
   write_framing(head.message_data(), close ? kTagFinalClose : kTagFinal);
 }
@@ -325,10 +336,39 @@ void HttpConnection::send_response_headers_and_body() {
   HttpResponse& r = *http_response_;
   const std::uint64_t length = r.content_length();
   ranges_.reset();
-  if (auto header = request_.header_field("Range")) ranges_ = parse_range_request(*header, length);
+  // A file's validators: a client holding the same file is told so (304),
+  // and a resumed download of a file since rewritten gets it whole.
+  const FileStamp* stamp = r.stamp();
+  std::string etag;
+  std::time_t modified = 0;
+  if (stamp) {
+    etag = entity_tag(*stamp);
+    modified = static_cast<std::time_t>(stamp->mtime_ns / 1000000000LL);
+    if (not_modified(request_.header_field("If-None-Match"), request_.header_field("If-Modified-Since"), etag,
+                     modified)) {
+      HttpMessage head = HttpMessage::response(304);
+      head.set_header_field("Date", http_date_now());
+      head.set_header_field("ETag", etag);
+      head.set_header_field("Last-Modified", http_date(modified));
+      sent_response_headers_ = true;
+      write_framing(head.message_data(), kTagFinal);
+      return;
+    }
+  }
+  if (auto header = request_.header_field("Range")) {
+    const auto if_range = request_.header_field("If-Range");
+    if (!if_range || (stamp && range_applies(*if_range, etag, modified, std::time(nullptr))))
+      ranges_ = parse_range_request(*header, length);
+  }
 
   HttpMessage head = HttpMessage::response(ranges_ ? 206 : r.status());
   add_standard_headers(head);
+  if (stamp) {
+    head.set_header_field("Last-Modified", http_date(modified));
+    head.set_header_field("ETag", etag);
+  }
+  if (!r.content_type().empty() && (!ranges_ || ranges_->size() == 1))
+    head.set_header_field("Content-Type", std::string(r.content_type()));
   if (ranges_ && ranges_->size() == 1) {
     head.set_header_field("Content-Length", std::to_string(ranges_->front().length));
     head.set_header_field("Content-Range", content_range(ranges_->front(), length));
@@ -490,6 +530,14 @@ void HttpConnection::response_did_abort(HttpResponse* response) {
   when_current(response, "response_did_abort", [](HttpConnection& c) {
     if (c.socket_) c.socket_->disconnect_after_writing();
   });
+}
+
+// A head line longer than any we take: the client hears which, then the
+// connection closes (what follows on it cannot be read as a request).
+void HttpConnection::socket_did_overflow(net::StreamSocket& socket, std::int64_t tag) {
+  if (tag != kTagRequestHead) return socket.disconnect();
+  log()->warn("{}: Request {} too long", log_name(), request_.has_request_line() ? "header line" : "target");
+  handle_error(request_.has_request_line() ? 431 : 414);
 }
 
 void HttpConnection::socket_did_disconnect(net::StreamSocket&, const std::optional<net::StreamError>& error) {

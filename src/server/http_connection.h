@@ -37,8 +37,8 @@ class HttpConnection : public net::StreamSocketDelegate,
 
   void start();
   void stop();
-  // Since when the connection waits for a request (steady clock ticks), or
-  // 0 while it reads or answers one. Read from any thread.
+  // Since when the connection waits for a request or reads its head
+  // (steady clock ticks), or 0 while it answers one. Read from any thread.
   std::int64_t idle_since() const { return idle_since_; }
   // Closes an idle connection to make room for a new one; false when that
   // was already asked.
@@ -52,6 +52,7 @@ class HttpConnection : public net::StreamSocketDelegate,
 
   void socket_did_read(net::StreamSocket& socket, net::Bytes data, std::int64_t tag) override;
   void socket_did_write(net::StreamSocket& socket, std::int64_t tag) override;
+  void socket_did_overflow(net::StreamSocket& socket, std::int64_t tag) override;
   void socket_did_disconnect(net::StreamSocket& socket, const std::optional<net::StreamError>& error) override;
 
  private:

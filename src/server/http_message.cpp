@@ -213,7 +213,10 @@ std::string_view HttpMessage::reason_phrase(int code) {
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 412: return "Precondition Failed";
+    case 414: return "URI Too Long";
     case 416: return "Requested Range Not Satisfiable";
+    case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     case 505: return "HTTP Version Not Supported";

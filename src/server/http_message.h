@@ -19,6 +19,7 @@ class HttpMessage {
   // Feeds received bytes; false once they cannot form a valid request head.
   bool append_data(std::string_view bytes);
   bool is_header_complete() const { return complete_; }
+  bool has_request_line() const { return seen_request_line_; }
 
   const std::string& method() const { return method_; }
   const std::string& url() const { return url_; }  // the request target as sent

@@ -3,9 +3,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "file_stamp.h"
 #include "stream_socket.h"
 
 namespace tavri::http {
@@ -42,6 +44,10 @@ class HttpResponse {
   // A slice could not be sent whole: 0 when the file ended early, otherwise
   // the system error of reading it.
   virtual void file_slice_failed(int /*error*/) {}
+
+  // What validators and type a file's answer carries; none by default.
+  virtual const FileStamp* stamp() { return nullptr; }
+  virtual std::string_view content_type() { return {}; }
 
   virtual int status() { return 200; }
   virtual HeaderList http_headers() { return {}; }

@@ -87,7 +87,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   std::string type_;
   std::string name_;
   double request_timeout_ = 30.0;
-  double head_timeout_ = 60.0;
+  double head_timeout_ = 30.0;
   double stall_timeout_ = 300.0;
   std::unordered_map<HttpConnection*, std::shared_ptr<HttpConnection>> connections_;
   std::mutex connections_lock_;

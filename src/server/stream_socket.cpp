@@ -264,9 +264,9 @@ void StreamSocket::read_to_terminator(std::vector<std::uint8_t> terminator, doub
 }
 
 void StreamSocket::read_lines(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_line,
-                              std::int64_t tag) {
+                              std::int64_t tag, bool tell_overflow) {
   if (terminator.empty() || (max_line > 0 && max_line < terminator.size())) return;
-  on_strand([this, r = Read{std::move(terminator), max_line, timeout, tag, true}]() mutable {
+  on_strand([this, r = Read{std::move(terminator), max_line, timeout, tag, true, tell_overflow}]() mutable {
     if (!takes_requests()) return;
     reads_.push_back(std::move(r));
     pump_reads();
@@ -388,9 +388,20 @@ void StreamSocket::pump_reads() {
     switch (try_complete_read()) {
       case ReadOutcome::done:
         continue;
-      case ReadOutcome::maxed_out:
-        close_with(own_error(kReadMaxedOut, "Read operation reached set maximum length"));
+      case ReadOutcome::maxed_out: {
+        if (!reads_.front().tell_overflow) {
+          close_with(own_error(kReadMaxedOut, "Read operation reached set maximum length"));
+          return;
+        }
+        const std::int64_t tag = reads_.front().tag;
+        reads_.clear();
+        read_armed_ = false;
+        read_deadline_ = Clock::time_point::max();
+        to_delegate([this, tag](StreamSocketDelegate& d) {
+          if (!disconnect_requested_) d.socket_did_overflow(*this, tag);
+        });
         return;
+      }
       case ReadOutcome::need_more:
         if (peer_closed_) {
           close_with(own_error(kClosedByPeer, "Socket closed by remote peer"));

@@ -57,6 +57,9 @@ class StreamSocketDelegate {
   virtual void socket_did_read(StreamSocket& /*socket*/, Bytes /*data*/, std::int64_t /*tag*/) {}
   virtual void socket_did_write(StreamSocket& /*socket*/, std::int64_t /*tag*/) {}
   virtual void socket_did_disconnect(StreamSocket& /*socket*/, const std::optional<StreamError>& /*error*/) {}
+  // A line read that asked for it reached its maximum length: nothing more
+  // is read. The delegate may still write (a refusal) and then disconnects.
+  virtual void socket_did_overflow(StreamSocket& /*socket*/, std::int64_t /*tag*/) {}
 };
 
 // An asynchronous TCP socket: a listener on IPv4 and IPv6, or one accepted
@@ -91,8 +94,11 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   // Like read_to_terminator, but also takes the lines right behind the
   // first one that have already arrived, up to and including the first
   // empty one: a request head usually comes whole, and is handed over in one
-  // callback instead of one per line. Each line is at most max_line long.
-  void read_lines(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_line, std::int64_t tag);
+  // callback instead of one per line. Each line is at most max_line long;
+  // a longer one closes the socket, or with tell_overflow is handed to the
+  // delegate's socket_did_overflow, which may still answer.
+  void read_lines(std::vector<std::uint8_t> terminator, double timeout, std::size_t max_line, std::int64_t tag,
+                  bool tell_overflow = false);
   void read_to_length(std::size_t length, double timeout, std::int64_t tag);
   void write(Bytes data, double timeout, std::int64_t tag);
   void write(std::vector<std::uint8_t> data, double timeout, std::int64_t tag);
@@ -135,6 +141,7 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
     double timeout;
     std::int64_t tag;
     bool lines = false;                    // more whole lines may follow the first
+    bool tell_overflow = false;            // a line past its length goes to the delegate
   };
   using Write = WriteRequest;
   void queue_write(Write w);
