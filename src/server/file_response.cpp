@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "http_log.h"
+#include "path_mapping.h"
 #include "small_file_cache.h"
 #include "validators.h"
 
@@ -44,6 +45,7 @@ std::unique_ptr<FileResponse> FileResponse::create(std::string path, std::uint64
 }
 
 std::unique_ptr<FileResponse> FileResponse::open_checked(std::string path, const FileStamp& checked,
+                                                        std::string_view document_root,
                                                         std::shared_ptr<ResponseListener> connection) {
   // Non-blocking: a file swapped for a pipe must not hold the thread in open().
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -51,7 +53,7 @@ std::unique_ptr<FileResponse> FileResponse::open_checked(std::string path, const
   auto file = std::make_shared<const net::FileHandle>(fd);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != checked.device ||
-      static_cast<std::uint64_t>(st.st_ino) != checked.inode) {
+      static_cast<std::uint64_t>(st.st_ino) != checked.inode || !open_file_inside(fd, document_root)) {
     log()->warn("FileResponse: {} changed between its check and its open; not served", path);
     return nullptr;
   }

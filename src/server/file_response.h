@@ -25,6 +25,7 @@ class FileResponse : public HttpResponse {
   // was opened is that file (same device and inode): a file swapped for a
   // link between the check and the open is not served. Nothing then.
   static std::unique_ptr<FileResponse> open_checked(std::string path, const FileStamp& checked,
+                                                    std::string_view document_root,
                                                     std::shared_ptr<ResponseListener> connection);
   ~FileResponse() override;
 

@@ -266,7 +266,7 @@ std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, c
   auto path = file_path_for_uri(uri, false, &found);
   if (!path || found.size < 0) return nullptr;
   // The file is opened now, and only the file that was checked is served.
-  auto response = FileResponse::open_checked(std::move(*path), found, shared_from_this());
+  auto response = FileResponse::open_checked(std::move(*path), found, config_.document_root, shared_from_this());
   if (!response) return nullptr;
   if (config_.small_files) response->use_cache(*config_.small_files, *response->stamp());
   return response;

@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace tavri::http {
 namespace {
@@ -165,6 +168,18 @@ static const std::string& root_with_slash(std::string_view root) {
     last_root = root;
   }
   return last_standard;
+}
+
+bool open_file_inside(int fd, std::string_view document_root) {
+  if (document_root.empty() || document_root.front() != '/') return false;
+  const std::string inside = resolved_root(root_with_slash(document_root));
+  if (inside.empty()) return false;
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(link, target, sizeof target - 1);
+  if (n <= 0) return false;
+  return std::string_view(target, static_cast<std::size_t>(n)).starts_with(inside);
 }
 
 std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,

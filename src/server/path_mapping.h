@@ -25,6 +25,11 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
                                             bool allow_directory, PathRefusal* refusal = nullptr,
                                             FileStamp* found = nullptr);
 
+// Whether the open file lies inside the document root, as the kernel names
+// it now (links and all): what a check of the path before the open cannot
+// promise when the folder changes in between.
+bool open_file_inside(int fd, std::string_view document_root);
+
 // The path part of a request target, without query and fragment.
 std::string_view target_path(std::string_view target);
 
