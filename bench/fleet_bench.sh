@@ -51,12 +51,13 @@ TAVRI_FLEET_BENCH=1 ip netns exec "$a" env QT_QPA_PLATFORM=offscreen build/tests
 kill -TERM "$fleet"; wait "$fleet" || true
 grep -E "^(ok|FAILED)" "$out/driver.out" | sed 's/^/  /'
 read -r ready rss < <(sed -n 's/^BENCH ready_seconds=\([0-9.-]*\) peak_rss_kb=\([0-9]*\).*/\1 \2/p' "$out/driver.out")
+read -r again again_bytes first_bytes < <(sed -n 's/^BENCH second_send_seconds=\([0-9.-]*\) second_send_bytes=\([0-9]*\) first_send_bytes=\([0-9]*\).*/\1 \2 \3/p' "$out/driver.out")
 
 # The reference: one client, every download of the fleet in sequence, is
 # too long to run; one player's share is fetched three times and scaled.
 # The same server classes serve the folder (the application has quit).
 ip netns exec "$a" build/bench/http_serve "$content" 5003 >/dev/null 2>&1 &
-pids+=("$!")
+reference=$!; pids+=("$reference")
 for _ in $(seq 1 50); do ip netns exec "$b" curl -s -o /dev/null http://192.0.2.1:5003/ && break; sleep 0.1; done
 ref_start=$(date +%s.%N)
 for round in 1 2 3; do
@@ -66,9 +67,11 @@ for round in 1 2 3; do
   done
 done
 ref_end=$(date +%s.%N)
-python3 - "$out/report.json" "$ready" "$rss" "$ref_start" "$ref_end" "$players" "$content_mb" <<'PY'
+kill "$reference"; wait "$reference" 2>/dev/null || true  # port 5003 is the application's again
+python3 - "$out/report.json" "$ready" "$rss" "$ref_start" "$ref_end" "$players" "$content_mb" "${again:--1}" "${again_bytes:-0}" "${first_bytes:-0}" <<'PY'
 import json, sys
 report, ready, rss, r0, r1, players, mb = sys.argv[1], float(sys.argv[2] or -1), int(sys.argv[3] or 0), float(sys.argv[4]), float(sys.argv[5]), int(sys.argv[6]), int(sys.argv[7])
+again, again_bytes, first_bytes = float(sys.argv[8]), int(sys.argv[9]), int(sys.argv[10])
 r = json.load(open(report))
 retried = sum(1 for p in r["players"] if p["retries"] > 0)
 ready_n = sum(1 for p in r["players"] if p["status_device"] == 2)
@@ -84,6 +87,10 @@ print("%-52s %14.0f" % ("total HTTP throughput, MB/s", total / 1e6 / ready if re
 print("%-52s %14.0f" % ("reference throughput (one curl), MB/s", mb * 1.048576 / per_round))
 print("%-52s %14d" % ("server's peak resident memory, MB", rss // 1024))
 print("%-52s %14d" % ("players that needed a retry", retried))
+print("%-52s %14.1f" % ("first send: MB the server sent", first_bytes / 1e6))
+print("%-52s %14.1f" % ("second send of the same playlist: MB sent", again_bytes / 1e6))
+print("%-52s %14.1f" % ("second send: s until every player confirmed it", again))
+print("%-52s %14d" % ("media found current (304), not downloaded again", r.get("not_modified", 0)))
 PY
 fi
 

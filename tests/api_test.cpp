@@ -276,6 +276,8 @@ TEST(ServerConfig, ABadValueNamesTheFileAndTheKey) {
 TEST_F(Api, TheOpenApiDocumentNamesTheRoutes) {
   const auto metrics = call("GET", "/metrics");
   EXPECT_NE(metrics.body.find("tavri_players{state=\"online\"} 2\n"), std::string::npos) << metrics.body;
+  for (const char* name : {"tavri_feedback_datagrams_total{outcome=\"refused\"}", "tavri_writer_queue ", "tavri_scan_seconds "})
+    EXPECT_NE(metrics.body.find(name), std::string::npos) << name;
   EXPECT_EQ(call("GET", "/metrics", {}, "").status, 401);
   const auto doc = call("GET", "/api/openapi.json");
   ASSERT_EQ(doc.status, 200);

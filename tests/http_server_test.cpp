@@ -202,6 +202,30 @@ TEST_F(HttpServerTest, AFileSwappedForALinkOutsideIsNeverServed) {
   EXPECT_GT(served, 0);
 }
 
+// One address cannot hold more than its share: its oldest connection still
+// in its head makes room for its new one, and other addresses are not touched.
+TEST_F(HttpServerTest, OneAddressHoldsAtMostItsShare) {
+  server_->set_max_connections_per_address(3);
+  server_->set_limit_loopback(true);
+  std::vector<std::unique_ptr<RawClient>> stuck;
+  for (int i = 0; i < 3; ++i) {
+    stuck.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(stuck.back()->send("GET /PLAYLIST_ID_7.SAV HTTP/1.1\r\n"));  // and nothing more
+  }
+  ASSERT_TRUE(connections_become(3));
+  RawClient ordinary(port_);
+  ASSERT_TRUE(ordinary.send(get("/PLAYLIST_ID_7.SAV")));
+  const auto reply = ordinary.read_reply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_FALSE(stuck.front()->read_reply());
+  EXPECT_TRUE(stuck.front()->closed_by_peer());  // the oldest head made room
+  // IPv6 loopback is another address: not counted with the others.
+  RawClient other(port_, true);
+  ASSERT_TRUE(other.send(get("/PLAYLIST_ID_7.SAV")));
+  EXPECT_TRUE(other.read_reply());
+}
+
 TEST_F(HttpServerTest, MultipartRangesInSortedOrder) {
   RawClient client(port_);
   ASSERT_TRUE(client.send(get("/slice1", "Range: bytes=524280-524288, 0-9\r\n")));

@@ -121,8 +121,10 @@ class BreakingServer {
       const auto range = request.find("Range: bytes=");
       if (request.find("GET /missing") == 0) {
         reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+      } else if (request.find("If-None-Match: \"v1\"") != std::string::npos) {
+        reply = "HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n";
       } else if (range == std::string::npos) {
-        reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" +
+        reply = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" +
                 body_.substr(0, body_.size() / 2);
       } else {
         const std::size_t from = std::stoul(request.substr(range + 13));
@@ -156,6 +158,17 @@ TEST(HttpFetch, ABodyThatBreaksOffIsResumedWithARangeAndHashedWhole) {
   ASSERT_EQ(server.requests.size(), 2u);
   EXPECT_EQ(server.requests[0].rfind("GET /Lobby%20Loop.mp4 HTTP/1.1\r\n", 0), 0u);
   EXPECT_NE(server.requests[1].find("Range: bytes=150000-"), std::string::npos);
+  // The resume is of the same file only.
+  EXPECT_NE(server.requests[1].find("If-Range: \"v1\""), std::string::npos);
+  EXPECT_EQ(r.etag, "\"v1\"");
+
+  // A file held with the current validator is not downloaded again.
+  const FetchResult held = http_get("127.0.0.1", server.port(), escape_path("Lobby Loop.mp4"),
+                                    [](const char*, std::size_t) { ADD_FAILURE() << "no body for a current copy"; }, 5, 30,
+                                    "\"v1\"");
+  EXPECT_TRUE(held.ok) << held.error;
+  EXPECT_TRUE(held.not_modified);
+  EXPECT_EQ(held.bytes, 0u);
 
   // A 404 is an answer, asked once.
   const FetchResult missing = http_get("127.0.0.1", server.port(), "/missing", [](const char*, std::size_t) {});

@@ -327,8 +327,21 @@ api::Response ApiRoutes::metrics() {
   auto* files = c_.server.http_server();
   metric("tavri_http_open_connections", "gauge", "Open connections on the players' HTTP port.",
          sample("tavri_http_open_connections", files ? double(files->number_of_connections()) : 0));
+  if (files) {
+    metric("tavri_http_requests_total", "counter", "Requests read on the players' HTTP port.",
+           sample("tavri_http_requests_total", double(files->counters().requests)));
+    metric("tavri_http_body_bytes_total", "counter", "File bytes sent on the players' HTTP port.",
+           sample("tavri_http_body_bytes_total", double(files->counters().body_bytes)));
+  }
+  metric("tavri_feedback_datagrams_total", "counter", "Datagrams on the feedback port: received, and refused of them.",
+         sample("tavri_feedback_datagrams_total", double(c_.udp_feedback.datagrams_received()), "outcome=\"received\"") +
+             sample("tavri_feedback_datagrams_total", double(c_.udp_feedback.datagrams_refused()), "outcome=\"refused\""));
   metric("tavri_content_items", "gauge", "Items in the content list.",
          sample("tavri_content_items", c_.file_list.ArrayController_FILELIST().size()));
+  metric("tavri_scan_seconds", "gauge", "How long the last complete scan of the content folder took.",
+         sample("tavri_scan_seconds", c_.file_list.last_scan_ms() < 0 ? 0 : c_.file_list.last_scan_ms() / 1000.0));
+  metric("tavri_writer_queue", "gauge", "Files waiting for the background writer.",
+         sample("tavri_writer_queue", double(BackgroundWriter::instance().queued())));
   if (counters_) {
     metric("tavri_api_requests_total", "counter", "API requests read.",
            sample("tavri_api_requests_total", double(counters_->requests)));

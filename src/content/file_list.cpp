@@ -138,6 +138,7 @@ void FileList::scan_folder() {
   // a whole when the scan completes, and the relink follows it.
   FolderScanJob::retire(std::move(scan_));
   scan_ = std::make_unique<FolderScanJob>(folder_url_, names, known_items_, scan_threads_);
+  scan_clock_.start();
   // Only the current scan's result is taken: one that arrives after a newer
   // scan started, or after Cancel, is dropped.
   scan_->start(this, [this, serial = ++scan_serial_](RecordArray items, KnownItems built) {
@@ -148,6 +149,7 @@ void FileList::scan_folder() {
 }
 
 void FileList::scan_finished(RecordArray items, KnownItems built) {
+  last_scan_ms_ = scan_clock_.elapsed();
   console_log(QString("SCAN DONE: %1 items, %2 probed").arg(items.size()).arg(scan_ ? scan_->probed() : 0));
   scan_.reset();
   scan_progress_timer_.stop();

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QSet>
@@ -46,6 +47,8 @@ class FileList : public QObject, public TransferReceiver {
   void cancel_scan();
   bool scanning() const { return scan_ != nullptr; }
   int scan_done() const;
+  // How long the last complete scan took, in ms (-1: none yet).
+  qint64 last_scan_ms() const { return last_scan_ms_; }
   int scan_total() const;
   void save();
   void applicationDidFinishLaunching();  // the LOAD handler
@@ -145,6 +148,8 @@ class FileList : public QObject, public TransferReceiver {
   std::unique_ptr<FolderScanJob> scan_;
   QTimer scan_progress_timer_;
   quint64 scan_serial_ = 0;  // which scan's result is wanted
+  QElapsedTimer scan_clock_;
+  qint64 last_scan_ms_ = -1;
   Worker probes_{this};      // replacement files, probed off the main thread
   KnownItems known_items_;  // what the last scan built, so unchanged files are not probed again
   // Changes made by other programs (file manager, rsync, scp).

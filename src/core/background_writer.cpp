@@ -81,3 +81,12 @@ void BackgroundWriter::run() {
 }
 
 }  // namespace tavri
+
+namespace tavri {
+
+std::size_t BackgroundWriter::queued() {
+  std::lock_guard lock(mutex_);
+  return order_.size();
+}
+
+}  // namespace tavri

@@ -35,6 +35,8 @@ class BackgroundWriter {
   // written (a newer state of the same file included): players are told to
   // fetch files only after this.
   void after_pending(QObject* context, std::function<void()> fn);
+  // Files waiting to be written (the metrics' queue length).
+  std::size_t queued();
   // Tests: each job waits this long first, as a slow disk would.
   void set_delay_for_tests(int ms) { delay_ms_ = ms; }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -73,11 +74,16 @@ class FeedbackRequestLimiter {
 class DropCounter {
  public:
   void count(const QString& reason, const QString& host = {}) {
+    ++refused_;
     std::lock_guard lock(mutex_);
     Count& c = counts_[reason];
     ++c.n;
     if (!host.isEmpty()) c.hosts[host] += 1;
   }
+  // Every datagram that arrived, and every one refused, since the start.
+  void received() { ++received_; }
+  std::uint64_t received_total() const { return received_; }
+  std::uint64_t refused_total() const { return refused_; }
   // "12 over one address's rate (10.0.0.5: 12), 3 with fewer than 8 fields"; empty when none.
   QString take_summary() {
     std::map<QString, Count> counts;
@@ -109,6 +115,7 @@ class DropCounter {
   };
   std::mutex mutex_;
   std::map<QString, Count> counts_;
+  std::atomic<std::uint64_t> received_{0}, refused_{0};
 };
 
 }  // namespace tavri

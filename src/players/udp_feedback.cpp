@@ -55,6 +55,7 @@ class UDP_Feedback::SocketDelegate : public net::DatagramSocketDelegate {
 
   void udp_socket_did_receive(net::DatagramSocket&, std::vector<std::uint8_t> data, std::vector<std::uint8_t> address,
                               bool cut) override {
+    drops_->received();
     const QString host = text(net::DatagramSocket::host_from_address(address).value_or(""));
     // A cut datagram would be stored cut: a field of 60 KB as 9 KB of it.
     if (cut) return drops_->count(wire::drop_reason(wire::Drop::too_long), host);

@@ -62,6 +62,10 @@ class UDP_Feedback : public QObject {
 
   RecordList& ArrayController_DEVICES() { return devices_; }
   MapState& map_state() { return map_; }
+  // Datagrams that reached the feedback port, and those refused (bad,
+  // over an address's rate, or past the inbox), since the start.
+  std::uint64_t datagrams_received() const { return drops_->received_total(); }
+  std::uint64_t datagrams_refused() const { return drops_->refused_total(); }
   std::uint16_t feedback_port() const;
 
   // Registry.

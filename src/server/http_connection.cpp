@@ -165,6 +165,7 @@ void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::i
 
 void HttpConnection::on_head_complete() {
   idle_since_ = 0;
+  if (config_.counters) config_.counters->requests.fetch_add(1, std::memory_order_relaxed);
   const std::string& method = request_.method();
   const std::string uri = target_for_log();
   auto transfer_encoding = request_.header_field("Transfer-Encoding");
@@ -323,6 +324,7 @@ net::StreamSocket::WriteRequest HttpConnection::next_body(std::uint64_t length) 
 void HttpConnection::write_body(net::StreamSocket::WriteRequest body, bool final) {
   if (body.size() == 0 || !socket_) return;
   response_data_sizes_.push_back(body.size());
+  if (config_.counters) config_.counters->body_bytes.fetch_add(body.size(), std::memory_order_relaxed);
   body.timeout = -1;
   body.tag = final ? kTagFinal : kTagBody;
   submit(std::move(body));

@@ -55,6 +55,14 @@ void HttpServer::set_max_connections(std::size_t n) {
   boost::asio::post(server_queue_, [self = shared_from_this(), n] { self->max_connections_ = n; });
 }
 
+void HttpServer::set_max_connections_per_address(std::size_t n) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), n] { self->max_per_address_ = n; });
+}
+
+void HttpServer::set_limit_loopback(bool limit) {
+  boost::asio::post(server_queue_, [self = shared_from_this(), limit] { self->limit_loopback_ = limit; });
+}
+
 void HttpServer::set_head_timeout(double seconds) {
   boost::asio::post(server_queue_, [self = shared_from_this(), seconds] { self->head_timeout_ = seconds; });
 }
@@ -87,6 +95,7 @@ HttpConfig HttpServer::make_config() {
   config.document_root = document_root_.empty() ? std::string() : document_root_with_slash(document_root_);
   config.request_timeout = request_timeout_;
   config.head_timeout = head_timeout_;
+  config.counters = counters_;
   config.stall_timeout = stall_timeout_;
   config.small_files = small_files_;
   return config;
@@ -124,13 +133,20 @@ void HttpServer::stop(bool keep_existing_connections) {
       connections_.clear();
       connection_count_ = 0;
       evicting_ = 0;
+      per_address_.clear();
+      address_of_.clear();
     }
   });
 }
 
 void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::StreamSocket> accepted) {
   // Runs on the server queue, which owns the fields read by the config.
-  if (!make_room()) {
+  // Loopback is this machine's own: only hosts on the network are limited.
+  std::string address = accepted->remote_host();
+  const bool counted =
+      !address.empty() && (limit_loopback_ || (address.rfind("127.", 0) != 0 && address != "::1"));
+  if (!counted) address.clear();
+  if ((counted && !make_room_for(address)) || !make_room()) {
     accepted->disconnect();
     return;
   }
@@ -141,8 +157,34 @@ void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::Stre
     std::lock_guard lock(connections_lock_);
     connections_.emplace(connection.get(), connection);
     connection_count_ = connections_.size();
+    if (counted) {
+      ++per_address_[address];
+      address_of_.emplace(connection.get(), std::move(address));
+    }
   }
   connection->start();
+}
+
+// The same rule within one address: its oldest connection still in its
+// head makes room; with every one of them busy sending, the new one goes.
+bool HttpServer::make_room_for(const std::string& address) {
+  std::lock_guard lock(connections_lock_);
+  const auto it = per_address_.find(address);
+  if (it == per_address_.end() || it->second < max_per_address_) return true;
+  if (last_limited_ != address)
+    log()->warn("HttpServer: {} has {} connections, the limit for one address", address, max_per_address_);
+  last_limited_ = address;
+  HttpConnection* oldest = nullptr;
+  for (const auto& [c, from] : address_of_) {
+    const std::int64_t since = c->idle_since();
+    if (from == address && since != 0 && !c->evicting() && (!oldest || since < oldest->idle_since())) oldest = c;
+  }
+  if (!oldest || !oldest->evict()) return false;
+  // Gone from the address's count at once: its place is the new one's.
+  --it->second;
+  address_of_[oldest].clear();
+  ++evicting_;
+  return true;
 }
 
 // At the limit, a connection that waits for a request is worth less than a
@@ -175,6 +217,13 @@ void HttpServer::connection_did_die(HttpConnection* connection) {
   std::lock_guard lock(connections_lock_);
   if (auto it = connections_.find(connection); it != connections_.end()) {
     if (connection->evicting() && evicting_ > 0) --evicting_;
+    if (const auto from = address_of_.find(connection); from != address_of_.end()) {
+      if (!from->second.empty()) {
+        const auto count = per_address_.find(from->second);
+        if (count != per_address_.end() && --count->second == 0) per_address_.erase(count);
+      }
+      address_of_.erase(from);
+    }
     last = std::move(it->second);
     connections_.erase(it);
     connection_count_ = connections_.size();

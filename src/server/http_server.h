@@ -22,6 +22,7 @@ class ServicePublisher;
 class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_from_this<HttpServer> {
  public:
   static constexpr std::size_t kDefaultMaxConnections = 4096;
+  static constexpr std::size_t kDefaultMaxPerAddress = 64;
 
   // Connections are spread over the workers, each on one thread with its
   // own queue; without workers they live on the pool.
@@ -44,6 +45,12 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   // At this many open connections, the longest idle one is closed for each
   // new one, or the new one is closed while none is idle.
   void set_max_connections(std::size_t n);
+  // At this many connections from one address (loopback aside), a new one
+  // from it takes the place of that address's oldest connection still in
+  // its head, or is closed: one host cannot hold the whole limit.
+  void set_max_connections_per_address(std::size_t n);
+  // Tests: loopback is limited like any other address.
+  void set_limit_loopback(bool limit);
 
   std::string document_root();
   std::string type();
@@ -59,6 +66,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   void stop(bool keep_existing_connections = false);
   bool is_running();
   std::size_t number_of_connections();
+  const HttpCounters& counters() const { return *counters_; }
   // Bytes of small files held in memory for repeated requests.
   std::size_t small_file_bytes() const;
   HttpConfig config();
@@ -72,6 +80,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   explicit HttpServer(net::IoPool& pool);
   HttpConfig make_config();  // on the server queue
   bool make_room();          // false: the new connection must go
+  bool make_room_for(const std::string& address);  // the same within one address
   void publish_service();
   void unpublish_service();
 
@@ -80,6 +89,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   net::IoPool::Strand server_queue_;
   std::string document_root_;
   std::shared_ptr<SmallFileCache> small_files_;
+  std::shared_ptr<HttpCounters> counters_ = std::make_shared<HttpCounters>();
   std::string interface_;
   std::uint16_t port_ = 0;
   std::unique_ptr<ServicePublisher> service_;
@@ -96,6 +106,12 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   bool is_running_ = false;
   std::size_t max_connections_ = kDefaultMaxConnections;
   std::size_t evicting_ = 0;  // idle connections closed for new ones, not yet gone
+  std::size_t max_per_address_ = kDefaultMaxPerAddress;
+  bool limit_loopback_ = false;
+  // Connections by address, and each one's address (loopback's are not kept).
+  std::unordered_map<std::string, std::size_t> per_address_;
+  std::unordered_map<HttpConnection*, std::string> address_of_;
+  std::string last_limited_;  // the address last told about, said once in a row
   bool at_limit_ = false;  // the limit was reported and not left since
 };
 

@@ -630,6 +630,18 @@ void StreamSocket::disconnect_after_writing() {
   });
 }
 
+std::string StreamSocket::remote_host() const {
+  if (!socket_) return {};
+  boost::system::error_code ec;
+  const auto endpoint = socket_->remote_endpoint(ec);
+  if (ec) return {};
+  auto address = endpoint.address();
+  // An IPv4 client on the dual-stack listener is the same host either way.
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    address = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6());
+  return address.to_string();
+}
+
 void StreamSocket::close_with(std::optional<StreamError> error) {
   if (closed_) return;
   closed_ = true;

@@ -83,6 +83,9 @@ class StreamSocket : public std::enable_shared_from_this<StreamSocket> {
   // Listens on every address (interface empty) or on the given address.
   bool accept_on(const std::string& interface, std::uint16_t port, StreamError* error = nullptr);
   std::uint16_t local_port();
+  // The peer's address ("192.0.2.7", "::1"); empty when unknown. For an
+  // accepted socket before it starts, or on its own strand.
+  std::string remote_host() const;
   // Where accepted connections live (by default this socket's context); set
   // before listening.
   void set_accept_context(std::function<boost::asio::io_context&()> pick) { accept_context_ = std::move(pick); }

@@ -1,5 +1,7 @@
 #include "fleet.h"
 
+#include <algorithm>
+
 #include <QByteArray>
 #include <QUrl>
 #include <QVariant>
@@ -197,18 +199,37 @@ void Fleet::download(const Job& job) {
   const auto root = decode_root_archive(archive, &error);
   if (!root) return fail(job.download.file + ": cannot decode: " + error.toStdString());
   std::vector<MediaFile> files = media_of(*root);
+  // What the player holds already is asked for only if it changed.
+  std::vector<MediaFile> held;
+  {
+    std::lock_guard lock(mutex_);
+    held = players_[job.player].files();
+  }
   int retries = list.retries;
   for (MediaFile& f : files) {
+    const auto kept = std::find_if(held.begin(), held.end(), [&](const MediaFile& h) { return h.name == f.name; });
+    const std::string held_etag = kept != held.end() ? kept->etag : std::string();
     Fnv64 hash;
-    const FetchResult got = http_get(job.server, options_.http_port, escape_path(f.name), [&](const char* d, std::size_t n) {
-      hash.add(d, n);
-      bytes_ += n;
-    });
+    const FetchResult got = http_get(
+        job.server, options_.http_port, escape_path(f.name),
+        [&](const char* d, std::size_t n) {
+          hash.add(d, n);
+          bytes_ += n;
+        },
+        5, 30, held_etag);
     retries += got.retries;
     retries_total_ += got.retries;
     if (!got.ok) return fail(f.name + ": " + got.error);
+    if (got.not_modified) {
+      ++not_modified_;
+      f.bytes = kept->bytes;
+      f.fnv64 = kept->fnv64;
+      f.etag = kept->etag;
+      continue;
+    }
     f.bytes = got.bytes;
     f.fnv64 = hash.value;
+    f.etag = got.etag;
   }
   std::lock_guard lock(mutex_);
   retries_[job.player] += retries;
@@ -263,6 +284,7 @@ FleetSummary Fleet::summary() {
   s.bytes = bytes_;
   s.failures = failures_;
   s.retries = retries_total_;
+  s.not_modified = not_modified_;
   return s;
 }
 
@@ -288,7 +310,8 @@ std::string Fleet::report_json() {
     out += std::string("]}") + (i + 1 < players_.size() ? ",\n" : "\n");
   }
   out += "  ],\n  \"bytes\": " + std::to_string(s.bytes) + ", \"failures\": " + std::to_string(s.failures) +
-         ", \"retries\": " + std::to_string(s.retries) + ", \"ready\": " + std::to_string(s.ready) +
+         ", \"retries\": " + std::to_string(s.retries) + ", \"not_modified\": " + std::to_string(s.not_modified) +
+         ", \"ready\": " + std::to_string(s.ready) +
          ", \"in_error\": " + std::to_string(s.in_error) + "\n}\n";
   return out;
 }

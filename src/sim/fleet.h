@@ -34,6 +34,7 @@ struct FleetSummary {
   int players = 0, downloading = 0, ready = 0, in_error = 0;
   std::uint64_t bytes = 0;
   int failures = 0, retries = 0;
+  int not_modified = 0;  // media found current (304) instead of downloaded again
 };
 
 // N players on one machine: their feedback, their commands and their downloads.
@@ -72,7 +73,7 @@ class Fleet {
   std::vector<std::thread> workers_;
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> bytes_{0};
-  std::atomic<int> failures_{0}, retries_total_{0};
+  std::atomic<int> failures_{0}, retries_total_{0}, not_modified_{0};
   int command_fd_ = -1, feedback_fd_ = -1;
   std::mt19937 random_{12345};
 };

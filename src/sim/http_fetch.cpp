@@ -62,12 +62,17 @@ std::string lower(std::string s) {
 // One attempt from `offset`; adds what arrives to the sink and to `received`.
 // True when the body is complete.
 bool attempt(const std::string& host, std::uint16_t port, const std::string& path, std::uint64_t offset,
-             const BodySink& sink, int timeout, FetchResult& result, std::uint64_t& expected_total) {
+             const BodySink& sink, int timeout, const std::string& held_etag, FetchResult& result,
+             std::uint64_t& expected_total) {
   Connection c;
   if (!connect_to(c, host, port, timeout, result.error)) return false;
   std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
                         "\r\nConnection: close\r\nUser-Agent: tavri_player_sim\r\n";
   if (offset > 0) request += "Range: bytes=" + std::to_string(offset) + "-\r\n";
+  // A resume splices bytes only of the same file: otherwise the server
+  // answers 200 and the attempt fails, to start again from the top.
+  if (offset > 0 && !result.etag.empty()) request += "If-Range: " + result.etag + "\r\n";
+  if (offset == 0 && !held_etag.empty()) request += "If-None-Match: " + held_etag + "\r\n";
   request += "\r\n";
   if (!send_all(c.fd, request)) {
     result.error = "cannot send the request";
@@ -100,7 +105,13 @@ bool attempt(const std::string& host, std::uint16_t port, const std::string& pat
     const auto colon = line.find(':');
     if (colon != std::string::npos && lower(line.substr(0, colon)) == "content-length")
       length = std::atoll(line.c_str() + colon + 1);
+    if (colon != std::string::npos && lower(line.substr(0, colon)) == "etag" && offset == 0)
+      result.etag = line.substr(line.find_first_not_of(' ', colon + 1));
     pos = end;
+  }
+  if (offset == 0 && !held_etag.empty() && result.status == 304) {
+    result.not_modified = true;
+    return true;
   }
   if (offset > 0 ? result.status != 206 : result.status != 200) {
     result.error = "HTTP status " + std::to_string(result.status);
@@ -149,7 +160,7 @@ std::string escape_path(const std::string& file_name) {
 }
 
 FetchResult http_get(const std::string& host, std::uint16_t port, const std::string& path, const BodySink& sink,
-                     int attempts, int timeout_seconds) {
+                     int attempts, int timeout_seconds, const std::string& held_etag) {
   FetchResult result;
   std::uint64_t expected = 0;
   for (int i = 0; i < attempts; ++i) {
@@ -158,8 +169,8 @@ FetchResult http_get(const std::string& host, std::uint16_t port, const std::str
       ::usleep(200000u * unsigned(i));
     }
     // A 4xx is an answer: asking again changes nothing.
-    if (attempt(host, port, path, result.bytes, sink, timeout_seconds, result, expected)) {
-      result.ok = result.bytes == expected;
+    if (attempt(host, port, path, result.bytes, sink, timeout_seconds, held_etag, result, expected)) {
+      result.ok = result.not_modified || result.bytes == expected;
       if (!result.ok) result.error = "size mismatch";
       return result;
     }

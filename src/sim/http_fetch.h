@@ -14,12 +14,16 @@ struct FetchResult {
   std::uint64_t bytes = 0;   // body bytes received, over every attempt
   int retries = 0;           // attempts after the first
   std::string error;         // why it failed
+  std::string etag;          // the file's validator, when the server gave one
+  bool not_modified = false; // 304: the copy held (by `held_etag`) is current
 };
 
 using BodySink = std::function<void(const char* data, std::size_t size)>;
 
+// With `held_etag`, the file is asked for only if it changed (If-None-Match);
+// a resumed body is asked for only if it is still the same file (If-Range).
 FetchResult http_get(const std::string& host, std::uint16_t port, const std::string& path, const BodySink& sink,
-                     int attempts = 5, int timeout_seconds = 30);
+                     int attempts = 5, int timeout_seconds = 30, const std::string& held_etag = {});
 
 // The path of a file name in a request: every byte but unreserved ones escaped.
 std::string escape_path(const std::string& file_name);

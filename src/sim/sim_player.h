@@ -13,6 +13,7 @@ struct MediaFile {
   double seconds = 5;       // how long it plays
   std::uint64_t bytes = 0;  // downloaded
   std::uint64_t fnv64 = 0;  // of the downloaded bytes
+  std::string etag;         // the server's validator for them
 };
 
 // What a player must fetch after a command: a published list file.

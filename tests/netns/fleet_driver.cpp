@@ -50,6 +50,20 @@ double wait_for(const std::function<bool()>& done, int timeout_s) {
   return done() ? t.elapsed() / 1000.0 : -1;
 }
 
+// Bytes sent by this namespace's network interfaces (loopback aside).
+unsigned long long sent_bytes() {
+  QFile dev("/proc/net/dev");
+  if (!dev.open(QIODevice::ReadOnly)) return 0;
+  unsigned long long total = 0;
+  for (const QByteArray& line : dev.readAll().split('\n')) {
+    const int colon = line.indexOf(':');
+    if (colon < 0 || line.left(colon).trimmed() == "lo") continue;
+    const QList<QByteArray> fields = line.mid(colon + 1).simplified().split(' ');
+    if (fields.size() > 8) total += fields[8].toULongLong();
+  }
+  return total;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +149,7 @@ int main(int argc, char** argv) {
     c.app.applicationWillTerminate();
     return failures ? 1 : 0;
   }
+  const unsigned long long sent_before = sent_bytes();
   c.playlist_editor.send_to_device();
   QList<int> all = sims();
   std::sort(all.begin(), all.end(), [&](int x, int y) {
@@ -156,6 +171,18 @@ int main(int argc, char** argv) {
     const int at = text.indexOf("VmHWM:");
     std::printf("BENCH ready_seconds=%.2f peak_rss_kb=%s\n", took,
                 qPrintable(text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first()));
+    // The same playlist again: players holding its media unchanged ask for
+    // them only if they changed. Bytes moved and the time until every
+    // player has confirmed it again.
+    const unsigned long long first_bytes = sent_bytes() - sent_before;
+    const unsigned long long before_second = sent_bytes();
+    c.playlist_editor.send_to_device();
+    wait_for([&] { return c.udp_feedback.last_command() != all_confirmed; }, 10);
+    const double again = wait_for(
+        [&] { return c.udp_feedback.last_command() == all_confirmed && all_of(all, ready_with(playlist_id)); }, 600);
+    std::printf("BENCH second_send_seconds=%.2f second_send_bytes=%llu first_send_bytes=%llu\n", again,
+                sent_bytes() - before_second, first_bytes);
+    std::fflush(stdout);
     if (hold_s > 0) hold();
     c.app.applicationWillTerminate();
     return failures ? 1 : 0;
