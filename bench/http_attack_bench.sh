@@ -38,13 +38,16 @@ ip netns exec "$a" build/bench/http_serve "$out/root" 5003 2 >/dev/null 2>&1 &
 pids+=("$!")
 for _ in $(seq 1 50); do ip netns exec "$b" curl -s -o /dev/null --interface 192.0.2.3 http://192.0.2.1:5003/small.bin && break; sleep 0.1; done
 
-ip netns exec "$b" python3 - "$seconds" <<'PY'
-import asyncio, resource, socket, sys, time
-seconds = float(sys.argv[1])
-resource.setrlimit(resource.RLIMIT_NOFILE, (65536, 65536))
+# The attackers: KIND and how many source addresses, for the run's length.
+cat >"$out/attack.py" <<'PY'
+import asyncio, resource, sys
+kind, sources, seconds = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+_, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
 SERVER = ("192.0.2.1", 5003)
+addresses = ["192.0.2.%d" % (10 + i) for i in range(sources)]
 
-async def attacker(kind, source, stop):
+async def attacker(source, stop):
     try:
         reader, writer = await asyncio.open_connection(*SERVER, local_addr=(source, 0))
     except OSError:
@@ -53,82 +56,66 @@ async def attacker(kind, source, stop):
         if kind != "silent":
             writer.write(b"GET /small.bin HTTP/1.1\r\n")
             await writer.drain()
-        while not stop.is_set():
+        while not stop.is_set() and not reader.at_eof():
             if kind == "trickle":
                 await asyncio.sleep(20)
                 writer.write(b"X-Trickle: 1\r\n")
                 await writer.drain()
             else:
                 await asyncio.sleep(1)
-            if reader.at_eof():
-                return
     except (OSError, ConnectionError):
         pass
     finally:
         writer.close()
 
-async def keep_attacking(kind, sources, stop, count=5000):
-    # Each closed connection is opened again: the attack holds its number.
+async def main():
+    stop = asyncio.Event()
+    # Each closed connection is opened again: the attack keeps its number.
     async def one(i):
         while not stop.is_set():
-            await attacker(kind, sources[i % len(sources)], stop)
+            await attacker(addresses[i % len(addresses)], stop)
             await asyncio.sleep(0.05)
-    await asyncio.gather(*(one(i) for i in range(count)))
-
-async def probe(stop, latencies, failures):
-    loop = asyncio.get_running_loop()
-    def fetch():
-        t = time.monotonic()
-        try:
-            s = socket.create_connection(SERVER, timeout=5, source_address=("192.0.2.3", 0))
-            s.sendall(b"GET /small.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-            data = b""
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
-            s.close()
-            ok = data.startswith(b"HTTP/1.1 200") and len(data) > 4096
-        except OSError:
-            ok = False
-        return ok, time.monotonic() - t
-    while not stop.is_set():
-        ok, took = await loop.run_in_executor(None, fetch)
-        if ok:
-            latencies.append(took)
-        else:
-            failures.append(took)
-        await asyncio.sleep(0.2)
-
-async def run(kind, sources):
-    stop = asyncio.Event()
-    latencies, failures = [], []
-    tasks = [asyncio.create_task(probe(stop, latencies, failures))]
-    if kind:
-        tasks.append(asyncio.create_task(keep_attacking(kind, sources, stop)))
+    tasks = [asyncio.create_task(one(i)) for i in range(5000)]
     await asyncio.sleep(seconds)
     stop.set()
+    for t in tasks:
+        t.cancel()
     await asyncio.gather(*tasks, return_exceptions=True)
-    return latencies, failures
-
-def row(name, latencies, failures):
-    worst = max(latencies) * 1000 if latencies else float("nan")
-    latencies.sort()
-    median = latencies[len(latencies) // 2] * 1000 if latencies else float("nan")
-    print("%-46s %8d %8d %10.1f %10.1f" % (name, len(latencies), len(failures), median, worst), flush=True)
-
-async def main():
-    print("%-46s %8s %8s %10s %10s" % ("ordinary client's 4 KB GETs during", "answered", "failed", "median ms", "worst ms"))
-    row("no attack (reference)", *await run(None, []))
-    one = ["192.0.2.10"]
-    fifty = ["192.0.2.%d" % i for i in range(10, 60)]
-    for kind, label in (("half-open", "5,000 heads stopped after one line"),
-                        ("trickle", "5,000 heads trickling a line every 20 s"),
-                        ("silent", "5,000 connections saying nothing")):
-        row(label + ", 1 address", *await run(kind, one))
-        row(label + ", 50 addresses", *await run(kind, fifty))
-        await asyncio.sleep(2)
 
 asyncio.run(main())
 PY
+
+# probe SECONDS: the ordinary client's fetches, one line each: "ok SECONDS" or "failed".
+probe() {
+  local until=$(($(date +%s) + $1))
+  while [ "$(date +%s)" -lt "$until" ]; do
+    ip netns exec "$b" curl -s -o /dev/null --max-time 5 --interface 192.0.2.3 -w "%{http_code} %{time_total}\n" \
+      http://192.0.2.1:5003/small.bin || echo "000 5"
+    sleep 0.2
+  done
+}
+row() {  # LABEL KIND SOURCES
+  if [ -n "$2" ]; then
+    ip netns exec "$b" python3 "$out/attack.py" "$2" "$3" "$((seconds + 5))" &
+    local attack=$!
+    sleep 5  # the attack is in place before the client starts
+  fi
+  probe "$seconds" >"$out/probe"
+  [ -n "$2" ] && { wait "$attack" || true; }
+  python3 - "$1" "$out/probe" <<'PY'
+import sys
+label, path = sys.argv[1], sys.argv[2]
+ok = sorted(float(t) * 1000 for code, t in (l.split() for l in open(path)) if code == "200")
+failed = sum(1 for l in open(path) if not l.startswith("200"))
+median = ok[len(ok) // 2] if ok else float("nan")
+print("%-56s %8d %8d %10.1f %10.1f" % (label, len(ok), failed, median, ok[-1] if ok else float("nan")), flush=True)
+PY
+}
+printf "%-56s %8s %8s %10s %10s\n" "ordinary client's 4 KB GETs (curl) during" "answered" "failed" "median ms" "worst ms"
+row "no attack (reference)" "" 0
+for spec in "half-open:5,000 heads stopped after one line" "trickle:5,000 heads trickling a line every 20 s" \
+            "silent:5,000 connections saying nothing"; do
+  kind="${spec%%:*}"; label="${spec#*:}"
+  row "$label, 1 address" "$kind" 1
+  row "$label, 50 addresses" "$kind" 50
+done

@@ -326,6 +326,31 @@ TEST_F(Api, PlaylistsAreMadeRenamedCopiedAndRemoved) {
   EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// A schedule's tasks are set whole: a bad time or an unknown playlist
+// leaves them as they were.
+TEST_F(Api, ScheduleTasksAreSetWhole) {
+  const auto made = call("POST", "/api/schedules", R"({"name":"Week"})");
+  ASSERT_EQ(made.status, 201);
+  const std::string path = "/api/schedules/" + std::to_string(object(made)["id"].toInt()) + "/tasks";
+  const auto set = call("PUT", path,
+                        R"({"tasks":[{"name":"Mornings","date":"2026-12-08","time":"07:30","playlist":7,"daily":false},
+                                     {"name":"Nights","date":"2026-12-08","time":"22:00","playlist":7}]})");
+  ASSERT_EQ(set.status, 200) << set.body;
+  auto tasks = [&] {
+    const int index = c->schedule.catalogue().index_of(object(made)["id"].toInt());
+    return to_record_array(c->schedule.ArrayController_SCHEDULELIST().at(index).value("tasklist").toList());
+  };
+  ASSERT_EQ(tasks().size(), 2);
+  EXPECT_EQ(tasks()[0].value("time").toString(), "07:30");
+  EXPECT_EQ(tasks()[0].value("daily").toInt(), 0);
+  EXPECT_EQ(tasks()[1].value("list").toInt(), 7);
+  EXPECT_EQ(call("PUT", path, R"({"tasks":[{"name":"x","date":"2026-12-08","time":"25:00","playlist":7}]})").status, 400);
+  EXPECT_EQ(call("PUT", path, R"({"tasks":[{"name":"x","date":"2026-12-08","time":"08:00","playlist":99}]})").status, 404);
+  EXPECT_EQ(call("PUT", path, R"({"tasks":[{"name":"x","date":"2026-12-08","time":"08:00","playlist":7,"cut":"yes"}]})").status,
+            400);
+  EXPECT_EQ(tasks().size(), 2);
+}
+
 TEST_F(Api, ProofOfPlayComesAsCsv) {
   const auto csv = call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31");
   ASSERT_EQ(csv.status, 200) << csv.body;

@@ -40,6 +40,7 @@ class ApiRoutes : public QObject {
   api::Response send_list(const QJsonObject& body);
   Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
   api::Response set_items(qint64 id, const api::Request& request);
+  api::Response set_tasks(qint64 id, const api::Request& request);
   Answer folder(const api::Request& request);
   Answer backup();
   Answer content(const api::Request& request, const QStringList& parts);

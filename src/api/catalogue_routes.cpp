@@ -1,5 +1,6 @@
 // Playlists and schedules: the catalogues, their items and tasks.
 #include <QJsonArray>
+#include <algorithm>
 #include <cmath>
 
 #include "api/api_routes.h"
@@ -66,9 +67,9 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     const Outcome o = copy(id, &copy_id);
     return o.ok() ? json(201, QJsonObject{{"id", copy_id}}) : refusal(o);
   }
-  if (parts.size() == 3 && parts[2] == "items" && !schedules) {
+  if (parts.size() == 3 && parts[2] == (schedules ? "tasks" : "items")) {
     if (request.method != "PUT") return error(405, "PUT");
-    return set_items(id, request);
+    return schedules ? set_tasks(id, request) : set_items(id, request);
   }
   if (parts.size() != 2) return error(404, "no such route");
   if (request.method == "PATCH") {
@@ -116,6 +117,35 @@ api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
   }
   const Outcome o = c_.playlist_editor.set_items(id, items);
   return o.ok() ? json(200, QJsonObject{{"id", id}, {"items", int(items.size())}}) : refusal(o);
+}
+
+// {"tasks": [{"name": "Mornings", "date": "2026-12-08", "time": "07:30",
+// "daily": true, "cut": false, "active": true, "playlist": 3}]}: the whole
+// list, as the items are.
+api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
+  api::Response bad;
+  const auto body = body_object(request, bad);
+  if (!body) return bad;
+  if (!body->value("tasks").isArray()) return error(400, "\"tasks\" must be a list", "tasks");
+  QList<Schedule_View::TaskSpec> tasks;
+  for (const QJsonValue& value : body->value("tasks").toArray()) {
+    const QJsonObject t = value.toObject();
+    static constexpr const char* kFlags[] = {"daily", "cut", "active"};
+    const bool shaped = t.value("name").isString() && t.value("date").isString() && t.value("time").isString() &&
+                        t.value("playlist").isDouble() && std::all_of(std::begin(kFlags), std::end(kFlags), [&](const char* f) {
+                          return t.value(f).isUndefined() || t.value(f).isBool();
+                        });
+    if (!shaped)
+      return error(400,
+                   "each task is {\"name\", \"date\": yyyy-MM-dd, \"time\": HH:mm, \"playlist\": id} with "
+                   "\"daily\", \"cut\" and \"active\" true or false",
+                   "tasks");
+    tasks.append({t.value("name").toString(), t.value("date").toString(), t.value("time").toString(),
+                  t.value("daily").toBool(true), t.value("cut").toBool(false), t.value("active").toBool(true),
+                  t.value("playlist").toInteger()});
+  }
+  const Outcome o = c_.schedule_view.set_tasks(id, tasks);
+  return o.ok() ? json(200, QJsonObject{{"id", id}, {"tasks", int(tasks.size())}}) : refusal(o);
 }
 
 }  // namespace tavri

@@ -1,10 +1,13 @@
 #include "schedule_view.h"
 
+#include "core/catalogue.h"
+
 #include <QDate>
 #include <QFileInfo>
 #include <QPointer>
 #include <numeric>
 
+#include "core/catalogue.h"
 #include "core/console.h"
 #include "core/keyed_archive.h"
 #include "core/main_queue.h"
@@ -318,6 +321,38 @@ void Schedule_View::publish_stale_files() {
         kPlaylistPublishTag);
   if (schedule_list())
     for (const Record& schedule : schedule_list()->records()) publish_schedule_later(schedule);
+}
+
+Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& specs) {
+  if (!schedules_ || !schedule_list()) return Outcome::failed("The schedules are not ready.");
+  const int index = schedules_->catalogue().index_of(id);
+  if (index < 0) return Outcome::unknown("id", QString("No schedule has the id %1.").arg(id));
+  QSet<qint64> playlists;
+  if (playlist_list())
+    for (const Record& p : playlist_list()->records()) playlists.insert(p.value("id").toLongLong());
+  RecordArray tasks;
+  for (const TaskSpec& t : specs) {
+    if (const Outcome o = Catalogue::check_name(t.name); !o.ok()) return Outcome::bad("tasks", o.message, o.detail);
+    if (!QDate::fromString(t.date, "yyyy-MM-dd").isValid())
+      return Outcome::bad("tasks", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(t.date));
+    if (t.time.size() != 5 || !QTime::fromString(t.time, "HH:mm").isValid())
+      return Outcome::bad("tasks", QString("\"%1\" is not a time of day (HH:mm).").arg(t.time));
+    if (t.list != -1 && !playlists.contains(t.list))
+      return Outcome::unknown("tasks", QString("No playlist has the id %1.").arg(t.list));
+    Record task = new_task(t.name, static_cast<int>(t.list));
+    task["date"] = t.date;
+    task["time"] = t.time;
+    task["daily"] = t.daily ? 1 : 0;
+    task["cut"] = t.cut ? 1 : 0;
+    task["active"] = t.active ? 1 : 0;
+    tasks.append(task);
+  }
+  console_log(QString("SCHEDULE %1: %2 TASKS SET").arg(id).arg(tasks.size()));
+  writing_back_ = true;
+  schedule_list()->set_value(index, "tasks", static_cast<int>(tasks.size()));
+  writing_back_ = false;
+  write_tasklist(index, to_variant_list(tasks), selected_schedule());
+  return Outcome::done();
 }
 
 void Schedule_View::add_line() {

@@ -4,6 +4,7 @@
 
 #include "core/bus.h"
 #include "core/dialogs.h"
+#include "core/outcome.h"
 #include "core/record_list.h"
 #include "playlists/playlist_users.h"
 
@@ -53,6 +54,18 @@ class Schedule_View : public QObject, public PlaylistUsers {
 
   // A new task with the defaults; date today.
   static Record new_task(const QString& name, int list = -1);
+
+  // A task as an operation names it.
+  struct TaskSpec {
+    QString name;
+    QString date;  // yyyy-MM-dd
+    QString time;  // HH:mm
+    bool daily = true, cut = false, active = true;
+    qint64 list = -1;  // a playlist's id; -1: none yet
+  };
+  // Schedule `id` gets these tasks and is published at once. Nothing
+  // changes when a name, date, time or playlist does not fit.
+  Outcome set_tasks(qint64 id, const QList<TaskSpec>& tasks);
 
  private:
   void write_tasklist(int index, const QVariantList& tasks, int selected);
