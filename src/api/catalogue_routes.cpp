@@ -103,11 +103,10 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
 // the whole list, so that adding, moving and removing are one change.
 api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
   api::Response bad;
-  const auto body = body_object(request, bad);
-  if (!body) return bad;
-  if (!body->value("items").isArray()) return error(400, "\"items\" must be a list", "items");
+  const auto list = body_list(request, "items", bad);
+  if (!list) return bad;
   QList<display_playlist::ItemSpec> items;
-  for (const QJsonValue& value : body->value("items").toArray()) {
+  for (const QJsonValue& value : *list) {
     const QJsonObject item = value.toObject();
     const QJsonValue seconds = item.value("seconds");
     if (!item.value("file").isString() || !(seconds.isUndefined() || seconds.isDouble()) ||
@@ -124,11 +123,10 @@ api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
 // list, as the items are.
 api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
   api::Response bad;
-  const auto body = body_object(request, bad);
-  if (!body) return bad;
-  if (!body->value("tasks").isArray()) return error(400, "\"tasks\" must be a list", "tasks");
+  const auto list = body_list(request, "tasks", bad);
+  if (!list) return bad;
   QList<Schedule_View::TaskSpec> tasks;
-  for (const QJsonValue& value : body->value("tasks").toArray()) {
+  for (const QJsonValue& value : *list) {
     const QJsonObject t = value.toObject();
     static constexpr const char* kFlags[] = {"daily", "cut", "active"};
     const bool shaped = t.value("name").isString() && t.value("date").isString() && t.value("time").isString() &&

@@ -1,5 +1,6 @@
 #pragma once
 // What the API's routes share: paths, bodies and records as JSON.
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -39,6 +40,17 @@ inline std::optional<QJsonObject> body_object(const api::Request& request, api::
     return std::nullopt;
   }
   return doc.object();
+}
+
+// The list a body holds under `field`: {"items": [...]}.
+inline std::optional<QJsonArray> body_list(const api::Request& request, const QString& field, api::Response& error) {
+  const auto body = body_object(request, error);
+  if (!body) return std::nullopt;
+  if (!body->value(field).isArray()) {
+    error = ApiRoutes::error(400, QString("\"%1\" must be a list").arg(field), field);
+    return std::nullopt;
+  }
+  return body->value(field).toArray();
 }
 
 }  // namespace tavri::routes
