@@ -48,7 +48,7 @@ TEST(SimPlayer, FeedbackIsWhatTheServerDecodesAndEveryCommandShowsInIt) {
   const auto generation = p.generation();
   p.download_started(generation);
   EXPECT_EQ(decoded().status_device, 1);
-  p.download_done(generation, {{"a.mp4", 1, 10, 1}, {"b.png", 1, 20, 2}});
+  p.download_done(generation, {{"a.mp4", 1, 10, 1, {}}, {"b.png", 1, 20, 2, {}}});
   EXPECT_EQ(decoded().status_device, 2);
   EXPECT_EQ(decoded().id_playlist, "7");
   EXPECT_EQ(p.list_name(), "Lobby");
@@ -69,7 +69,7 @@ TEST(SimPlayer, FeedbackIsWhatTheServerDecodesAndEveryCommandShowsInIt) {
   // A download that a newer command made moot changes nothing.
   const auto old_generation = p.generation();
   p.obey(wire::kClearList, {});
-  p.download_done(old_generation, {{"late.mp4", 1, 1, 1}});
+  p.download_done(old_generation, {{"late.mp4", 1, 1, 1, {}}});
   p.download_failed(old_generation, "gone");
   EXPECT_EQ(decoded().status_device, 0);
   EXPECT_EQ(decoded().id_playlist, "---");

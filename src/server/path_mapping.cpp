@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -171,15 +172,17 @@ static const std::string& root_with_slash(std::string_view root) {
 }
 
 bool open_file_inside(int fd, std::string_view document_root) {
-  if (document_root.empty() || document_root.front() != '/') return false;
+  if (document_root.empty()) return false;
   const std::string inside = resolved_root(root_with_slash(document_root));
   if (inside.empty()) return false;
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   char target[PATH_MAX];
   const ssize_t n = ::readlink(link, target, sizeof target - 1);
-  if (n <= 0) return false;
-  return std::string_view(target, static_cast<std::size_t>(n)).starts_with(inside);
+  if (n > 0) return std::string_view(target, static_cast<std::size_t>(n)).starts_with(inside);
+  // Without /proc (a bare chroot) the caller's check of the inode against
+  // the path's stands alone.
+  return errno == ENOENT && ::access("/proc/self", F_OK) != 0;
 }
 
 std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,

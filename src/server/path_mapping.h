@@ -27,7 +27,8 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
 
 // Whether the open file lies inside the document root, as the kernel names
 // it now (links and all): what a check of the path before the open cannot
-// promise when the folder changes in between.
+// promise when the folder changes in between. Where /proc is not mounted
+// this cannot be known and it says yes.
 bool open_file_inside(int fd, std::string_view document_root);
 
 // The path part of a request target, without query and fragment.
