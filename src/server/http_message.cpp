@@ -28,11 +28,6 @@ bool is_http_version(std::string_view v) {
          v[6] == '.' && std::isdigit(static_cast<unsigned char>(v[7]));
 }
 
-std::string_view trim_ows(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 }  // namespace
 
@@ -222,6 +217,12 @@ std::string_view HttpMessage::reason_phrase(int code) {
     case 505: return "HTTP Version Not Supported";
     default: return "Unknown";
   }
+}
+
+std::string_view trim_ows(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
 }
 
 }  // namespace tavri::http

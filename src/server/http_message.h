@@ -54,6 +54,9 @@ class HttpMessage {
   std::string body_;
 };
 
+// Without the spaces and tabs HTTP allows around a field value.
+std::string_view trim_ows(std::string_view s);
+
 // Equal ignoring ASCII case.
 bool equals_ignoring_case(std::string_view a, std::string_view b);
 

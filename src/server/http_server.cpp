@@ -1,5 +1,6 @@
 #include "http_server.h"
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 
 #include <algorithm>
@@ -143,8 +144,9 @@ void HttpServer::socket_did_accept(net::StreamSocket&, std::shared_ptr<net::Stre
   // Runs on the server queue, which owns the fields read by the config.
   // Loopback is this machine's own: only hosts on the network are limited.
   std::string address = accepted->remote_host();
-  const bool counted =
-      !address.empty() && (limit_loopback_ || (address.rfind("127.", 0) != 0 && address != "::1"));
+  boost::system::error_code ec;
+  const bool loopback = boost::asio::ip::make_address(address, ec).is_loopback();
+  const bool counted = !address.empty() && !ec && (limit_loopback_ || !loopback);
   if (!counted) address.clear();
   if ((counted && !make_room_for(address)) || !make_room()) {
     accepted->disconnect();

@@ -12,12 +12,6 @@ namespace tavri::http {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 std::string_view opaque(std::string_view tag) { return tag.substr(0, 2) == "W/" ? tag.substr(2) : tag; }
 
 }  // namespace
@@ -32,7 +26,7 @@ std::string entity_tag(const FileStamp& stamp) {
 std::optional<std::time_t> parse_http_date(std::string_view s) {
   static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  s = trim(s);
+  s = trim_ows(s);
   // "Sun, 06 Nov 1994 08:49:37 GMT"
   if (s.size() != 29 || s.substr(3, 2) != ", " || s.substr(25) != " GMT" || s[7] != ' ' || s[11] != ' ' ||
       s[16] != ' ' || s[19] != ':' || s[22] != ':')
@@ -60,11 +54,11 @@ std::optional<std::time_t> parse_http_date(std::string_view s) {
 }
 
 bool none_match_hits(std::string_view header, std::string_view etag) {
-  header = trim(header);
+  header = trim_ows(header);
   if (header == "*") return true;
   while (!header.empty()) {
     const auto comma = header.find(',');
-    if (opaque(trim(header.substr(0, comma))) == opaque(etag)) return true;
+    if (opaque(trim_ows(header.substr(0, comma))) == opaque(etag)) return true;
     if (comma == std::string_view::npos) break;
     header.remove_prefix(comma + 1);
   }
@@ -80,7 +74,7 @@ bool not_modified(const std::optional<std::string>& if_none_match, const std::op
 }
 
 bool range_applies(std::string_view if_range, std::string_view etag, std::time_t modified, std::time_t now) {
-  if_range = trim(if_range);
+  if_range = trim_ows(if_range);
   if (if_range.substr(0, 2) == "W/") return false;
   if (!if_range.empty() && if_range.front() == '"') return if_range == etag;
   const auto date = parse_http_date(if_range);
