@@ -26,6 +26,8 @@ QString app_support_folder() {
 
 QString application_folder() { return app_support_folder() + "/" + kApplicationFolder; }
 
+QString registry_working_copy_path() { return app_support_folder() + "/" + kTempFolder + "/" + kRegistryWorkingCopy; }
+
 std::optional<QString> write_file_atomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
   // Unbuffered, so that a full disk fails the write itself: a buffered

@@ -11,6 +11,7 @@ inline constexpr char kPlaylistFile[] = "tavri_AV_SERVER_PLAYLIST.sav";
 inline constexpr char kScheduleFile[] = "tavri_AV_SERVER_SCHEDULELIST.sav";
 inline constexpr char kRegistryFile[] = "tavri_AV_SERVER_DATA.sav";
 inline constexpr char kWindowsFile[] = "tavri_AV_SERVER_WINDOWS.sav";
+inline constexpr char kHistoryFile[] = "tavri_AV_SERVER_HISTORY.sqlite";
 inline constexpr char kApplicationFolder[] = "tavri_av_server";
 inline constexpr char kTempFolder[] = "temp";
 inline constexpr char kRegistryWorkingCopy[] = "tmp_34_56_3234.temp";
@@ -22,6 +23,10 @@ QString documents_folder();
 QString app_support_folder();
 // "tavri_av_server" inside the application-support directory (not created).
 QString application_folder();
+
+// The registry's working copy, beside the saved registry and read first
+// when it is newer.
+QString registry_working_copy_path();
 
 // Writes the whole file so that readers see the old or the new bytes only.
 // On failure the previous file is untouched and the error text is returned.

@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kBlock = 512;
 constexpr qint64 kLargest = qint64(4) << 30;
-constexpr char kHistoryFile[] = "tavri_AV_SERVER_HISTORY.sqlite";
 
 void put_octal(char* field, int width, qint64 value) {
   // Width-1 digits and a NUL, as every tar reads.
@@ -136,21 +135,26 @@ bool restore(const QByteArray& archive, QString* error) {
       return false;
     }
   }
+  bool all = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const QString& name = (*entries)[static_cast<qsizetype>(i)].name;
     if (name.endsWith(kRegistryFile)) {
       // The registry's working copy is read first when it is newer: the
       // restored registry must be the only one.
-      QFile::remove(app_support_folder() + "/" + kTempFolder + "/" + kRegistryWorkingCopy);
+      QFile::remove(registry_working_copy_path());
     }
     if (name.endsWith(kHistoryFile)) {
       // A journal left by the old database would be replayed into the new one.
       QFile::remove(files[i]->fileName() + "-wal");
       QFile::remove(files[i]->fileName() + "-shm");
     }
-    if (!files[i]->commit() && error) *error = QString("%1: %2").arg(files[i]->fileName(), files[i]->errorString());
+    if (!files[i]->commit()) {
+      // A rename refused after every write succeeded: said, never taken for a restore.
+      all = false;
+      if (error) *error = QString("%1: %2").arg(files[i]->fileName(), files[i]->errorString());
+    }
   }
-  return true;
+  return all;
 }
 
 QString staged_path() { return application_folder() + "/tavri_AV_SERVER_RESTORE.tar"; }

@@ -22,7 +22,7 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
   QDir().mkpath(application_folder());
   auto store = std::make_unique<HistoryStore>();
   QString damaged;
-  const QString path = application_folder() + "/" + HistoryStore::kFileName;
+  const QString path = application_folder() + "/" + kHistoryFile;
   if (!store->open(path, &damaged)) {
     console_log(QString("HISTORY: not recorded: %1: %2").arg(path, store->error()));
     dialogs_.alert("The player history is off.",

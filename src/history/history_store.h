@@ -40,7 +40,6 @@ struct Run {
 // size cap in the background.
 class HistoryStore {
  public:
-  static constexpr char kFileName[] = "tavri_AV_SERVER_HISTORY.sqlite";
   static constexpr int kRetentionDays = 90;
   static constexpr qint64 kSizeCapBytes = 256ll * 1024 * 1024;
 

@@ -36,7 +36,7 @@ QDateTime saved_as_of(const QByteArray& bytes) {
 }  // namespace
 
 QString path() { return application_folder() + "/" + kRegistryFile; }
-QString working_copy_path() { return working_copy_folder() + "/" + kRegistryWorkingCopy; }
+QString working_copy_path() { return registry_working_copy_path(); }
 
 void save(const RecordArray& players, const MapState& map, const QSet<QString>& operator_players,
           const QVariant& list_sends) {
