@@ -113,9 +113,9 @@ PY
 }
 printf "%-56s %8s %8s %10s %10s\n" "ordinary client's 4 KB GETs (curl) during" "answered" "failed" "median ms" "worst ms"
 row "no attack (reference)" "" 0
-for spec in "half-open:5,000 heads stopped after one line" "trickle:5,000 heads trickling a line every 20 s" \
+for named in "half-open:5,000 heads stopped after one line" "trickle:5,000 heads trickling a line every 20 s" \
             "silent:5,000 connections saying nothing"; do
-  kind="${spec%%:*}"; label="${spec#*:}"
+  kind="${named%%:*}"; label="${named#*:}"
   row "$label, 1 address" "$kind" 1
   row "$label, 50 addresses" "$kind" 50
 done

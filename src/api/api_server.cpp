@@ -222,13 +222,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
     }
-    // The handler answers from whichever thread did the work.
-    state_->handler(std::move(request), [self = shared_from_this()](Response response) {
-      if (!self->state_->running) return;  // nobody runs the connection any more
-      asio::post(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
-        self->answer(std::move(response), self->keep_alive_);
-      });
-    });
+    state_->handler(std::move(request), responder(keep_alive_));
   }
 
   // The body is read block by block into the handler's upload; nothing
@@ -290,12 +284,18 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     upload_.reset();
     upload_parser_.reset();
     block_ = {};
-    upload.finish(complete, [self = shared_from_this(), complete](Response response) {
-      if (!self->state_->running) return;
-      asio::post(self->stream_.get_executor(), [self, complete, response = std::move(response)]() mutable {
-        self->answer(std::move(response), complete && self->keep_alive_);
+    upload.finish(complete, responder(complete && keep_alive_));
+  }
+
+  // How a handler answers, from whichever thread did the work: on this
+  // connection's strand, while the listener still runs.
+  Respond responder(bool keep_alive) {
+    return [self = shared_from_this(), keep_alive](Response response) {
+      if (!self->state_->running) return;  // nobody runs the connection any more
+      asio::post(self->stream_.get_executor(), [self, keep_alive, response = std::move(response)]() mutable {
+        self->answer(std::move(response), keep_alive);
       });
-    });
+    };
   }
 
   void answer(Response response, bool keep_alive) {

@@ -80,10 +80,6 @@ void BackgroundWriter::run() {
   }
 }
 
-}  // namespace tavri
-
-namespace tavri {
-
 std::size_t BackgroundWriter::queued() {
   std::lock_guard lock(mutex_);
   return order_.size();

@@ -273,22 +273,22 @@ void display_playlist::send_to_device() {
   bus_.post(note::SEND_PLAYLIST, copy);
 }
 
-Outcome display_playlist::set_items(qint64 id, const QList<ItemSpec>& specs) {
+Outcome display_playlist::set_items(qint64 id, const QList<ItemSpec>& wanted) {
   if (!catalogue_ || !content_) return Outcome::failed("The playlists are not ready.");
   const int index = catalogue_->catalogue().index_of(id);
   if (index < 0) return Outcome::unknown("id", QString("No playlist has the id %1.").arg(id));
   QHash<QString, int> by_file;
   for (int i = 0; i < content_->size(); ++i) by_file.insert(content_->at(i).value("file_url").toUrl().fileName(), i);
   RecordArray items;
-  for (const ItemSpec& spec : specs) {
-    const auto found = by_file.constFind(spec.file);
+  for (const ItemSpec& one : wanted) {
+    const auto found = by_file.constFind(one.file);
     if (found == by_file.cend())
-      return Outcome::unknown("items", QString("No content item is the file \"%1\".").arg(spec.file));
+      return Outcome::unknown("items", QString("No content item is the file \"%1\".").arg(one.file));
     Record item = content_->at(*found);
-    if (spec.seconds < 0 || (spec.seconds > 0 && !item.value("is_img").toBool()))
+    if (one.seconds < 0 || (one.seconds > 0 && !item.value("is_img").toBool()))
       return Outcome::bad("items", QString("\"%1\": only an image takes a length, a whole number of seconds, at least 1.")
-                                       .arg(spec.file));
-    if (spec.seconds > 0) item["file_length"] = spec.seconds;
+                                       .arg(one.file));
+    if (one.seconds > 0) item["file_length"] = one.seconds;
     items.append(item);
   }
   if (shown_id_ == playlists()->at(index).value("id")) {

@@ -1,7 +1,5 @@
 #include "schedule_view.h"
 
-#include "core/catalogue.h"
-
 #include <QDate>
 #include <QFileInfo>
 #include <QPointer>
@@ -323,7 +321,7 @@ void Schedule_View::publish_stale_files() {
     for (const Record& schedule : schedule_list()->records()) publish_schedule_later(schedule);
 }
 
-Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& specs) {
+Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& wanted) {
   if (!schedules_ || !schedule_list()) return Outcome::failed("The schedules are not ready.");
   const int index = schedules_->catalogue().index_of(id);
   if (index < 0) return Outcome::unknown("id", QString("No schedule has the id %1.").arg(id));
@@ -331,7 +329,7 @@ Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& specs) {
   if (playlist_list())
     for (const Record& p : playlist_list()->records()) playlists.insert(p.value("id").toLongLong());
   RecordArray tasks;
-  for (const TaskSpec& t : specs) {
+  for (const TaskSpec& t : wanted) {
     if (const Outcome o = Catalogue::check_name(t.name); !o.ok()) return Outcome::bad("tasks", o.message, o.detail);
     if (!QDate::fromString(t.date, "yyyy-MM-dd").isValid())
       return Outcome::bad("tasks", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(t.date));

@@ -22,8 +22,9 @@ class FileResponse : public HttpResponse {
   static std::unique_ptr<FileResponse> create(std::string path, std::uint64_t length,
                                               std::shared_ptr<ResponseListener> connection);
   // Opens the file the path mapping checked, and serves it only when what
-  // was opened is that file (same device and inode): a file swapped for a
-  // link between the check and the open is not served. Nothing then.
+  // was opened is that file (same device and inode) and lies inside the
+  // document root as the kernel names it: a file swapped for a link between
+  // the check and the open is not served. Nothing then.
   static std::unique_ptr<FileResponse> open_checked(std::string path, const FileStamp& checked,
                                                     std::string_view document_root,
                                                     std::shared_ptr<ResponseListener> connection);
