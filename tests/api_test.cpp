@@ -21,6 +21,7 @@
 #include "app/controllers.h"
 #include "app/server_config.h"
 #include "core/folders.h"
+#include "core/keyed_archive.h"
 #include "core/state_archive.h"
 #include "avctl/api_client.h"
 #include "players/net/wire_protocol.h"
@@ -429,6 +430,7 @@ TEST_F(Api, UploadsLandWholeOrNotAtAll) {
   EXPECT_EQ(call("DELETE", "/api/content/still.png?unlink=true").status, 200);
   EXPECT_FALSE(QFile::exists(folder + "/still.png"));
   EXPECT_TRUE(object(call("GET", "/api/playlists/7"))["items"].toArray().isEmpty());
+  EXPECT_EQ(call("GET", "/metrics").body.find("tavri_publish_seconds_count 0\n"), std::string::npos);
 }
 
 // A backup holds the saved state; a restore takes only a checked backup,
@@ -472,6 +474,35 @@ TEST_F(Api, ABackupRestoresTheSavedState) {
   EXPECT_TRUE(applied);
   EXPECT_EQ(read_file(path), saved);
   EXPECT_FALSE(QFile::exists(state_archive::staged_path()));
+}
+
+// An export holds the catalogues as saved; an import replaces them whole,
+// and one that holds anything else changes nothing.
+TEST_F(Api, TheCataloguesExportAndImportWholeOrNotAtAll) {
+  const auto exported = call("GET", "/api/export");
+  ASSERT_EQ(exported.status, 200) << exported.body;
+  ASSERT_EQ(call("POST", "/api/playlists", R"({"name":"Foyer"})").status, 201);
+  const QString file = home() + "/lists.morvane_export";
+  avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
+  auto import = [&](const QByteArray& bytes) {
+    QFile out(file);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+    auto reply = std::async(std::launch::async, [&] { return client.upload("/api/import", file.toStdString(), [](auto, auto) {}); });
+    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return reply.get();
+  };
+  QVariantMap foreign{{kPlaylistFile, QByteArray::fromStdString(exported.body)}, {"tavri_AV_SERVER_DEVICES.sav", QByteArray("x")}};
+  EXPECT_EQ(object(import(encode_root_archive(foreign)))["field"], "archive");
+  EXPECT_EQ(import("not an export").status, 400);
+  EXPECT_EQ(c->playlists.ArrayController_PLAYLIST().size(), 2);
+
+  const auto imported = import(QByteArray::fromStdString(exported.body));
+  ASSERT_EQ(imported.status, 200) << imported.body;
+  ASSERT_EQ(c->playlists.ArrayController_PLAYLIST().size(), 1);
+  EXPECT_EQ(c->playlists.name_of(7), "Lobby");
+  EXPECT_EQ(call("GET", "/api/export").body, exported.body);
+  EXPECT_FALSE(QFile::exists(application_folder() + "/tavri_AV_SERVER_IMPORT.upload"));
 }
 
 // The listener's limits, without the routes: a client that holds

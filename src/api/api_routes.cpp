@@ -19,6 +19,7 @@
 #include "core/movielist.h"
 #include "core/main_queue.h"
 #include "players/player_status.h"
+#include "playlists/published_file.h"
 #include "server/http_server.h"
 
 namespace tavri {
@@ -127,6 +128,8 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   if (resource == "content") return content(request, parts);
   if (resource == "folder" && parts.size() == 1) return folder(request);
   if (resource == "backup" && parts.size() == 1) return get ? backup() : error(405, "GET");
+  if (resource == "export" && parts.size() == 1) return get ? export_catalogues() : error(405, "GET");
+  if (resource == "import" && parts.size() == 1) return error(405, "PUT, with the export as the body");
   if (resource == "restore" && parts.size() == 1) return error(405, "PUT, with the archive as the body");
   if (resource == "history" && parts.size() == 2 && parts[1] == "proof-of-play")
     return get ? proof_of_play(request) : error(405, "GET");
@@ -287,26 +290,6 @@ api::Response ApiRoutes::send_list(const QJsonObject& body) {
   return json(202, QJsonObject{{field, found->value("id").toLongLong()}, {"players", QJsonArray::fromStringList(*ids)}});
 }
 
-// The saved state as the writer leaves it once every save asked for now is
-// done, and the history copied by the database itself while it is written.
-ApiRoutes::Answer ApiRoutes::backup() {
-  return Later([this](api::Respond respond) {
-    c_.app.save_all_queued();
-    BackgroundWriter::instance().after_pending(this, [this, respond = std::move(respond)]() mutable {
-      QList<state_archive::Entry> entries;
-      for (const QString& name : state_archive::entry_names())
-        if (name != state_archive::history_entry_name())
-          if (const auto bytes = read_file(state_archive::path_of(name))) entries.append({name, *bytes});
-      c_.history.backup([entries, respond = std::move(respond)](std::optional<QByteArray> history) mutable {
-        if (!history) return respond(error(500, "The history could not be copied (see the console)."));
-        if (!history->isEmpty()) entries.append({state_archive::history_entry_name(), *history});
-        respond({200, "application/x-tar",
-                 state_archive::write(entries, QDateTime::currentSecsSinceEpoch()).toStdString()});
-      });
-    });
-  });
-}
-
 // The Prometheus text format.
 api::Response ApiRoutes::metrics() {
   const auto census = players::count_players(c_.udp_feedback.ArrayController_DEVICES());
@@ -340,6 +323,12 @@ api::Response ApiRoutes::metrics() {
          sample("tavri_content_items", c_.file_list.ArrayController_FILELIST().size()));
   metric("tavri_scan_seconds", "gauge", "How long the last complete scan of the content folder took.",
          sample("tavri_scan_seconds", c_.file_list.last_scan_ms() < 0 ? 0 : c_.file_list.last_scan_ms() / 1000.0));
+  const PublishTotals published = publish_totals();
+  metric("tavri_publish_seconds", "summary", "Time to encode and write the published list files.",
+         sample("tavri_publish_seconds_sum", published.seconds) +
+             sample("tavri_publish_seconds_count", double(published.written + published.failed)));
+  metric("tavri_publish_failed_total", "counter", "Published list files that could not be written.",
+         sample("tavri_publish_failed_total", double(published.failed)));
   metric("tavri_writer_queue", "gauge", "Files waiting for the background writer.",
          sample("tavri_writer_queue", double(BackgroundWriter::instance().queued())));
   if (counters_) {

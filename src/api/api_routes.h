@@ -30,6 +30,9 @@ class ApiRoutes : public QObject {
   using Answer = std::variant<api::Response, std::function<api::Response()>, Later>;
   Answer route(const api::Request& request);
 
+  // PUT /api/import, once its body arrived whole.
+  void import_catalogues(QByteArray archive, api::Respond respond);
+
   static api::Response json(int status, const QJsonValue& value);
   static api::Response error(int status, const QString& message, const QString& field = {});
   static api::Response refusal(const Outcome& outcome);
@@ -43,6 +46,7 @@ class ApiRoutes : public QObject {
   api::Response set_tasks(qint64 id, const api::Request& request);
   Answer folder(const api::Request& request);
   Answer backup();
+  Answer export_catalogues();
   Answer content(const api::Request& request, const QStringList& parts);
   api::Response metrics();
   Answer proof_of_play(const api::Request& request);

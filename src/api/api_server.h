@@ -56,7 +56,7 @@ struct ServerConfig {
   std::size_t body_limit = 1 << 20;
   // PUT requests to paths starting so stream their bodies to the upload
   // handler, up to upload_limit bytes.
-  std::vector<std::string> upload_paths = {"/api/content/", "/api/restore"};
+  std::vector<std::string> upload_paths = {"/api/content/", "/api/restore", "/api/import"};
   std::uint64_t upload_limit = std::uint64_t(64) << 30;
   std::size_t header_limit = 16 * 1024;
   // To read a request and to write its answer; an idle keep-alive

@@ -4,6 +4,7 @@
 
 #include "app/controllers.h"
 #include "players/player_status.h"
+#include "playlists/published_file.h"
 
 namespace tavri {
 
@@ -21,6 +22,9 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
         uploads_.begin(std::move(head), length, std::move(ready));
       });
   routes_.set_counters(&server_->counters());
+  uploads_.set_import([this](QByteArray archive, api::Respond respond) {
+    routes_.import_catalogues(std::move(archive), std::move(respond));
+  });
   UDP_Feedback& players = c_.udp_feedback;
   // The status line changes with each player a command goes to: the
   // stream gets its last text once a turn of the event loop.
@@ -47,11 +51,27 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     const FileList& files = c_.file_list;
     publish("scan", {{"scanning", files.scanning()}, {"done", files.scan_done()}, {"total", files.scan_total()}});
   });
+  // The window's own copies into the folder, as its progress bar shows them.
+  connect(&c_.file_list, &FileList::progress_changed, this, [this] {
+    const FileList& files = c_.file_list;
+    publish("copy", {{"copying", files.progress_visible()}, {"progress", files.progress_value()},
+                     {"transfers", files.active_transfers()}});
+  });
+  // Written on the main thread or the writer's: the server takes events from any.
+  set_publish_observer([this](const Published& p) {
+    if (server_->counters().event_streams == 0) return;
+    server_->publish("published", QJsonDocument(QJsonObject{{"file", p.file}, {"ok", p.ok}, {"seconds", p.seconds}})
+                                      .toJson(QJsonDocument::Compact)
+                                      .toStdString());
+  });
   presence_.setInterval(1000);
   connect(&presence_, &QTimer::timeout, this, &ApiService::watch_players);
 }
 
-ApiService::~ApiService() { stop(); }
+ApiService::~ApiService() {
+  set_publish_observer({});
+  stop();
+}
 
 bool ApiService::start(QString& error) {
   std::string why;

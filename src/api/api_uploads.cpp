@@ -32,6 +32,10 @@ void ApiUploads::begin(api::Request head, std::uint64_t length, api::Ready ready
       if (length > (std::uint64_t(2) << 30)) return ready(std::nullopt, ApiRoutes::error(413, "a backup is at most 2 GiB"));
       return ready(restore(length), {});
     }
+    if (parts == QStringList{"import"}) {
+      if (length > (std::uint64_t(256) << 20)) return ready(std::nullopt, ApiRoutes::error(413, "an export is at most 256 MiB"));
+      return ready(import(length), {});
+    }
     if (parts.size() != 2 || parts[0] != "content")
       return ready(std::nullopt, ApiRoutes::error(404, "upload to /api/content/FILE"));
     const QUrlQuery query(routes::text(head.query));
@@ -66,6 +70,24 @@ api::Upload ApiUploads::restore(std::uint64_t length) {
       console_log(QString("RESTORE: %1 files checked; restarting to load them").arg(names.size()));
       respond(ApiRoutes::json(202, QJsonObject{{"restored", names}, {"restart", true}}));
       post_to(this, [this] { restart_(); });
+    });
+  };
+  return upload;
+}
+
+// An export, kept whole beside the saved state until it is read.
+api::Upload ApiUploads::import(std::uint64_t length) {
+  const QString staged = application_folder() + "/tavri_AV_SERVER_IMPORT.upload";
+  api::Upload upload = this->upload("import", staged, length, false);
+  upload.finish = [this, staged, stored = std::move(upload.finish)](bool complete, api::Respond respond) {
+    stored(complete, [this, staged, respond = std::move(respond)](api::Response response) {
+      if (response.status != 201) return respond(std::move(response));
+      post_to(this, [this, staged, respond] {
+        const auto bytes = read_file(staged);
+        QFile::remove(staged);
+        if (!bytes || !import_) return respond(ApiRoutes::error(500, "The export could not be read back."));
+        import_(*bytes, respond);
+      });
     });
   };
   return upload;

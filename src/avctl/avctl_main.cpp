@@ -39,6 +39,8 @@ const char kUsageText[] =
     "  items PLAYLIST-ID FILE[:SECONDS]...   set a playlist's items in this order\n"
     "  backup FILE                    the saved state and the history in one archive\n"
     "  restore FILE                   check a backup and restart the service with it\n"
+    "  export FILE                    the playlists and schedules as one export file\n"
+    "  import FILE                    replace the playlists and schedules with an export's\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
@@ -208,22 +210,28 @@ class Ctl {
     return kOk;
   }
 
-  int backup(const QString& path) {
+  // backup and export: a route's bytes into a file, whole or not at all.
+  int save_to(const char* route, const QString& path, const char* what) {
     QByteArray archive;
-    if (int rc = raw("/api/backup", archive)) return rc;
+    if (int rc = raw(route, archive)) return rc;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(archive) != archive.size() || !out.commit()) {
       std::fprintf(stderr, "tavri-avctl: %s: %s\n", qPrintable(path), qPrintable(out.errorString()));
       return kRefused;
     }
-    if (!json_) std::printf("backup written: %s (%lld bytes)\n", qPrintable(path), static_cast<long long>(archive.size()));
+    if (!json_) std::printf("%s written: %s (%lld bytes)\n", what, qPrintable(path), static_cast<long long>(archive.size()));
     return kOk;
   }
 
-  int restore(const QString& path) {
-    const auto reply = client_.upload("/api/restore", QFile::encodeName(path).toStdString(), [](auto, auto) {});
+  // restore and import: a file sent whole to a route.
+  int send_file(const char* route, const QString& path, const char* done) {
+    const auto reply = client_.upload(route, QFile::encodeName(path).toStdString(), [](auto, auto) {});
+    if (reply.status == 0 && reply.error.rfind(QFile::encodeName(path).toStdString(), 0) == 0) {
+      std::fprintf(stderr, "tavri-avctl: %s\n", reply.error.c_str());
+      return kUsage;
+    }
     if (int rc = failure(reply)) return rc;
-    std::printf("%s\n", json_ ? reply.body.c_str() : "restored: the service restarts with it");
+    std::printf("%s\n", json_ ? reply.body.c_str() : done);
     return kOk;
   }
 
@@ -359,8 +367,14 @@ int main(int argc, char** argv) {
                               nullptr),
                      "items set");
   }
-  if (command == "backup") return args.size() == 1 ? ctl.backup(args[0]) : usage("backup FILE");
-  if (command == "restore") return args.size() == 1 ? ctl.restore(args[0]) : usage("restore FILE");
+  if (command == "backup") return args.size() == 1 ? ctl.save_to("/api/backup", args[0], "backup") : usage("backup FILE");
+  if (command == "restore")
+    return args.size() == 1 ? ctl.send_file("/api/restore", args[0], "restored: the service restarts with it")
+                            : usage("restore FILE");
+  if (command == "export") return args.size() == 1 ? ctl.save_to("/api/export", args[0], "export") : usage("export FILE");
+  if (command == "import")
+    return args.size() == 1 ? ctl.send_file("/api/import", args[0], "imported: every playlist and schedule was replaced")
+                            : usage("import FILE");
   if ((command == "playlist" || command == "schedule") && !args.isEmpty()) {
     const QString what = args.takeFirst();
     const QString base = "/api/" + command + "s";

@@ -121,14 +121,7 @@ void AppDelegate::load() {
 void AppDelegate::export_all() {
   bus_.post(note::SAVE);
   wait_for_saves();  // the files read below are the ones just saved
-  QVariantMap files;
-  for (const char* name : {kPlaylistFile, kScheduleFile}) {
-    const QString path = documents_folder() + "/" + name;
-    if (auto bytes = read_file(path))
-      files.insert(name, *bytes);
-    else
-      console_log(QString("EXPORT: cannot read %1").arg(path));
-  }
+  const QByteArray archive = export_archive();
   console_log("SAVE TO FILE");
   PanelOptions options;
   options.name_field = "Export";
@@ -137,7 +130,19 @@ void AppDelegate::export_all() {
   if (!chosen) return;
   const QString path = with_export_extension(*chosen);
   console_log(QString("EXPORT PATH: %1").arg(path));
-  save_file_logged(path, encode_root_archive(files), "SAVE EXPORT !!!!!");
+  save_file_logged(path, archive, "SAVE EXPORT !!!!!");
+}
+
+QByteArray AppDelegate::export_archive() const {
+  QVariantMap files;
+  for (const char* name : {kPlaylistFile, kScheduleFile}) {
+    const QString path = documents_folder() + "/" + name;
+    if (auto bytes = read_file(path))
+      files.insert(name, *bytes);
+    else
+      console_log(QString("EXPORT: cannot read %1").arg(path));
+  }
+  return encode_root_archive(files);
 }
 
 void AppDelegate::import_all() {
@@ -157,36 +162,58 @@ void AppDelegate::import_all() {
   if (!chosen || chosen->isEmpty()) return;
   const QString path = with_export_extension(chosen->first());
   console_log(QString("IMPORT PATH: %1").arg(path));
-  QString error;
   const auto bytes = read_file(path);
-  const auto root = bytes ? decode_root_archive(*bytes, &error) : std::nullopt;
-  if (!root || root->metaType().id() != QMetaType::QVariantMap) {
-    console_log(QString("IMPORT ERROR: %1 %2").arg(path, bytes ? error : "cannot be read"));
+  if (!bytes) {
+    console_log(QString("IMPORT ERROR: %1 cannot be read").arg(path));
     return;
   }
-  bool imported = false;
+  import_archive(*bytes, path, false);
+}
+
+Outcome AppDelegate::import_archive(const QByteArray& bytes, const QString& from, bool strict) {
+  QString error;
+  const auto root = decode_root_archive(bytes, &error);
+  if (!root || root->metaType().id() != QMetaType::QVariantMap) {
+    console_log(QString("IMPORT ERROR: %1 %2").arg(from, error));
+    return Outcome::bad("archive", "This is not an export.", error);
+  }
+  // What may be written, checked before anything is.
+  QList<std::pair<QString, QByteArray>> accepted;
   const QVariantMap entries = root->toMap();
   for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
-    if (!is_importable_name(it.key()) || it.value().metaType().id() != QMetaType::QByteArray) {
-      console_log(QString("IMPORT REFUSED: %1").arg(it.key()));
+    QString refused;
+    if (!is_importable_name(it.key()) || it.value().metaType().id() != QMetaType::QByteArray)
+      refused = it.key();
+    else if (!is_catalogue_archive(it.value().toByteArray()))
+      refused = it.key() + " is not a catalogue";
+    if (refused.isEmpty()) {
+      accepted.append({it.key(), it.value().toByteArray()});
       continue;
     }
-    const QByteArray entry = it.value().toByteArray();
-    if (!is_catalogue_archive(entry)) {
-      console_log(QString("IMPORT REFUSED: %1 is not a catalogue").arg(it.key()));
-      continue;
-    }
-    const QString target = documents_folder() + "/" + it.key();
+    console_log(QString("IMPORT REFUSED: %1").arg(refused));
+    if (strict) return Outcome::bad("archive", "This export holds what is not a catalogue.", refused);
+  }
+  if (accepted.isEmpty()) return Outcome::bad("archive", "This export holds no catalogue.");
+  bool imported = false;
+  QStringList failed;
+  for (const auto& [name, entry] : accepted) {
+    const QString target = documents_folder() + "/" + name;
     if (QFile::exists(target)) {
       const QString copy = target + ".before-import-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
       QFile::remove(copy);
       if (QFile::copy(target, copy)) console_log(QString("IMPORT: the replaced file is kept as %1").arg(copy));
     }
-    imported |= save_file_logged(target, entry, QString("SAVE %1 !!!!!").arg(it.key()));
+    if (save_file_logged(target, entry, QString("SAVE %1 !!!!!").arg(name)))
+      imported = true;
+    else
+      failed << name;
   }
-  if (!imported) return;
-  bus_.post(note::LOAD);
-  bus_.post(note::SAVE_ALL_LISTS);
+  if (imported) {
+    bus_.post(note::LOAD);
+    bus_.post(note::SAVE_ALL_LISTS);
+  }
+  if (!failed.isEmpty()) return Outcome::failed("The import could not write every catalogue.", failed.join(", "));
+  return Outcome::done();
 }
 
 }  // namespace tavri

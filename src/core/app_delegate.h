@@ -3,6 +3,7 @@
 
 #include "bus.h"
 #include "dialogs.h"
+#include "outcome.h"
 #include "tool_window.h"
 
 namespace tavri {
@@ -41,6 +42,14 @@ class AppDelegate {
 
   void export_all();
   void import_all();
+  // The two catalogues as their files hold them now, as one export; what
+  // is not yet saved is not in it.
+  QByteArray export_archive() const;
+  // Writes an export's catalogues over the saved ones, then every list is
+  // reloaded. `strict`: an entry that is not one of the two catalogues
+  // refuses the whole import instead of being skipped. `from` names the
+  // bytes in the console.
+  Outcome import_archive(const QByteArray& bytes, const QString& from, bool strict);
 
  private:
   void toggle(ToolWindow* window);

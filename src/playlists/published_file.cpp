@@ -1,7 +1,10 @@
 #include "published_file.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QVariant>
+#include <mutex>
 
 #include "core/background_writer.h"
 #include "core/console.h"
@@ -12,6 +15,22 @@
 namespace tavri {
 
 namespace {
+std::mutex observed_mutex;
+std::function<void(const Published&)> observer;
+PublishTotals totals;
+
+// Timed from `clock`'s start: the encoding, when it is done here, and the write.
+bool observed(const QString& path, bool ok, const QElapsedTimer& clock) {
+  const Published p{QFileInfo(path).fileName(), ok, double(clock.nsecsElapsed()) / 1e9};
+  // Told under the lock, so that once the observer is taken away no call
+  // of it is still running.
+  const std::lock_guard lock(observed_mutex);
+  (ok ? totals.written : totals.failed) += 1;
+  totals.seconds += p.seconds;
+  if (observer) observer(p);
+  return ok;
+}
+
 // The file's path in the content folder, or empty without a folder.
 QString published_path(const QUrl& folder, const QString& file_name) {
   QString dir = folder.isLocalFile() ? folder.toLocalFile() : QString();
@@ -36,16 +55,30 @@ bool write_if_changed(const QString& path, const QByteArray& bytes, const QStrin
 }
 }  // namespace
 
+void set_publish_observer(std::function<void(const Published&)> tell) {
+  const std::lock_guard lock(observed_mutex);
+  observer = std::move(tell);
+}
+
+PublishTotals publish_totals() {
+  const std::lock_guard lock(observed_mutex);
+  return totals;
+}
+
 bool publish_file(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
+  QElapsedTimer clock;
+  clock.start();
   const QString path = published_path(folder, file_name);
-  return path.isEmpty() ? no_folder(file_name) : save_file_logged(path, bytes, tag);
+  return path.isEmpty() ? no_folder(file_name) : observed(path, save_file_logged(path, bytes, tag), clock);
 }
 
 bool publish_now(const QUrl& folder, const QString& file_name, const QByteArray& bytes, const QString& tag) {
   const QString path = published_path(folder, file_name);
   if (path.isEmpty()) return no_folder(file_name);
+  QElapsedTimer clock;
+  clock.start();
   BackgroundWriter::instance().cancel(path);
-  return write_if_changed(path, bytes, tag);
+  return observed(path, write_if_changed(path, bytes, tag), clock);
 }
 
 void publish_later(const QUrl& folder, const QString& file_name, std::function<QByteArray()> encode, const QString& tag) {
@@ -54,7 +87,11 @@ void publish_later(const QUrl& folder, const QString& file_name, std::function<Q
     no_folder(file_name);
     return;
   }
-  BackgroundWriter::instance().submit(path, [path, encode = std::move(encode), tag] { write_if_changed(path, encode(), tag); });
+  BackgroundWriter::instance().submit(path, [path, encode = std::move(encode), tag] {
+    QElapsedTimer clock;
+    clock.start();
+    observed(path, write_if_changed(path, encode(), tag), clock);
+  });
 }
 
 void unpublish_file(const QUrl& folder, const QString& file_name) {

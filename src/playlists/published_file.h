@@ -30,6 +30,21 @@ QByteArray playlist_file_bytes(const Record& playlist);
 inline constexpr char kPlaylistPublishTag[] = "SAVE PLAYLIST TO ROOT !!!!!";
 inline constexpr char kSchedulePublishTag[] = "SAVE SCHEDULE TO ROOT !!!!!";
 
+// Each published file written (or found already right) or failed, from
+// whichever thread wrote it: for the API's events and metrics. Set once,
+// at start; the observer must be callable from any thread.
+struct Published {
+  QString file;
+  bool ok = false;
+  double seconds = 0;  // to encode and write it
+};
+void set_publish_observer(std::function<void(const Published&)> observer);
+struct PublishTotals {
+  quint64 written = 0, failed = 0;
+  double seconds = 0;
+};
+PublishTotals publish_totals();
+
 QString playlist_file_name(const QVariant& id);
 QString schedule_file_name(const QVariant& id);
 
