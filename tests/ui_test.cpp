@@ -735,6 +735,7 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   dialogs_.date_answers = {QDateTime::currentDateTime(), QDateTime::currentDateTime()};
   dialogs_.save_answers = {csv};
   control<QAction>(&window, "export_proof_of_play")->trigger();
+  ASSERT_TRUE(test::spin_until([&] { return QFile::exists(csv); }));  // queried off the main thread
   QFile file(csv);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_TRUE(file.readLine().startsWith("player id,player name,playlist id,playlist name,track,start,end,seconds"));

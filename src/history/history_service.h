@@ -39,12 +39,12 @@ class HistoryService : public QObject {
   void refresh_uptimes();  // what the timer does every minute
   // Asks for a date range and a file; the selected players, or all.
   void export_proof_of_play(const RecordArray& players, bool totals);
-  // The same CSV for explicit arguments (times in ms since the epoch, the
-  // players' ids or none for all), queried off the main thread; `done`
-  // gets it on the main thread.
   // The history's bytes as a consistent copy, on a worker: empty when
   // there is no history, nothing (the reason logged) when it failed.
   void backup(std::function<void(std::optional<QByteArray>)> done);
+  // The same CSV for explicit arguments (times in ms since the epoch, the
+  // players' ids or none for all), queried off the main thread; `done`
+  // gets it on the main thread.
   void proof_of_play(qint64 from_ms, qint64 to_ms, const QStringList& device_ids, bool totals,
                      std::function<void(QByteArray)> done);
 
