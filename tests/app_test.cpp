@@ -93,6 +93,26 @@ TEST_F(App, SavedFolderReachesServerInsideLoadAndFramesComeLast) {
   EXPECT_EQ(playlists.frame_, QRectF()) << "absent keys leave windows alone";
 }
 
+// The schedules load before the content list: the folder is known to them
+// all the same, so a start logs no failed write and the file is in place.
+TEST_F(App, ListsLoadedBeforeTheContentListPublishIntoItsFolder) {
+  const QString folder = home() + "/content";
+  QDir().mkpath(folder);
+  {
+    Controllers first(bus, dialogs);
+    first.app.applicationDidFinishLaunching();
+    first.file_list.choose_folder(folder);
+    ASSERT_TRUE(first.schedule.create("Week").ok());
+    first.app.SAVE_ALL();
+  }
+  QFile::remove(folder + "/SCHEDULE_ID_1.SAV");
+  clear_log();
+  Controllers c(bus, dialogs);
+  c.app.applicationDidFinishLaunching();
+  EXPECT_TRUE(test::spin_until([&] { return QFile::exists(folder + "/SCHEDULE_ID_1.SAV"); }));
+  EXPECT_FALSE(log().contains("SAVE ERROR !!!!!")) << log().join("\n").toStdString();
+}
+
 TEST_F(App, QuitSavesEveryFileThenTheLayoutEvenOnAFreshMachine) {
   Controllers c(bus, dialogs);
   attach(c);

@@ -52,6 +52,11 @@ FileList::FileList(Bus& bus, Dialogs& dialogs, QObject* parent)
     bus_.post(note::SET_SERVER_PATH, folder_path());
     scan_folder();
   });
+  // The folder is known before any list loads: the lists loaded before the
+  // content list publish into it instead of failing for want of it.
+  bus_.register_observer(this, note::APPLICATION_DID_FINISH_LAUNCHING, [this](const QVariant&) {
+    if (!folder_known()) read_saved_folder();
+  });
   bus_.register_observer(this, note::LOAD, [this](const QVariant&) { applicationDidFinishLaunching(); });
   bus_.register_observer(this, note::SAVE, [this](const QVariant&) { save(); });
   bus_.register_observer(this, note::GET_URL, [this](const QVariant&) { send_url(); });
@@ -223,19 +228,24 @@ void FileList::save() {
   save_file_logged(documents_folder() + "/" + kFolderFile, folder_url_.toEncoded(), "SAVE FILELIST!!!!!");
 }
 
-void FileList::applicationDidFinishLaunching() {
-  hide_progress();
-  set_label(kNoFolder);
+bool FileList::read_saved_folder() {
   const auto bytes = read_file(documents_folder() + "/" + kFolderFile);
-  if (!bytes || bytes->isEmpty()) return;
+  if (!bytes || bytes->isEmpty()) return false;
   const QUrl url = QUrl::fromEncoded(bytes->trimmed());
   // Anything but a short file URL would leave an empty folder path, and
   // new files would be written into "/".
   if (bytes->size() > kFolderFileLimit || !url.isValid() || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
     console_log(QString("LOAD FILELIST: %1 holds no folder URL, ignored").arg(kFolderFile));
-    return;
+    return false;
   }
   folder_url_ = url;
+  return true;
+}
+
+void FileList::applicationDidFinishLaunching() {
+  hide_progress();
+  set_label(kNoFolder);
+  if (!read_saved_folder()) return;
   set_label(folder_label_for(folder_url_));
   console_log("LOAD FILELIST!!!!!");
   scan_soon();

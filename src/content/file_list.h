@@ -116,6 +116,8 @@ class FileList : public QObject, public TransferReceiver {
 
  private:
   void set_label(const QString& text);
+  // The folder the saved state names, taken when it is a usable one.
+  bool read_saved_folder();
   void finish_replacement(const QUrl& old_url, const QUrl& new_url);
   void scan_finished(RecordArray items, KnownItems built);
   void watch_folder();
