@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QAction>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -88,15 +89,15 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
     scan_bar->setValue(files_.scan_done());
   });
 
-  QWidget* buttons = button_panel(this, {{"press_select", "select folder", [&files] { files.press_select(); }, "tavri_icon_file"},
+  QWidget* buttons = action_bar(this, {{"press_select", "select folder", [&files] { files.press_select(); }, "tavri_icon_file"},
                                          {"rescan_Folder", "rescan", [&files] { files.rescan_Folder(); }},
                                          {"add_File", "add file", [&files] { files.add_File(); }},
                                          {"add_stream", "add stream", [&files] { files.add_stream(); }, "tavri_icon_send"},
                                          {"replace_file", "replace", [&files] { files.replace_file(); }},
                                          {"delete_File", "delete", [&files] { files.delete_File(); }, "tavri_icon_attention"},
                                          {"get_links", "links", [&files] { files.get_links(); }}});
-  auto* add = buttons->findChild<QPushButton*>("add_File");
-  auto* replace = buttons->findChild<QPushButton*>("replace_file");
+  auto* add = findChild<QAction*>("add_File");
+  auto* replace = findChild<QAction*>("replace_file");
   connect(&files, &FileList::buttons_changed, this, [this, add, replace] {
     add->setEnabled(files_.new_button_enabled());
     replace->setEnabled(files_.replace_button_enabled());

@@ -46,7 +46,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   if (qApp && !qApp->styleSheet().contains("QScrollBar"))
     qApp->setStyleSheet(qApp->styleSheet() + tavri_defaults::scroll_bar_style() + tavri_defaults::dialog_style());
   setWindowTitle("tavri AV server");
-  auto* bar = addToolBar("tools");
+  auto* bar = view_tool_bar_ = addToolBar("tools");
   bar->setObjectName("view_tool_bar");
   bar->setMovable(false);
   bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -83,16 +83,18 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   AppDelegate& app = c_.app;
   connect(&c_.players, &UDP_Feedback::map_state_loaded, this,
           [this] { QTimer::singleShot(0, this, [this] { apply_saved_map_state(); }); });
+  // A pane's key shows and focuses it; pressed again it does not close it
+  // (its title bar does).
   add(view_menu, true, "open_window_playlist", "Playlists", "Icon_play", "Show the playlists and their items",
-      QKeySequence("Ctrl+1"), [&app] { app.open_window_playlist(); });
+      QKeySequence("Ctrl+1"), [this] { playlists_->bring_to_front(); });
   add(view_menu, true, "open_window_content", "Content", "tavri_icon_file", "Show the content folder",
-      QKeySequence("Ctrl+2"), [&app] { app.open_window_content(); });
+      QKeySequence("Ctrl+2"), [this] { content_->bring_to_front(); });
   add(view_menu, true, "open_window_devices", "Players", "ICON_ONLINE", "Show the players and their commands",
-      QKeySequence("Ctrl+3"), [&app] { app.open_window_devices(); });
+      QKeySequence("Ctrl+3"), [this] { devices_->bring_to_front(); });
   add(view_menu, true, "open_window_schedule", "Schedules", "icon_menue", "Show the schedules and their tasks",
-      QKeySequence("Ctrl+4"), [&app] { app.open_window_schedule(); });
+      QKeySequence("Ctrl+4"), [this] { schedule_->bring_to_front(); });
   add(view_menu, true, "open_map", "Map", "ICON_OFFLINE", "Show the players on the floor plan", QKeySequence("Ctrl+5"),
-      [this] { map_->open_map(); });
+      [this] { map_->bring_to_front(); });
   bar->addSeparator();
   add(file_menu, true, "SAVE_ALL", "Save all", "Icon_send", "Save everything and publish every playlist and schedule",
       QKeySequence::Save, [&app] { app.SAVE_ALL(); });
@@ -196,18 +198,34 @@ void MainWindow::default_layout(const QRect& area) {
   QDockWidget* players = dock_of(devices_.get());
   QDockWidget* schedules = dock_of(schedule_.get());
   QDockWidget* map = dock_of(map_.get());
+  // A short screen gives the players a column of their own, the map, the
+  // history and the schedules as tabs beside them; a tall one shows the
+  // four panes in quarters.
+  const bool short_screen = area.height() < kTallScreen;
+  view_tool_bar_->setToolButtonStyle(short_screen ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonTextUnderIcon);
   addDockWidget(Qt::LeftDockWidgetArea, playlists);
-  splitDockWidget(playlists, content, Qt::Horizontal);
-  splitDockWidget(playlists, map, Qt::Vertical);
-  splitDockWidget(content, schedules, Qt::Vertical);
-  for (QDockWidget* d : docks_) d->show();
-  tabifyDockWidget(map, players);
+  splitDockWidget(playlists, short_screen ? players : content, Qt::Horizontal);
+  if (short_screen) {
+    splitDockWidget(playlists, content, Qt::Vertical);
+    tabifyDockWidget(players, schedules);
+  } else {
+    splitDockWidget(content, schedules, Qt::Vertical);
+    splitDockWidget(playlists, players, Qt::Vertical);
+  }
+  tabifyDockWidget(players, map);
   if (QDockWidget* history = dock_of(history_.get())) tabifyDockWidget(players, history);
+  for (QDockWidget* d : docks_) d->show();
   players->raise();  // the players' tab in front
   const int half_width = width() / 2, half_height = height() / 2;
-  resizeDocks({playlists, content}, {half_width, half_width}, Qt::Horizontal);
-  resizeDocks({playlists, map}, {half_height, half_height}, Qt::Vertical);
-  resizeDocks({content, schedules}, {half_height, half_height}, Qt::Vertical);
+  if (short_screen) {
+    resizeDocks({playlists, players}, {half_width, width() - half_width}, Qt::Horizontal);
+    // The playlist items get the larger share of their column.
+    resizeDocks({playlists, content}, {height() * 3 / 5, height() * 2 / 5}, Qt::Vertical);
+  } else {
+    resizeDocks({playlists, content}, {half_width, half_width}, Qt::Horizontal);
+    resizeDocks({playlists, players}, {half_height, half_height}, Qt::Vertical);
+    resizeDocks({content, schedules}, {half_height, half_height}, Qt::Vertical);
+  }
 }
 
 QDockWidget* MainWindow::dock_of(QWidget* pane) const {

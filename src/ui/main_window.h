@@ -2,6 +2,7 @@
 #include <QDockWidget>
 #include <QLabel>
 #include <QMainWindow>
+#include <QToolBar>
 #include <memory>
 
 #include "content_window.h"
@@ -67,6 +68,9 @@ class MainWindow : public QMainWindow {
   std::vector<QDockWidget*> docks_;
   QLabel* server_state_ = nullptr;
   QLabel* census_ = nullptr;
+  QToolBar* view_tool_bar_ = nullptr;
+  // Below this height the default layout gives the players a column.
+  static constexpr int kTallScreen = 1000;
   QLabel* last_command_ = nullptr;
 };
 

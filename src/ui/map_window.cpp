@@ -100,7 +100,7 @@ MapWindow::MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget
   view_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   view_->setBackgroundBrush(tavri_defaults::color_tavri_dark_gray());
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(button_panel(this, {{"load_map", "load map", [this] { load_map(); }},
+  layout->addWidget(action_bar(this, {{"load_map", "load map", [this] { load_map(); }},
                                         {"map_scale_up", "zoom in", [this] { map_scale_up(); }},
                                         {"map_scale_down", "zoom out", [this] { map_scale_down(); }},
                                         {"map_scale_100", "100 %", [this] { map_scale_100(); }}}));

@@ -86,7 +86,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   layout->addWidget(filter_field(this, table_, "TableView_DEVICES_filter"));
   layout->addWidget(table_, 1);
   UDP_Feedback& f = feedback;
-  layout->addWidget(button_panel(
+  layout->addWidget(action_bar(
       this,
       {{"device_play", "play", [&f] { f.device_play(); }, "Icon_play"},
        {"device_pause", "pause", [&f] { f.device_pause(); }, "Icon_pause"},
@@ -107,8 +107,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
        {"remove_device_single", "remove", [&f] { f.remove_device_single(); }},
        {"remove_devices", "remove all", [&f] { f.remove_devices(); }},
        {"sort_table", "sort", [&f] { f.sort_table(); }},
-       {"open_map", "map", std::move(open_map)}},
-      6));
+       {"open_map", "map", std::move(open_map)}}));
   resize(1100, 460);
   // Online, offline and "ago" change with the clock, not only with feedback.
   auto* clock = new QTimer(this);

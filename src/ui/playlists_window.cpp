@@ -23,8 +23,7 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
       {{"add_new_playlist", "new", [&] { playlists.add_new_playlist(); }},
        {"copy_playlist", "copy", [&] { playlists.copy_playlist(); }},
        {"changeName", "rename", [&] { playlists.changeName(); }},
-       {"remove_playlist", "remove", [&] { playlists.remove_selected(); }}},
-      2);
+       {"remove_playlist", "remove", [&] { playlists.remove_selected(); }}});
 
   Column file{"file_name", "Item", 180};
   file.foreground = [](const Record& r) { return found_to_color(r.value("file_found")); };
@@ -35,16 +34,17 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
                                              {thumbnail_column(), file, length_column(), Column{"file_kind", "Kind", 120}},
                                              pane);
       },
-      {{"ADD_FILE_TO_LIST", "add content", [&] { editor.ADD_FILE_TO_LIST(); }},
-       {"PLAYLIST_CREATOR", "new from content", [&] { editor.PLAYLIST_CREATOR(); }},
-       {"PLAYLIST_CREATOR_SEP", "one per file", [&] { editor.PLAYLIST_CREATOR_SEP(); }},
-       {"REPLACE_FILE", "replace", [&] { editor.REPLACE_FILE(); }},
+      // The most used first: what does not fit waits behind the overflow button.
+      {{"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"},
+       {"ADD_FILE_TO_LIST", "add content", [&] { editor.ADD_FILE_TO_LIST(); }},
        {"DELETE_MOVIE", "delete", [&] { editor.DELETE_MOVIE(); }},
-       {"UNDO_DELETE", "undo delete", [&] { editor.UNDO_DELETE(); }},
        {"MOVE_UP", "up", [&] { editor.MOVE_UP(); }},
        {"MOVE_DOWN", "down", [&] { editor.MOVE_DOWN(); }},
        {"changeImg_length", "length", [&] { editor.changeImg_length(); }},
-       {"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"}});
+       {"UNDO_DELETE", "undo delete", [&] { editor.UNDO_DELETE(); }},
+       {"REPLACE_FILE", "replace", [&] { editor.REPLACE_FILE(); }},
+       {"PLAYLIST_CREATOR", "new from content", [&] { editor.PLAYLIST_CREATOR(); }},
+       {"PLAYLIST_CREATOR_SEP", "one per file", [&] { editor.PLAYLIST_CREATOR_SEP(); }}});
 
   // Content dropped on the items goes in where it is dropped; items dragged
   // within the list move.

@@ -48,8 +48,7 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
       {{"add_new_schedule", "new", [&] { schedules.add_new_playlist(); }},
        {"copy_schedule", "copy", [&] { schedules.copy_playlist(); }},
        {"rename_schedule", "rename", [&] { schedules.changeName(); }},
-       {"delete_schedule", "delete", [&] { schedules.delete_line(); }}},
-      2);
+       {"delete_schedule", "delete", [&] { schedules.delete_line(); }}});
 
   RecordList& list = tasks.ArrayController_SCHEDULE_VIEW();
   auto flag = [&list](const char* key, const char* title) {
@@ -73,14 +72,14 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
         task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));
         return task_table_;
       },
-      {{"add_line", "add task", [&] { tasks.add_line(); }},
-       {"copy_line", "copy", [&] { tasks.copy_line(); }},
-       {"rename_line", "rename", [&] { tasks.rename_line(); }},
+      {{"send_schedule", "send", [&] { tasks.send_to_device(); }, "Icon_send"},
+       {"add_line", "add task", [&] { tasks.add_line(); }},
        {"change_date", "date", [&] { tasks.change_date(); }},
        {"change_time", "time", [&] { tasks.change_time(); }},
+       {"rename_line", "rename", [&] { tasks.rename_line(); }},
+       {"copy_line", "copy", [&] { tasks.copy_line(); }},
        {"delete_line", "delete", [&] { tasks.delete_line(); }},
-       {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }},
-       {"send_schedule", "send", [&] { tasks.send_to_device(); }, "Icon_send"}});
+       {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }}});
 
   split->addWidget(left);
   split->addWidget(right);

@@ -2,14 +2,18 @@
 
 #include <algorithm>
 
-#include <QResizeEvent>
+#include <QAbstractItemView>
+#include <QAction>
 #include <QLineEdit>
-#include <QScrollArea>
+#include <QShortcut>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "record_table.h"
 #include "widgets/tavri_defaults.h"
 
-#include <QGridLayout>
 #include <QHash>
 
 #include "core/named_images.h"
@@ -81,118 +85,82 @@ QString action_tooltip(const QString& name) {
   return tips.value(name);
 }
 
-tavri_button* action_button(QWidget* parent, const QString& object_name, const QString& title,
-                            std::function<void()> action, const QString& image) {
-  auto* button = new tavri_button(title, parent, image.isEmpty() ? QImage() : named_image(image));
-  button->setObjectName(object_name);
-  button->setToolTip(action_tooltip(object_name));
-  button->setMinimumHeight(30);
-  QObject::connect(button, &QPushButton::clicked, button, [action = std::move(action)] { action(); });
-  return button;
-}
-
 namespace {
-// Shows the panel whole when there is room, and scrolls its rows when not.
-class ButtonScroller : public QScrollArea {
- public:
-  ButtonScroller(QWidget* parent, ButtonPanel* panel) : QScrollArea(parent), panel_(panel) {
-    setWidget(panel);
-    setWidgetResizable(false);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setStyleSheet("QScrollArea { background: transparent; } QScrollArea > QWidget > QWidget { background: transparent; }");
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
-  }
-  QSize sizeHint() const override { return panel_->sizeHint(); }
-  // Two rows at least; the rest scrolls.
-  QSize minimumSizeHint() const override {
-    return {panel_->minimumSizeHint().width(), std::min(panel_->sizeHint().height(), 2 * panel_->row_height())};
-  }
-  bool hasHeightForWidth() const override { return true; }
-  int heightForWidth(int width) const override { return panel_->heightForWidth(width); }
-
- protected:
-  void resizeEvent(QResizeEvent* event) override {
-    QScrollArea::resizeEvent(event);
-    const int width = viewport()->width();
-    panel_->resize(width, panel_->heightForWidth(width));
-  }
-
- private:
-  ButtonPanel* panel_;
-};
+// Keys an operator expects, the same in every pane: Delete removes and F2
+// renames what is selected (each asks first, as its button does).
+QKeySequence shortcut_for(const QString& name) {
+  static const QHash<QString, QKeySequence> keys = {
+      {"DELETE_MOVIE", QKeySequence::Delete},   {"remove_playlist", QKeySequence::Delete},
+      {"delete_File", QKeySequence::Delete},    {"remove_device_single", QKeySequence::Delete},
+      {"delete_schedule", QKeySequence::Delete}, {"delete_line", QKeySequence::Delete},
+      {"changeName", Qt::Key_F2},               {"rename_schedule", Qt::Key_F2},
+      {"rename_line", Qt::Key_F2},
+  };
+  return keys.value(name);
+}
 }  // namespace
 
-QWidget* button_panel(QWidget* parent, const QList<Action>& actions, int columns) {
-  auto* panel = new ButtonPanel(nullptr, columns);
-  for (const Action& a : actions) panel->add(action_button(panel, a.name, a.title, a.run, a.image));
-  return new ButtonScroller(parent, panel);
-}
-
-ButtonPanel::ButtonPanel(QWidget* parent, int max_columns) : QWidget(parent), max_columns_(std::max(1, max_columns)) {
-  QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-  policy.setHeightForWidth(true);
-  setSizePolicy(policy);
-}
-
-void ButtonPanel::add(QWidget* button) {
-  button->setParent(this);
-  buttons_.append(button);
-  updateGeometry();
-  place();
-}
-
-int ButtonPanel::cell_width() const {
-  int widest = 0;
-  for (const QWidget* b : buttons_) widest = std::max(widest, b->sizeHint().width());
-  return widest;
-}
-
-int ButtonPanel::cell_height() const {
-  int tallest = 0;
-  for (const QWidget* b : buttons_) tallest = std::max({tallest, b->sizeHint().height(), b->minimumHeight()});
-  return tallest;
-}
-
-int ButtonPanel::columns_for(int width) const {
-  const int cell = std::max(1, cell_width());
-  return std::clamp((width + kSpacing) / (cell + kSpacing), 1, max_columns_);
-}
-
-int ButtonPanel::heightForWidth(int width) const {
-  if (buttons_.isEmpty()) return 0;
-  const int columns = columns_for(width);
-  const int rows = (static_cast<int>(buttons_.size()) + columns - 1) / columns;
-  return rows * cell_height() + (rows - 1) * kSpacing;
-}
-
-QSize ButtonPanel::sizeHint() const {
-  const int columns = std::min<int>(max_columns_, std::max<qsizetype>(1, buttons_.size()));
-  const int width = columns * cell_width() + (columns - 1) * kSpacing;
-  return {width, heightForWidth(width)};
-}
-
-// Three buttons a row at the narrowest.
-QSize ButtonPanel::minimumSizeHint() const {
-  const int columns = std::min<int>(3, std::max<qsizetype>(1, buttons_.size()));
-  const int width = std::min(columns, max_columns_) * (cell_width() + kSpacing) - kSpacing;
-  return {width, heightForWidth(width)};
-}
-
-void ButtonPanel::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  place();
-}
-
-void ButtonPanel::place() {
-  if (buttons_.isEmpty()) return;
-  const int columns = columns_for(width());
-  const int w = std::max(cell_width(), (width() - (columns - 1) * kSpacing) / columns);
-  const int h = cell_height();
-  for (int i = 0; i < buttons_.size(); ++i)
-    buttons_[i]->setGeometry((i % columns) * (w + kSpacing), (i / columns) * (h + kSpacing), w, h);
+QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
+  auto* bar = new QToolBar(pane);
+  bar->setObjectName(pane->objectName() + "_actions");
+  // Icon and text while they fit; what does not fit waits behind the
+  // bar's own overflow button, and in the tables' context menus.
+  bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  bar->setIconSize(QSize(18, 18));
+  bar->setFont(tavri_defaults::font(tavri_defaults::fontname_normal(), tavri_defaults::float_button_height));
+  const QString buttons = QString(" QToolButton { background: %1; color: %2; border: %3px solid black; border-radius: %4px;"
+                                  " padding: 3px 6px; } QToolButton:pressed { background: %5; }"
+                                  " QToolButton:disabled { color: %6; }")
+                              .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name())
+                              .arg(tavri_defaults::float_border_width)
+                              .arg(tavri_defaults::float_border_round)
+                              .arg(tavri_defaults::color_tavri_dark_gray().name(),
+                                   tavri_defaults::color_tavri_light_gray().name());
+  bar->setStyleSheet("QToolBar { background: transparent; border: none; spacing: 3px; }" + buttons);
+  QList<QAction*> made;
+  for (const Action& a : actions) {
+    const QIcon icon = a.image.isEmpty() ? QIcon() : QIcon(QPixmap::fromImage(named_image(a.image)));
+    auto* action = new QAction(icon, a.title.toUpper(), pane);
+    action->setObjectName(a.name);
+    const QString tip = action_tooltip(a.name);
+    action->setToolTip(tip.isEmpty() ? a.title : tip);
+    if (const QKeySequence key = shortcut_for(a.name); !key.isEmpty()) {
+      action->setShortcut(key);
+      action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+      action->setToolTip(action->toolTip() + " (" + key.toString(QKeySequence::NativeText) + ")");
+    }
+    QObject::connect(action, &QAction::triggered, pane, [run = a.run] { run(); });
+    bar->addAction(action);
+    if (QWidget* button = bar->widgetForAction(action)) button->setObjectName(a.name);
+    made.append(action);
+  }
+  // What does not fit is hidden by the bar (its own overflow button is
+  // too small to find); a "more" button beside it lists every action.
+  if (auto* overflow = bar->findChild<QToolButton*>("qt_toolbar_ext_button")) overflow->setMaximumSize(0, 0);
+  auto* more = new QToolButton(pane);
+  more->setObjectName(pane->objectName() + "_more");
+  more->setText(QString::fromUtf8("MORE \u00bb"));
+  more->setToolTip("Every action of this pane (also on the table's right-click menu)");
+  more->setPopupMode(QToolButton::InstantPopup);
+  more->setFont(bar->font());
+  more->setStyleSheet(buttons + QString(" QToolButton::menu-indicator { image: none; } QMenu { background: %1; color: %2; }"
+                                        " QMenu::item:selected { background: %2; color: %3; }")
+                                    .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name(),
+                                         tavri_defaults::color_tavri_text_on_select().name()));
+  auto* menu = new QMenu(more);
+  menu->addActions(made);
+  more->setMenu(menu);
+  for (QAbstractItemView* view : pane->findChildren<QAbstractItemView*>()) {
+    view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    view->addActions(made);
+  }
+  auto* row = new QWidget(pane);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(3);
+  layout->addWidget(bar, 1);
+  layout->addWidget(more);
+  return row;
 }
 
 QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name) {
@@ -205,11 +173,17 @@ QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object
                            .arg(tavri_defaults::color_tavri_dark_gray().name(), tavri_defaults::color_tavri_text().name(),
                                 tavri_defaults::color_tavri_gray().name()));
   QObject::connect(field, &QLineEdit::textChanged, table, &RecordTable::set_filter);
+  // Ctrl+F finds in the pane the operator works in.
+  auto* find = new QShortcut(QKeySequence::Find, parent, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+  QObject::connect(find, &QShortcut::activated, field, [field] {
+    field->setFocus(Qt::ShortcutFocusReason);
+    field->selectAll();
+  });
   return field;
 }
 
 QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
-                    const QList<Action>& actions, int columns) {
+                    const QList<Action>& actions) {
   auto* pane = new QWidget(parent);
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -218,7 +192,7 @@ QWidget* table_pane(QWidget* parent, const QString& title, const std::function<Q
   if (auto* records = qobject_cast<RecordTable*>(table))
     layout->addWidget(filter_field(pane, records, table->objectName() + "_filter"));
   layout->addWidget(table, 1);
-  layout->addWidget(button_panel(pane, actions, columns));
+  layout->addWidget(action_bar(pane, actions));
   return pane;
 }
 
