@@ -297,8 +297,28 @@ TEST_F(Frontend, ScriptedSessionPublishesAndSends) {
   control(window_->playlists(), "ADD_FILE_TO_LIST")->click();
   EXPECT_TRUE(QFile::exists(folder + "/PLAYLIST_ID_1.SAV"));
 
-  // Send it to a selected test player.
+  // Test players are made only when the operator says so.
   control<QAction>(window_.get(), "create_test_devices")->trigger();  // the developer menu
+  EXPECT_TRUE(players_->ArrayController_DEVICES().empty());
+  dialogs_.alert_answers.push_back(1);
+  control<QAction>(window_.get(), "create_test_devices")->trigger();
+  ASSERT_EQ(players_->ArrayController_DEVICES().size(), 10);
+
+  // With no player selected, a button says so instead of doing nothing,
+  // and SEND offers every player (the safe answer sends nothing).
+  auto* status = window_->findChild<QLabel*>("last_command");
+  players_->ArrayController_DEVICES().select_list_indices({});
+  control(window_->devices(), "device_play")->click();
+  EXPECT_EQ(status->text(), "PLAY not sent: select one or more players first");
+  control(window_->playlists(), "send_to_device")->click();
+  EXPECT_EQ(dialogs_.shown.back().detail, "Send \"Lobby\" to all 10 players?");
+  EXPECT_TRUE(status->text().contains("not sent: no player selected"));
+  EXPECT_FALSE(peer_.receive().has_value());
+  players_->ArrayController_DEVICES().select_list_indices({0, 1, 2});
+  control(window_->devices(), "changeName")->click();
+  EXPECT_EQ(status->text(), "Rename one player at a time: 3 are selected");
+
+  // Send it to a selected test player.
   window_->devices()->findChild<QTableView*>("TableView_DEVICES")->selectRow(0);
   ASSERT_EQ(players_->ArrayController_DEVICES().selection_count(), 1);
   control(window_->playlists(), "send_to_device")->click();

@@ -72,7 +72,10 @@ void AppDelegate::wait_for_saves() {
     console_log(QString("SAVES FINISHED after %1 ms").arg(waited.elapsed()));
 }
 
-void AppDelegate::SAVE_ALL() { applicationWillTerminate(); }
+void AppDelegate::SAVE_ALL() {
+  applicationWillTerminate();
+  report_(BackgroundWriter::instance().queued() == 0 ? "Everything saved" : "Still saving (see the console)");
+}
 
 void AppDelegate::save_all_queued() {
   bus_.post(note::SAVE);
@@ -130,7 +133,8 @@ void AppDelegate::export_all() {
   if (!chosen) return;
   const QString path = with_export_extension(*chosen);
   console_log(QString("EXPORT PATH: %1").arg(path));
-  save_file_logged(path, archive, "SAVE EXPORT !!!!!");
+  report_(save_file_logged(path, archive, "SAVE EXPORT !!!!!") ? QString("Exported to %1").arg(path)
+                                                                : QString("Export not written: %1 (see the console)").arg(path));
 }
 
 QByteArray AppDelegate::export_archive() const {
@@ -165,9 +169,11 @@ void AppDelegate::import_all() {
   const auto bytes = read_file(path);
   if (!bytes) {
     console_log(QString("IMPORT ERROR: %1 cannot be read").arg(path));
+    report_(QString("Import failed: %1 cannot be read").arg(path));
     return;
   }
-  import_archive(*bytes, path, false);
+  const Outcome o = import_archive(*bytes, path, false);
+  report_(o.ok() ? QString("Imported %1").arg(path) : QString("Import of %1 failed: %2").arg(path, o.message));
 }
 
 Outcome AppDelegate::import_archive(const QByteArray& bytes, const QString& from, bool strict) {

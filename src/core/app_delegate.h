@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 
 #include "bus.h"
 #include "dialogs.h"
@@ -24,6 +25,8 @@ class AppDelegate {
   // Without a screen there are no windows whose places to keep: the file
   // the window saves them in is left as it is.
   void set_headless() { headless_ = true; }
+  // Where save all, export and import say how they ended (the window's status line).
+  void set_reporter(std::function<void(const QString&)> report) { report_ = std::move(report); }
 
   void applicationDidFinishLaunching();
   void applicationWillTerminate();
@@ -61,6 +64,7 @@ class AppDelegate {
   Dialogs& dialogs_;
   Windows windows_;
   bool headless_ = false;
+  std::function<void(const QString&)> report_ = [](const QString&) {};
 };
 
 }  // namespace tavri

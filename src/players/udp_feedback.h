@@ -147,6 +147,8 @@ class UDP_Feedback : public QObject {
   void map_state_loaded();
   // What the last command was and what became of it, for the operator.
   void last_command_changed(const QString& text);
+  // Why a button did nothing (no player selected): for the window's status line.
+  void notice(const QString& text);
   // For the history: each feedback taken into the registry, each command
   // sent, and what the players' feedback showed of it.
   void feedback_recorded(const Record& player);
@@ -183,6 +185,8 @@ class UDP_Feedback : public QObject {
   void simple_command(int code);
   // An operation's failure, told to the operator.
   void tell(const Outcome& outcome);
+  // True when players are selected; otherwise says so and what `action` needs.
+  bool players_selected(const QString& action);
   // A text the players would read as two fields; a name that is empty,
   // blank or of several lines.
   static Outcome check_text(const QString& field, const QString& typed);

@@ -102,7 +102,13 @@ void UDP_Feedback::show_tally() {
 }
 
 void UDP_Feedback::simple_command(int code) {
-  if (devices_.has_selection()) tell(command_players(code, selected_ids()));
+  if (players_selected(players::command_name(code))) tell(command_players(code, selected_ids()));
+}
+
+bool UDP_Feedback::players_selected(const QString& action) {
+  if (devices_.has_selection()) return true;
+  emit notice(QString("%1 not sent: select one or more players first").arg(action));
+  return false;
 }
 
 void UDP_Feedback::tell(const Outcome& outcome) {
@@ -110,7 +116,12 @@ void UDP_Feedback::tell(const Outcome& outcome) {
 }
 
 void UDP_Feedback::changeName() {
-  if (devices_.selection_count() != 1) return;
+  if (devices_.selection_count() != 1) {
+    emit notice(devices_.has_selection()
+                    ? QString("Rename one player at a time: %1 are selected").arg(devices_.selection_count())
+                    : QString("Select the player to rename first"));
+    return;
+  }
   const Record player = devices_.selected_records().first();
   console_log("EDIT");
   const auto name = dialogs_.prompt("Please enter the new name:", player.value("device_name").toString(), 200);
@@ -118,14 +129,23 @@ void UDP_Feedback::changeName() {
 }
 
 void UDP_Feedback::sendM3U8() {
-  if (!devices_.has_selection()) return;
+  if (!players_selected("Web stream")) return;
   console_log("M3u8");
   const auto address = dialogs_.prompt("Please enter the web address:", "", 400);
   if (address) tell(command_players(wire::kWebStream, selected_ids(), {*address}));
 }
 
 void UDP_Feedback::send_playlist(const QVariant& object) {
-  if (devices_.has_selection()) tell(send_list(object.toMap(), selected_ids()));
+  if (devices_.has_selection()) return tell(send_list(object.toMap(), selected_ids()));
+  const QString name = object.toMap().value("name").toString();
+  if (devices_.empty()) return void(emit notice(QString("\"%1\" not sent: there are no players yet").arg(name)));
+  // Nothing selected: the operator may mean every player, but is asked.
+  const int all = devices_.size();
+  if (dialogs_.alert("No player is selected.", QString("Send \"%1\" to all %2 players?").arg(name).arg(all),
+                     {"Cancel", "Send to all"}, 0) == 1)
+    tell(send_list(object.toMap(), player_ids()));
+  else
+    emit notice(QString("\"%1\" not sent: no player selected").arg(name));
 }
 
 void UDP_Feedback::refresh_lists() { refresh_lists(selected_ids()); }

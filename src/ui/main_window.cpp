@@ -125,7 +125,14 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   add(view_menu, true, "reset_layout", "Reset layout", "", "Place every window as on first start", QKeySequence(),
       [this] { default_layout(); });
   add(developer_menu, false, "create_test_devices", "Test players", "", "Add ten made-up players to the list",
-      QKeySequence(), [this] { c_.players.create_test_devices(); });
+      QKeySequence(), [this] {
+        // Made-up players land in the registry and are saved with it: asked first.
+        if (c_.dialogs.alert("Add ten made-up players?",
+                             "TEST_00 to TEST_09 join the player list and are saved with it; remove them with "
+                             "\"remove\" when done.",
+                             {"Cancel", "Add"}, 0) == 1)
+          c_.players.create_test_devices();
+      });
 
   // How many players answer, at a glance.
   auto* spacer = new QWidget(bar);
@@ -173,11 +180,19 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   last_command_ = new QLabel(this);
   last_command_->setObjectName("last_command");
   statusBar()->addPermanentWidget(last_command_);
-  connect(&c_.players, &UDP_Feedback::last_command_changed, this, [this](const QString& text) {
+  const auto show_command = [this](const QString& text) {
     last_command_->setText(text);
     last_command_->setStyleSheet(text.contains(" not sent") ? QString(kWarningStyle) : QString());
-  });
+  };
+  connect(&c_.players, &UDP_Feedback::last_command_changed, this, show_command);
+  // A button that did nothing says why, in the same place.
+  connect(&c_.players, &UDP_Feedback::notice, this, show_command);
+  c_.app.set_reporter([this](const QString& text) { statusBar()->showMessage(text, 15000); });
   resize(1200, 800);
+}
+
+MainWindow::~MainWindow() {
+  c_.app.set_reporter([](const QString&) {});  // the controllers outlive the window
 }
 
 void MainWindow::default_layout() {

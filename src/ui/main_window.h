@@ -34,6 +34,7 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   explicit MainWindow(WindowControllers controllers, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   AppDelegate::Windows tool_windows();
   PlaylistsWindow* playlists() { return playlists_.get(); }
