@@ -351,10 +351,11 @@ TEST_F(FileListTest, DeleteUnlinkAndLinksWithAFileHeldTwice) {
   const Record b = content("b");
   playlists_.append(playlist(1, "Lobby", {b, content("keep"), b}));
   playlists_.append(playlist(2, "Foyer", {b}));
+  playlists_.append(playlist(3, "Foyer", {b}));  // a copy keeps its source's name
 
   EXPECT_TRUE(files_->find_file_in_playlists(url("b.mov")));
   EXPECT_FALSE(files_->find_file_in_playlists(url("c.mov")));
-  EXPECT_EQ(files_->getlinksforfile(url("b.mov")), (QStringList{"Lobby", "Foyer"}));
+  EXPECT_EQ(files_->getlinksforfile(url("b.mov")), (QStringList{"Lobby (id 1)", "Foyer (id 2)", "Foyer (id 3)"}));
 
   auto select = [&](const QStringList& names) {
     QList<int> indices;
@@ -368,7 +369,7 @@ TEST_F(FileListTest, DeleteUnlinkAndLinksWithAFileHeldTwice) {
   files_->get_links();
   ASSERT_EQ(dialogs_.shown.size(), 2u);
   EXPECT_EQ(dialogs_.shown[0].message, "Links:");
-  EXPECT_EQ(dialogs_.shown[0].detail, "b\n\nPLAYLISTS:\n\nLobby\nFoyer");
+  EXPECT_EQ(dialogs_.shown[0].detail, "b\n\nPLAYLISTS:\n\nLobby (id 1)\nFoyer (id 2)\nFoyer (id 3)");
   EXPECT_EQ(dialogs_.shown[1].detail, "c\n\nPLAYLISTS:\n\nno links");
 
   // Three selected, only b linked: "Cancel" keeps b alone.

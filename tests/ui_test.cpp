@@ -745,6 +745,7 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
                             "<v_OX_TANDEM>0<v_OX_TANDEM>0");
   players_->udp_socket_did_receive(feedback, "192.0.2.9");
   ASSERT_EQ(players_->ArrayController_DEVICES().size(), 1);
+  history.store()->record(history::Event{QDateTime::currentMSecsSinceEpoch(), "H1", "command", "14 load schedule"});
   history.store()->flush();
   bool refreshed = false;
   QObject::connect(&history, &history::HistoryService::uptimes_refreshed, [&] { refreshed = true; });
@@ -756,6 +757,7 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   EXPECT_TRUE(pane->summary_text().contains("Uptime 24 h: 100.0 %")) << pane->summary_text().toStdString();
   ASSERT_GE(pane->events()->rowCount(), 2);
   EXPECT_EQ(pane->events()->item(pane->events()->rowCount() - 1, 1)->text(), "first seen");
+  EXPECT_FALSE(pane->events()->findItems("LOAD SCHEDULE", Qt::MatchExactly).isEmpty()) << "a command by its name";
   EXPECT_EQ(pane->timeline()->days().size(), 7u);
   EXPECT_FALSE(pane->timeline()->days().back().online.empty());
 

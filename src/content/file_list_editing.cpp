@@ -188,7 +188,9 @@ void FileList::delete_File() {
     }
     const QString name = QFileInfo(url.toLocalFile()).completeBaseName();
     const int answer = dialogs_.alert(QString("%1\n\n%2").arg(name, "This file is linked in playlists."),
-                                      "What do you want to do?", {"Only Delete", "Delete + Unlink", "Cancel"},
+                                      "What do you want to do?\n\nPlaylists that use it:\n" +
+                                          getlinksforfile(url).join("\n"),
+                                      {"Only Delete", "Delete + Unlink", "Cancel"},
                                       2);
     if (answer == 0) {
       console_log("DELETE FILE");
@@ -247,11 +249,12 @@ bool FileList::find_file_in_playlists(const QUrl& url) const {
 QStringList FileList::getlinksforfile(const QUrl& url) const {
   QStringList names;
   if (!playlists_) return names;
+  // By id too: a copy keeps its source's name, and two lists of one name
+  // are two lists.
   for (const Record& playlist : playlists_->records())
     for (const Record& item : decode_movielist(playlist, false))
       if (links(item, url)) {
-        const QString name = playlist.value("name").toString();
-        if (!names.contains(name)) names << name;
+        names << QString("%1 (id %2)").arg(playlist.value("name").toString(), playlist.value("id").toString());
         break;
       }
   return names;

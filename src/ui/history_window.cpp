@@ -137,7 +137,11 @@ void HistoryWindow::show_selected() {
     const auto& e = events[std::size_t(i)];  // newest first
     events_->setItem(i, 0, new QTableWidgetItem(QDateTime::fromMSecsSinceEpoch(e.time_ms).toString("yyyy-MM-dd HH:mm:ss")));
     events_->setItem(i, 1, new QTableWidgetItem(event_text(e.kind)));
-    events_->setItem(i, 2, new QTableWidgetItem(e.detail.left(200)));
+    // A command is stored as "CODE name": the operator reads the name, as the status line writes it.
+    bool coded = false;
+    e.detail.section(' ', 0, 0).toInt(&coded);
+    const bool command = e.kind.startsWith("command") && coded;
+    events_->setItem(i, 2, new QTableWidgetItem(command ? e.detail.section(' ', 1).toUpper() : e.detail.left(200)));
   }
 }
 
