@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "core/background_writer.h"
+#include "core/undo_history.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/notifications.h"
@@ -346,16 +347,18 @@ TEST_F(Players, BackgroundImageIsCheckedBeforeAnythingIsSent) {
   EXPECT_TRUE(log().contains("BG IMAGE SEND ERFOLGT"));
 }
 
-TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
+TEST_F(Players, RemoveAllAsksNamingItSavesAnEmptyRegistryAndIsUndone) {
+  undo_history().clear();
   auto p = make();
   p->create_test_devices();
-  dialogs.alert_answers.push_back(1);  // CANCEL
+  p->ArrayController_DEVICES().set_value(3, "device_name", "Bar");
+  dialogs.alert_answers.push_back(0);  // Cancel
   p->remove_devices();
   EXPECT_EQ(p->ArrayController_DEVICES().size(), 10);
-  EXPECT_EQ(dialogs.shown.back().items, (QStringList{"OK", "CANCEL"}));
-  EXPECT_EQ(dialogs.shown.back().detail, "really ????");
-  EXPECT_EQ(dialogs.shown.back().default_button, 1) << "Return keeps the players";
-  dialogs.alert_answers.push_back(0);
+  EXPECT_EQ(dialogs.shown.back().message, "Remove all 10 players from the list?");
+  EXPECT_EQ(dialogs.shown.back().items, (QStringList{"Cancel", "Remove all"}));
+  EXPECT_EQ(dialogs.shown.back().default_button, 0) << "Return keeps the players";
+  dialogs.alert_answers.push_back(1);
   p->remove_devices();
   EXPECT_TRUE(p->ArrayController_DEVICES().empty());
   BackgroundWriter::instance().wait_idle(10000);
@@ -365,6 +368,17 @@ TEST_F(Players, RemoveAllAsksThenSavesAnEmptyRegistry) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
     EXPECT_TRUE(decode_archive(f.readAll())->value("SPEICHER").toList().isEmpty());
   }
+  // One of them is heard again meanwhile: the undo gives it back its name
+  // and brings back the others, once.
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("TEST_03", "unnamed")), "127.0.0.1");
+  ASSERT_EQ(p->ArrayController_DEVICES().size(), 1);
+  undo_history().undo();
+  const RecordList& back = p->ArrayController_DEVICES();
+  ASSERT_EQ(back.size(), 10);
+  int named = 0;
+  for (int i = 0; i < back.size(); ++i) named += back.at(i).value("device_name").toString() == "Bar";
+  EXPECT_EQ(named, 1);
+  EXPECT_FALSE(undo_history().canUndo());
 }
 
 TEST_F(Players, CommandsThatUndoThePlayersWorkAskFirstNamingThem) {

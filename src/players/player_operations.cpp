@@ -7,6 +7,7 @@
 #include "core/main_queue.h"
 #include "core/movielist.h"
 #include "core/notifications.h"
+#include "player_map.h"
 #include "udp_feedback.h"
 
 // The operator's actions on players, with explicit arguments: the window
@@ -120,6 +121,27 @@ void UDP_Feedback::remove_all_players() {
   list_sends_.clear();
   commands_ = CommandTracker(config_.commands);
   last_datagram_.reset();
+  save();
+  reload_map();
+}
+
+void UDP_Feedback::put_back_players(const RecordArray& removed, const QSet<QString>& operators, const QVariant& sends) {
+  // A player heard since keeps its fresh status but gets back its name and
+  // its place on the map; one not heard since comes back as it was.
+  QHash<QString, int> present;
+  for (int i = 0; i < devices_.size(); ++i) present.insert(devices_.at(i).value("device_id").toString(), i);
+  for (const Record& r : removed) {
+    const QString id = r.value("device_id").toString();
+    if (const auto it = present.constFind(id); it != present.cend()) {
+      devices_.set_value(*it, "device_name", r.value("device_name"));
+      if (r.contains(player_map::kIconKey)) devices_.set_value(*it, player_map::kIconKey, r.value(player_map::kIconKey));
+    } else {
+      devices_.append(r);
+    }
+  }
+  operator_players_.unite(operators);
+  if (!list_sends_.to_variant().isValid()) list_sends_ = ListSends::from_variant(sends);
+  console_log(QString("PUT BACK %1 PLAYERS").arg(removed.size()));
   save();
   reload_map();
 }

@@ -10,6 +10,7 @@
 #include "core/console.h"
 #include "core/main_queue.h"
 #include "core/notifications.h"
+#include "core/undo_history.h"
 #include "player_status.h"
 
 namespace tavri {
@@ -418,7 +419,22 @@ void UDP_Feedback::remove_device_single() {
 }
 
 void UDP_Feedback::remove_devices() {
-  if (dialogs_.alert("sorry", "really ????", {"OK", "CANCEL"}, 1) == 0) remove_all_players();
+  const int count = devices_.size();
+  if (count == 0) return void(emit notice("There are no players to remove"));
+  // Says what goes, and that it can come back; Cancel is the default.
+  if (dialogs_.alert(QString("Remove all %1 players from the list?").arg(count),
+                     "Their names and places on the map go with them; players that still run come back as new, "
+                     "unnamed ones. Edit > Undo puts them back for this session.",
+                     {"Cancel", "Remove all"}, 0) != 1)
+    return;
+  const RecordArray removed = devices_.records();
+  const QSet<QString> operators = operator_players_;
+  const QVariant sends = list_sends_.to_variant();
+  remove_all_players();
+  QPointer<UDP_Feedback> self(this);
+  remember_deletion(QString("remove %1 players").arg(count), [self, removed, operators, sends] {
+    if (self) self->put_back_players(removed, operators, sends);
+  });
 }
 
 void UDP_Feedback::create_test_devices() {

@@ -117,6 +117,8 @@ class UDP_Feedback : public QObject {
   Outcome rename_player(const QString& device_id, const QString& name);
   Outcome remove_players(const QStringList& device_ids);
   void remove_all_players();
+  // What remove_devices took, back in the list (an undo).
+  void put_back_players(const RecordArray& removed, const QSet<QString>& operators, const QVariant& sends);
   // A playlist's or a schedule's record, as its catalogue holds it.
   Outcome send_list(const QVariantMap& list, const QStringList& device_ids);
   Outcome refresh_lists(const QStringList& device_ids);
