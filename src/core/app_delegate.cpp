@@ -128,7 +128,9 @@ void AppDelegate::export_all() {
   console_log("SAVE TO FILE");
   PanelOptions options;
   options.name_field = "Export";
-  options.prompt = "Select your export folder:";
+  // It asks for a file, with its extension shown, not for a folder.
+  options.prompt = "Save the playlists and schedules as:";
+  options.extensions = {kExportExtension};
   const auto chosen = dialogs_.save_panel(options);
   if (!chosen) return;
   const QString path = with_export_extension(*chosen);

@@ -112,7 +112,15 @@ std::optional<QString> QtDialogs::save_panel(const PanelOptions& options) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDirectory(start_directory(options));
   dialog.setLabelText(QFileDialog::Accept, "Save");
-  dialog.selectFile(options.name_field);
+  // The file's extension in sight: the name field shows it, and the filter names it.
+  QString name = options.name_field;
+  if (!options.extensions.isEmpty()) {
+    const QString extension = options.extensions.first();
+    if (!name.endsWith("." + extension)) name += "." + extension;
+    dialog.setNameFilter(QString("%1 files (*.%1)").arg(extension));
+    dialog.setDefaultSuffix(extension);
+  }
+  dialog.selectFile(name);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first();
 }
