@@ -434,6 +434,39 @@ TEST_F(Editors, TaskEditing) {
   EXPECT_TRUE(tasks().empty());
 }
 
+// A new task is selected; rows move only when an edit of a time ends, and
+// the edited task stays selected; a click on another row moves nothing.
+TEST_F(Editors, ANewTaskIsSelectedAndRowsMoveOnlyWhenAnEditEnds) {
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  auto names = [&] {
+    QStringList order;
+    for (const Record& t : tasks().records()) order << t["name"].toString();
+    return order;
+  };
+  auto selected = [&] { return tasks().selected_records().value(0).value("name").toString(); };
+  dialogs_.prompt_answers.push_back(QString("A"));
+  schedule_view_->add_line();
+  EXPECT_EQ(selected(), "A");
+  dialogs_.date_answers.push_back(QDateTime(QDate::currentDate(), QTime(9, 0)));
+  schedule_view_->change_time();
+  dialogs_.prompt_answers.push_back(QString("B"));
+  schedule_view_->add_line();  // 00:00: sorted before A, and selected there
+  EXPECT_EQ(names(), (QStringList{"B", "A"}));
+  EXPECT_EQ(selected(), "B");
+
+  tasks().set_value(0, "time", "10:00");  // as a cell edit does
+  tasks().select_list_indices({1});
+  EXPECT_EQ(names(), (QStringList{"B", "A"})) << "a click reorders nothing";
+  dialogs_.date_answers.push_back(QDateTime(QDate::currentDate(), QTime(11, 0)));
+  schedule_view_->change_time();
+  EXPECT_EQ(names(), (QStringList{"B", "A"}));
+  dialogs_.date_answers.push_back(QDateTime(QDate::currentDate(), QTime(8, 0)));
+  schedule_view_->change_time();
+  EXPECT_EQ(names(), (QStringList{"A", "B"}));
+  EXPECT_EQ(selected(), "A");
+}
+
 TEST_F(Editors, ScheduleWithoutPlaylistsIsPublishedWithoutEmbeddings) {
   dialogs_.prompt_answers.push_back(QString("Week"));
   schedule_->add_new_playlist();

@@ -59,8 +59,12 @@ Schedule_View::Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent)
   connect(&tasks_, &RecordList::changed, this, &Schedule_View::write_back);
   // A new task row selected by the operator reorders and republishes; our
   // own edits change the selection too, and publish once at their end.
+  // Selecting a row republishes but does not reorder: the rows stay where
+  // the operator is clicking (a click on a check box would otherwise land
+  // on the task sorted into its place). Edits that change a time reorder
+  // when they end, keeping the edited task selected.
   connect(&tasks_, &RecordList::selection_changed, this, [this] {
-    if (!writing_back_ && editing_ == 0) task_count_change();
+    if (!writing_back_ && editing_ == 0) task_count_change(false);
   });
 }
 
@@ -142,8 +146,8 @@ void Schedule_View::resort_table() {
   write_back();
 }
 
-void Schedule_View::task_count_change() {
-  resort_table();
+void Schedule_View::task_count_change(bool resort) {
+  if (resort) resort_table();
   const int s = selected_schedule();
   if (s >= 0) {
     writing_back_ = true;
@@ -362,6 +366,7 @@ void Schedule_View::add_line() {
   {
     Editing editing(editing_);
     tasks_.append(new_task(*name));
+    tasks_.select_list_indices({tasks_.size() - 1});  // the new task, to be edited next
   }
   task_count_change();
 }

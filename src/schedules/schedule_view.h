@@ -29,7 +29,7 @@ class Schedule_View : public QObject, public PlaylistUsers {
   void get_folder_url(const QVariant& url);
   void tableViewSelectionDidChange();
   void resort_table();
-  void task_count_change();
+  void task_count_change(bool resort = true);
   void save_schedule(bool send);
   void add_line();
   void copy_line();

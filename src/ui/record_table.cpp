@@ -85,7 +85,9 @@ QImage RecordTableModel::icon_for(const QImage& picture) const {
 }
 
 QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::ToolTipRole && !column(section).header_tooltip.isEmpty()) return column(section).header_tooltip;
+  if (role != Qt::DisplayRole) return {};
   return column(section).title.toUpper();
 }
 

@@ -25,6 +25,7 @@ struct Column {
   std::function<void(int list_index, const QVariant&)> edit;  // editable when set
   bool sortable = false;                              // a header click sets the display sort
   std::function<QVariant(const Record&)> tooltip;     // default: the shown text
+  QString header_tooltip;                             // what the column means
 };
 
 // The content item's thumbnail, and its length as a time code.

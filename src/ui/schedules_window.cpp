@@ -51,9 +51,10 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
        {"delete_schedule", "delete", [&] { schedules.delete_line(); }}});
 
   RecordList& list = tasks.ArrayController_SCHEDULE_VIEW();
-  auto flag = [&list](const char* key, const char* title) {
+  auto flag = [&list](const char* key, const char* title, const char* meaning) {
     Column c{key, title, 60};
     c.checkbox = true;
+    c.header_tooltip = meaning;
     c.edit = [&list, key = QString(key)](int i, const QVariant& v) { list.set_value(i, key, v.toInt()); };
     return c;
   };
@@ -66,8 +67,13 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
       [&](QWidget* pane) {
         task_table_ = new RecordTable("TableView_SCHEDULE_VIEW", list,
                                       {Column{"name", "Task", 140}, Column{"date", "Date", 90},
-                                       Column{"time", "Time", 55}, flag("daily", "Daily"), flag("cut", "Cut"),
-                                       flag("active", "Active"), playlist},
+                                       Column{"time", "Time", 55}, flag("daily", "Daily", "Ticked: the task is for every day at its time; unticked: for its date only "
+                                                                "(the players read this flag)"),
+                                       flag("cut", "Cut", "Handed to the players as it is: ticked asks them to cut off "
+                                                          "what plays when the task starts"),
+                                       flag("active", "Active", "Ticked: the players get the task with its playlist's "
+                                                                "items; unticked: it is kept here without them"),
+                                       playlist},
                                       pane);
         task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));
         return task_table_;

@@ -34,8 +34,30 @@ void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& opt
   opt.state &= ~QStyle::State_Selected;
   opt.state &= ~QStyle::State_HasFocus;
   opt.displayAlignment = (opt.displayAlignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
+  // A check box of our own: the style's, drawn in the row's text colour,
+  // vanished on a selected row.
+  QRect box;
+  if (opt.features & QStyleOptionViewItem::HasCheckIndicator) {
+    box = opt.widget->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, opt.widget);
+    opt.features &= ~QStyleOptionViewItem::HasCheckIndicator;
+  }
   // Painted from the prepared option: the base class would re-read the state.
   opt.widget->style()->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+  if (box.isValid()) {
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(box).adjusted(1.5, 1.5, -1.5, -1.5);
+    painter->setPen(QPen(tavri_defaults::color_tavri_text(), 1.5));
+    painter->setBrush(tavri_defaults::color_tavri_dark_gray());
+    painter->drawRect(r);
+    if (opt.checkState == Qt::Checked) {
+      painter->setPen(QPen(tavri_defaults::color_tavri_green(), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      painter->drawPolyline(QPolygonF{r.topLeft() + QPointF(r.width() * 0.2, r.height() * 0.5),
+                                      r.topLeft() + QPointF(r.width() * 0.42, r.height() * 0.75),
+                                      r.topLeft() + QPointF(r.width() * 0.82, r.height() * 0.25)});
+    }
+    painter->restore();
+  }
 }
 
 tavri_table_view::tavri_table_view(QWidget* parent) : QTableView(parent) {
