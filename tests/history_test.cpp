@@ -187,6 +187,15 @@ TEST(OfflineAlerts, OneLostDatagramAlarmsNobodyAndAFloorIsOneMessage) {
   alerts.check(kT0 + 71000);
   EXPECT_EQ(said.last(), "5 players are back");
   EXPECT_EQ(said.size(), 2);
+
+  // A floor whose screens stop over twenty seconds is one alert, given once
+  // the last of them is past the grace time; a later outage is its own.
+  said.clear();
+  const qint64 t = kT0 + 200000;
+  for (int i = 0; i < 30; ++i) alerts.online_changed(QString::number(i), QString("bar %1").arg(i, 2, 10, QChar('0')), false, t + (i % 3) * 10000);
+  alerts.online_changed("late", "kitchen", false, t + 45000);
+  for (qint64 at = t; at <= t + 120000; at += 1000) alerts.check(at);
+  EXPECT_EQ(said, (QStringList{"30 players are offline", "A player is offline"}));
 }
 
 TEST(ProofOfPlay, CsvHasAHeaderLocalTimesWithTheirOffsetAndSafeFields) {

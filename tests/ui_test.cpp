@@ -599,6 +599,15 @@ TEST_F(Frontend, TheDefaultLayoutFitsASmallScreenWithEveryActionAtHand) {
   EXPECT_TRUE(window_->devices()->is_visible());
   EXPECT_EQ(QApplication::focusWidget(), window_->devices()->table());
   EXPECT_TRUE(window_->findChild<QAction*>("reset_layout"));
+
+  // An offline alert shows in the window itself, until dismissed.
+  EXPECT_TRUE(window_->alert_text().isEmpty());
+  window_->show_alert("30 players are offline", "They have sent nothing since 10:02: bar 00, bar 01, bar 02 and 27 more.");
+  QApplication::processEvents();
+  EXPECT_TRUE(window_->alert_text().startsWith("30 players are offline: They have sent nothing since 10:02"));
+  EXPECT_TRUE(area.contains(on_screen(window_->findChild<QLabel*>("alert_text"))));
+  control<QAction>(window_.get(), "dismiss_alert")->trigger();
+  EXPECT_TRUE(window_->alert_text().isEmpty());
 }
 
 TEST_F(Frontend, TheArrangementOfPanesIsKeptAndAFloatingPaneComesBackOnTheScreen) {

@@ -250,8 +250,9 @@ int main(int argc, char** argv) {
                             &controllers.history});
   dialogs.set_parent(&window);
   Service service{controllers, nullptr, {}};
-  controllers.history.set_notifier([&service, desktop = settings->desktop_alerts](const QString& title,
-                                                                                const QString& text) {
+  controllers.history.set_notifier([&service, &window, desktop = settings->desktop_alerts](const QString& title,
+                                                                                         const QString& text) {
+    window.show_alert(title, text);
     if (desktop) tavri::notify_desktop(title, text);
     if (service.api) service.api->publish("offline-alert", {{"title", title}, {"text", text}});
   });

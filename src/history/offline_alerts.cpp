@@ -1,6 +1,7 @@
 #include "offline_alerts.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace tavri::history {
 
@@ -17,26 +18,37 @@ void OfflineAlerts::online_changed(const QString& id, const QString& name, bool 
 }
 
 void OfflineAlerts::check(qint64 now) {
-  QStringList gone;
-  qint64 first = now;
-  for (auto it = dark_.begin(); it != dark_.end();) {
-    if (now - it->since < grace_ms_) {
-      ++it;
-      continue;
+  // One outage is one alert: players that went dark within kOutageMs of
+  // the first are reported together, once the last of them is past the
+  // grace time too (a floor's screens stop over some seconds, not at once).
+  while (!dark_.isEmpty()) {
+    qint64 first = now;
+    for (const Dark& d : dark_) first = std::min(first, d.since);
+    if (now - first < grace_ms_) break;
+    qint64 last = first;
+    for (const Dark& d : dark_)
+      if (d.since - first <= kOutageMs) last = std::max(last, d.since);
+    if (now - last < grace_ms_) break;
+    QStringList gone;
+    for (auto it = dark_.begin(); it != dark_.end();) {
+      if (it->since - first > kOutageMs) {
+        ++it;
+        continue;
+      }
+      gone << it->name;
+      reported_.insert(it.key(), it->name);
+      it = dark_.erase(it);
     }
-    gone << it->name;
-    first = std::min(first, it->since);
-    reported_.insert(it.key(), it->name);
-    it = dark_.erase(it);
+    gone.sort();
+    const QString at = QDateTime::fromMSecsSinceEpoch(first).toString("HH:mm");
+    if (gone.size() == 1)
+      notify_("A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at));
+    else
+      notify_(QString("%1 players are offline").arg(gone.size()),
+              QString("They have sent nothing since %1: %2%3.")
+                  .arg(at, QStringList(gone.mid(0, 3)).join(", "),
+                       gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()));
   }
-  const QString at = QDateTime::fromMSecsSinceEpoch(first).toString("HH:mm");
-  if (gone.size() == 1)
-    notify_("A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at));
-  else if (gone.size() > 1)
-    notify_(QString("%1 players are offline").arg(gone.size()),
-            QString("They have sent nothing since %1: %2%3.")
-                .arg(at, QStringList(gone.mid(0, 3)).join(", "),
-                     gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()));
   if (back_.size() == 1)
     notify_("A player is back", QString("\"%1\" answers again.").arg(back_.first()));
   else if (back_.size() > 1)

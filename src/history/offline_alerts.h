@@ -12,6 +12,8 @@ namespace tavri::history {
 class OfflineAlerts {
  public:
   static constexpr qint64 kGraceMs = 60000;
+  // Players that go dark this close to the first of an outage share its alert.
+  static constexpr qint64 kOutageMs = 30000;
   using Notify = std::function<void(const QString& title, const QString& text)>;
 
   explicit OfflineAlerts(Notify notify, qint64 grace_ms = kGraceMs) : notify_(std::move(notify)), grace_ms_(grace_ms) {}

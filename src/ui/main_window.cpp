@@ -134,6 +134,23 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
           c_.players.create_test_devices();
       });
 
+  // Offline alerts, shown here even with no tray and no notification service.
+  addToolBarBreak();
+  alert_bar_ = addToolBar("alerts");
+  alert_bar_->setObjectName("alert_banner");
+  alert_bar_->setMovable(false);
+  alert_bar_->setStyleSheet(QString("QToolBar { background: %1; border: none; } QToolButton { color: %2; }")
+                                .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name()));
+  alert_ = new QLabel(alert_bar_);
+  alert_->setObjectName("alert_text");
+  alert_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  alert_bar_->addWidget(alert_);
+  QAction* dismiss = alert_bar_->addAction("Dismiss");
+  dismiss->setObjectName("dismiss_alert");
+  dismiss->setToolTip("Hide this alert; the census on the right still counts the offline players");
+  connect(dismiss, &QAction::triggered, alert_bar_, &QWidget::hide);
+  alert_bar_->hide();
+
   // How many players answer, at a glance.
   auto* spacer = new QWidget(bar);
   spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -277,6 +294,16 @@ void MainWindow::show_census() {
   const auto c = players::count_players(c_.players.ArrayController_DEVICES());
   census_->setText(QString("%1 online · %2 offline").arg(c.online).arg(c.offline));
 }
+
+void MainWindow::show_alert(const QString& title, const QString& text) {
+  const bool back = title.contains(" back");
+  alert_->setText(QString("%1: %2").arg(title, text));
+  alert_->setStyleSheet(QString("QLabel { color: %1; font-weight: bold; padding: 4px 8px; }")
+                            .arg(back ? tavri_defaults::color_tavri_green().name() : QString("#ff8a80")));
+  alert_bar_->show();
+}
+
+QString MainWindow::alert_text() const { return alert_bar_->isVisible() ? alert_->text() : QString(); }
 
 void MainWindow::show_server_state(const QString& text) {
   server_state_->setText(text);

@@ -56,6 +56,10 @@ class MainWindow : public QMainWindow {
   QDockWidget* dock_of(QWidget* pane) const;
   // The content server's state line at the foot of the window.
   void show_server_state(const QString& text);
+  // An offline alert in the window itself, whatever the desktop offers:
+  // a banner under the tool bar until dismissed or the players are back.
+  void show_alert(const QString& title, const QString& text);
+  QString alert_text() const;
 
  private:
   WindowControllers c_;
@@ -69,6 +73,8 @@ class MainWindow : public QMainWindow {
   std::vector<QDockWidget*> docks_;
   QLabel* server_state_ = nullptr;
   QLabel* census_ = nullptr;
+  QToolBar* alert_bar_ = nullptr;
+  QLabel* alert_ = nullptr;
   QToolBar* view_tool_bar_ = nullptr;
   // Below this height the default layout gives the players a column.
   static constexpr int kTallScreen = 1000;
