@@ -168,7 +168,7 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   EXPECT_EQ(size, QSizeF(1500, 900));
   const MapIcon a = devices.at(0).value("ICON").value<MapIcon>();
   EXPECT_EQ(a.frame, QRectF(300, 200, 70, 50));  // lower-left corner at the centre
-  EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().frame, a.frame);  // on top of each other
+  EXPECT_FALSE(devices.at(1).value("ICON").value<MapIcon>().frame.intersects(a.frame));  // beside it, never on it
   EXPECT_EQ(a.name, "Lobby");
   EXPECT_EQ(a.image, named_image("ICON_ONLINE"));
 
@@ -194,7 +194,7 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
   EXPECT_EQ(devices.at(0)["ICON"].value<MapIcon>().frame.topLeft(), QPointF(123, 45));
 
-  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCDEFGHIJ...");
+  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCDE...JKLMN");
   EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLM"), "ABCDEFGHIJKLM");
 
   float scale = 1.0f;
@@ -207,6 +207,24 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   devices.set_value(1, "status_time", QDateTime::currentDateTime().addSecs(-9));
   player_map::check_icons(devices);
   EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().image, named_image("ICON_OFFLINE"));
+}
+
+// New players' icons: the first at the centre of the visible area, the
+// others on free places around it, none on another or on a kept one.
+TEST(PlayerMap, NewIconsNeverLieOnEachOther) {
+  RecordList devices;
+  MapIcon kept;
+  kept.frame = QRectF(300, 200, player_map::kIconWidth, player_map::kIconHeight);
+  devices.append({{"device_id", "K"}, {"device_name", "kept"}, {"ICON", QVariant::fromValue(kept)}});
+  for (int i = 0; i < 40; ++i) devices.append({{"device_id", QString::number(i)}, {"device_name", QString::number(i)}});
+  player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
+  std::vector<QRectF> frames;
+  for (int i = 0; i < devices.size(); ++i) frames.push_back(devices.at(i).value("ICON").value<MapIcon>().frame);
+  EXPECT_EQ(frames[0], kept.frame);
+  for (std::size_t a = 0; a < frames.size(); ++a)
+    for (std::size_t b = a + 1; b < frames.size(); ++b)
+      EXPECT_FALSE(frames[a].intersects(frames[b])) << a << " and " << b;
+  EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const QRectF& f) { return f.topLeft() == QPointF(300, 200); }));
 }
 
 TEST_F(Frontend, EveryWindowDrawsSomething) {
@@ -267,8 +285,15 @@ TEST_F(Frontend, MapSelectionGoesBothWays) {
 
   for (int i = 0; i < 3; ++i) control(map, "map_scale_up")->click();
   EXPECT_NEAR(map->scale(), 1.3f, 1e-5);
+  EXPECT_EQ(map->findChild<QLabel*>("map_zoom")->text(), "130 %");
   control(map, "map_scale_100")->click();
   EXPECT_EQ(map->scale(), 1.0f);
+  EXPECT_EQ(map->findChild<QLabel*>("map_zoom")->text(), "100 %");
+  control(map, "map_fit")->click();  // the whole map in the view, down to the smallest zoom
+  const QSize view = map->view()->viewport()->size();
+  const double fit = std::min(view.width() / map->map_size().width(), view.height() / map->map_size().height());
+  EXPECT_NEAR(map->scale(), std::max(0.1, fit), 1e-4);
+  EXPECT_EQ(map->findChild<QLabel*>("map_zoom")->text(), QString("%1 %").arg(std::lround(map->scale() * 100)));
 }
 
 TEST_F(Frontend, ScriptedSessionPublishesAndSends) {

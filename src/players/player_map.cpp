@@ -1,6 +1,8 @@
 #include "player_map.h"
 
+#include <QSet>
 #include <algorithm>
+#include <cmath>
 
 #include "core/console.h"
 #include "core/named_images.h"
@@ -8,9 +10,46 @@
 
 namespace tavri::player_map {
 
+namespace {
+// New icons go on a grid of cells around the centre of the visible area,
+// each in the nearest cell that no icon touches: never on top of another.
+class FreeCells {
+ public:
+  explicit FreeCells(QPointF start) : start_(start) {}
+  void occupy(const QRectF& frame) {
+    // The name plate sits under the icon: the cell below counts too.
+    for (int i = column(frame.left()); i <= column(frame.right()); ++i)
+      for (int j = row(frame.top() - kPlateHeight); j <= row(frame.bottom()); ++j) taken_.insert(key(i, j));
+  }
+  QPointF take() {
+    for (int ring = 0;; ++ring)
+      for (int j = ring; j >= -ring; --j)
+        for (int i = -ring; i <= ring; ++i) {
+          if (std::max(std::abs(i), std::abs(j)) != ring) continue;
+          const QPointF at(start_.x() + i * kCellWidth, start_.y() + j * kCellHeight);
+          if (at.x() < 0 || at.y() < 0 || taken_.contains(key(i, j))) continue;
+          taken_.insert(key(i, j));
+          return at;
+        }
+  }
+
+ private:
+  static constexpr double kCellWidth = kIconWidth + 30, kCellHeight = kIconHeight + 30, kPlateHeight = 20;
+  int column(double x) const { return int(std::floor((x - start_.x()) / kCellWidth)); }
+  int row(double y) const { return int(std::floor((y - start_.y()) / kCellHeight)); }
+  static qint64 key(int i, int j) { return (qint64(i) << 32) ^ quint32(j); }
+  QPointF start_;
+  QSet<qint64> taken_;
+};
+}  // namespace
+
 QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSizeF visible_area) {
   double width = std::max(background.width(), window_frame.width());
   double height = std::max(background.height(), window_frame.height());
+  FreeCells cells(QPointF(visible_area.width() / 2, visible_area.height() / 2));
+  for (int i = 0; i < devices.size(); ++i)
+    if (const QVariant stored = devices.at(i).value(kIconKey); stored.canConvert<MapIcon>())
+      cells.occupy(stored.value<MapIcon>().frame);
   // One change for the table, not one per player.
   devices.begin_changes();
   QStringList log;
@@ -27,7 +66,9 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
       if (icon.frame.y() > height) height = icon.frame.y() + kGrowMargin;
     } else {
       log.append("neues ICON");
-      icon.frame = QRectF(visible_area.width() / 2, visible_area.height() / 2, kIconWidth, kIconHeight);
+      icon.frame = QRectF(cells.take(), QSizeF(kIconWidth, kIconHeight));
+      if (icon.frame.right() > width) width = icon.frame.right() + kGrowMargin;
+      if (icon.frame.bottom() > height) height = icon.frame.bottom() + kGrowMargin;
       icon.image = named_image("ICON_ONLINE");
     }
     icon.name = r.value("device_name").toString();
@@ -53,7 +94,9 @@ void check_icons(RecordList& devices) {
   devices.end_changes();
 }
 
-QString label_text(const QString& text) { return text.size() > 13 ? text.left(10) + "..." : text; }
+// Thirteen characters at most; a long name keeps its end, where player
+// names differ ("Simulated 0041", "Simulated 0042").
+QString label_text(const QString& text) { return text.size() > 13 ? text.left(5) + "..." + text.right(5) : text; }
 
 QPointF drag_origin(QPointF pointer, QPointF offset, QSizeF icon, QRectF parent) {
   QPointF origin = pointer - offset;

@@ -2,6 +2,7 @@
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsSceneMouseEvent>
+#include <QHBoxLayout>
 #include <QImageReader>
 #include <QPainter>
 #include <QScrollBar>
@@ -100,10 +101,20 @@ MapWindow::MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget
   view_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   view_->setBackgroundBrush(tavri_defaults::color_tavri_dark_gray());
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(action_bar(this, {{"load_map", "load map", [this] { load_map(); }},
-                                        {"map_scale_up", "zoom in", [this] { map_scale_up(); }},
-                                        {"map_scale_down", "zoom out", [this] { map_scale_down(); }},
-                                        {"map_scale_100", "100 %", [this] { map_scale_100(); }}}));
+  auto* tools = new QHBoxLayout;
+  tools->addWidget(action_bar(this, {{"map_scale_up", "zoom in", [this] { map_scale_up(); }},
+                                     {"map_scale_down", "zoom out", [this] { map_scale_down(); }},
+                                     {"map_scale_100", "100 %", [this] { map_scale_100(); }},
+                                     {"map_fit", "fit", [this] { map_fit(); }},
+                                     {"load_map", "load map", [this] { load_map(); }}}),
+                   1);
+  zoom_ = new QLabel(this);
+  zoom_->setObjectName("map_zoom");
+  zoom_->setToolTip("The map's zoom level");
+  zoom_->setText("100 %");
+  zoom_->setStyleSheet(QString("color: %1; font-weight: bold; padding: 0 6px;").arg(tavri_defaults::color_tavri_green().name()));
+  tools->addWidget(zoom_);
+  layout->addLayout(tools);
   layout->addWidget(view_, 1);
   resize(800, 600);
 
@@ -228,7 +239,16 @@ void MapWindow::icon_dragged(tavri_dragging_image& icon, QPointF map_pointer) {
   icon.setPos(to_scene(m.frame));
 }
 
+void MapWindow::map_fit() {
+  // The whole map in sight, never below the smallest zoom.
+  const QSizeF view = view_->viewport()->size();
+  const double fit = std::min(view.width() / std::max(1.0, map_size_.width()), view.height() / std::max(1.0, map_size_.height()));
+  feedback_.map_state().scale = std::max(player_map::kMinScale, static_cast<float>(fit));
+  setScale(feedback_.map_state().scale);
+}
+
 void MapWindow::setScale(double factor) {
+  zoom_->setText(QString("%1 %").arg(std::lround(factor * 100)));
   const QPointF origin = view_->mapToScene(0, 0);
   view_->resetTransform();
   view_->scale(factor, factor);
@@ -249,6 +269,7 @@ void MapWindow::map_scale_down() {
 
 void MapWindow::map_scale_100() {
   view_->resetTransform();
+  zoom_->setText("100 %");
   feedback_.map_state().scale = 1.0f;
 }
 

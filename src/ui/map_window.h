@@ -1,4 +1,5 @@
 #pragma once
+#include <QLabel>
 #include <optional>
 #include <QGraphicsObject>
 #include <QGraphicsView>
@@ -54,6 +55,7 @@ class MapWindow : public ToolWindowWidget {
   void map_scale_up();
   void map_scale_down();
   void map_scale_100();
+  void map_fit();  // the whole map in the window
   void setScale(double factor);
 
   QSizeF map_size() const { return map_size_; }
@@ -84,6 +86,7 @@ class MapWindow : public ToolWindowWidget {
   Bus& bus_;
   Dialogs& dialogs_;
   QGraphicsView* view_;
+  QLabel* zoom_ = nullptr;  // the zoom level, in per cent
   QGraphicsScene* scene_;
   QGraphicsPixmapItem* background_ = nullptr;
   QList<tavri_dragging_image*> icons_;
