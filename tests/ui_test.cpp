@@ -18,6 +18,8 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QPushButton>
+#include <QTimer>
+#include <QDrag>
 #include <QRegularExpression>
 #include <QHeaderView>
 #include <QToolButton>
@@ -721,6 +723,56 @@ void drop_on(RecordTable* table, QMimeData* data, int row) {
   EXPECT_TRUE(table->drop_data(*data, row < 0 ? table->model()->rowCount() : row));
 }
 }  // namespace
+
+// A drag as a person starts it: press on a content row and move past the
+// drag distance; the rows must be draggable for anything to start.
+TEST_F(Frontend, ContentDraggedWithTheMouseLandsInThePlaylist) {
+  RecordList& content = files_->ArrayController_FILELIST();
+  for (const char* name : {"a", "b"}) content.append({{"file_name", name}, {"file_kind", "movie"}});
+  playlists_->ArrayController_PLAYLIST().append({{"name", "Lobby"}, {"id", 1}});
+  playlists_->ArrayController_PLAYLIST().select_list_indices({0});
+  editor_->tableViewSelectionDidChange();
+  window_->show();
+  window_->default_layout(QRect(0, 0, 1366, 768));
+  QApplication::processEvents();
+  RecordTable* source = window_->content()->table();
+  RecordTable* target = window_->playlists()->item_table();
+  ASSERT_TRUE(source->model()->flags(source->model()->index(1, 1)) & Qt::ItemIsDragEnabled);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  const QPoint from = source->visualRect(source->model()->index(1, 1)).center();
+  const QPoint to = target->viewport()->rect().center();
+  content.select_list_indices({1});
+  // The mouse starts a drag of the selected row; QDrag::exec runs its own
+  // loop, where a timer looks at what is carried and ends it.
+  QByteArray carried;
+  QTimer::singleShot(200, [&] {
+    if (auto* drag = source->findChild<QDrag*>()) carried = drag->mimeData()->data(kContentRowsMime);
+    QDrag::cancel();
+  });
+  QTest::mousePress(source->viewport(), Qt::LeftButton, {}, from);
+  QTest::mouseMove(source->viewport(), from + QPoint(QApplication::startDragDistance() + 5, 0));
+  QTest::mouseMove(source->viewport(), from + QPoint(2 * QApplication::startDragDistance() + 10, 0));
+  ASSERT_TRUE(test::spin_until([&] { return !carried.isEmpty(); }));
+  EXPECT_EQ(carried, "1");
+  QTest::mouseRelease(source->viewport(), Qt::LeftButton, {}, from);
+
+  // What it carries, brought over the items as the system delivers a drag:
+  // enter, move (the drop line shows), drop.
+  QMimeData data;
+  data.setData(kContentRowsMime, carried);
+  QDragEnterEvent enter(to, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target->viewport(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDragMoveEvent move(to, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target->viewport(), &move);
+  EXPECT_TRUE(move.isAccepted());
+  EXPECT_TRUE(target->drop_line_shown());
+  QDropEvent drop(to, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target->viewport(), &drop);
+  ASSERT_EQ(editor_->ArrayController_DISPLAYLIST().size(), 1);
+  EXPECT_FALSE(target->drop_line_shown());
+  EXPECT_EQ(editor_->ArrayController_DISPLAYLIST().at(0).value("file_name"), "b");
+}
 
 TEST_F(Frontend, DropsPutContentIntoAPlaylistWhereDroppedMoveItemsAndCopyFilesIn) {
   RecordList& content = files_->ArrayController_FILELIST();

@@ -1,4 +1,5 @@
 #include "record_table.h"
+#include "window_parts.h"
 
 #include <QColor>
 #include <QDrag>
@@ -95,7 +96,13 @@ Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   const Column& c = column(index.column());
   if (c.edit) f |= c.checkbox ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable;
+  if (draggable_ && index.isValid()) f |= Qt::ItemIsDragEnabled;
+  if (drop_check_) f |= Qt::ItemIsDropEnabled;
   return f;
+}
+
+QStringList RecordTableModel::mimeTypes() const {
+  return {kContentRowsMime, kItemRowsMime, "text/uri-list"};
 }
 
 bool RecordTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -152,6 +159,7 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
 
 void RecordTable::set_drag_rows(const QString& mime) {
   drag_mime_ = mime;
+  model_->set_draggable(true);
   setDragEnabled(true);
   setDragDropMode(drop_ ? QAbstractItemView::DragDrop : QAbstractItemView::DragOnly);
 }
@@ -159,6 +167,7 @@ void RecordTable::set_drag_rows(const QString& mime) {
 void RecordTable::set_drop(DropCheck accepts, Drop drop) {
   drop_accepts_ = std::move(accepts);
   drop_ = std::move(drop);
+  model_->set_drop_check([this](const QMimeData& data) { return takes(data); });
   setAcceptDrops(true);
   viewport()->setAcceptDrops(true);
   setDropIndicatorShown(true);
@@ -188,12 +197,18 @@ void RecordTable::startDrag(Qt::DropActions) {
 
 bool RecordTable::takes(const QMimeData& data) const { return drop_ && drop_accepts_ && drop_accepts_(data); }
 
-// An enter event is a move event too.
-void RecordTable::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+// An enter event is a move event too; the view's own takes it into its
+// dragging state, in which it draws the drop line.
+void RecordTable::dragEnterEvent(QDragEnterEvent* event) {
+  if (!takes(*event->mimeData())) return event->ignore();
+  QTableView::dragEnterEvent(event);
+  dragMoveEvent(event);
+}
 
 void RecordTable::dragMoveEvent(QDragMoveEvent* event) {
-  if (takes(*event->mimeData())) event->acceptProposedAction();
-  else event->ignore();
+  if (!takes(*event->mimeData())) return event->ignore();
+  QTableView::dragMoveEvent(event);  // the line that shows where it lands
+  event->acceptProposedAction();
 }
 
 void RecordTable::dropEvent(QDropEvent* event) {
@@ -202,6 +217,8 @@ void RecordTable::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
   else
     event->ignore();
+  setState(NoState);  // the drop indicator goes
+  viewport()->update();
 }
 
 bool RecordTable::drop_data(const QMimeData& data, int row) {

@@ -44,6 +44,15 @@ class RecordTableModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   const Column& column(int i) const { return columns_[static_cast<std::size_t>(i)]; }
+  // Rows a person can pick up, and what may be dropped on them: without
+  // these flags a view never starts a drag nor shows where one would land.
+  void set_draggable(bool draggable) { draggable_ = draggable; }
+  void set_drop_check(std::function<bool(const QMimeData&)> check) { drop_check_ = std::move(check); }
+  QStringList mimeTypes() const override;
+  bool canDropMimeData(const QMimeData* data, Qt::DropAction, int, int, const QModelIndex&) const override {
+    return data && drop_check_ && drop_check_(*data);
+  }
+  Qt::DropActions supportedDropActions() const override { return Qt::CopyAction | Qt::MoveAction; }
 
  private:
   // The icon a decoration shows, scaled once per picture: a new image at
@@ -54,6 +63,8 @@ class RecordTableModel : public QAbstractTableModel {
   RecordList& list_;
   std::vector<Column> columns_;
   mutable QHash<qint64, QImage> icons_;
+  bool draggable_ = false;
+  std::function<bool(const QMimeData&)> drop_check_;
 };
 
 // A styled table bound to a record list; selections follow each other.
@@ -74,6 +85,8 @@ class RecordTable : public tavri_table_view {
   using DropCheck = std::function<bool(const QMimeData&)>;
   using Drop = std::function<void(const QMimeData&, int row)>;
   void set_drop(DropCheck accepts, Drop drop);
+  // A drag is over the table and its drop line is drawn.
+  bool drop_line_shown() const { return state() == DraggingState && showDropIndicator(); }
   static QList<int> dragged_rows(const QMimeData& data, const QString& mime);
   // What a drop on `row` does; false when this table does not take the data.
   bool drop_data(const QMimeData& data, int row);
