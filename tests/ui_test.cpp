@@ -774,6 +774,37 @@ TEST_F(Frontend, ContentDraggedWithTheMouseLandsInThePlaylist) {
   EXPECT_EQ(editor_->ArrayController_DISPLAYLIST().at(0).value("file_name"), "b");
 }
 
+// A copy keeps its source's name but opens it for typing: Enter takes the
+// new name, Escape keeps the old one.
+TEST_F(Frontend, ACopyOpensItsNameForEditing) {
+  RecordList& lists = playlists_->ArrayController_PLAYLIST();
+  lists.append({{"name", "Lobby loop"}, {"id", 1}});
+  lists.select_list_indices({0});
+  window_->show();
+  window_->default_layout(QRect(0, 0, 1366, 768));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  control(window_->playlists(), "copy_playlist")->click();
+  ASSERT_EQ(lists.size(), 2);
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->text(), "Lobby loop");
+  editor->setText("Lobby loop, east");
+  QTest::keyClick(editor, Qt::Key_Return);
+  QApplication::processEvents();
+  QStringList names;
+  for (int i = 0; i < lists.size(); ++i) names << lists.at(i).value("name").toString();
+  EXPECT_TRUE(names.contains("Lobby loop") && names.contains("Lobby loop, east")) << names.join("|").toStdString();
+
+  const QVariant source = lists.at(lists.selected_list_indices().first()).value("name");
+  control(window_->playlists(), "copy_playlist")->click();
+  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_TRUE(editor);
+  QTest::keyClick(editor, Qt::Key_Escape);
+  QApplication::processEvents();
+  ASSERT_EQ(lists.size(), 3);
+  EXPECT_EQ(lists.at(lists.selected_list_indices().first()).value("name"), source);
+}
+
 TEST_F(Frontend, DropsPutContentIntoAPlaylistWhereDroppedMoveItemsAndCopyFilesIn) {
   RecordList& content = files_->ArrayController_FILELIST();
   for (const char* name : {"a", "b", "c"}) content.append({{"file_name", name}, {"file_kind", "movie"}});

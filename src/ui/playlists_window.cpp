@@ -1,5 +1,6 @@
 #include "playlists_window.h"
 
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "content/content_item.h"
@@ -13,7 +14,14 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
     : ToolWindowWidget("WINDOW_PLAYLISTS", "Playlists", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
+  // The name is edited in place too (F2 asks in a dialog): a copy opens
+  // its name for editing at once, and Escape keeps its source's name.
   Column name{"name", "Playlist", 160};
+  RecordList& catalogue = playlists.ArrayController_PLAYLIST();
+  name.edit = [&playlists, &catalogue, this](int i, const QVariant& v) {
+    const Outcome o = playlists.rename(catalogue.at(i).value("id").toLongLong(), v.toString());
+    if (!o.ok()) QToolTip::showText(playlist_table_->mapToGlobal(QPoint(0, 0)), o.message, playlist_table_);
+  };
   QWidget* left = table_pane(
       split, "Playlists",
       [&](QWidget* pane) {
@@ -21,7 +29,11 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
                                                  {Column{"id", "Id", 40}, name, Column{"movies", "Items", 50}}, pane);
       },
       {{"add_new_playlist", "new", [&] { playlists.add_new_playlist(); }},
-       {"copy_playlist", "copy", [&] { playlists.copy_playlist(); }},
+       {"copy_playlist", "copy",
+        [&] {
+          playlists.copy_playlist();
+          edit_selected(playlist_table_, 1);
+        }},
        {"changeName", "rename", [&] { playlists.changeName(); }},
        {"remove_playlist", "remove", [&] { playlists.remove_selected(); }}});
 

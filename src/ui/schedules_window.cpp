@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "record_table.h"
@@ -38,15 +39,25 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
     : ToolWindowWidget("WINDOW_SCHEDULE", "Schedules", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
+  Column schedule_name{"name", "Schedule", 160};
+  RecordList& catalogue = schedules.ArrayController_SCHEDULELIST();
+  schedule_name.edit = [&schedules, &catalogue, this](int i, const QVariant& v) {
+    const Outcome o = schedules.rename(catalogue.at(i).value("id").toLongLong(), v.toString());
+    if (!o.ok()) QToolTip::showText(schedule_table_->mapToGlobal(QPoint(0, 0)), o.message, schedule_table_);
+  };
   QWidget* left = table_pane(
       split, "Schedules",
       [&](QWidget* pane) {
         return schedule_table_ = new RecordTable(
                    "TableView_SCHEDULELIST", schedules.ArrayController_SCHEDULELIST(),
-                   {Column{"id", "Id", 40}, Column{"name", "Schedule", 160}, Column{"tasks", "Tasks", 50}}, pane);
+                   {Column{"id", "Id", 40}, schedule_name, Column{"tasks", "Tasks", 50}}, pane);
       },
       {{"add_new_schedule", "new", [&] { schedules.add_new_playlist(); }},
-       {"copy_schedule", "copy", [&] { schedules.copy_playlist(); }},
+       {"copy_schedule", "copy",
+        [&] {
+          schedules.copy_playlist();
+          edit_selected(schedule_table_, 1);  // a copy keeps its source's name until retyped
+        }},
        {"rename_schedule", "rename", [&] { schedules.changeName(); }},
        {"delete_schedule", "delete", [&] { schedules.delete_line(); }}});
 

@@ -182,6 +182,13 @@ QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object
   return field;
 }
 
+void edit_selected(RecordTable* table, int column) {
+  const QModelIndexList rows = table->selectionModel()->selectedRows(column);
+  if (rows.size() != 1) return;
+  table->setCurrentIndex(rows.first());
+  table->edit(rows.first());
+}
+
 QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
                     const QList<Action>& actions) {
   auto* pane = new QWidget(parent);

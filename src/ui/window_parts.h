@@ -29,6 +29,9 @@ inline constexpr char kItemRowsMime[] = "application/x-tavri-playlist-item-rows"
 // A search field that filters the table as the operator types.
 QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name);
 
+// The selected row's cell in `column`, open for typing (one row selected).
+void edit_selected(RecordTable* table, int column);
+
 // A titled column: the title, a filter (Ctrl+F), a table (created by
 // make_table inside the pane) and its tool bar below.
 QWidget* table_pane(QWidget* parent, const QString& title, const std::function<QWidget*(QWidget*)>& make_table,
