@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMessageBox>
+#include <QAbstractButton>
 #include <QPushButton>
 #include <QPainter>
 #include <QProcess>
@@ -80,6 +81,11 @@ void save(QWidget* w, const QString& path) {
   spin(300);
   if (!w->grab().save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
   else std::printf("%s\n", qPrintable(path));
+}
+
+// The map's "fit" button: the whole floor plan in sight.
+void control_fit(MainWindow& window) {
+  if (auto* fit = window.map()->findChild<QAbstractButton*>("map_fit")) fit->click();
 }
 
 }  // namespace
@@ -200,6 +206,34 @@ int main(int argc, char** argv) {
   spin(300);
   save(&box, out + "/dialog.png");
   box.hide();
+
+  // A busy network: 300 players heard, a sixth of them gone dark, and the
+  // window's own alert for the outage.
+  for (int i = 0; i < 300; ++i) {
+    const QString id = QString("SIM-%1").arg(i, 4, 10, QChar('0'));
+    const QString sep = "<v_OX_TANDEM>";
+    const QString name = QString("Simulated %1").arg(i, 4, 10, QChar('0'));
+    c.udp_feedback.udp_socket_did_receive((id + sep + name + sep + "2" + sep + QString::number(i % 2) + sep + "1" + sep +
+                                           "Lobby Loop.mp4" + sep + "0" + sep + "0")
+                                              .toUtf8(),
+                                          QString("10.0.%1.%2").arg(i / 200).arg(i % 200 + 20));
+    if (i % 6 == 0) players.set_value(players.size() - 1, "status_time", QDateTime::currentDateTime().addSecs(-120));
+  }
+  window.map()->reload_map();
+  window.show_alert("50 players are offline",
+                    "They have sent nothing since 09:41: Simulated 0000, Simulated 0006, Simulated 0012 and 47 more.");
+  for (const QSize& desk : {QSize(1920, 1080), QSize(1366, 768)}) {
+    window.default_layout(QRect(QPoint(0, 0), desk));
+    spin(800);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, desk.width(), desk.height()).toImage();
+    const QString path = out + QString("/busy_300_players_%1x%2.png").arg(desk.width()).arg(desk.height());
+    if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
+    else std::printf("%s\n", qPrintable(path));
+  }
+  window.map()->bring_to_front();
+  control_fit(window);
+  spin(300);
+  save(window.map(), out + "/busy_300_players_map.png");
   c.app.applicationWillTerminate();
   return 0;
 }
