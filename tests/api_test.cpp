@@ -75,6 +75,17 @@ class Api : public test::TestHome {
     EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     return reply.get();
   }
+  // The bytes, written to a file and sent whole to `route`, as tavri-avctl sends one.
+  avctl::Reply send_file(const std::string& route, const QByteArray& bytes) {
+    const QString file = home() + "/upload.bin";
+    QFile out(file);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+    avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
+    auto reply = std::async(std::launch::async, [&] { return client.upload(route, file.toStdString(), [](auto, auto) {}); });
+    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return reply.get();
+  }
   QJsonObject object(const avctl::Reply& r) { return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object(); }
   // Every command datagram the players side got.
   std::vector<std::string> received() {
@@ -446,16 +457,7 @@ TEST_F(Api, ABackupRestoresTheSavedState) {
 
   bool restarted = false;
   service->uploads().set_restart([&] { restarted = true; });
-  const QString file = home() + "/backup.tar";
-  avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
-  auto restore = [&](const QByteArray& bytes) {
-    QFile out(file);
-    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-    out.close();
-    auto reply = std::async(std::launch::async, [&] { return client.upload("/api/restore", file.toStdString(), [](auto, auto) {}); });
-    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    return reply.get();
-  };
+  auto restore = [&](const QByteArray& bytes) { return send_file("/api/restore", bytes); };
   QByteArray damaged = QByteArray::fromStdString(backup.body);
   damaged[100] = damaged[100] ^ 1;  // the first header
   EXPECT_EQ(restore(damaged).status, 400);
@@ -482,16 +484,7 @@ TEST_F(Api, TheCataloguesExportAndImportWholeOrNotAtAll) {
   const auto exported = call("GET", "/api/export");
   ASSERT_EQ(exported.status, 200) << exported.body;
   ASSERT_EQ(call("POST", "/api/playlists", R"({"name":"Foyer"})").status, 201);
-  const QString file = home() + "/lists.morvane_export";
-  avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), kToken);
-  auto import = [&](const QByteArray& bytes) {
-    QFile out(file);
-    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-    out.close();
-    auto reply = std::async(std::launch::async, [&] { return client.upload("/api/import", file.toStdString(), [](auto, auto) {}); });
-    EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    return reply.get();
-  };
+  auto import = [&](const QByteArray& bytes) { return send_file("/api/import", bytes); };
   QVariantMap foreign{{kPlaylistFile, QByteArray::fromStdString(exported.body)}, {"tavri_AV_SERVER_DEVICES.sav", QByteArray("x")}};
   EXPECT_EQ(object(import(encode_root_archive(foreign)))["field"], "archive");
   EXPECT_EQ(import("not an export").status, 400);

@@ -83,6 +83,18 @@ void save(QWidget* w, const QString& path) {
   else std::printf("%s\n", qPrintable(path));
 }
 
+// The whole desk as the default layout shares it out, on two screen sizes.
+void shoot_desks(MainWindow& window, const QString& prefix) {
+  for (const QSize& desk : {QSize(1920, 1080), QSize(1366, 768)}) {
+    window.default_layout(QRect(QPoint(0, 0), desk));
+    spin(800);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, desk.width(), desk.height()).toImage();
+    const QString path = prefix + QString("_%1x%2.png").arg(desk.width()).arg(desk.height());
+    if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
+    else std::printf("%s\n", qPrintable(path));
+  }
+}
+
 // The map's "fit" button: the whole floor plan in sight.
 void control_fit(MainWindow& window) {
   if (auto* fit = window.map()->findChild<QAbstractButton*>("map_fit")) fit->click();
@@ -174,14 +186,7 @@ int main(int argc, char** argv) {
   c.udp_feedback.device_play();
   spin(1200);  // the census and the server line catch up
 
-  // The whole desk as the default layout shares it out, on two screen sizes.
-  for (const QSize& desk : {QSize(1920, 1080), QSize(1366, 768)}) {
-    window.default_layout(QRect(QPoint(0, 0), desk));
-    spin(500);
-    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, desk.width(), desk.height()).toImage();
-    const QString path = out + QString("/desk_%1x%2.png").arg(desk.width()).arg(desk.height());
-    if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
-  }
+  shoot_desks(window, out + "/desk");
   window.default_layout(QRect(0, 0, 1920, 1080));
   spin(300);
   save(&window, out + "/main_window.png");
@@ -222,14 +227,7 @@ int main(int argc, char** argv) {
   window.map()->reload_map();
   window.show_alert("50 players are offline",
                     "They have sent nothing since 09:41: Simulated 0000, Simulated 0006, Simulated 0012 and 47 more.");
-  for (const QSize& desk : {QSize(1920, 1080), QSize(1366, 768)}) {
-    window.default_layout(QRect(QPoint(0, 0), desk));
-    spin(800);
-    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, desk.width(), desk.height()).toImage();
-    const QString path = out + QString("/busy_300_players_%1x%2.png").arg(desk.width()).arg(desk.height());
-    if (!shot.save(path)) std::fprintf(stderr, "could not save %s\n", qPrintable(path));
-    else std::printf("%s\n", qPrintable(path));
-  }
+  shoot_desks(window, out + "/busy_300_players");
   window.map()->bring_to_front();
   control_fit(window);
   spin(300);

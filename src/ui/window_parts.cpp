@@ -108,14 +108,7 @@ QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
   bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   bar->setIconSize(QSize(18, 18));
   bar->setFont(tavri_defaults::font(tavri_defaults::fontname_normal(), tavri_defaults::float_button_height));
-  const QString buttons = QString(" QToolButton { background: %1; color: %2; border: %3px solid black; border-radius: %4px;"
-                                  " padding: 3px 6px; } QToolButton:pressed { background: %5; }"
-                                  " QToolButton:disabled { color: %6; }")
-                              .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name())
-                              .arg(tavri_defaults::float_border_width)
-                              .arg(tavri_defaults::float_border_round)
-                              .arg(tavri_defaults::color_tavri_dark_gray().name(),
-                                   tavri_defaults::color_tavri_light_gray().name());
+  const QString buttons = " " + tavri_defaults::button_style("QToolButton", "padding: 3px 6px;");
   bar->setStyleSheet("QToolBar { background: transparent; border: none; spacing: 3px; }" + buttons);
   QList<QAction*> made;
   for (const Action& a : actions) {

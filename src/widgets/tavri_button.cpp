@@ -9,15 +9,7 @@ namespace tavri {
 tavri_button::tavri_button(const QString& title, QWidget* parent, const QImage& image) : QPushButton(parent) {
   setFlat(true);
   setFont(tavri_defaults::font(tavri_defaults::fontname_normal(), tavri_defaults::float_button_height));
-  setStyleSheet(QString("QPushButton { background: %1; color: %2; border: %3px solid black; border-radius: %4px;"
-                        " padding: 3px 8px; text-align: left; }"
-                        "QPushButton:pressed { background: %5; }"
-                        "QPushButton:disabled { color: %6; }")
-                    .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name())
-                    .arg(tavri_defaults::float_border_width)
-                    .arg(tavri_defaults::float_border_round)
-                    .arg(tavri_defaults::color_tavri_dark_gray().name(),
-                         tavri_defaults::color_tavri_light_gray().name()));
+  setStyleSheet(tavri_defaults::button_style("QPushButton", "padding: 3px 8px; text-align: left;"));
   set_title(title);
   set_image(image);
 }

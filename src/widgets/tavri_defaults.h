@@ -25,6 +25,15 @@ struct tavri_defaults {
                "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
         .arg(color_tavri_dark_gray().name(), color_tavri_gray().lighter(140).name(), color_tavri_green().name());
   }
+  // The buttons' look, for push and tool buttons alike ("QPushButton").
+  static QString button_style(const QString& type, const QString& extra = {}) {
+    return QString("%1 { background: %2; color: %3; border: %4px solid black; border-radius: %5px; %7 }"
+                   " %1:pressed { background: %6; } %1:disabled { color: %8; }")
+        .arg(type, color_tavri_gray().name(), color_tavri_green().name())
+        .arg(float_border_width)
+        .arg(float_border_round)
+        .arg(color_tavri_dark_gray().name(), extra, color_tavri_light_gray().name());
+  }
   // Dialogs, and the highlight of text being edited, in the same greys.
   static QString dialog_style() {
     return QString(
