@@ -114,26 +114,9 @@ run_wrk() {  # connections url
     END {printf "%s %s\n", rps, mbps}'
 }
 
-rss_mb() {  # pids...: resident memory now, summed
-  local total=0 kb
-  for pid in "$@"; do
-    kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-    total=$((total + kb))
-  done
-  echo $((total / 1024))
-}
-
-# The highest resident memory of PIDS while process WATCHED runs.
-peak_rss_while() {  # watched pids...
-  local watched=$1 peak=0 now
-  shift
-  while kill -0 "$watched" 2>/dev/null; do
-    now=$(rss_mb "$@")
-    [ "$now" -gt "$peak" ] && peak=$now
-    sleep 0.25
-  done
-  echo "$peak"
-}
+. bench/rss.sh
+rss_mb() { echo $(($(rss_kb "$@") / 1024)); }  # pids...: resident memory now, summed
+peak_rss_while() { echo $(($(peak_kb_while "$@") / 1024)); }  # watched pids...: the peak while it runs
 
 # Runs wrk while sampling the servers' resident memory; prints "MB/s peak_MB".
 run_wrk_sampling() {  # connections url pids...

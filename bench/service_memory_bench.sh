@@ -45,25 +45,7 @@ content="$out/content"; mkdir -p "$content"
 head -c 100M /dev/urandom >"$content/movie.mp4"
 chmod -R a+rX "$content"
 
-rss_kb() {  # pids...: resident memory now, summed
-  local total=0 kb
-  for pid in "$@"; do
-    kb=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-    total=$((total + kb))
-  done
-  echo "$total"
-}
-# The highest resident memory of PIDS while process WATCHED runs.
-peak_kb_while() {  # watched pids...
-  local watched=$1 peak=0 now
-  shift
-  while kill -0 "$watched" 2>/dev/null; do
-    now=$(rss_kb "$@")
-    [ "$now" -gt "$peak" ] && peak=$now
-    sleep 0.2
-  done
-  echo "$peak"
-}
+. bench/rss.sh
 wait_for_port() {  # port
   for _ in $(seq 1 100); do
     ip netns exec "$a" bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null && return 0

@@ -771,6 +771,19 @@ TEST_F(Frontend, ContentDraggedWithTheMouseLandsInThePlaylist) {
   QApplication::sendEvent(target->viewport(), &drop);
   ASSERT_EQ(editor_->ArrayController_DISPLAYLIST().size(), 1);
   EXPECT_FALSE(target->drop_line_shown());
+
+  // On the tasks of the shown schedule, content becomes a task per file.
+  schedule_->append_and_select({{"name", "Week"}, {"id", 1}, {"tasks", 0}, {"tasklist", QVariantList()}});
+  auto* tasks = window_->schedule()->findChild<RecordTable*>("TableView_SCHEDULE_VIEW");
+  ASSERT_TRUE(tasks);
+  QDragEnterEvent over_tasks(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(tasks->viewport(), &over_tasks);
+  EXPECT_TRUE(over_tasks.isAccepted());
+  QDropEvent on_tasks(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(tasks->viewport(), &on_tasks);
+  ASSERT_EQ(schedule_view_->ArrayController_SCHEDULE_VIEW().size(), 1);
+  EXPECT_TRUE(schedule_view_->ArrayController_SCHEDULE_VIEW().at(0).value("name").toString().startsWith("Week | "));
+  EXPECT_EQ(files_->ArrayController_FILELIST().selected_list_indices(), QList<int>{1}) << "the dragged file";
   EXPECT_EQ(editor_->ArrayController_DISPLAYLIST().at(0).value("file_name"), "b");
 }
 

@@ -507,6 +507,14 @@ void Schedule_View::create_schedule_from_tool_with_name(const QString& name) {
   task_count_change();
 }
 
+bool Schedule_View::add_content_tasks(const QList<int>& content_indices) {
+  const int s = selected_schedule();
+  if (s < 0 || !content_ || content_indices.isEmpty()) return false;
+  content_->select_list_indices(content_indices);
+  create_schedule_from_tool_with_name(schedule_list()->at(s).value("name").toString());
+  return true;
+}
+
 void Schedule_View::save_all() {
   // The files that selecting every playlist and schedule in turn would
   // write, encoded on the writer from snapshots: the window does not wait,

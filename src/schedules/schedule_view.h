@@ -40,6 +40,9 @@ class Schedule_View : public QObject, public PlaylistUsers {
   void send_to_device();
   void create_schedule_from_content();
   void create_schedule_from_tool_with_name(const QString& name);
+  // Content dropped on the tasks: a playlist and a task for each file, in
+  // the shown schedule, as "from content" makes them. False without one.
+  bool add_content_tasks(const QList<int>& content_indices);
   void save_all();
   // Writes every playlist and schedule file that is missing or differs from
   // its record (in the background); files that are right are left untouched.

@@ -98,6 +98,12 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
        {"delete_line", "delete", [&] { tasks.delete_line(); }},
        {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }}});
 
+  // Content dropped on the tasks becomes tasks of the shown schedule.
+  task_table_->set_drop([](const QMimeData& data) { return data.hasFormat(kContentRowsMime); },
+                        [&tasks](const QMimeData& data, int) {
+                          tasks.add_content_tasks(RecordTable::dragged_rows(data, kContentRowsMime));
+                        });
+
   split->addWidget(left);
   split->addWidget(right);
   auto* layout = new QVBoxLayout(this);
