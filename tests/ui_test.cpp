@@ -43,6 +43,7 @@
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
 #include "ui/record_table.h"
+#include "ui/schedule_week_view.h"
 #include "ui/tool_window_widget.h"
 #include "support/udp_peer.h"
 #include "ui/content_preview.h"
@@ -789,6 +790,30 @@ TEST_F(Frontend, ContentDraggedWithTheMouseLandsInThePlaylist) {
 
 // A copy keeps its source's name but opens it for typing: Enter takes the
 // new name, Escape keeps the old one.
+// The week beside the tasks: a daily task on each of the seven days, a
+// dated one on its day only, one for another week nowhere; a click on a
+// slot selects its task.
+TEST(ScheduleWeek, ShowsEachTaskOnItsDaysAndAClickSelectsIt) {
+  RecordList tasks;
+  const QDate monday(2026, 12, 7);
+  tasks.append({{"name", "Open"}, {"time", "08:00"}, {"date", "2026-12-01"}, {"daily", 1}, {"active", 1}, {"list", 1}});
+  tasks.append({{"name", "Gala"}, {"time", "20:30"}, {"date", "2026-12-09"}, {"daily", 0}, {"active", 1}, {"list", 2}});
+  tasks.append({{"name", "Later"}, {"time", "09:00"}, {"date", "2027-01-20"}, {"daily", 0}, {"active", 1}, {"list", 2}});
+  ScheduleWeekView week(tasks, [](const QVariant& list) { return QString("list %1").arg(list.toInt()); });
+  week.resize(700, 300);
+  week.set_first_day(monday);
+  const auto placed = week.placed();
+  ASSERT_EQ(placed.size(), 8);
+  EXPECT_EQ(std::count_if(placed.begin(), placed.end(), [](const auto& s) { return s.task == 0; }), 7);
+  const auto gala = std::find_if(placed.begin(), placed.end(), [](const auto& s) { return s.task == 1; });
+  ASSERT_NE(gala, placed.end());
+  EXPECT_EQ(gala->text, "20:30 list 2");
+  EXPECT_EQ(gala->rect.left(), placed[2].rect.left()) << "in the Wednesday column, as the daily one that day";
+  EXPECT_GT(gala->rect.top(), placed[2].rect.top()) << "the evening below the morning";
+  QTest::mouseClick(&week, Qt::LeftButton, {}, gala->rect.center().toPoint());
+  EXPECT_EQ(tasks.selected_list_indices(), QList<int>{1});
+}
+
 TEST_F(Frontend, ACopyOpensItsNameForEditing) {
   RecordList& lists = playlists_->ArrayController_PLAYLIST();
   lists.append({{"name", "Lobby loop"}, {"id", 1}});

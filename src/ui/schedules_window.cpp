@@ -1,11 +1,13 @@
 #include "schedules_window.h"
 
 #include <QComboBox>
+#include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include "record_table.h"
+#include "schedule_week_view.h"
 #include "widgets/tavri_splitt_view.h"
 #include "window_parts.h"
 
@@ -104,8 +106,15 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
                           tasks.add_content_tasks(RecordTable::dragged_rows(data, kContentRowsMime));
                         });
 
+  // Beside the table, which playlist plays when.
+  auto* tasks_and_week = new QSplitter(Qt::Vertical, split);
+  tasks_and_week->addWidget(right);
+  week_ = new ScheduleWeekView(list, [names](const QVariant& l) { return names->transformedValue(l); }, tasks_and_week);
+  tasks_and_week->addWidget(week_);
+  tasks_and_week->setStretchFactor(0, 3);
+  tasks_and_week->setStretchFactor(1, 2);
   split->addWidget(left);
-  split->addWidget(right);
+  split->addWidget(tasks_and_week);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(split);
   resize(1080, 420);

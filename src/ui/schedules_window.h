@@ -5,6 +5,8 @@
 
 namespace tavri {
 
+class ScheduleWeekView;
+
 class RecordTable;
 
 // The schedule catalogue beside the selected schedule's tasks.
@@ -13,10 +15,12 @@ class SchedulesWindow : public ToolWindowWidget {
  public:
   SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, QWidget* parent = nullptr);
   RecordTable* task_table() { return task_table_; }
+  ScheduleWeekView* week() { return week_; }
 
  private:
   RecordTable* schedule_table_;
   RecordTable* task_table_;
+  ScheduleWeekView* week_ = nullptr;
 };
 
 }  // namespace tavri
