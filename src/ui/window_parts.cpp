@@ -103,8 +103,8 @@ QKeySequence shortcut_for(const QString& name) {
 QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
   auto* bar = new QToolBar(pane);
   bar->setObjectName(pane->objectName() + "_actions");
-  // Icon and text while they fit; what does not fit waits behind the
-  // bar's own overflow button, and in the tables' context menus.
+  // Icon and text while they fit; every action is also behind the MORE
+  // button and in the tables' context menus.
   bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   bar->setIconSize(QSize(18, 18));
   bar->setFont(tavri_defaults::font(tavri_defaults::fontname_normal(), tavri_defaults::float_button_height));
