@@ -42,6 +42,7 @@
 #include "support/event_loop.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_home.h"
+#include "ui/qt_dialogs.h"
 #include "ui/record_table.h"
 #include "ui/schedule_week_view.h"
 #include "ui/tool_window_widget.h"
@@ -793,6 +794,22 @@ TEST_F(Frontend, ContentDraggedWithTheMouseLandsInThePlaylist) {
 // The week beside the tasks: a daily task on each of the seven days, a
 // dated one on its day only, one for another week nowhere; a click on a
 // slot selects its task.
+// Enter in a prompt's field takes the typed answer, as the OK button does.
+TEST(Prompts, EnterTakesTheAnswer) {
+  QtDialogs dialogs;
+  QTimer::singleShot(100, [] {
+    QWidget* box = QApplication::activeModalWidget();
+    auto* field = box ? box->findChild<QLineEdit*>() : nullptr;
+    if (!field) return;
+    field->setText("Foyer");
+    QTest::keyClick(field, Qt::Key_Return);
+  });
+  QTimer::singleShot(3000, [] {  // never hangs the suite
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  EXPECT_EQ(dialogs.prompt("Please enter the new name:", "Lobby", 200), std::optional<QString>("Foyer"));
+}
+
 TEST(ScheduleWeek, ShowsEachTaskOnItsDaysAndAClickSelectsIt) {
   RecordList tasks;
   const QDate monday(2026, 12, 7);

@@ -134,6 +134,7 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
 }
 
 UDP_Feedback::~UDP_Feedback() {
+  bus_.unregister(this);  // a bus that outlives the registry posts nothing to it
   delegate_->detach();
   if (socket_) socket_->close();
 }

@@ -195,7 +195,8 @@ void MapWindow::reload_map() {
   if (!background_) background_ = scene_->addPixmap({});
   background_->setPixmap(QPixmap::fromImage(background));
   background_->setPos(0, map_size_.height() - background.height());
-  scene_->setSceneRect(0, 0, map_size_.width(), map_size_.height());
+  // Room below the map for the name plates of icons on its bottom edge.
+  scene_->setSceneRect(0, 0, map_size_.width(), map_size_.height() + 4 + kPlateHeight);
   for (int i = 0; i < devices.size(); ++i) {
     if (i == icons_.size()) {
       icons_ << new tavri_dragging_image(*this, i);

@@ -62,7 +62,8 @@ bool run_accessory_dialog(QWidget* parent, const QString& message, QWidget* acce
   accessory->setParent(&dialog);
   layout->addWidget(accessory);
   auto* buttons = new QDialogButtonBox(&dialog);
-  buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+  // Enter in the field takes the answer; Escape cancels.
+  buttons->addButton("OK", QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

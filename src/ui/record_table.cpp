@@ -93,6 +93,8 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
+  // Below the last row: only a drop may land there.
+  if (!index.isValid()) return drop_check_ ? Qt::ItemIsDropEnabled : Qt::NoItemFlags;
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   const Column& c = column(index.column());
   if (c.edit) f |= c.checkbox ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable;
