@@ -1,6 +1,5 @@
 #include "playlists_window.h"
 
-#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "content/content_item.h"
@@ -16,12 +15,9 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
 
   // The name is edited in place too (F2 asks in a dialog): a copy opens
   // its name for editing at once, and Escape keeps its source's name.
-  Column name{"name", "Playlist", 160};
-  RecordList& catalogue = playlists.ArrayController_PLAYLIST();
-  name.edit = [&playlists, &catalogue, this](int i, const QVariant& v) {
-    const Outcome o = playlists.rename(catalogue.at(i).value("id").toLongLong(), v.toString());
-    if (!o.ok()) QToolTip::showText(playlist_table_->mapToGlobal(QPoint(0, 0)), o.message, playlist_table_);
-  };
+  const Column name = name_column("Playlist", playlists.ArrayController_PLAYLIST(),
+                                  [&playlists](qint64 id, const QString& n) { return playlists.rename(id, n); },
+                                  playlist_table_);
   QWidget* left = table_pane(
       split, "Playlists",
       [&](QWidget* pane) {
@@ -46,7 +42,7 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
                                              {thumbnail_column(), file, length_column(), Column{"file_kind", "Kind", 120}},
                                              pane);
       },
-      // The most used first: what does not fit waits behind the overflow button.
+      // The most used first: what does not fit is under the MORE button.
       {{"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"},
        {"ADD_FILE_TO_LIST", "add content", [&] { editor.ADD_FILE_TO_LIST(); }},
        {"DELETE_MOVIE", "delete", [&] { editor.DELETE_MOVIE(); }},

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QSplitter>
 #include <QStyledItemDelegate>
-#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "record_table.h"
@@ -41,12 +40,9 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
     : ToolWindowWidget("WINDOW_SCHEDULE", "Schedules", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
-  Column schedule_name{"name", "Schedule", 160};
-  RecordList& catalogue = schedules.ArrayController_SCHEDULELIST();
-  schedule_name.edit = [&schedules, &catalogue, this](int i, const QVariant& v) {
-    const Outcome o = schedules.rename(catalogue.at(i).value("id").toLongLong(), v.toString());
-    if (!o.ok()) QToolTip::showText(schedule_table_->mapToGlobal(QPoint(0, 0)), o.message, schedule_table_);
-  };
+  const Column schedule_name =
+      name_column("Schedule", schedules.ArrayController_SCHEDULELIST(),
+                  [&schedules](qint64 id, const QString& n) { return schedules.rename(id, n); }, schedule_table_);
   QWidget* left = table_pane(
       split, "Schedules",
       [&](QWidget* pane) {
@@ -80,12 +76,16 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
       [&](QWidget* pane) {
         task_table_ = new RecordTable("TableView_SCHEDULE_VIEW", list,
                                       {Column{"name", "Task", 140}, Column{"date", "Date", 90},
-                                       Column{"time", "Time", 55}, flag("daily", "Daily", "Ticked: the task is for every day at its time; unticked: for its date only "
-                                                                "(the players read this flag)"),
-                                       flag("cut", "Cut", "Handed to the players as it is: ticked asks them to cut off "
-                                                          "what plays when the task starts"),
-                                       flag("active", "Active", "Ticked: the players get the task with its playlist's "
-                                                                "items; unticked: it is kept here without them"),
+                                       Column{"time", "Time", 55},
+                                       flag("daily", "Daily",
+                                            "Ticked: the task is for every day at its time; unticked: for its date "
+                                            "only (the players read this flag)"),
+                                       flag("cut", "Cut",
+                                            "Handed to the players as it is: ticked asks them to cut off what plays "
+                                            "when the task starts"),
+                                       flag("active", "Active",
+                                            "Ticked: the players get the task with its playlist's items; unticked: "
+                                            "it is kept here without them"),
                                        playlist},
                                       pane);
         task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));

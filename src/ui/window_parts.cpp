@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include "record_table.h"
 #include "widgets/tavri_defaults.h"
@@ -173,6 +174,16 @@ QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object
     field->selectAll();
   });
   return field;
+}
+
+Column name_column(const QString& title, const RecordList& catalogue,
+                   std::function<Outcome(qint64 id, const QString& name)> rename, RecordTable* const& table) {
+  Column name{"name", title, 160};
+  name.edit = [&catalogue, &table, rename = std::move(rename)](int i, const QVariant& v) {
+    const Outcome o = rename(catalogue.at(i).value("id").toLongLong(), v.toString());
+    if (!o.ok()) QToolTip::showText(table->mapToGlobal(QPoint(0, 0)), o.message, table);
+  };
+  return name;
 }
 
 void edit_selected(RecordTable* table, int column) {

@@ -4,6 +4,9 @@
 #include <QString>
 #include <functional>
 
+#include "core/outcome.h"
+#include "ui/record_table.h"
+
 
 namespace tavri {
 
@@ -22,12 +25,16 @@ struct Action {
 // menu of every table already in the pane.
 QWidget* action_bar(QWidget* pane, const QList<Action>& actions);
 
-class RecordTable;
 // What rows dragged out of the content and playlist item tables carry.
 inline constexpr char kContentRowsMime[] = "application/x-tavri-content-rows";
 inline constexpr char kItemRowsMime[] = "application/x-tavri-playlist-item-rows";
 // A search field that filters the table as the operator types.
 QWidget* filter_field(QWidget* parent, RecordTable* table, const QString& object_name);
+
+// A catalogue's name column, edited in place through `rename` (the same
+// operation F2's dialog calls); a refusal shows by the table.
+Column name_column(const QString& title, const RecordList& catalogue,
+                   std::function<Outcome(qint64 id, const QString& name)> rename, RecordTable* const& table);
 
 // The selected row's cell in `column`, open for typing (one row selected).
 void edit_selected(RecordTable* table, int column);
