@@ -21,6 +21,7 @@ PACKAGES=(
   gobjc libgnustep-base-dev gnustep-make
   libqt6sql6-sqlite x11vnc
   lintian desktop-file-utils appstream systemd
+  libsodium-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

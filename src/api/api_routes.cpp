@@ -18,6 +18,7 @@
 #include "core/state_archive.h"
 #include "core/movielist.h"
 #include "core/main_queue.h"
+#include "players/player_map.h"
 #include "players/player_status.h"
 #include "playlists/published_file.h"
 #include "server/http_server.h"
@@ -33,16 +34,15 @@ struct PlayerRow {
   Record record;
   QString list_name;
   QString command;
+  QString uptime;  // of the last 24 hours, "97.5 %", or empty
 };
 
-// What the table shows as an icon, in words.
-QString playback(int status_player) {
-  switch (status_player) {
-    case 1: return "play";
-    case 2: return "send";
-    case 3: return "attention";
-    default: return "pause";
-  }
+// Where the floor plan shows the player (origin bottom left), once placed.
+QJsonValue map_json(const Record& r) {
+  const QVariant icon = r.value(player_map::kIconKey);
+  if (!icon.canConvert<MapIcon>()) return QJsonValue();
+  const QRectF frame = icon.value<MapIcon>().frame;
+  return QJsonObject{{"x", frame.x()}, {"y", frame.y()}};
 }
 
 QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
@@ -55,7 +55,7 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
       {"ip", r.value("device_ip").toString()},
       {"online", players::is_online(r, now)},
       {"state", players::device_state(r, now)},
-      {"playback", playback(r.value("status_player").toInt())},
+      {"playback", players::playback_name(r.value("status_player").toInt())},
       {"menu", r.value("status_menue").toInt() == 1},
       {"muted", r.value("status_sound").toInt() == 1},
       {"list", QJsonObject{{"id", list_id}, {"name", row.list_name.isEmpty() ? QJsonValue() : QJsonValue(row.list_name)}}},
@@ -64,6 +64,8 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
       {"device_time", r.value("device_time").toString()},
       {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
       {"command", row.command.isEmpty() ? QJsonValue() : QJsonValue(row.command)},
+      {"uptime_24h", row.uptime.isEmpty() ? QJsonValue() : QJsonValue(row.uptime)},
+      {"map", map_json(r)},
   };
 }
 
@@ -133,6 +135,8 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   if (resource == "restore" && parts.size() == 1) return error(405, "PUT, with the archive as the body");
   if (resource == "history" && parts.size() == 2 && parts[1] == "proof-of-play")
     return get ? proof_of_play(request) : error(405, "GET");
+  if (resource == "history" && parts.size() == 3 && parts[1] == "players")
+    return get ? timeline(request, parts[2]) : error(405, "GET");
   if (resource == "rescan" && parts.size() == 1) {
     if (request.method != "POST") return error(405, "POST");
     if (c_.file_list.folder_path().isEmpty()) return error(409, "no content folder is chosen", "folder");
@@ -193,7 +197,8 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
     const QString id = r.value("device_id").toString();
     const QVariant list = r.value("id_playlist");
     const QString name = names.value(list.toString());
-    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id)};
+    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id),
+                     c_.history.uptime_24h(id)};
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");
@@ -342,6 +347,32 @@ api::Response ApiRoutes::metrics() {
            sample("tavri_api_event_streams", counters_->event_streams));
   }
   return {200, "text/plain; version=0.0.4", out.toStdString()};
+}
+
+// ?hours=N (1 to 2160, 24 when missing): what happened to one player.
+ApiRoutes::Answer ApiRoutes::timeline(const api::Request& request, const QString& device_id) {
+  if (const Outcome o = c_.udp_feedback.check_players({device_id}); !o.ok()) return refusal(o);
+  const QUrlQuery query(text(request.query));
+  bool number = true;
+  const int hours = query.hasQueryItem("hours") ? query.queryItemValue("hours").toInt(&number) : 24;
+  if (!number || hours < 1 || hours > 2160) return error(400, "\"hours\" must be a whole number from 1 to 2160", "hours");
+  if (!c_.history.available()) return error(503, "the history is off (see the console)");
+  const qint64 to_ms = QDateTime::currentMSecsSinceEpoch(), from_ms = to_ms - qint64(hours) * 3600 * 1000;
+  return Later([this, device_id, from_ms, to_ms](api::Respond respond) {
+    c_.history.timeline(device_id, from_ms, to_ms, 1000,
+                        [respond = std::move(respond), device_id, uptime = c_.history.uptime_24h(device_id)](
+                            std::vector<history::Event> events) {
+                          QJsonArray list;
+                          for (const auto& e : events)
+                            list.append(QJsonObject{
+                                {"time", QDateTime::fromMSecsSinceEpoch(e.time_ms).toUTC().toString(Qt::ISODateWithMs)},
+                                {"kind", e.kind},
+                                {"detail", e.detail}});
+                          respond(json(200, QJsonObject{{"id", device_id},
+                                                        {"uptime_24h", uptime.isEmpty() ? QJsonValue() : uptime},
+                                                        {"events", list}}));
+                        });
+  });
 }
 
 // ?from=YYYY-MM-DD&to=YYYY-MM-DD[&players=ID,ID][&totals=true]: the plays

@@ -50,6 +50,7 @@ class ApiRoutes : public QObject {
   Answer content(const api::Request& request, const QStringList& parts);
   api::Response metrics();
   Answer proof_of_play(const api::Request& request);
+  Answer timeline(const api::Request& request, const QString& device_id);
   // The players a request names: "all" or a list of ids. Nothing, with the
   // refusal in `error`, when it is neither.
   std::optional<QStringList> player_ids(const QJsonValue& value, api::Response& error);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "api/api_token.h"
+#include "api/web_routes.h"
 
 namespace tavri::api {
 
@@ -82,12 +83,6 @@ struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
   template <typename Fn>
   void each_session(Fn fn);
 };
-
-namespace {
-
-bool is_open_route(std::string_view path) { return path == "/healthz" || path == "/readyz"; }
-
-}  // namespace
 
 // Stream: beast::tcp_stream, or the same under TLS.
 template <typename Stream>
@@ -176,19 +171,33 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const auto question = target.find('?');
     request.path = std::string(target.substr(0, question));
     if (question != std::string_view::npos) request.query = std::string(target.substr(question + 1));
+    beast::error_code ec;
+    const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
+    if (!ec) request.client = peer.address().to_string();
+    request.cookie = std::string(message[http::field::cookie]);
+    request.csrf = std::string(message["X-CSRF-Token"]);
     return request;
   }
 
+  // Who asks; a refusal is answered here (false).
   template <typename Message>
-  bool authorized(const Request& request, const Message& message) {
-    if (is_open_route(request.path)) return true;
+  bool authorized(const Request& request, const Message& message, bool keep_alive) {
     const auto header = message[http::field::authorization];
-    const std::string_view given(header.data(), header.size());
-    constexpr std::string_view kBearer = "Bearer ";
-    if (given.substr(0, kBearer.size()) == kBearer && same_token(given.substr(kBearer.size()), state_->config.token))
-      return true;
-    ++state_->counters.unauthorized;
-    return false;
+    access_ = web::access(state_->config.web.get(), request, std::string_view(header.data(), header.size()),
+                          state_->config.token);
+    if (access_ == web::Access::refused) {
+      ++state_->counters.unauthorized;
+      answer({401, "application/json", error_body("a valid bearer token or a signed-in session is needed")},
+             keep_alive);
+      return false;
+    }
+    if (access_ == web::Access::forged) {
+      ++state_->counters.unauthorized;
+      answer({403, "application/json", error_body("a change needs the session's CSRF token", "X-CSRF-Token")},
+             keep_alive);
+      return false;
+    }
+    return true;
   }
 
   void on_head(beast::error_code ec) {
@@ -216,8 +225,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     keep_alive_ = message.keep_alive();
     Request request = request_of(message);
     request.body = std::move(message.body());
-    if (!authorized(request, message))
-      return answer({401, "application/json", error_body("a valid bearer token is needed")}, keep_alive_);
+    if (!authorized(request, message, keep_alive_)) return;
+    if (web::answer(state_->config.web, request, access_, state_->tls.has_value(), responder(keep_alive_))) return;
     if (request.path == "/api/events") {
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
@@ -233,8 +242,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const auto& message = head_->get();
     keep_alive_ = message.keep_alive();
     Request request = request_of(message);
-    if (!authorized(request, message))
-      return answer({401, "application/json", error_body("a valid bearer token is needed")}, false);
+    if (!authorized(request, message, false)) return;
     const auto length = head_->content_length();
     if (!length) return answer({411, "application/json", error_body("an upload needs a Content-Length")}, false);
     if (*length > state_->config.upload_limit)
@@ -302,7 +310,12 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     response_.emplace(static_cast<http::status>(response.status), 11);
     response_->set(http::field::content_type, response.content_type);
     response_->set(http::field::cache_control, "no-store");
+    response_->set("Content-Security-Policy", beast::string_view(web::kContentSecurityPolicy.data(), web::kContentSecurityPolicy.size()));
+    response_->set("X-Content-Type-Options", "nosniff");
+    response_->set("Referrer-Policy", "no-referrer");
+    response_->set("X-Frame-Options", "DENY");
     if (response.status == 401) response_->set(http::field::www_authenticate, "Bearer");
+    for (auto& [name, value] : response.headers) response_->set(name, value);
     response_->body() = std::move(response.body);
     response_->keep_alive(keep_alive);
     response_->prepare_payload();
@@ -363,6 +376,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   std::optional<http::response<http::string_body>> response_;
   bool keep_alive_ = false;
   bool streaming_ = false;
+  web::Access access_ = web::Access::refused;
   std::deque<std::shared_ptr<const std::string>> backlog_;
 };
 

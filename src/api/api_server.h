@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "api/web_login.h"
+
 // The JSON API's HTTP listener: requests, the bearer token, the limits and
 // the event stream. What a request does is the handler's business; this
 // layer knows no route but the health checks' freedom from the token and
@@ -20,12 +22,19 @@ struct Request {
   std::string path;    // "/api/players", without the query
   std::string query;   // "from=2026-01-01&to=2026-02-01"
   std::string body;
+  // What the web console's sign-in needs: the peer's address, its Cookie
+  // and X-CSRF-Token headers.
+  std::string client, cookie, csrf;
 };
 
 struct Response {
+  Response() = default;
+  Response(int status_, std::string type, std::string body_)
+      : status(status_), content_type(std::move(type)), body(std::move(body_)) {}
   int status = 200;
   std::string content_type = "application/json";
   std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // more than the type
 };
 
 // Called on the listener's thread. `respond` may be called from any thread,
@@ -51,6 +60,9 @@ struct ServerConfig {
   std::string address = "127.0.0.1";
   std::uint16_t port = 5080;
   std::string token;  // what "Authorization: Bearer" must carry
+  // The web console's sign-in; without it the console is not served and
+  // only the token opens the API.
+  std::shared_ptr<WebLogin> web;
   // PEM files; with both, every connection speaks TLS.
   std::string tls_certificate, tls_key;
   std::size_t body_limit = 1 << 20;

@@ -44,7 +44,8 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     const QDateTime heard_at = r.value("status_time").toDateTime();
     seen_.insert(r.value("device_id").toString(),
                  {players::is_online(r, now), heard_at.isValid() ? heard_at.toMSecsSinceEpoch() : 0,
-                  r.value("device_name").toString(), r.value("id_playlist").toString()});
+                  r.value("device_name").toString(), r.value("id_playlist").toString(), players::device_state(r, now),
+                  players::playback_name(r.value("status_player").toInt())});
   }
   // The content list's scan, as the window's progress bar shows it.
   connect(&c_.file_list, &FileList::scan_progress_changed, this, [this] {
@@ -101,9 +102,10 @@ void ApiService::heard(const Record& r) {
   const QString id = r.value("device_id").toString();
   const QString name = r.value("device_name").toString(), list = r.value("id_playlist").toString();
   const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  const QString state = players::device_state(r), playback = players::playback_name(r.value("status_player").toInt());
   auto it = seen_.find(id);
   if (it == seen_.end()) {
-    seen_.insert(id, {true, now, name, list});
+    seen_.insert(id, {true, now, name, list, state, playback});
     publish("player", {{"id", id}, {"change", "added"}, {"name", name}, {"online", true}});
     return;
   }
@@ -119,6 +121,12 @@ void ApiService::heard(const Record& r) {
   if (it->list != list) {
     it->list = list;
     publish("player", {{"id", id}, {"change", "list"}, {"list", list}});
+  }
+  // READY after DOWNLOADING, paused after playing: what a page shows live.
+  if (it->state != state || it->playback != playback) {
+    it->state = state;
+    it->playback = playback;
+    publish("player", {{"id", id}, {"change", "status"}, {"state", state}, {"playback", playback}});
   }
 }
 

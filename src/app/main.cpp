@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPixmap>
 #include <QSocketNotifier>
@@ -119,6 +120,9 @@ std::optional<tavri::api::ServerConfig> api_config(const tavri::ServerSettings& 
   config.token = *token;
   config.tls_certificate = QFile::encodeName(settings.tls_certificate).toStdString();
   config.tls_key = QFile::encodeName(settings.tls_key).toStdString();
+  // The console's password hash lives beside the token, as private as it.
+  config.web = std::make_shared<tavri::api::WebLogin>(
+      QFile::encodeName(QFileInfo(token_path).absolutePath() + "/web_password").toStdString());
   return config;
 }
 

@@ -12,7 +12,10 @@
 #include <QUrlQuery>
 #include <cstdio>
 #include <cstdlib>
+#include <termios.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "avctl/api_client.h"
 
@@ -41,6 +44,7 @@ const char kUsageText[] =
     "  restore FILE                   check a backup and restart the service with it\n"
     "  export FILE                    the playlists and schedules as one export file\n"
     "  import FILE                    replace the playlists and schedules with an export's\n"
+    "  password                       set the web console's password (asked twice, or one line on stdin)\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
@@ -102,6 +106,27 @@ int failure(const tavri::avctl::Reply& reply) {
   std::fprintf(stderr, "tavri-avctl: %s%s\n", e.value("error").toString().toUtf8().constData(),
                field.isEmpty() ? "" : QString(" (%1)").arg(field).toUtf8().constData());
   return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
+}
+
+// One line from the terminal without echo, or from a pipe as it is.
+std::string read_secret(const char* prompt) {
+  const bool terminal = ::isatty(STDIN_FILENO);
+  termios saved{};
+  if (terminal) {
+    std::fprintf(stderr, "%s", prompt);
+    std::fflush(stderr);
+    ::tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  for (int c; (c = std::getchar()) != EOF && c != '\n';) line += static_cast<char>(c);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fprintf(stderr, "\n");
+  }
+  return line;
 }
 
 class Ctl {
@@ -320,6 +345,16 @@ int main(int argc, char** argv) {
     if (to.isEmpty()) return usage("--to needs \"all\" or player ids");
   }
   if (command == "status") return ctl.status();
+  if (command == "password") {
+    if (!args.isEmpty()) return usage("password (then type it)");
+    const std::string password = read_secret("New web console password: ");
+    if (::isatty(STDIN_FILENO) && read_secret("The same again: ") != password) {
+      std::fprintf(stderr, "tavri-avctl: the two passwords differ; nothing was changed\n");
+      return kRefused;
+    }
+    return ctl.acted(ctl.call("PUT", "/api/password", {{"password", QString::fromStdString(password)}}, nullptr),
+                     "password set: every browser signed in before must sign in again");
+  }
   if (command == "players") return ctl.players();
   if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
   if (command == "events") return ctl.events();

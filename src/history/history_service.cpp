@@ -150,4 +150,15 @@ void HistoryService::proof_of_play(qint64 from_ms, qint64 to_ms, const QStringLi
       std::move(done));
 }
 
+void HistoryService::timeline(const QString& device_id, qint64 from_ms, qint64 to_ms, int limit,
+                              std::function<void(std::vector<Event>)> done) {
+  if (!store_) return done({});
+  queries_.run(
+      [store = store_.get(), device_id, from_ms, to_ms, limit] {
+        store->flush();
+        return store->events(device_id, from_ms, to_ms, limit);
+      },
+      std::move(done));
+}
+
 }  // namespace tavri::history

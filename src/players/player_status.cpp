@@ -53,6 +53,15 @@ bool is_online(const Record& player, const QDateTime& now) {
   return t.toDateTime().isValid() && !is_stale(t, now);
 }
 
+QString playback_name(int status_player) {
+  switch (status_player) {
+    case 1: return "play";
+    case 2: return "send";
+    case 3: return "attention";
+    default: return "pause";
+  }
+}
+
 QString device_state(const Record& player, const QDateTime& now) {
   return is_online(player, now) ? Device_Status(player.value("status_device")) : QString("OFFLINE");
 }

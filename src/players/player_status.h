@@ -24,6 +24,9 @@ bool is_online(const Record& player, const QDateTime& now = QDateTime::currentDa
 // The device state as the table shows it: "OFFLINE" once the player is
 // silent by the rule above, whatever it last reported.
 QString device_state(const Record& player, const QDateTime& now = QDateTime::currentDateTime());
+// The playback the table shows as an icon, in words: "play", "send",
+// "attention" or "pause".
+QString playback_name(int status_player);
 // How long ago a time was: "12 s ago", "3 min ago", "5 h ago", "2 d ago";
 // empty for no time.
 QString time_ago(const QVariant& time, const QDateTime& now = QDateTime::currentDateTime());

@@ -1,0 +1,68 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// The web console's sign-in: the operator's password as an Argon2id hash in
+// a file only the service's user can read, the sessions it opens (a cookie
+// and the CSRF token that must come with every change), and a brake on
+// guessing. Thread-safe: the listener's thread and the hashing threads use it.
+namespace tavri::api {
+
+class WebLogin {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr int kFailuresBeforePause = 5;
+  static constexpr std::chrono::seconds kPause{60};
+  static constexpr std::chrono::hours kIdleLimit{8};
+  static constexpr std::size_t kMaxSessions = 64;
+  static constexpr std::size_t kMinPassword = 8, kMaxPassword = 256;
+
+  // `hash_file` may not exist yet: then nobody can sign in until a
+  // password is set.
+  explicit WebLogin(std::string hash_file);
+
+  bool has_password();
+  // Hashes and stores a new password; every open session ends. The reason
+  // when the password is refused or the file cannot be written.
+  std::optional<std::string> set_password(std::string_view password);
+
+  struct Session {
+    std::string id, csrf;
+  };
+  // Seconds to wait before `client` may try again; 0 when it may now.
+  int pause_left(const std::string& client, Clock::time_point now = Clock::now());
+  // Slow on purpose (the hash); call off the listener's thread. Nothing
+  // when the password is wrong, which counts against `client`.
+  std::optional<Session> sign_in(const std::string& client, std::string_view password,
+                                 Clock::time_point now = Clock::now());
+  void sign_out(std::string_view session_id);
+  // The session a Cookie header carries, if it is open; using it keeps it open.
+  std::optional<Session> session(std::string_view cookie_header, Clock::time_point now = Clock::now());
+
+  // "tavri_session=ID; ..." for a new session, or one that ends it.
+  static std::string cookie(const std::string& session_id, bool secure);
+  static std::string expired_cookie(bool secure);
+
+ private:
+  struct Open {
+    std::string csrf;
+    Clock::time_point last_used;
+  };
+  struct Failures {
+    int count = 0;
+    Clock::time_point paused_until{}, last{};
+  };
+  std::string read_hash();
+
+  const std::string hash_file_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, Open> sessions_;
+  std::unordered_map<std::string, Failures> failures_;
+};
+
+}  // namespace tavri::api

@@ -1,0 +1,129 @@
+#include "api/web_routes.h"
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "api/api_token.h"
+#include "api/web_assets.h"
+
+namespace tavri::api::web {
+
+namespace {
+
+bool changes_something(const std::string& method) { return method != "GET" && method != "HEAD"; }
+
+bool is_console_file(const Request& request) {
+  return (request.method == "GET" || request.method == "HEAD") && !request.path.starts_with("/api/") &&
+         find_asset(request.path) != nullptr;
+}
+
+Response json_answer(int status, std::string body) { return {status, "application/json", std::move(body)}; }
+
+// Sign-ins hashing at once; more wait for a later try. The hash takes
+// about 19 MiB each, so this also bounds the memory a flood can take.
+std::atomic<int> hashing{0};
+constexpr int kMaxHashing = 2;
+
+// The password a body gives: {"password": "..."}; nothing when it does not.
+std::optional<std::string> password_of(const std::string& body) {
+  const auto doc = nlohmann::json::parse(body, nullptr, false);
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains("password") || !doc["password"].is_string())
+    return std::nullopt;
+  return doc["password"].get<std::string>();
+}
+
+void sign_in(const std::shared_ptr<WebLogin>& web, const Request& request, bool tls, const Respond& respond) {
+  const auto password = password_of(request.body);
+  if (!password) return respond(json_answer(400, error_body("the body must be {\"password\": \"...\"}", "password")));
+  if (const int wait = web->pause_left(request.client); wait > 0) {
+    Response busy = json_answer(429, error_body("too many wrong passwords: try again in " + std::to_string(wait) + " s",
+                                                "password"));
+    busy.headers.emplace_back("Retry-After", std::to_string(wait));
+    return respond(std::move(busy));
+  }
+  if (!web->has_password())
+    return respond(json_answer(
+        409, error_body("no password is set: set one with \"tavri-avctl password\" on the server", "password")));
+  if (hashing.fetch_add(1) >= kMaxHashing) {
+    --hashing;
+    Response busy = json_answer(503, error_body("busy signing others in: try again", "password"));
+    busy.headers.emplace_back("Retry-After", "1");
+    return respond(std::move(busy));
+  }
+  // The hash takes tens of milliseconds: not on the listener's thread.
+  std::thread([web, client = request.client, password = *password, tls, respond] {
+    const auto session = web->sign_in(client, password);
+    --hashing;
+    if (!session) return respond(json_answer(401, error_body("the password is wrong", "password")));
+    Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}}.dump());
+    ok.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
+    respond(std::move(ok));
+  }).detach();
+}
+
+}  // namespace
+
+Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token) {
+  if (request.path == "/healthz" || request.path == "/readyz") return Access::open;
+  constexpr std::string_view kBearer = "Bearer ";
+  if (authorization.starts_with(kBearer) && same_token(authorization.substr(kBearer.size()), token))
+    return Access::token;
+  if (!web) return Access::refused;
+  if (is_console_file(request) || (request.path == "/api/login" && request.method == "POST") ||
+      (request.path == "/api/session" && request.method == "GET"))
+    return Access::open;
+  const auto session = web->session(request.cookie);
+  if (!session) return Access::refused;
+  if (changes_something(request.method) && !same_token(request.csrf, session->csrf)) return Access::forged;
+  return Access::session;
+}
+
+bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access access, bool tls,
+            const Respond& respond) {
+  if (!web) return false;
+  if (request.path == "/api/login") {
+    if (request.method != "POST") return respond(json_answer(405, error_body("only POST"))), true;
+    sign_in(web, request, tls, respond);
+    return true;
+  }
+  if (request.path == "/api/session") {
+    const auto session = web->session(request.cookie);
+    respond(json_answer(200, session ? nlohmann::json{{"signed_in", true}, {"csrf", session->csrf}}.dump()
+                                     : nlohmann::json{{"signed_in", false}, {"password_set", web->has_password()}}.dump()));
+    return true;
+  }
+  if (request.path == "/api/logout") {
+    if (request.method != "POST") return respond(json_answer(405, error_body("only POST"))), true;
+    if (const auto session = web->session(request.cookie)) web->sign_out(session->id);
+    Response out = json_answer(200, "{\"signed_out\":true}");
+    out.headers.emplace_back("Set-Cookie", WebLogin::expired_cookie(tls));
+    respond(std::move(out));
+    return true;
+  }
+  if (request.path == "/api/password") {
+    if (request.method != "PUT") return respond(json_answer(405, error_body("only PUT"))), true;
+    if (access != Access::token)
+      return respond(json_answer(403, error_body("the password is set with the API token (tavri-avctl password)"))),
+             true;
+    const auto password = password_of(request.body);
+    if (!password) return respond(json_answer(400, error_body("the body must be {\"password\": \"...\"}", "password"))), true;
+    // Hashing is slow, but rare and only for the token's holder.
+    if (const auto refused = web->set_password(*password))
+      return respond(json_answer(400, error_body(*refused, "password"))), true;
+    respond(json_answer(200, "{\"password_set\":true}"));
+    return true;
+  }
+  if (request.path.starts_with("/api/") || request.path == "/healthz" || request.path == "/readyz" ||
+      request.path == "/metrics")
+    return false;
+  const Asset* asset = find_asset(request.path);
+  if (!asset) return respond(json_answer(404, error_body("no such page"))), true;
+  Response file{200, std::string(asset->content_type), request.method == "HEAD" ? std::string() : std::string(asset->body)};
+  // The files change only with the binary; a reload asks whether they did.
+  file.headers.emplace_back("Cache-Control", "no-cache");
+  respond(std::move(file));
+  return true;
+}
+
+}  // namespace tavri::api::web

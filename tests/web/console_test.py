@@ -1,0 +1,253 @@
+#!/usr/bin/python3
+"""The web console driven in headless Chromium, as an operator would: sign in,
+upload media, build a playlist by dragging, send it to every simulated player
+and see them turn READY, pause one, watch the players go offline live, and
+export the proof of play. Run by web_console_test.sh inside its namespace."""
+import glob
+import os
+import signal
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
+
+URL = os.environ["URL"]
+OUT = os.environ["OUT"]
+SHOTS = os.environ.get("SHOTS", "")
+PLAYERS = int(os.environ.get("PLAYERS", "50"))
+failures = 0
+
+
+def check(ok, what):
+    global failures
+    print(("ok: " if ok else "FAILED: ") + what, flush=True)
+    if not ok:
+        failures += 1
+    return ok
+
+
+def until(condition, seconds=30):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            if condition():
+                return True
+        except Exception:  # the page is redrawing
+            pass
+        time.sleep(0.2)
+    return False
+
+
+def browser(width, height):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-quic", f"--window-size={width},{height}",
+                 f"--user-data-dir={tempfile.mkdtemp(dir=OUT)}"):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.set_script_timeout(20)
+    return driver
+
+
+# HTML5 drag and drop cannot be performed through WebDriver: the page's own
+# drag events are sent with one DataTransfer, as a mouse drag sends them.
+DRAG = """
+const [source, target, after] = arguments;
+const data = new DataTransfer();
+const r = target.getBoundingClientRect();
+const at = {bubbles: true, cancelable: true, dataTransfer: data, clientX: r.left + 5,
+            clientY: after ? r.bottom - 2 : r.top + 2};
+source.dispatchEvent(new DragEvent('dragstart', {bubbles: true, dataTransfer: data}));
+target.dispatchEvent(new DragEvent('dragenter', at));
+target.dispatchEvent(new DragEvent('dragover', at));
+target.dispatchEvent(new DragEvent('drop', at));
+source.dispatchEvent(new DragEvent('dragend', {bubbles: true, dataTransfer: data}));
+"""
+
+FETCH = """
+const [method, path, headers, done] = arguments;
+fetch(path, {method, headers: Object.assign({'Content-Type': 'application/json'}, headers),
+             body: method === 'GET' ? undefined : '{"name": "Forged"}', credentials: 'same-origin'})
+  .then(async (r) => done([r.status, await r.text()]));
+"""
+
+# Every control has a name a screen reader can say.
+UNLABELLED = """
+return [...document.querySelectorAll('#page input, #page select, #page textarea')].filter((el) =>
+  !el.hidden && !el.getAttribute('aria-label') && !el.closest('label') &&
+  !(el.id && document.querySelector(`label[for="${el.id}"]`))).map((el) => el.outerHTML.slice(0, 80));
+"""
+
+
+def page(driver, name):
+    driver.execute_script(f"location.hash = '#{name}'")
+    until(lambda: driver.find_element(By.CSS_SELECTOR, "#page h1").text.lower().startswith(name[:4]), 5)
+
+
+def table(driver):
+    return driver.execute_script(
+        "return [...document.querySelectorAll('#players-table tbody tr')].map((r) => "
+        "[...r.cells].slice(1).map((c) => c.textContent.trim()))")
+
+
+def playlist_items(driver, playlist_id):
+    status, body = driver.execute_async_script(FETCH, "GET", f"/api/playlists/{playlist_id}", {})
+    import json
+    return [(i["file"], i.get("file_length")) for i in json.loads(body)["items"]]
+
+
+def main():
+    driver = browser(1366, 768)
+    try:
+        driver.get(URL + "/")
+        check(until(lambda: driver.find_element(By.ID, "login").is_displayed(), 10), "the sign-in page loads")
+        hosts = driver.execute_script(
+            "return [...performance.getEntriesByType('resource')].map((e) => new URL(e.name).host)")
+        check(hosts and all(h == "127.0.0.1:5080" for h in hosts),
+              f"everything it loads comes from the service itself ({len(hosts)} files)")
+
+        password = driver.find_element(By.ID, "password")
+        password.send_keys("not the password", Keys.ENTER)
+        check(until(lambda: "wrong" in driver.find_element(By.ID, "password-error").text, 10),
+              "a wrong password is refused, next to the field")
+        password.clear()
+        password.send_keys(os.environ["PASSWORD"], Keys.ENTER)
+        check(until(lambda: driver.find_element(By.ID, "top").is_displayed()
+                    and driver.find_element(By.ID, "online-count").text != "", 10), "the right one opens the dashboard")
+        cookie = driver.get_cookie("tavri_session")
+        check(cookie and cookie["httpOnly"] and cookie.get("sameSite") == "Strict",
+              "the session cookie is HttpOnly and SameSite=Strict")
+
+        status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists", {})
+        check(status == 403, f"a change without the CSRF token is refused ({status})")
+        status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists", {"X-CSRF-Token": "0" * 64})
+        check(status == 403, f"and with a wrong one ({status})")
+        status, body = driver.execute_async_script(FETCH, "GET", "/api/playlists", {})
+        check(status == 200 and "Forged" not in body, "and nothing was made")
+
+        # Upload two media.
+        page(driver, "content")
+        media = os.environ["MEDIA"].split(":")
+        driver.find_element(By.ID, "file-input").send_keys("\n".join(media))
+        names = [os.path.basename(m) for m in media]
+        check(until(lambda: all(driver.find_elements(By.CSS_SELECTOR, f'#content-list tr[data-file="{n}"]')
+                                for n in names), 30), "two media are uploaded and listed")
+        check(until(lambda: driver.find_element(By.ID, "uploads").text.count("uploaded") == 2, 5),
+              "each upload shows its own progress to the end")
+
+        # A playlist built by dragging.
+        page(driver, "playlists")
+        driver.find_element(By.ID, "pl-new").click()
+        driver.find_element(By.ID, "ask-field-0").send_keys("Lobby", Keys.ENTER)
+        check(until(lambda: driver.find_element(By.CSS_SELECTOR, '#pl-list button[aria-pressed="true"]').text == "Lobby"),
+              "a playlist is made in a dialog")
+        playlist_id = driver.find_element(By.CSS_SELECTOR, '#pl-list button[aria-pressed="true"]').get_attribute("data-id")
+        drag = lambda source, target, after=False: driver.execute_script(DRAG, source, target, after)
+        item = lambda n: driver.find_element(By.CSS_SELECTOR, f'#palette li[data-file="{n}"]')
+        drag(item(names[0]), driver.find_element(By.CSS_SELECTOR, "#items tr.drop-end"))
+        until(lambda: len(driver.find_elements(By.CSS_SELECTOR, "#items tr[data-index]")) == 1, 10)
+        drag(item(names[1]), driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="0"]'))
+        until(lambda: len(driver.find_elements(By.CSS_SELECTOR, "#items tr[data-index]")) == 2, 10)
+        check(until(lambda: [f for f, _ in playlist_items(driver, playlist_id)] == [names[1], names[0]], 10),
+              "content dragged in lands where it is dropped")
+        drag(driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="0"]'),
+             driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="1"]'), True)
+        check(until(lambda: [f for f, _ in playlist_items(driver, playlist_id)] == names, 10), "and a row dragged down moves")
+        seconds = driver.find_element(By.CSS_SELECTOR, 'input[data-seconds="0"]')
+        seconds.send_keys(Keys.CONTROL, "a")
+        seconds.send_keys("7", Keys.TAB)
+        check(until(lambda: playlist_items(driver, playlist_id)[0] == (names[0], 7), 10), "the image's length is set")
+
+        # Sent to every player, which turn READY live.
+        page(driver, "players")
+        check(until(lambda: len(table(driver)) == PLAYERS, 30), f"all {PLAYERS} players are listed")
+        Select(driver.find_element(By.ID, "send-list")).select_by_visible_text("Lobby")
+        driver.find_element(By.ID, "send-all").click()
+        check(until(lambda: all(r[2] == "READY" and r[4] == "Lobby" for r in table(driver)), 90),
+              "sent to all: every player plays Lobby and turns READY, without a reload")
+        first = driver.find_element(By.CSS_SELECTOR, "#players-table tbody tr")
+        first_id = first.get_attribute("data-id")
+        first.find_element(By.CSS_SELECTOR, "input[type=checkbox]").click()
+        Select(driver.find_element(By.ID, "command")).select_by_visible_text("PAUSE")
+        driver.find_element(By.ID, "command-selected").click()
+        row = lambda: driver.find_element(By.CSS_SELECTOR, f'#players-table tr[data-id="{first_id}"]')
+        check(until(lambda: row().find_elements(By.TAG_NAME, "td")[4].text.startswith("pause"), 30),
+              f"PAUSE to one player: {first_id} pauses")
+        check(sum(r[3].startswith("play") for r in table(driver)) == PLAYERS - 1, "the others play on")
+
+        driver.find_element(By.ID, "filter").send_keys(first_id)
+        check(until(lambda: len(table(driver)) == 1), "the filter finds one player by id")
+        driver.find_element(By.ID, "filter").clear()
+        driver.find_element(By.ID, "filter").send_keys(" ", Keys.BACKSPACE)
+
+        # Screenshots of every page at two sizes, and a tablet's.
+        if SHOTS:
+            os.makedirs(SHOTS, exist_ok=True)
+            for width, height in ((1366, 768), (1920, 1080), (1280, 800)):
+                driver.set_window_size(width, height)
+                for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
+                    page(driver, name)
+                    if name == "playlists":
+                        driver.find_element(By.CSS_SELECTOR, f'#pl-list button[data-id="{playlist_id}"]').click()
+                    if name == "schedules" and not driver.find_elements(By.CSS_SELECTOR, "#sc-list button"):
+                        driver.find_element(By.ID, "sc-new").click()
+                        driver.find_element(By.ID, "ask-field-0").send_keys("Week", Keys.ENTER)
+                        until(lambda: driver.find_elements(By.CSS_SELECTOR, '#sc-list button[aria-pressed="true"]'))
+                        for _ in range(2):
+                            driver.find_element(By.ID, "task-add").click()
+                        driver.find_element(By.ID, "tasks-save").click()
+                    time.sleep(0.8)
+                    driver.save_screenshot(f"{SHOTS}/{name}_{width}x{height}.png")
+            driver.set_window_size(1366, 768)
+
+        for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
+            page(driver, name)
+            time.sleep(0.3)
+            missing = driver.execute_script(UNLABELLED)
+            check(not missing, f"every control on {name} has a label {missing[:2] if missing else ''}")
+
+        # The players fall silent: the dashboard counts them offline by itself.
+        page(driver, "dashboard")
+        driver.execute_script("window.notReloaded = true")
+        check(until(lambda: driver.find_element(By.ID, "offline-count").text == "0", 10), "no player is offline")
+        os.kill(int(os.environ["SIM_PID"]), signal.SIGTERM)
+        check(until(lambda: driver.find_element(By.ID, "offline-count").text == str(PLAYERS), 40),
+              f"the simulator stops: the offline count turns {PLAYERS}")
+        check(driver.execute_script("return window.notReloaded === true"), "without a reload")
+
+        # Proof of play, exported as a file.
+        downloads = os.path.join(OUT, "downloads")
+        os.makedirs(downloads, exist_ok=True)
+        driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+        page(driver, "history")
+        to = driver.find_element(By.ID, "pop-to")
+        driver.execute_script("arguments[0].value = '2000-01-01'", to)
+        driver.find_element(By.ID, "pop-export").click()
+        check(until(lambda: to.get_attribute("aria-invalid") == "true"
+                    and driver.find_element(By.CSS_SELECTOR, '[data-error-for="to"]').text, 10),
+              "a refused range is explained next to its field")
+        driver.execute_script("arguments[0].value = new Date().toISOString().slice(0, 10)", to)
+        driver.find_element(By.ID, "pop-export").click()
+        check(until(lambda: glob.glob(f"{downloads}/proof_of_play_*.csv"), 20), "the proof of play is exported")
+        files = glob.glob(f"{downloads}/proof_of_play_*.csv")
+        if files:
+            check(open(files[0]).readline().startswith("player id,"), "as the CSV the window writes")
+
+        driver.find_element(By.ID, "sign-out").click()
+        check(until(lambda: driver.find_element(By.ID, "login").is_displayed(), 10), "signing out shows the sign-in")
+        status, _ = driver.execute_async_script(FETCH, "GET", "/api/players", {})
+        check(status == 401, "and the session is closed")
+    finally:
+        driver.quit()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
