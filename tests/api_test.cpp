@@ -49,6 +49,7 @@ class Api : public test::TestHome {
     config.token = kToken;
     config.body_limit = 4096;
     config.upload_limit = UINT64_MAX;
+    config.web = std::make_shared<api::WebLogin>((home() + "/web_password").toStdString());
     service = std::make_unique<ApiService>(*c, config);
     QString error;
     ASSERT_TRUE(service->start(error)) << error.toStdString();

@@ -234,11 +234,16 @@ function listen() {
     note(d.ok ? 'published' : 'failed', `${d.file} ${d.ok ? 'published' : 'could not be written'}`);
     refresh('playlists', 300);
     refresh('schedules', 300);
+    refresh('content', 300);
   });
 }
 
 function note(kind, text) {
   const entry = { kind, text, at: new Date().toISOString() };
+  // "LOAD PLAYLIST: 38 of 50 confirmed" then "50 of 50": one line that counts on.
+  const last = state.recent[0];
+  if (kind === 'command' && last?.kind === 'command' && last.text.split(':')[0] === text.split(':')[0]
+      && Date.now() - Date.parse(last.at) < 30000) state.recent.shift();
   (kind === 'alert' || kind === 'failed' ? state.alerts : state.recent).unshift(entry);
   state.alerts.length = Math.min(state.alerts.length, 50);
   state.recent.length = Math.min(state.recent.length, 50);
@@ -741,7 +746,6 @@ function upload(files) {
   update('uploads');
 }
 
-const size = (bytes) => (bytes >= 1e9 ? `${(bytes / 1e9).toFixed(1)} GB` : bytes >= 1e6 ? `${(bytes / 1e6).toFixed(1)} MB` : `${Math.ceil((bytes || 0) / 1e3)} kB`);
 
 pages.content = {
   build: () => `<h1>Content</h1>
@@ -806,11 +810,12 @@ pages.content = {
     const c = view.preview && contentRecord(view.preview);
     if (!box) return;
     if (!c) { box.innerHTML = '<p class="muted">Choose an item.</p>'; return; }
-    const facts = [['Kind', c.file_kind], ['Size', c.file_size ? size(c.file_size) : ''], ['Resolution', c.file_resolution],
-      ['Length', c.is_img ? '' : c.file_length ? `${Math.round(c.file_length)} s` : ''], ['Codec', c.file_codec],
-      ['Address', c.stream_url || c.file_stream || ''], ['In playlists', (c.playlists || []).map((id) => playlistName(id) || id).join(', ')]]
+    const facts = [['Kind', c.file_kind], ['Size', c.file_size === 'NONE' ? '' : c.file_size],
+      ['Resolution', c.file_resolution === 'STREAM' ? '' : c.file_resolution],
+      ['Length', typeof c.file_length === 'number' ? `${c.file_length} s` : ''], ['Codec', c.file_codec === 'STREAM' ? '' : c.file_codec],
+      ['Address', c.address || ''], ['In playlists', (c.playlists || []).map((id) => playlistName(id) || id).join(', ')]]
       .filter(([, v]) => v);
-    box.innerHTML = `<img src="/api/content/${encodeURIComponent(c.file)}/thumbnail" alt="First frame of ${esc(c.file)}">
+    box.innerHTML = `${c.address ? '' : `<img src="/api/content/${encodeURIComponent(c.file)}/thumbnail" alt="${c.is_img ? 'The image' : 'The first frame'} of ${esc(c.file)}">`}
       <h3>${esc(c.file)}</h3><dl>${facts.map(([k, v]) => `<dt>${k}</dt><dd>${esc(v)}</dd>`).join('')}</dl>`;
   },
   update(what) {
@@ -821,7 +826,7 @@ pages.content = {
         <tbody>${list.map((c) => `<tr data-file="${esc(c.file)}" tabindex="0">
           <td><img class="thumb" loading="lazy" src="/api/content/${encodeURIComponent(c.file)}/thumbnail" alt=""></td>
           <td><button type="button" class="quiet">${esc(c.file)}</button></td><td>${esc(c.file_kind || (c.is_img ? 'image' : ''))}</td>
-          <td class="num">${c.file_size ? size(c.file_size) : ''}</td><td>${(c.playlists || []).length}</td>
+          <td class="num">${esc(c.file_size === 'NONE' ? '' : c.file_size)}</td><td>${(c.playlists || []).length}</td>
           <td><button type="button" class="quiet" data-delete="${esc(c.file)}" aria-label="Delete ${esc(c.file)}">Delete…</button></td></tr>`).join('')
         || '<tr><td colspan="6" class="muted">No content yet: upload some.</td></tr>'}</tbody></table>`;
       this.preview();
@@ -999,6 +1004,8 @@ pages.schedules = {
 
 // ---- history ----
 
+const KINDS = { first_seen: 'first seen', command_confirmed: 'confirmed', command_failed: 'not confirmed', list: 'list' };
+
 pages.history = {
   build: () => `<h1>History</h1>
     <div class="columns even">
@@ -1054,8 +1061,30 @@ pages.history = {
     const p = state.players.find((x) => x.id === id);
     $('#timeline').innerHTML = `<p><strong>${esc(p?.name || id)}</strong>: ${p?.online ? 'online' : 'offline'}, uptime of the last 24 hours
       <strong>${esc(t.uptime_24h || 'not known yet')}</strong></p>
-      <ul class="plain timeline">${t.events.slice().reverse().map((e) => `<li><span class="when">${new Date(e.time).toLocaleString()}</span>
-        <span class="kind-${esc(e.kind)}">${esc(e.kind)}</span> ${esc(e.detail)}</li>`).join('') || '<li class="muted">Nothing in this time.</li>'}</ul>`;
+      <div class="bar" role="img" aria-label="Online (green) and offline (red) over the last ${esc(hours)} hours">${this.spans(t.events, Number(hours))}</div>
+      <div class="bar-scale muted"><span>${esc(hours)} h ago</span><span>now</span></div>
+      <ul class="plain timeline">${t.events.map((e) => `<li><span class="when">${new Date(e.time).toLocaleString()}</span>
+        <span class="kind-${esc(e.kind)}">${esc(KINDS[e.kind] || e.kind)}</span> ${esc(/^-+$/.test(e.detail.trim()) ? '(none)' : e.detail)}</li>`).join('')
+        || '<li class="muted">Nothing in this time.</li>'}</ul>`;
+    // Widths through the style object: the page's policy refuses style attributes.
+    $$('#timeline .bar span').forEach((el) => { el.style.width = `${el.dataset.share}%`; });
+  },
+  // Online and offline stretches from the events (newest first), oldest on the left.
+  spans(events, hours) {
+    const end = Date.now();
+    const start = end - hours * 3600e3;
+    const changes = events.filter((e) => e.kind === 'online' || e.kind === 'offline' || e.kind === 'first_seen')
+      .map((e) => ({ at: Date.parse(e.time), online: e.kind !== 'offline' })).reverse();
+    let at = start;
+    let online = null;  // unknown before the first event
+    const out = [];
+    const span = (until) => {
+      if (until > at) out.push(`<span class="${online === null ? 'unknown' : online ? 'up' : 'down'}" data-share="${((100 * (until - at)) / (end - start)).toFixed(3)}"></span>`);
+      at = until;
+    };
+    changes.forEach((c) => { span(Math.max(start, c.at)); online = c.online; });
+    span(end);
+    return out.join('');
   },
   update(what) {
     if (what !== 'all' && what !== 'players') return;

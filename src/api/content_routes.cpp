@@ -1,5 +1,6 @@
 // The content library: its items, thumbnails, uploads, streams and deletions.
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QSet>
@@ -51,6 +52,11 @@ ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringL
       const QString file = file_of(files.at(i));
       item.insert("file", file);
       item.insert("playlists", links.value(file));
+      // A stream's address is the whole of its small file.
+      if (file.endsWith(".stream")) {
+        QFile stream(files.at(i).value(key::FILE_URL).toUrl().toLocalFile());
+        if (stream.open(QIODevice::ReadOnly)) item.insert("address", QString::fromLatin1(stream.read(2048)).trimmed());
+      }
       out.append(item);
     }
     return json(200, out);

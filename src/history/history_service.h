@@ -47,7 +47,7 @@ class HistoryService : public QObject {
   // gets it on the main thread.
   void proof_of_play(qint64 from_ms, qint64 to_ms, const QStringList& device_ids, bool totals,
                      std::function<void(QByteArray)> done);
-  // A player's events in a time range, oldest first (at most `limit`), queried the same way.
+  // A player's events in a time range, newest first (at most `limit`), queried the same way.
   void timeline(const QString& device_id, qint64 from_ms, qint64 to_ms, int limit,
                 std::function<void(std::vector<Event>)> done);
 

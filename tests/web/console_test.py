@@ -191,7 +191,9 @@ def main():
         if SHOTS:
             os.makedirs(SHOTS, exist_ok=True)
             for width, height in ((1366, 768), (1920, 1080), (1280, 800)):
-                driver.set_window_size(width, height)
+                # The page's own size, whatever the window around it takes.
+                driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                       {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
                 for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
                     page(driver, name)
                     if name == "playlists":
@@ -205,7 +207,7 @@ def main():
                         driver.find_element(By.ID, "tasks-save").click()
                     time.sleep(0.8)
                     driver.save_screenshot(f"{SHOTS}/{name}_{width}x{height}.png")
-            driver.set_window_size(1366, 768)
+            driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
         for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
             page(driver, name)

@@ -1,0 +1,159 @@
+// The web console's sign-in: the password's hash, the brake on guessing,
+// and a browser session's cookie and CSRF token on the listener.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTemporaryDir>
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <fstream>
+#include <regex>
+
+#include "api/api_server.h"
+#include "api/web_login.h"
+
+using namespace tavri::api;
+
+namespace {
+
+const std::string kToken(64, 'a');
+const std::string kPassword = "correct horse";
+
+std::string hash_file(const QTemporaryDir& dir) { return (dir.path() + "/web_password").toStdString(); }
+
+}  // namespace
+
+TEST(WebLogin, KeepsAnArgon2idHashAndBrakesGuessing) {
+  QTemporaryDir dir;
+  WebLogin login(hash_file(dir));
+  EXPECT_FALSE(login.has_password());
+  EXPECT_FALSE(login.sign_in("10.0.0.9", ""));  // no password set: nobody gets in
+  EXPECT_TRUE(login.set_password("short").has_value());
+  ASSERT_FALSE(login.set_password(kPassword).has_value());
+  struct stat st{};
+  ASSERT_EQ(::stat(hash_file(dir).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::string stored;
+  std::getline(std::ifstream(hash_file(dir)), stored);
+  EXPECT_EQ(stored.rfind("$argon2id$", 0), 0u);
+  EXPECT_EQ(stored.find(kPassword), std::string::npos);
+
+  const auto t0 = WebLogin::Clock::now();
+  for (int i = 0; i < WebLogin::kFailuresBeforePause; ++i) {
+    EXPECT_EQ(login.pause_left("10.0.0.1", t0), 0);
+    EXPECT_FALSE(login.sign_in("10.0.0.1", "guess " + std::to_string(i), t0));
+  }
+  EXPECT_EQ(login.pause_left("10.0.0.1", t0), 60);
+  EXPECT_EQ(login.pause_left("10.0.0.2", t0), 0);  // another client is not held back
+  const auto later = t0 + WebLogin::kPause;
+  EXPECT_EQ(login.pause_left("10.0.0.1", later), 0);
+  const auto session = login.sign_in("10.0.0.1", kPassword, later);
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->id.size(), 64u);
+  EXPECT_NE(session->id, session->csrf);
+
+  // The cookie among others; a session unused for the idle limit ends.
+  const std::string header = "theme=dark; tavri_session=" + session->id + "; lang=en";
+  EXPECT_TRUE(login.session(header, later));
+  EXPECT_FALSE(login.session("tavri_session=" + std::string(64, '0'), later));
+  EXPECT_FALSE(login.session(header, later + WebLogin::kIdleLimit + std::chrono::seconds(1)));
+  EXPECT_FALSE(login.session(header, later));
+
+  // A new password ends every session.
+  const auto again = login.sign_in("10.0.0.1", kPassword);
+  ASSERT_TRUE(again);
+  ASSERT_FALSE(login.set_password("another password").has_value());
+  EXPECT_FALSE(login.session("tavri_session=" + again->id));
+}
+
+namespace {
+
+// One request on its own connection; the whole answer.
+std::string http(std::uint16_t port, const std::string& method, const std::string& target,
+                 const std::string& headers = {}, const std::string& body = {}) {
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  socket.connect({asio::ip::make_address("127.0.0.1"), port});
+  const std::string request = method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers +
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  asio::write(socket, asio::buffer(request));
+  std::string got;
+  boost::system::error_code ec;
+  char buffer[65536];
+  while (!ec) got.append(buffer, socket.read_some(asio::buffer(buffer), ec));
+  return got;
+}
+
+int status(const std::string& answer) { return answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : 0; }
+
+std::string header(const std::string& answer, const std::string& name) {
+  std::smatch m;
+  return std::regex_search(answer, m, std::regex("\r\n" + name + ": ([^\r]*)", std::regex::icase)) ? m[1].str() : "";
+}
+
+}  // namespace
+
+// Through the listener, as a browser signs in and acts.
+TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
+  QTemporaryDir dir;
+  ServerConfig config;
+  config.port = 0;
+  config.token = kToken;
+  config.web = std::make_shared<WebLogin>(hash_file(dir));
+  std::atomic<int> handled{0};
+  ApiServer server(config, [&](Request, Respond respond) {
+    ++handled;
+    respond({200, "application/json", "{}"});
+  });
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const auto port = server.port();
+
+  // The page and its files need no sign-in; they run no inline script.
+  const std::string page = http(port, "GET", "/");
+  ASSERT_EQ(status(page), 200);
+  EXPECT_NE(header(page, "Content-Security-Policy").find("script-src 'self'"), std::string::npos);
+  EXPECT_EQ(header(page, "Content-Security-Policy").find("unsafe-inline"), std::string::npos);
+  EXPECT_FALSE(std::regex_search(page, std::regex("<script(?![^>]*\\ssrc=)|\\son[a-z]+=", std::regex::icase)));
+  for (const char* file : {"/console.js", "/console.css", "/icon.svg"}) EXPECT_EQ(status(http(port, "GET", file)), 200);
+  EXPECT_EQ(status(http(port, "GET", "/../../etc/passwd")), 401);
+  EXPECT_EQ(status(http(port, "GET", "/api/players")), 401);
+
+  const std::string json = "Content-Type: application/json\r\n";
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json, "{\"password\":\"" + kPassword + "\"}")), 409);  // none set
+  EXPECT_EQ(status(http(port, "PUT", "/api/password", json, "{\"password\":\"" + kPassword + "\"}")), 401);
+  EXPECT_EQ(status(http(port, "PUT", "/api/password", "Authorization: Bearer " + kToken + "\r\n" + json,
+                        "{\"password\":\"" + kPassword + "\"}")),
+            200);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json, "{\"password\": 7}")), 400);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json, "{\"password\":\"wrong password\"}")), 401);
+  const std::string signed_in = http(port, "POST", "/api/login", json, "{\"password\":\"" + kPassword + "\"}");
+  ASSERT_EQ(status(signed_in), 200);
+  const std::string cookie = header(signed_in, "Set-Cookie");
+  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+  EXPECT_EQ(cookie.find("Secure"), std::string::npos);  // plain HTTP on loopback
+  const std::string session = "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\n";
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(signed_in, m, std::regex("\"csrf\":\"([0-9a-f]{64})\"")));
+  const std::string csrf = "X-CSRF-Token: " + m[1].str() + "\r\n";
+
+  EXPECT_EQ(status(http(port, "GET", "/api/players", session)), 200);
+  EXPECT_EQ(handled, 1);
+  EXPECT_EQ(status(http(port, "POST", "/api/playlists", session + json, "{\"name\":\"x\"}")), 403);
+  EXPECT_EQ(status(http(port, "POST", "/api/playlists", session + json + "X-CSRF-Token: " + std::string(64, 'f') + "\r\n",
+                        "{\"name\":\"x\"}")),
+            403);
+  EXPECT_EQ(status(http(port, "PUT", "/api/content/x.png", session, "12345")), 403);  // uploads too
+  EXPECT_EQ(handled, 1);  // no refused change reached the routes
+  EXPECT_EQ(status(http(port, "POST", "/api/playlists", session + csrf + json, "{\"name\":\"x\"}")), 200);
+  EXPECT_EQ(handled, 2);
+  // The password is the token holder's to set, not a browser's.
+  EXPECT_EQ(status(http(port, "PUT", "/api/password", session + csrf + json, "{\"password\":\"taken over!\"}")), 403);
+
+  EXPECT_EQ(status(http(port, "POST", "/api/logout", session + csrf)), 200);
+  EXPECT_EQ(status(http(port, "GET", "/api/players", session)), 401);
+  server.stop();
+}
