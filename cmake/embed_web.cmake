@@ -35,6 +35,7 @@ ${entries}};
 
 const Asset* find_asset(std::string_view path) {
   if (path == \"/\") path = \"/index.html\";
+  if (path == \"/favicon.ico\") path = \"/icon.svg\";
   for (const Asset& asset : kAssets)
     if (asset.path == path) return &asset;
   return nullptr;

@@ -1140,6 +1140,16 @@ document.addEventListener('DOMContentLoaded', async () => {
     showLogin('Signed out.');
   });
   window.addEventListener('hashchange', () => { if (csrf) show(location.hash.slice(1)); });
+  // A page kept for the back button would hold its stream open, and the
+  // browser gives a server only six connections: it closes, and opens again
+  // (catching up) when the page comes back.
+  window.addEventListener('pagehide', () => { if (events) { events.close(); events = null; } });
+  window.addEventListener('pageshow', (e) => {
+    if (e.persisted && csrf) {
+      listen();
+      ['players', 'playlists', 'schedules', 'content', 'ready'].forEach((w) => refresh(w, 0));
+    }
+  });
   // "12 s ago" moves on by itself, without asking the server.
   setInterval(() => $$('td.ago').forEach((td) => { td.textContent = ago(td.dataset.time); }), 1000);
   const session = await fetch('/api/session', { credentials: 'same-origin' }).then((r) => r.json()).catch(() => null);

@@ -11,7 +11,8 @@ struct Asset {
   std::string_view body;
 };
 
-// The file for a request path ("/" is "/index.html"), or null.
+// The file for a request path ("/" is "/index.html", "/favicon.ico" the
+// icon), or null.
 const Asset* find_asset(std::string_view path);
 
 }  // namespace tavri::api::web
