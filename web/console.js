@@ -151,6 +151,9 @@ function names(ids, limit = 8) {
   return list.join(', ') + (ids.length > limit ? ` and ${ids.length - limit} more` : '');
 }
 
+// A long name as its start and its end, which tell players apart best.
+function shortName(name) { return name.length > 15 ? `${name.slice(0, 5)}…${name.slice(-8)}` : name; }
+
 function ago(iso) {
   if (!iso) return 'never';
   const s = Math.max(0, Math.round((Date.now() - Date.parse(iso)) / 1000));
@@ -241,9 +244,15 @@ function listen() {
 function note(kind, text) {
   const entry = { kind, text, at: new Date().toISOString() };
   // "LOAD PLAYLIST: 38 of 50 confirmed" then "50 of 50": one line that counts on.
-  const last = state.recent[0];
-  if (kind === 'command' && last?.kind === 'command' && last.text.split(':')[0] === text.split(':')[0]
-      && Date.now() - Date.parse(last.at) < 30000) state.recent.shift();
+  // The same file published again: one line that counts.
+  const list = kind === 'alert' || kind === 'failed' ? state.alerts : state.recent;
+  const last = list[0];
+  const recent = last && Date.now() - Date.parse(last.at) < 30000;
+  if (recent && kind === 'command' && last.kind === 'command' && last.text.split(':')[0] === text.split(':')[0]) list.shift();
+  else if (recent && last.kind === kind && last.text === text) {
+    entry.times = (last.times || 1) + 1;
+    list.shift();
+  }
   (kind === 'alert' || kind === 'failed' ? state.alerts : state.recent).unshift(entry);
   state.alerts.length = Math.min(state.alerts.length, 50);
   state.recent.length = Math.min(state.recent.length, 50);
@@ -318,7 +327,7 @@ pages.dashboard = {
         <p id="server-state">${serving}</p><p>${feedback}</p>${scan}${copying}</div>`;
     if (what === 'all' || what === 'notes') {
       const list = (entries) => entries.length ? entries.slice(0, 15).map((e) =>
-        `<li><span class="muted">${new Date(e.at).toLocaleTimeString()}</span> ${esc(e.text)}</li>`).join('')
+        `<li><span class="muted">${new Date(e.at).toLocaleTimeString()}</span> ${esc(e.text)}${e.times ? ` <span class="muted">(${e.times} times)</span>` : ''}</li>`).join('')
         : '<li class="muted">Nothing since this page opened.</li>';
       $('#alerts').innerHTML = list(state.alerts);
       $('#recent').innerHTML = list(state.recent);
@@ -512,7 +521,7 @@ pages.players = {
       let y;
       if (p.map) { x = p.map.x; y = top - p.map.y - 50; } else { x = 10 + (free % 8) * 120; y = top + 20 + Math.floor(free / 8) * 50; free += 1; }
       return `<div class="spot${p.online ? '' : ' offline'}" data-x="${Math.round(x)}" data-y="${Math.round(y)}"
-        title="${esc(p.name)} (${esc(p.id)}): ${esc(p.state)}">${esc(p.name || p.id)}<br>${esc(p.state)}</div>`;
+        title="${esc(p.name)} (${esc(p.id)}): ${esc(p.state)}">${esc(shortName(p.name || p.id))}<br>${esc(p.state)}</div>`;
     });
     $('#players-view').innerHTML = `<div class="map" role="img" aria-label="Floor plan: ${list.length} players">${spots.join('')}</div>
       <p class="muted">Positions come from the window's map; players never placed there are in rows below.</p>`;
@@ -823,7 +832,7 @@ pages.content = {
       const f = view.contentFilter.toLowerCase();
       const list = state.content.filter((c) => !f || c.file.toLowerCase().includes(f));
       $('#content-table').innerHTML = `<table id="content-list"><thead><tr><th>Still</th><th>File</th><th>Kind</th><th>Size</th><th>Playlists</th><th><span class="sr">Delete</span></th></tr></thead>
-        <tbody>${list.map((c) => `<tr data-file="${esc(c.file)}" tabindex="0">
+        <tbody>${list.map((c) => `<tr data-file="${esc(c.file)}">
           <td><img class="thumb" loading="lazy" src="/api/content/${encodeURIComponent(c.file)}/thumbnail" alt=""></td>
           <td><button type="button" class="quiet">${esc(c.file)}</button></td><td>${esc(c.file_kind || (c.is_img ? 'image' : ''))}</td>
           <td class="num">${esc(c.file_size === 'NONE' ? '' : c.file_size)}</td><td>${(c.playlists || []).length}</td>

@@ -86,6 +86,31 @@ return [...document.querySelectorAll('#page input, #page select, #page textarea'
 """
 
 
+# Text against the background it is drawn on: at least 4.5:1.
+LOW_CONTRAST = """
+const rgb = (text) => (text.match(/[\\d.]+/g) || []).map(Number);
+const lum = ([r, g, b]) => [r, g, b].map((v) => { v /= 255; return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; })
+  .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+const background = (el) => {
+  for (; el; el = el.parentElement) {
+    const c = rgb(getComputedStyle(el).backgroundColor);
+    if (c.length === 3 || c[3] > 0) return c.slice(0, 3);
+  }
+  return [255, 255, 255];
+};
+const low = [];
+for (const el of document.querySelectorAll('body *')) {
+  if (!el.offsetParent || ![...el.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim())) continue;
+  const style = getComputedStyle(el);
+  if (el.disabled) continue;
+  const a = lum(rgb(style.color)), b = lum(background(el));
+  const ratio = (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05);
+  if (ratio < 4.5) low.push(`${el.tagName} "${el.textContent.trim().slice(0, 20)}" ${ratio.toFixed(2)}`);
+}
+return low;
+"""
+
+
 def page(driver, name):
     driver.execute_script(f"location.hash = '#{name}'")
     until(lambda: driver.find_element(By.CSS_SELECTOR, "#page h1").text.lower().startswith(name[:4]), 5)
@@ -190,12 +215,15 @@ def main():
         # Screenshots of every page at two sizes, and a tablet's.
         if SHOTS:
             os.makedirs(SHOTS, exist_ok=True)
-            for width, height in ((1366, 768), (1920, 1080), (1280, 800)):
+            # Two desks, and a 10-inch tablet lying and standing.
+            for width, height in ((1366, 768), (1920, 1080), (1280, 800), (800, 1280)):
                 # The page's own size, whatever the window around it takes.
                 driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                        {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
                 for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
                     page(driver, name)
+                    if name == "content":
+                        driver.find_element(By.CSS_SELECTOR, f'#content-list tr[data-file="{names[1]}"] button').click()
                     if name == "playlists":
                         driver.find_element(By.CSS_SELECTOR, f'#pl-list button[data-id="{playlist_id}"]').click()
                     if name == "schedules" and not driver.find_elements(By.CSS_SELECTOR, "#sc-list button"):
@@ -207,13 +235,24 @@ def main():
                         driver.find_element(By.ID, "tasks-save").click()
                     time.sleep(0.8)
                     driver.save_screenshot(f"{SHOTS}/{name}_{width}x{height}.png")
+                    if name == "players":
+                        driver.find_element(By.ID, "view-map").click()
+                        time.sleep(0.5)
+                        driver.save_screenshot(f"{SHOTS}/players_map_{width}x{height}.png")
+                        driver.find_element(By.ID, "view-table").click()
             driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
+        # The contrast check itself sees pale text.
+        driver.execute_script("const p = document.createElement('p'); p.id = 'pale'; p.textContent = 'pale';"
+                              "p.style.color = '#aaa'; document.getElementById('page').append(p)")
+        check(any("pale" in t for t in driver.execute_script(LOW_CONTRAST)), "the contrast check finds pale text")
         for name in ("dashboard", "players", "playlists", "content", "schedules", "history"):
             page(driver, name)
             time.sleep(0.3)
             missing = driver.execute_script(UNLABELLED)
             check(not missing, f"every control on {name} has a label {missing[:2] if missing else ''}")
+            low = driver.execute_script(LOW_CONTRAST)
+            check(not low, f"and its text has at least 4.5:1 contrast {low[:3] if low else ''}")
 
         # The players fall silent: the dashboard counts them offline by itself.
         page(driver, "dashboard")
