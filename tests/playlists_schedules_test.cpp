@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -283,6 +285,66 @@ TEST_F(Editors, ItemEditsMovesLengthsAndReplacements) {
   editor_->send_to_device();
   EXPECT_EQ(sent_.size(), 1);
   EXPECT_EQ(dialogs_.alert_messages().last(), "The playlist \"Lobby\" was not sent.");
+}
+
+// The item operations by id, as the API calls them, work on a playlist the
+// editor does not show, give its file the bytes the buttons give, and
+// refuse a bad index or value without a change.
+TEST_F(Editors, ItemOperationsByIdMatchTheButtonsOnAnyPlaylist) {
+  auto file_bytes = [&] {
+    wait_for_writes();
+    QFile f(published("PLAYLIST_ID_1.SAV"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  new_playlist("Lobby");
+  select_content({0, 1});
+  editor_->ADD_FILE_TO_LIST();  // Lobby Loop, Logo
+  items().select_list_indices({1});
+  editor_->MOVE_UP();
+  dialogs_.prompt_answers.push_back(QString("9"));
+  editor_->changeImg_length();
+  const QByteArray by_buttons = file_bytes();
+  ASSERT_FALSE(by_buttons.isEmpty());
+
+  new_playlist("Hall");  // shown now; Lobby is edited by id only
+  ASSERT_TRUE(editor_->remove_item(1, 1).ok());
+  ASSERT_TRUE(editor_->remove_item(1, 0).ok());
+  ASSERT_TRUE(editor_->insert_items(1, 0, {content().at(0), content().at(1)}).ok());
+  ASSERT_TRUE(editor_->move_item(1, 1, 0).ok());
+  ASSERT_TRUE(editor_->set_image_length(1, 0, 9).ok());
+  EXPECT_EQ(file_bytes(), by_buttons);
+  EXPECT_TRUE(items().records().isEmpty());  // the shown playlist is untouched
+
+  EXPECT_EQ(editor_->move_item(1, 2, 0).field, "index");
+  EXPECT_EQ(editor_->remove_item(1, -1).field, "index");
+  EXPECT_EQ(editor_->set_image_length(1, 1, 5).field, "index");  // a movie
+  EXPECT_EQ(editor_->set_image_length(1, 0, 0).field, "seconds");
+  EXPECT_EQ(editor_->replace_item(9, 0, content().at(0)).field, "id");
+  EXPECT_EQ(file_bytes(), by_buttons);
+}
+
+// The task operations by id work on a schedule the editor does not show,
+// publish it, and refuse a bad row, key or value without a change.
+TEST_F(Editors, TaskOperationsByIdWorkOnAnyScheduleAndRefuseBadValues) {
+  lobby_played_by_week();
+  dialogs_.prompt_answers.push_back(QString("Other"));
+  schedule_->add_new_playlist();  // shown now; Week is edited by id only
+  ASSERT_TRUE(schedule_view_->set_task_value(1, {0}, "time", "07:30").ok());
+  ASSERT_TRUE(schedule_view_->set_task_value(1, {0}, "active", false).ok());
+  EXPECT_TRUE(tasks().records().isEmpty());
+  for (const auto& [rows, key, value, field] :
+       {std::tuple{QList<int>{0}, "time", QVariant("7:30"), "value"}, {{1}, "time", "08:00", "rows"},
+        {{0}, "colour", "red", "key"}, {{0}, "list", 99, "value"}, {{}, "name", "A", "rows"}})
+    EXPECT_EQ(schedule_view_->set_task_value(1, rows, key, value).field, field) << key;
+  EXPECT_EQ(schedule_view_->remove_tasks(9, {0}).field, "id");
+  const QJsonObject file = read_published("SCHEDULE_ID_1.SAV");
+  if (file.isEmpty()) GTEST_SKIP() << "python3 not installed";
+  const QJsonObject task = file["movielist"].toArray()[0].toObject();
+  EXPECT_EQ(task["time"].toString(), "07:30");
+  EXPECT_EQ(task["active"].toInt(), 0);
+  EXPECT_FALSE(task.contains("playlist_files"));  // inactive: not embedded
+  ASSERT_TRUE(schedule_view_->remove_tasks(1, {0}).ok());
+  EXPECT_TRUE(read_published("SCHEDULE_ID_1.SAV")["movielist"].toArray().isEmpty());
 }
 
 TEST_F(Editors, PlaylistsPerFileTakeTheLowestFreeIds) {

@@ -92,8 +92,7 @@ bool display_playlist::publish(const Record& playlist) {
 }
 
 void display_playlist::append_content(const RecordArray& content_items) {
-  for (const Record& item : content_items) items_.append(item);
-  save_list();
+  insert_items(shown_id(), items_.size(), content_items);
   make_current(items_.size() - 1);
 }
 
@@ -107,26 +106,15 @@ static RecordArray selected_in_shown_order(const RecordList* content) {
 
 void display_playlist::insert_content(const QList<int>& content_indices, int at) {
   if (!content_ || selected_playlist() < 0) return;
-  int place = std::clamp(at, 0, items_.size());
-  const int first = place;
-  for (int index : content_indices) {
-    if (index < 0 || index >= content_->size()) continue;
-    items_.insert(place++, content_->at(index));
-  }
-  if (place == first) return;
-  make_current(first);
-  save_list();
+  RecordArray chosen;
+  for (int index : content_indices)
+    if (index >= 0 && index < content_->size()) chosen.append(content_->at(index));
+  insert_items(shown_id(), at, chosen);
 }
 
 void display_playlist::move_item(int from, int to) {
   if (selected_playlist() < 0 || from < 0 || from >= items_.size()) return;
-  to = std::clamp(to, 0, items_.size() - 1);
-  if (to == from) return;
-  const Record item = items_.at(from);
-  items_.remove_at(from);
-  items_.insert(to, item);
-  make_current(to);
-  save_list();
+  move_item(shown_id(), from, std::clamp(to, 0, items_.size() - 1));
 }
 
 void display_playlist::ADD_FILE_TO_LIST() {
@@ -168,12 +156,7 @@ void display_playlist::REPLACE_FILE() {
   }
   const int current = current_item();
   if (selected_playlist() < 0 || current < 0) return;
-  Record replacement = chosen.first();
-  if (replacement.value("is_img").toBool())
-    replacement["file_length"] = read_integer(items_.at(current).value("file_length").toString());
-  items_.replace(current, replacement);
-  save_list();
-  items_.refresh();
+  replace_item(shown_id(), current, chosen.first());
 }
 
 void display_playlist::DELETE_MOVIE() {
@@ -181,10 +164,7 @@ void display_playlist::DELETE_MOVIE() {
   if (selected_playlist() < 0 || current < 0) return;
   const Deleted entry{shown_id_, current, items_.at(current), next_serial_++};
   deleted_.push_back(entry);
-  items_.remove_at(current);
-  // The item that took its place (or the new last one) becomes current.
-  make_current(std::min(current, items_.size() - 1));
-  save_list();
+  remove_item(shown_id(), current);
   QPointer<display_playlist> self(this);
   remember_deletion(QString("delete item \"%1\"").arg(entry.item.value("file_name").toString()), [self, entry] {
     if (!self) return;
@@ -215,10 +195,7 @@ bool display_playlist::put_back(const Deleted& entry) {
     playlists()->select_list_indices({owner});
     tableViewSelectionDidChange();
   }
-  const int at = std::min(entry.index, items_.size());
-  items_.insert(at, entry.item);
-  make_current(at);
-  save_list();
+  insert_items(shown_id(), entry.index, {entry.item});
   return true;
 }
 
@@ -227,11 +204,7 @@ void display_playlist::move_current(int by) {
   if (selected_playlist() < 0 || current < 0) return;
   const int target = current + by;
   if (target < 0 || target >= items_.size()) return;
-  const Record item = items_.at(current);
-  items_.remove_at(current);
-  items_.insert(target, item);
-  make_current(target);
-  save_list();
+  move_item(shown_id(), current, target);
 }
 
 void display_playlist::MOVE_UP() { move_current(-1); }
@@ -249,10 +222,11 @@ void display_playlist::changeImg_length() {
   if (text) {
     // A still shown for no time, or a typed word (read as 0), would make players skip it.
     const int typed = read_integer(*text);
-    if (typed <= 0)
-      dialogs_.alert("The length must be a whole number of seconds, at least 1.", *text, {"OK"});
-    else
-      items_.set_value(current, "file_length", typed);
+    if (typed > 0) {
+      set_image_length(shown_id(), current, typed);
+      return;
+    }
+    dialogs_.alert("The length must be a whole number of seconds, at least 1.", *text, {"OK"});
   }
   save_list();
 }
@@ -291,17 +265,107 @@ Outcome display_playlist::set_items(qint64 id, const QList<ItemSpec>& wanted) {
     if (one.seconds > 0) item["file_length"] = one.seconds;
     items.append(item);
   }
-  if (shown_id_ == playlists()->at(index).value("id")) {
+  write_items(index, items, 0);
+  return Outcome::done();
+}
+
+void display_playlist::write_items(int list_index, const RecordArray& items, int current) {
+  if (shown_id_ == playlists()->at(list_index).value("id")) {
     // The editor shows it: the edit goes through the editor, current item and all.
     items_.set_records(items);
-    make_current(0);
+    make_current(std::min(current, items_.size() - 1));
     save_list();
-    return Outcome::done();
+    return;
   }
-  Record playlist = playlists()->at(index);
+  Record playlist = playlists()->at(list_index);
   store_movielist(playlist, items);
-  playlists()->replace(index, playlist);
+  playlists()->replace(list_index, playlist);
   publish(playlist);
+}
+
+std::optional<std::pair<int, RecordArray>> display_playlist::items_of(qint64 id, Outcome& refusal) const {
+  if (!catalogue_) {
+    refusal = Outcome::failed("The playlists are not ready.");
+    return std::nullopt;
+  }
+  const int index = catalogue_->catalogue().index_of(id);
+  if (index < 0) {
+    refusal = Outcome::unknown("id", QString("No playlist has the id %1.").arg(id));
+    return std::nullopt;
+  }
+  // The shown playlist's items are the editor's, which may hold an edit not yet stored.
+  if (shown_id_ == playlists()->at(index).value("id")) return std::pair{index, items_.records()};
+  return std::pair{index, decode_movielist(playlists()->at(index))};
+}
+
+namespace {
+Outcome no_item(int index, int count) {
+  return Outcome::bad("index", QString("The playlist has no item %1 (it has %2).").arg(index + 1).arg(count));
+}
+}  // namespace
+
+Outcome display_playlist::insert_items(qint64 id, int at, const RecordArray& content_items) {
+  Outcome refusal;
+  auto found = items_of(id, refusal);
+  if (!found) return refusal;
+  if (content_items.isEmpty()) return Outcome::done();
+  auto& [index, items] = *found;
+  const int place = std::clamp(at, 0, static_cast<int>(items.size()));
+  for (int k = 0; k < content_items.size(); ++k) items.insert(place + k, content_items.at(k));
+  write_items(index, items, place);
+  return Outcome::done();
+}
+
+Outcome display_playlist::move_item(qint64 id, int from, int to) {
+  Outcome refusal;
+  auto found = items_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, items] = *found;
+  const int count = static_cast<int>(items.size());
+  if (from < 0 || from >= count) return no_item(from, count);
+  if (to < 0 || to >= count) return no_item(to, count);
+  if (to == from) return Outcome::done();
+  items.move(from, to);
+  write_items(index, items, to);
+  return Outcome::done();
+}
+
+Outcome display_playlist::remove_item(qint64 id, int at) {
+  Outcome refusal;
+  auto found = items_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, items] = *found;
+  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
+  items.removeAt(at);
+  // The item that took its place (or the new last one) becomes current.
+  write_items(index, items, std::min(at, static_cast<int>(items.size()) - 1));
+  return Outcome::done();
+}
+
+Outcome display_playlist::replace_item(qint64 id, int at, const Record& content_item) {
+  Outcome refusal;
+  auto found = items_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, items] = *found;
+  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
+  Record replacement = content_item;
+  if (replacement.value("is_img").toBool())
+    replacement["file_length"] = read_integer(items.at(at).value("file_length").toString());
+  items[at] = replacement;
+  write_items(index, items, at);
+  return Outcome::done();
+}
+
+Outcome display_playlist::set_image_length(qint64 id, int at, int seconds) {
+  Outcome refusal;
+  auto found = items_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, items] = *found;
+  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
+  if (!items.at(at).value("is_img").toBool()) return Outcome::bad("index", "Only an image takes a length.");
+  if (seconds <= 0) return Outcome::bad("seconds", "The length must be a whole number of seconds, at least 1.");
+  items[at]["file_length"] = seconds;
+  write_items(index, items, at);
   return Outcome::done();
 }
 

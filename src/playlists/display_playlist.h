@@ -1,5 +1,7 @@
 #pragma once
 #include <QObject>
+#include <optional>
+#include <utility>
 #include <vector>
 #include <QUrl>
 
@@ -59,7 +61,25 @@ class display_playlist : public QObject {
   // Nothing changes when a file is unknown or a length does not fit.
   Outcome set_items(qint64 id, const QList<ItemSpec>& items);
 
+  // The item edits by playlist id and item index, which the buttons above
+  // call with the selection. Each publishes the playlist at once, and
+  // changes nothing when an index or a value does not fit.
+  // Content records put before item `at` (at the end when past it).
+  Outcome insert_items(qint64 id, int at, const RecordArray& content_items);
+  Outcome move_item(qint64 id, int from, int to);  // `to`: its index afterwards
+  Outcome remove_item(qint64 id, int index);
+  // Another content record in the item's place; an image keeps the length.
+  Outcome replace_item(qint64 id, int index, const Record& content_item);
+  Outcome set_image_length(qint64 id, int index, int seconds);
+
  private:
+  // Where every edit lands: a playlist (by list index) gets these items,
+  // the shown one through the editor with item `current` made current, and
+  // is published.
+  void write_items(int list_index, const RecordArray& items, int current);
+  // The playlist's list index and items, or the refusal.
+  std::optional<std::pair<int, RecordArray>> items_of(qint64 id, Outcome& refusal) const;
+  qint64 shown_id() const { return shown_id_.toLongLong(); }
   // Writes a playlist's file for the players.
   bool publish(const Record& playlist);
   int selected_playlist() const;  // list index, or -1

@@ -357,6 +357,103 @@ Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& wanted) {
   return Outcome::done();
 }
 
+std::optional<std::pair<int, RecordArray>> Schedule_View::tasks_of(qint64 id, Outcome& refusal) const {
+  if (!schedules_ || !schedule_list()) {
+    refusal = Outcome::failed("The schedules are not ready.");
+    return std::nullopt;
+  }
+  const int index = schedules_->catalogue().index_of(id);
+  if (index < 0) {
+    refusal = Outcome::unknown("id", QString("No schedule has the id %1.").arg(id));
+    return std::nullopt;
+  }
+  if (is_shown(index)) return std::pair{index, tasks_.records()};
+  return std::pair{index, to_record_array(schedule_list()->at(index).value("tasklist").toList())};
+}
+
+bool Schedule_View::is_shown(int index) const {
+  return shown_schedule_id_ == schedule_list()->at(index).value("id");
+}
+
+void Schedule_View::write_tasks(int index, const RecordArray& tasks) {
+  writing_back_ = true;
+  schedule_list()->set_value(index, "tasks", static_cast<int>(tasks.size()));
+  writing_back_ = false;
+  write_tasklist(index, to_variant_list(tasks), selected_schedule());
+}
+
+namespace {
+Outcome bad_rows(const QList<int>& rows, int count) {
+  if (rows.isEmpty()) return Outcome::bad("rows", "No task is named.");
+  for (int row : rows)
+    if (row < 0 || row >= count)
+      return Outcome::bad("rows", QString("The schedule has no task %1 (it has %2).").arg(row + 1).arg(count));
+  return Outcome::done();
+}
+}  // namespace
+
+Outcome Schedule_View::set_task_value(qint64 id, const QList<int>& rows, const QString& key, const QVariant& value) {
+  Outcome refusal;
+  auto found = tasks_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, tasks] = *found;
+  if (const Outcome o = bad_rows(rows, static_cast<int>(tasks.size())); !o.ok()) return o;
+  QVariant stored = value;
+  const QString text = value.toString();
+  if (key == "name") {
+    if (const Outcome o = Catalogue::check_name(text); !o.ok()) return Outcome::bad("value", o.message, o.detail);
+  } else if (key == "date") {
+    if (!QDate::fromString(text, "yyyy-MM-dd").isValid())
+      return Outcome::bad("value", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(text));
+  } else if (key == "time") {
+    if (text.size() != 5 || !QTime::fromString(text, "HH:mm").isValid())
+      return Outcome::bad("value", QString("\"%1\" is not a time of day (HH:mm).").arg(text));
+  } else if (key == "daily" || key == "cut" || key == "active") {
+    stored = value.toBool() ? 1 : 0;
+  } else if (key == "list") {
+    bool number = false;
+    const qint64 list = value.toLongLong(&number);
+    const bool known = playlists_ && playlists_->catalogue().index_of(list) >= 0;
+    if (!number || (list != -1 && !known)) return Outcome::unknown("value", QString("No playlist has the id %1.").arg(text));
+    stored = static_cast<int>(list);
+  } else {
+    return Outcome::bad("key", QString("A task has no \"%1\".").arg(key));
+  }
+  if (is_shown(index)) {
+    // In the editor's rows, so that the selection stays on the same tasks.
+    {
+      Editing editing(editing_);
+      for (int row : rows) tasks_.set_value(row, key, stored);
+    }
+    task_count_change(key == "date" || key == "time");
+    return Outcome::done();
+  }
+  for (int row : rows) tasks[row][key] = stored;
+  write_tasks(index, tasks);
+  return Outcome::done();
+}
+
+Outcome Schedule_View::remove_tasks(qint64 id, QList<int> rows) {
+  Outcome refusal;
+  auto found = tasks_of(id, refusal);
+  if (!found) return refusal;
+  auto& [index, tasks] = *found;
+  if (const Outcome o = bad_rows(rows, static_cast<int>(tasks.size())); !o.ok()) return o;
+  std::sort(rows.begin(), rows.end(), std::greater<>());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  if (is_shown(index)) {
+    {
+      Editing editing(editing_);
+      for (int row : rows) tasks_.remove_at(row);
+    }
+    task_count_change();
+    return Outcome::done();
+  }
+  for (int row : rows) tasks.removeAt(row);
+  write_tasks(index, tasks);
+  return Outcome::done();
+}
+
 void Schedule_View::add_line() {
   if (selected_schedule() < 0) return;
   console_log("ADD SCHEDULE TASK");
@@ -395,8 +492,8 @@ void Schedule_View::rename_line() {
   const auto name = prompt_for_name(dialogs_, tasks_.at(selected.first()).value("name").toString());
   if (!name) return;
   console_log(QString("NEW NAME: %1").arg(*name));
-  Editing editing(editing_);
-  tasks_.set_value(selected.first(), "name", *name);
+  if (const Outcome o = set_task_value(shown_schedule_id_.toLongLong(), selected, "name", *name); !o.ok())
+    dialogs_.alert(o.message, o.detail, {"OK"});
 }
 
 void Schedule_View::change_selected(const QString& key, const QString& format, bool date) {
@@ -415,11 +512,7 @@ void Schedule_View::change_selected(const QString& key, const QString& format, b
                            : dialogs_.pick_time("Please change the time:", start);
   if (!picked) return;
   const QString text = date ? picked->date().toString(format) : picked->time().toString(format);
-  {
-    Editing editing(editing_);
-    for (int index : selected) tasks_.set_value(index, key, text);
-  }
-  task_count_change();
+  set_task_value(shown_schedule_id_.toLongLong(), selected, key, text);
 }
 
 void Schedule_View::change_date() { change_selected("date", "yyyy-MM-dd", true); }
@@ -435,14 +528,8 @@ void Schedule_View::delete_line() {
   if (dialogs_.alert(message, names.join("\n"), {"Cancel", "Delete"}) != 1) return;
   std::sort(selected.begin(), selected.end(), std::greater<>());
   std::vector<std::pair<int, Record>> removed;
-  {
-    Editing editing(editing_);
-    for (int index : selected) {
-      removed.emplace_back(index, tasks_.at(index));
-      tasks_.remove_at(index);
-    }
-  }
-  task_count_change();
+  for (int index : selected) removed.emplace_back(index, tasks_.at(index));
+  remove_tasks(shown_schedule_id_.toLongLong(), selected);
   const QVariant schedule_id = schedule_list()->at(selected_schedule()).value("id");
   QPointer<Schedule_View> self(this);
   remember_deletion(selected.size() == 1 ? QString("delete task %1").arg(names.first()) : QString("delete tasks"),

@@ -1,4 +1,6 @@
 #pragma once
+#include <optional>
+#include <utility>
 #include <QObject>
 #include <QUrl>
 
@@ -69,8 +71,22 @@ class Schedule_View : public QObject, public PlaylistUsers {
   // Schedule `id` gets these tasks and is published at once. Nothing
   // changes when a name, date, time or playlist does not fit.
   Outcome set_tasks(qint64 id, const QList<TaskSpec>& tasks);
+  // The task edits by schedule id and task index, which the buttons call
+  // with the selection; the schedule is published at once, and nothing
+  // changes when an index or a value does not fit. `key`: "name", "date"
+  // (yyyy-MM-dd), "time" (HH:mm), "daily", "cut", "active" or "list" (a
+  // playlist's id, -1 for none).
+  Outcome set_task_value(qint64 id, const QList<int>& rows, const QString& key, const QVariant& value);
+  Outcome remove_tasks(qint64 id, QList<int> rows);
 
  private:
+  // The schedule's list index and tasks, or the refusal; the shown one's
+  // as the editor holds them.
+  std::optional<std::pair<int, RecordArray>> tasks_of(qint64 id, Outcome& refusal) const;
+  // Whether the editor shows the schedule at this list index.
+  bool is_shown(int index) const;
+  // A schedule the editor does not show gets these tasks, and is published.
+  void write_tasks(int index, const RecordArray& tasks);
   void write_tasklist(int index, const QVariantList& tasks, int selected);
   int selected_schedule() const;  // list index, or -1
   RecordList* schedule_list() const;
