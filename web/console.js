@@ -530,6 +530,48 @@ pages.players = {
   },
 };
 
+// New, rename, copy, remove and send to all: the same for playlists and
+// schedules. `prefix` names the buttons, `load` shows one, `chosenId` says
+// which is shown.
+function bindCatalogue(page, prefix, word, load, chosenId, removing) {
+  const path = `${word}s`;
+  const chosen = () => {
+    const c = state[path].find((x) => x.id === chosenId());
+    if (!c) toast(`Choose a ${word} first.`);
+    return c;
+  };
+  const show = async (id) => {
+    await refresh(path, 0);
+    if (id !== undefined) await load(id);
+    pages[path].update('all');
+  };
+  // A name asked in a dialog that stays open, with the server's refusal, until one is taken.
+  const named = (title, value, okText, use) => ask(title, '', [{ name: 'name', label: 'Name', value }], okText, async (a) => {
+    try { await use(a.name); return null; } catch (error) { return error.message; }
+  });
+  $(`#${prefix}-new`, page).addEventListener('click', () => named(`New ${word}`, '', 'Create',
+    async (name) => show((await api('POST', `/api/${path}`, { name })).id)));
+  $(`#${prefix}-rename`, page).addEventListener('click', () => {
+    const c = chosen();
+    if (c) named(`Rename the ${word}`, c.name, 'Rename', async (name) => { await api('PATCH', `/api/${path}/${c.id}`, { name }); await show(); });
+  });
+  $(`#${prefix}-copy`, page).addEventListener('click', async () => {
+    const c = chosen();
+    const made = c && await act(() => api('POST', `/api/${path}/${c.id}/copy`), `${c.name} copied`);
+    if (made) show(made.id);
+  });
+  $(`#${prefix}-remove`, page).addEventListener('click', async () => {
+    const c = chosen();
+    if (!c || !await ask(`Remove the ${word}?`, `"${c.name}" ${removing}`, [], 'Remove', null, true)) return;
+    if (await act(() => api('DELETE', `/api/${path}/${c.id}`), `${c.name} removed`)) show(null);
+  });
+  $(`#${prefix}-send`, page).addEventListener('click', async () => {
+    const c = chosen();
+    if (!c || !await ask(`Send the ${word}?`, `"${c.name}" goes to all ${state.players.length} players.`, [], 'Send')) return;
+    await act(() => api('POST', '/api/send', { [word]: c.id, players: 'all' }), `${c.name} sent to all players`);
+  });
+}
+
 // ---- playlists ----
 
 async function loadPlaylist(id) {
@@ -578,52 +620,14 @@ pages.playlists = {
       </section>
     </div>`,
   bind(page) {
-    const chosen = () => state.playlists.find((p) => p.id === view.playlist);
     $('#pl-list', page).addEventListener('click', async (e) => {
       const b = e.target.closest('button[data-id]');
       if (!b) return;
       await loadPlaylist(Number(b.dataset.id));
       this.update('all');
     });
-    $('#pl-new', page).addEventListener('click', async () => {
-      await ask('New playlist', '', [{ name: 'name', label: 'Name' }], 'Create', async (a) => {
-        try {
-          const made = await api('POST', '/api/playlists', { name: a.name });
-          await refresh('playlists', 0);
-          await loadPlaylist(made.id);
-          this.update('all');
-          return null;
-        } catch (error) { return error.message; }
-      });
-    });
-    $('#pl-rename', page).addEventListener('click', async () => {
-      const p = chosen();
-      if (!p) return toast('Choose a playlist first.');
-      await ask('Rename the playlist', '', [{ name: 'name', label: 'Name', value: p.name }], 'Rename', async (a) => {
-        try { await api('PATCH', `/api/playlists/${p.id}`, { name: a.name }); refresh('playlists', 0); return null; } catch (error) { return error.message; }
-      });
-    });
-    $('#pl-copy', page).addEventListener('click', async () => {
-      const p = chosen();
-      if (!p) return toast('Choose a playlist first.');
-      const made = await act(() => api('POST', `/api/playlists/${p.id}/copy`), `${p.name} copied`);
-      if (made) { await refresh('playlists', 0); await loadPlaylist(made.id); this.update('all'); }
-    });
-    $('#pl-remove', page).addEventListener('click', async () => {
-      const p = chosen();
-      if (!p) return toast('Choose a playlist first.');
-      if (!await ask('Remove the playlist?', `"${p.name}" and its published file go; schedules' tasks forget it.`, [], 'Remove', null, true)) return;
-      if (await act(() => api('DELETE', `/api/playlists/${p.id}`), `${p.name} removed`)) {
-        await loadPlaylist(null);
-        await refresh('playlists', 0);
-      }
-    });
-    $('#pl-send', page).addEventListener('click', async () => {
-      const p = chosen();
-      if (!p) return toast('Choose a playlist first.');
-      if (!await ask('Send the playlist?', `"${p.name}" goes to all ${state.players.length} players.`, [], 'Send')) return;
-      await act(() => api('POST', '/api/send', { playlist: p.id, players: 'all' }), `${p.name} sent to all players`);
-    });
+    bindCatalogue(page, 'pl', 'playlist', loadPlaylist, () => view.playlist,
+      "and its published file go; schedules' tasks forget it.");
     $('#palette-filter', page).addEventListener('input', () => this.palette());
     $('#palette', page).addEventListener('click', (e) => {
       const b = e.target.closest('button[data-add]');
@@ -894,7 +898,6 @@ pages.schedules = {
       </section>
     </div>`,
   bind(page) {
-    const chosen = () => state.schedules.find((s) => s.id === view.schedule);
     $('#sc-list', page).addEventListener('click', async (e) => {
       const b = e.target.closest('button[data-id]');
       if (!b) return;
@@ -902,36 +905,7 @@ pages.schedules = {
       await loadSchedule(Number(b.dataset.id));
       this.update('all');
     });
-    const named = (title, fn) => ask(title, '', [{ name: 'name', label: 'Name', value: title.startsWith('Rename') ? chosen()?.name : '' }],
-      'OK', async (a) => { try { await fn(a.name); return null; } catch (error) { return error.message; } });
-    $('#sc-new', page).addEventListener('click', () => named('New schedule', async (name) => {
-      const made = await api('POST', '/api/schedules', { name });
-      await refresh('schedules', 0);
-      await loadSchedule(made.id);
-      this.update('all');
-    }));
-    $('#sc-rename', page).addEventListener('click', () => (chosen() ? named('Rename the schedule', async (name) => {
-      await api('PATCH', `/api/schedules/${view.schedule}`, { name });
-      refresh('schedules', 0);
-    }) : toast('Choose a schedule first.')));
-    $('#sc-copy', page).addEventListener('click', async () => {
-      const s = chosen();
-      if (!s) return toast('Choose a schedule first.');
-      const made = await act(() => api('POST', `/api/schedules/${s.id}/copy`), `${s.name} copied`);
-      if (made) { await refresh('schedules', 0); await loadSchedule(made.id); this.update('all'); }
-    });
-    $('#sc-remove', page).addEventListener('click', async () => {
-      const s = chosen();
-      if (!s) return toast('Choose a schedule first.');
-      if (!await ask('Remove the schedule?', `"${s.name}" and its published file go.`, [], 'Remove', null, true)) return;
-      if (await act(() => api('DELETE', `/api/schedules/${s.id}`), `${s.name} removed`)) { await loadSchedule(null); refresh('schedules', 0); }
-    });
-    $('#sc-send', page).addEventListener('click', async () => {
-      const s = chosen();
-      if (!s) return toast('Choose a schedule first.');
-      if (!await ask('Send the schedule?', `"${s.name}" goes to all ${state.players.length} players.`, [], 'Send')) return;
-      await act(() => api('POST', '/api/send', { schedule: s.id, players: 'all' }), `${s.name} sent to all players`);
-    });
+    bindCatalogue(page, 'sc', 'schedule', loadSchedule, () => view.schedule, 'and its published file go.');
     $('#task-add', page).addEventListener('click', () => {
       if (view.schedule == null) return toast('Choose a schedule first.');
       view.tasks.push({ name: `Task ${view.tasks.length + 1}`, date: today(), time: '08:00', daily: true, cut: false, active: true,

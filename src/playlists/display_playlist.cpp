@@ -304,69 +304,70 @@ Outcome no_item(int index, int count) {
 }
 }  // namespace
 
-Outcome display_playlist::insert_items(qint64 id, int at, const RecordArray& content_items) {
+// Playlist `id`'s items, with item `at` checked when given, edited by
+// `change`, which names the item current afterwards; nothing is written
+// when it refuses, or leaves `current` at kUnchanged (an edit that changes
+// nothing).
+Outcome display_playlist::change_items(qint64 id, std::optional<int> at, const ItemChange& change) {
   Outcome refusal;
   auto found = items_of(id, refusal);
   if (!found) return refusal;
-  if (content_items.isEmpty()) return Outcome::done();
   auto& [index, items] = *found;
-  const int place = std::clamp(at, 0, static_cast<int>(items.size()));
-  for (int k = 0; k < content_items.size(); ++k) items.insert(place + k, content_items.at(k));
-  write_items(index, items, place);
+  if (at && (*at < 0 || *at >= items.size())) return no_item(*at, static_cast<int>(items.size()));
+  int current = kUnchanged;
+  if (const Outcome o = change(items, current); !o.ok()) return o;
+  if (current != kUnchanged) write_items(index, items, current);
   return Outcome::done();
+}
+
+Outcome display_playlist::insert_items(qint64 id, int at, const RecordArray& content_items) {
+  return change_items(id, std::nullopt, [&](RecordArray& items, int& current) {
+    if (content_items.isEmpty()) return Outcome::done();
+    current = std::clamp(at, 0, static_cast<int>(items.size()));
+    for (int k = 0; k < content_items.size(); ++k) items.insert(current + k, content_items.at(k));
+    return Outcome::done();
+  });
 }
 
 Outcome display_playlist::move_item(qint64 id, int from, int to) {
-  Outcome refusal;
-  auto found = items_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, items] = *found;
-  const int count = static_cast<int>(items.size());
-  if (from < 0 || from >= count) return no_item(from, count);
-  if (to < 0 || to >= count) return no_item(to, count);
-  if (to == from) return Outcome::done();
-  items.move(from, to);
-  write_items(index, items, to);
-  return Outcome::done();
+  return change_items(id, from, [&](RecordArray& items, int& current) {
+    if (to < 0 || to >= items.size()) return no_item(to, static_cast<int>(items.size()));
+    if (to != from) {
+      items.move(from, to);
+      current = to;
+    }
+    return Outcome::done();
+  });
 }
 
 Outcome display_playlist::remove_item(qint64 id, int at) {
-  Outcome refusal;
-  auto found = items_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, items] = *found;
-  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
-  items.removeAt(at);
-  // The item that took its place (or the new last one) becomes current.
-  write_items(index, items, std::min(at, static_cast<int>(items.size()) - 1));
-  return Outcome::done();
+  return change_items(id, at, [&](RecordArray& items, int& current) {
+    items.removeAt(at);
+    // The item that took its place (or the new last one) becomes current.
+    current = std::min(at, static_cast<int>(items.size()) - 1);
+    return Outcome::done();
+  });
 }
 
 Outcome display_playlist::replace_item(qint64 id, int at, const Record& content_item) {
-  Outcome refusal;
-  auto found = items_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, items] = *found;
-  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
-  Record replacement = content_item;
-  if (replacement.value("is_img").toBool())
-    replacement["file_length"] = read_integer(items.at(at).value("file_length").toString());
-  items[at] = replacement;
-  write_items(index, items, at);
-  return Outcome::done();
+  return change_items(id, at, [&](RecordArray& items, int& current) {
+    Record replacement = content_item;
+    if (replacement.value("is_img").toBool())
+      replacement["file_length"] = read_integer(items.at(at).value("file_length").toString());
+    items[at] = replacement;
+    current = at;
+    return Outcome::done();
+  });
 }
 
 Outcome display_playlist::set_image_length(qint64 id, int at, int seconds) {
-  Outcome refusal;
-  auto found = items_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, items] = *found;
-  if (at < 0 || at >= items.size()) return no_item(at, static_cast<int>(items.size()));
-  if (!items.at(at).value("is_img").toBool()) return Outcome::bad("index", "Only an image takes a length.");
-  if (seconds <= 0) return Outcome::bad("seconds", "The length must be a whole number of seconds, at least 1.");
-  items[at]["file_length"] = seconds;
-  write_items(index, items, at);
-  return Outcome::done();
+  return change_items(id, at, [&](RecordArray& items, int& current) {
+    if (!items.at(at).value("is_img").toBool()) return Outcome::bad("index", "Only an image takes a length.");
+    if (seconds <= 0) return Outcome::bad("seconds", "The length must be a whole number of seconds, at least 1.");
+    items[at]["file_length"] = seconds;
+    current = at;
+    return Outcome::done();
+  });
 }
 
 }  // namespace tavri

@@ -1,5 +1,7 @@
 #pragma once
 #include <QObject>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -79,6 +81,9 @@ class display_playlist : public QObject {
   void write_items(int list_index, const RecordArray& items, int current);
   // The playlist's list index and items, or the refusal.
   std::optional<std::pair<int, RecordArray>> items_of(qint64 id, Outcome& refusal) const;
+  static constexpr int kUnchanged = std::numeric_limits<int>::min();
+  using ItemChange = std::function<Outcome(RecordArray& items, int& current)>;
+  Outcome change_items(qint64 id, std::optional<int> at, const ItemChange& change);
   qint64 shown_id() const { return shown_id_.toLongLong(); }
   // Writes a playlist's file for the players.
   bool publish(const Record& playlist);
