@@ -13,29 +13,11 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 command -v python3 >/dev/null || skip "python3 is not installed"
-out=$(mktemp -d)
-a="tavri_ctl_a_$$"; b="tavri_ctl_b_$$"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
-  [ -n "${KEEP:-}" ] && echo "kept $out" || rm -rf "$out"
-}
-trap cleanup EXIT
-. "$(dirname "$0")/veth_pair.sh"
-make_veth_pair "$a" "$b" || skip "$veth_failure"
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/headless_service.sh"
+start_headless_service ctl
 failed=0
 check() { if eval "$1"; then echo "ok: $2"; else echo "FAILED: $2"; failed=1; fi; }
-
-state="$out/state"; mkdir -p "$state/content" "$state/Documents"
-printf '[content]\nfolder=%s\n[api]\ntoken_file=%s\n' "$state/content" "$state/api_token" >"$out/server.conf"
-ip netns exec "$a" env -u DISPLAY HOME="$state" XDG_DATA_HOME="$state" XDG_CONFIG_HOME="$state/config" \
-  XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri_av_server" --headless --config "$out/server.conf" \
-  >"$out/server.log" 2>&1 &
-pids+=($!)
-ctl() { ip netns exec "$a" "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }
-for _ in $(seq 1 100); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
 check 'ctl status | grep -q "server: ready"' "the service is ready"
 
 ip netns exec "$b" "$bin/tavri_player_sim" --players "$players" --target 192.0.2.1 --bind 192.0.2.2 --quiet \

@@ -12,27 +12,8 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 [ -x /usr/bin/chromium ] && [ -x /usr/bin/chromedriver ] || skip "chromium and chromium-driver are not installed"
 /usr/bin/python3 -c "import selenium" 2>/dev/null || skip "python3-selenium is not installed"
-out=$(mktemp -d)
-a="tavri_web_a_$$"; b="tavri_web_b_$$"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  ip netns del "$a" 2>/dev/null; ip netns del "$b" 2>/dev/null
-  [ -n "${KEEP:-}" ] && echo "kept $out" || rm -rf "$out"
-}
-trap cleanup EXIT
-. "$here/veth_pair.sh"
-make_veth_pair "$a" "$b" || skip "$veth_failure"
-
-state="$out/state"; mkdir -p "$state/content" "$state/Documents"
-printf '[content]\nfolder=%s\n[api]\ntoken_file=%s\n' "$state/content" "$state/api_token" >"$out/server.conf"
-ip netns exec "$a" env -u DISPLAY HOME="$state" XDG_DATA_HOME="$state" XDG_CONFIG_HOME="$state/config" \
-  XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri_av_server" --headless --config "$out/server.conf" \
-  >"$out/server.log" 2>&1 &
-pids+=($!)
-ctl() { ip netns exec "$a" "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }
-for _ in $(seq 1 100); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
+. "$here/headless_service.sh"
+start_headless_service web
 echo "operator password" | ctl password >/dev/null || { echo "FAILED: the password cannot be set"; cat "$out/server.log"; exit 1; }
 
 ip netns exec "$b" "$bin/tavri_player_sim" --players 50 --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>"$out/sim.err" &
