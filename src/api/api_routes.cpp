@@ -355,7 +355,8 @@ ApiRoutes::Answer ApiRoutes::timeline(const api::Request& request, const QString
   const QUrlQuery query(text(request.query));
   bool number = true;
   const int hours = query.hasQueryItem("hours") ? query.queryItemValue("hours").toInt(&number) : 24;
-  if (!number || hours < 1 || hours > 2160) return error(400, "\"hours\" must be a whole number from 1 to 2160", "hours");
+  if (!number || hours < 1 || hours > 2160)
+    return error(400, "\"hours\" must be a whole number from 1 to 2160", "hours");
   if (!c_.history.available()) return error(503, "the history is off (see the console)");
   const qint64 to_ms = QDateTime::currentMSecsSinceEpoch(), from_ms = to_ms - qint64(hours) * 3600 * 1000;
   return Later([this, device_id, from_ms, to_ms](api::Respond respond) {

@@ -310,7 +310,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     response_.emplace(static_cast<http::status>(response.status), 11);
     response_->set(http::field::content_type, response.content_type);
     response_->set(http::field::cache_control, "no-store");
-    response_->set("Content-Security-Policy", beast::string_view(web::kContentSecurityPolicy.data(), web::kContentSecurityPolicy.size()));
+    const auto policy = web::kContentSecurityPolicy;
+    response_->set("Content-Security-Policy", beast::string_view(policy.data(), policy.size()));
     response_->set("X-Content-Type-Options", "nosniff");
     response_->set("Referrer-Policy", "no-referrer");
     response_->set("X-Frame-Options", "DENY");

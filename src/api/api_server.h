@@ -11,10 +11,11 @@
 
 #include "api/web_login.h"
 
-// The JSON API's HTTP listener: requests, the bearer token, the limits and
-// the event stream. What a request does is the handler's business; this
-// layer knows no route but the health checks' freedom from the token and
-// the event stream.
+// The JSON API's HTTP listener: requests, who sends them (the bearer token,
+// or a web console session with its CSRF token), the limits and the event
+// stream. What a request does is the handler's business; this layer knows
+// no route but the open ones, the console's own (web_routes) and the event
+// stream.
 namespace tavri::api {
 
 struct Request {

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace tavri::api {
 
@@ -56,7 +55,8 @@ bool WebLogin::has_password() { return !read_hash().empty(); }
 std::optional<std::string> WebLogin::set_password(std::string_view password) {
   if (password.size() < kMinPassword)
     return "the password needs at least " + std::to_string(kMinPassword) + " characters";
-  if (password.size() > kMaxPassword) return "the password may have at most " + std::to_string(kMaxPassword) + " characters";
+  if (password.size() > kMaxPassword)
+    return "the password may have at most " + std::to_string(kMaxPassword) + " characters";
   char hash[crypto_pwhash_STRBYTES];
   if (crypto_pwhash_str_alg(hash, password.data(), password.size(), kOpsLimit, kMemLimit,
                             crypto_pwhash_ALG_ARGON2ID13) != 0)
@@ -109,8 +109,9 @@ std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, st
   failures_.erase(client);
   std::erase_if(sessions_, [&](const auto& s) { return now - s.second.last_used > kIdleLimit; });
   if (sessions_.size() >= kMaxSessions) {
-    auto oldest = std::min_element(sessions_.begin(), sessions_.end(),
-                                   [](const auto& a, const auto& b) { return a.second.last_used < b.second.last_used; });
+    auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
+      return a.second.last_used < b.second.last_used;
+    });
     sessions_.erase(oldest);
   }
   Session s{random_hex(), random_hex()};

@@ -14,8 +14,7 @@ namespace {
 bool changes_something(const std::string& method) { return method != "GET" && method != "HEAD"; }
 
 bool is_console_file(const Request& request) {
-  return (request.method == "GET" || request.method == "HEAD") && !request.path.starts_with("/api/") &&
-         find_asset(request.path) != nullptr;
+  return request.method == "GET" && !request.path.starts_with("/api/") && find_asset(request.path) != nullptr;
 }
 
 Response json_answer(int status, std::string body) { return {status, "application/json", std::move(body)}; }
@@ -24,6 +23,8 @@ Response json_answer(int status, std::string body) { return {status, "applicatio
 // about 19 MiB each, so this also bounds the memory a flood can take.
 std::atomic<int> hashing{0};
 constexpr int kMaxHashing = 2;
+
+std::string not_a_password() { return error_body("the body must be {\"password\": \"...\"}", "password"); }
 
 // The password a body gives: {"password": "..."}; nothing when it does not.
 std::optional<std::string> password_of(const std::string& body) {
@@ -35,7 +36,7 @@ std::optional<std::string> password_of(const std::string& body) {
 
 void sign_in(const std::shared_ptr<WebLogin>& web, const Request& request, bool tls, const Respond& respond) {
   const auto password = password_of(request.body);
-  if (!password) return respond(json_answer(400, error_body("the body must be {\"password\": \"...\"}", "password")));
+  if (!password) return respond(json_answer(400, not_a_password()));
   if (const int wait = web->pause_left(request.client); wait > 0) {
     Response busy = json_answer(429, error_body("too many wrong passwords: try again in " + std::to_string(wait) + " s",
                                                 "password"));
@@ -82,48 +83,47 @@ Access access(WebLogin* web, const Request& request, std::string_view authorizat
 bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access access, bool tls,
             const Respond& respond) {
   if (!web) return false;
-  if (request.path == "/api/login") {
-    if (request.method != "POST") return respond(json_answer(405, error_body("only POST"))), true;
+  // Every route here answers; `reply` says so to the caller.
+  auto reply = [&](Response response) {
+    respond(std::move(response));
+    return true;
+  };
+  const std::string& path = request.path;
+  if (path == "/api/login") {
+    if (request.method != "POST") return reply(json_answer(405, error_body("only POST")));
     sign_in(web, request, tls, respond);
     return true;
   }
-  if (request.path == "/api/session") {
+  if (path == "/api/session") {
     const auto session = web->session(request.cookie);
-    respond(json_answer(200, session ? nlohmann::json{{"signed_in", true}, {"csrf", session->csrf}}.dump()
-                                     : nlohmann::json{{"signed_in", false}, {"password_set", web->has_password()}}.dump()));
-    return true;
+    const auto state = session ? nlohmann::json{{"signed_in", true}, {"csrf", session->csrf}}
+                               : nlohmann::json{{"signed_in", false}, {"password_set", web->has_password()}};
+    return reply(json_answer(200, state.dump()));
   }
-  if (request.path == "/api/logout") {
-    if (request.method != "POST") return respond(json_answer(405, error_body("only POST"))), true;
+  if (path == "/api/logout") {
+    if (request.method != "POST") return reply(json_answer(405, error_body("only POST")));
     if (const auto session = web->session(request.cookie)) web->sign_out(session->id);
     Response out = json_answer(200, "{\"signed_out\":true}");
     out.headers.emplace_back("Set-Cookie", WebLogin::expired_cookie(tls));
-    respond(std::move(out));
-    return true;
+    return reply(std::move(out));
   }
-  if (request.path == "/api/password") {
-    if (request.method != "PUT") return respond(json_answer(405, error_body("only PUT"))), true;
+  if (path == "/api/password") {
+    if (request.method != "PUT") return reply(json_answer(405, error_body("only PUT")));
     if (access != Access::token)
-      return respond(json_answer(403, error_body("the password is set with the API token (tavri-avctl password)"))),
-             true;
+      return reply(json_answer(403, error_body("the password is set with the API token (tavri-avctl password)")));
     const auto password = password_of(request.body);
-    if (!password) return respond(json_answer(400, error_body("the body must be {\"password\": \"...\"}", "password"))), true;
+    if (!password) return reply(json_answer(400, not_a_password()));
     // Hashing is slow, but rare and only for the token's holder.
-    if (const auto refused = web->set_password(*password))
-      return respond(json_answer(400, error_body(*refused, "password"))), true;
-    respond(json_answer(200, "{\"password_set\":true}"));
-    return true;
+    if (const auto refused = web->set_password(*password)) return reply(json_answer(400, error_body(*refused, "password")));
+    return reply(json_answer(200, "{\"password_set\":true}"));
   }
-  if (request.path.starts_with("/api/") || request.path == "/healthz" || request.path == "/readyz" ||
-      request.path == "/metrics")
-    return false;
-  const Asset* asset = find_asset(request.path);
-  if (!asset) return respond(json_answer(404, error_body("no such page"))), true;
-  Response file{200, std::string(asset->content_type), request.method == "HEAD" ? std::string() : std::string(asset->body)};
+  if (path.starts_with("/api/") || path == "/healthz" || path == "/readyz" || path == "/metrics") return false;
+  const Asset* asset = find_asset(path);
+  if (!asset || request.method != "GET") return reply(json_answer(404, error_body("no such page")));
+  Response file{200, std::string(asset->content_type), std::string(asset->body)};
   // The files change only with the binary; a reload asks whether they did.
   file.headers.emplace_back("Cache-Control", "no-cache");
-  respond(std::move(file));
-  return true;
+  return reply(std::move(file));
 }
 
 }  // namespace tavri::api::web
