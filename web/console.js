@@ -233,8 +233,12 @@ function listen() {
     if (!d.scanning) { refresh('content'); refresh('ready'); }
   });
   on('copy', (d) => { state.copy = d; update('scan'); if (!d.copying) refresh('content'); });
-  on('published', (d) => {
+  on('published', async (d) => {
     note(d.ok ? 'published' : 'failed', `${d.file} ${d.ok ? 'published' : 'could not be written'}`);
+    if (d.ok && view.playlist != null && d.file === `PLAYLIST_ID_${view.playlist}.SAV`) {
+      await loadPlaylist(view.playlist);
+      update('items');
+    }
     refresh('playlists', 300);
     refresh('schedules', 300);
     refresh('content', 300);
@@ -729,8 +733,12 @@ pages.playlists = {
       if (view.playlist != null && !state.playlists.some((p) => p.id === view.playlist)) { view.playlist = null; view.items = []; }
       $('#pl-list').innerHTML = state.playlists.map((p) => `<li><button type="button" data-id="${p.id}" aria-pressed="${p.id === view.playlist}">${esc(p.name)}</button></li>`).join('')
         || '<li class="muted">No playlists yet.</li>';
-      this.items();
+      if (what === 'all' || view.playlist == null) this.items();
+      else $('#items-head').textContent = `Items of "${playlistName(view.playlist)}"`;
     }
+    // Another browser or the window changed the shown list: shown too,
+    // unless the operator is typing in it.
+    if (what === 'items' && !$('#items').contains(document.activeElement)) this.items();
     if (what === 'all' || what === 'content') this.palette();
   },
 };

@@ -185,9 +185,15 @@ def main():
         drag(driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="0"]'),
              driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="1"]'), True)
         check(until(lambda: [f for f, _ in playlist_items(driver, playlist_id)] == names, 10), "and a row dragged down moves")
-        seconds = driver.find_element(By.CSS_SELECTOR, 'input[data-seconds="0"]')
-        seconds.send_keys(Keys.CONTROL, "a")
-        seconds.send_keys("7", Keys.TAB)
+
+        def type_seconds():  # again if the list was redrawn before the field had the focus
+            seconds = driver.find_element(By.CSS_SELECTOR, 'input[data-seconds="0"]')
+            seconds.click()  # from here the list is not redrawn under the operator's typing
+            time.sleep(0.5)
+            seconds.send_keys(Keys.CONTROL, "a")
+            seconds.send_keys("7", Keys.TAB)
+            return True
+        until(type_seconds, 10)
         check(until(lambda: playlist_items(driver, playlist_id)[0] == (names[0], 7), 10), "the image's length is set")
 
         # Sent to every player, which turn READY live.
