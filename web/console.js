@@ -14,14 +14,14 @@ const ARGUMENT = { 'WEB STREAM': 'Stream address', BACKGROUND: 'Content file', R
 
 let csrf = '';
 const state = {
-  players: [], playlists: [], schedules: [], content: [], commands: [], ready: null, folder: '',
+  players: [], playlists: [], schedules: [], content: [], ready: null, folder: '',
   alerts: [], recent: [], scan: null, copy: null, uploads: new Map(), connected: false,
 };
 // What the operator chose, kept across the pages' redraws.
 const view = {
   selected: new Set(), filter: '', sort: 'name', descending: false, map: false,
   playlist: null, items: [], schedule: null, tasks: [], tasksDirty: false, contentFilter: '', preview: null,
-  historyPlayer: '', timeline: null,
+  historyPlayer: '',
 };
 
 class ApiError extends Error {
@@ -323,7 +323,9 @@ pages.dashboard = {
     const scan = state.scan?.scanning ? `<p>Scanning the content folder: ${state.scan.done} of ${state.scan.total}
         <progress max="${state.scan.total || 1}" value="${state.scan.done}" aria-label="scan progress"></progress></p>` : '';
     const uploads = [...state.uploads.values()].filter((u) => !u.done);
-    const copying = uploads.length ? `<p>Uploading ${uploads.length} file(s)</p>` : '';
+    const copying = (uploads.length ? `<p>Uploading ${uploads.length} file(s) from this browser</p>` : '')
+      + (state.copy?.copying ? `<p>Copying ${state.copy.transfers} file(s) into the folder
+        <progress max="100" value="${state.copy.progress}" aria-label="copy progress"></progress></p>` : '');
     cards.innerHTML = `
       <div class="card good"><div class="big" id="online-count">${online}</div>players online</div>
       <div class="card${offline ? ' bad' : ''}"><div class="big" id="offline-count">${offline}</div>players offline</div>
@@ -417,7 +419,6 @@ pages.players = {
     };
     commandSelect.addEventListener('change', argumentShown);
     api('GET', '/api/commands').then((list) => {
-      state.commands = list;
       commandSelect.innerHTML = list.filter((c) => c !== 'FEEDBACK').map((c) => `<option>${esc(c)}</option>`).join('');
       argumentShown();
     }).catch((e) => toast(e.message));
@@ -1048,7 +1049,6 @@ pages.history = {
     const hours = $('#history-hours').value;
     const t = await act(() => api('GET', `/api/history/players/${encodeURIComponent(id)}?hours=${encodeURIComponent(hours)}`));
     if (!t) return;
-    view.timeline = t;
     const p = state.players.find((x) => x.id === id);
     $('#timeline').innerHTML = `<p><strong>${esc(p?.name || id)}</strong>: ${p?.online ? 'online' : 'offline'}, uptime of the last 24 hours
       <strong>${esc(t.uptime_24h || 'not known yet')}</strong></p>
