@@ -34,7 +34,6 @@ struct PlayerRow {
   Record record;
   QString list_name;
   QString command;
-  QString uptime;  // of the last 24 hours, "97.5 %", or empty
 };
 
 // Where the floor plan shows the player (origin bottom left), once placed.
@@ -45,8 +44,11 @@ QJsonValue map_json(const Record& r) {
   return QJsonObject{{"x", frame.x()}, {"y", frame.y()}};
 }
 
-QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
+// `uptimes`: the history's shares of the last 24 hours, formatted here, off
+// the main thread for the whole list.
+QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<QString, double>& uptimes) {
   const Record& r = row.record;
+  const auto uptime = uptimes.constFind(r.value("device_id").toString());
   const QDateTime seen = r.value("status_time").toDateTime();
   const QString list_id = r.value("id_playlist").toString();
   return QJsonObject{
@@ -64,7 +66,7 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now) {
       {"device_time", r.value("device_time").toString()},
       {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
       {"command", row.command.isEmpty() ? QJsonValue() : QJsonValue(row.command)},
-      {"uptime_24h", row.uptime.isEmpty() ? QJsonValue() : QJsonValue(row.uptime)},
+      {"uptime_24h", uptime == uptimes.cend() ? QJsonValue() : QJsonValue(history::HistoryService::uptime_text(*uptime))},
       {"map", map_json(r)},
   };
 }
@@ -197,18 +199,17 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
     const QString id = r.value("device_id").toString();
     const QVariant list = r.value("id_playlist");
     const QString name = names.value(list.toString());
-    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id),
-                     c_.history.uptime_24h(id)};
+    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id)};
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");
     std::vector<PlayerRow> rows;
     rows.reserve(static_cast<std::size_t>(devices.size()));
     for (int i = 0; i < devices.size(); ++i) rows.push_back(row(devices.at(i)));
-    return std::function<api::Response()>([rows = std::move(rows)] {
+    return std::function<api::Response()>([rows = std::move(rows), uptimes = c_.history.uptimes_24h()] {
       const QDateTime now = QDateTime::currentDateTime();
       QJsonArray out;
-      for (const PlayerRow& r : rows) out.append(player_json(r, now));
+      for (const PlayerRow& r : rows) out.append(player_json(r, now, uptimes));
       return json(200, out);
     });
   }
@@ -229,7 +230,7 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
   if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
   for (int i = 0; i < devices.size(); ++i)
     if (devices.at(i).value("device_id").toString() == id)
-      return json(200, player_json(row(devices.at(i)), QDateTime::currentDateTime()));
+      return json(200, player_json(row(devices.at(i)), QDateTime::currentDateTime(), c_.history.uptimes_24h()));
   return error(404, QString("No player has the id \"%1\".").arg(id), "id");
 }
 

@@ -44,8 +44,8 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     const QDateTime heard_at = r.value("status_time").toDateTime();
     seen_.insert(r.value("device_id").toString(),
                  {players::is_online(r, now), heard_at.isValid() ? heard_at.toMSecsSinceEpoch() : 0,
-                  r.value("device_name").toString(), r.value("id_playlist").toString(), players::device_state(r, now),
-                  players::playback_name(r.value("status_player").toInt())});
+                  r.value("device_name").toString(), r.value("id_playlist").toString(),
+                  r.value("status_device").toInt(), r.value("status_player").toInt()});
   }
   // The content list's scan, as the window's progress bar shows it.
   connect(&c_.file_list, &FileList::scan_progress_changed, this, [this] {
@@ -102,10 +102,11 @@ void ApiService::heard(const Record& r) {
   const QString id = r.value("device_id").toString();
   const QString name = r.value("device_name").toString(), list = r.value("id_playlist").toString();
   const qint64 now = QDateTime::currentMSecsSinceEpoch();
-  const QString state = players::device_state(r), playback = players::playback_name(r.value("status_player").toInt());
+  // Compared as reported; the words are made only for a change.
+  const int device = r.value("status_device").toInt(), player = r.value("status_player").toInt();
   auto it = seen_.find(id);
   if (it == seen_.end()) {
-    seen_.insert(id, {true, now, name, list, state, playback});
+    seen_.insert(id, {true, now, name, list, device, player});
     publish("player", {{"id", id}, {"change", "added"}, {"name", name}, {"online", true}});
     return;
   }
@@ -123,10 +124,14 @@ void ApiService::heard(const Record& r) {
     publish("player", {{"id", id}, {"change", "list"}, {"list", list}});
   }
   // READY after DOWNLOADING, paused after playing: what a page shows live.
-  if (it->state != state || it->playback != playback) {
-    it->state = state;
-    it->playback = playback;
-    publish("player", {{"id", id}, {"change", "status"}, {"state", state}, {"playback", playback}});
+  if (it->device != device || it->player != player) {
+    it->device = device;
+    it->player = player;
+    // Just heard: online, so the state is what it reports.
+    publish("player", {{"id", id},
+                       {"change", "status"},
+                       {"state", players::Device_Status(r.value("status_device"))},
+                       {"playback", players::playback_name(player)}});
   }
 }
 

@@ -35,7 +35,7 @@ class ApiService : public QObject {
     bool online = false;
     qint64 heard_ms = 0;
     QString name, list;
-    QString state, playback;  // as the players table shows them
+    int device = -1, player = -1;  // the reported status_device and status_player
   };
   // Each feedback: a new player, a new name or list, back online.
   void heard(const Record& player);

@@ -91,8 +91,10 @@ void HistoryService::refresh_uptimes() {
 
 QString HistoryService::uptime_24h(const QString& device_id) const {
   auto it = uptime_24h_.find(device_id);
-  return it == uptime_24h_.end() ? QString() : QString::number(*it * 100.0, 'f', 1) + " %";
+  return it == uptime_24h_.end() ? QString() : uptime_text(*it);
 }
+
+QString HistoryService::uptime_text(double share) { return QString::number(share * 100.0, 'f', 1) + " %"; }
 
 void HistoryService::export_proof_of_play(const RecordArray& selected, bool totals) {
   if (!store_) return;

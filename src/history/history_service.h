@@ -35,6 +35,10 @@ class HistoryService : public QObject {
   void set_notifier(OfflineAlerts::Notify notify) { notify_ = std::move(notify); }
   // The online share of the last 24 hours, refreshed every minute; empty when unknown.
   QString uptime_24h(const QString& device_id) const;
+  // Every player's online share of the last 24 hours (0 to 1), as last
+  // refreshed: a cheap copy, to be read on another thread.
+  QHash<QString, double> uptimes_24h() const { return uptime_24h_; }
+  static QString uptime_text(double share);  // "97.5 %"
   bool is_online(const QString& device_id) const { return recorder_ && recorder_->is_online(device_id); }
   void refresh_uptimes();  // what the timer does every minute
   // Asks for a date range and a file; the selected players, or all.

@@ -325,6 +325,21 @@ void Schedule_View::publish_stale_files() {
     for (const Record& schedule : schedule_list()->records()) publish_schedule_later(schedule);
 }
 
+namespace {
+// A task's date and time as the players read them; a refusal names `field`.
+Outcome check_date(const QString& date, const QString& field) {
+  if (QDate::fromString(date, "yyyy-MM-dd").isValid()) return Outcome::done();
+  return Outcome::bad(field, QString("\"%1\" is not a date (yyyy-MM-dd).").arg(date));
+}
+Outcome check_time(const QString& time, const QString& field) {
+  if (time.size() == 5 && QTime::fromString(time, "HH:mm").isValid()) return Outcome::done();
+  return Outcome::bad(field, QString("\"%1\" is not a time of day (HH:mm).").arg(time));
+}
+Outcome unknown_playlist(const QString& id, const QString& field) {
+  return Outcome::unknown(field, QString("No playlist has the id %1.").arg(id));
+}
+}  // namespace
+
 Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& wanted) {
   if (!schedules_ || !schedule_list()) return Outcome::failed("The schedules are not ready.");
   const int index = schedules_->catalogue().index_of(id);
@@ -335,12 +350,9 @@ Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& wanted) {
   RecordArray tasks;
   for (const TaskSpec& t : wanted) {
     if (const Outcome o = Catalogue::check_name(t.name); !o.ok()) return Outcome::bad("tasks", o.message, o.detail);
-    if (!QDate::fromString(t.date, "yyyy-MM-dd").isValid())
-      return Outcome::bad("tasks", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(t.date));
-    if (t.time.size() != 5 || !QTime::fromString(t.time, "HH:mm").isValid())
-      return Outcome::bad("tasks", QString("\"%1\" is not a time of day (HH:mm).").arg(t.time));
-    if (t.list != -1 && !playlists.contains(t.list))
-      return Outcome::unknown("tasks", QString("No playlist has the id %1.").arg(t.list));
+    if (const Outcome o = check_date(t.date, "tasks"); !o.ok()) return o;
+    if (const Outcome o = check_time(t.time, "tasks"); !o.ok()) return o;
+    if (t.list != -1 && !playlists.contains(t.list)) return unknown_playlist(QString::number(t.list), "tasks");
     Record task = new_task(t.name, static_cast<int>(t.list));
     task["date"] = t.date;
     task["time"] = t.time;
@@ -403,18 +415,16 @@ Outcome Schedule_View::set_task_value(qint64 id, const QList<int>& rows, const Q
   if (key == "name") {
     if (const Outcome o = Catalogue::check_name(text); !o.ok()) return Outcome::bad("value", o.message, o.detail);
   } else if (key == "date") {
-    if (!QDate::fromString(text, "yyyy-MM-dd").isValid())
-      return Outcome::bad("value", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(text));
+    if (const Outcome o = check_date(text, "value"); !o.ok()) return o;
   } else if (key == "time") {
-    if (text.size() != 5 || !QTime::fromString(text, "HH:mm").isValid())
-      return Outcome::bad("value", QString("\"%1\" is not a time of day (HH:mm).").arg(text));
+    if (const Outcome o = check_time(text, "value"); !o.ok()) return o;
   } else if (key == "daily" || key == "cut" || key == "active") {
     stored = value.toBool() ? 1 : 0;
   } else if (key == "list") {
     bool number = false;
     const qint64 list = value.toLongLong(&number);
     const bool known = playlists_ && playlists_->catalogue().index_of(list) >= 0;
-    if (!number || (list != -1 && !known)) return Outcome::unknown("value", QString("No playlist has the id %1.").arg(text));
+    if (!number || (list != -1 && !known)) return unknown_playlist(text, "value");
     stored = static_cast<int>(list);
   } else {
     return Outcome::bad("key", QString("A task has no \"%1\".").arg(key));
