@@ -558,6 +558,28 @@ TEST(ApiListener, LimitsHoldAgainstGreedyAndSlowClients) {
   server.stop();
 }
 
+// A handler still working when the server stops holds its connection;
+// answering later, and letting go, touches nothing of the stopped server.
+TEST(ApiListener, AnAnswerOutlivingTheServerIsDropped) {
+  namespace asio = boost::asio;
+  api::ServerConfig config;
+  config.port = 0;
+  config.token = kToken;
+  std::promise<api::Respond> held;
+  auto server = std::make_unique<api::ApiServer>(
+      config, [&](api::Request, api::Respond respond) { held.set_value(std::move(respond)); });
+  std::string error;
+  ASSERT_TRUE(server->start(error)) << error;
+  asio::io_context io;
+  asio::ip::tcp::socket client(io);
+  client.connect({asio::ip::make_address("127.0.0.1"), server->port()});
+  asio::write(client, asio::buffer("GET /api/x HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + kToken + "\r\n\r\n"));
+  api::Respond respond = held.get_future().get();
+  server.reset();
+  respond({200, "text/plain", "late"});
+  respond = nullptr;  // the last hold on the connection
+}
+
 // Beyond loopback the API speaks TLS: a client that checks the certificate
 // gets through, one speaking plain HTTP or trusting another certificate
 // does not.

@@ -94,7 +94,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
  public:
   template <typename... TlsContext>
   Session(tcp::socket socket, std::shared_ptr<ApiServer::State> state, TlsContext&... tls)
-      : stream_(std::move(socket), tls...), state_(std::move(state)) {
+      : state_(std::move(state)), stream_(std::move(socket), tls...) {
     ++state_->counters.open_connections;
   }
   ~Session() {
@@ -366,8 +366,11 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     backlog_.clear();
   }
 
-  Stream stream_;
+  // Before the stream: a handler may hold the last connection after the
+  // server went, and the stream must close while the io_context it was
+  // made on still exists.
   std::shared_ptr<ApiServer::State> state_;
+  Stream stream_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> head_;
   std::optional<http::request_parser<http::string_body>> body_;
