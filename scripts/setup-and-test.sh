@@ -8,19 +8,22 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs="$(nproc)"
 step() { echo; echo "=== $* ($(date +%T))"; }
+# Three full builds from nothing: one translation unit per library compiles
+# a quarter faster on two cores.
+unity=-DCMAKE_UNITY_BUILD=ON
 
 step "build and test"
-cmake --preset default -DTAVRI_WERROR=ON
+cmake --preset default -DTAVRI_WERROR=ON "$unity"
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
+cmake --preset asan "$unity" >/dev/null
 cmake --build --preset asan -j "$jobs" --target sanitize_tests
 ctest --preset asan -j "$jobs"
 
 step "ThreadSanitizer"
-cmake --preset tsan >/dev/null
+cmake --preset tsan "$unity" >/dev/null
 cmake --build --preset tsan -j "$jobs" --target thread_tests
 ctest --preset tsan -j "$jobs"
 

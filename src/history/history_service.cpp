@@ -12,7 +12,6 @@
 
 namespace tavri::history {
 namespace {
-qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
 constexpr qint64 kDayMs = 24ll * 3600 * 1000;
 }  // namespace
 

@@ -57,8 +57,6 @@ bool create_schema(QSqlDatabase& db) {
          exec(db, "CREATE INDEX IF NOT EXISTS runs_by_end ON runs(end)");
 }
 
-qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
-
 QString tracks_text(const Run& r) {
   QJsonArray a;
   for (int i = 0; i < r.tracks.size(); ++i) a.append(QJsonArray{r.tracks[i], double(r.offsets.value(i))});

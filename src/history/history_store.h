@@ -15,6 +15,8 @@
 
 namespace tavri::history {
 
+inline qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
+
 // Something that happened to a player: first seen, online, offline, a new
 // list, an error, a command sent to it.
 struct Event {
