@@ -43,6 +43,14 @@ def until(condition, seconds=30):
     return False
 
 
+def choose(driver, select_id, text):
+    """Picks an option; a list refreshed meanwhile replaces the options, so try again."""
+    def picked():
+        Select(driver.find_element(By.ID, select_id)).select_by_visible_text(text)
+        return Select(driver.find_element(By.ID, select_id)).first_selected_option.text == text
+    return check(until(picked, 10), f"{text} is chosen")
+
+
 def browser(width, height):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
@@ -199,14 +207,14 @@ def main():
         # Sent to every player, which turn READY live.
         page(driver, "players")
         check(until(lambda: len(table(driver)) == PLAYERS, 30), f"all {PLAYERS} players are listed")
-        Select(driver.find_element(By.ID, "send-list")).select_by_visible_text("Lobby")
+        choose(driver, "send-list", "Lobby")
         driver.find_element(By.ID, "send-all").click()
         check(until(lambda: all(r[2] == "READY" and r[4] == "Lobby" for r in table(driver)), 90),
               "sent to all: every player plays Lobby and turns READY, without a reload")
         first = driver.find_element(By.CSS_SELECTOR, "#players-table tbody tr")
         first_id = first.get_attribute("data-id")
         first.find_element(By.CSS_SELECTOR, "input[type=checkbox]").click()
-        Select(driver.find_element(By.ID, "command")).select_by_visible_text("PAUSE")
+        choose(driver, "command", "PAUSE")
         driver.find_element(By.ID, "command-selected").click()
         row = lambda: driver.find_element(By.CSS_SELECTOR, f'#players-table tr[data-id="{first_id}"]')
         check(until(lambda: row().find_elements(By.TAG_NAME, "td")[4].text.startswith("pause"), 30),
