@@ -47,7 +47,7 @@ double timed_request(std::uint16_t port, const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   const int fd = connect_to(port);
   if (fd < 0) return -1;
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
     ::close(fd);
     return -1;
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   ::setrlimit(RLIMIT_NOFILE, &limit);
 
   std::vector<int> idle;
-  const std::string request = std::string("GET ") + (stall ? argv[6] : argv[3]) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request = std::string("GET ") + (stall ? argv[6] : argv[3]) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   for (int i = 0; i < count; ++i) {
     const int fd = connect_to(port, stall);
     if (fd < 0) continue;

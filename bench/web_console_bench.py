@@ -79,7 +79,7 @@ def loads(driver, path, ready):
 def events_client(token, player, arrivals, stop):
     """The reference: a bare event-stream client noting when the player's status events arrive."""
     s = socket.create_connection(("127.0.0.1", 5080))
-    s.sendall(f"GET /api/events HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer {token}\r\n\r\n".encode())
+    s.sendall(f"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer {token}\r\n\r\n".encode())
     buffer = b""
     while not stop.is_set():
         chunk = s.recv(65536)

@@ -708,6 +708,9 @@ TEST_F(Frontend, TheFilterShowsMatchingRowsAndHiddenRowsLeaveTheSelection) {
   EXPECT_EQ(list.selected_records().size(), 1) << "the hidden bar is no longer selected";
   EXPECT_EQ(list.selected_records().first().value("device_name"), "lobby left");
 
+  // Select-all (Ctrl+A) takes the rows in view, not the hidden ones.
+  table->selectAll();
+  EXPECT_EQ(list.selected_records().size(), 2);
   // A row whose values change is judged again.
   list.set_value(3, "device_name", "lobby kitchen");
   EXPECT_FALSE(table->isRowHidden(list.row_of_list_index(3)));

@@ -44,9 +44,11 @@ TEST(WebLogin, KeepsAnArgon2idHashAndBrakesGuessing) {
     EXPECT_EQ(login.pause_left("10.0.0.1", t0), 0);
     EXPECT_FALSE(login.sign_in("10.0.0.1", "guess " + std::to_string(i), t0));
   }
-  EXPECT_EQ(login.pause_left("10.0.0.1", t0), 60);
+  EXPECT_EQ(login.pause_left("10.0.0.1", t0), 1);  // slowed, not shut out
   EXPECT_EQ(login.pause_left("10.0.0.2", t0), 0);  // another client is not held back
-  const auto later = t0 + WebLogin::kPause;
+  EXPECT_FALSE(login.sign_in("10.0.0.1", "one more", t0));
+  EXPECT_EQ(login.pause_left("10.0.0.1", t0), 2);
+  const auto later = t0 + std::chrono::seconds(2);
   EXPECT_EQ(login.pause_left("10.0.0.1", later), 0);
   const auto session = login.sign_in("10.0.0.1", kPassword, later);
   ASSERT_TRUE(session);
@@ -71,12 +73,13 @@ namespace {
 
 // One request on its own connection; the whole answer.
 std::string http(std::uint16_t port, const std::string& method, const std::string& target,
-                 const std::string& headers = {}, const std::string& body = {}) {
+                 const std::string& headers = {}, const std::string& body = {},
+                 const std::string& host = "127.0.0.1:5080") {
   namespace asio = boost::asio;
   asio::io_context io;
   asio::ip::tcp::socket socket(io);
   socket.connect({asio::ip::make_address("127.0.0.1"), port});
-  const std::string request = method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers +
+  const std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n" + headers +
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   asio::write(socket, asio::buffer(request));
   std::string got;
@@ -153,7 +156,30 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   // The password is the token holder's to set, not a browser's.
   EXPECT_EQ(status(http(port, "PUT", "/api/password", session + csrf + json, "{\"password\":\"taken over!\"}")), 403);
 
+  // A page of another site: a name pointed at this address, a form post,
+  // a cross-origin fetch. None gets an answer that helps it.
+  EXPECT_EQ(status(http(port, "GET", "/api/players", session, {}, "evil.example:5080")), 421);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json, "{}", "evil.example")), 421);
+  EXPECT_EQ(status(http(port, "GET", "/api/players", session, {}, "[::1]:5080")), 200);
+  EXPECT_EQ(status(http(port, "GET", "/api/players", session, {}, "LocalHost")), 200);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", "Content-Type: text/plain\r\n", "{\"password\":\"x\"}")), 415);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json + "Origin: http://evil.example\r\n", "{\"password\":\"x\"}")),
+            403);
+
+  // An event stream of the session ends when the session does.
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ip::tcp::socket stream(io);
+  stream.connect({asio::ip::make_address("127.0.0.1"), port});
+  asio::write(stream, asio::buffer("GET /api/events HTTP/1.1\r\nHost: localhost\r\n" + session + "\r\n"));
+  while (server.counters().event_streams == 0) std::this_thread::yield();
   EXPECT_EQ(status(http(port, "POST", "/api/logout", session + csrf)), 200);
   EXPECT_EQ(status(http(port, "GET", "/api/players", session)), 401);
+  std::string got;
+  boost::system::error_code ec;
+  char buffer[4096];
+  while (!ec) got.append(buffer, stream.read_some(asio::buffer(buffer), ec));
+  EXPECT_EQ(ec, asio::error::eof) << got;
+  EXPECT_NE(got.find("text/event-stream"), std::string::npos);
   server.stop();
 }

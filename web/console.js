@@ -145,9 +145,11 @@ function ask(title, text, fields = [], okText = 'OK', check = null, danger = fal
   });
 }
 
+// Each name isolated (a right-to-left one cannot turn the sentence around
+// it) and cut to a readable length.
 function names(ids, limit = 8) {
   const byId = new Map(state.players.map((p) => [p.id, p.name || p.id]));
-  const list = ids.slice(0, limit).map((id) => byId.get(id) || id);
+  const list = ids.slice(0, limit).map((id) => `\u2068${shortName(byId.get(id) || id)}\u2069`);
   return list.join(', ') + (ids.length > limit ? ` and ${ids.length - limit} more` : '');
 }
 
@@ -223,6 +225,9 @@ function listen() {
     if (d.change === 'status') { p.state = d.state; p.playback = d.playback; p.online = d.state !== 'OFFLINE'; }
     redraw('players');
   });
+  // The server had more events for this page than it could hold: what they
+  // would have said is fetched whole instead.
+  on('resync', () => Object.keys(loaders).forEach((what) => refresh(what)));
   on('command', (d) => { note('command', d.text); refresh('players', 400); });
   on('command-failed', (d) => note('failed', `${d.command} did not reach ${d.player}`));
   on('alert', (d) => note('alert', `${d.message} ${d.informative || ''}`.trim()));

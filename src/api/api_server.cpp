@@ -56,9 +56,14 @@ std::string error_body(std::string_view message, std::string_view field) {
 // What the server keeps of a connection, plain or TLS.
 class SessionBase {
  public:
+  // What a connection is doing, for choosing whom to close when the
+  // listener is full: one that never showed a credential goes first, then
+  // one idle between requests; a request being answered is never cut.
+  enum class Stage { fresh, idle, busy, streaming, closing };
   virtual ~SessionBase() = default;
   virtual void push(std::shared_ptr<const std::string> text) = 0;
   virtual void shut() = 0;
+  std::atomic<Stage> stage{Stage::fresh};
 };
 
 struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
@@ -82,6 +87,11 @@ struct ApiServer::State : std::enable_shared_from_this<ApiServer::State> {
   void tick_keep_alive();
   template <typename Fn>
   void each_session(Fn fn);
+  // Room for one more request connection, made by closing the least
+  // needed one; false when every one is answering a request.
+  bool make_room();
+  // Room for one more event stream: the oldest is closed past the cap.
+  void make_stream_room();
 };
 
 // Stream: beast::tcp_stream, or the same under TLS.
@@ -97,6 +107,26 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       : state_(std::move(state)), stream_(std::move(socket), tls...) {
     ++state_->counters.open_connections;
   }
+
+  // A connection the listener has no room for is told so in its own
+  // protocol (TLS included) and closed, without reading a request.
+  void refuse_busy() {
+    stage = Stage::closing;
+    enlist();
+    auto refuse = [self = shared_from_this()] {
+      Response busy{503, "application/json", error_body("too many open connections")};
+      busy.headers.emplace_back("Retry-After", "1");
+      self->answer(std::move(busy), false);
+    };
+    beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
+    if constexpr (kTls)
+      stream_.async_handshake(asio::ssl::stream_base::server, [self = shared_from_this(), refuse](beast::error_code ec) {
+        if (ec) return self->close();
+        refuse();
+      });
+    else
+      refuse();
+  }
   ~Session() {
     if (upload_) upload_->finish(false, [](Response) {});
     --state_->counters.open_connections;
@@ -104,11 +134,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void start() {
-    {
-      std::lock_guard lock(state_->sessions_mutex);
-      std::erase_if(state_->sessions, [](const auto& weak) { return weak.expired(); });
-      state_->sessions.push_back(weak_from_this());
-    }
+    enlist();
     if constexpr (kTls) {
       // The handshake is held to the same deadline as a request.
       beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
@@ -126,20 +152,19 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
   }
 
-  // An event for this stream, on its own strand.
+  // An event for this stream, on its own strand, where the backlog lives.
   void push(std::shared_ptr<const std::string> text) override {
-    asio::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
-      if (!self->streaming_) return;
-      if (self->backlog_.size() >= self->state_->config.max_event_backlog) {
-        self->close();  // a client that does not read loses its stream, not our memory
-        return;
-      }
-      self->backlog_.push_back(text);
-      if (self->backlog_.size() == 1) self->write_event();
-    });
+    asio::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)] { self->queue(text); });
   }
 
  private:
+  // Known to the listener, so that stopping it closes this connection too.
+  void enlist() {
+    std::lock_guard lock(state_->sessions_mutex);
+    std::erase_if(state_->sessions, [](const auto& weak) { return weak.expired(); });
+    state_->sessions.push_back(weak_from_this());
+  }
+
   void read() {
     head_.emplace();
     head_->header_limit(static_cast<std::uint32_t>(state_->config.header_limit));
@@ -176,6 +201,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!ec) request.client = peer.address().to_string();
     request.cookie = std::string(message[http::field::cookie]);
     request.csrf = std::string(message["X-CSRF-Token"]);
+    request.host = std::string(message[http::field::host]);
+    request.origin = std::string(message[http::field::origin]);
+    request.content_type = std::string(message[http::field::content_type]);
     return request;
   }
 
@@ -185,6 +213,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const auto header = message[http::field::authorization];
     access_ = web::access(state_->config.web.get(), request, std::string_view(header.data(), header.size()),
                           state_->config.token);
+    if (access_ == web::Access::session)
+      if (const auto session = state_->config.web->session(request.cookie)) session_id_ = session->id;
     if (access_ == web::Access::refused) {
       ++state_->counters.unauthorized;
       answer({401, "application/json", error_body("a valid bearer token or a signed-in session is needed")},
@@ -225,13 +255,24 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     keep_alive_ = message.keep_alive();
     Request request = request_of(message);
     request.body = std::move(message.body());
-    if (!authorized(request, message, keep_alive_)) return;
+    if (!known_host(message, keep_alive_) || !authorized(request, message, keep_alive_)) return;
     if (web::answer(state_->config.web, request, access_, state_->tls.has_value(), responder(keep_alive_))) return;
     if (request.path == "/api/events") {
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
     }
+    if (access_ != web::Access::refused) stage = Stage::busy;
     state_->handler(std::move(request), responder(keep_alive_));
+  }
+
+  // Only names this service is known by are answered: a page of another
+  // site whose name was pointed at this address (DNS rebinding) is not.
+  template <typename Message>
+  bool known_host(const Message& message, bool keep_alive) {
+    const auto host = message[http::field::host];
+    if (web::known_host(std::string_view(host.data(), host.size()), state_->config.host_names)) return true;
+    answer({421, "application/json", error_body("this server does not answer to that name", "Host")}, keep_alive);
+    return false;
   }
 
   // The body is read block by block into the handler's upload; nothing
@@ -242,7 +283,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const auto& message = head_->get();
     keep_alive_ = message.keep_alive();
     Request request = request_of(message);
-    if (!authorized(request, message, false)) return;
+    if (!known_host(message, false) || !authorized(request, message, false)) return;
+    stage = Stage::busy;
     const auto length = head_->content_length();
     if (!length) return answer({411, "application/json", error_body("an upload needs a Content-Length")}, false);
     if (*length > state_->config.upload_limit)
@@ -322,21 +364,49 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     response_->prepare_payload();
     beast::get_lowest_layer(stream_).expires_after(state_->config.deadline);
     http::async_write(stream_, *response_, [self = shared_from_this(), keep_alive](beast::error_code ec, std::size_t) {
-      if (ec || !keep_alive) return self->close();
+      if (ec || !keep_alive || self->stage == Stage::closing) return self->close();
+      if (self->stage == Stage::busy) self->stage = Stage::idle;
       self->read();
     });
   }
 
   void start_stream() {
+    state_->make_stream_room();
     streaming_ = true;
+    stage = Stage::streaming;
     ++state_->counters.event_streams;
     beast::get_lowest_layer(stream_).expires_never();
     // Without a length the stream's body runs until the connection closes.
-    backlog_.push_back(std::make_shared<const std::string>(
+    queue(std::make_shared<const std::string>(
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
         "X-Accel-Buffering: no\r\n\r\n: events follow\n\n"));
-    write_event();
     wait_for_close();
+  }
+
+  // On the strand. A client that falls behind is not dropped: what it
+  // has not read is replaced by one "resync" event, which tells it to
+  // fetch the current state, and the stream goes on. One that has not
+  // taken a single write within the deadline is gone, and is closed.
+  void queue(std::shared_ptr<const std::string> text) {
+    if (!streaming_ || closed_) return;
+    if (session_ended()) return close();
+    if (writing_ && std::chrono::steady_clock::now() - write_started_ > state_->config.deadline) return close();
+    if (backlog_.size() >= state_->config.max_event_backlog) {
+      // The front is being written: it stays.
+      dropped_ += backlog_.size() - 1;
+      backlog_.erase(backlog_.begin() + 1, backlog_.end());
+      ++state_->counters.resyncs;
+      backlog_.push_back(std::make_shared<const std::string>("event: resync\ndata: {\"dropped\":" +
+                                                             std::to_string(dropped_) + "}\n\n"));
+      dropped_ = 0;
+    }
+    backlog_.push_back(std::move(text));
+    if (!writing_) write_event();
+  }
+
+  // A stream opened by a console session ends with that session.
+  bool session_ended() const {
+    return !session_id_.empty() && !state_->config.web->session_open(session_id_);
   }
 
   // The stream is ours to write; reading only notices the client leave
@@ -351,7 +421,12 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   void write_event() {
     const auto text = backlog_.front();
+    writing_ = true;
+    write_started_ = std::chrono::steady_clock::now();
     asio::async_write(stream_, asio::buffer(*text), [self = shared_from_this(), text](beast::error_code ec, std::size_t) {
+      self->writing_ = false;
+      // Closed meanwhile: the backlog was let go of then.
+      if (self->closed_) return;
       if (ec) return self->close();
       self->backlog_.pop_front();
       if (!self->backlog_.empty()) self->write_event();
@@ -359,10 +434,14 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void close() {
+    stage = Stage::closing;
+    if (closed_) return;
+    closed_ = true;
     beast::error_code ignored;
     auto& tcp_stream = beast::get_lowest_layer(stream_);
     tcp_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
     tcp_stream.close();
+    // A write in flight holds its own text.
     backlog_.clear();
   }
 
@@ -381,35 +460,78 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   bool keep_alive_ = false;
   bool streaming_ = false;
   web::Access access_ = web::Access::refused;
+  std::string session_id_;  // the console session that opened an event stream
+  // The event stream's, touched on the strand only.
   std::deque<std::shared_ptr<const std::string>> backlog_;
+  bool writing_ = false, closed_ = false;
+  std::chrono::steady_clock::time_point write_started_;
+  std::size_t dropped_ = 0;
 };
+
+template <typename S>
+void start_session(std::shared_ptr<S> session, bool room) {
+  if (room)
+    session->start();
+  else
+    session->refuse_busy();
+}
 
 void ApiServer::State::accept() {
   acceptor.async_accept(asio::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
     if (!ec) {
-      if (static_cast<std::size_t>(counters.open_connections.load()) >= config.max_connections) {
-        ++counters.refused_connections;
-        // One short non-blocking write: a refused client never holds the thread.
-        static const std::string kBusy = [] {
-          const std::string body = error_body("too many open connections");
-          return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\nRetry-After: 1\r\nConnection: close\r\n\r\n" + body;
-        }();
+      const bool room = make_room();
+      if (!room) ++counters.refused_connections;
+      // Refusals still being told are bounded too: past that, just closed.
+      if (!room && static_cast<std::size_t>(counters.open_connections.load()) >= 2 * config.max_connections +
+                                                                                    config.max_event_streams) {
         beast::error_code ignored;
-        socket.non_blocking(true, ignored);
-        socket.write_some(asio::buffer(kBusy), ignored);
         socket.close(ignored);
+      } else if (tls) {
+        start_session(std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(std::move(socket),
+                                                                                     shared_from_this(), *tls),
+                      room);
       } else {
-        if (tls)
-          std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(std::move(socket), shared_from_this(), *tls)
-              ->start();
-        else
-          std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_from_this())->start();
+        start_session(std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_from_this()), room);
       }
     }
     accept();
   });
+}
+
+bool ApiServer::State::make_room() {
+  std::lock_guard lock(sessions_mutex);
+  std::size_t open = 0;
+  std::shared_ptr<SessionBase> fresh, idle;
+  for (const auto& weak : sessions) {
+    const auto session = weak.lock();
+    if (!session) continue;
+    const auto stage = session->stage.load();
+    if (stage == SessionBase::Stage::streaming || stage == SessionBase::Stage::closing) continue;
+    ++open;
+    // The list is oldest first.
+    if (stage == SessionBase::Stage::fresh && !fresh) fresh = session;
+    if (stage == SessionBase::Stage::idle && !idle) idle = session;
+  }
+  if (open < config.max_connections) return true;
+  const auto victim = fresh ? fresh : idle;
+  if (!victim) return false;
+  victim->stage = SessionBase::Stage::closing;
+  victim->shut();
+  ++counters.evicted_connections;
+  return true;
+}
+
+void ApiServer::State::make_stream_room() {
+  std::lock_guard lock(sessions_mutex);
+  std::vector<std::shared_ptr<SessionBase>> streams;
+  for (const auto& weak : sessions)
+    if (const auto session = weak.lock(); session && session->stage == SessionBase::Stage::streaming)
+      streams.push_back(session);
+  for (std::size_t i = 0; i + config.max_event_streams <= streams.size(); ++i) {
+    streams[i]->stage = SessionBase::Stage::closing;
+    streams[i]->shut();
+  }
 }
 
 template <typename Fn>
@@ -431,6 +553,35 @@ void ApiServer::State::tick_keep_alive() {
   });
 }
 
+namespace {
+// Certificate and key in PEM; the chain file may hold intermediates. The
+// key must be the certificate's.
+bool load_tls(asio::ssl::context& tls, const std::string& certificate, const std::string& key, std::string& error) {
+  beast::error_code ec;
+  tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                      asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1,
+                  ec);
+  if (!ec) tls.use_certificate_chain_file(certificate, ec);
+  if (ec) {
+    error = certificate + ": not a usable certificate (" + ec.message() + ")";
+    return false;
+  }
+  tls.use_private_key_file(key, asio::ssl::context::pem, ec);
+  if (ec || SSL_CTX_check_private_key(tls.native_handle()) != 1) {
+    error = key + ": not a usable key for the certificate (" + (ec ? ec.message() : "it is another certificate's") + ")";
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::optional<std::string> tls_problem(const std::string& certificate, const std::string& key) {
+  asio::ssl::context tls(asio::ssl::context::tls_server);
+  std::string error;
+  if (load_tls(tls, certificate, key, error)) return std::nullopt;
+  return error;
+}
+
 ApiServer::ApiServer(ServerConfig config, Handler handler, UploadHandler uploads)
     : state_(std::make_shared<State>()) {
   state_->config = std::move(config);
@@ -448,21 +599,8 @@ bool ApiServer::start(std::string& error) {
     return false;
   }
   if (!state_->config.tls_certificate.empty()) {
-    // Certificate and key in PEM; the chain file may hold intermediates.
     auto& tls = state_->tls.emplace(asio::ssl::context::tls_server);
-    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1,
-                    ec);
-    if (!ec) tls.use_certificate_chain_file(state_->config.tls_certificate, ec);
-    if (ec) {
-      error = state_->config.tls_certificate + ": not a usable certificate (" + ec.message() + ")";
-      return false;
-    }
-    tls.use_private_key_file(state_->config.tls_key, asio::ssl::context::pem, ec);
-    if (ec) {
-      error = state_->config.tls_key + ": not a usable key for the certificate (" + ec.message() + ")";
-      return false;
-    }
+    if (!load_tls(tls, state_->config.tls_certificate, state_->config.tls_key, error)) return false;
   }
   const tcp::endpoint endpoint(address, state_->config.port);
   auto& acceptor = state_->acceptor;
@@ -475,6 +613,16 @@ bool ApiServer::start(std::string& error) {
             ec.message();
     acceptor.close(ec);
     return false;
+  }
+  if (state_->config.web) {
+    // A signed-out session's event streams end now, not at their next event.
+    std::weak_ptr<State> weak = state_;
+    state_->config.web->on_sessions_ended([weak] {
+      if (const auto state = weak.lock()) {
+        const auto check = std::make_shared<const std::string>(": session check\n\n");
+        state->each_session([&](SessionBase& session) { session.push(check); });
+      }
+    });
   }
   state_->running = true;
   state_->accept();

@@ -26,6 +26,8 @@ struct Request {
   // What the web console's sign-in needs: the peer's address, its Cookie
   // and X-CSRF-Token headers.
   std::string client, cookie, csrf;
+  // Who the client thinks it talks to, which page sent it, and as what.
+  std::string host, origin, content_type;
 };
 
 struct Response {
@@ -75,9 +77,17 @@ struct ServerConfig {
   // To read a request and to write its answer; an idle keep-alive
   // connection is closed after it too.
   std::chrono::milliseconds deadline{30000};
+  // Requests' connections; past it the least needed one is closed (one that
+  // never showed a credential, then an idle one) to make room.
   std::size_t max_connections = 64;
-  // Events waiting for a slow event-stream client; past this it is closed.
+  // Event streams, apart from those; past it the oldest closes.
+  std::size_t max_event_streams = 32;
+  // Events waiting for a slow event-stream client; past this they are
+  // replaced by one "resync" event.
   std::size_t max_event_backlog = 1024;
+  // Names besides "localhost" and IP addresses that clients may reach
+  // the service by (the Host header); others are refused with 421.
+  std::vector<std::string> host_names;
   std::chrono::milliseconds keep_alive_comment{15000};
 };
 
@@ -85,6 +95,8 @@ struct Counters {
   std::atomic<std::uint64_t> requests{0};
   std::atomic<std::uint64_t> unauthorized{0};
   std::atomic<std::uint64_t> refused_connections{0};
+  std::atomic<std::uint64_t> evicted_connections{0};
+  std::atomic<std::uint64_t> resyncs{0};
   std::atomic<int> open_connections{0};
   std::atomic<int> event_streams{0};
 };
@@ -93,6 +105,10 @@ struct Counters {
 std::string error_body(std::string_view message, std::string_view field = {});
 // `text` as a JSON string literal, quotes included.
 std::string json_string(std::string_view text);
+
+// Why a certificate and key cannot serve TLS (unreadable, not PEM, or a
+// key that is not the certificate's); nothing when they can.
+std::optional<std::string> tls_problem(const std::string& certificate, const std::string& key);
 
 class ApiServer {
  public:

@@ -2,16 +2,22 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QPointer>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "api/api_routes.h"
 #include "api/route_helpers.h"
 #include "content/file_list.h"
 #include "core/console.h"
+#include "core/file_beneath.h"
 #include "core/folders.h"
 #include "core/state_archive.h"
 #include "core/main_queue.h"
@@ -46,30 +52,52 @@ void ApiUploads::begin(api::Request head, std::uint64_t length, api::Ready ready
     const Outcome o = files_.check_upload(parts[1], length, replace == "true", &destination);
     if (!o.ok()) return ready(std::nullopt, ApiRoutes::refusal(o));
     console_log(QString("UPLOAD: %1 (%2 bytes)").arg(destination).arg(length));
-    ready(upload(parts[1], destination, length, true), {});
+    ready(upload(parts[1], destination, length, true, replace == "true"), {});
   });
 }
 
 // A backup to load: kept whole beside the saved state, checked, and
 // applied at the next start, before anything is loaded; the service
 // restarts for it (exit status 75: systemd starts it again).
+//
+// Each upload has a file of its own; only one that checks out takes the
+// staged place, so a refused restore never touches an accepted one, and
+// of two accepted the later wins. The check reads the whole archive, so it
+// runs on a thread of its own, not the listener's.
 api::Upload ApiUploads::restore(std::uint64_t length) {
-  api::Upload upload = this->upload("restore", state_archive::staged_path(), length, false);
-  upload.finish = [this, stored = std::move(upload.finish)](bool complete, api::Respond respond) {
-    stored(complete, [this, respond = std::move(respond)](api::Response response) {
-      if (response.status != 201) return respond(std::move(response));
-      const auto bytes = read_file(state_archive::staged_path());
-      QString why = "it cannot be read";
-      const auto entries = bytes ? state_archive::read(*bytes, &why) : std::nullopt;
-      if (!entries) {
-        QFile::remove(state_archive::staged_path());
-        return respond(ApiRoutes::error(400, "This is not a backup: " + why, "archive"));
+  const QString candidate =
+      QString("%1.%2.upload").arg(state_archive::staged_path()).arg(++restore_uploads_);
+  api::Upload upload = this->upload("restore", candidate, length, false);
+  upload.finish = [this, candidate, stored = std::move(upload.finish)](bool complete, api::Respond respond) {
+    stored(complete, [this, candidate, respond = std::move(respond)](api::Response response) {
+      if (response.status != 201) {
+        QFile::remove(candidate);
+        return respond(std::move(response));
       }
-      QJsonArray names;
-      for (const auto& e : *entries) names.append(e.name);
-      console_log(QString("RESTORE: %1 files checked; restarting to load them").arg(names.size()));
-      respond(ApiRoutes::json(202, QJsonObject{{"restored", names}, {"restart", true}}));
-      post_to(this, [this] { restart_(); });
+      QPointer<ApiUploads> self(this);
+      std::thread([self, candidate, respond] {
+        const auto bytes = read_file(candidate);
+        QString why = "it cannot be read";
+        const auto entries = bytes ? state_archive::read(*bytes, &why) : std::nullopt;
+        if (!entries) {
+          QFile::remove(candidate);
+          return respond(ApiRoutes::error(why.startsWith("too large") ? 413 : 400, "This is not a backup: " + why,
+                                          "archive"));
+        }
+        // One rename, over whatever was staged before.
+        if (::rename(QFile::encodeName(candidate).constData(), QFile::encodeName(state_archive::staged_path()).constData()) != 0) {
+          const QString failure = std::strerror(errno);
+          QFile::remove(candidate);
+          return respond(ApiRoutes::error(500, "The backup could not be staged: " + failure));
+        }
+        QJsonArray names;
+        for (const auto& e : *entries) names.append(e.name);
+        console_log(QString("RESTORE: %1 files checked; restarting to load them").arg(names.size()));
+        respond(ApiRoutes::json(202, QJsonObject{{"restored", names}, {"restart", true}}));
+        post_to(QCoreApplication::instance(), [self] {
+          if (self) self->restart_();
+        });
+      }).detach();
     });
   };
   return upload;
@@ -93,24 +121,28 @@ api::Upload ApiUploads::import(std::uint64_t length) {
   return upload;
 }
 
-api::Upload ApiUploads::upload(const QString& name, const QString& destination, std::uint64_t length, bool scan) {
+api::Upload ApiUploads::upload(const QString& name, const QString& destination, std::uint64_t length, bool scan,
+                               bool replace) {
   // Lives on the listener's thread from its first block to its end.
   struct Job {
     QString destination;
     std::string file;  // its name, as JSON
     std::uint64_t length = 0, received = 0;
-    std::unique_ptr<QSaveFile> out;
+    std::unique_ptr<FileBeneath> out;
     QString failure;
+    bool replace = true;
     std::chrono::steady_clock::time_point reported;
     Publish publish;
 
+    // Written beneath its folder only: a link in the name's place is
+    // refused, never followed.
     bool open() {
-      out = std::make_unique<QSaveFile>(destination);
-      // Unbuffered, so a full disk fails a write instead of the commit
-      // renaming a short file.
-      out->setDirectWriteFallback(false);
-      if (out->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return true;
-      failure = out->errorString();
+      out = std::make_unique<FileBeneath>();
+      const QFileInfo info(destination);
+      const auto why = out->open(QFile::encodeName(info.absolutePath()).toStdString(),
+                                 QFile::encodeName(info.fileName()).toStdString(), replace);
+      if (!why) return true;
+      failure = QString::fromStdString(*why);
       return false;
     }
     void progress(const char* state) {
@@ -120,6 +152,7 @@ api::Upload ApiUploads::upload(const QString& name, const QString& destination, 
   };
   auto job = std::make_shared<Job>();
   job->destination = destination;
+  job->replace = replace;
   job->file = api::json_string(name.toStdString());
   job->length = length;
   job->publish = publish_;
@@ -128,8 +161,8 @@ api::Upload ApiUploads::upload(const QString& name, const QString& destination, 
   api::Upload upload;
   upload.write = [job](const char* data, std::size_t size) {
     if (!job->out && !job->open()) return false;
-    if (job->out->write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
-      job->failure = job->out->errorString();
+    if (!job->out->write(data, size)) {
+      job->failure = QString::fromStdString(job->out->error());
       return false;
     }
     job->received += size;
@@ -143,10 +176,10 @@ api::Upload ApiUploads::upload(const QString& name, const QString& destination, 
   };
   // The listener stops before this object goes: `this` outlives each upload.
   upload.finish = [this, job, scan](bool complete, api::Respond respond) {
-    if (complete && job->failure.isEmpty() && (job->out || job->open()) && !job->out->commit())
-      job->failure = job->out->errorString();
+    if (complete && job->failure.isEmpty() && (job->out || job->open()))
+      if (const auto why = job->out->commit()) job->failure = QString::fromStdString(*why);
     if (!complete || !job->failure.isEmpty()) {
-      if (job->out) job->out->cancelWriting();  // the folder keeps what it had
+      if (job->out) job->out->cancel();  // the folder keeps what it had
       job->out.reset();
       job->progress("failed");
       if (!job->failure.isEmpty())

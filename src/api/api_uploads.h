@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <QObject>
 #include <functional>
 #include <string>
@@ -33,7 +34,8 @@ class ApiUploads : public QObject {
 
  private:
   // `scan`: the file is content, which the list then shows.
-  api::Upload upload(const QString& name, const QString& destination, std::uint64_t length, bool scan);
+  api::Upload upload(const QString& name, const QString& destination, std::uint64_t length, bool scan,
+                     bool replace = true);
   api::Upload restore(std::uint64_t length);
   api::Upload import(std::uint64_t length);
 
@@ -41,6 +43,7 @@ class ApiUploads : public QObject {
   Publish publish_;
   std::function<void()> restart_;
   Import import_;
+  std::atomic<int> restore_uploads_{0};
 };
 
 }  // namespace tavri

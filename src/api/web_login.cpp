@@ -73,8 +73,13 @@ std::optional<std::string> WebLogin::set_password(std::string_view password) {
     ::unlink(temporary.c_str());
     return hash_file_ + ": cannot be written (" + why + ")";
   }
-  std::lock_guard lock(mutex_);
-  sessions_.clear();
+  std::function<void()> ended;
+  {
+    std::lock_guard lock(mutex_);
+    sessions_.clear();
+    ended = ended_;
+  }
+  if (ended) ended();
   return std::nullopt;
 }
 
@@ -98,12 +103,13 @@ std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, st
                                      [](const auto& a, const auto& b) { return a.second.last < b.second.last; });
       failures_.erase(oldest);
     }
+    // Slower and slower, never shut: one second after the fifth wrong try,
+    // doubling up to a minute, forgotten after a quiet hour.
     Failures& f = failures_[client];
+    if (now - f.last > std::chrono::hours(1)) f.count = 0;
     f.last = now;
-    if (++f.count >= kFailuresBeforePause) {
-      f.count = 0;
-      f.paused_until = now + kPause;
-    }
+    if (++f.count >= kFailuresBeforePause)
+      f.paused_until = now + std::min<Clock::duration>(kPause, std::chrono::seconds(1LL << std::min(f.count - kFailuresBeforePause, 6)));
     return std::nullopt;
   }
   failures_.erase(client);
@@ -120,8 +126,24 @@ std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, st
 }
 
 void WebLogin::sign_out(std::string_view session_id) {
+  std::function<void()> ended;
+  {
+    std::lock_guard lock(mutex_);
+    sessions_.erase(std::string(session_id));
+    ended = ended_;
+  }
+  if (ended) ended();
+}
+
+bool WebLogin::session_open(const std::string& session_id) {
   std::lock_guard lock(mutex_);
-  sessions_.erase(std::string(session_id));
+  const auto it = sessions_.find(session_id);
+  return it != sessions_.end() && Clock::now() - it->second.last_used <= kIdleLimit;
+}
+
+void WebLogin::on_sessions_ended(std::function<void()> callback) {
+  std::lock_guard lock(mutex_);
+  ended_ = std::move(callback);
 }
 
 std::optional<WebLogin::Session> WebLogin::session(std::string_view cookie_header, Clock::time_point now) {

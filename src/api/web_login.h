@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,10 @@ class WebLogin {
   std::optional<Session> sign_in(const std::string& client, std::string_view password,
                                  Clock::time_point now = Clock::now());
   void sign_out(std::string_view session_id);
+  // Whether a session is still open, without using it.
+  bool session_open(const std::string& session_id);
+  // Called after a sign-out or a new password, from the thread that did it.
+  void on_sessions_ended(std::function<void()> callback);
   // The session a Cookie header carries, if it is open; using it keeps it open.
   std::optional<Session> session(std::string_view cookie_header, Clock::time_point now = Clock::now());
 
@@ -63,6 +68,7 @@ class WebLogin {
   std::mutex mutex_;
   std::unordered_map<std::string, Open> sessions_;
   std::unordered_map<std::string, Failures> failures_;
+  std::function<void()> ended_;
 };
 
 }  // namespace tavri::api

@@ -1,6 +1,9 @@
 #include "api/web_routes.h"
 
+#include <algorithm>
 #include <atomic>
+#include <boost/asio/ip/address.hpp>
+#include <cctype>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -34,9 +37,42 @@ std::optional<std::string> password_of(const std::string& body) {
   return doc["password"].get<std::string>();
 }
 
-void sign_in(const std::shared_ptr<WebLogin>& web, const Request& request, bool tls, const Respond& respond) {
+// Whom the guessing brake counts: one machine, however many addresses it
+// takes (all of loopback, an IPv4 /24, an IPv6 /64).
+std::string brake_source(const std::string& client) {
+  boost::system::error_code ec;
+  auto address = boost::asio::ip::make_address(client, ec);
+  if (ec) return client;
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    address = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6());
+  if (address.is_loopback()) return "loopback";
+  if (address.is_v4()) {
+    auto bytes = address.to_v4().to_bytes();
+    bytes[3] = 0;
+    return boost::asio::ip::address_v4(bytes).to_string() + "/24";
+  }
+  auto bytes = address.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return boost::asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
+bool is_json(std::string_view content_type) {
+  const auto type = content_type.substr(0, content_type.find(';'));
+  return type.size() == 16 && std::equal(type.begin(), type.end(), "application/json", [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, const Respond& respond) {
+  // Only the console's own page signs in: a form or a no-cors request from
+  // another site cannot send JSON, and a page that can says its origin.
+  if (!is_json(request.content_type))
+    return respond(json_answer(415, error_body("the body must be JSON (Content-Type: application/json)")));
+  if (!request.origin.empty() && request.origin != "http://" + request.host && request.origin != "https://" + request.host)
+    return respond(json_answer(403, error_body("signing in is only for the console's own page", "Origin")));
   const auto password = password_of(request.body);
   if (!password) return respond(json_answer(400, not_a_password()));
+  request.client = brake_source(request.client);
   if (const int wait = web->pause_left(request.client); wait > 0) {
     Response busy = json_answer(429, error_body("too many wrong passwords: try again in " + std::to_string(wait) + " s",
                                                 "password"));
@@ -64,6 +100,32 @@ void sign_in(const std::shared_ptr<WebLogin>& web, const Request& request, bool 
 }
 
 }  // namespace
+
+bool known_host(std::string_view host, const std::vector<std::string>& names) {
+  // "[::1]:5080", "127.0.0.1:5080", "name:5080", "name"
+  std::string_view name = host;
+  if (name.starts_with('[')) {
+    const auto close = name.find(']');
+    if (close == std::string_view::npos) return false;
+    const auto rest = name.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':')) return false;
+    boost::system::error_code ec;
+    boost::asio::ip::make_address_v6(std::string(name.substr(1, close - 1)), ec);
+    return !ec;
+  }
+  if (const auto colon = name.rfind(':'); colon != std::string_view::npos) name = name.substr(0, colon);
+  if (name.empty()) return false;
+  boost::system::error_code ec;
+  boost::asio::ip::make_address_v4(std::string(name), ec);
+  if (!ec) return true;
+  auto same = [&](std::string_view known) {
+    return known.size() == name.size() &&
+           std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+  };
+  return same("localhost") || std::any_of(names.begin(), names.end(), same);
+}
 
 Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token) {
   if (request.path == "/healthz" || request.path == "/readyz") return Access::open;

@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/api_server.h"
 #include "api/web_login.h"
@@ -20,6 +21,10 @@ enum class Access {
 
 // `web` may be null: then only the token opens anything.
 Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token);
+
+// Whether a Host header names this service: an IP address (what a person
+// types), "localhost", or one of `names`; with or without a port.
+bool known_host(std::string_view host, const std::vector<std::string>& names);
 
 // Answers the console's routes; false when the request is the API's.
 // `tls`: the cookie is marked Secure.

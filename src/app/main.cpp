@@ -114,8 +114,15 @@ std::optional<tavri::api::ServerConfig> api_config(const tavri::ServerSettings& 
     std::fprintf(stderr, "tavri_av_server: %s\n", error.c_str());
     return std::nullopt;
   }
+  if (!settings.tls_certificate.isEmpty())
+    if (const auto problem = tavri::api::tls_problem(QFile::encodeName(settings.tls_certificate).toStdString(),
+                                                     QFile::encodeName(settings.tls_key).toStdString())) {
+      std::fprintf(stderr, "tavri_av_server: %s\n", problem->c_str());
+      return std::nullopt;
+    }
   tavri::api::ServerConfig config;
   config.address = settings.api_address.toStdString();
+  config.host_names = settings.host_names;
   config.port = settings.api_port;
   config.token = *token;
   config.tls_certificate = QFile::encodeName(settings.tls_certificate).toStdString();

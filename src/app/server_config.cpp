@@ -1,7 +1,9 @@
 #include "app/server_config.h"
 
 #include <boost/asio/ip/address.hpp>
+#include <algorithm>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -12,7 +14,7 @@ namespace {
 
 const QStringList kKeys = {"content/folder",       "api/enabled", "api/listen",       "api/port",
                            "api/tls_certificate",  "api/tls_key", "api/token_file",   "history/retention_days",
-                           "alerts/desktop"};
+                           "alerts/desktop",       "api/host_names"};
 
 std::optional<bool> read_bool(const QString& text) {
   const QString t = text.trimmed().toLower();
@@ -52,6 +54,23 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
   if (!info.isFile() || !info.isReadable()) {
     error = QString("%1: not a readable file").arg(path);
     return std::nullopt;
+  }
+  // QSettings skips a line it cannot read: "port: 6000" would be ignored
+  // without a word, so every line must be a comment, a section or key=value.
+  if (QFile text(path); text.open(QIODevice::ReadOnly)) {
+    int number = 0;
+    while (!text.atEnd()) {
+      const QString line = QString::fromUtf8(text.readLine()).trimmed();
+      ++number;
+      if (line.isEmpty() || line.startsWith(';') || line.startsWith('#') ||
+          (line.startsWith('[') && line.endsWith(']')) || line.contains('='))
+        continue;
+      error = QString("%1: line %2 is not INI (a [section], key=value, or a comment): \"%3\"")
+                  .arg(path)
+                  .arg(number)
+                  .arg(line.left(80));
+      return std::nullopt;
+    }
   }
   QSettings file(path, QSettings::IniFormat);
   if (file.status() != QSettings::NoError) {
@@ -106,6 +125,18 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     return fail("api/listen", QString("listening on %1, beyond this machine, needs TLS: set tls_certificate and tls_key "
                                       "(or listen on 127.0.0.1 and reach it through an SSH tunnel)")
                                   .arg(s.api_address));
+  if (file.contains("api/host_names")) {
+    // QSettings reads "a, b" as a list.
+    for (const QString& name : file.value("api/host_names").toStringList()) {
+      const QString trimmed = name.trimmed().toLower();
+      if (trimmed.isEmpty()) continue;
+      if (!std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+            return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+          }))
+        return fail("api/host_names", QString("\"%1\" is not a host name").arg(trimmed));
+      s.host_names.push_back(trimmed.toStdString());
+    }
+  }
   if (file.contains("history/retention_days")) {
     bool ok = false;
     s.history_retention_days = value("history/retention_days").toInt(&ok);

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tavri {
 
@@ -13,7 +15,10 @@ struct ServerSettings {
   QString api_address = "127.0.0.1";
   quint16 api_port = 5080;
   QString tls_certificate, tls_key;
-  QString token_file;  // empty: "api_token" in the application's folder
+  QString token_file;
+  // Names the API is reached by besides its addresses and "localhost"
+  // ([api] host_names = a, b): a browser asking for any other is refused.
+  std::vector<std::string> host_names;  // empty: "api_token" in the application's folder
   int history_retention_days = 0;  // 0: the history's own default
   bool desktop_alerts = true;      // offline players on the desktop, when there is one
 

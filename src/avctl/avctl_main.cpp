@@ -18,6 +18,7 @@
 #include <string>
 
 #include "avctl/api_client.h"
+#include "core/text_rule.h"
 
 namespace {
 
@@ -53,6 +54,15 @@ const char kUsageText[] =
     "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
     "5 server error.\n";
 
+// Every command this client knows; anything else is a typing error, not a
+// command for the players.
+const QStringList kCommands = {
+    "status", "players", "playlists", "schedules", "playlist", "schedule", "send", "play", "pause", "next",
+    "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
+    "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
+    "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
+    "proof-of-play"};
+
 int usage(const char* why = nullptr) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);
   std::fputs(kUsageText, why ? stderr : stdout);
@@ -81,7 +91,12 @@ void print_table(const QList<QStringList>& rows) {
     }
   for (const auto& row : rows) {
     QStringList cells;
-    for (int i = 0; i < row.size(); ++i) cells << (i + 1 == row.size() ? row[i] : pad(row[i], widths[i]));
+    // What a player calls itself reaches the terminal as text, never as
+    // a control sequence.
+    for (int i = 0; i < row.size(); ++i) {
+      const QString shown = QString::fromStdString(tavri::text_rule::escape_controls(row[i].toStdString()));
+      cells << (i + 1 == row.size() ? shown : pad(shown, widths[i]));
+    }
     std::printf("%s\n", cells.join("  ").toUtf8().constData());
   }
 }
@@ -265,12 +280,22 @@ class Ctl {
     return rc;
   }
 
+  void print_event(const std::string& event, const std::string& data) {
+    if (json_)
+      std::printf("{\"event\":\"%s\",\"data\":%s}\n", event.c_str(), data.c_str());
+    else
+      std::printf("%s %s\n", event.c_str(), tavri::text_rule::escape_controls(data).c_str());
+  }
+
   int events() {
     const std::string failure = client_.follow("/api/events", [this](const std::string& event, const std::string& data) {
-      if (json_)
-        std::printf("{\"event\":\"%s\",\"data\":%s}\n", event.c_str(), data.c_str());
-      else
-        std::printf("%s %s\n", event.c_str(), data.c_str());
+      print_event(event, data);
+      // Events were dropped for us: the players as they are now stand in
+      // for them, so no outage goes unseen.
+      if (event == "resync") {
+        const auto players = client_.call("GET", "/api/players");
+        if (players.status == 200) print_event("players", players.body);
+      }
       std::fflush(stdout);
       return true;
     });
@@ -297,16 +322,33 @@ int main(int argc, char** argv) {
                                                               : QString::fromLocal8Bit(qgetenv("TAVRI_API_URL"));
   QString token_file, ca_file;
   bool json = false;
-  while (!args.isEmpty() && args.first().startsWith("--")) {
-    const QString option = args.takeFirst();
+  // The general options stand before or after the command; a command's
+  // own options (--to, --replace, ...) are its business.
+  bool command_seen = false;
+  for (int i = 0; i < args.size();) {
+    const QString option = args[i];
+    if (option == "--to") break;  // player ids follow, to the end
     if (option == "--json") json = true;
     else if (option == "--help") return usage(), kOk;
     else if (option == "--version") return std::printf("tavri-avctl %s\n", TAVRI_VERSION), kOk;
-    else if ((option == "--url" || option == "--token-file" || option == "--ca-file") && !args.isEmpty())
-      (option == "--url" ? url : option == "--ca-file" ? ca_file : token_file) = args.takeFirst();
-    else return usage(qPrintable(QString("unknown option %1").arg(option)));
+    else if (option == "--url" || option == "--token-file" || option == "--ca-file") {
+      if (i + 1 >= args.size()) return usage(qPrintable(QString("%1 needs a value").arg(option)));
+      (option == "--url" ? url : option == "--ca-file" ? ca_file : token_file) = args[i + 1];
+      args.remove(i, 2);
+      continue;
+    } else if (!command_seen && option.startsWith("--")) {
+      return usage(qPrintable(QString("unknown option %1").arg(option)));
+    } else {
+      command_seen = true;
+      ++i;
+      continue;
+    }
+    args.remove(i);
   }
   if (args.isEmpty()) return usage("no command given");
+  if (!kCommands.contains(args.first()))
+    return usage(qPrintable(QString("unknown command \"%1\"").arg(QString::fromStdString(
+                     tavri::text_rule::escape_controls(args.first().toStdString())))));
   const QUrl parsed(url);
   if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
     return usage("the URL must be http://HOST:PORT or https://HOST:PORT");

@@ -119,6 +119,8 @@ void FileList::folder_chosen(const QUrl& url) {
   unreachable_reported_ = false;
   set_label(folder_label_for(url));
   bus_.post(note::SET_SERVER_PATH, folder_path());
+  // Written now, not at quit: a crash or a power cut must not forget it.
+  save();
 }
 
 void FileList::scan_folder() {

@@ -11,6 +11,8 @@
 #include "core/main_queue.h"
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
+#include "core/file_beneath.h"
+#include "core/text_rule.h"
 
 namespace tavri {
 
@@ -27,6 +29,7 @@ QString stream_name_problem(const QString& name) {
   if (name.contains('/') || name.contains('\\')) return "The name must not contain / or \\.";
   if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
     return "The name must not contain control characters.";
+  if (const auto problem = text_rule::problem(name, text_rule::Kind::file_name)) return *problem;
   if (name.contains(QString::fromUtf8(wire::kSeparator.data(), wire::kSeparator.size())))
     return QString("The name must not contain %1.").arg(QString::fromUtf8(wire::kSeparator.data(), wire::kSeparator.size()));
   return {};
@@ -71,14 +74,17 @@ Outcome FileList::add_stream(const QString& name, const QString& address) {
     return Outcome::bad("name", "This name cannot be used for a stream.", problem);
   // Players read the address as plain ASCII: anything else is refused, and
   // a stream that could not be written is said so, not left to look added.
+  if (const auto problem = text_rule::problem(address, text_rule::Kind::address))
+    return Outcome::bad("address", "This address cannot be used for a stream.", *problem);
   if (!std::all_of(address.begin(), address.end(), [](QChar c) { return c.unicode() < 128; }))
     return Outcome::bad("address", "This address cannot be used for a stream.",
                         "Players read plain ASCII addresses only; write other characters percent-encoded (%C3%A9).");
   console_log(QString("NEW WEB ADDRESS: %1").arg(address));
   if (folder_known()) {
     const QString path = QString("%1/%2.stream").arg(folder_path(), name);
-    if (const auto failure = write_file_atomically(path, address.toLatin1()))
-      return Outcome::failed("The stream was not added.", QString("%1: %2").arg(path, *failure));
+    if (const auto failure = write_beneath(QFile::encodeName(folder_path()).toStdString(),
+                                           QFile::encodeName(name + ".stream").toStdString(), address.toStdString()))
+      return Outcome::failed("The stream was not added.", QString("%1: %2").arg(path, QString::fromStdString(*failure)));
   }
   scan_soon();
   return Outcome::done();
@@ -90,6 +96,9 @@ Outcome FileList::check_upload(const QString& name, quint64 size, bool replace, 
   if (content_kind_of(name) == ContentKind::none)
     return Outcome::bad("file", "The library takes movies (.mov, .m4v, .mp4), images (.png, .jpg) and streams (.stream).");
   const QString path = folder_path() + "/" + name;
+  if (FileBeneath::is_link(QFile::encodeName(folder_path()).toStdString(), QFile::encodeName(name).toStdString()))
+    return Outcome::conflict("file", QString("\"%1\" is a link in the folder.").arg(name),
+                             "Uploads are never written through a link. Remove it first.");
   if (!replace && QFileInfo::exists(path))
     return Outcome::conflict("file", QString("The folder has a file named \"%1\".").arg(name), "Ask to replace it.");
   // Room for the file and a little more: a full disk stops every save.

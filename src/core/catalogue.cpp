@@ -10,6 +10,7 @@
 #include "console.h"
 #include "folders.h"
 #include "players/net/wire_protocol.h"
+#include "text_rule.h"
 
 namespace tavri {
 
@@ -155,6 +156,8 @@ Outcome Catalogue::check_name(const QString& name) {
                         "The players would read it as two fields.");
   if (name.trimmed().isEmpty() || name.contains('\n') || name.contains('\r'))
     return Outcome::bad("name", "The name must not be empty or blank, or span several lines.");
+  if (const auto problem = text_rule::problem(name, text_rule::Kind::name))
+    return Outcome::bad("name", "This name cannot be used.", *problem);
   return Outcome::done();
 }
 

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "folders.h"
 #include "keyed_archive.h"
+#include "text_rule.h"
 
 namespace tavri {
 
@@ -40,6 +41,11 @@ CatalogueLoad load_catalogue(const QString& path, const QString& load_tag) {
                     .arg(list.size() - result.records.size()));
     result.damaged_copy = keep_damaged_copy(path);
   }
+  // A name no entrance would take today is dropped with its record, said
+  // by id, rather than let it break the file at the next save.
+  const auto dropped = text_rule::drop_breaking_text(result.records, {{"name", text_rule::Kind::name}});
+  for (const QString& why : dropped) console_log(QString("LOAD ERROR: %1 - %2").arg(path, why));
+  if (!dropped.isEmpty() && result.damaged_copy.isEmpty()) result.damaged_copy = keep_damaged_copy(path);
   return result;
 }
 

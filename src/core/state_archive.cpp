@@ -1,11 +1,14 @@
 #include "core/state_archive.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
 #include <memory>
 #include <vector>
 
+#include "core/catalogue_file.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 
@@ -41,6 +44,11 @@ unsigned checksum(const char* header) {
   return sum;
 }
 
+// Far beyond any real site, and small enough to check in seconds: a
+// backup past them is refused before it is decoded.
+constexpr qsizetype kLargestArchiveFile = qsizetype(64) << 20;  // a catalogue or the registry
+constexpr qsizetype kMostRecords = 100000;
+
 // Whether a file's bytes are what its name says.
 QString problem_of(const Entry& e) {
   if (e.name.endsWith(kHistoryFile))
@@ -49,8 +57,14 @@ QString problem_of(const Entry& e) {
     const QUrl url = QUrl::fromEncoded(e.bytes);
     return e.bytes.size() <= 4096 && url.isValid() && url.isLocalFile() ? QString() : "not a folder's address";
   }
+  if (e.bytes.size() > kLargestArchiveFile)
+    return QString("too large: more than %1 MiB").arg(kLargestArchiveFile >> 20);
   QString why;
-  return decode_archive(e.bytes, &why) ? QString() : "does not decode: " + why;
+  const auto top = decode_archive(e.bytes, &why, false);
+  if (!top) return "does not decode: " + why;
+  if (top->value(kCatalogueKey).toList().size() > kMostRecords)
+    return QString("too large: more than %1 records").arg(kMostRecords);
+  return {};
 }
 
 }  // namespace
@@ -113,7 +127,9 @@ std::optional<QList<Entry>> read(const QByteArray& archive, QString* error) {
     if (!size || *size > kLargest || *size > archive.size() - at - kBlock)
       return fail(QString("\"%1\" is cut short").arg(name));
     Entry e{name, archive.mid(at + kBlock, *size)};
-    if (const QString problem = problem_of(e); !problem.isEmpty()) return fail(QString("\"%1\": %2").arg(name, problem));
+    if (const QString problem = problem_of(e); !problem.isEmpty())
+      return fail(problem.startsWith("too large") ? QString("too large: \"%1\": %2").arg(name, problem.mid(11))
+                                                  : QString("\"%1\": %2").arg(name, problem));
     entries.append(std::move(e));
     at += kBlock + (*size + kBlock - 1) / kBlock * kBlock;
   }
@@ -162,6 +178,10 @@ QString staged_path() { return application_folder() + "/tavri_AV_SERVER_RESTORE.
 bool apply_staged(QString* error, bool* applied) {
   *applied = false;
   const QString path = staged_path();
+  // Uploads a stop cut short before they were checked.
+  const QFileInfo staged(path);
+  for (const QString& left : QDir(staged.absolutePath()).entryList({staged.fileName() + ".*.upload"}, QDir::Files))
+    QFile::remove(staged.absolutePath() + "/" + left);
   if (!QFile::exists(path)) return true;
   const auto bytes = read_file(path);
   QString why = "it cannot be read";

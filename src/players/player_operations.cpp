@@ -45,17 +45,19 @@ Outcome UDP_Feedback::check_players(const QStringList& ids, bool allow_none) {
   return Outcome::done();
 }
 
-Outcome UDP_Feedback::check_text(const QString& field, const QString& typed) {
+Outcome UDP_Feedback::check_text(const QString& field, const QString& typed, text_rule::Kind kind) {
+  if (const auto problem = text_rule::problem(typed, kind))
+    return Outcome::bad(field, "This text cannot be sent.", *problem + ". Nothing was sent.");
   if (!wire::contains_separator(typed.toStdString())) return Outcome::done();
   return Outcome::bad(field, QString("The text must not contain %1").arg(QString::fromUtf8(wire::kSeparator)),
                       "The players would read it as two fields. Nothing was sent.");
 }
 
 Outcome UDP_Feedback::check_name(const QString& name) {
-  if (Outcome o = check_text("name", name); !o.ok()) return o;
-  if (!name.trimmed().isEmpty() && !name.contains('\n') && !name.contains('\r')) return Outcome::done();
-  return Outcome::bad("name", "The name must not be empty or blank, or span several lines.",
-                      "The players would show no name, or a broken one. Nothing was sent.");
+  if (name.trimmed().isEmpty() || name.contains('\n') || name.contains('\r'))
+    return Outcome::bad("name", "The name must not be empty or blank, or span several lines.",
+                        "The players would show no name, or a broken one. Nothing was sent.");
+  return check_text("name", name, text_rule::Kind::name);
 }
 
 Outcome UDP_Feedback::command_players(int code, const QStringList& ids, const QStringList& arguments) {
@@ -81,7 +83,7 @@ Outcome UDP_Feedback::command_players(int code, const QStringList& ids, const QS
   QStringList args;
   if (code == wire::kWebStream) {
     const QString address = arguments.value(0);
-    if (Outcome o = check_text("address", address); !o.ok()) return o;
+    if (Outcome o = check_text("address", address, text_rule::Kind::address); !o.ok()) return o;
     if (address.trimmed().isEmpty())
       return Outcome::bad("address", "The web address must not be empty.",
                           "The players would have nothing to play. Nothing was sent.");
@@ -151,7 +153,7 @@ Outcome UDP_Feedback::send_list(const QVariantMap& list, const QStringList& ids)
   const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;
   const QString id = QString::number(list.value("id").toLongLong());
   const QString name = list.value("name").toString();
-  if (Outcome o = check_text("name", name); !o.ok()) return o;  // the players would read two fields
+  if (Outcome o = check_text("name", name, text_rule::Kind::name); !o.ok()) return o;  // the players would read two fields
   // A schedule plays its tasks' playlists: the player reports those ids.
   QList<qint64> list_ids{list.value("id").toLongLong()};
   for (const QVariant& task : list.value("tasklist").toList())

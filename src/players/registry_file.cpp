@@ -7,6 +7,7 @@
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
+#include "core/text_rule.h"
 
 namespace tavri::registry_file {
 namespace {
@@ -91,6 +92,14 @@ std::optional<SavedRegistry> load(QString* error) {
     // What was dropped would be gone at the next save.
     if (error) *error = QString("%1 - entries that are not records were dropped").arg(chosen);
     keep_damaged_copy(chosen);
+    saved.damaged = true;
+  }
+  const QStringList dropped = text_rule::drop_breaking_text(
+      saved.players, {{"device_id", text_rule::Kind::id}, {"device_name", text_rule::Kind::name}});
+  if (!dropped.isEmpty()) {
+    for (const QString& line : dropped) console_log(QString("LOAD ERROR: %1 - %2").arg(chosen, line));
+    if (error && error->isEmpty()) *error = QString("%1 - %2").arg(chosen, dropped.join("; "));
+    if (!saved.damaged) keep_damaged_copy(chosen);
     saved.damaged = true;
   }
   const QVariant image = top->value(kImageKey);

@@ -28,6 +28,19 @@ qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
 
 constexpr char kInboxFull[] = "arrived faster than they could be taken";
 constexpr char kOverRate[] = "over one address's rate";
+
+// Which of a feedback's texts breaks the text rule, as the drop's reason;
+// nothing when all keep it. Such a datagram never reaches the registry.
+std::optional<QString> text_problem(const wire::Feedback& f) {
+  using text_rule::Kind;
+  const std::pair<const std::string*, Kind> fields[] = {
+      {&f.device_id, Kind::id},          {&f.device_name, Kind::name},   {&f.id_playlist, Kind::id},
+      {&f.id_track, Kind::address},      {&f.device_time, Kind::name},   {&f.device_background, Kind::address},
+      {&f.device_ip, Kind::address}};
+  for (const auto& [field, kind] : fields)
+    if (const auto problem = text_rule::problem(*field, kind)) return QString::fromStdString(*problem);
+  return std::nullopt;
+}
 }  // namespace
 
 // Receives on the socket's delegate strand and hands each datagram to the
@@ -220,6 +233,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   const auto feedback = wire::decode_feedback(std::string_view(data.constData(), static_cast<size_t>(data.size())),
                                               host.toStdString(), &why);
   if (!feedback) return drops_->count(wire::drop_reason(why), host);
+  if (const auto problem = text_problem(*feedback)) return drops_->count(*problem, host);
 
   const QString id = text(feedback->device_id);
   QList<int> matches = records_with_id(id);

@@ -15,6 +15,7 @@
 #include "core/dialogs.h"
 #include "core/outcome.h"
 #include "core/record_list.h"
+#include "core/text_rule.h"
 #include "net/io_pool.h"
 #include "players/command_tracker.h"
 #include "players/feedback_guard.h"
@@ -191,7 +192,7 @@ class UDP_Feedback : public QObject {
   bool players_selected(const QString& action);
   // A text the players would read as two fields; a name that is empty,
   // blank or of several lines.
-  static Outcome check_text(const QString& field, const QString& typed);
+  static Outcome check_text(const QString& field, const QString& typed, text_rule::Kind kind);
   static Outcome check_name(const QString& name);
   // At most one rebuild pending, on the next turn of the main loop: a burst
   // of new players gives one rebuild with the same final map.

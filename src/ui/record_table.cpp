@@ -271,11 +271,18 @@ void RecordTable::list_to_view() {
 void RecordTable::view_to_list() {
   if (syncing_) return;
   syncing_ = true;
+  // Select-all and shift-click take hidden rows too: only what is in view
+  // is chosen, so no command reaches a player the filter hides.
   QList<int> rows;
-  for (const QModelIndex& index : selectionModel()->selectedRows()) rows << index.row();
+  bool hidden = false;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    if (isRowHidden(index.row())) hidden = true;
+    else rows << index.row();
+  }
   std::sort(rows.begin(), rows.end());
   list_.select_rows(rows);
   syncing_ = false;
+  if (hidden) list_to_view();
 }
 
 }  // namespace tavri
