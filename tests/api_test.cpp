@@ -70,8 +70,9 @@ class Api : public test::TestHome {
 
   // The request runs on its own thread while this one runs the main loop.
   avctl::Reply call(const std::string& method, const std::string& target, const std::string& body = {},
-                    const std::string& token = kToken) {
+                    const std::string& token = kToken, const std::string& if_match = {}) {
     avctl::ApiClient client("127.0.0.1", std::to_string(service->port()), token);
+    client.set_if_match(if_match);
     auto reply = std::async(std::launch::async, [&] { return client.call(method, target, body); });
     EXPECT_TRUE(test::spin_until([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     return reply.get();
@@ -329,6 +330,24 @@ TEST_F(Api, PlaylistsAreMadeRenamedCopiedAndRemoved) {
   const auto copied = call("POST", path + "/copy");
   ASSERT_EQ(copied.status, 201);
   EXPECT_EQ(c->playlists.name_of(object(copied)["id"].toInt()), "Hall");
+
+  // Two clients edit the same list: the second, working from what it read
+  // before the first's change, is refused and changes nothing.
+  const std::string read = object(call("GET", path))["etag"].toString().toStdString();
+  ASSERT_FALSE(read.empty());
+  EXPECT_EQ(call("PATCH", path, R"({"name":"First"})", kToken, read).status, 200);
+  const auto second = call("PATCH", path, R"({"name":"Second"})", kToken, read);
+  EXPECT_EQ(second.status, 412);
+  EXPECT_EQ(object(second)["field"], "If-Match");
+  EXPECT_EQ(c->playlists.name_of(id), "First");
+  EXPECT_EQ(call("PUT", path + "/items", R"({"items":[]})", kToken, read).status, 412);
+  EXPECT_EQ(call("DELETE", path, {}, kToken, read).status, 412);
+  // A list removed and made again under its id is not the one read before.
+  const std::string first = object(call("GET", path))["etag"].toString().toStdString();
+  ASSERT_EQ(call("DELETE", path, {}, kToken, first).status, 200);
+  ASSERT_EQ(object(call("POST", "/api/playlists", R"({"name":"First"})"))["id"].toInt(), id);
+  EXPECT_EQ(call("PATCH", path, R"({"name":"Stale"})", kToken, first).status, 412);
+
   EXPECT_EQ(call("DELETE", path).status, 200);
   EXPECT_TRUE(c->playlists.name_of(id).isEmpty());
   EXPECT_EQ(call("DELETE", path).status, 404);
@@ -442,11 +461,17 @@ TEST_F(Api, UploadsLandWholeOrNotAtAll) {
   const auto set = call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"still.png","seconds":5},{"file":"still.png"}]})");
   ASSERT_EQ(set.status, 200) << set.body;
   EXPECT_EQ(call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"gone.png"}]})").status, 404);
-  EXPECT_EQ(call("PUT", "/api/playlists/7/items", R"({"items":[{"file":"still.png","seconds":-1}]})").status, 400);
+  for (const char* seconds : {"-1", "-1e300", "1e300", "1.5", "\"8\""})
+    EXPECT_EQ(call("PUT", "/api/playlists/7/items",
+                   std::string(R"({"items":[{"file":"still.png","seconds":)") + seconds + "}]}")
+                  .status,
+              400)
+        << seconds;
   const QJsonArray items = object(call("GET", "/api/playlists/7"))["items"].toArray();
   ASSERT_EQ(items.size(), 2);
   EXPECT_EQ(items[0].toObject()["file"], "still.png");
   EXPECT_EQ(items[0].toObject()["file_length"].toInt(), 5);
+  EXPECT_TRUE(items[1].toObject()["file_length"].isDouble()) << "one type for every item";
   const QJsonArray content = QJsonDocument::fromJson(QByteArray::fromStdString(call("GET", "/api/content").body)).array();
   EXPECT_EQ(content[0].toObject()["playlists"].toArray(), QJsonArray{7});
   EXPECT_EQ(call("DELETE", "/api/content/still.png").status, 409);  // linked: say what becomes of its items

@@ -32,9 +32,21 @@ class ApiError extends Error {
   }
 }
 
+// The version each playlist and schedule was read at: a change is sent
+// against it, and the server refuses it (412) when another browser, the
+// window or a script changed the list meanwhile.
+const etags = new Map();
+const resourceOf = (path) => (path.match(/^\/api\/(playlists|schedules)\/\d+/) || [null])[0];
+function noteVersions(kind, lists) {
+  for (const l of lists) if (l.etag) etags.set(`/api/${kind}/${l.id}`, l.etag);
+}
+
 async function api(method, path, body) {
   const headers = {};
   if (method !== 'GET') headers['X-CSRF-Token'] = csrf;
+  const resource = resourceOf(path);
+  if (resource && (method === 'PUT' || method === 'PATCH' || method === 'DELETE') && etags.has(resource))
+    headers['If-Match'] = etags.get(resource);
   const init = { method, headers, credentials: 'same-origin' };
   if (body !== undefined) {
     headers['Content-Type'] = 'application/json';
@@ -49,7 +61,15 @@ async function api(method, path, body) {
   const type = response.headers.get('Content-Type') || '';
   const data = type.startsWith('application/json') ? await response.json() : await response.text();
   if (response.status === 401 && path !== '/api/login') showLogin('Your session ended: sign in again.');
+  const tag = response.headers.get('ETag');
+  if (resource && tag) etags.set(resource, tag);
+  if (response.status === 412) {
+    // Shown, not applied: what is there now is fetched for the operator.
+    refresh('playlists');
+    refresh('schedules');
+  }
   if (!response.ok) throw new ApiError(response.status, data.error || `The server answered ${response.status}.`, data.field);
+  if (method === 'DELETE' && resource) etags.delete(resource);
   return data;
 }
 
@@ -171,8 +191,8 @@ const playlistName = (id) => state.playlists.find((p) => String(p.id) === String
 
 const loaders = {
   players: async () => { state.players = await api('GET', '/api/players'); },
-  playlists: async () => { state.playlists = await api('GET', '/api/playlists'); },
-  schedules: async () => { state.schedules = await api('GET', '/api/schedules'); },
+  playlists: async () => { state.playlists = await api('GET', '/api/playlists'); noteVersions('playlists', state.playlists); },
+  schedules: async () => { state.schedules = await api('GET', '/api/schedules'); noteVersions('schedules', state.schedules); },
   content: async () => { state.content = await api('GET', '/api/content'); },
   ready: async () => {
     const r = await fetch('/readyz', { credentials: 'same-origin' });

@@ -204,6 +204,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     request.host = std::string(message[http::field::host]);
     request.origin = std::string(message[http::field::origin]);
     request.content_type = std::string(message[http::field::content_type]);
+    request.if_match = std::string(message[http::field::if_match]);
     return request;
   }
 

@@ -28,6 +28,7 @@ struct Request {
   std::string client, cookie, csrf;
   // Who the client thinks it talks to, which page sent it, and as what.
   std::string host, origin, content_type;
+  std::string if_match;  // the ETag a change was made against
 };
 
 struct Response {

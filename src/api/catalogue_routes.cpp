@@ -1,5 +1,7 @@
 // Playlists and schedules: the catalogues, their items and tasks.
+#include <QCryptographicHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <algorithm>
 #include <cmath>
 
@@ -13,6 +15,28 @@
 namespace tavri {
 
 using namespace routes;
+
+namespace {
+
+// A list's version: its values and the life of its id, so that any edit,
+// and a removal and re-creation under the same id, change it.
+QString etag_of(const Record& r, quint64 incarnation) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  hash.addData(QByteArray::number(incarnation));
+  for (auto it = r.constBegin(); it != r.constEnd(); ++it) {
+    hash.addData(it.key().toUtf8());
+    hash.addData(QByteArrayView("\0", 1));
+    const QVariant& v = it.value();
+    if (v.typeId() == QMetaType::QByteArray)
+      hash.addData(v.toByteArray());
+    else if (v.typeId() != QMetaType::QImage)
+      hash.addData(QJsonDocument(QJsonArray{QJsonValue::fromVariant(v)}).toJson(QJsonDocument::Compact));
+    hash.addData(QByteArrayView("\0", 1));
+  }
+  return "\"" + QString::fromLatin1(hash.result().toHex().left(20)) + "\"";
+}
+
+}  // namespace
 
 ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStringList& parts, bool schedules) {
   const RecordList& lists =
@@ -29,6 +53,26 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     return schedules ? c_.schedule.copy(id, copy_id) : c_.playlists.copy(id, copy_id);
   };
   auto remove = [&](qint64 id) { return schedules ? c_.schedule.remove({id}) : c_.playlists.remove({id}); };
+  const Catalogue& catalogue = schedules ? c_.schedule.catalogue() : c_.playlists.catalogue();
+  auto etag = [&](qint64 id) -> QString {
+    const int index = catalogue.index_of(id);
+    return index < 0 ? QString() : etag_of(lists.at(index), catalogue.incarnation(id));
+  };
+  // A change made against another version than the current one (another
+  // client's edit came first, or the id now names another list) is refused.
+  auto stale = [&](qint64 id) -> std::optional<api::Response> {
+    if (request.if_match.empty() || request.if_match == "*") return std::nullopt;
+    const QString current = etag(id);
+    if (current.isEmpty() || current == text(request.if_match)) return std::nullopt;
+    api::Response refused = error(412, QString("The %1 changed since it was read: load it again.").arg(what), "If-Match");
+    refused.headers.emplace_back("ETag", current.toStdString());
+    return refused;
+  };
+  // An answer that carries the list's version after the change.
+  auto versioned = [&](api::Response response, qint64 id) {
+    if (const QString tag = etag(id); !tag.isEmpty()) response.headers.emplace_back("ETag", tag.toStdString());
+    return response;
+  };
   // A new name: a JSON string the players can read as one field.
   auto name_of = [&](const api::Request& r, QString& name) -> std::optional<api::Response> {
     api::Response bad;
@@ -46,13 +90,15 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
       if (auto refused = name_of(request, name)) return *refused;
       qint64 id = 0;
       const Outcome o = create(name, &id);
-      return o.ok() ? json(201, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+      return o.ok() ? versioned(json(201, QJsonObject{{"id", id}, {"name", name}}), id) : refusal(o);
     }
     if (request.method != "GET") return error(405, "GET or POST");
     QJsonArray out;
     for (int i = 0; i < lists.size(); ++i) {
       const Record& r = lists.at(i);
-      QJsonObject entry{{"id", r.value("id").toLongLong()}, {"name", r.value("name").toString()}};
+      const qint64 list_id = r.value("id").toLongLong();
+      QJsonObject entry{{"id", list_id}, {"name", r.value("name").toString()},
+                        {"etag", etag_of(r, catalogue.incarnation(list_id))}};
       if (schedules) entry["tasks"] = r.value("tasklist").toList().size();
       out.append(entry);
     }
@@ -65,20 +111,23 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     if (request.method != "POST") return error(405, "POST");
     qint64 copy_id = 0;
     const Outcome o = copy(id, &copy_id);
-    return o.ok() ? json(201, QJsonObject{{"id", copy_id}}) : refusal(o);
+    return o.ok() ? versioned(json(201, QJsonObject{{"id", copy_id}}), copy_id) : refusal(o);
   }
   if (parts.size() == 3 && parts[2] == (schedules ? "tasks" : "items")) {
     if (request.method != "PUT") return error(405, "PUT");
-    return schedules ? set_tasks(id, request) : set_items(id, request);
+    if (auto refused = stale(id)) return *refused;
+    return versioned(schedules ? set_tasks(id, request) : set_items(id, request), id);
   }
   if (parts.size() != 2) return error(404, "no such route");
   if (request.method == "PATCH") {
     QString name;
     if (auto refused = name_of(request, name)) return *refused;
+    if (auto refused = stale(id)) return *refused;
     const Outcome o = rename(id, name);
-    return o.ok() ? json(200, QJsonObject{{"id", id}, {"name", name}}) : refusal(o);
+    return o.ok() ? versioned(json(200, QJsonObject{{"id", id}, {"name", name}}), id) : refusal(o);
   }
   if (request.method == "DELETE") {
+    if (auto refused = stale(id)) return *refused;
     const Outcome o = remove(id);
     return o.ok() ? json(200, QJsonObject{{"removed", id}}) : refusal(o);
   }
@@ -96,7 +145,8 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     }
     out["items"] = items;
   }
-  return json(200, out);
+  out["etag"] = etag(id);
+  return versioned(json(200, out), id);
 }
 
 // {"items": [{"file": "lobby.mp4"}, {"file": "menu.png", "seconds": 8}]}:
@@ -110,8 +160,10 @@ api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
     const QJsonObject item = value.toObject();
     const QJsonValue seconds = item.value("seconds");
     if (!item.value("file").isString() || !(seconds.isUndefined() || seconds.isDouble()) ||
-        seconds.toDouble() != std::floor(seconds.toDouble()) || seconds.toDouble() > 86400 * 365)
-      return error(400, "each item is {\"file\": NAME} with, for an image, \"seconds\": a whole number", "items");
+        seconds.toDouble() != std::floor(seconds.toDouble()) || seconds.toDouble() > 86400 * 365 ||
+        seconds.toDouble() < 0)
+      return error(400, "each item is {\"file\": NAME} with, for an image, \"seconds\": a whole number from 0 to 31536000",
+                   "items");
     items.append({item.value("file").toString(), seconds.toInt()});
   }
   const Outcome o = c_.playlist_editor.set_items(id, items);

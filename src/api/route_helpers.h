@@ -27,6 +27,13 @@ inline QJsonObject item_json(const Record& r) {
   for (auto it = r.constBegin(); it != r.constEnd(); ++it)
     if (it.value().metaType().id() != QMetaType::QImage && it.value().metaType().id() != QMetaType::QByteArray)
       item.insert(it.key(), QJsonValue::fromVariant(it.value()));
+  // Lengths are kept as text for some items and as numbers for others (the
+  // players read both); the API gives one type: seconds, as a number.
+  if (const QJsonValue length = item.value("file_length"); length.isString()) {
+    bool ok = false;
+    const double seconds = length.toString().trimmed().toDouble(&ok);
+    item.insert("file_length", ok ? QJsonValue(seconds) : QJsonValue());
+  }
   return item;
 }
 

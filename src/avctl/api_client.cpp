@@ -23,8 +23,9 @@ namespace {
 
 http::request<http::string_body> make_request(const std::string& method, const std::string& target,
                                               const std::string& host, const std::string& token,
-                                              const std::string& body) {
+                                              const std::string& body, const std::string& if_match = {}) {
   http::request<http::string_body> request(http::string_to_verb(method), target, 11);
+  if (!if_match.empty()) request.set(http::field::if_match, if_match);
   request.set(http::field::host, host);
   request.set(http::field::user_agent, "tavri-avctl");
   request.set(http::field::authorization, "Bearer " + token);
@@ -67,7 +68,7 @@ Reply ApiClient::call(const std::string& method, const std::string& target, cons
   Reply reply;
   try {
     with_stream(endpoint_, std::chrono::seconds(60), [&](auto& stream) {
-      http::write(stream, make_request(method, target, endpoint_.host, token_, body));
+      http::write(stream, make_request(method, target, endpoint_.host, token_, body, if_match_));
       beast::flat_buffer buffer;
       http::response_parser<http::string_body> parser;
       parser.body_limit(512ull * 1024 * 1024);

@@ -25,6 +25,8 @@ class ApiClient {
       : ApiClient(Endpoint{std::move(host), std::move(port), false, {}}, std::move(token)) {}
 
   Reply call(const std::string& method, const std::string& target, const std::string& body = {}) const;
+  // Changes are sent against this version (If-Match) until it is cleared.
+  void set_if_match(std::string etag) { if_match_ = std::move(etag); }
   // PUTs a file as the body, block by block, telling `progress` the bytes
   // sent so far and the whole; a refusal comes before the body is sent.
   Reply upload(const std::string& target, const std::string& path,
@@ -37,6 +39,7 @@ class ApiClient {
  private:
   Endpoint endpoint_;
   std::string token_;
+  std::string if_match_;
 };
 
 }  // namespace tavri::avctl

@@ -31,7 +31,7 @@ const char kUsageText[] =
     "  status                         is the server up, and how many players are online\n"
     "  players                        every player: id, name, state, list, last seen\n"
     "  playlists | schedules          the catalogues\n"
-    "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID\n"
+    "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
     "  send playlist|schedule NAME|ID --to all|ID...\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
@@ -287,6 +287,8 @@ class Ctl {
       std::printf("%s %s\n", event.c_str(), tavri::text_rule::escape_controls(data).c_str());
   }
 
+  void set_if_match(std::string etag) { client_.set_if_match(std::move(etag)); }
+
   int events() {
     const std::string failure = client_.follow("/api/events", [this](const std::string& event, const std::string& data) {
       print_event(event, data);
@@ -364,6 +366,13 @@ int main(int argc, char** argv) {
   Ctl ctl(tavri::avctl::ApiClient(endpoint, token), json);
 
   const QString command = args.takeFirst();
+  // A change to a list made only if it is still the version a script read
+  // (its "etag" in "--json playlists"); otherwise refused with status 1.
+  if (const int at = static_cast<int>(args.indexOf("--if-match")); at >= 0) {
+    if (at + 1 >= args.size()) return usage("--if-match needs the version (\"etag\") a list was read at");
+    ctl.set_if_match(args[at + 1].toStdString());
+    args.remove(at, 2);
+  }
   if (command == "proof-of-play") {
     QUrlQuery query;
     for (int i = 0; i < args.size(); ++i) {

@@ -90,6 +90,8 @@ void Catalogue::load() {
   for (int i = 0; reload && i < list_.size(); ++i)
     before.insert(list_.at(i).value("id").toLongLong(), list_.at(i).value("name").toString());
   list_.clear();
+  // Every list read anew is a new life of its id.
+  for (auto it = incarnations_.begin(); it != incarnations_.end(); ++it) it.value() = next_incarnation_++;
   CatalogueLoad loaded = load_catalogue(path(), load_tag_);
   load_failed_ = loaded.failed;
   damaged_copy_ = loaded.damaged_copy;
@@ -131,6 +133,7 @@ std::optional<int> Catalogue::allocate_id(Dialogs& dialogs) const {
 }
 
 void Catalogue::append_and_select(const Record& record) {
+  incarnations_.insert(record.value("id").toLongLong(), next_incarnation_++);
   if (on_id_taken_) on_id_taken_(record.value("id").toLongLong());
   list_.append(record);
   list_.select_list_indices({list_.size() - 1});
@@ -193,6 +196,7 @@ Catalogue::Placed Catalogue::with_indices(const QList<qint64>& ids) const {
 void Catalogue::remove_ids(const QList<qint64>& ids) {
   const Placed doomed = with_indices(ids);
   for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) list_.remove_at(it->first);
+  for (qint64 id : ids) incarnations_.remove(id);
 }
 
 QList<qint64> Catalogue::selected_ids() const {
@@ -227,6 +231,7 @@ bool Catalogue::put_back(const Placed& removed) {
       if (r.value("id") == record.value("id")) return false;
   QList<int> indices;
   for (const auto& [index, record] : removed) {
+    incarnations_.insert(record.value("id").toLongLong(), next_incarnation_++);
     const int at = std::min(index, static_cast<int>(list_.size()));
     list_.insert(at, record);
     indices << at;

@@ -62,6 +62,11 @@ class Catalogue {
   Placed with_indices(const QList<qint64>& ids) const;
   void remove_ids(const QList<qint64>& ids);
 
+  // Which life of its id a list is in: a new one each time a list takes
+  // the id, so that one removed and made again under the same id is not
+  // taken for the old one (the API's ETags carry it).
+  quint64 incarnation(qint64 id) const { return incarnations_.value(id, 0); }
+
   // The same on the selection, for the window.
   void append_and_select(const Record& record);
   // A copy of the first selected record under a new id; false when nothing was copied.
@@ -89,6 +94,8 @@ class Catalogue {
   std::function<void(qint64)> on_id_taken_;
   bool loaded_once_ = false;
   QString damaged_copy_;
+  QHash<qint64, quint64> incarnations_;
+  quint64 next_incarnation_ = 1;
 };
 
 // After a load that kept a damaged file aside: one alert with the copy's path.
