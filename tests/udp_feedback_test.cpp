@@ -279,6 +279,26 @@ TEST_F(Players, CommandsGoToSelectedPlayersInDisplayOrder) {
   EXPECT_FALSE(listener.receive().has_value());
 }
 
+// More players than a screen shows are commanded only once the operator
+// confirms, told how many.
+TEST_F(Players, AFleetIsCommandedOnlyWhenConfirmed) {
+  auto p = make();
+  for (int i = 0; i < UDP_Feedback::kScreenful + 5; ++i)
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("P" + std::to_string(i), "n")), "h");
+  auto& list = p->ArrayController_DEVICES();
+  QList<int> all;
+  for (int i = 0; i < list.size(); ++i) all << i;
+  list.select_rows(all);
+  listener.set_timeout(200);
+  dialogs.alert_answers.push_back(0);  // Cancel
+  p->device_pause();
+  EXPECT_EQ(dialogs.alert_messages().last(), QString("PAUSE to %1 players?").arg(list.size()));
+  EXPECT_TRUE(commands(1).isEmpty());
+  dialogs.alert_answers.push_back(1);
+  p->device_pause();
+  EXPECT_EQ(commands(list.size()).size(), list.size());
+}
+
 TEST_F(Players, RefreshListsSavesAllFirstThenSpacesTheDatagrams) {
   auto p = make();
   p->refresh_lists();  // no selection: still posts and rebuilds

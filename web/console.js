@@ -392,6 +392,21 @@ function listOptions() {
     <optgroup label="Schedules">${state.schedules.map((s) => `<option value="schedule:${s.id}">${esc(s.name)}</option>`).join('')}</optgroup>`;
 }
 
+// More players than a screen shows, or all of them, are never one stray
+// click away: the operator confirms, told how many.
+const SCREENFUL = 25;
+function confirmMany(what, all, targets) {
+  if (!all && targets.length <= SCREENFUL) return Promise.resolve(true);
+  const count = all ? state.players.length : targets.length;
+  return ask(`Send ${what} to ${count} players?`,
+    `${what} goes to ${all ? `all ${count} players` : `${count} players: ${names(targets)}`}.`, [], 'Send');
+}
+
+// The chosen players the filter shows: a hidden one is never commanded.
+function selectedShown() {
+  return shownPlayers().filter((p) => view.selected.has(p.id)).map((p) => p.id);
+}
+
 async function command(name, ids, argument) {
   const all = ids === 'all';
   const targets = all ? state.players.map((p) => p.id) : ids;
@@ -400,6 +415,8 @@ async function command(name, ids, argument) {
   if (DESTRUCTIVE.has(name)) {
     const ok = await ask(`${name}?`, `${name} goes to ${all ? 'every player' : names(targets)}.`, [], name, null, true);
     if (!ok) return;
+  } else if (!await confirmMany(name, all, targets)) {
+    return;
   }
   const body = { command: name, players: all ? 'all' : targets };
   if (argument) body.arguments = [argument];
@@ -449,22 +466,23 @@ pages.players = {
     }).catch((e) => toast(e.message));
     $('#command-bar', page).addEventListener('submit', (e) => {
       e.preventDefault();
-      command(commandSelect.value, [...view.selected], $('#argument').value.trim());
+      command(commandSelect.value, selectedShown(), $('#argument').value.trim());
     });
     $('#command-all', page).addEventListener('click', () => command(commandSelect.value, 'all', $('#argument').value.trim()));
     const send = async (all) => {
       const [kind, id] = $('#send-list').value.split(':');
-      const ids = all ? 'all' : [...view.selected];
+      const ids = all ? 'all' : selectedShown();
       if (!id) return toast('There is no playlist or schedule to send.');
       if (!all && !ids.length) return toast('Choose players first, or send to all.');
+      if (!await confirmMany($('#send-list').selectedOptions[0]?.textContent || 'the list', all, ids)) return;
       await act(() => api('POST', '/api/send', { [kind]: Number(id), players: ids }),
         `Sent to ${all ? 'all players' : names(ids)}`, $('#send-bar'));
     };
     $('#send-bar', page).addEventListener('submit', (e) => { e.preventDefault(); send(false); });
     $('#send-all', page).addEventListener('click', () => send(true));
     $('#rename-player', page).addEventListener('click', async () => {
-      if (view.selected.size !== 1) return toast('Choose exactly one player to rename.');
-      const [id] = view.selected;
+      if (selectedShown().length !== 1) return toast('Choose exactly one player to rename.');
+      const [id] = selectedShown();
       const p = state.players.find((x) => x.id === id);
       await ask('Rename the player', `The player ${id} gets a new name.`, [{ name: 'name', label: 'Name', value: p?.name }],
         'Rename', async (a) => {
@@ -476,7 +494,7 @@ pages.players = {
         });
     });
     $('#remove-players', page).addEventListener('click', async () => {
-      const ids = [...view.selected];
+      const ids = selectedShown();
       if (!ids.length) return toast('Choose the players to remove.');
       if (!await ask('Remove players?', `${names(ids)} leave the registry (a player that speaks again comes back).`, [],
         'Remove', null, true)) return;
@@ -508,8 +526,9 @@ pages.players = {
   },
   counts() {
     const online = state.players.filter((p) => p.online).length;
-    $('#count').textContent = `${state.players.length} players, ${online} online, ${view.selected.size} selected`;
-    $('#command-selected').textContent = `Send to selected (${view.selected.size})`;
+    const chosen = selectedShown().length;
+    $('#count').textContent = `${state.players.length} players, ${online} online, ${chosen} selected`;
+    $('#command-selected').textContent = `Send to selected (${chosen})`;
   },
   update(what) {
     if (what === 'all' || what === 'playlists' || what === 'schedules') {

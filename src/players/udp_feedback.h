@@ -55,6 +55,8 @@ class UDP_Feedback : public QObject {
   // longest that the operator never named, placed or commanded; when every
   // one of them is the operator's, the new id is refused.
   static constexpr int kMaxPlayers = 10000;
+  // Past this many selected players a command is confirmed first.
+  static constexpr int kScreenful = 25;
   // Datagrams waiting for the main thread, at most (about 20 s of a full
   // registry's feedback); the main thread takes them in slices this long.
   static constexpr std::size_t kInboxCapacity = 50000;
@@ -90,17 +92,17 @@ class UDP_Feedback : public QObject {
   void device_menue_off() { simple_command(wire::kMenuOff); }
   void device_menue_on() { simple_command(wire::kMenuOn); }
   void device_clear_list() {
-    if (confirm("Clear the list of", "Clear list")) simple_command(wire::kClearList);
+    if (confirm("Clear the list of", "Clear list")) simple_command(wire::kClearList, true);
   }
   void device_next() { simple_command(wire::kNext); }
   void device_clear_content() {
-    if (confirm("Delete all content of", "Clear content")) simple_command(wire::kClearContent);
+    if (confirm("Delete all content of", "Clear content")) simple_command(wire::kClearContent, true);
   }
   void device_mute_on() { simple_command(wire::kMuteOn); }
   void device_mute_off() { simple_command(wire::kMuteOff); }
   void device_back() { simple_command(wire::kBack); }
   void reset_device() {
-    if (confirm("Reset", "Reset")) simple_command(wire::kReset);
+    if (confirm("Reset", "Reset")) simple_command(wire::kReset, true);
   }
   void changeName();
   void sendM3U8();
@@ -185,7 +187,10 @@ class UDP_Feedback : public QObject {
   bool confirm(const QString& action, const QString& button);
   void send(const QString& device_id, int code, const QStringList& arguments = {});
   void send_bytes(const std::string& bytes);
-  void simple_command(int code);
+  // `confirmed`: the operator was asked already (a command that undoes work).
+  void simple_command(int code, bool confirmed = false);
+  // True when the selection fits a screen, or the operator confirms it.
+  bool many_confirmed(const QString& action);
   // An operation's failure, told to the operator.
   void tell(const Outcome& outcome);
   // True when players are selected; otherwise says so and what `action` needs.

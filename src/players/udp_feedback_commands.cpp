@@ -101,8 +101,21 @@ void UDP_Feedback::show_tally() {
   emit last_command_changed(last_command_);
 }
 
-void UDP_Feedback::simple_command(int code) {
-  if (players_selected(players::command_name(code))) tell(command_players(code, selected_ids()));
+void UDP_Feedback::simple_command(int code, bool confirmed) {
+  if (!players_selected(players::command_name(code))) return;
+  if (!confirmed && !many_confirmed(players::command_name(code))) return;
+  tell(command_players(code, selected_ids()));
+}
+
+// More players than a screen shows: a stray Ctrl+A must not command a fleet.
+bool UDP_Feedback::many_confirmed(const QString& action) {
+  const RecordArray selected = devices_.selected_records();
+  if (selected.size() <= kScreenful) return true;
+  if (dialogs_.alert(QString("%1 to %2 players?").arg(action).arg(selected.size()), player_names(selected),
+                     {"Cancel", "Send"}) == 1)
+    return true;
+  emit notice(QString("%1 not sent").arg(action));
+  return false;
 }
 
 bool UDP_Feedback::players_selected(const QString& action) {
@@ -129,14 +142,18 @@ void UDP_Feedback::changeName() {
 }
 
 void UDP_Feedback::sendM3U8() {
-  if (!players_selected("Web stream")) return;
+  if (!players_selected("Web stream") || !many_confirmed("WEB STREAM")) return;
   console_log("M3u8");
   const auto address = dialogs_.prompt("Please enter the web address:", "", 400);
   if (address) tell(command_players(wire::kWebStream, selected_ids(), {*address}));
 }
 
 void UDP_Feedback::send_playlist(const QVariant& object) {
-  if (devices_.has_selection()) return tell(send_list(object.toMap(), selected_ids()));
+  if (devices_.has_selection()) {
+    if (many_confirmed(QString("\"%1\"").arg(object.toMap().value("name").toString())))
+      tell(send_list(object.toMap(), selected_ids()));
+    return;
+  }
   const QString name = object.toMap().value("name").toString();
   if (devices_.empty()) return void(emit notice(QString("\"%1\" not sent: there are no players yet").arg(name)));
   // Nothing selected: the operator may mean every player, but is asked.

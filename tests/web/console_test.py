@@ -209,6 +209,10 @@ def main():
         check(until(lambda: len(table(driver)) == PLAYERS, 30), f"all {PLAYERS} players are listed")
         choose(driver, "send-list", "Lobby")
         driver.find_element(By.ID, "send-all").click()
+        # A list to every player is confirmed first, naming how many.
+        check(until(lambda: f"{PLAYERS} players" in driver.find_element(By.ID, "ask-title").text, 10),
+              "sending to all asks first, naming how many players")
+        driver.find_element(By.ID, "ask-ok").click()
         check(until(lambda: all(r[2] == "READY" and r[4] == "Lobby" for r in table(driver)), 90),
               "sent to all: every player plays Lobby and turns READY, without a reload")
         first = driver.find_element(By.CSS_SELECTOR, "#players-table tbody tr")
