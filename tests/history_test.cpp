@@ -106,6 +106,57 @@ TEST_F(History, ADamagedOrForeignFileIsKeptAsideAndANewOneStarted) {
   EXPECT_EQ(blocked.error(), "it is a folder, not a file");
 }
 
+// A history from a backup is copied row by row into a file of our own:
+// a trigger that would erase every new event, a view under a table's name
+// or a flood of rows does not come along.
+TEST_F(History, ABackupsHistoryIsMadeAnewWithNothingButItsRows) {
+  const QString copy = home() + "/backup.sqlite", rebuilt = home() + "/rebuilt.sqlite";
+  {
+    HistoryStore store;
+    ASSERT_TRUE(store.open(path()));
+    for (int i = 0; i < 5; ++i) store.record(Event{kT0 + i, "P1", "online", QString::number(i)});
+    history::Run run;
+    run.id = store.next_run_id();
+    run.device_id = "P1";
+    run.tracks = {"a.mp4"};
+    run.offsets = {0};
+    run.start_ms = kT0;
+    run.end_ms = kT0 + 1000;
+    store.record(run);
+    store.flush();
+    ASSERT_TRUE(store.copy_to(copy).isEmpty());
+  }
+  auto sql = [&](const QString& file, const QString& statement) {
+    bool ok = false;
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "hostile");
+      db.setDatabaseName(file);
+      ok = db.open() && QSqlQuery(db).exec(statement);
+      db.close();
+    }
+    QSqlDatabase::removeDatabase("hostile");
+    return ok;
+  };
+  ASSERT_TRUE(sql(copy, "CREATE TRIGGER erase AFTER INSERT ON events BEGIN DELETE FROM events; END"));
+  ASSERT_TRUE(rebuild_history(copy, rebuilt).isEmpty());
+  EXPECT_TRUE(sql(rebuilt, "SELECT 1"));
+  {
+    HistoryStore store;
+    ASSERT_TRUE(store.open(rebuilt));
+    store.record(Event{kT0 + 10, "P1", "offline", {}});
+    store.flush();
+    EXPECT_EQ(store.events("P1", 0, kT0 + 100).size(), 6u) << "no trigger came along";
+    EXPECT_EQ(store.runs(0, kT0 + 2000).size(), 1u);
+  }
+  EXPECT_TRUE(rebuild_history(copy, rebuilt, 3).startsWith("too large"));
+  ASSERT_TRUE(sql(copy, "DROP TABLE events"));
+  ASSERT_TRUE(sql(copy, "CREATE VIEW events AS WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
+                        "SELECT x AS id, x AS time, 'P' AS device_id, 'k' AS kind, '' AS detail FROM n"));
+  EXPECT_EQ(rebuild_history(copy, rebuilt), "its events or runs are not plain tables");
+  EXPECT_FALSE(QFile::exists(rebuilt));
+  EXPECT_EQ(rebuild_history(home() + "/nothing.sqlite", rebuilt), "not a history of this server");
+}
+
 TEST_F(History, ASteadyLoopIsOneRunAndExpandsToEachPlayAnyJumpStartsANewRun) {
   HistoryStore store;
   ASSERT_TRUE(store.open(path()));

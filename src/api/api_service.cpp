@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 
 #include "app/controllers.h"
+#include "core/state_archive.h"
+#include "history/history_store.h"
 #include "players/player_status.h"
 #include "playlists/published_file.h"
 
@@ -15,6 +17,10 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
       uploads_(controllers.file_list, [this](const std::string& event, const std::string& json) {
         if (server_->counters().event_streams > 0) server_->publish(event, json);
       }) {
+  // A restore's history is checked by making it anew, as the start that
+  // applies it will.
+  state_archive::set_history_rebuild(
+      [](const QString& source, const QString& target) { return history::rebuild_history(source, target); });
   server_ = std::make_unique<api::ApiServer>(
       std::move(config),
       [this](api::Request request, api::Respond respond) { routes_.handle(std::move(request), std::move(respond)); },

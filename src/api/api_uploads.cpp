@@ -78,7 +78,8 @@ api::Upload ApiUploads::restore(std::uint64_t length) {
       std::thread([self, candidate, respond] {
         const auto bytes = read_file(candidate);
         QString why = "it cannot be read";
-        const auto entries = bytes ? state_archive::read(*bytes, &why) : std::nullopt;
+        auto entries = bytes ? state_archive::read(*bytes, &why) : std::nullopt;
+        if (entries && !state_archive::rebuild_history(*entries, &why)) entries.reset();
         if (!entries) {
           QFile::remove(candidate);
           return respond(ApiRoutes::error(why.startsWith("too large") ? 413 : 400, "This is not a backup: " + why,

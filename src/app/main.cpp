@@ -25,6 +25,7 @@
 #include "core/console.h"
 #include "core/folders.h"
 #include "core/time_zone.h"
+#include "history/history_store.h"
 #include "ui/app_icon.h"
 #include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
@@ -168,6 +169,9 @@ struct Service {
 // A backup handed to the API is loaded here, before anything reads the
 // saved state. What it says goes to the console (and the journal).
 void apply_staged_restore() {
+  // A backup's history is copied row by row into a file of our own making.
+  tavri::state_archive::set_history_rebuild(
+      [](const QString& source, const QString& target) { return tavri::history::rebuild_history(source, target); });
   QString error;
   bool applied = false;
   if (!tavri::state_archive::apply_staged(&error, &applied))

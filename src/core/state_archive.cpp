@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <memory>
 #include <vector>
@@ -137,9 +138,45 @@ std::optional<QList<Entry>> read(const QByteArray& archive, QString* error) {
   return entries;
 }
 
+namespace {
+HistoryRebuild& history_rebuild() {
+  static HistoryRebuild rebuild;
+  return rebuild;
+}
+}  // namespace
+
+void set_history_rebuild(HistoryRebuild rebuild) { history_rebuild() = std::move(rebuild); }
+
+bool rebuild_history(QList<Entry>& entries, QString* error) {
+  const HistoryRebuild rebuild = history_rebuild();
+  for (Entry& e : entries) {
+    if (e.name != history_entry_name() || !rebuild) continue;
+    // Through files: the database is read and made where SQLite wants it.
+    QTemporaryDir dir;
+    const QString source = dir.filePath("backup.sqlite"), target = dir.filePath("rebuilt.sqlite");
+    QFile in(source);
+    if (!dir.isValid() || !in.open(QIODevice::WriteOnly) || in.write(e.bytes) != e.bytes.size() || !in.flush()) {
+      if (error) *error = "the history cannot be checked: no room for a temporary copy";
+      return false;
+    }
+    in.close();
+    if (const QString why = rebuild(source, target); !why.isEmpty()) {
+      if (error) *error = why.startsWith("too large") ? "too large: the history: " + why.mid(11) : "the history: " + why;
+      return false;
+    }
+    const auto rebuilt = read_file(target);
+    if (!rebuilt) {
+      if (error) *error = "the history cannot be checked";
+      return false;
+    }
+    e.bytes = *rebuilt;
+  }
+  return true;
+}
+
 bool restore(const QByteArray& archive, QString* error) {
-  const auto entries = read(archive, error);
-  if (!entries) return false;
+  auto entries = read(archive, error);
+  if (!entries || !rebuild_history(*entries, error)) return false;
   // Every file is written beside its place first; only when all are whole
   // do they take their places.
   std::vector<std::unique_ptr<QSaveFile>> files;

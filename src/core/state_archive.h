@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // A backup of the saved state: the catalogues, the content folder's name,
@@ -24,6 +25,15 @@ QByteArray write(const QList<Entry>& entries, qint64 mtime_s);
 // Every entry, or nothing with the reason: an unknown or repeated name, a
 // bad header, a file that is not what its name says.
 std::optional<QList<Entry>> read(const QByteArray& archive, QString* error);
+
+// How a backup's history is made anew (its rows copied into a fresh file
+// of the server's own schema): source file, new file; the error or empty.
+// Set at start-up by whoever owns the history.
+using HistoryRebuild = std::function<QString(const QString& source, const QString& target)>;
+void set_history_rebuild(HistoryRebuild rebuild);
+// The history entry among `entries` replaced by its rebuilt copy (nothing
+// to do without one, or without a rebuild set); false with the reason.
+bool rebuild_history(QList<Entry>& entries, QString* error);
 
 // Replaces the saved state with an archive's files, each written whole;
 // the history's journal goes with its old file. Run before anything loads.

@@ -262,6 +262,73 @@ std::vector<Event> HistoryStore::events(const QString& device_id, qint64 from_ms
   return out;
 }
 
+QString rebuild_history(const QString& source, const QString& target, qint64 max_rows) {
+  static std::atomic<int> serial{0};
+  const QString in_name = QString("tavri-rebuild-in-%1").arg(++serial), out_name = in_name + "-out";
+  QString error;
+  {
+    QSqlDatabase in = QSqlDatabase::addDatabase("QSQLITE", in_name);
+    in.setConnectOptions("QSQLITE_OPEN_READONLY");
+    in.setDatabaseName(source);
+    QSqlQuery q(in);
+    auto count = [&](const char* table) {
+      return q.exec(QString("SELECT count(*) FROM %1").arg(table)) && q.next() ? q.value(0).toLongLong() : -1;
+    };
+    qint64 events = -1, runs = -1;
+    if (!in.open() || !is_ours(in)) {
+      error = "not a history of this server";
+    } else if (!q.exec("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('events', 'runs')") ||
+               !q.next() || q.value(0).toInt() != 2) {
+      // A view under a table's name would run whatever it holds.
+      error = "its events or runs are not plain tables";
+    } else if ((events = count("events")) < 0 || (runs = count("runs")) < 0) {
+      error = "its rows cannot be read";
+    } else if (events + runs > max_rows) {
+      error = QString("too large: %1 rows, at most %2").arg(events + runs).arg(max_rows);
+    } else {
+      QFile::remove(target);
+      QSqlDatabase out = QSqlDatabase::addDatabase("QSQLITE", out_name);
+      out.setDatabaseName(target);
+      QSqlQuery w(out);
+      const bool ready = out.open() && create_schema(out) && exec(out, "PRAGMA journal_mode=DELETE") && out.transaction();
+      bool copied = ready && q.exec("SELECT time, device_id, kind, detail FROM events ORDER BY id") &&
+                    w.prepare("INSERT INTO events(time, device_id, kind, detail) "
+                              "VALUES(?, CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT))");
+      while (copied && q.next()) {
+        bind(w, {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+        copied = w.exec();
+      }
+      copied = copied &&
+               q.exec("SELECT id, device_id, device_name, playlist_id, playlist_name, start, end, period, tracks "
+                      "FROM runs ORDER BY id") &&
+               w.prepare("INSERT INTO runs(id, device_id, device_name, playlist_id, playlist_name, start, end, period, "
+                         "tracks) VALUES(?, CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT), CAST(? AS TEXT), ?, ?, ?, "
+                         "CAST(? AS TEXT))");
+      while (copied && q.next()) {
+        bind(w, {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                 q.value(4).toString(), q.value(5).toLongLong(), q.value(6).toLongLong(), q.value(7).toLongLong(),
+                 q.value(8).toString()});
+        copied = w.exec();
+      }
+      if (!copied) {
+        error = QString("its rows could not be copied: %1").arg(w.lastError().text().isEmpty() ? q.lastError().text()
+                                                                                                : w.lastError().text());
+        out.rollback();
+      } else if (!out.commit()) {
+        error = out.lastError().text();
+      }
+      w.finish();
+      out.close();
+    }
+    q.finish();
+    in.close();
+  }
+  QSqlDatabase::removeDatabase(in_name);
+  QSqlDatabase::removeDatabase(out_name);
+  if (!error.isEmpty()) QFile::remove(target);
+  return error;
+}
+
 QString HistoryStore::copy_to(const QString& path) const {
   QSqlDatabase db = reader(path_, connection_);
   QSqlQuery q(db);

@@ -40,6 +40,13 @@ struct Run {
 // written by a thread of its own in transactions of at most about a second
 // of events, so the main thread only queues; pruned to the retention and a
 // size cap in the background.
+// A history from elsewhere (a backup) made anew: its events and runs
+// copied row by row into a fresh file of this server's schema at `target`,
+// so that nothing else it held (triggers, views, other tables) comes along.
+// The source is opened read-only. The error, or empty; past `max_rows`
+// rows the error starts with "too large".
+QString rebuild_history(const QString& source, const QString& target, qint64 max_rows = 20'000'000);
+
 class HistoryStore {
  public:
   static constexpr int kRetentionDays = 90;
