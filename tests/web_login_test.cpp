@@ -156,6 +156,17 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   // The password is the token holder's to set, not a browser's.
   EXPECT_EQ(status(http(port, "PUT", "/api/password", session + csrf + json, "{\"password\":\"taken over!\"}")), 403);
 
+  // Guesses from the same address (a page in the operator's browser, all
+  // of an SSH tunnel) slow that address, not the browser that signed in
+  // here before: it carries a brake of its own.
+  std::smatch device;
+  ASSERT_TRUE(std::regex_search(signed_in, device, std::regex("tavri_device=([0-9a-f]{64})")));
+  const std::string wrong = "{\"password\":\"not it at all\"}";
+  int braked = 0;
+  for (int i = 0; i < WebLogin::kFailuresBeforePause + 2; ++i) braked += status(http(port, "POST", "/api/login", json, wrong)) == 429;
+  EXPECT_GT(braked, 0);
+  EXPECT_EQ(status(http(port, "POST", "/api/login", json + "Cookie: tavri_device=" + device[1].str() + "\r\n", wrong)), 401);
+
   // A page of another site: a name pointed at this address, a form post,
   // a cross-origin fetch. None gets an answer that helps it.
   EXPECT_EQ(status(http(port, "GET", "/api/players", session, {}, "evil.example:5080")), 421);

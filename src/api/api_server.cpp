@@ -359,7 +359,12 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     response_->set("Referrer-Policy", "no-referrer");
     response_->set("X-Frame-Options", "DENY");
     if (response.status == 401) response_->set(http::field::www_authenticate, "Bearer");
-    for (auto& [name, value] : response.headers) response_->set(name, value);
+    for (auto& [name, value] : response.headers) {
+      if (beast::iequals(name, "Set-Cookie"))
+        response_->insert(name, value);  // one header per cookie
+      else
+        response_->set(name, value);
+    }
     response_->body() = std::move(response.body);
     response_->keep_alive(keep_alive);
     response_->prepare_payload();

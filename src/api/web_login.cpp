@@ -19,6 +19,8 @@ constexpr std::string_view kCookieName = "tavri_session";
 constexpr unsigned long long kOpsLimit = 2;
 constexpr std::size_t kMemLimit = 19u << 20;
 constexpr std::size_t kMaxClients = 4096;
+constexpr std::string_view kDeviceCookie = "tavri_device";
+constexpr std::size_t kMaxDevices = 256;
 
 std::string random_hex() {
   unsigned char bytes[32];
@@ -30,6 +32,19 @@ std::string random_hex() {
 
 bool same(std::string_view a, std::string_view b) {
   return a.size() == b.size() && sodium_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// "a=1; tavri_session=ID; b=2": the value of `name`, or empty.
+std::string_view cookie_value(std::string_view header, std::string_view name) {
+  std::string_view value;
+  while (!header.empty()) {
+    const auto end = header.find(';');
+    std::string_view pair = header.substr(0, end);
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    while (pair.starts_with(' ')) pair.remove_prefix(1);
+    if (pair.starts_with(name) && pair.substr(name.size()).starts_with('=')) value = pair.substr(name.size() + 1);
+  }
+  return value;
 }
 
 }  // namespace
@@ -147,16 +162,7 @@ void WebLogin::on_sessions_ended(std::function<void()> callback) {
 }
 
 std::optional<WebLogin::Session> WebLogin::session(std::string_view cookie_header, Clock::time_point now) {
-  // "a=1; tavri_session=ID; b=2"
-  std::string_view id;
-  while (!cookie_header.empty()) {
-    const auto end = cookie_header.find(';');
-    std::string_view pair = cookie_header.substr(0, end);
-    cookie_header = end == std::string_view::npos ? std::string_view() : cookie_header.substr(end + 1);
-    while (pair.starts_with(' ')) pair.remove_prefix(1);
-    if (pair.starts_with(kCookieName) && pair.substr(kCookieName.size()).starts_with('='))
-      id = pair.substr(kCookieName.size() + 1);
-  }
+  const std::string_view id = cookie_value(cookie_header, kCookieName);
   if (id.size() != 64) return std::nullopt;
   std::lock_guard lock(mutex_);
   for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
@@ -169,6 +175,27 @@ std::optional<WebLogin::Session> WebLogin::session(std::string_view cookie_heade
     return Session{it->first, it->second.csrf};
   }
   return std::nullopt;
+}
+
+std::string WebLogin::remember_device() {
+  std::lock_guard lock(mutex_);
+  if (devices_.size() >= kMaxDevices) devices_.erase(devices_.begin());
+  devices_.push_back(random_hex());
+  return devices_.back();
+}
+
+std::string WebLogin::known_device(std::string_view cookie_header) {
+  const std::string_view token = cookie_value(cookie_header, kDeviceCookie);
+  if (token.size() != 64) return {};
+  std::lock_guard lock(mutex_);
+  for (const std::string& known : devices_)
+    if (same(known, token)) return known;
+  return {};
+}
+
+std::string WebLogin::device_cookie(const std::string& token, bool secure) {
+  return std::string(kDeviceCookie) + "=" + token + "; Path=/api/login; Max-Age=31536000; HttpOnly; SameSite=Strict" +
+         (secure ? "; Secure" : "");
 }
 
 std::string WebLogin::cookie(const std::string& session_id, bool secure) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // The web console's sign-in: the operator's password as an Argon2id hash in
 // a file only the service's user can read, the sessions it opens (a cookie
@@ -49,6 +50,14 @@ class WebLogin {
   // The session a Cookie header carries, if it is open; using it keeps it open.
   std::optional<Session> session(std::string_view cookie_header, Clock::time_point now = Clock::now());
 
+  // A browser that signed in correctly is remembered by a cookie of its
+  // own: its guesses are braked apart from its address's, so that a page
+  // or a stranger behind the same address cannot slow its operator down.
+  std::string remember_device();
+  // The remembered browser a Cookie header names; empty for none.
+  std::string known_device(std::string_view cookie_header);
+  static std::string device_cookie(const std::string& token, bool secure);
+
   // "tavri_session=ID; ..." for a new session, or one that ends it.
   static std::string cookie(const std::string& session_id, bool secure);
   static std::string expired_cookie(bool secure);
@@ -69,6 +78,7 @@ class WebLogin {
   std::unordered_map<std::string, Open> sessions_;
   std::unordered_map<std::string, Failures> failures_;
   std::function<void()> ended_;
+  std::vector<std::string> devices_;  // oldest first
 };
 
 }  // namespace tavri::api

@@ -72,7 +72,9 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
     return respond(json_answer(403, error_body("signing in is only for the console's own page", "Origin")));
   const auto password = password_of(request.body);
   if (!password) return respond(json_answer(400, not_a_password()));
-  request.client = brake_source(request.client);
+  // A browser that signed in here before has a brake of its own.
+  const std::string device = web->known_device(request.cookie);
+  request.client = device.empty() ? brake_source(request.client) : "device " + device;
   if (const int wait = web->pause_left(request.client); wait > 0) {
     Response busy = json_answer(429, error_body("too many wrong passwords: try again in " + std::to_string(wait) + " s",
                                                 "password"));
@@ -89,12 +91,13 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
     return respond(std::move(busy));
   }
   // The hash takes tens of milliseconds: not on the listener's thread.
-  std::thread([web, client = request.client, password = *password, tls, respond] {
+  std::thread([web, client = request.client, device, password = *password, tls, respond] {
     const auto session = web->sign_in(client, password);
     --hashing;
     if (!session) return respond(json_answer(401, error_body("the password is wrong", "password")));
     Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}}.dump());
     ok.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
+    if (device.empty()) ok.headers.emplace_back("Set-Cookie", WebLogin::device_cookie(web->remember_device(), tls));
     respond(std::move(ok));
   }).detach();
 }
