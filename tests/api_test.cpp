@@ -386,6 +386,40 @@ TEST_F(Api, ScheduleTasksAreSetWhole) {
   EXPECT_EQ(tasks().size(), 2);
 }
 
+// Schedules and playlists number from 1 each: a player sent schedule 1
+// is shown running that schedule, whether it reports the schedule's id or
+// its task's playlist, and never under playlist 1's name.
+TEST_F(Api, APlayerOnAScheduleIsShownRunningItNotAPlaylistOfTheSameId) {
+  ASSERT_EQ(object(call("POST", "/api/playlists", R"({"name":"Foyer"})"))["id"].toInt(), 1);
+  const auto schedule = call("POST", "/api/schedules", R"({"name":"Week"})");
+  ASSERT_EQ(object(schedule)["id"].toInt(), 1);
+  ASSERT_EQ(call("PUT", "/api/schedules/1/tasks",
+                 R"({"tasks":[{"name":"Mornings","date":"2026-12-08","time":"07:30","playlist":7}]})")
+                .status,
+            200);
+  ASSERT_EQ(call("POST", "/api/send", R"({"schedule":1,"players":["P1"]})").status, 202);
+  ASSERT_EQ(call("POST", "/api/send", R"({"playlist":1,"players":["P2"]})").status, 202);
+  auto report = [&](const char* player, const char* list) {
+    const std::string sep(wire::kSeparator);
+    c->udp_feedback.udp_socket_did_receive(QByteArray::fromStdString(std::string(player) + sep + "Screen" + sep + "2" +
+                                                                     sep + "1" + sep + list + sep + "a.mp4" + sep +
+                                                                     "0" + sep + "0"),
+                                           "127.0.0.1");
+  };
+  auto list_of = [&](const char* player) {
+    for (const QJsonValue& p : QJsonDocument::fromJson(QByteArray::fromStdString(call("GET", "/api/players").body)).array())
+      if (p.toObject()["id"] == player) return p.toObject()["list"].toObject();
+    return QJsonObject();
+  };
+  for (const char* reported : {"1", "7"}) {
+    report("P1", reported);
+    EXPECT_EQ(list_of("P1"), (QJsonObject{{"id", "1"}, {"name", "Week"}, {"kind", "schedule"}})) << reported;
+  }
+  report("P2", "1");
+  EXPECT_EQ(list_of("P2"), (QJsonObject{{"id", "1"}, {"name", "Foyer"}, {"kind", "playlist"}}));
+  EXPECT_EQ(c->list_name("P1", "7"), "Week") << "the history and the proof of play name it too";
+}
+
 TEST_F(Api, ProofOfPlayComesAsCsv) {
   const auto csv = call("GET", "/api/history/proof-of-play?from=2026-01-01&to=2026-01-31");
   ASSERT_EQ(csv.status, 200) << csv.body;

@@ -296,8 +296,11 @@ TEST_F(App, AReusedIdNamesOnlyThePlayersSentTheNewList) {
     devices.select_list_indices({1});
     c.udp_feedback.send_playlist(
         QVariantMap{{"id", 7}, {"name", "Week"}, {"tasklist", QVariantList{QVariantMap{{"list", "1"}}}}});
-    EXPECT_EQ(c.list_name("P2", "1"), "Second");
+    EXPECT_EQ(c.list_name("P2", "1"), "Second") << "no schedule 7 in the catalogue: the playlist's name";
     EXPECT_EQ(c.list_name("P3", "1"), "");
+    c.schedule.ArrayController_SCHEDULELIST().set_records({{{"id", 7}, {"name", "Week"}}});
+    EXPECT_EQ(c.list_name("P2", "1"), "Week") << "the schedule it runs";
+    c.schedule.ArrayController_SCHEDULELIST().set_records({});
     c.playlists.catalogue().save();
     c.udp_feedback.save();
   }

@@ -550,7 +550,8 @@ pages.players = {
   COLUMNS.map(([key, label]) => `<th aria-sort="${sortState(key)}"><button type="button" data-sort="${key}">${label}${arrow(key)}</button></th>`).join('')}</tr></thead>
       <tbody>${list.map((p) => {
     const chosen = view.selected.has(p.id);
-    const listText = p.list?.id ? (p.list.name || `${p.list.id} (unknown)`) : '—';
+    const listText = p.list?.id
+      ? (p.list.name ? `${p.list.name}${p.list.kind === 'schedule' ? ' (schedule)' : ''}` : `${p.list.id} (unknown)`) : '—';
     return `<tr class="${p.online ? '' : 'offline'}${chosen ? ' chosen' : ''}" data-id="${esc(p.id)}">
         <td><input type="checkbox" data-player="${esc(p.id)}" aria-label="Select ${esc(p.name || p.id)}"${chosen ? ' checked' : ''}></td>
         <td>${esc(p.name)}</td><td>${esc(p.id)}</td><td class="state-${esc(p.state)}">${esc(p.state)}</td>

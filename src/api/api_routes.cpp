@@ -32,7 +32,7 @@ namespace {
 // Copied on the main thread, written out on the listener's.
 struct PlayerRow {
   Record record;
-  QString list_name;
+  ListShown list;
   QString command;
 };
 
@@ -50,7 +50,7 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<
   const Record& r = row.record;
   const auto uptime = uptimes.constFind(r.value("device_id").toString());
   const QDateTime seen = r.value("status_time").toDateTime();
-  const QString list_id = r.value("id_playlist").toString();
+  const ListShown& list = row.list;
   return QJsonObject{
       {"id", r.value("device_id").toString()},
       {"name", r.value("device_name").toString()},
@@ -60,7 +60,9 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<
       {"playback", players::playback_name(r.value("status_player").toInt())},
       {"menu", r.value("status_menue").toInt() == 1},
       {"muted", r.value("status_sound").toInt() == 1},
-      {"list", QJsonObject{{"id", list_id}, {"name", row.list_name.isEmpty() ? QJsonValue() : QJsonValue(row.list_name)}}},
+      {"list", QJsonObject{{"id", list.id},
+                           {"name", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.name)},
+                           {"kind", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.schedule ? "schedule" : "playlist")}}},
       {"track", r.value("id_track").toString()},
       {"background", r.value("device_background").toString()},
       {"device_time", r.value("device_time").toString()},
@@ -191,15 +193,20 @@ std::optional<QStringList> ApiRoutes::player_ids(const QJsonValue& value, api::R
 ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringList& parts) {
   UDP_Feedback& feedback = c_.udp_feedback;
   const RecordList& devices = feedback.ArrayController_DEVICES();
-  // The playlists' names once, not a search of the catalogue per player.
-  QHash<QString, QString> names;
-  const RecordList& lists = c_.playlists.ArrayController_PLAYLIST();
-  for (int i = 0; i < lists.size(); ++i) names.insert(lists.at(i).value("id").toString(), lists.at(i).value("name").toString());
+  // The catalogues' names once, not a search of a catalogue per player.
+  auto names_of = [](const RecordList& lists) {
+    QHash<qint64, QString> names;
+    for (int i = 0; i < lists.size(); ++i) names.insert(lists.at(i).value("id").toLongLong(), lists.at(i).value("name").toString());
+    return names;
+  };
+  const QHash<qint64, QString> playlists = names_of(c_.playlists.ArrayController_PLAYLIST());
+  const QHash<qint64, QString> schedules = names_of(c_.schedule.ArrayController_SCHEDULELIST());
   auto row = [&](const Record& r) {
     const QString id = r.value("device_id").toString();
-    const QVariant list = r.value("id_playlist");
-    const QString name = names.value(list.toString());
-    return PlayerRow{r, !name.isEmpty() && feedback.list_known(id, list) ? name : QString(), feedback.command_state(id)};
+    const ListShown list = feedback.list_shown(
+        id, r.value("id_playlist"), [&](qint64 list_id) { return playlists.value(list_id); },
+        [&](qint64 list_id) { return schedules.value(list_id); });
+    return PlayerRow{r, list, feedback.command_state(id)};
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");

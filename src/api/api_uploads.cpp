@@ -35,7 +35,7 @@ void ApiUploads::begin(api::Request head, std::uint64_t length, api::Ready ready
     const QStringList parts = routes::path_parts(head.path);
     if (parts == QStringList{"restore"}) {
       // Read whole at the check and at the start that applies it.
-      if (length > (std::uint64_t(2) << 30)) return ready(std::nullopt, ApiRoutes::error(413, "a backup is at most 2 GiB"));
+      if (length > (std::uint64_t(1) << 30)) return ready(std::nullopt, ApiRoutes::error(413, "a backup is at most 1 GiB"));
       return ready(restore(length), {});
     }
     if (parts == QStringList{"import"}) {

@@ -40,11 +40,17 @@ struct Controllers {
     playlists.catalogue().set_on_id_taken([this](qint64 id) { udp_feedback.list_id_taken(id); });
   }
 
-  // The name of the playlist a player reports, or nothing when there is
-  // none under that id or this server never sent it that player.
-  QString list_name(const QString& device_id, const QVariant& id) {
-    return udp_feedback.list_known(device_id, id) ? playlists.name_of(id) : QString();
+  // What a player's reported list is shown as (UDP_Feedback::list_shown).
+  ListShown list_shown(const QString& device_id, const QVariant& id) {
+    return udp_feedback.list_shown(
+        device_id, id, [this](qint64 list) { return playlists.name_of(list); },
+        [this](qint64 list) {
+          const int i = schedule.catalogue().index_of(list);
+          return i < 0 ? QString() : schedule.catalogue().list().at(i).value("name").toString();
+        });
   }
+  // Its name, for the history and the proof of play; empty when unknown.
+  QString list_name(const QString& device_id, const QVariant& id) { return list_shown(device_id, id).name; }
 
   Schedule schedule;
   Schedule_View schedule_view;

@@ -169,16 +169,17 @@ class Ctl {
   int players() {
     QJsonDocument doc;
     if (int rc = call("GET", "/api/players", {}, &doc); rc || json_) return rc;
-    QList<QStringList> rows{{"ID", "NAME", "STATE", "PLAYBACK", "IP", "LIST", "TRACK", "LAST SEEN"}};
+    QList<QStringList> rows{{"ID", "NAME", "STATE", "PLAYBACK", "IP", "LIST", "TRACK", "COMMAND", "LAST SEEN"}};
     for (const QJsonValue& v : doc.array()) {
       const QJsonObject p = v.toObject();
       const QJsonObject list = p.value("list").toObject();
+      const QString kind = list.value("kind").toString() == "schedule" ? " (schedule)" : "";
       const QString list_text = list.value("id").toString().isEmpty()
                                     ? "-"
                                     : list.value("id").toString() + " " +
-                                          (list.value("name").isNull() ? "(unknown)" : list.value("name").toString());
-      rows << QStringList{cell(p["id"]),   cell(p["name"]), cell(p["state"]), cell(p["playback"]),
-                          cell(p["ip"]),   list_text,       cell(p["track"]), cell(p["last_seen"])};
+                                          (list.value("name").isNull() ? "(unknown)" : list.value("name").toString() + kind);
+      rows << QStringList{cell(p["id"]), cell(p["name"]),  cell(p["state"]),   cell(p["playback"]), cell(p["ip"]),
+                          list_text,     cell(p["track"]), cell(p["command"]), cell(p["last_seen"])};
     }
     print_table(rows);
     return kOk;

@@ -52,6 +52,9 @@ constexpr qsizetype kMostRecords = 100000;
 
 // Whether a file's bytes are what its name says.
 QString problem_of(const Entry& e) {
+  // The live history keeps itself under 256 MiB.
+  if (e.name.endsWith(kHistoryFile) && e.bytes.size() > (qsizetype(768) << 20))
+    return "too large: more than 768 MiB";
   if (e.name.endsWith(kHistoryFile))
     return e.bytes.startsWith(QByteArray("SQLite format 3\0", 16)) ? QString() : "not an SQLite database";
   if (e.name.endsWith(kFolderFile)) {

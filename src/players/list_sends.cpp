@@ -29,6 +29,16 @@ QSet<qint64> ids_of(const QVariant& value) {
 
 void ListSends::sent(const QString& device_id, qint64 list_id) { sent_[device_id].insert(list_id); }
 
+void ListSends::sent_schedule(const QString& device_id, qint64 schedule_id, const QSet<qint64>& task_lists) {
+  schedules_.insert(device_id, {schedule_id, task_lists});
+}
+
+std::optional<qint64> ListSends::schedule_shown(const QString& device_id, qint64 reported) const {
+  const auto it = schedules_.constFind(device_id);
+  if (it == schedules_.constEnd() || (it->id != reported && !it->task_lists.contains(reported))) return std::nullopt;
+  return it->id;
+}
+
 void ListSends::taken(qint64 list_id) {
   retaken_.insert(list_id);
   for (auto it = sent_.begin(); it != sent_.end();) {
@@ -45,10 +55,16 @@ bool ListSends::known(const QString& device_id, qint64 list_id) const {
 
 QVariant ListSends::to_variant() const {
   // Nothing kept: the file stays as earlier versions wrote it.
-  if (sent_.isEmpty() && retaken_.isEmpty()) return {};
+  if (sent_.isEmpty() && retaken_.isEmpty() && schedules_.isEmpty()) return {};
   QVariantMap players;
   for (auto it = sent_.begin(); it != sent_.end(); ++it) players.insert(it.key(), sorted_ids(*it));
-  return QVariantMap{{"retaken", sorted_ids(retaken_)}, {"sent", players}};
+  QVariantMap top{{"retaken", sorted_ids(retaken_)}, {"sent", players}};
+  // Each player's schedule: its id first, then its tasks' playlists.
+  QVariantMap schedules;
+  for (auto it = schedules_.begin(); it != schedules_.end(); ++it)
+    schedules.insert(it.key(), QVariantList{it->id} + sorted_ids(it->task_lists));
+  if (!schedules.isEmpty()) top.insert("schedules", schedules);
+  return top;
 }
 
 ListSends ListSends::from_variant(const QVariant& value) {
@@ -58,6 +74,13 @@ ListSends ListSends::from_variant(const QVariant& value) {
   const QVariantMap players = top.value("sent").toMap();
   for (auto it = players.begin(); it != players.end(); ++it)
     if (QSet<qint64> ids = ids_of(it.value()); !ids.isEmpty()) sends.sent_.insert(it.key(), std::move(ids));
+  const QVariantMap schedules = top.value("schedules").toMap();
+  for (auto it = schedules.begin(); it != schedules.end(); ++it) {
+    const QVariantList ids = it.value().toList();
+    bool ok = false;
+    const qint64 id = ids.value(0).toLongLong(&ok);
+    if (ok) sends.schedules_.insert(it.key(), {id, ids_of(ids.mid(1))});
+  }
   return sends;
 }
 

@@ -3,6 +3,7 @@
 #include <QSet>
 #include <QString>
 #include <QVariant>
+#include <optional>
 
 namespace tavri {
 
@@ -13,12 +14,26 @@ namespace tavri {
 class ListSends {
  public:
   void sent(const QString& device_id, qint64 list_id);
+  // The last list a player was sent is a schedule (its id and its tasks'
+  // playlists), or a playlist, which ends what a schedule said.
+  void sent_schedule(const QString& device_id, qint64 schedule_id, const QSet<qint64>& task_lists);
+  void sent_playlist(const QString& device_id) { schedules_.remove(device_id); }
+  // The schedule a player runs when it reports `reported`: the last list it
+  // was sent is that schedule, and the id is the schedule's or one of its
+  // tasks' playlists' (players report either).
+  std::optional<qint64> schedule_shown(const QString& device_id, qint64 reported) const;
   // A new list took this id: earlier sends of it no longer name it.
   void taken(qint64 list_id);
   // An id never given anew since this was kept is taken at its word.
   bool known(const QString& device_id, qint64 list_id) const;
-  void forget(const QString& device_id) { sent_.remove(device_id); }
-  void clear() { sent_.clear(); }
+  void forget(const QString& device_id) {
+    sent_.remove(device_id);
+    schedules_.remove(device_id);
+  }
+  void clear() {
+    sent_.clear();
+    schedules_.clear();
+  }
 
   // As the registry file keeps it; an absent or foreign value reads as
   // empty, and nothing kept gives an invalid value (no key in the file).
@@ -28,6 +43,11 @@ class ListSends {
  private:
   QHash<QString, QSet<qint64>> sent_;
   QSet<qint64> retaken_;
+  struct SentSchedule {
+    qint64 id = 0;
+    QSet<qint64> task_lists;
+  };
+  QHash<QString, SentSchedule> schedules_;
 };
 
 }  // namespace tavri

@@ -159,8 +159,13 @@ Outcome UDP_Feedback::send_list(const QVariantMap& list, const QStringList& ids)
   for (const QVariant& task : list.value("tasklist").toList())
     if (const QString task_list = task.toMap().value("list").toString(); !task_list.isEmpty())
       list_ids.append(read_integer(task_list));
+  const QSet<qint64> task_lists(list_ids.begin() + 1, list_ids.end());
   for (const QString& device_id : ids) {
     for (qint64 sent : list_ids) list_sends_.sent(device_id, sent);
+    if (code == wire::kLoadSchedule)
+      list_sends_.sent_schedule(device_id, list_ids.first(), task_lists);
+    else
+      list_sends_.sent_playlist(device_id);
     send(device_id, code, {id, name});
   }
   autosave_.touch();

@@ -411,6 +411,30 @@ bool UDP_Feedback::list_known(const QString& device_id, const QVariant& list_id)
   return ok && list_sends_.known(device_id, id);
 }
 
+std::optional<qint64> UDP_Feedback::schedule_shown(const QString& device_id, const QVariant& list_id) const {
+  bool ok = false;
+  const qint64 id = list_id.toString().toLongLong(&ok);
+  return ok ? list_sends_.schedule_shown(device_id, id) : std::nullopt;
+}
+
+ListShown UDP_Feedback::list_shown(const QString& device_id, const QVariant& reported,
+                                   const std::function<QString(qint64)>& playlist_name,
+                                   const std::function<QString(qint64)>& schedule_name) const {
+  ListShown shown;
+  shown.id = reported.toString();
+  // A schedule removed since it was sent leaves the playlist rule.
+  const auto schedule = schedule_shown(device_id, reported);
+  const QString name = schedule ? schedule_name(*schedule) : QString();
+  if (!name.isEmpty()) {
+    shown.schedule = true;
+    shown.id = QString::number(*schedule);
+    shown.name = name;
+  } else if (list_known(device_id, reported)) {
+    shown.name = playlist_name(reported.toString().toLongLong());
+  }
+  return shown;
+}
+
 void UDP_Feedback::list_id_taken(qint64 list_id) {
   list_sends_.taken(list_id);
   autosave_.touch();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,18 @@
 #include "players/registry_file.h"
 
 namespace tavri {
+
+// What a player's list is shown as.
+struct ListShown {
+  bool schedule = false;
+  QString id;    // the schedule's, or the reported id
+  QString name;  // empty when not known
+  // "Week (schedule)", "Lobby", or "7 (unknown)"; empty without an id.
+  QString text() const {
+    if (!name.isEmpty()) return schedule ? QString("%1 (schedule)").arg(name) : name;
+    return id.isEmpty() ? QString() : QString("%1 (unknown)").arg(id);
+  }
+};
 
 // Where feedback arrives and commands go; tests use loopback and ephemeral ports.
 struct PlayerNetworkConfig {
@@ -137,6 +150,15 @@ class UDP_Feedback : public QObject {
   // Whether a player reporting this list id plays the list that has it now
   // (this server sent it that id since a new list last took it).
   bool list_known(const QString& device_id, const QVariant& list_id) const;
+  // The schedule a player runs when it reports this list id (see ListSends).
+  std::optional<qint64> schedule_shown(const QString& device_id, const QVariant& list_id) const;
+  // The one rule for what a player's reported list is shown as, everywhere:
+  // the schedule it was last sent (whether it reports the schedule's id or
+  // a playlist of its tasks), else a playlist this server sent it under
+  // that id, else only the id. The names come from the catalogues.
+  ListShown list_shown(const QString& device_id, const QVariant& reported,
+                       const std::function<QString(qint64)>& playlist_name,
+                       const std::function<QString(qint64)>& schedule_name) const;
   // A new list took this id.
   void list_id_taken(qint64 list_id);
   // What the players table shows of a player's command: pending or failed.

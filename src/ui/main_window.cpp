@@ -37,7 +37,14 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
       devices_(std::make_unique<PlayersWindow>(
           c_.players, [this] { map_->open_map(); },
           [this](const QString& device_id, const QVariant& id) {
-            return c_.players.list_known(device_id, id) ? c_.playlists.name_of(id) : QString();
+            return c_.players
+                .list_shown(
+                    device_id, id, [this](qint64 list) { return c_.playlists.name_of(list); },
+                    [this](qint64 list) {
+                      const int i = c_.schedules.catalogue().index_of(list);
+                      return i < 0 ? QString() : c_.schedules.catalogue().list().at(i).value("name").toString();
+                    })
+                .text();
           },
           [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
       schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)),

@@ -44,12 +44,11 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column list = greyed({"id_playlist", "List", 120});
   if (playlist_name)
     list.display = [playlist_name](const Record& r) {
-      const QString id = r.value("id_playlist").toString();
-      const QString list_name = playlist_name(r.value("device_id").toString(), id);
-      return list_name.isEmpty() && !id.isEmpty() ? QVariant(QString("%1 (unknown)").arg(id)) : QVariant(list_name);
+      return playlist_name(r.value("device_id").toString(), r.value("id_playlist").toString());
     };
   list.tooltip = [](const Record& r) {
-    return QString("playlist id %1; a name is shown only for a list this server sent the player under that id")
+    return QString("list id %1; a name is shown only for a list this server sent the player: its last schedule "
+                   "(by the schedule's id or a playlist of its tasks) or a playlist under that id")
         .arg(r.value("id_playlist").toString());
   };
   seen.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };

@@ -10,8 +10,8 @@ class RecordTable;
 class PlayersWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
-  // playlist_name: the name of the playlist a player reports by id, empty
-  // when no list has that id or the player was not sent the one that has it.
+  // playlist_name: what the list a player reports by id is shown as
+  // (ListShown::text: "Week (schedule)", "Lobby", "7 (unknown)").
   PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
                 std::function<QString(const QString& device_id, const QVariant& id)> playlist_name = {},
                 std::function<QString(const QString& device_id)> uptime_24h = {}, QWidget* parent = nullptr);
