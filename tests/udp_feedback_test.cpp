@@ -211,18 +211,66 @@ TEST_F(Players, CommandsAreConfirmedByFeedbackSentAgainAndGivenUp) {
   listener.set_timeout(200);
   EXPECT_FALSE(listener.receive().has_value()) << "nothing more for B";
 
-  // A newer command of the same kind replaces the pending one; commands
-  // whose effect feedback cannot show leave once and are not followed.
+  // A newer command of the same kind replaces the pending one; NEXT is
+  // seen as the track's change; a command whose effect feedback cannot
+  // show leaves once and is said to be so.
   list.select_rows({0});
   p->device_pause();
   p->device_play();
   p->device_next();
   EXPECT_EQ(commands(3), (QStringList{"A|2", "A|1", "A|8"}));
-  EXPECT_EQ(p->command_state("A"), "PLAY pending");
-  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "A")), "h");  // status_player 1
-  EXPECT_EQ(confirmed.last(), "A|1");
+  EXPECT_EQ(p->command_state("A"), "PLAY pending; NEXT pending");
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "A")), "h");  // playing, track "3", was "t"
+  EXPECT_EQ(confirmed.mid(confirmed.size() - 2), (QStringList{"A|1", "A|8"}));
   p->timer_check();
   EXPECT_FALSE(listener.receive().has_value());
+  dialogs.alert_answers.push_back(1);
+  p->device_clear_list();
+  EXPECT_EQ(commands(1), QStringList{"A|7"});
+  EXPECT_TRUE(p->last_command().startsWith("CLEAR LIST: sent to 1 player, not confirmable · LOAD PLAYLIST: 2 of 3 "
+                                            "confirmed, 1 failed"))
+      << "an earlier failure stays in view";
+
+  // A player dark at the send has failed at once, not after a minute.
+  list.set_value(1, "status_time", QDateTime::currentDateTime().addSecs(-60));
+  list.select_rows({1});
+  p->device_mute_on();
+  EXPECT_EQ(failed.last(), "B|10");
+  EXPECT_TRUE(p->command_state("B").endsWith("MUTE failed: offline")) << p->command_state("B").toStdString();
+  EXPECT_TRUE(p->last_command().startsWith("MUTE: 0 of 1 confirmed, 1 failed")) << p->last_command().toStdString();
+}
+
+// A player downloading the list it was sent is working on it: the load is
+// not sent again (which would start the download over) while it says so,
+// and a web stream is confirmed by the track that becomes its address.
+TEST_F(Players, APlayerDownloadingItsListIsWaitedForNotSentItAgain) {
+  config.commands.first_wait_ms = 0;  // every tick is due
+  auto p = make();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "A")), "h");
+  p->ArrayController_DEVICES().select_rows({0});
+  p->send_playlist(QVariantMap{{"id", 9}, {"name", "Big"}});
+  EXPECT_EQ(commands(1), QStringList{"A|4|9|Big"});
+  auto state = [](int device, const char* list, const char* track) {
+    return QByteArray::fromStdString("A<v_OX_TANDEM>A<v_OX_TANDEM>" + std::to_string(device) + "<v_OX_TANDEM>1<v_OX_TANDEM>" +
+                                     list + "<v_OX_TANDEM>" + track + "<v_OX_TANDEM>0<v_OX_TANDEM>0");
+  };
+  listener.set_timeout(200);
+  for (int i = 0; i < 10; ++i) {
+    p->udp_socket_did_receive(state(i % 2 ? 1 : 3, "7", i % 2 ? "x" : "y"), "h");  // the old list, downloading
+    p->timer_check();
+    EXPECT_FALSE(listener.receive().has_value()) << "no resend while it downloads, round " << i;
+  }
+  EXPECT_EQ(p->command_state("A"), "LOAD PLAYLIST downloading");
+  p->udp_socket_did_receive(state(2, "9", "a.mp4"), "h");
+  EXPECT_EQ(p->command_state("A"), "");
+  dialogs.prompt_answers.push_back(QString("http://tv.invalid/live.m3u8"));
+  p->sendM3U8();
+  EXPECT_EQ(commands(1), QStringList{"A|12|http://tv.invalid/live.m3u8"});
+  p->timer_check();
+  EXPECT_EQ(commands(1), QStringList{"A|12|http://tv.invalid/live.m3u8"}) << "not shown yet: sent again";
+  p->udp_socket_did_receive(state(2, "9", "http://tv.invalid/live.m3u8"), "h");
+  EXPECT_EQ(p->command_state("A"), "");
+  EXPECT_EQ(p->last_command(), "WEB STREAM: 1 of 1 confirmed");
 }
 
 TEST_F(Players, DuplicateIdsFromTestDevicesAreNeverUpdated) {
@@ -515,7 +563,9 @@ TEST_F(Players, ABurstOfNewPlayersGivesOneMapRebuild) {
 TEST_F(Players, ACommandThatCannotLeaveIsToldOnceAndFeedbackKeepsFlowing) {
   config.command_port = 0;  // nothing can be sent there
   auto p = make();
-  for (const char* id : {"A", "B", "C"}) p->ArrayController_DEVICES().append({{"device_id", id}, {"device_name", id}});
+  for (const char* id : {"A", "B", "C"})
+    p->ArrayController_DEVICES().append(
+        {{"device_id", id}, {"device_name", id}, {"status_time", QDateTime::currentDateTime()}});
   p->ArrayController_DEVICES().select_rows({0, 1, 2});
   QStringList lines;
   QObject::connect(p.get(), &UDP_Feedback::last_command_changed, [&](const QString& t) { lines << t; });

@@ -420,8 +420,9 @@ async function command(name, ids, argument) {
   }
   const body = { command: name, players: all ? 'all' : targets };
   if (argument) body.arguments = [argument];
-  await act(() => api('POST', '/api/commands', body), `${name} sent to ${all ? 'all' : targets.length} player(s)`,
-    $('#command-bar'));
+  const result = await act(() => api('POST', '/api/commands', body), null, $('#command-bar'));
+  // Said as what it is: a command no feedback shows is not "done".
+  if (result) toast(`${name} sent to ${all ? 'all' : targets.length} player(s)${result.confirmable ? '; confirmations follow on the dashboard' : ', not confirmable'}`, true);
 }
 
 pages.players = {

@@ -267,7 +267,10 @@ api::Response ApiRoutes::command(const QJsonObject& body) {
   }
   const Outcome o = c_.udp_feedback.command_players(*code, ids, arguments);
   if (!o.ok()) return refusal(o);
-  return json(202, QJsonObject{{"command", players::command_name(*code)}, {"players", QJsonArray::fromStringList(ids)}});
+  // Whether the players' feedback will show it: else it is "sent, not confirmable".
+  return json(202, QJsonObject{{"command", players::command_name(*code)},
+                               {"players", QJsonArray::fromStringList(ids)},
+                               {"confirmable", CommandTracker::confirmable(*code)}});
 }
 
 api::Response ApiRoutes::send_list(const QJsonObject& body) {
@@ -300,7 +303,10 @@ api::Response ApiRoutes::send_list(const QJsonObject& body) {
   if (!ids) return bad;
   const Outcome o = c_.udp_feedback.send_list(*found, *ids);
   if (!o.ok()) return refusal(o);
-  return json(202, QJsonObject{{field, found->value("id").toLongLong()}, {"players", QJsonArray::fromStringList(*ids)}});
+  return json(202, QJsonObject{{field, found->value("id").toLongLong()},
+                               {"command", players::command_name(schedule ? wire::kLoadSchedule : wire::kLoadPlaylist)},
+                               {"players", QJsonArray::fromStringList(*ids)},
+                               {"confirmable", true}});
 }
 
 // The Prometheus text format.

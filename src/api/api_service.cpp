@@ -32,11 +32,15 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     routes_.import_catalogues(std::move(archive), std::move(respond));
   });
   UDP_Feedback& players = c_.udp_feedback;
-  // The status line changes with each player a command goes to: the
-  // stream gets its last text once a turn of the event loop.
-  connect(&players, &UDP_Feedback::last_command_changed, this, [this](const QString& text) {
-    if (std::exchange(command_text_, text).isNull())
-      QTimer::singleShot(0, this, [this] { publish("command", {{"text", std::exchange(command_text_, QString())}}); });
+  // Each action's tally changes with each player it goes to or confirms:
+  // the stream gets each action's last text once a turn of the event loop.
+  connect(&players, &UDP_Feedback::command_tally, this, [this](const QString& text) {
+    const bool first = command_texts_.isEmpty();
+    command_texts_.insert(text.section(':', 0, 0), text);
+    if (first)
+      QTimer::singleShot(0, this, [this] {
+        for (const QString& t : std::exchange(command_texts_, {})) publish("command", {{"text", t}});
+      });
   });
   connect(&players, &UDP_Feedback::command_failed, this, [this](const QString& device_id, int code) {
     publish("command-failed", {{"player", device_id}, {"command", players::command_name(code)}});

@@ -1,5 +1,6 @@
 #pragma once
 #include <QHash>
+#include <QMap>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -48,7 +49,7 @@ class ApiService : public QObject {
   std::unique_ptr<api::ApiServer> server_;
   QTimer presence_;
   QHash<QString, Seen> seen_;
-  QString command_text_;  // not yet streamed
+  QMap<QString, QString> command_texts_;  // by command, not yet streamed
 };
 
 }  // namespace tavri

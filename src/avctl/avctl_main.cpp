@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "avctl/api_client.h"
 #include "core/text_rule.h"
@@ -32,7 +33,7 @@ const char kUsageText[] =
     "  players                        every player: id, name, state, list, last seen\n"
     "  playlists | schedules          the catalogues\n"
     "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
-    "  send playlist|schedule NAME|ID --to all|ID...\n"
+    "  send playlist|schedule NAME|ID --to all|ID... [--wait]   (--wait: until each player confirmed or failed)\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
@@ -290,6 +291,56 @@ class Ctl {
 
   void set_if_match(std::string etag) { client_.set_if_match(std::move(etag)); }
 
+  // A command or list sent: said as what it is ("sent, not confirmable"
+  // when no feedback shows it), and with `wait`, followed until every
+  // player confirmed it or it failed; 1 when any failed.
+  int sent(const QString& route, const QJsonObject& body, bool wait) {
+    QJsonDocument doc;
+    const bool json = std::exchange(json_, false);
+    const int rc = call("POST", route, body, &doc);
+    json_ = json;
+    if (rc != kOk) return rc;
+    const QJsonObject answer = doc.object();
+    if (json_ && !wait) return std::printf("%s\n", doc.toJson(QJsonDocument::Compact).constData()), kOk;
+    const QString name = answer.value("command").toString();
+    if (!answer.value("confirmable").toBool()) {
+      std::printf("%s: sent, not confirmable (the players' feedback does not show it)\n", qPrintable(name));
+      return kOk;
+    }
+    if (!wait) return std::printf("%s: sent\n", qPrintable(name)), kOk;
+    QStringList targets;
+    for (const QJsonValue& id : answer.value("players").toArray()) targets << id.toString();
+    QStringList failed;
+    int pending = static_cast<int>(targets.size());
+    // The server gives up on a command within about a minute.
+    for (int second = 0; second < 180 && pending > 0; ++second) {
+      if (second > 0) ::sleep(1);
+      QJsonDocument players;
+      const bool quiet = std::exchange(json_, false);
+      const int got = call("GET", "/api/players", {}, &players);
+      json_ = quiet;
+      if (got != kOk) return got;
+      pending = 0;
+      failed.clear();
+      for (const QJsonValue& v : players.array()) {
+        const QJsonObject p = v.toObject();
+        if (!targets.contains(p.value("id").toString())) continue;
+        for (const QString& part : p.value("command").toString().split("; "))
+          if (part.startsWith(name + " ")) {
+            if (part.contains("failed")) failed << p.value("id").toString() + " (" + part.mid(name.size() + 1) + ")";
+            else ++pending;
+          }
+      }
+    }
+    const auto confirmed = targets.size() - failed.size() - pending;
+    std::printf("%s: %lld of %lld confirmed", qPrintable(name), static_cast<long long>(confirmed),
+                static_cast<long long>(targets.size()));
+    if (!failed.isEmpty()) std::printf(", %lld failed: %s", static_cast<long long>(failed.size()), qPrintable(failed.join(", ")));
+    if (pending > 0) std::printf(", %d still pending", pending);
+    std::printf("\n");
+    return failed.isEmpty() && pending == 0 ? kOk : kRefused;
+  }
+
   int events() {
     const std::string failure = client_.follow("/api/events", [this](const std::string& event, const std::string& data) {
       print_event(event, data);
@@ -389,6 +440,8 @@ int main(int argc, char** argv) {
     if (rc == kOk) std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
     return rc;
   }
+  // --wait: follow a command until every player confirmed it or it failed.
+  const bool wait = args.removeAll("--wait") > 0;
   // "--to all" or "--to ID ID ..." at the end of a command's arguments.
   QStringList to;
   if (const int at = static_cast<int>(args.indexOf("--to")); at >= 0) {
@@ -487,7 +540,7 @@ int main(int argc, char** argv) {
     bool numeric = false;
     const qint64 id = args[1].toLongLong(&numeric);
     QJsonObject body{{args[0], numeric ? QJsonValue(double(id)) : QJsonValue(args[1])}, {"players", players_value(to)}};
-    return ctl.acted(ctl.call("POST", "/api/send", body, nullptr), "sent");
+    return ctl.sent("/api/send", body, wait);
   }
   if (command == "rename") {
     if (args.size() != 2) return usage("rename ID NAME");
@@ -507,5 +560,5 @@ int main(int argc, char** argv) {
     body["players"] = players_value(to);
   }
   if (!args.isEmpty()) body["arguments"] = QJsonArray::fromStringList(args);
-  return ctl.acted(ctl.call("POST", "/api/commands", body, nullptr), "sent");
+  return ctl.sent("/api/commands", body, wait);
 }

@@ -139,6 +139,8 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
   drain_timer_.setSingleShot(true);
   drain_timer_.setInterval(0);
   connect(&drain_timer_, &QTimer::timeout, this, &UDP_Feedback::drain_feedback);
+  pace_timer_.setSingleShot(true);
+  connect(&pace_timer_, &QTimer::timeout, this, &UDP_Feedback::drain_outbox);
   delegate_ = std::make_shared<SocketDelegate>(this, inbox_, drops_, config_);
   init_UDP_in();
   check_timer_.setInterval(config_.check_interval_ms);
@@ -275,7 +277,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   }
   if (matches.isEmpty()) reload_map();
   emit feedback_recorded(r);
-  const auto confirmed = commands_.feedback(r);
+  const auto confirmed = commands_.feedback(r, now_ms());
   for (const auto& c : confirmed) emit command_confirmed(c.device_id, c.code);
   if (!confirmed.empty()) show_tally();
 }

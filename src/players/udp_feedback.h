@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QTimer>
 #include <functional>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,12 @@ struct PlayerNetworkConfig {
   // Feedback taken from one sender address, per second and at once.
   double address_rate = 5000, address_burst = 10000;
   CommandTracker::Options commands;
+  // Every player hears every broadcast: a command to a fleet leaves at a
+  // pace its receive buffers take (about 200 datagrams queue in a default
+  // 208 KiB buffer), the first `command_burst` at once, then
+  // `command_rate` a second, in the order they were sent.
+  double command_rate = 1000;
+  int command_burst = 128;
 };
 
 // The player registry, the player commands and the player map's data.
@@ -174,6 +181,8 @@ class UDP_Feedback : public QObject {
   void map_state_loaded();
   // What the last command was and what became of it, for the operator.
   void last_command_changed(const QString& text);
+  // One action's tally as it changes: "NEXT: 480 of 500 confirmed, 2 failed".
+  void command_tally(const QString& text);
   // Why a button did nothing (no player selected): for the window's status line.
   void notice(const QString& text);
   // For the history: each feedback taken into the registry, each command
@@ -250,6 +259,12 @@ class UDP_Feedback : public QObject {
   Debounce autosave_;
   bool send_failure_reported_ = false;
   QString last_command_;
+  // Datagrams waiting for their turn (see PlayerNetworkConfig::command_rate).
+  void drain_outbox();
+  std::deque<std::string> outbox_;
+  double send_tokens_ = 0;
+  qint64 tokens_at_ms_ = 0;
+  QTimer pace_timer_;
   int burst_code_ = -1;    // the command being sent in this turn of the event loop
   int burst_count_ = 0;    // to how many players
   bool burst_open_ = false;

@@ -39,8 +39,27 @@ bool UDP_Feedback::confirm(const QString& action, const QString& button) {
 
 void UDP_Feedback::send_bytes(const std::string& bytes) {
   if (!socket_) return;
-  socket_->send_data(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), config_.command_host,
-                     config_.command_port, -1, 1);
+  outbox_.push_back(bytes);
+  drain_outbox();
+}
+
+// A token bucket: `command_burst` datagrams at once, then `command_rate` a
+// second; what waits leaves on a timer, in order.
+void UDP_Feedback::drain_outbox() {
+  if (!socket_) return outbox_.clear();
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (tokens_at_ms_ == 0) send_tokens_ = config_.command_burst;
+  send_tokens_ = std::min<double>(config_.command_burst,
+                                  send_tokens_ + double(now - tokens_at_ms_) * config_.command_rate / 1000.0);
+  tokens_at_ms_ = now;
+  while (!outbox_.empty() && send_tokens_ >= 1) {
+    const std::string& bytes = outbox_.front();
+    socket_->send_data(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), config_.command_host,
+                       config_.command_port, -1, 1);
+    outbox_.pop_front();
+    send_tokens_ -= 1;
+  }
+  if (!outbox_.empty() && !pace_timer_.isActive()) pace_timer_.start(10);
 }
 
 // One line per command however many players it goes to: the sends of one
@@ -56,14 +75,20 @@ void UDP_Feedback::note_command(int code, int players) {
     burst_open_ = true;
     QTimer::singleShot(0, this, [this] { burst_open_ = false; });
   }
-  if (!socket_)
+  if (!socket_) {
     last_command_ = QString("%1 not sent: the player socket is closed").arg(players::command_name(code));
-  else if (CommandTracker::confirmable(code) && commands_.tally().code == code)
-    last_command_ = commands_.tally_text();
-  else
-    last_command_ = QString("%1 sent to %2 %3").arg(players::command_name(code)).arg(burst_count_)
+    emit last_command_changed(last_command_);
+  } else if (commands_.tally().code == code && code != wire::kRefreshLists) {
+    show_tally();
+  } else {
+    // Sent without the tracker (the lists' refresh): no feedback shows it.
+    last_command_ = QString("%1: sent to %2 %3, not confirmable")
+                        .arg(players::command_name(code))
+                        .arg(burst_count_)
                         .arg(burst_count_ == 1 ? "player" : "players");
-  emit last_command_changed(last_command_);
+    emit command_tally(last_command_);
+    emit last_command_changed(last_command_);
+  }
 }
 
 void UDP_Feedback::send(const QString& device_id, int code, const QStringList& arguments) {
@@ -71,12 +96,25 @@ void UDP_Feedback::send(const QString& device_id, int code, const QStringList& a
   std::vector<std::string> utf8;
   for (const auto& a : arguments) utf8.push_back(a.toStdString());
   std::string bytes = wire::encode_command(device_id.toStdString(), code, utf8);
-  commands_.sent(device_id, code, arguments, bytes, QDateTime::currentMSecsSinceEpoch(), new_action);
+  // What the player was at the send: its track (next and back are seen as
+  // its change) and whether it is heard at all.
+  CommandTracker::Player player;
+  if (const QList<int> at = records_with_id(device_id); at.size() == 1) {
+    const Record& r = devices_.at(at.first());
+    player.track = r.value("id_track").toString();
+    player.online = players::is_online(r, QDateTime::currentDateTime());
+  }
+  const auto failed = commands_.sent(device_id, code, arguments, bytes, QDateTime::currentMSecsSinceEpoch(),
+                                     new_action, player);
   // A player the operator commands is theirs: a full registry keeps it.
   operator_players_.insert(device_id);
   note_command(code);
   emit command_sent_to(device_id, code);
   send_bytes(bytes);
+  if (failed) {
+    console_log(QString("COMMAND FAILED: %1 to %2: offline").arg(players::command_name(code), device_id));
+    emit command_failed(device_id, code);
+  }
 }
 
 // Resends what the players' feedback has not shown yet, and gives up on
@@ -93,9 +131,18 @@ void UDP_Feedback::follow_commands(qint64 now_ms) {
   if (!due.failed.empty()) show_tally();
 }
 
+// Each action whose tally changed is told on its own; the status line
+// holds the latest and every recent one with failures, so that a failure
+// stays in view until eight newer actions came.
 void UDP_Feedback::show_tally() {
-  if (!CommandTracker::confirmable(commands_.tally().code) || !socket_) return;
-  const QString text = commands_.tally_text();
+  if (!socket_) return;
+  for (const auto& tally : commands_.take_changed()) emit command_tally(CommandTracker::tally_text(tally));
+  const auto& recent = commands_.recent_tallies();
+  if (recent.empty()) return;
+  QStringList parts{CommandTracker::tally_text(recent.front())};
+  for (std::size_t i = 1; i < recent.size(); ++i)
+    if (recent[i].failed > 0) parts << CommandTracker::tally_text(recent[i]);
+  const QString text = parts.join(" · ");
   if (text == last_command_) return;
   last_command_ = text;
   emit last_command_changed(last_command_);

@@ -7,6 +7,7 @@
 // fleet running S seconds after "BENCH holding" for the benchmark to count.
 // The players are simulated elsewhere; LONE_PID is a one-player simulator
 // that this driver stops to see its player go offline.
+#include <QRegularExpression>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -97,6 +98,10 @@ int main(int argc, char** argv) {
   check(wait_for([&] { return c.server.state_text().startsWith("Serving"); }, 30) >= 0, c.server.state_text());
 
   RecordList& registry = c.udp_feedback.ArrayController_DEVICES();
+  // More players than a screen shows: the window asks first; yes.
+  auto confirm_many = [&](int count) {
+    if (count > UDP_Feedback::kScreenful) dialogs.alert_answers.push_back(1);
+  };
   auto sims = [&] {
     QList<int> rows;
     for (int i = 0; i < registry.size(); ++i)
@@ -140,6 +145,7 @@ int main(int argc, char** argv) {
   if (broken) {
     QFile::remove(QDir(content_folder).filePath(QDir(content_folder).entryList(QDir::Files).first()));
     dialogs.alert_answers.push_back(1);  // "Send anyway"
+    confirm_many(players);
     c.playlist_editor.send_to_device();
     const double errors = wait_for([&] {
       return all_of(sims(), [](const Record& r) { return r.value("status_device").toInt() == 4; });
@@ -150,7 +156,12 @@ int main(int argc, char** argv) {
     return failures ? 1 : 0;
   }
   const unsigned long long sent_before = sent_bytes();
+  confirm_many(players);
   c.playlist_editor.send_to_device();
+  if (players > UDP_Feedback::kScreenful)
+    check(dialogs.alert_messages().value(dialogs.alert_messages().size() - 1) ==
+              QString("\"Fleet\" to %1 players?").arg(players),
+          "sending to the whole fleet asks first: " + dialogs.alert_messages().value(dialogs.alert_messages().size() - 1));
   QList<int> all = sims();
   std::sort(all.begin(), all.end(), [&](int x, int y) {
     return registry.at(x).value("device_id").toString() < registry.at(y).value("device_id").toString();
@@ -176,6 +187,7 @@ int main(int argc, char** argv) {
     // player has confirmed it again.
     const unsigned long long first_bytes = sent_bytes() - sent_before;
     const unsigned long long before_second = sent_bytes();
+    confirm_many(players);
     c.playlist_editor.send_to_device();
     wait_for([&] { return c.udp_feedback.last_command() != all_confirmed; }, 10);
     const double again = wait_for(
@@ -183,6 +195,32 @@ int main(int argc, char** argv) {
     std::printf("BENCH second_send_seconds=%.2f second_send_bytes=%llu first_send_bytes=%llu\n", again,
                 sent_bytes() - before_second, first_bytes);
     std::fflush(stdout);
+    // NEXT and WEB STREAM to the whole fleet: every player confirms each or
+    // is reported failed within its minute; none is left silent.
+    const QRegularExpression tally("^([A-Z ]+): (\\d+) of (\\d+) confirmed(?:, (\\d+) failed)?");
+    auto accounted = [&](const QString& name, const std::function<void()>& send) {
+      confirm_many(players);
+      send();
+      int confirmed = 0, failed = 0;
+      const double seconds = wait_for([&] {
+        const auto m = tally.match(c.udp_feedback.last_command());
+        if (!m.hasMatch() || m.captured(1) != name || m.captured(3).toInt() != players) return false;
+        confirmed = m.captured(2).toInt();
+        failed = m.captured(4).toInt();
+        return confirmed + failed == players;
+      }, 180);
+      std::printf("BENCH command=%s confirmed=%d failed=%d accounted_seconds=%.2f\n", qPrintable(name.toLower().replace(' ', '_')),
+                  confirmed, failed, seconds);
+      std::fflush(stdout);
+      check(seconds >= 0, QString("%1: every player confirmed it or was reported failed (%2 confirmed, %3 failed)")
+                              .arg(name).arg(confirmed).arg(failed));
+    };
+    registry.select_list_indices(all);
+    accounted("NEXT", [&] { c.udp_feedback.device_next(); });
+    accounted("WEB STREAM", [&] {
+      dialogs.prompt_answers.push_back(QString("http://192.0.2.1/live.m3u8"));
+      c.udp_feedback.sendM3U8();
+    });
     if (hold_s > 0) hold();
     c.app.applicationWillTerminate();
     return failures ? 1 : 0;
@@ -199,6 +237,7 @@ int main(int argc, char** argv) {
       c.schedule.ArrayController_SCHEDULELIST().selected_records().value(0).value("id").toString();
   const QList<int> half = all.mid(0, players / 2), rest = all.mid(players / 2);
   registry.select_list_indices(half);
+  confirm_many(static_cast<int>(half.size()));
   c.schedule_view.send_to_device();
   took = wait_for([&] { return all_of(half, ready_with(schedule_id)); }, 180);
   check(took >= 0, QString("half of them downloaded schedule %1 and report it ready (%2 s)").arg(schedule_id).arg(took));
