@@ -657,3 +657,20 @@ TEST_F(Players, AFullRegistryGivesUpStrangersNeverTheOperatorsPlayers) {
   p->timer_check();
   EXPECT_EQ(dialogs.alert_messages().size(), 2);
 }
+
+// A registry at its cap of live players: a newcomer is refused, and no
+// player heard within the online rule makes room for it.
+TEST_F(Players, ALivePlayerIsNeverPushedOutOfAFullRegistry) {
+  auto p = make();
+  auto& list = p->ArrayController_DEVICES();
+  const QDateTime now = QDateTime::currentDateTime();
+  RecordArray live;
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i)
+    live.append({{"device_id", QString("L%1").arg(i)}, {"status_time", now.addMSecs(-(i % 7000))}});
+  list.set_records(live);
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW", "n")), "h");
+  EXPECT_EQ(list.size(), UDP_Feedback::kMaxPlayers);
+  EXPECT_EQ(list.at(0)["device_id"].toString(), "L0");
+  p->timer_check();
+  EXPECT_EQ(dialogs.alert_messages(), QStringList{"The player list is full: 1 new players were not added."});
+}

@@ -166,6 +166,13 @@ struct Service {
   }
 };
 
+// The players' side as the configuration sizes it.
+tavri::PlayerNetworkConfig players_config(const tavri::ServerSettings& settings) {
+  tavri::PlayerNetworkConfig config;
+  if (settings.max_players > 0) config.max_players = settings.max_players;
+  return config;
+}
+
 // A backup handed to the API is loaded here, before anything reads the
 // saved state. What it says goes to the console (and the journal).
 void apply_staged_restore() {
@@ -224,7 +231,7 @@ int main(int argc, char** argv) {
     quit_on_signals(application);
     apply_staged_restore();
     tavri::HeadlessDialogs dialogs;
-    tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
+    tavri::Controllers controllers(tavri::Bus::instance(), dialogs, players_config(*settings));
     controllers.app.set_headless();
     Service service{controllers, nullptr, {}};
     controllers.history.set_notifier([&service](const QString& title, const QString& text) {
@@ -258,7 +265,7 @@ int main(int argc, char** argv) {
   // Nothing before the main loop waits for a person: the HTTP server, the
   // player socket and the saves come up whatever start-up has to say.
   dialogs.defer_alerts(true);
-  tavri::Controllers controllers(tavri::Bus::instance(), dialogs);
+  tavri::Controllers controllers(tavri::Bus::instance(), dialogs, players_config(*settings));
   tavri::MainWindow window({controllers.app, controllers.file_list, controllers.playlists,
                             controllers.playlist_editor, controllers.schedule, controllers.schedule_view,
                             controllers.udp_feedback, tavri::Bus::instance(), dialogs,

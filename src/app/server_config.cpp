@@ -14,7 +14,7 @@ namespace {
 
 const QStringList kKeys = {"content/folder",       "api/enabled", "api/listen",       "api/port",
                            "api/tls_certificate",  "api/tls_key", "api/token_file",   "history/retention_days",
-                           "alerts/desktop",       "api/host_names"};
+                           "alerts/desktop",       "api/host_names",   "players/max"};
 
 std::optional<bool> read_bool(const QString& text) {
   const QString t = text.trimmed().toLower();
@@ -136,6 +136,12 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
         return fail("api/host_names", QString("\"%1\" is not a host name").arg(trimmed));
       s.host_names.push_back(trimmed.toStdString());
     }
+  }
+  if (file.contains("players/max")) {
+    bool ok = false;
+    s.max_players = value("players/max").toInt(&ok);
+    if (!ok || s.max_players < 100 || s.max_players > 200000)
+      return fail("players/max", QString("\"%1\" is not a number of players (100-200000)").arg(value("players/max")));
   }
   if (file.contains("history/retention_days")) {
     bool ok = false;

@@ -21,6 +21,7 @@ struct ServerSettings {
   std::vector<std::string> host_names;  // empty: "api_token" in the application's folder
   int history_retention_days = 0;  // 0: the history's own default
   bool desktop_alerts = true;      // offline players on the desktop, when there is one
+  int max_players = 0;             // the registry's cap; 0: the registry's own default
 
   bool api_on_loopback() const;
 };

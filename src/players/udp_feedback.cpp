@@ -245,7 +245,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
       matches.isEmpty() ? std::nullopt : std::optional<int>(devices_.at(matches.first()).value("status_device").toInt());
   if (feedback_requests_.should_request(previous, feedback->status_device, now_ms())) send_simple_feedback();
   console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), id));
-  if (matches.isEmpty() && devices_.size() >= kMaxPlayers && !make_room()) {
+  if (matches.isEmpty() && devices_.size() >= config_.max_players && !make_room()) {
     ++refused_;
     return;
   }
@@ -285,16 +285,19 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
 // At the cap, strangers make room for strangers: the records the operator
 // never named, placed or commanded that were heard from least recently
 // give way, a tenth of the registry at a time so that a flood of invented
-// ids costs one pass per thousand. The operator's players never go.
+// ids costs one pass per thousand. The operator's players never go, nor
+// does any player heard within the online rule: a live screen is never
+// pushed out by a newcomer, which is refused instead.
 bool UDP_Feedback::make_room() {
+  const QDateTime now = QDateTime::currentDateTime();
   std::vector<std::pair<QDateTime, int>> candidates;
   for (int i = 0; i < devices_.size(); ++i) {
     const Record& r = devices_.at(i);
-    if (!operator_players_.contains(r.value("device_id").toString()))
+    if (!operator_players_.contains(r.value("device_id").toString()) && !players::is_online(r, now))
       candidates.emplace_back(r.value("status_time").toDateTime(), i);
   }
   if (candidates.empty()) return false;
-  const std::size_t count = std::min(candidates.size(), std::size_t(std::max(1, kMaxPlayers / 10)));
+  const std::size_t count = std::min(candidates.size(), std::size_t(std::max(1, config_.max_players / 10)));
   std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(count), candidates.end(),
                     [](const auto& a, const auto& b) {
                       // Never heard from (no time) first, then the longest silent.
@@ -325,9 +328,9 @@ void UDP_Feedback::report_refused() {
   if (refusal_alerted_) return;
   refusal_alerted_ = true;
   dialogs_.alert(QString("The player list is full: %1 new players were not added.").arg(refused),
-                 QString("All %1 players in it are ones you named, placed or commanded. Remove players you no longer "
-                         "need to make room.")
-                     .arg(kMaxPlayers),
+                 QString("All %1 players in it are live (heard in the last seconds) or ones you named, placed or "
+                         "commanded. Remove players you no longer need, or raise [players] max in the configuration.")
+                     .arg(config_.max_players),
                  {"OK"});
 }
 

@@ -59,6 +59,10 @@ struct PlayerNetworkConfig {
   // `command_rate` a second, in the order they were sent.
   double command_rate = 1000;
   int command_burst = 128;
+  // How many players the registry holds ([players] max in the
+  // configuration); past it a new id takes the place of a silent stranger
+  // or is refused, never of a player heard within the online rule.
+  int max_players = 10000;
 };
 
 // The player registry, the player commands and the player map's data.
@@ -71,9 +75,7 @@ class UDP_Feedback : public QObject {
                PlayerNetworkConfig config = {}, net::IoPool* pool = nullptr, QObject* parent = nullptr);
   ~UDP_Feedback() override;
 
-  // At this many records a new id takes the place of the player silent the
-  // longest that the operator never named, placed or commanded; when every
-  // one of them is the operator's, the new id is refused.
+  // The registry's default cap (PlayerNetworkConfig::max_players).
   static constexpr int kMaxPlayers = 10000;
   // Past this many selected players a command is confirmed first.
   static constexpr int kScreenful = 25;
