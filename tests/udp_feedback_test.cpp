@@ -658,6 +658,43 @@ TEST_F(Players, AFullRegistryGivesUpStrangersNeverTheOperatorsPlayers) {
   EXPECT_EQ(dialogs.alert_messages().size(), 2);
 }
 
+// A host at another address answering in a player's name: flagged, said
+// once, and not taken, so a dead player goes offline and a command it never
+// got is not confirmed; the operator's acceptance makes the move.
+TEST_F(Players, AForgerAtAnotherAddressIsNoticedAndNotBelieved) {
+  auto p = make();
+  auto& list = p->ArrayController_DEVICES();
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "Lobby")), "10.0.0.5");
+  list.select_rows({0});
+  p->device_pause();  // the feedback shows status_player 1: not yet
+  listener.set_timeout(200);
+  commands(1);
+  // The real player dies; the forger answers for it, "paused", every time.
+  list.set_value(0, "status_time", QDateTime::currentDateTime().addSecs(-30));
+  for (int i = 0; i < 3; ++i) {
+    const std::string forged = feedback("A", "Lobby") + std::string(i, ' ');
+    std::string paused = forged;
+    paused.replace(paused.find("<v_OX_TANDEM>1<v_OX_TANDEM>"), 27, "<v_OX_TANDEM>0<v_OX_TANDEM>");
+    p->udp_socket_did_receive(QByteArray::fromStdString(paused), "10.0.0.66");
+  }
+  EXPECT_FALSE(players::is_online(list.at(0))) << "the dead player stays offline";
+  EXPECT_EQ(p->command_state("A"), "PAUSE pending") << "nothing confirmed by the forger";
+  EXPECT_EQ(list.at(0)["device_ip"].toString(), "10.0.0.5");
+  EXPECT_EQ(list.at(0)[UDP_Feedback::kClaimedAddressKey].toString(), "10.0.0.66");
+  EXPECT_EQ(dialogs.alert_messages(), QStringList{"The player \"A\" was heard from another address."});
+  EXPECT_TRUE(dialogs.shown.back().detail.contains("10.0.0.5") && dialogs.shown.back().detail.contains("10.0.0.66"));
+
+  // The operator accepts the move: reports from there count from now on.
+  EXPECT_FALSE(p->accept_address("B").ok());
+  ASSERT_TRUE(p->accept_address("A").ok());
+  EXPECT_FALSE(p->accept_address("A").ok()) << "nothing left to accept";
+  std::string paused = feedback("A", "Lobby");
+  paused.replace(paused.find("<v_OX_TANDEM>1<v_OX_TANDEM>"), 27, "<v_OX_TANDEM>0<v_OX_TANDEM>");
+  p->udp_socket_did_receive(QByteArray::fromStdString(paused), "10.0.0.66");
+  EXPECT_TRUE(players::is_online(list.at(0)));
+  EXPECT_EQ(p->command_state("A"), "");
+}
+
 // A registry at its cap of live players: a newcomer is refused, and no
 // player heard within the online rule makes room for it.
 TEST_F(Players, ALivePlayerIsNeverPushedOutOfAFullRegistry) {

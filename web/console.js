@@ -557,7 +557,7 @@ pages.players = {
         <td><input type="checkbox" data-player="${esc(p.id)}" aria-label="Select ${esc(p.name || p.id)}"${chosen ? ' checked' : ''}></td>
         <td>${esc(p.name)}</td><td>${esc(p.id)}</td><td class="state-${esc(p.state)}">${esc(p.state)}</td>
         <td>${esc(p.playback)}${p.command ? ` <span class="muted">(${esc(p.command)})</span>` : ''}</td><td>${esc(listText)}</td>
-        <td>${esc(p.track)}</td><td>${esc(p.ip)}</td><td${p.online ? '>now' : ` class="ago" data-time="${esc(p.last_seen || '')}">${ago(p.last_seen)}`}</td>
+        <td>${esc(p.track)}</td><td${p.claimed_by ? ` class="conflict" title="Also heard from ${esc(p.claimed_by)}: its reports from there are not taken until the move is accepted"` : ''}>${esc(p.ip)}${p.claimed_by ? ` (also ${esc(p.claimed_by)}!)` : ''}</td><td${p.online ? '>now' : ` class="ago" data-time="${esc(p.last_seen || '')}">${ago(p.last_seen)}`}</td>
         <td class="num">${esc(p.uptime_24h || '—')}</td></tr>`;
   }).join('')}</tbody></table></div>`;
   },

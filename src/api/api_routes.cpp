@@ -55,6 +55,10 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<
       {"id", r.value("device_id").toString()},
       {"name", r.value("device_name").toString()},
       {"ip", r.value("device_ip").toString()},
+      // Another address that reports in its name; not taken until accepted.
+      {"claimed_by", r.value(UDP_Feedback::kClaimedAddressKey).toString().isEmpty()
+                         ? QJsonValue()
+                         : QJsonValue(r.value(UDP_Feedback::kClaimedAddressKey).toString())},
       {"online", players::is_online(r, now)},
       {"state", players::device_state(r, now)},
       {"playback", players::playback_name(r.value("status_player").toInt())},
@@ -219,6 +223,12 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
       for (const PlayerRow& r : rows) out.append(player_json(r, now, uptimes));
       return json(200, out);
     });
+  }
+  // The operator takes a player's report from another address as its own.
+  if (parts.size() == 3 && parts[2] == "accept-address") {
+    if (request.method != "POST") return error(405, "POST");
+    const Outcome o = feedback.accept_address(parts[1]);
+    return o.ok() ? json(200, QJsonObject{{"accepted", parts[1]}}) : refusal(o);
   }
   if (parts.size() != 2) return error(404, "no such route");
   const QString id = parts[1];

@@ -41,6 +41,9 @@ std::string openapi_document() {
       "patch": {"summary": "Rename the player", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},
                 "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}},
       "delete": {"summary": "Remove the player from the registry", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/players/{id}/accept-address": {
+      "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "post": {"summary": "Take the player's reports from the address in its claimed_by as its own", "responses": {"200": {"description": "accepted"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/commands": {
       "get": {"summary": "The command names", "responses": {"200": {"description": "names"}}},
       "post": {"summary": "A command to players", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["command"], "properties": {

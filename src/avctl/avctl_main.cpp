@@ -37,6 +37,7 @@ const char kUsageText[] =
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
+    "  accept-address ID              take a player's reports from its new address (see players: IP)\n"
     "  save-all                       events (follow, until interrupted)\n"
     "  content                        the content items      rescan        folder [PATH]\n"
     "  upload [--replace] FILE...     into the content folder, with progress\n"
@@ -62,7 +63,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play"};
+    "proof-of-play", "accept-address"};
 
 int usage(const char* why = nullptr) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);
@@ -179,7 +180,10 @@ class Ctl {
                                     ? "-"
                                     : list.value("id").toString() + " " +
                                           (list.value("name").isNull() ? "(unknown)" : list.value("name").toString() + kind);
-      rows << QStringList{cell(p["id"]), cell(p["name"]),  cell(p["state"]),   cell(p["playback"]), cell(p["ip"]),
+      const QString ip = p["claimed_by"].isString()
+                             ? cell(p["ip"]) + " (also heard from " + p["claimed_by"].toString() + "!)"
+                             : cell(p["ip"]);
+      rows << QStringList{cell(p["id"]), cell(p["name"]),  cell(p["state"]),   cell(p["playback"]), ip,
                           list_text,     cell(p["track"]), cell(p["command"]), cell(p["last_seen"])};
     }
     print_table(rows);
@@ -546,6 +550,11 @@ int main(int argc, char** argv) {
     if (args.size() != 2) return usage("rename ID NAME");
     return ctl.acted(ctl.call("PATCH", "/api/players/" + QUrl::toPercentEncoding(args[0]), {{"name", args[1]}}, nullptr),
                      "renamed");
+  }
+  if (command == "accept-address") {
+    if (args.size() != 1) return usage("accept-address ID");
+    return ctl.acted(ctl.call("POST", "/api/players/" + QUrl::toPercentEncoding(args[0]) + "/accept-address", {}, nullptr),
+                     "accepted: its reports from the new address are taken");
   }
   if (command == "remove") {
     if (args.isEmpty()) return usage("remove ID...");

@@ -148,6 +148,21 @@ void UDP_Feedback::put_back_players(const RecordArray& removed, const QSet<QStri
   reload_map();
 }
 
+Outcome UDP_Feedback::accept_address(const QString& device_id) {
+  const QList<int> at = records_with_id(device_id);
+  if (at.size() != 1) return Outcome::unknown(kPlayers, QString("No player has the id \"%1\".").arg(device_id));
+  const QString claimed = devices_.at(at.first()).value(kClaimedAddressKey).toString();
+  if (claimed.isEmpty())
+    return Outcome::conflict(kPlayers, QString("The player \"%1\" was heard from no other address.").arg(device_id));
+  console_log(QString("ADDRESS ACCEPTED: %1 now at %2").arg(device_id, claimed));
+  Record r = devices_.at(at.first());
+  r.insert("device_ip", claimed);
+  r.remove(kClaimedAddressKey);
+  devices_.replace(at.first(), r);
+  mark_operator_player(device_id);
+  return Outcome::done();
+}
+
 Outcome UDP_Feedback::send_list(const QVariantMap& list, const QStringList& ids) {
   if (Outcome o = check_players(ids); !o.ok()) return o;
   const int code = list.contains("tasklist") ? wire::kLoadSchedule : wire::kLoadPlaylist;

@@ -251,6 +251,10 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   }
 
   Record r = matches.isEmpty() ? Record() : devices_.at(matches.first());
+  if (!matches.isEmpty()) {
+    const QString known = r.value("device_ip").toString(), from = text(feedback->device_ip);
+    if (!known.isEmpty() && from != known) return heard_from_elsewhere(matches.first(), from);
+  }
   r.insert("device_ip", text(feedback->device_ip));
   r.insert("device_id", id);
   r.insert("device_name", text(feedback->device_name));
@@ -280,6 +284,30 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   const auto confirmed = commands_.feedback(r, now_ms());
   for (const auto& c : confirmed) emit command_confirmed(c.device_id, c.code);
   if (!confirmed.empty()) show_tally();
+}
+
+// A player's id reported from another address than the one it is known at:
+// a device answering in its name, or the player moved. Either way its
+// reports from there are not taken (they would keep a dead player online
+// and confirm commands it never got) until the operator accepts the move;
+// the record names the other address, and an alert says so, once per
+// address and at most once a minute.
+void UDP_Feedback::heard_from_elsewhere(int index, const QString& from) {
+  const Record& r = devices_.at(index);
+  drops_->count("from an address that is not the player's own", from);
+  if (r.value(kClaimedAddressKey).toString() == from) return;
+  const QString id = r.value("device_id").toString(), known = r.value("device_ip").toString();
+  devices_.set_value(index, kClaimedAddressKey, from);
+  console_log(QString("ADDRESS CONFLICT: %1 is known at %2 and was heard from %3").arg(id, known, from));
+  const qint64 now = now_ms();
+  if (now - conflict_alerted_ms_ < 60000) return;
+  conflict_alerted_ms_ = now;
+  dialogs_.alert(QString("The player \"%1\" was heard from another address.").arg(id),
+                 QString("It is known at %1 and now reports from %2: another device may be answering in its name. Its "
+                         "reports from %2 are not taken until you accept the move (Accept address, or tavri-avctl "
+                         "accept-address).")
+                     .arg(known, from),
+                 {"OK"});
 }
 
 // At the cap, strangers make room for strangers: the records the operator

@@ -159,6 +159,11 @@ class UDP_Feedback : public QObject {
   // Whether a player reporting this list id plays the list that has it now
   // (this server sent it that id since a new list last took it).
   bool list_known(const QString& device_id, const QVariant& list_id) const;
+  // A player heard from another address than its own keeps that address
+  // under this key, and its reports from there are not taken until the
+  // operator accepts the move.
+  static constexpr char kClaimedAddressKey[] = "claimed_by";
+  Outcome accept_address(const QString& device_id);
   // The schedule a player runs when it reports this list id (see ListSends).
   std::optional<qint64> schedule_shown(const QString& device_id, const QVariant& list_id) const;
   // The one rule for what a player's reported list is shown as, everywhere:
@@ -206,6 +211,7 @@ class UDP_Feedback : public QObject {
   void command_sent(bool sent, const QString& reason);
   // A full registry makes room for a new id; false when all are the operator's.
   bool make_room();
+  void heard_from_elsewhere(int index, const QString& from);
   // What is kept about a player beside its record: its commands and sends.
   void forget_player(const QString& device_id);
   void report_refused();
@@ -277,6 +283,7 @@ class UDP_Feedback : public QObject {
   ListSends list_sends_;
   int refused_ = 0;            // new ids refused since the last tick
   bool refusal_alerted_ = false;  // this burst of refusals was told
+  qint64 conflict_alerted_ms_ = 0;
 };
 
 }  // namespace tavri

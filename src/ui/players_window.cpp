@@ -68,6 +68,24 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     return uptime_24h ? QVariant(uptime_24h(r.value("device_id").toString())) : QVariant();
   };
   uptime.tooltip = [](const Record&) { return QString("Online share of the last 24 hours, by the 8 s rule"); };
+  // Its address, and another that reports in its name, shown in red.
+  Column address = greyed({"device_ip", "Address", 110});
+  address.display = [](const Record& r) {
+    const QString claimed = r.value(UDP_Feedback::kClaimedAddressKey).toString();
+    return claimed.isEmpty() ? r.value("device_ip")
+                             : QVariant(QString("%1 (also %2!)").arg(r.value("device_ip").toString(), claimed));
+  };
+  address.foreground = [](const Record& r) {
+    if (!r.value(UDP_Feedback::kClaimedAddressKey).toString().isEmpty()) return QVariant(QColor(Qt::red));
+    return is_online(r) ? QVariant() : QVariant(QColor(Qt::gray));
+  };
+  address.tooltip = [](const Record& r) {
+    const QString claimed = r.value(UDP_Feedback::kClaimedAddressKey).toString();
+    return claimed.isEmpty() ? QString("The address the player reports from")
+                             : QString("Also heard from %1: its reports from there are not taken until the move is "
+                                       "accepted (tavri-avctl accept-address)")
+                                   .arg(claimed);
+  };
   // The player's own clock and background, coloured like the time stamp.
   auto stamped = [](const char* key, const char* title, int width) {
     Column c{key, title, width};
@@ -75,7 +93,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     return c;
   };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
-                           {online, name, greyed({"device_id", "Id", 110}), greyed({"device_ip", "Address", 110}),
+                           {online, name, greyed({"device_id", "Id", 110}), address,
                             device, player, menu, sound, list, greyed({"id_track", "Track", 120}), command, seen, uptime,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
