@@ -157,6 +157,25 @@ TEST_F(History, ABackupsHistoryIsMadeAnewWithNothingButItsRows) {
   EXPECT_EQ(rebuild_history(home() + "/nothing.sqlite", rebuilt), "not a history of this server");
 }
 
+// A flood of invented ids adds a bounded number of rows a second; the
+// players the history knows are never held back by it.
+TEST_F(History, AFloodOfNewIdsAddsABoundedNumberOfRows) {
+  HistoryStore store;
+  ASSERT_TRUE(store.open(path()));
+  HistoryRecorder recorder(store);
+  recorder.feedback(seen("REAL", "a.mp4"), kT0);
+  for (int second = 0; second < 3; ++second)
+    for (int i = 0; i < 20000; ++i)
+      recorder.feedback(seen(QString("FAKE-%1-%2").arg(second).arg(i), "a.mp4"), kT0 + second * 1000 + i / 100);
+  recorder.feedback(seen("REAL", "b.mp4"), kT0 + 3000);
+  store.flush();
+  const double most = HistoryRecorder::kNewPlayersBurst + 3 * HistoryRecorder::kNewPlayersPerSecond + 1;
+  EXPECT_LE(store.known_players().size(), most);
+  const auto runs = store.runs(0, kT0 + 4000, {"REAL"});
+  ASSERT_FALSE(runs.empty());
+  EXPECT_TRUE(runs.back().tracks.contains("b.mp4")) << "the known player's tracks are all there";
+}
+
 TEST_F(History, ASteadyLoopIsOneRunAndExpandsToEachPlayAnyJumpStartsANewRun) {
   HistoryStore store;
   ASSERT_TRUE(store.open(path()));

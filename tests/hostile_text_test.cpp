@@ -51,6 +51,7 @@ class HostileText : public test::TestHome {
     config.command_host = "127.0.0.1";
     config.command_port = listener.port();
     config.check_interval_ms = 3600 * 1000;
+    config.heard_again_ms = 0;  // each hostile id is fed once
     return std::make_unique<UDP_Feedback>(bus, dialogs, &content, config, &pool);
   }
   net::IoPool pool{1};

@@ -39,6 +39,7 @@ class Players : public test::TestHome {
     config.command_port = listener.port();
     config.check_interval_ms = 3600 * 1000;  // ticks are driven by the tests
     config.reopen_first_delay = 0.05;
+    config.heard_again_ms = 0;  // what a test feeds once is saved (AnIdHeardOnlyOnceIsNotSaved)
     bus.register_observer(this, note::SAVE_ALL_LISTS, [this](const QVariant&) { ++save_all_posts; });
   }
   std::unique_ptr<UDP_Feedback> make() {
@@ -693,6 +694,25 @@ TEST_F(Players, AForgerAtAnotherAddressIsNoticedAndNotBelieved) {
   p->udp_socket_did_receive(QByteArray::fromStdString(paused), "10.0.0.66");
   EXPECT_TRUE(players::is_online(list.at(0)));
   EXPECT_EQ(p->command_state("A"), "");
+}
+
+// An id heard once (an invented one) is never saved; a player that
+// reports again is.
+TEST_F(Players, AnIdHeardOnlyOnceIsNotSaved) {
+  config.heard_again_ms = 1500;
+  {
+    auto p = make();
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("REAL", "r")), "h");
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("INVENTED", "i")), "h");
+    test::spin_for(1600);
+    p->udp_socket_did_receive(QByteArray::fromStdString(feedback("REAL", "r", 1)), "h");
+    p->save();
+  }
+  BackgroundWriter::instance().wait_idle(10000);
+  auto p = make();
+  p->load();
+  ASSERT_EQ(p->ArrayController_DEVICES().size(), 1);
+  EXPECT_EQ(p->ArrayController_DEVICES().at(0)["device_id"].toString(), "REAL");
 }
 
 // A registry at its cap of live players: a newcomer is refused, and no

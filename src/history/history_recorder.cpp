@@ -1,5 +1,6 @@
 #include "history_recorder.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tavri::history {
@@ -15,6 +16,15 @@ bool HistoryRecorder::is_online(const QString& device_id) const {
 
 void HistoryRecorder::feedback(const Sighting& s, qint64 now) {
   const bool known = players_.contains(s.device_id);
+  if (!known) {
+    // Past the pace, a newcomer waits for a later feedback of its own.
+    if (allowed_at_ms_ > 0)
+      new_players_allowed_ = std::min(kNewPlayersBurst, new_players_allowed_ + double(now - allowed_at_ms_) *
+                                                                                   kNewPlayersPerSecond / 1000.0);
+    allowed_at_ms_ = now;
+    if (new_players_allowed_ < 1) return;
+    new_players_allowed_ -= 1;
+  }
   Player& p = players_[s.device_id];
   if (!known) store_.record(Event{now, s.device_id, "first_seen", s.device_name});
   p.name = s.device_name;

@@ -24,6 +24,10 @@ class HistoryRecorder {
  public:
   static constexpr qint64 kOnlineMs = 8000;
   static constexpr qint64 kCycleToleranceMs = 3000;
+  // New players enter the history at a bounded pace, so that a flood of
+  // invented ids adds a bounded number of rows a second; a real fleet
+  // switched on at once is taken within seconds.
+  static constexpr double kNewPlayersPerSecond = 200, kNewPlayersBurst = 2000;
 
   explicit HistoryRecorder(HistoryStore& store);
   void feedback(const Sighting& s, qint64 now_ms);
@@ -60,6 +64,8 @@ class HistoryRecorder {
   void write_run(Player& p, bool force);
   HistoryStore& store_;
   QHash<QString, Player> players_;
+  double new_players_allowed_ = kNewPlayersBurst;
+  qint64 allowed_at_ms_ = 0;
 };
 
 }  // namespace tavri::history

@@ -269,6 +269,7 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   r.insert("device_background", text(feedback->device_background));
   if (matches.isEmpty()) {
     console_log("ADD DEVICE");
+    if (config_.heard_again_ms > 0) heard_once_.insert(id, now_ms());
     // The index follows our own append, unless room was just made.
     const bool index_current = id_index_serial_ == devices_.layout_serial();
     devices_.append(r);
@@ -278,6 +279,8 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
     }
   } else {
     devices_.replace(matches.first(), r);
+    if (const auto first = heard_once_.constFind(id); first != heard_once_.constEnd() && now_ms() - *first >= config_.heard_again_ms)
+      heard_once_.erase(first);
   }
   if (matches.isEmpty()) reload_map();
   emit feedback_recorded(r);
@@ -434,6 +437,7 @@ QSet<qint64> UDP_Feedback::lists_in_use() const {
 }
 
 void UDP_Feedback::forget_player(const QString& device_id) {
+  heard_once_.remove(device_id);
   commands_.forget(device_id);
   list_sends_.forget(device_id);
 }
@@ -520,9 +524,17 @@ void UDP_Feedback::create_test_devices() {
 }
 
 
+// An id heard only once (a flood of invented ones) is not written: a real
+// player reports again within seconds, and is saved from then on.
 void UDP_Feedback::save() {
   autosave_.cancel();
-  registry_file::save(devices_.records(), map_, operator_players_, list_sends_.to_variant());
+  RecordArray players = devices_.records();
+  if (!heard_once_.isEmpty())
+    players.removeIf([this](const Record& r) {
+      const QString id = r.value("device_id").toString();
+      return heard_once_.contains(id) && !operator_players_.contains(id);
+    });
+  registry_file::save(players, map_, operator_players_, list_sends_.to_variant());
 }
 
 void UDP_Feedback::load() {

@@ -63,6 +63,10 @@ struct PlayerNetworkConfig {
   // configuration); past it a new id takes the place of a silent stranger
   // or is refused, never of a player heard within the online rule.
   int max_players = 10000;
+  // A new id is saved once it reported again at least this long after its
+  // first report: a real player does within seconds, an invented one never.
+  // 0: every id is saved (tests that save what they fed once).
+  qint64 heard_again_ms = 1500;
 };
 
 // The player registry, the player commands and the player map's data.
@@ -284,6 +288,9 @@ class UDP_Feedback : public QObject {
   int refused_ = 0;            // new ids refused since the last tick
   bool refusal_alerted_ = false;  // this burst of refusals was told
   qint64 conflict_alerted_ms_ = 0;
+  // New ids not yet heard again (PlayerNetworkConfig::heard_again_ms after
+  // their first report), with that first time: not saved until they are.
+  QHash<QString, qint64> heard_once_;
 };
 
 }  // namespace tavri
