@@ -257,12 +257,13 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     Request request = request_of(message);
     request.body = std::move(message.body());
     if (!known_host(message, keep_alive_) || !authorized(request, message, keep_alive_)) return;
+    // Being answered (a sign-in being hashed too): not closed to make room.
+    stage = Stage::busy;
     if (web::answer(state_->config.web, request, access_, state_->tls.has_value(), responder(keep_alive_))) return;
     if (request.path == "/api/events") {
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
     }
-    if (access_ != web::Access::refused) stage = Stage::busy;
     state_->handler(std::move(request), responder(keep_alive_));
   }
 
