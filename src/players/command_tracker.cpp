@@ -93,14 +93,16 @@ std::optional<CommandTracker::Command> CommandTracker::sent(const QString& devic
   auto& list = entries_[device_id];
   std::erase_if(list, [&](const Entry& e) { return e.slot == *slot; });
   Command command{device_id, code, arguments, std::move(bytes), 1, now_ms, now_ms, ++order_, player.track, {}};
-  // Dark at the send: said at once, not after a minute of resends.
+  // Dark at the send: said failed at once, not after a minute of resends,
+  // and still followed, so that a player only unheard for a while (a lossy
+  // network) gets it yet, and is counted confirmed then.
   if (!player.online) {
     command.failure = "offline";
     ++tally.failed;
-    list.push_back({*slot, command, true, false, action_});
+    list.push_back({*slot, command, false, false, true, action_});
     return command;
   }
-  list.push_back({*slot, std::move(command), false, false, action_});
+  list.push_back({*slot, std::move(command), false, false, false, action_});
   return std::nullopt;
 }
 
@@ -124,7 +126,7 @@ std::vector<CommandTracker::Command> CommandTracker::feedback(const Record& play
     // A failed command whose effect shows after all was not lost.
     if (Tally* t = tally_of(e.action)) {
       ++t->confirmed;
-      if (e.failed) --t->failed;
+      if (e.failed || e.counted_failed) --t->failed;
       changed(e.action);
     }
     confirmed.push_back(std::move(e.command));
@@ -145,6 +147,8 @@ CommandTracker::Due CommandTracker::tick(qint64 now_ms) {
   for (Entry* e : ready) {
     if (e->command.sends >= options_.most_sends) {
       e->failed = true;
+      // Already counted, and told, when it was offline at the send.
+      if (e->counted_failed) continue;
       if (Tally* t = tally_of(e->action)) {
         ++t->failed;
         changed(e->action);
@@ -169,6 +173,7 @@ QString CommandTracker::state_of(const QString& device_id) const {
     const QString name = players::command_name(e.command.code);
     if (e.failed) parts << name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure);
     else if (e.working) parts << name + " downloading";
+    else if (e.counted_failed) parts << name + " failed: offline, still sent";
     else if (e.command.sends == 1) parts << name + " pending";
     else parts << QString("%1 pending, send %2").arg(name).arg(e.command.sends);
   }

@@ -112,6 +112,7 @@ class CommandTracker {
     Command command;
     bool failed = false;
     bool working = false;  // the player reported it is downloading a list
+    bool counted_failed = false;  // offline at the send: in the tally's failures already
     quint64 action = 0;  // the operator action it belongs to
     qint64 working_until_ms = 0;
   };
