@@ -147,15 +147,20 @@ TEST_F(Players, StatusFourAsksForFeedbackAndMalformedDatagramsOnlySetTheMemory) 
   EXPECT_EQ(p->ArrayController_DEVICES().size(), 51) << "a cut datagram is not stored cut";
 }
 
-TEST(FeedbackRequestLimiter, OnceATurnToErrorAndAtMostOncePerInterval) {
+TEST(FeedbackRequestLimiter, OnceATurnToErrorOncePerIntervalAndOnceAMinutePerAddress) {
   FeedbackRequestLimiter limiter(4000);
-  EXPECT_FALSE(limiter.should_request(std::nullopt, 2, 0));
-  EXPECT_TRUE(limiter.should_request(std::nullopt, 4, 0)) << "a new player in error";
-  EXPECT_FALSE(limiter.should_request(2, 4, 100)) << "another turn within the interval";
-  EXPECT_FALSE(limiter.should_request(4, 4, 5000)) << "staying in error is no turn";
-  EXPECT_TRUE(limiter.should_request(2, 4, 5000));
-  EXPECT_FALSE(limiter.should_request(3, 4, 8999));
-  EXPECT_TRUE(limiter.should_request(3, 4, 9000));
+  EXPECT_FALSE(limiter.should_request("a", std::nullopt, 2, 0));
+  EXPECT_TRUE(limiter.should_request("a", std::nullopt, 4, 0)) << "a new player in error";
+  EXPECT_FALSE(limiter.should_request("b", 2, 4, 100)) << "another turn within the interval";
+  EXPECT_FALSE(limiter.should_request("b", 4, 4, 5000)) << "staying in error is no turn";
+  EXPECT_TRUE(limiter.should_request("b", 2, 4, 5000));
+  EXPECT_FALSE(limiter.should_request("a", 3, 4, 9000)) << "one address asks once a minute";
+  EXPECT_TRUE(limiter.should_request("c", 3, 4, 9000));
+  EXPECT_TRUE(limiter.should_request("a", 3, 4, 60000));
+  // However many addresses turn, the network is asked once an interval.
+  int asked = 0;
+  for (int i = 0; i < 100000; ++i) asked += limiter.should_request(QString::number(i), 2, 4, 100000 + i / 10);
+  EXPECT_EQ(asked, 3);
 }
 
 TEST(AddressRate, OneFloodingHostIsCutToItsRateOthersAreNot) {
@@ -231,6 +236,14 @@ TEST_F(Players, CommandsAreConfirmedByFeedbackSentAgainAndGivenUp) {
   EXPECT_TRUE(p->last_command().startsWith("CLEAR LIST: sent to 1 player, not confirmable · LOAD PLAYLIST: 2 of 3 "
                                             "confirmed, 1 failed"))
       << "an earlier failure stays in view";
+
+  // A NEXT given up is not confirmed by the track moving on by itself later.
+  p->device_next();
+  for (int i = 0; i < 3; ++i) p->timer_check();
+  EXPECT_EQ(commands(3), (QStringList{"A|8", "A|8", "A|8"}));
+  EXPECT_EQ(p->command_state("A"), "NEXT failed");
+  p->udp_socket_did_receive(with_list("A", 2), "h");  // track "t", was "3"
+  EXPECT_EQ(p->command_state("A"), "NEXT failed");
 
   // A player dark at the send has failed at once, not after a minute.
   list.set_value(1, "status_time", QDateTime::currentDateTime().addSecs(-60));
@@ -686,6 +699,8 @@ TEST_F(Players, AForgerAtAnotherAddressIsNoticedAndNotBelieved) {
     paused.replace(paused.find("<v_OX_TANDEM>1<v_OX_TANDEM>"), 27, "<v_OX_TANDEM>0<v_OX_TANDEM>");
     p->udp_socket_did_receive(QByteArray::fromStdString(paused), "10.0.0.66");
   }
+  p->udp_socket_did_receive(QByteArray::fromStdString(feedback("A", "Lobby", 4)), "10.0.0.66");
+  EXPECT_FALSE(listener.receive().has_value()) << "its error asks the network nothing";
   EXPECT_FALSE(players::is_online(list.at(0))) << "the dead player stays offline";
   EXPECT_EQ(p->command_state("A"), "PAUSE pending") << "nothing confirmed by the forger";
   EXPECT_EQ(list.at(0)["device_ip"].toString(), "10.0.0.5");

@@ -112,7 +112,10 @@ std::vector<CommandTracker::Command> CommandTracker::feedback(const Record& play
   if (it == entries_.end()) return confirmed;
   const int state = player.value("status_device").toInt();
   std::erase_if(*it, [&](Entry& e) {
-    if (!shows(e.command, player)) {
+    // Tracks change by themselves: once given up, a later change is not the
+    // NEXT or BACK that was lost.
+    const bool by_track_change = e.command.code == wire::kNext || e.command.code == wire::kBack;
+    if ((e.failed && by_track_change) || !shows(e.command, player)) {
       // Downloading or taking a new list: working on the load, which a
       // resend would start over. Waited for while it says so.
       e.working = e.slot == Slot::list && !e.failed && (state == 1 || state == 3) &&

@@ -48,25 +48,35 @@ class AddressRate {
 };
 
 // The simple feedback request that a player in error calls for goes out
-// when a player turns to error (not at every repeat of it), and at most once
-// per interval for the whole network: players in error answer the request
-// with error again, and forged feedback must not make the server flood.
+// when a player turns to error (not at every repeat of it), at most once per
+// interval for the whole network, and at most once a minute for one sender
+// address: every player answers the request, so one forged datagram costs
+// the network hundreds of answers, and the wire cannot address it to the
+// player in error alone.
 class FeedbackRequestLimiter {
  public:
-  explicit FeedbackRequestLimiter(qint64 interval_ms) : interval_ms_(interval_ms) {}
+  explicit FeedbackRequestLimiter(qint64 interval_ms, qint64 per_address_ms = 60000)
+      : interval_ms_(interval_ms), per_address_ms_(per_address_ms) {}
 
   // previous: the player's state before this feedback (none: a new player).
-  bool should_request(std::optional<int> previous, int current, qint64 now_ms) {
+  bool should_request(const QString& host, std::optional<int> previous, int current, qint64 now_ms) {
     if (current != kError || previous == kError) return false;
     if (last_ms_ && now_ms - *last_ms_ < interval_ms_) return false;
+    const auto it = by_address_.constFind(host);
+    if (it != by_address_.constEnd() && now_ms - *it < per_address_ms_) return false;
+    // One entry per request sent, so a minute holds a handful.
+    for (auto old = by_address_.begin(); old != by_address_.end();)
+      old = now_ms - *old >= per_address_ms_ ? by_address_.erase(old) : std::next(old);
+    by_address_.insert(host, now_ms);
     last_ms_ = now_ms;
     return true;
   }
 
  private:
   static constexpr int kError = 4;
-  qint64 interval_ms_;
+  qint64 interval_ms_, per_address_ms_;
   std::optional<qint64> last_ms_;
+  QHash<QString, qint64> by_address_;
 };
 
 // Why feedback was not taken, counted from any thread and said once per

@@ -240,10 +240,6 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
   const QString id = text(feedback->device_id);
   QList<int> matches = records_with_id(id);
   if (matches.size() > 1) return;
-  // A player turning to error asks the network for feedback, at most once an interval.
-  const std::optional<int> previous =
-      matches.isEmpty() ? std::nullopt : std::optional<int>(devices_.at(matches.first()).value("status_device").toInt());
-  if (feedback_requests_.should_request(previous, feedback->status_device, now_ms())) send_simple_feedback();
   console_log(QString("RECEIVE FROM: %1 - %2").arg(text(feedback->device_name), id));
   if (matches.isEmpty() && devices_.size() >= config_.max_players && !make_room()) {
     ++refused_;
@@ -255,6 +251,11 @@ void UDP_Feedback::udp_socket_did_receive(const QByteArray& data, const QString&
     const QString known = r.value("device_ip").toString(), from = text(feedback->device_ip);
     if (!known.isEmpty() && from != known) return heard_from_elsewhere(matches.first(), from);
   }
+  // A player turning to error asks the network for feedback; one claiming
+  // another's id from elsewhere asks nothing.
+  const std::optional<int> previous =
+      matches.isEmpty() ? std::nullopt : std::optional<int>(r.value("status_device").toInt());
+  if (feedback_requests_.should_request(host, previous, feedback->status_device, now_ms())) send_simple_feedback();
   r.insert("device_ip", text(feedback->device_ip));
   r.insert("device_id", id);
   r.insert("device_name", text(feedback->device_name));
