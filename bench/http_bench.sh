@@ -5,7 +5,9 @@
 # by wrk in the same run. Prints each figure for the three, and the ratios
 # against nginx.
 #   bench/http_bench.sh [SECONDS_PER_RUN]   (TAVRI_BENCH_ROUNDS: rounds of the
-#   request-rate row, 3 by default)
+#   request-rate row, 3 by default; TAVRI_BENCH_ONLY=small: that row alone;
+#   TAVRI_BENCH_PERF=file: a CPU profile of the application during its
+#   first small-file round)
 set -euo pipefail
 [ -n "${TAVRI_BENCH_TRACE:-}" ] && set -x
 cd "$(dirname "$0")/.."
@@ -151,13 +153,20 @@ declare -A rps rps_all mb500 rss500 mb1g
 for _ in $(seq 1 "$rounds"); do
   for who in app bench nginx; do
     port_var="${who}_port"
+    profiler=
+    if [ "$who" = app ] && [ -n "${TAVRI_BENCH_PERF:-}" ] && [ ! -e "$TAVRI_BENCH_PERF" ]; then
+      perf record -g -o "$TAVRI_BENCH_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1 &
+      profiler=$!
+    fi
     read -r r _ < <(run_wrk 64 "http://127.0.0.1:${!port_var}/small.bin")
+    [ -n "$profiler" ] && wait "$profiler"
     rps_all[$who]="${rps_all[$who]:-} $r"
   done
 done
 for who in app bench nginx; do rps[$who]=$(median <<<"${rps_all[$who]}"); done
 row "4 KB file, 64 keep-alive conns: req/s" "${rps[app]}" "${rps[bench]}" "${rps[nginx]}"
 echo "  (median of $rounds rounds; app:${rps_all[app]}; bench:${rps_all[bench]}; nginx:${rps_all[nginx]})"
+[ "${TAVRI_BENCH_ONLY:-}" = small ] && exit 0
 
 for who in app bench nginx; do
   port_var="${who}_port"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -633,14 +634,19 @@ TEST_F(Players, IdsGoBackByteForByteAndTheRegistryIsBounded) {
 
 }
 
+// A registry at its cap: "<prefix>0", "<prefix>1", ..., player i last heard ms_ago(i) ago.
+RecordArray full_registry(const QString& prefix, const std::function<qint64(int)>& ms_ago) {
+  const QDateTime now = QDateTime::currentDateTime();
+  RecordArray players;
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i)
+    players.append({{"device_id", prefix + QString::number(i)}, {"status_time", now.addMSecs(-ms_ago(i))}});
+  return players;
+}
+
 TEST_F(Players, AFullRegistryGivesUpStrangersNeverTheOperatorsPlayers) {
   auto p = make();
   auto& list = p->ArrayController_DEVICES();
-  const QDateTime now = QDateTime::currentDateTime();
-  RecordArray many;
-  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i)
-    many.append({{"device_id", QString("X%1").arg(i)}, {"status_time", now.addSecs(-i)}});
-  list.set_records(many);
+  list.set_records(full_registry("X", [](int i) { return i * 1000LL; }));
   // The oldest strangers are the operator's: commanded, placed on the map.
   list.select_list_indices({UDP_Feedback::kMaxPlayers - 1});
   p->device_play();
@@ -660,12 +666,8 @@ TEST_F(Players, AFullRegistryGivesUpStrangersNeverTheOperatorsPlayers) {
 
   // All the operator's: refused, counted, and one alert per burst.
   for (int i = 0; i < list.size(); ++i) p->mark_operator_player(list.at(i)["device_id"].toString());
-  RecordArray full;
-  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i) {
-    full.append({{"device_id", QString("O%1").arg(i)}});
-    p->mark_operator_player(QString("O%1").arg(i));
-  }
-  list.set_records(full);
+  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i) p->mark_operator_player(QString("O%1").arg(i));
+  list.set_records(full_registry("O", [](int) { return 3600000LL; }));
   for (int i = 0; i < 5; ++i) p->udp_socket_did_receive(QByteArray::fromStdString(feedback("F" + std::to_string(i), "n")), "h");
   EXPECT_EQ(list.size(), UDP_Feedback::kMaxPlayers);
   p->timer_check();
@@ -743,11 +745,7 @@ TEST_F(Players, AnIdHeardOnlyOnceIsNotSaved) {
 TEST_F(Players, ALivePlayerIsNeverPushedOutOfAFullRegistry) {
   auto p = make();
   auto& list = p->ArrayController_DEVICES();
-  const QDateTime now = QDateTime::currentDateTime();
-  RecordArray live;
-  for (int i = 0; i < UDP_Feedback::kMaxPlayers; ++i)
-    live.append({{"device_id", QString("L%1").arg(i)}, {"status_time", now.addMSecs(-(i % 7000))}});
-  list.set_records(live);
+  list.set_records(full_registry("L", [](int i) { return i % 7000; }));
   p->udp_socket_did_receive(QByteArray::fromStdString(feedback("NEW", "n")), "h");
   EXPECT_EQ(list.size(), UDP_Feedback::kMaxPlayers);
   EXPECT_EQ(list.at(0)["device_id"].toString(), "L0");

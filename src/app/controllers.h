@@ -44,10 +44,7 @@ struct Controllers {
   ListShown list_shown(const QString& device_id, const QVariant& id) {
     return udp_feedback.list_shown(
         device_id, id, [this](qint64 list) { return playlists.name_of(list); },
-        [this](qint64 list) {
-          const int i = schedule.catalogue().index_of(list);
-          return i < 0 ? QString() : schedule.catalogue().list().at(i).value("name").toString();
-        });
+        [this](qint64 list) { return schedule.catalogue().name_of(list); });
   }
   // Its name, for the history and the proof of play; empty when unknown.
   QString list_name(const QString& device_id, const QVariant& id) { return list_shown(device_id, id).name; }

@@ -145,6 +145,11 @@ int Catalogue::index_of(qint64 id) const {
   return -1;
 }
 
+QString Catalogue::name_of(qint64 id) const {
+  const int i = index_of(id);
+  return i < 0 ? QString() : list_.at(i).value("name").toString();
+}
+
 Outcome Catalogue::check_ids(const QList<qint64>& ids) const {
   if (ids.isEmpty()) return Outcome::bad("ids", "No list was named.");
   for (qint64 id : ids)

@@ -47,6 +47,7 @@ class Catalogue {
   // Operations both catalogues offer, by id; each checks its arguments
   // first and changes nothing when one is wrong.
   int index_of(qint64 id) const;  // -1 for none
+  QString name_of(qint64 id) const;  // empty for none
   Outcome check_ids(const QList<qint64>& ids) const;
   // A name the players would read as two fields, or show as no name or a
   // broken one. The window takes any name (a send of it then refuses);

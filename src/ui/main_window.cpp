@@ -40,10 +40,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
             return c_.players
                 .list_shown(
                     device_id, id, [this](qint64 list) { return c_.playlists.name_of(list); },
-                    [this](qint64 list) {
-                      const int i = c_.schedules.catalogue().index_of(list);
-                      return i < 0 ? QString() : c_.schedules.catalogue().list().at(i).value("name").toString();
-                    })
+                    [this](qint64 list) { return c_.schedules.catalogue().name_of(list); })
                 .text();
           },
           [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
