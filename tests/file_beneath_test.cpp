@@ -2,6 +2,7 @@
 // the file's place: before, during or after the write.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/file_beneath.h"
+#include "fs/file_beneath.h"
+#include "fs/open_beneath.h"
 
 using namespace tavri;
 
@@ -64,4 +66,42 @@ TEST(FileBeneath, NeverWritesThroughALink) {
     cancelled.write("x", 1);
   }
   EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).filter(".part").size(), 0);
+}
+
+// Reads beneath a folder follow links only while they stay inside; without
+// openat2 every link is refused (the caller then checks the path itself).
+TEST(OpenBeneath, LinksAreFollowedOnlyWhileTheyStayInside) {
+  QTemporaryDir dir;
+  const std::string top = dir.path().toStdString(), root = top + "/content";
+  ASSERT_EQ(::mkdir(root.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((root + "/sub").c_str(), 0755), 0);
+  for (const std::string& file : {root + "/sub/in.txt", top + "/secret"}) {
+    QFile f(QString::fromStdString(file));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+  }
+  ASSERT_EQ(::symlink("sub/in.txt", (root + "/near").c_str()), 0);
+  ASSERT_EQ(::symlink("sub", (root + "/dir").c_str()), 0);
+  ASSERT_EQ(::symlink("../secret", (root + "/up").c_str()), 0);
+  ASSERT_EQ(::symlink((top + "/secret").c_str(), (root + "/absolute").c_str()), 0);
+  ASSERT_EQ(::symlink("..", (root + "/parent").c_str()), 0);
+  const int folder = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  struct Case {
+    const char* path;
+    bool inside, plain;  // opened following links; opened refusing them
+  };
+  for (bool openat2 : {true, false}) {
+    fs::use_openat2(openat2);
+    for (const Case& c : {Case{"sub/in.txt", true, true}, Case{"near", openat2, false}, Case{"dir/in.txt", openat2, false},
+                          Case{"up", false, false}, Case{"absolute", false, false}, Case{"parent/secret", false, false},
+                          Case{"../secret", false, false}, Case{"/etc/passwd", false, false}, Case{"sub/../sub/in.txt", openat2, openat2}}) {
+      for (bool follow : {true, false}) {
+        const int fd = fs::open_beneath(folder, c.path, O_RDONLY | O_CLOEXEC, 0, follow ? fs::Links::inside : fs::Links::none);
+        EXPECT_EQ(fd >= 0, follow ? c.inside : c.plain) << c.path << " openat2 " << openat2 << " follow " << follow;
+        if (fd >= 0) ::close(fd);
+      }
+    }
+  }
+  fs::use_openat2(true);
+  ::close(folder);
 }

@@ -17,7 +17,7 @@
 #include "api/route_helpers.h"
 #include "content/file_list.h"
 #include "core/console.h"
-#include "core/file_beneath.h"
+#include "fs/file_beneath.h"
 #include "core/folders.h"
 #include "core/state_archive.h"
 #include "core/main_queue.h"

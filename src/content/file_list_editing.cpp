@@ -11,7 +11,7 @@
 #include "core/main_queue.h"
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
-#include "core/file_beneath.h"
+#include "fs/file_beneath.h"
 #include "core/text_rule.h"
 
 namespace tavri {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/open_beneath.h"
 #include "http_log.h"
 #include "path_mapping.h"
 #include "small_file_cache.h"
@@ -60,6 +61,52 @@ std::unique_ptr<FileResponse> FileResponse::open_checked(std::string path, const
   auto response = create(std::move(path), static_cast<std::uint64_t>(st.st_size), std::move(connection));
   response->file_ = std::move(file);
   response->stamp_ = FileStamp::of(st);
+  return response;
+}
+
+std::unique_ptr<FileResponse> FileResponse::open_beneath(int folder, std::string full_path, std::size_t root_length,
+                                                        SmallFileCache* cache,
+                                                        std::shared_ptr<ResponseListener> connection, bool* no_way) {
+  *no_way = false;
+  auto relative = [&] { return full_path.size() > root_length ? full_path.substr(root_length) : std::string(); };
+  struct stat st {};
+  // Asked for again: a plain file whose stamp is the one its kept bytes
+  // were read under is those bytes, wherever its name leads now.
+  if (cache && ::fstatat(folder, full_path.size() > root_length ? full_path.c_str() + root_length : ".", &st,
+                         AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= SmallFileCache::kLargestFile) {
+    const FileStamp stamp = FileStamp::of(st);
+    if (Bytes bytes = cache->find(full_path, stamp)) {
+      auto response = create(std::move(full_path), static_cast<std::uint64_t>(st.st_size), std::move(connection));
+      response->stamp_ = stamp;
+      response->cached_ = std::move(bytes);
+      return response;
+    }
+  }
+  // Non-blocking: a file swapped for a pipe must not hold the thread in open().
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  int fd = fs::open_beneath(folder, relative(), kFlags);
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    fd = -1;
+    const std::string folder_path = full_path.back() == '/' ? full_path : full_path + "/";
+    for (const char* index : {"index.html", "index.htm"}) {
+      full_path = folder_path + index;
+      if ((fd = fs::open_beneath(folder, relative(), kFlags)) >= 0 || errno == ELOOP || errno == EXDEV) break;
+    }
+  }
+  if (fd < 0) {
+    // A link the kernel would not follow here (an absolute one, or any
+    // without openat2) may still lead inside: the path is checked instead.
+    *no_way = errno == ELOOP || errno == EXDEV;
+    return nullptr;
+  }
+  auto file = std::make_shared<const net::FileHandle>(fd);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto response = create(std::move(full_path), static_cast<std::uint64_t>(st.st_size), std::move(connection));
+  response->file_ = std::move(file);
+  response->stamp_ = FileStamp::of(st);
+  if (cache) response->use_cache(*cache, response->stamp_);
   return response;
 }
 

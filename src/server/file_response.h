@@ -28,6 +28,18 @@ class FileResponse : public HttpResponse {
   static std::unique_ptr<FileResponse> open_checked(std::string path, const FileStamp& checked,
                                                     std::string_view document_root,
                                                     std::shared_ptr<ResponseListener> connection);
+  // The file `full_path` names beneath the folder held open as `folder`
+  // (root_length: the length of the folder's path with its "/"), a folder
+  // naming its index file. The kernel follows links only while they stay
+  // beneath the folder, so what is opened may be served, with no look at
+  // the path before or after. A small file whose bytes the cache holds for
+  // its stamp is answered without an open. Nothing for no such file;
+  // `no_way` is set when a link was met that the kernel would not follow
+  // beneath the folder (an absolute one; any without openat2), for the
+  // caller to check the path instead.
+  static std::unique_ptr<FileResponse> open_beneath(int folder, std::string full_path, std::size_t root_length,
+                                                    SmallFileCache* cache,
+                                                    std::shared_ptr<ResponseListener> connection, bool* no_way);
   ~FileResponse() override;
 
   std::uint64_t content_length() override { return file_length_; }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "fs/open_beneath.h"
+
 namespace tavri::http {
 
 class HttpServer;
@@ -22,6 +24,7 @@ struct HttpCounters {
 struct HttpConfig {
   std::weak_ptr<HttpServer> server;
   std::string document_root;  // standardised, ending in "/"
+  std::shared_ptr<const fs::Descriptor> folder;  // the document root held open; null when it cannot be
   std::optional<boost::asio::strand<boost::asio::io_context::executor_type>> queue;
   double request_timeout = 30.0;  // seconds per head line and per framing write
   double head_timeout = 30.0;     // seconds for a whole request head from its first line, however it trickles in

@@ -263,6 +263,18 @@ std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& 
 }
 
 std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
+  if (config_.folder) {
+    PathRefusal refusal = PathRefusal::none;
+    auto full = request_file_path(config_.document_root, uri, &refusal);
+    if (refusal == PathRefusal::outside_root) log()->warn("{}: Request for file outside document root", log_name());
+    if (!full) return nullptr;
+    bool no_way = false;
+    auto response = FileResponse::open_beneath(config_.folder->fd(), std::move(*full), config_.document_root.size(),
+                                               config_.small_files.get(), shared_from_this(), &no_way);
+    if (!no_way) return response;
+  }
+  // Where the kernel cannot open beneath a folder: the path is checked, and
+  // the file opened is checked to be the one looked at.
   FileStamp found;  // read by the mapping itself: one look at the file per request
   auto path = file_path_for_uri(uri, false, &found);
   if (!path || found.size < 0) return nullptr;

@@ -4,6 +4,7 @@
 #include <boost/asio/post.hpp>
 
 #include <algorithm>
+#include <chrono>
 
 #include "http_connection.h"
 #include "http_log.h"
@@ -94,6 +95,10 @@ HttpConfig HttpServer::make_config() {
   HttpConfig config;
   config.server = weak_from_this();
   config.document_root = document_root_.empty() ? std::string() : document_root_with_slash(document_root_);
+  if (!config.document_root.empty()) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    config.folder = root_folder_.at(config.document_root, std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  }
   config.request_timeout = request_timeout_;
   config.head_timeout = head_timeout_;
   config.counters = counters_;

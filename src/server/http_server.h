@@ -89,6 +89,7 @@ class HttpServer : public net::StreamSocketDelegate, public std::enable_shared_f
   net::IoPool::Strand server_queue_;
   std::string document_root_;
   std::shared_ptr<SmallFileCache> small_files_;
+  fs::HeldFolder root_folder_;  // on the server queue
   std::shared_ptr<HttpCounters> counters_ = std::make_shared<HttpCounters>();
   std::string interface_;
   std::uint16_t port_ = 0;

@@ -185,13 +185,9 @@ bool open_file_inside(int fd, std::string_view document_root) {
   return errno == ENOENT && ::access("/proc/self", F_OK) != 0;
 }
 
-std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
-                                            bool allow_directory, PathRefusal* refusal, FileStamp* found) {
-  FileStamp none;
-  FileStamp& stamp = found ? *found : none;
-  stamp = FileStamp{};
+std::optional<std::string> request_file_path(std::string_view document_root, std::string_view target,
+                                             PathRefusal* refusal) {
   auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
-    stamp = FileStamp{};
     if (refusal) *refusal = r;
     return std::nullopt;
   };
@@ -208,6 +204,23 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
   std::string full = standardize_path(joined);
   if (*relative == "/") full += '/';
   if (full.compare(0, root.size(), root) != 0) return refuse(PathRefusal::outside_root);
+  return full;
+}
+
+std::optional<std::string> map_request_path(std::string_view document_root, std::string_view target,
+                                            bool allow_directory, PathRefusal* refusal, FileStamp* found) {
+  FileStamp none;
+  FileStamp& stamp = found ? *found : none;
+  stamp = FileStamp{};
+  auto refuse = [&](PathRefusal r) -> std::optional<std::string> {
+    stamp = FileStamp{};
+    if (refusal) *refusal = r;
+    return std::nullopt;
+  };
+  auto mapped = request_file_path(document_root, target, refusal);
+  if (!mapped) return std::nullopt;
+  std::string full = std::move(*mapped);
+  const std::string& root = root_with_slash(document_root);
 
   bool outside = false;
   const Kind kind = kind_inside(full, root, &stamp, &outside);

@@ -25,6 +25,12 @@ std::optional<std::string> map_request_path(std::string_view document_root, std:
                                             bool allow_directory, PathRefusal* refusal = nullptr,
                                             FileStamp* found = nullptr);
 
+// The path a request target names below the document root, by name alone
+// ("." and ".." resolved, nothing looked at on disk); nothing when it
+// leaves the root or is not a valid target. The root itself ends in "/".
+std::optional<std::string> request_file_path(std::string_view document_root, std::string_view target,
+                                             PathRefusal* refusal = nullptr);
+
 // Whether the open file lies inside the document root, as the kernel names
 // it now (links and all): what a check of the path before the open cannot
 // promise when the folder changes in between. Where /proc is not mounted

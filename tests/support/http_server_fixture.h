@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "fs/open_beneath.h"
 #include "net/io_pool.h"
 #include "server/http_log.h"
 #include "server/http_server.h"
@@ -52,6 +53,7 @@ struct LogCapture {
 class HttpServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    fs::use_openat2(!qEnvironmentVariableIsSet("TAVRI_NO_OPENAT2"));
     ASSERT_TRUE(dir_.isValid());
     root_ = dir_.path() + "/content";
     QDir().mkpath(root_ + "/sub");

@@ -1,4 +1,4 @@
-#include "core/file_beneath.h"
+#include "fs/file_beneath.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,12 @@
 #include <cstring>
 #include <random>
 
+#include "fs/open_beneath.h"
+
 namespace tavri {
+
+using fs::Links;
+using fs::open_beneath;
 
 namespace {
 
@@ -47,7 +52,7 @@ std::optional<std::string> FileBeneath::open(const std::string& folder, const st
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08x.part", random());
     temporary_ = "." + name.substr(0, 200) + suffix;
-    file_ = ::openat(folder_, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    file_ = open_beneath(folder_, temporary_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644, Links::none);
     if (file_ < 0 && errno != EEXIST) break;
   }
   if (file_ < 0) {
