@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 #include <fstream>
 #include <regex>
 
 #include "api/api_server.h"
+#include "api/sign_in_queue.h"
 #include "api/web_login.h"
 
 using namespace tavri::api;
@@ -193,4 +196,43 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   EXPECT_EQ(ec, asio::error::eof) << got;
   EXPECT_NE(got.find("text/event-stream"), std::string::npos);
   server.stop();
+}
+
+// A flood of sign-ins from many sources delays the operator's by its turn,
+// never refuses it; a source cannot queue a second guess beside its first.
+TEST(SignInQueue, EverySourceGetsItsTurnInOrder) {
+  static auto* shared = new SignInQueue(2, 64);  // its threads may outlive the test
+  SignInQueue& queue = *shared;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  std::vector<std::string> order;
+  auto check = [&](std::string source) {
+    return [&, source] {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return open; });
+      order.push_back(source);
+      changed.notify_all();
+    };
+  };
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(queue.submit("flood" + std::to_string(i), check("flood")), SignInQueue::Queued::yes);
+  EXPECT_EQ(queue.submit("flood3", check("again")), SignInQueue::Queued::source_busy);
+  EXPECT_EQ(queue.submit("operator", check("operator")), SignInQueue::Queued::yes);
+  for (int i = 40; i < 63; ++i) queue.submit("flood" + std::to_string(i), check("flood"));
+  EXPECT_EQ(queue.submit("one too many", check("x")), SignInQueue::Queued::full);
+  {
+    std::unique_lock lock(mutex);
+    open = true;
+    changed.notify_all();
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return order.size() == 64; }));
+  }
+  const auto at = std::find(order.begin(), order.end(), "operator") - order.begin();
+  EXPECT_GE(at, 38);
+  EXPECT_LE(at, 42) << "after the sources that came before it, not the ones after";
+  // Its turn over, a source may try again.
+  static std::atomic<bool> ran{false};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (queue.submit("operator", [] { ran = true; }) != SignInQueue::Queued::yes)
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+  while (!ran) ASSERT_LT(std::chrono::steady_clock::now(), deadline);
 }

@@ -1,13 +1,12 @@
 #include "api/web_routes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <boost/asio/ip/address.hpp>
 #include <cctype>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "api/api_token.h"
+#include "api/sign_in_queue.h"
 #include "api/web_assets.h"
 
 namespace tavri::api::web {
@@ -21,11 +20,6 @@ bool is_console_file(const Request& request) {
 }
 
 Response json_answer(int status, std::string body) { return {status, "application/json", std::move(body)}; }
-
-// Sign-ins hashing at once; more wait for a later try. The hash takes
-// about 19 MiB each, so this also bounds the memory a flood can take.
-std::atomic<int> hashing{0};
-constexpr int kMaxHashing = 2;
 
 std::string not_a_password() { return error_body("the body must be {\"password\": \"...\"}", "password"); }
 
@@ -84,22 +78,22 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
   if (!web->has_password())
     return respond(json_answer(
         409, error_body("no password is set: set one with \"tavri-avctl password\" on the server", "password")));
-  if (hashing.fetch_add(1) >= kMaxHashing) {
-    --hashing;
-    Response busy = json_answer(503, error_body("busy signing others in: try again", "password"));
-    busy.headers.emplace_back("Retry-After", "1");
-    return respond(std::move(busy));
-  }
   // The hash takes tens of milliseconds: not on the listener's thread.
-  std::thread([web, client = request.client, device, password = *password, tls, respond] {
+  const auto queued = SignInQueue::shared().submit(request.client, [web, client = request.client, device,
+                                                                     password = *password, tls, respond] {
     const auto session = web->sign_in(client, password);
-    --hashing;
     if (!session) return respond(json_answer(401, error_body("the password is wrong", "password")));
     Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}}.dump());
     ok.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
     if (device.empty()) ok.headers.emplace_back("Set-Cookie", WebLogin::device_cookie(web->remember_device(), tls));
     respond(std::move(ok));
-  }).detach();
+  });
+  if (queued == SignInQueue::Queued::yes) return;
+  Response busy = queued == SignInQueue::Queued::source_busy
+                      ? json_answer(429, error_body("a sign-in from here is being checked: try again", "password"))
+                      : json_answer(503, error_body("busy signing others in: try again", "password"));
+  busy.headers.emplace_back("Retry-After", "1");
+  respond(std::move(busy));
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+'use strict';
+// The schedules page: the catalogue and a schedule's tasks. Loaded after console.js,
+// whose helpers and state it uses.
+
+// ---- schedules ----
+
+async function loadSchedule(id) {
+  view.schedule = id;
+  view.tasksDirty = false;
+  if (id == null) { view.tasks = []; return; }
+  try {
+    const s = await api('GET', `/api/schedules/${id}`);
+    view.tasks = (s.tasklist || []).map((t) => ({
+      name: t.name, date: t.date, time: t.time, daily: !!t.daily, cut: !!t.cut, active: !!t.active, playlist: Number(t.list),
+    }));
+  } catch (error) {
+    view.tasks = [];
+    if (error.status === 404) view.schedule = null; else toast(error.message);
+  }
+}
+
+const today = () => new Date().toISOString().slice(0, 10);
+
+pages.schedules = {
+  build: () => `<h1>Schedules</h1>
+    <div class="columns">
+      <section aria-labelledby="sc-head">
+        <h2 id="sc-head">Schedules</h2>
+        <div class="toolbar"><button type="button" id="sc-new">New…</button><button type="button" id="sc-rename" class="quiet">Rename…</button>
+          <button type="button" id="sc-copy" class="quiet">Copy</button><button type="button" id="sc-remove" class="quiet">Remove…</button></div>
+        <ul class="plain picklist" id="sc-list"></ul>
+      </section>
+      <section>
+        <h2 id="tasks-head">Tasks</h2>
+        <form id="tasks-form">
+          <div class="toolbar"><button type="button" id="task-add" class="quiet">Add task</button>
+            <button type="submit" id="tasks-save">Save tasks</button><button type="button" id="tasks-undo" class="quiet">Undo changes</button>
+            <button type="button" id="sc-send" class="quiet">Send to all players…</button>
+            <span class="field-error" data-error-for="tasks"></span></div>
+          <div class="scroll" id="tasks"></div>
+        </form>
+        <h2>This week</h2>
+        <div class="week" id="week"></div>
+      </section>
+    </div>`,
+  bind(page) {
+    $('#sc-list', page).addEventListener('click', async (e) => {
+      const b = e.target.closest('button[data-id]');
+      if (!b) return;
+      if (view.tasksDirty && !await ask('Drop the changes?', 'The tasks were changed and not saved.', [], 'Drop them')) return;
+      await loadSchedule(Number(b.dataset.id));
+      this.update('all');
+    });
+    bindCatalogue(page, 'sc', 'schedule', loadSchedule, () => view.schedule, 'and its published file go.');
+    $('#task-add', page).addEventListener('click', () => {
+      if (view.schedule == null) return toast('Choose a schedule first.');
+      view.tasks.push({ name: `Task ${view.tasks.length + 1}`, date: today(), time: '08:00', daily: true, cut: false, active: true,
+        playlist: state.playlists[0]?.id ?? -1 });
+      view.tasksDirty = true;
+      this.tasks();
+      $(`#tasks tr:last-child input`)?.focus();
+    });
+    $('#tasks-undo', page).addEventListener('click', async () => { await loadSchedule(view.schedule); this.update('all'); });
+    $('#tasks-form', page).addEventListener('submit', async (e) => {
+      e.preventDefault();
+      if (view.schedule == null) return;
+      const ok = await act(() => api('PUT', `/api/schedules/${view.schedule}/tasks`, { tasks: view.tasks }), 'Tasks saved and published', $('#tasks-form'));
+      if (ok) { await loadSchedule(view.schedule); this.update('all'); }
+    });
+    const edit = (e) => {
+      const input = e.target.closest('[data-task]');
+      if (!input) return;
+      const t = view.tasks[Number(input.dataset.task)];
+      const key = input.dataset.key;
+      t[key] = input.type === 'checkbox' ? input.checked : key === 'playlist' ? Number(input.value) : input.value;
+      view.tasksDirty = true;
+      if (e.type === 'change') this.week();
+    };
+    $('#tasks', page).addEventListener('input', edit);
+    $('#tasks', page).addEventListener('change', edit);
+    $('#tasks', page).addEventListener('click', (e) => {
+      const b = e.target.closest('button[data-remove-task]');
+      if (!b) return;
+      view.tasks.splice(Number(b.dataset.removeTask), 1);
+      view.tasksDirty = true;
+      this.tasks();
+    });
+  },
+  tasks() {
+    const s = state.schedules.find((x) => x.id === view.schedule);
+    $('#tasks-head').textContent = s ? `Tasks of "${s.name}"` : 'Tasks';
+    if (!s) { $('#tasks').innerHTML = '<p class="muted">Choose a schedule on the left.</p>'; this.week(); return; }
+    const options = (id) => `<option value="-1"${id === -1 ? ' selected' : ''}>(none)</option>${state.playlists.map((p) =>
+      `<option value="${p.id}"${p.id === id ? ' selected' : ''}>${esc(p.name)}</option>`).join('')}`;
+    $('#tasks').innerHTML = `<table id="tasks-table"><thead><tr><th>Name</th><th>Date</th><th>Time</th><th>Daily</th><th>Cut</th><th>Active</th><th>Playlist</th><th><span class="sr">Remove</span></th></tr></thead>
+      <tbody>${view.tasks.map((t, k) => `<tr>
+        <td><input data-task="${k}" data-key="name" value="${esc(t.name)}" aria-label="Name of task ${k + 1}"></td>
+        <td><input type="date" data-task="${k}" data-key="date" value="${esc(t.date)}" aria-label="Date of task ${k + 1}"></td>
+        <td><input type="time" data-task="${k}" data-key="time" value="${esc(t.time)}" aria-label="Time of task ${k + 1}"></td>
+        ${['daily', 'cut', 'active'].map((f) => `<td><input type="checkbox" data-task="${k}" data-key="${f}"${t[f] ? ' checked' : ''} aria-label="${f} (task ${k + 1})"></td>`).join('')}
+        <td><select data-task="${k}" data-key="playlist" aria-label="Playlist of task ${k + 1}">${options(t.playlist)}</select></td>
+        <td><button type="button" class="quiet" data-remove-task="${k}" aria-label="Remove task ${k + 1}">✕</button></td></tr>`).join('')
+      || '<tr><td colspan="8" class="muted">No tasks: add one.</td></tr>'}</tbody></table>`;
+    this.week();
+  },
+  // Monday to Sunday of this week: a task on its date, a daily one on
+  // every day from its date on.
+  week() {
+    const box = $('#week');
+    if (!box) return;
+    const now = new Date();
+    const monday = new Date(now.getFullYear(), now.getMonth(), now.getDate() - ((now.getDay() + 6) % 7));
+    const days = [...Array(7)].map((_, i) => new Date(monday.getFullYear(), monday.getMonth(), monday.getDate() + i));
+    const iso = (d) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
+    const sorted = [...view.tasks].sort((a, b) => a.time.localeCompare(b.time));
+    box.innerHTML = days.map((d) => {
+      const day = iso(d);
+      const tasks = sorted.filter((t) => (t.daily ? t.date <= day : t.date === day));
+      return `<div class="day${day === iso(now) ? ' today' : ''}"><h3>${d.toLocaleDateString(undefined, { weekday: 'short', day: 'numeric', month: 'short' })}</h3>
+        ${tasks.map((t) => `<div class="task${t.active ? '' : ' inactive'}">${esc(t.time)} ${esc(playlistName(t.playlist) || '(no playlist)')}
+          <span class="muted">${esc(t.name)}${t.cut ? ', cuts in' : ''}</span></div>`).join('') || '<span class="muted">—</span>'}</div>`;
+    }).join('');
+  },
+  update(what) {
+    if (what === 'all' || what === 'schedules') {
+      if (view.schedule != null && !state.schedules.some((s) => s.id === view.schedule)) { view.schedule = null; view.tasks = []; }
+      $('#sc-list').innerHTML = state.schedules.map((s) => `<li><button type="button" data-id="${s.id}" aria-pressed="${s.id === view.schedule}">${esc(s.name)} <span class="muted">(${s.tasks})</span></button></li>`).join('')
+        || '<li class="muted">No schedules yet.</li>';
+    }
+    if (what === 'all' || (what === 'playlists' && !view.tasksDirty)) this.tasks();
+  },
+};
