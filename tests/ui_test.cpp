@@ -644,10 +644,13 @@ TEST_F(Frontend, TheArrangementOfPanesIsKeptAndAFloatingPaneComesBackOnTheScreen
   window_->default_layout(QRect(0, 0, 1366, 768));
   QDockWidget* content = window_->dock_of(window_->content());
   ASSERT_TRUE(content);
+  // Saved when changed, not at quit: a crash keeps it.
+  const QString saved = application_folder() + "/tavri_AV_SERVER_DOCKS.sav";
+  QFile::remove(saved);
   content->setFloating(true);
   content->setGeometry(6000, 4000, 500, 400);  // as if saved with a screen far to the right
   window_->dock_of(window_->schedule())->hide();
-  window_->save_dock_state();
+  ASSERT_TRUE(test::spin_until([&] { return QFile::exists(saved); }, 20000));
 
   window_->default_layout(QRect(0, 0, 1366, 768));
   ASSERT_FALSE(content->isFloating());

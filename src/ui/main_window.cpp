@@ -172,6 +172,9 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   // The tool windows and the map are panes of this window: docked, tabbed
   // or floating, as the operator arranges them.
   setDockOptions(AllowTabbedDocks | AllowNestedDocks | AnimatedDocks);
+  // The arrangement is the operator's choice: kept when it changes, so a
+  // crash or a power cut does not lose it.
+  arrangement_saver_ = new Debounce(1000, 5000, [this] { save_dock_state(); }, this);
   setStyleSheet(QString("QMainWindow { background: %1; } QMainWindow::separator { background: %2; width: 4px; "
                         "height: 4px; } QDockWidget { color: %3; font-weight: bold; } QDockWidget::title { "
                         "background: %2; padding: 4px; } QTabBar::tab { background: %2; color: %3; padding: 4px 12px; }"
@@ -188,6 +191,9 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
                       QDockWidget::DockWidgetFloatable);
     dock->setWidget(pane);
     connect(dock, &QDockWidget::visibilityChanged, pane, [pane](bool shown) { pane->set_in_front(shown); });
+    for (auto changed : {&QDockWidget::topLevelChanged, &QDockWidget::visibilityChanged})
+      connect(dock, changed, arrangement_saver_, &Debounce::touch);
+    connect(dock, &QDockWidget::dockLocationChanged, arrangement_saver_, &Debounce::touch);
     dock->hide();
     docks_.push_back(dock);
   }
@@ -268,6 +274,16 @@ QDockWidget* MainWindow::dock_of(QWidget* pane) const {
   for (QDockWidget* d : docks_)
     if (d->widget() == pane) return d;
   return nullptr;
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  arrangement_saver_->touch();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  arrangement_saver_->touch();
 }
 
 void MainWindow::save_dock_state() const {

@@ -8,6 +8,7 @@
 #include "content_window.h"
 #include "history_window.h"
 #include "core/app_delegate.h"
+#include "core/debounce.h"
 #include "map_window.h"
 #include "players_window.h"
 #include "playlists_window.h"
@@ -79,6 +80,9 @@ class MainWindow : public QMainWindow {
   // Below this height the default layout gives the players a column.
   static constexpr int kTallScreen = 1000;
   QLabel* last_command_ = nullptr;
+  Debounce* arrangement_saver_ = nullptr;
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 };
 
 }  // namespace tavri
