@@ -277,6 +277,7 @@ TEST(ServerConfig, ABadValueNamesTheFileAndTheKey) {
            {"[alerts]\ndesktop=perhaps\n", "[alerts] desktop: \"perhaps\" is neither true nor false"},
            {"[api]\nport: 6000\n", "line 2 is not INI"},
            {"[players]\nmax=12\n", "[players] max: \"12\" is not a number of players"},
+           {"[players]\ncommand_rate=5\n", "[players] command_rate: \"5\" is not a number of datagrams a second"},
            {"{\"api\": {\"port\": 6000}}\n", "line 1 is not INI"},
            {"[api]\nhost_names=box.example, evil/name\n", "[api] host_names: \"evil/name\" is not a host name"},
        }) {

@@ -263,6 +263,21 @@ TEST_F(Players, CommandsAreConfirmedByFeedbackSentAgainAndGivenUp) {
   EXPECT_TRUE(p->last_command().startsWith("MUTE: 1 of 1 confirmed")) << p->last_command().toStdString();
 }
 
+// NEXT to a player whose list has one track changes nothing to see: sent
+// once, and said so, not reported failed a minute later.
+TEST_F(Players, NextToAListOfOneTrackIsSentOnceNotConfirmable) {
+  config.commands.first_wait_ms = 0;  // every tick is due
+  auto p = make();
+  p->set_track_count([](const QString& id, const QVariant&) { return id == "ONE" ? 1 : -1; });
+  for (const char* id : {"ONE", "MANY"}) p->udp_socket_did_receive(QByteArray::fromStdString(feedback(id, id)), "h");
+  p->ArrayController_DEVICES().select_rows({0, 1});
+  p->device_next();
+  EXPECT_EQ(commands(2), (QStringList{"ONE|8", "MANY|8"}));
+  EXPECT_EQ(p->last_command(), "NEXT: 0 of 2 confirmed, 1 not confirmable (one track)");
+  p->timer_check();
+  EXPECT_EQ(commands(1), QStringList{"MANY|8"}) << "only the one that can show it is sent again";
+}
+
 // A player downloading the list it was sent is working on it: the load is
 // not sent again (which would start the download over) while it says so,
 // and a web stream is confirmed by the track that becomes its address.
@@ -712,7 +727,10 @@ TEST_F(Players, AForgerAtAnotherAddressIsNoticedAndNotBelieved) {
 
   // The operator accepts the move: reports from there count from now on.
   EXPECT_FALSE(p->accept_address("B").ok());
-  ASSERT_TRUE(p->accept_address("A").ok());
+  list.select_rows({0});
+  dialogs.alert_answers.push_back(1);
+  p->accept_selected_addresses();  // the window's way, after asking
+  EXPECT_TRUE(dialogs.shown.back().detail.startsWith("\"Lobby\": 10.0.0.66 instead of 10.0.0.5"));
   EXPECT_FALSE(p->accept_address("A").ok()) << "nothing left to accept";
   std::string paused = feedback("A", "Lobby");
   paused.replace(paused.find("<v_OX_TANDEM>1<v_OX_TANDEM>"), 27, "<v_OX_TANDEM>0<v_OX_TANDEM>");

@@ -2,6 +2,7 @@
 #include "content/file_list.h"
 #include "history/history_service.h"
 #include "core/app_delegate.h"
+#include "core/movielist.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
 #include "players/udp_feedback.h"
@@ -38,6 +39,11 @@ struct Controllers {
     // Feedback names only ids: a new list under an old id is not what the
     // players sent the old one play.
     playlists.catalogue().set_on_id_taken([this](qint64 id) { udp_feedback.list_id_taken(id); });
+    udp_feedback.set_track_count([this](const QString& device_id, const QVariant& id) {
+      const ListShown list = list_shown(device_id, id);
+      const int i = list.schedule ? -1 : playlists.catalogue().index_of(list.id.toLongLong());
+      return i < 0 ? -1 : static_cast<int>(published_items(playlists.catalogue().list().at(i)).size());
+    });
   }
 
   // What a player's reported list is shown as (UDP_Feedback::list_shown).

@@ -170,6 +170,7 @@ struct Service {
 tavri::PlayerNetworkConfig players_config(const tavri::ServerSettings& settings) {
   tavri::PlayerNetworkConfig config;
   if (settings.max_players > 0) config.max_players = settings.max_players;
+  if (settings.command_rate > 0) config.command_rate = settings.command_rate;
   return config;
 }
 

@@ -14,7 +14,8 @@ namespace {
 
 const QStringList kKeys = {"content/folder",       "api/enabled", "api/listen",       "api/port",
                            "api/tls_certificate",  "api/tls_key", "api/token_file",   "history/retention_days",
-                           "alerts/desktop",       "api/host_names",   "players/max"};
+                           "alerts/desktop",       "api/host_names",   "players/max",
+                           "players/command_rate"};
 
 std::optional<bool> read_bool(const QString& text) {
   const QString t = text.trimmed().toLower();
@@ -142,6 +143,13 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     s.max_players = value("players/max").toInt(&ok);
     if (!ok || s.max_players < 100 || s.max_players > 200000)
       return fail("players/max", QString("\"%1\" is not a number of players (100-200000)").arg(value("players/max")));
+  }
+  if (file.contains("players/command_rate")) {
+    bool ok = false;
+    s.command_rate = value("players/command_rate").toInt(&ok);
+    if (!ok || s.command_rate < 100 || s.command_rate > 100000)
+      return fail("players/command_rate",
+                  QString("\"%1\" is not a number of datagrams a second (100-100000)").arg(value("players/command_rate")));
   }
   if (file.contains("history/retention_days")) {
     bool ok = false;

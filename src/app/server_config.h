@@ -22,6 +22,7 @@ struct ServerSettings {
   int history_retention_days = 0;  // 0: the history's own default
   bool desktop_alerts = true;      // offline players on the desktop, when there is one
   int max_players = 0;             // the registry's cap; 0: the registry's own default
+  int command_rate = 0;            // command datagrams a second to a fleet; 0: the players' own default
 
   bool api_on_loopback() const;
 };

@@ -34,7 +34,7 @@ const char kUsageText[] =
     "  playlists | schedules          the catalogues\n"
     "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
     "  send playlist|schedule NAME|ID --to all|ID... [--wait]   (--wait: until each player confirmed or failed)\n"
-    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID...\n"
+    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID... [--wait]\n"
     "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
     "  accept-address ID              take a player's reports from its new address (see players: IP)\n"

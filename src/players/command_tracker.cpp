@@ -82,7 +82,7 @@ std::optional<CommandTracker::Command> CommandTracker::sent(const QString& devic
                                                             const QStringList& arguments, std::string bytes,
                                                             qint64 now_ms, bool new_action, const Player& player) {
   if (new_action || tallies_.empty()) {
-    tallies_.insert(tallies_.begin(), Tally{code, 0, 0, 0, ++action_});
+    tallies_.insert(tallies_.begin(), Tally{code, 0, 0, 0, 0, ++action_});
     if (tallies_.size() > kRecentActions) tallies_.pop_back();
   }
   Tally& tally = tallies_.front();
@@ -90,6 +90,10 @@ std::optional<CommandTracker::Command> CommandTracker::sent(const QString& devic
   changed(tally.action);
   const auto slot = slot_of(code);
   if (!slot) return std::nullopt;
+  if ((code == wire::kNext || code == wire::kBack) && player.tracks >= 0 && player.tracks <= 1) {
+    ++tally.unconfirmable;  // the track stays what it was
+    return std::nullopt;
+  }
   auto& list = entries_[device_id];
   std::erase_if(list, [&](const Entry& e) { return e.slot == *slot; });
   Command command{device_id, code, arguments, std::move(bytes), 1, now_ms, now_ms, ++order_, player.track, {}};
@@ -201,6 +205,7 @@ QString CommandTracker::tally_text(const Tally& tally) {
                      .arg(tally.confirmed)
                      .arg(tally.total);
   if (tally.failed > 0) text += QString(", %1 failed").arg(tally.failed);
+  if (tally.unconfirmable > 0) text += QString(", %1 not confirmable (one track)").arg(tally.unconfirmable);
   return text;
 }
 

@@ -14,12 +14,14 @@ namespace tavri {
 struct CommandTally {
   int code = -1;
   int total = 0, confirmed = 0, failed = 0;
+  int unconfirmable = 0;  // next or back to a list of one track: nothing changes to see
   quint64 action = 0;
 };
 // What a player was when a command left for it.
 struct CommandPlayer {
   QString track;
   bool online = true;
+  int tracks = -1;  // in the list it plays; -1 when not known
 };
 
 // Commands whose effect a player's feedback shows (a load as its list id, a

@@ -495,6 +495,25 @@ void UDP_Feedback::remove_device_single() {
   tell(remove_players(selected_ids()));
 }
 
+void UDP_Feedback::accept_selected_addresses() {
+  QStringList moved, details;
+  for (const Record& r : devices_.selected_records()) {
+    const QString claimed = r.value(kClaimedAddressKey).toString();
+    if (claimed.isEmpty()) continue;
+    moved << r.value("device_id").toString();
+    details << QString("\"%1\": %2 instead of %3")
+                   .arg(r.value("device_name").toString(), claimed, r.value("device_ip").toString());
+  }
+  if (moved.isEmpty()) return void(emit notice("No selected player was heard from another address"));
+  if (dialogs_.alert(moved.size() == 1 ? QString("Take the reports from the new address as the player's own?")
+                                       : QString("Take the reports of %1 players from their new addresses?").arg(moved.size()),
+                     details.mid(0, 10).join("\n") +
+                         "\nOnly if the player really moved: a host that answers in its name could hide that it is dead.",
+                     {"Cancel", "Accept"}) != 1)
+    return;
+  for (const QString& id : moved) accept_address(id);
+}
+
 void UDP_Feedback::remove_devices() {
   const int count = devices_.size();
   if (count == 0) return void(emit notice("There are no players to remove"));

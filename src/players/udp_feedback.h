@@ -168,6 +168,8 @@ class UDP_Feedback : public QObject {
   // operator accepts the move.
   static constexpr char kClaimedAddressKey[] = "claimed_by";
   Outcome accept_address(const QString& device_id);
+  // The window's: the same for the selected players, after asking.
+  void accept_selected_addresses();
   // The schedule a player runs when it reports this list id (see ListSends).
   std::optional<qint64> schedule_shown(const QString& device_id, const QVariant& list_id) const;
   // The one rule for what a player's reported list is shown as, everywhere:
@@ -179,6 +181,11 @@ class UDP_Feedback : public QObject {
                        const std::function<QString(qint64)>& schedule_name) const;
   // A new list took this id.
   void list_id_taken(qint64 list_id);
+  // How many tracks the list a player reports holds (-1: not known), for
+  // next and back, which a list of one track does not show.
+  void set_track_count(std::function<int(const QString& device_id, const QVariant& list_id)> count) {
+    track_count_ = std::move(count);
+  }
   // What the players table shows of a player's command: pending or failed.
   QString command_state(const QString& device_id) const { return commands_.state_of(device_id); }
 
@@ -282,6 +289,7 @@ class UDP_Feedback : public QObject {
   bool burst_open_ = false;
   bool reload_pending_ = false;
   QElapsedTimer last_rebuild_;
+  std::function<int(const QString&, const QVariant&)> track_count_;
   FeedbackRequestLimiter feedback_requests_;
   CommandTracker commands_;
   ListSends list_sends_;

@@ -83,7 +83,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     const QString claimed = r.value(UDP_Feedback::kClaimedAddressKey).toString();
     return claimed.isEmpty() ? QString("The address the player reports from")
                              : QString("Also heard from %1: its reports from there are not taken until the move is "
-                                       "accepted (tavri-avctl accept-address)")
+                                       "accepted (\"accept address\" below, or tavri-avctl accept-address)")
                                    .arg(claimed);
   };
   // The player's own clock and background, coloured like the time stamp.
@@ -121,6 +121,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
        {"set_as_new_background_pic", "background", [&f] { f.set_as_new_background_pic(); }},
        {"refresh_lists", "refresh lists", [&f] { f.refresh_lists(); }, "Icon_send"},
        {"discover_devices", "discover", [&f] { f.discover_devices(); }},
+       {"accept_selected_addresses", "accept address", [&f] { f.accept_selected_addresses(); }},
        {"remove_device_single", "remove", [&f] { f.remove_device_single(); }},
        {"remove_devices", "remove all", [&f] { f.remove_devices(); }},
        {"sort_table", "sort", [&f] { f.sort_table(); }},

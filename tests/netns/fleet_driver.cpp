@@ -197,20 +197,21 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     // NEXT and WEB STREAM to the whole fleet: every player confirms each or
     // is reported failed within its minute; none is left silent.
-    const QRegularExpression tally("^([A-Z ]+): (\\d+) of (\\d+) confirmed(?:, (\\d+) failed)?");
+    const QRegularExpression tally("^([A-Z ]+): (\\d+) of (\\d+) confirmed(?:, (\\d+) failed)?(?:, (\\d+) not confirmable)?");
     auto accounted = [&](const QString& name, const std::function<void()>& send) {
       confirm_many(players);
       send();
-      int confirmed = 0, failed = 0;
+      int confirmed = 0, failed = 0, unconfirmable = 0;
       const double seconds = wait_for([&] {
         const auto m = tally.match(c.udp_feedback.last_command());
         if (!m.hasMatch() || m.captured(1) != name || m.captured(3).toInt() != players) return false;
         confirmed = m.captured(2).toInt();
         failed = m.captured(4).toInt();
-        return confirmed + failed == players;
+        unconfirmable = m.captured(5).toInt();
+        return confirmed + failed + unconfirmable == players;
       }, 180);
-      std::printf("BENCH command=%s confirmed=%d failed=%d accounted_seconds=%.2f\n", qPrintable(name.toLower().replace(' ', '_')),
-                  confirmed, failed, seconds);
+      std::printf("BENCH command=%s confirmed=%d failed=%d accounted_seconds=%.2f not_confirmable=%d\n",
+                  qPrintable(name.toLower().replace(' ', '_')), confirmed, failed, seconds, unconfirmable);
       std::fflush(stdout);
       check(seconds >= 0, QString("%1: every player confirmed it or was reported failed (%2 confirmed, %3 failed)")
                               .arg(name).arg(confirmed).arg(failed));
