@@ -4,7 +4,8 @@
 # the simulator's default receive buffer) in another, joined by a veth pair
 # (nothing leaves this machine). PAUSE goes to all: how many players got it
 # at its first send, how many datagrams their receive buffers dropped, and
-# the seconds until every player confirmed it. The reference of the same
+# the seconds until every player confirmed it (after PLAY to all, so that
+# the pause is a change). The reference of the same
 # run is the service with its pacing lifted ([players] command_rate=100000).
 #   bench/pacing_bench.sh [PLAYERS]
 set -uo pipefail
@@ -36,6 +37,8 @@ run() {  # label rate
     [ "$(ctl --json players 2>/dev/null | python3 -c 'import json,sys; print(sum(p["online"] for p in json.load(sys.stdin)))' 2>/dev/null)" = "$players" ] && break
     sleep 0.5
   done
+  # Playing first, so that a pause is a change the feedback shows.
+  ctl play --to all --wait >/dev/null 2>&1
   local before start took
   before=$(rcvbuf_errors)
   start=$(date +%s.%N)

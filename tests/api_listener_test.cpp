@@ -52,7 +52,7 @@ TEST(ApiListener, AStreamThatFallsBehindIsResyncedNotClosed) {
   api::ServerConfig config;
   config.port = 0;
   config.token = kToken;
-  config.max_event_backlog = 64;
+  config.max_event_backlog_bytes = 64 * 40;
   api::ApiServer server(config, [](api::Request, api::Respond respond) { respond({200, "text/plain", "ok"}); });
   std::string error;
   ASSERT_TRUE(server.start(error)) << error;

@@ -83,9 +83,10 @@ struct ServerConfig {
   std::size_t max_connections = 64;
   // Event streams, apart from those; past it the oldest closes.
   std::size_t max_event_streams = 32;
-  // Events waiting for a slow event-stream client; past this they are
-  // replaced by one "resync" event.
-  std::size_t max_event_backlog = 1024;
+  // Bytes of events waiting for a slow event-stream client; past this they
+  // are replaced by one "resync" event. A whole fleet going dark at once
+  // (10,000 "offline" events, under 1 MiB) fits.
+  std::size_t max_event_backlog_bytes = 1 << 20;
   // Names besides "localhost" and IP addresses that clients may reach
   // the service by (the Host header); others are refused with 421.
   std::vector<std::string> host_names;

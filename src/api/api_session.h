@@ -372,15 +372,19 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!streaming_ || closed_) return;
     if (session_ended()) return close();
     if (writing_ && std::chrono::steady_clock::now() - write_started_ > state_->config.deadline) return close();
-    if (backlog_.size() >= state_->config.max_event_backlog) {
-      // The front is being written: it stays.
-      dropped_ += backlog_.size() - 1;
-      backlog_.erase(backlog_.begin() + 1, backlog_.end());
+    if (backlog_bytes_ + text->size() > state_->config.max_event_backlog_bytes) {
+      // What is being written stays.
+      const auto keep = backlog_.begin() + static_cast<std::ptrdiff_t>(in_flight_);
+      for (auto it = keep; it != backlog_.end(); ++it) backlog_bytes_ -= (*it)->size();
+      dropped_ += static_cast<std::size_t>(backlog_.end() - keep);
+      backlog_.erase(keep, backlog_.end());
       ++state_->counters.resyncs;
       backlog_.push_back(std::make_shared<const std::string>("event: resync\ndata: {\"dropped\":" +
                                                              std::to_string(dropped_) + "}\n\n"));
+      backlog_bytes_ += backlog_.back()->size();
       dropped_ = 0;
     }
+    backlog_bytes_ += text->size();
     backlog_.push_back(std::move(text));
     if (!writing_) write_event();
   }
@@ -400,16 +404,29 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     });
   }
 
+  // What is waiting goes out together, up to 64 KiB a write: a burst
+  // costs a few writes, not one per event.
   void write_event() {
-    const auto text = backlog_.front();
+    auto held = std::make_shared<std::vector<std::shared_ptr<const std::string>>>();
+    std::vector<asio::const_buffer> buffers;
+    std::size_t bytes = 0;
+    for (const auto& text : backlog_) {
+      if (!held->empty() && bytes + text->size() > 65536) break;
+      held->push_back(text);
+      buffers.push_back(asio::buffer(*text));
+      bytes += text->size();
+    }
     writing_ = true;
+    in_flight_ = held->size();
     write_started_ = std::chrono::steady_clock::now();
-    asio::async_write(stream_, asio::buffer(*text), [self = shared_from_this(), text](beast::error_code ec, std::size_t) {
+    asio::async_write(stream_, buffers, [self = shared_from_this(), held, bytes](beast::error_code ec, std::size_t) {
       self->writing_ = false;
+      self->in_flight_ = 0;
       // Closed meanwhile: the backlog was let go of then.
       if (self->closed_) return;
       if (ec) return self->close();
-      self->backlog_.pop_front();
+      self->backlog_.erase(self->backlog_.begin(), self->backlog_.begin() + static_cast<std::ptrdiff_t>(held->size()));
+      self->backlog_bytes_ -= bytes;
       if (!self->backlog_.empty()) self->write_event();
     });
   }
@@ -424,6 +441,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     tcp_stream.close();
     // A write in flight holds its own text.
     backlog_.clear();
+    backlog_bytes_ = 0;
   }
 
   // Before the stream: a handler may hold the last connection after the
@@ -444,6 +462,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   std::string session_id_;  // the console session that opened an event stream
   // The event stream's, touched on the strand only.
   std::deque<std::shared_ptr<const std::string>> backlog_;
+  std::size_t backlog_bytes_ = 0, in_flight_ = 0;
   bool writing_ = false, closed_ = false;
   std::chrono::steady_clock::time_point write_started_;
   std::size_t dropped_ = 0;
