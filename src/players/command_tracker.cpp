@@ -57,6 +57,7 @@ bool CommandTracker::shows(const Command& c, const Record& p) {
 }
 
 qint64 CommandTracker::wait_after(int sends) const {
+  if (sends > options_.most_sends) return options_.late_wait_ms;
   return static_cast<qint64>(static_cast<double>(options_.first_wait_ms) * std::pow(options_.backoff, sends - 1));
 }
 
@@ -153,15 +154,27 @@ CommandTracker::Due CommandTracker::tick(qint64 now_ms) {
   Due due;
   for (Entry* e : ready) {
     if (e->command.sends >= options_.most_sends) {
-      e->failed = true;
-      // Already counted, and told, when it was offline at the send.
-      if (e->counted_failed) continue;
-      if (Tally* t = tally_of(e->action)) {
-        ++t->failed;
-        changed(e->action);
+      const bool late = e->slot == Slot::list && now_ms - e->command.first_sent_ms < options_.working_limit_ms;
+      // Already counted, and told, when it was offline at the send or
+      // when the load was first given up.
+      if (!e->counted_failed) {
+        if (Tally* t = tally_of(e->action)) {
+          ++t->failed;
+          changed(e->action);
+        }
+        due.failed.push_back(e->command);
+        e->counted_failed = true;
+        if (late) {
+          // Offered again a late wait from now.
+          e->command.sends = options_.most_sends + 1;
+          e->command.last_sent_ms = now_ms;
+          continue;
+        }
       }
-      due.failed.push_back(e->command);
-      continue;
+      if (!late) {
+        e->failed = true;
+        continue;
+      }
     }
     ++e->command.sends;
     e->command.last_sent_ms = now_ms;
@@ -180,18 +193,12 @@ QString CommandTracker::state_of(const QString& device_id) const {
     const QString name = players::command_name(e.command.code);
     if (e.failed) parts << name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure);
     else if (e.working) parts << name + " downloading";
-    else if (e.counted_failed) parts << name + " failed: offline, still sent";
+    else if (e.counted_failed)
+      parts << name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure) + ", still sent";
     else if (e.command.sends == 1) parts << name + " pending";
     else parts << QString("%1 pending, send %2").arg(name).arg(e.command.sends);
   }
   return parts.join("; ");
-}
-
-int CommandTracker::pending() const {
-  int n = 0;
-  for (const auto& list : entries_)
-    n += static_cast<int>(std::count_if(list.begin(), list.end(), [](const Entry& e) { return !e.failed; }));
-  return n;
 }
 
 QString CommandTracker::tally_text(const Tally& tally) {

@@ -29,8 +29,9 @@ struct CommandPlayer {
 // as the track that becomes its address, next and back as the track's
 // change, a background as the one reported), followed until the feedback
 // shows them: sent again with growing pauses while it does not, and given
-// up after a number of sends, within a minute. A player that is offline at
-// the send has failed at once. A player that reports it is downloading or
+// up after a number of sends, within a minute (a list load is still
+// offered once a minute after that, for half an hour, and counted confirmed
+// if it shows). A player that is offline at the send has failed at once. A player that reports it is downloading or
 // taking a new list is working on a load: it is not sent the load again
 // (which would start its download over) while it keeps saying so. The
 // others (clear, reset, refresh, the feedback request) leave once, as the
@@ -41,8 +42,9 @@ class CommandTracker {
   struct Options {
     qint64 first_wait_ms = 8000;  // two check intervals: a player reports every few seconds
     double backoff = 1.15;         // each further wait is this much longer
-    // Sends at 0, 8, 17 and 28 s, 40 s, given up at 54 s; at 0.3 loss
-    // about 1 player in 400 is reported failed rather than reached.
+    // Sends at 0, 8, 17 and 28 s, 40 s, given up (reported failed) at
+    // 54 s; at 0.3 loss about 1 player in 400 is, and a load is then still
+    // offered once a minute (late_wait_ms).
     int most_sends = 5;
     // How long a player downloading a list is waited for before the load
     // is followed again as usual: large media on a slow link.
@@ -50,6 +52,10 @@ class CommandTracker {
     // After a report of downloading, no resend for this long: a lost
     // report or two must not start the download over.
     qint64 working_grace_ms = 20000;
+    // A load reported failed is still offered this often, until the
+    // working limit: a screen left without its list on a lossy network
+    // gets it yet.
+    qint64 late_wait_ms = 60000;
   };
   struct Command {
     QString device_id;
@@ -93,7 +99,6 @@ class CommandTracker {
   // eight newer actions came (an operator sees failures of one before the last).
   const Tally& tally() const { return tallies_.empty() ? kNoTally : tallies_.front(); }
   const std::vector<Tally>& recent_tallies() const { return tallies_; }
-  int pending() const;
   // "LOAD PLAYLIST: 98 of 100 confirmed, 2 failed", or for a command no
   // feedback shows, "CLEAR LIST: sent to 100 players, not confirmable".
   static QString tally_text(const Tally& tally);
@@ -114,7 +119,7 @@ class CommandTracker {
     Command command;
     bool failed = false;
     bool working = false;  // the player reported it is downloading a list
-    bool counted_failed = false;  // offline at the send: in the tally's failures already
+    bool counted_failed = false;  // in the tally's failures already (offline at the send, or a late load)
     quint64 action = 0;  // the operator action it belongs to
     qint64 working_until_ms = 0;
   };

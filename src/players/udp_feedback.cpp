@@ -146,6 +146,11 @@ UDP_Feedback::UDP_Feedback(Bus& bus, Dialogs& dialogs, RecordList* content_list,
   check_timer_.setInterval(config_.check_interval_ms);
   connect(&check_timer_, &QTimer::timeout, this, &UDP_Feedback::timer_check);
   check_timer_.start();
+  // Resends are due to the second, not to the next check: a command is
+  // given up within its minute.
+  follow_timer_.setInterval(std::max(250, config_.check_interval_ms / 4));
+  connect(&follow_timer_, &QTimer::timeout, this, [this] { follow_commands(now_ms()); });
+  follow_timer_.start();
 }
 
 UDP_Feedback::~UDP_Feedback() {

@@ -267,7 +267,7 @@ class UDP_Feedback : public QObject {
   QHash<QString, QList<int>> id_index_;
   quint64 id_index_serial_ = ~quint64(0);  // the registry's layout it was built for
   QDateTime slice_now_;  // while a slice of feedback is taken
-  QTimer check_timer_;
+  QTimer check_timer_, follow_timer_;
   std::shared_ptr<FeedbackInbox> inbox_ = std::make_shared<FeedbackInbox>(kInboxCapacity);
   std::shared_ptr<DropCounter> drops_ = std::make_shared<DropCounter>();
   QTimer drain_timer_;

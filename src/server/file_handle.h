@@ -1,26 +1,15 @@
 #pragma once
-#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
+
+#include "fs/open_beneath.h"
 
 namespace tavri::net {
 
 // An open file descriptor, closed when the last holder lets go: a response
 // and the socket still sending its slice share one descriptor.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
+using FileHandle = fs::Descriptor;
 
 // Bytes of an open file that the kernel copies to the socket by itself.
 struct FileSlice {

@@ -245,11 +245,14 @@ void Fleet::run(const std::function<void(const FleetSummary&)>& tick) {
   std::uniform_int_distribution<int> jitter_ms(-150, 150);
   while (!stopping_) {
     pollfd p{command_fd_, POLLIN, 0};
-    if (::poll(&p, 1, 20) > 0) {
+    // Every command waiting, not one a turn: each player has a socket of
+    // its own, and a fleet sharing one must not drop what they would take.
+    for (int ready = ::poll(&p, 1, 20); ready > 0; ready = ::poll(&p, 1, 0)) {
       char buf[wire::kMaxDatagram];
       sockaddr_in from{};
       socklen_t len = sizeof from;
       const ssize_t n = ::recvfrom(command_fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n < 0) break;
       char host[INET_ADDRSTRLEN] = {};
       ::inet_ntop(AF_INET, &from.sin_addr, host, sizeof host);
       if (n > 0) handle_command(std::string(buf, std::size_t(n)), host);
