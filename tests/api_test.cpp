@@ -20,6 +20,7 @@
 #include "api/api_token.h"
 #include "app/controllers.h"
 #include "app/server_config.h"
+#include "core/catalogue_file.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/state_archive.h"
@@ -535,6 +536,12 @@ TEST_F(Api, ABackupRestoresTheSavedState) {
   damaged[100] = damaged[100] ^ 1;  // the first header
   EXPECT_EQ(restore(damaged).status, 400);
   EXPECT_EQ(restore("not a backup").status, 400);
+  // More players than any site has: refused, saying why, without staging.
+  RecordArray crowd;
+  for (int i = 0; i < 100001; ++i) crowd.append({{"device_id", QString::number(i)}});
+  const auto huge = restore(state_archive::write({{QString("application/") + kRegistryFile, encode_catalogue(crowd)}}, 0));
+  EXPECT_EQ(huge.status, 413);
+  EXPECT_NE(huge.body.find("more than 100000 records"), std::string::npos) << huge.body;
   EXPECT_FALSE(QFile::exists(state_archive::staged_path()));
   EXPECT_FALSE(restarted);
 
