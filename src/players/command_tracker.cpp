@@ -29,6 +29,8 @@ std::optional<CommandTracker::Slot> CommandTracker::slot_of(int code) {
 
 bool CommandTracker::confirmable(int code) { return slot_of(code).has_value(); }
 
+bool CommandTracker::by_track_change(int code) { return code == wire::kNext || code == wire::kBack; }
+
 bool CommandTracker::shows(const Command& c, const Record& p) {
   const QString first = c.arguments.value(0);
   switch (c.code) {
@@ -91,7 +93,7 @@ std::optional<CommandTracker::Command> CommandTracker::sent(const QString& devic
   changed(tally.action);
   const auto slot = slot_of(code);
   if (!slot) return std::nullopt;
-  if ((code == wire::kNext || code == wire::kBack) && player.tracks >= 0 && player.tracks <= 1) {
+  if (by_track_change(code) && player.tracks >= 0 && player.tracks <= 1) {
     ++tally.unconfirmable;  // the track stays what it was
     return std::nullopt;
   }
@@ -119,8 +121,7 @@ std::vector<CommandTracker::Command> CommandTracker::feedback(const Record& play
   std::erase_if(*it, [&](Entry& e) {
     // Tracks change by themselves: once given up, a later change is not the
     // NEXT or BACK that was lost.
-    const bool by_track_change = e.command.code == wire::kNext || e.command.code == wire::kBack;
-    if ((e.failed && by_track_change) || !shows(e.command, player)) {
+    if ((e.failed && by_track_change(e.command.code)) || !shows(e.command, player)) {
       // Downloading or taking a new list: working on the load, which a
       // resend would start over. Waited for while it says so.
       e.working = e.slot == Slot::list && !e.failed && (state == 1 || state == 3) &&
@@ -154,25 +155,25 @@ CommandTracker::Due CommandTracker::tick(qint64 now_ms) {
   Due due;
   for (Entry* e : ready) {
     if (e->command.sends >= options_.most_sends) {
-      const bool late = e->slot == Slot::list && now_ms - e->command.first_sent_ms < options_.working_limit_ms;
-      // Already counted, and told, when it was offline at the send or
-      // when the load was first given up.
-      if (!e->counted_failed) {
+      // Counted, and told, once: here, or at the send to a player offline.
+      const bool first_told = !e->counted_failed;
+      if (first_told) {
         if (Tally* t = tally_of(e->action)) {
           ++t->failed;
           changed(e->action);
         }
         due.failed.push_back(e->command);
         e->counted_failed = true;
-        if (late) {
-          // Offered again a late wait from now.
-          e->command.sends = options_.most_sends + 1;
-          e->command.last_sent_ms = now_ms;
-          continue;
-        }
       }
+      const bool late = e->slot == Slot::list && now_ms - e->command.first_sent_ms < options_.working_limit_ms;
       if (!late) {
         e->failed = true;
+        continue;
+      }
+      if (first_told) {
+        // Offered again a late wait from now.
+        e->command.sends = options_.most_sends + 1;
+        e->command.last_sent_ms = now_ms;
         continue;
       }
     }
@@ -191,10 +192,10 @@ QString CommandTracker::state_of(const QString& device_id) const {
   QStringList parts;
   for (const Entry& e : *it) {
     const QString name = players::command_name(e.command.code);
-    if (e.failed) parts << name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure);
+    const QString failed = name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure);
+    if (e.failed) parts << failed;
     else if (e.working) parts << name + " downloading";
-    else if (e.counted_failed)
-      parts << name + " failed" + (e.command.failure.isEmpty() ? QString() : ": " + e.command.failure) + ", still sent";
+    else if (e.counted_failed) parts << failed + ", still sent";
     else if (e.command.sends == 1) parts << name + " pending";
     else parts << QString("%1 pending, send %2").arg(name).arg(e.command.sends);
   }

@@ -75,6 +75,8 @@ class CommandTracker {
   explicit CommandTracker(Options options) : options_(options) {}
 
   static bool confirmable(int code);
+  // Next and back: seen only as the track's change.
+  static bool by_track_change(int code);
 
   // A command left for a player: a confirmable one is followed, replacing
   // one of the same kind still pending for that player. `new_action`

@@ -103,7 +103,7 @@ void UDP_Feedback::send(const QString& device_id, int code, const QStringList& a
     const Record& r = devices_.at(at.first());
     player.track = r.value("id_track").toString();
     player.online = players::is_online(r, QDateTime::currentDateTime());
-    if ((code == wire::kNext || code == wire::kBack) && track_count_)
+    if (CommandTracker::by_track_change(code) && track_count_)
       player.tracks = track_count_(device_id, r.value("id_playlist"));
   }
   const auto failed = commands_.sent(device_id, code, arguments, bytes, QDateTime::currentMSecsSinceEpoch(),

@@ -253,20 +253,24 @@ std::optional<std::string> HttpConnection::file_path_for_uri(const std::string& 
                                                              FileStamp* found) {
   PathRefusal refusal = PathRefusal::none;
   auto path = map_request_path(config_.document_root, uri, allow_directory, &refusal, found);
+  log_refusal(refusal);
+  return path;
+}
+
+void HttpConnection::log_refusal(PathRefusal refusal) {
   switch (refusal) {
     case PathRefusal::no_root: log()->warn("{}: No configured document root", log_name()); break;
     case PathRefusal::invalid_root: log()->warn("{}: Document root is invalid file path", log_name()); break;
     case PathRefusal::outside_root: log()->warn("{}: Request for file outside document root", log_name()); break;
     default: break;
   }
-  return path;
 }
 
 std::unique_ptr<HttpResponse> HttpConnection::response_for(const std::string&, const std::string& uri) {
   if (config_.folder) {
     PathRefusal refusal = PathRefusal::none;
     auto full = request_file_path(config_.document_root, uri, &refusal);
-    if (refusal == PathRefusal::outside_root) log()->warn("{}: Request for file outside document root", log_name());
+    log_refusal(refusal);
     if (!full) return nullptr;
     bool no_way = false;
     auto response = FileResponse::open_beneath(config_.folder->fd(), std::move(*full), config_.document_root.size(),

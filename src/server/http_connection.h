@@ -14,6 +14,7 @@
 #include "http_config.h"
 #include "http_message.h"
 #include "http_response.h"
+#include "path_mapping.h"
 #include "stream_socket.h"
 
 namespace tavri::http {
@@ -60,6 +61,7 @@ class HttpConnection : public net::StreamSocketDelegate,
   HttpConnection(std::shared_ptr<net::StreamSocket> socket, HttpConfig config, Strand queue);
 
   std::optional<std::string> request_uri() const;
+  void log_refusal(PathRefusal refusal);
   std::optional<std::string> file_path_for_uri(const std::string& uri, bool allow_directory,
                                                FileStamp* found = nullptr);
   std::unique_ptr<HttpResponse> response_for(const std::string& method, const std::string& uri);
