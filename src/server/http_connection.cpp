@@ -116,8 +116,9 @@ void HttpConnection::read_request_header() {
   // (an idle keep-alive connection waits that long); from the first line
   // on, the whole head has its own deadline.
   const auto now = std::chrono::steady_clock::now();
-  if (num_header_lines_ == 0 && idle_since_ == 0) {
-    idle_since_ = std::max<std::int64_t>(now.time_since_epoch().count(), 1);
+  if (num_header_lines_ == 0 && !awaiting_head_) {
+    awaiting_head_ = true;
+    if (idle_since_ == 0) idle_since_ = now_ticks();
     head_deadline_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                std::chrono::duration<double>(config_.request_timeout));
   }
@@ -165,6 +166,7 @@ void HttpConnection::socket_did_read(net::StreamSocket&, net::Bytes data, std::i
 
 void HttpConnection::on_head_complete() {
   idle_since_ = 0;
+  awaiting_head_ = false;
   if (config_.counters) config_.counters->requests.fetch_add(1, std::memory_order_relaxed);
   const std::string& method = request_.method();
   const std::string uri = target_for_log();

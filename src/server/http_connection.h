@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <boost/asio/io_context.hpp>
@@ -41,6 +42,9 @@ class HttpConnection : public net::StreamSocketDelegate,
   // Since when the connection waits for a request or reads its head
   // (steady clock ticks), or 0 while it answers one. Read from any thread.
   std::int64_t idle_since() const { return idle_since_; }
+  static std::int64_t now_ticks() {
+    return std::max<std::int64_t>(std::chrono::steady_clock::now().time_since_epoch().count(), 1);
+  }
   // Closes an idle connection to make room for a new one; false when that
   // was already asked.
   bool evict();
@@ -108,7 +112,10 @@ class HttpConnection : public net::StreamSocketDelegate,
   std::vector<net::StreamSocket::WriteRequest>* batch_ = nullptr;
   bool is_head_ = false;
   bool died_ = false;
-  std::atomic<std::int64_t> idle_since_{0};
+  bool awaiting_head_ = false;
+  // Since when the connection waits for a request: from its accept on, so
+  // that the oldest is the first to make room even before its thread starts.
+  std::atomic<std::int64_t> idle_since_{now_ticks()};
   std::atomic<bool> evicted_{false};
 };
 
