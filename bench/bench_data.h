@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QBuffer>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -30,7 +31,7 @@ inline QString fresh_home(const QTemporaryDir& home) {
 }
 
 // A thumbnail that compresses like a picture: smooth shading and a label.
-inline QImage thumbnail(int i) {
+inline PngImage thumbnail(int i) {
   QImage image(300, 169, QImage::Format_ARGB32_Premultiplied);
   QPainter p(&image);
   QLinearGradient g(0, 0, 300, 169);
@@ -39,10 +40,15 @@ inline QImage thumbnail(int i) {
   p.fillRect(image.rect(), g);
   p.setPen(Qt::white);
   p.drawText(image.rect(), Qt::AlignCenter, QString("Clip %1").arg(i));
-  return image;
+  p.end();
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return {png};
 }
 
-inline Record item(int i, const QImage& icon) {
+inline Record item(int i, const PngImage& icon) {
   return Record{{"file_name", QString("Clip %1").arg(i)},
                 {"file_url", QUrl::fromLocalFile(QString("/srv/content/Clip %1.mp4").arg(i))},
                 {"is_img", false},
@@ -57,12 +63,12 @@ inline Record item(int i, const QImage& icon) {
                 {"file_tracks", 2},
                 {"file_resolution", "1920 x 1080"},
                 {"file_codec", "H.264"},
-                {"file_icon", icon}};
+                {"file_icon", QVariant::fromValue(icon)}};
 }
 
 // 100 playlists of 50 items each.
 inline RecordArray playlists(int count = 100, int items_each = 50) {
-  std::vector<QImage> icons;
+  std::vector<PngImage> icons;
   for (int i = 0; i < items_each; ++i) icons.push_back(thumbnail(i));
   RecordArray out;
   for (int p = 1; p <= count; ++p) {

@@ -30,7 +30,8 @@
 #include "core/app_delegate.h"
 #include "core/bus.h"
 #include "core/folders.h"
-#include "core/named_images.h"
+#include "core/artwork.h"
+#include "ui/named_images.h"
 #include "core/notifications.h"
 #include "players/net/wire_protocol.h"
 #include "players/player_map.h"
@@ -174,7 +175,12 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   EXPECT_EQ(a.frame, QRectF(300, 200, 70, 50));  // lower-left corner at the centre
   EXPECT_FALSE(devices.at(1).value("ICON").value<MapIcon>().frame.intersects(a.frame));  // beside it, never on it
   EXPECT_EQ(a.name, "Lobby");
-  EXPECT_EQ(a.image, named_image("ICON_ONLINE"));
+  EXPECT_EQ(a.image, artwork("ICON_ONLINE"));
+  // What the service saves is what the window draws.
+  for (const char* name :
+       {"ICON_ONLINE", "ICON_OFFLINE", "tavri_icon_send", "tavri_icon_file", "tavri_icon_fragezeichen.png"})
+    EXPECT_EQ(picture_of(artwork(name)).convertToFormat(QImage::Format_ARGB32_Premultiplied), named_image(name))
+        << name;
 
   MapIcon far = a;
   far.frame.moveLeft(2000);
@@ -210,7 +216,7 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   // Offline after eight silent seconds.
   devices.set_value(1, "status_time", QDateTime::currentDateTime().addSecs(-9));
   player_map::check_icons(devices);
-  EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().image, named_image("ICON_OFFLINE"));
+  EXPECT_EQ(devices.at(1).value("ICON").value<MapIcon>().image, artwork("ICON_OFFLINE"));
 }
 
 // New players' icons: the first at the centre of the visible area, the
@@ -409,7 +415,7 @@ TEST_F(Frontend, TheSavedMapOriginIsRestoredAtLoadAndAfterAnImport) {
   // A map larger than its window, scrolled away from the corner, saved.
   QImage plan(3000, 2000, QImage::Format_RGB32);
   plan.fill(Qt::darkGray);
-  players_->map_state().background = plan;
+  players_->map_state().background = png_of(plan);
   players_->map_state().frame = QRectF(20, 20, 400, 300);
   players_->map_state().scale = 1.0f;
   players_->map_state().origin = QPointF(900, 700);
@@ -469,7 +475,7 @@ TEST_F(Frontend, ThePreviewShowsTheSelectedContentLarger) {
   thumb.fill(Qt::blue);
   RecordList& content = files_->ArrayController_FILELIST();
   content.set_records({{{"file_name", "Lobby Loop"}, {"file_url", QUrl::fromLocalFile(dir.path() + "/Lobby Loop.mp4")},
-                        {"file_icon", thumb}, {"file_kind", "MPEG-4 movie"}, {"file_length", 75.0},
+                        {"file_icon", QVariant::fromValue(png_of(thumb))}, {"file_kind", "MPEG-4 movie"}, {"file_length", 75.0},
                         {"file_resolution", "1280 x 720"}, {"file_codec", "H.264"}, {"file_found", 1}},
                        {{"file_name", "Radio"}, {"file_url", QUrl::fromLocalFile(stream.fileName())},
                         {"file_kind", "STREAM"}, {"file_found", 1}}});

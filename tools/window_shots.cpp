@@ -19,6 +19,7 @@
 #include "app/controllers.h"
 #include "core/bus.h"
 #include "core/notifications.h"
+#include "ui/named_images.h"
 #include "players/player_map.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
     store->flush();
     c.history.refresh_uptimes();
   }
-  c.udp_feedback.map_state().background = floor_plan();
+  c.udp_feedback.map_state().background = png_of(floor_plan());
   window.map()->resize(1000, 700);
   window.map()->reload_map();
   for (int i = 0; i < players.size(); ++i) {

@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QBuffer>
-#include <QImage>
 #include <QUrl>
 #include <QUrlQuery>
 

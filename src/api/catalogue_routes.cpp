@@ -29,7 +29,7 @@ QString etag_of(const Record& r, quint64 incarnation) {
     const QVariant& v = it.value();
     if (v.typeId() == QMetaType::QByteArray)
       hash.addData(v.toByteArray());
-    else if (v.typeId() != QMetaType::QImage)
+    else if (!is_picture(v))
       hash.addData(QJsonDocument(QJsonArray{QJsonValue::fromVariant(v)}).toJson(QJsonDocument::Compact));
     hash.addData(QByteArrayView("\0", 1));
   }

@@ -1,7 +1,5 @@
 // The content library: its items, thumbnails, uploads, streams and deletions.
-#include <QBuffer>
 #include <QFile>
-#include <QImage>
 #include <QJsonArray>
 #include <QSet>
 #include <QUrlQuery>
@@ -94,15 +92,10 @@ ApiRoutes::Answer ApiRoutes::content(const api::Request& request, const QStringL
   if (request.method != "GET") return error(405, "GET");
   const int index = library.index_of_file(parts[1]);
   if (index < 0) return error(404, QString("No content item is the file \"%1\".").arg(parts[1]), "file");
-  const QImage image = files.at(index).value(key::FILE_ICON).value<QImage>();
-  if (image.isNull()) return error(404, "this item has no thumbnail", "file");
-  return std::function<api::Response()>([image] {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return api::Response{200, "image/png", png.toStdString()};
-  });
+  const QVariant icon = files.at(index).value(key::FILE_ICON);
+  const PngImage* image = picture_in(icon);
+  if (!image || image->isNull()) return error(404, "this item has no thumbnail", "file");
+  return api::Response{200, "image/png", image->png.toStdString()};
 }
 
 }  // namespace tavri

@@ -25,7 +25,7 @@ inline QStringList path_parts(const std::string& path) {
 inline QJsonObject item_json(const Record& r) {
   QJsonObject item;
   for (auto it = r.constBegin(); it != r.constEnd(); ++it)
-    if (it.value().metaType().id() != QMetaType::QImage && it.value().metaType().id() != QMetaType::QByteArray)
+    if (!is_picture(it.value()) && it.value().metaType().id() != QMetaType::QByteArray)
       item.insert(it.key(), QJsonValue::fromVariant(it.value()));
   // Lengths are kept as text for some items and as numbers for others (the
   // players read both); the API gives one type: seconds, as a number.

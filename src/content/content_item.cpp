@@ -5,17 +5,13 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QImageReader>
-#include <QPainter>
 #include <sys/stat.h>
 
-#include "core/named_images.h"
+#include "core/artwork.h"
 #include "media_probe.h"
 
 namespace tavri {
 namespace {
-
-constexpr int kThumbSide = 300;
 
 struct Attributes {
   qint64 size = 0;
@@ -109,9 +105,23 @@ Record movie_keys(const MediaInfo& info) {
   return r;
 }
 
-QImage thumbnail_from_frame(const QImage& frame) {
-  if (frame.isNull() || frame.height() < 1) return named_image("tavri_icon_fragezeichen.png");
-  return fit_into_thumbnail(frame);
+// An image tells its size; its codec and rate are not shown.
+Record image_keys(const QString& path, const MediaInfo& probed) {
+  MediaInfo info;
+  info.pixel_width = probed.pixel_width;
+  info.pixel_height = probed.pixel_height;
+  Record r;
+  r[key::FILE_FPS] = QString("--");
+  r[key::FILE_LENGTH] = QString("5");
+  if (probed.opened && probed.has_video) r[key::FILE_KIND] = media_kind_for(path);
+  r[key::FILE_TRACKS] = 0;
+  picture_keys(r, info);
+  return r;
+}
+
+// The thumbnail the helper made, or the artwork shown for none.
+QVariant thumbnail_or(const QByteArray& png, const char* fallback) {
+  return QVariant::fromValue(png.isEmpty() ? artwork(fallback) : PngImage{png});
 }
 
 }  // namespace
@@ -120,20 +130,7 @@ Record movie_informations(const QUrl& url) { return movie_keys(probe_media(url.t
 
 Record image_informations(const QUrl& url) {
   const QString path = url.toLocalFile();
-  MediaInfo info;
-  QImageReader reader(path);
-  const QSize size = reader.size();
-  if (size.isValid()) {
-    info.pixel_width = size.width();
-    info.pixel_height = size.height();
-  }
-  Record r;
-  r[key::FILE_FPS] = QString("--");
-  r[key::FILE_LENGTH] = QString("5");
-  if (reader.canRead()) r[key::FILE_KIND] = media_kind_for(path);
-  r[key::FILE_TRACKS] = 0;
-  picture_keys(r, info);
-  return r;
+  return image_keys(path, probe_media(path));
 }
 
 Record stream_informations(const QUrl&) {
@@ -148,11 +145,11 @@ Record stream_informations(const QUrl&) {
 std::optional<Record> movie_item(const QUrl& url) {
   auto r = common_keys(url, true);
   if (!r) return std::nullopt;
-  // Metadata and first frame from one opening of the file.
-  QImage frame;
-  const MediaInfo info = probe_media(url.toLocalFile(), &frame, kThumbSide);
+  // Metadata and thumbnail from one opening of the file.
+  QByteArray thumbnail;
+  const MediaInfo info = probe_media(url.toLocalFile(), &thumbnail, kThumbSide);
   (*r)[key::IS_IMG] = false;
-  (*r)[key::FILE_ICON] = thumbnail_from_frame(frame);
+  (*r)[key::FILE_ICON] = thumbnail_or(thumbnail, "tavri_icon_fragezeichen.png");
   merge(*r, movie_keys(info));
   return r;
 }
@@ -160,9 +157,12 @@ std::optional<Record> movie_item(const QUrl& url) {
 std::optional<Record> image_item(const QUrl& url) {
   auto r = common_keys(url, true);
   if (!r) return std::nullopt;
+  const QString path = url.toLocalFile();
+  QByteArray thumbnail;
+  const MediaInfo info = probe_media(path, &thumbnail, kThumbSide);
   (*r)[key::IS_IMG] = true;
-  (*r)[key::FILE_ICON] = image_thumbnail(url);
-  merge(*r, image_informations(url));
+  (*r)[key::FILE_ICON] = thumbnail_or(thumbnail, "tavri_icon_file");
+  merge(*r, image_keys(path, info));
   return r;
 }
 
@@ -170,7 +170,7 @@ std::optional<Record> stream_item(const QUrl& url) {
   auto r = common_keys(url, false);
   if (!r) return std::nullopt;
   (*r)[key::IS_IMG] = false;
-  (*r)[key::FILE_ICON] = named_image("tavri_icon_send");
+  (*r)[key::FILE_ICON] = QVariant::fromValue(artwork("tavri_icon_send"));
   merge(*r, stream_informations(url));
   return r;
 }
@@ -182,50 +182,6 @@ std::optional<Record> item_for_kind(ContentKind kind, const QUrl& url) {
     case ContentKind::stream: return stream_item(url);
     default: return std::nullopt;
   }
-}
-
-QImage fit_into_thumbnail(const QImage& source, QSizeF picture_size) {
-  QImage target(kThumbSide, kThumbSide, QImage::Format_ARGB32_Premultiplied);
-  target.fill(Qt::transparent);
-  if (picture_size.isEmpty()) picture_size = source.size();
-  const double w = picture_size.width(), h = picture_size.height();
-  QRectF rect(0, 0, kThumbSide, kThumbSide);
-  if (!(w == kThumbSide && h == kThumbSide)) {
-    const double sx = kThumbSide / w, sy = kThumbSide / h, scale = std::min(sx, sy);
-    rect.setSize(QSizeF(w * scale, h * scale));
-    // Centred along the axis with room to spare (the picture is moved
-    // "up" in a bottom-left frame, which is the same centring here).
-    if (sy > sx) rect.moveTop((kThumbSide - h * scale) / 2);
-    else if (sx > sy) rect.moveLeft((kThumbSide - w * scale) / 2);
-  }
-  QPainter p(&target);
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  p.drawImage(rect, source);
-  return target;
-}
-
-QImage movie_thumbnail(const QUrl& url) {
-  // Scaled down while decoding: a full-size frame would be copied into
-  // every playlist item and every saved catalogue.
-  return thumbnail_from_frame(first_video_frame(url.toLocalFile(), kThumbSide));
-}
-
-QImage image_thumbnail(const QUrl& url) {
-  QImageReader reader(url.toLocalFile());
-  const QSize size = reader.size();
-  // Decode no larger than needed: the reader scales JPEGs while decoding.
-  if (size.isValid() && (size.width() > 2 * kThumbSide || size.height() > 2 * kThumbSide))
-    reader.setScaledSize(size.scaled(2 * kThumbSide, 2 * kThumbSide, Qt::KeepAspectRatio));
-  const QImage source = reader.read();
-  if (source.isNull()) return named_image("tavri_icon_file");
-  // The geometry is that of the full picture, drawn from the smaller decode.
-  return fit_into_thumbnail(source, size.isValid() ? QSizeF(size) : QSizeF());
-}
-
-QColor found_to_color(const QVariant& value) {
-  if (!value.isValid() || value.isNull()) return Qt::white;
-  return value.toInt() == 0 ? QColor(Qt::red) : QColor(Qt::white);
 }
 
 QString length_in_timecode(const QVariant& value) {

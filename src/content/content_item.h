@@ -1,11 +1,8 @@
 #pragma once
-#include <QColor>
-#include <QImage>
 #include <QString>
 #include <QUrl>
 #include <optional>
 
-#include "core/named_images.h"
 #include "core/record.h"
 
 namespace tavri {
@@ -49,14 +46,10 @@ Record movie_informations(const QUrl& url);
 Record image_informations(const QUrl& url);
 Record stream_informations(const QUrl& url);
 
-// Thumbnails: 300 x 300, the picture fitted and centred, the rest clear.
-QImage movie_thumbnail(const QUrl& url);
-QImage image_thumbnail(const QUrl& url);
-// picture_size: the geometry to fit (the source's own size when empty).
-QImage fit_into_thumbnail(const QImage& source, QSizeF picture_size = {});
+// Thumbnails are 300 x 300, the picture fitted and centred, the rest clear.
+inline constexpr int kThumbSide = 300;
 
-// Display converters of the content and playlist tables.
-QColor found_to_color(const QVariant& value);
+// The length as the content and playlist tables show it.
 QString length_in_timecode(const QVariant& value);
 
 }  // namespace tavri

@@ -58,7 +58,6 @@ std::optional<RecordArray> build_content_items(const QUrl& folder, const QString
     for (const QString& name : names)
       if (content_kind_of(name) == pass) tasks.push_back({pass, base + name, std::nullopt, std::nullopt});
 
-  named_image("tavri_icon_send");  // artwork drawn once, before the workers share it
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) {

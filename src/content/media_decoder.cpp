@@ -1,6 +1,8 @@
 #include "media_decoder.h"
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include <QFileInfo>
 #include <memory>
@@ -69,20 +71,35 @@ QString codec_display_name(AVCodecID id) {
   }
 }
 
-QImage decode_first_frame(AVFormatContext* ctx, int max_side) {
+using FramePtr = std::unique_ptr<AVFrame, void (*)(AVFrame*)>;
+FramePtr new_frame() {
+  return FramePtr(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+}
+using CodecPtr = std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)>;
+CodecPtr new_codec(const AVCodec* codec) {
+  return CodecPtr(avcodec_alloc_context3(codec), [](AVCodecContext* c) { avcodec_free_context(&c); });
+}
+using PacketPtr = std::unique_ptr<AVPacket, void (*)(AVPacket*)>;
+PacketPtr new_packet() {
+  return PacketPtr(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+}
+
+// The first decodable picture of the best video stream, or nothing.
+FramePtr decode_first_frame(AVFormatContext* ctx) {
+  FramePtr none(nullptr, [](AVFrame*) {});
   int index = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0 || !is_picture_stream(ctx->streams[index])) return {};
+  if (index < 0 || !is_picture_stream(ctx->streams[index])) return none;
   const AVCodecParameters* par = ctx->streams[index]->codecpar;
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec) return {};
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(avcodec_alloc_context3(codec),
-                                                                  [](AVCodecContext* c) { avcodec_free_context(&c); });
-  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
+  if (!codec) return none;
+  CodecPtr dec = new_codec(codec);
+  if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return none;
   dec->thread_count = 1;
-  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
+  if (avcodec_open2(dec.get(), codec, nullptr) < 0) return none;
 
-  std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
-  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+  PacketPtr packet = new_packet();
+  FramePtr frame = new_frame();
+  if (!packet || !frame) return none;
   bool got = false, flushing = false;
   for (int packets = 0; !got && packets < 5000;) {
     if (!flushing) {
@@ -99,34 +116,60 @@ QImage decode_first_frame(AVFormatContext* ctx, int max_side) {
     if (rc == 0) got = true;
     else if (rc != AVERROR(EAGAIN) || flushing) break;
   }
-  if (!got || frame->width < 1 || frame->height < 1) return {};
-
-  int w = frame->width, h = frame->height;
-  if (max_side > 0 && (w > max_side || h > max_side)) {
-    double scale = std::min(double(max_side) / w, double(max_side) / h);
-    w = std::max(1, static_cast<int>(w * scale + 0.5));
-    h = std::max(1, static_cast<int>(h * scale + 0.5));
-  }
-  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
-                                   AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!sws) return {};
-  QImage image(w, h, QImage::Format_RGBA8888);
-  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-  int dst_stride[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
-  sws_freeContext(sws);
-  return image;
+  if (!got || frame->width < 1 || frame->height < 1) return none;
+  return frame;
 }
 
+// PNG bytes of a side x side RGBA picture.
+QByteArray encode_png(const std::vector<uint8_t>& rgba, int side) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (!codec) return {};
+  CodecPtr enc = new_codec(codec);
+  if (!enc) return {};
+  enc->width = side;
+  enc->height = side;
+  enc->pix_fmt = AV_PIX_FMT_RGBA;
+  enc->time_base = AVRational{1, 25};
+  if (avcodec_open2(enc.get(), codec, nullptr) < 0) return {};
+  FramePtr frame = new_frame();
+  PacketPtr packet = new_packet();
+  if (!frame || !packet) return {};
+  frame->width = side;
+  frame->height = side;
+  frame->format = AV_PIX_FMT_RGBA;
+  frame->data[0] = const_cast<uint8_t*>(rgba.data());
+  frame->linesize[0] = side * 4;
+  if (avcodec_send_frame(enc.get(), frame.get()) < 0 || avcodec_receive_packet(enc.get(), packet.get()) < 0) return {};
+  return QByteArray(reinterpret_cast<const char*>(packet->data), packet->size);
+}
+
+// The frame scaled to fit a transparent square, centred along the axis
+// with room to spare, as PNG.
+QByteArray thumbnail_png(const AVFrame* frame, int side) {
+  if (!frame || side < 1) return {};
+  const double scale = std::min(double(side) / frame->width, double(side) / frame->height);
+  const int w = std::clamp(static_cast<int>(frame->width * scale + 0.5), 1, side);
+  const int h = std::clamp(static_cast<int>(frame->height * scale + 0.5), 1, side);
+  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
+                                   AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!sws) return {};
+  std::vector<uint8_t> canvas(std::size_t(side) * side * 4, 0);
+  const int left = (side - w) / 2, top = (side - h) / 2;
+  uint8_t* dst[4] = {canvas.data() + (std::size_t(top) * side + left) * 4, nullptr, nullptr, nullptr};
+  int dst_stride[4] = {side * 4, 0, 0, 0};
+  sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dst_stride);
+  sws_freeContext(sws);
+  return encode_png(canvas, side);
+}
 
 }  // namespace
 
-MediaInfo decode_media(const QString& path, QImage* first_frame, int max_side) {
+MediaInfo decode_media(const QString& path, QByteArray* thumbnail, int side) {
   MediaInfo info;
   FormatPtr ctx = open_input(path, true);
   if (!ctx) return info;
   // The frame is decoded from the same opening: the file is read once.
-  if (first_frame) *first_frame = decode_first_frame(ctx.get(), max_side);
+  if (thumbnail) *thumbnail = thumbnail_png(decode_first_frame(ctx.get()).get(), side);
   info.opened = true;
   info.kind = media_kind_for(path);
   if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
@@ -158,9 +201,9 @@ MediaInfo decode_media(const QString& path, QImage* first_frame, int max_side) {
   return info;
 }
 
-QImage decode_first_video_frame(const QString& path, int max_side) {
+QByteArray decode_thumbnail(const QString& path, int side) {
   FormatPtr ctx = open_input(path, true);
-  return ctx ? decode_first_frame(ctx.get(), max_side) : QImage();
+  return ctx ? thumbnail_png(decode_first_frame(ctx.get()).get(), side) : QByteArray();
 }
 
 }  // namespace tavri

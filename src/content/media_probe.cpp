@@ -146,14 +146,14 @@ void set_media_probe_helper(const QString& path) {
   helper_override = QFile::encodeName(path).toStdString();
 }
 
-MediaInfo probe_media(const QString& path, QImage* first_frame, int max_side) {
-  ProbeReply reply = ask_helper({path, true, first_frame != nullptr, max_side});
-  if (first_frame) *first_frame = std::move(reply.frame);
+MediaInfo probe_media(const QString& path, QByteArray* thumbnail, int side) {
+  ProbeReply reply = ask_helper({path, true, thumbnail != nullptr, side});
+  if (thumbnail) *thumbnail = std::move(reply.thumbnail);
   return reply.info;
 }
 
-QImage first_video_frame(const QString& path, int max_side) {
-  return ask_helper({path, false, true, max_side}).frame;
+QByteArray media_thumbnail(const QString& path, int side) {
+  return ask_helper({path, false, true, side}).thumbnail;
 }
 
 }  // namespace tavri

@@ -1,5 +1,5 @@
 #pragma once
-#include <QImage>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -23,8 +23,8 @@ struct MediaInfo {
 // Asked of the helper program "tavri_media_probe", found beside the
 // application (or named by TAVRI_MEDIA_PROBE). On any failure of the helper
 // the answer is empty, as for a file the decoder cannot open.
-// With first_frame, also the first decodable video frame (see below).
-MediaInfo probe_media(const QString& path, QImage* first_frame = nullptr, int max_side = 0);
+// With thumbnail, also the thumbnail of its first picture (see below).
+MediaInfo probe_media(const QString& path, QByteArray* thumbnail = nullptr, int side = 0);
 // True when the last probe on this thread got no answer from the helper
 // (it was missing, crashed twice or hung): the file is not known to be
 // unreadable and is probed again at the next scan.
@@ -33,9 +33,10 @@ bool last_media_probe_failed();
 // The human-readable kind of a content file, by its extension.
 QString media_kind_for(const QString& path);
 
-// The first decodable video frame, scaled to fit within max_side pixels
-// (0: full size). A null image when there is none.
-QImage first_video_frame(const QString& path, int max_side);
+// The first decodable picture of a movie or image file, scaled to fit a
+// transparent side x side square and centred, as PNG bytes; empty when
+// there is none.
+QByteArray media_thumbnail(const QString& path, int side);
 
 // Another helper program; an empty path goes back to the one found.
 void set_media_probe_helper(const QString& path);

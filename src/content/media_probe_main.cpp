@@ -20,9 +20,9 @@ int main() {
     if (!request) return 1;
     ProbeReply reply;
     if (request->want_info)
-      reply.info = decode_media(request->path, request->want_frame ? &reply.frame : nullptr, request->max_side);
-    else if (request->want_frame)
-      reply.frame = decode_first_video_frame(request->path, request->max_side);
+      reply.info = decode_media(request->path, request->want_thumbnail ? &reply.thumbnail : nullptr, request->side);
+    else if (request->want_thumbnail)
+      reply.thumbnail = decode_thumbnail(request->path, request->side);
     if (!write_frame(1, encode(reply))) return 0;
   }
 }

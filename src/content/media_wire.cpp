@@ -1,5 +1,7 @@
 #include "media_wire.h"
 
+#include "core/record.h"
+
 #include <QDataStream>
 #include <QFileInfo>
 #include <QIODevice>
@@ -25,14 +27,6 @@ QString media_kind_for(const QString& path) {
 namespace {
 
 constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
-
-QByteArray pixels_of(const QImage& image) {
-  QByteArray out;
-  const qsizetype row = qsizetype(image.width()) * 4;
-  out.reserve(row * image.height());
-  for (int y = 0; y < image.height(); ++y) out.append(reinterpret_cast<const char*>(image.constScanLine(y)), row);
-  return out;
-}
 
 // Waits until fd is ready for `events`; false at the deadline or on error.
 bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadline, bool bounded) {
@@ -72,7 +66,7 @@ QByteArray encode(const ProbeRequest& request) {
   QByteArray out;
   QDataStream s(&out, QIODevice::WriteOnly);
   s.setVersion(kStreamVersion);
-  s << request.path << request.want_info << request.want_frame << qint32(request.max_side);
+  s << request.path << request.want_info << request.want_thumbnail << qint32(request.side);
   return out;
 }
 
@@ -84,8 +78,7 @@ QByteArray encode(const ProbeReply& reply) {
   s << i.opened << i.duration_seconds.has_value() << i.duration_seconds.value_or(0) << i.kind << i.media_types
     << qint32(i.pixel_width) << qint32(i.pixel_height) << i.video_bit_rate.has_value()
     << qint64(i.video_bit_rate.value_or(0)) << i.codecs << i.has_video << i.last_video_fps;
-  const QImage frame = reply.frame.isNull() ? QImage() : reply.frame.convertToFormat(QImage::Format_RGBA8888);
-  s << qint32(frame.width()) << qint32(frame.height()) << pixels_of(frame);
+  s << reply.thumbnail;
   return out;
 }
 
@@ -94,9 +87,9 @@ std::optional<ProbeRequest> decode_request(const QByteArray& payload) {
   s.setVersion(kStreamVersion);
   ProbeRequest r;
   qint32 side = 0;
-  s >> r.path >> r.want_info >> r.want_frame >> side;
+  s >> r.path >> r.want_info >> r.want_thumbnail >> side;
   if (s.status() != QDataStream::Ok) return std::nullopt;
-  r.max_side = side;
+  r.side = side;
   return r;
 }
 
@@ -107,20 +100,15 @@ std::optional<ProbeReply> decode_reply(const QByteArray& payload) {
   MediaInfo& i = r.info;
   bool has_duration = false, has_rate = false;
   double duration = 0;
-  qint32 w = 0, h = 0, fw = 0, fh = 0;
+  qint32 w = 0, h = 0;
   qint64 rate = 0;
-  QByteArray pixels;
   s >> i.opened >> has_duration >> duration >> i.kind >> i.media_types >> w >> h >> has_rate >> rate >> i.codecs >>
-      i.has_video >> i.last_video_fps >> fw >> fh >> pixels;
-  if (s.status() != QDataStream::Ok || fw < 0 || fh < 0 || pixels.size() != qsizetype(fw) * fh * 4) return std::nullopt;
+      i.has_video >> i.last_video_fps >> r.thumbnail;
+  if (s.status() != QDataStream::Ok || !(r.thumbnail.isEmpty() || looks_like_png(r.thumbnail))) return std::nullopt;
   if (has_duration) i.duration_seconds = duration;
   if (has_rate) i.video_bit_rate = rate;
   i.pixel_width = w;
   i.pixel_height = h;
-  if (fw > 0 && fh > 0) {
-    r.frame = QImage(fw, fh, QImage::Format_RGBA8888);
-    for (int y = 0; y < fh; ++y) memcpy(r.frame.scanLine(y), pixels.constData() + qsizetype(y) * fw * 4, size_t(fw) * 4);
-  }
   return r;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 #include <QByteArray>
-#include <QImage>
 #include <optional>
 
 #include "media_probe.h"
@@ -12,13 +11,13 @@ namespace tavri {
 struct ProbeRequest {
   QString path;
   bool want_info = true;
-  bool want_frame = false;
-  int max_side = 0;
+  bool want_thumbnail = false;
+  int side = 0;  // of the square thumbnail
 };
 
 struct ProbeReply {
   MediaInfo info;
-  QImage frame;  // RGBA8888, or null
+  QByteArray thumbnail;  // PNG, or empty when nothing could be decoded
 };
 
 QByteArray encode(const ProbeRequest& request);

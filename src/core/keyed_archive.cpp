@@ -2,13 +2,8 @@
 
 #include <plist/plist.h>
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QHash>
-#include <QImage>
-#include <deque>
-#include <mutex>
-#include <unordered_map>
 #include <QLocale>
 #include <QPointF>
 #include <QRectF>
@@ -48,61 +43,6 @@ const ClassInfo kDate{"NSDate", {"NSDate", "NSObject"}};
 const ClassInfo kUrl{"NSURL", {"NSURL", "NSObject"}};
 const ClassInfo kImage{"PNGImage", {"PNGImage", "NSObject"}};
 const ClassInfo kMapIcon{"MapIcon", {"MapIcon", "NSObject"}};
-
-// PNG bytes of images already encoded or decoded, by the image's cache key:
-// a thumbnail that travels from archive to archive (every playlist edit
-// re-encodes all items) is compressed once. A copy of an image shares its
-// key until it is changed, so a hit is always the same pixels.
-class PngCache {
- public:
-  std::optional<QByteArray> find(qint64 key) {
-    std::lock_guard lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end()) return std::nullopt;
-    return it->second;
-  }
-  void insert(qint64 key, const QByteArray& png) {
-    std::lock_guard lock(mutex_);
-    if (!entries_.emplace(key, png).second) return;
-    order_.push_back(key);
-    bytes_ += png.size();
-    while (bytes_ > kBudget && !order_.empty()) {
-      auto it = entries_.find(order_.front());
-      bytes_ -= it->second.size();
-      entries_.erase(it);
-      order_.pop_front();
-    }
-  }
-
- private:
-  static constexpr qint64 kBudget = 64 * 1024 * 1024;
-  std::mutex mutex_;
-  std::unordered_map<qint64, QByteArray> entries_;
-  std::deque<qint64> order_;
-  qint64 bytes_ = 0;
-};
-
-PngCache& png_cache() {
-  static PngCache cache;
-  return cache;
-}
-
-QByteArray image_to_png(const QImage& image) {
-  if (image.isNull()) return {};
-  if (auto cached = png_cache().find(image.cacheKey())) return *cached;
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  png_cache().insert(image.cacheKey(), png);
-  return png;
-}
-
-QImage png_to_image(const QByteArray& png) {
-  QImage image = QImage::fromData(png, "PNG");
-  if (!image.isNull()) png_cache().insert(image.cacheKey(), png);
-  return image;
-}
 
 using bplist::Node;
 
@@ -170,14 +110,6 @@ class Writer {
         d.set("NS.base", Node::uid(0)).set("NS.relative", Node::uid(rel)).set("$class", Node::uid(klass(kUrl)));
         return put(index, std::move(d));
       }
-      case QMetaType::QImage: {
-        const uint64_t index = reserve();
-        const QByteArray png = image_to_png(v.value<QImage>());
-        const uint64_t data = add(Node::data(png));
-        Node d = Node::dict();
-        d.set("png", Node::uid(data)).set("$class", Node::uid(klass(kImage)));
-        return put(index, std::move(d));
-      }
       case QMetaType::QVariantList:
       case QMetaType::QStringList:
         return list(v.toList());
@@ -192,13 +124,20 @@ class Writer {
       default:
         break;
     }
+    if (const PngImage* image = picture_in(v)) {
+      const uint64_t index = reserve();
+      const uint64_t data = add(Node::data(image->png));
+      Node d = Node::dict();
+      d.set("png", Node::uid(data)).set("$class", Node::uid(klass(kImage)));
+      return put(index, std::move(d));
+    }
     if (v.canConvert<MapIcon>() && type == qMetaTypeId<MapIcon>()) {
       const MapIcon icon = v.value<MapIcon>();
       const uint64_t index = reserve();
       Node d = Node::dict();
       d.set("frame", Node::string(rect_to_string(icon.frame).toUtf8()));
       d.set("name", Node::uid(string(icon.name)));
-      d.set("image", Node::uid(icon.image.isNull() ? 0 : encode(icon.image)));
+      d.set("image", Node::uid(icon.image.isNull() ? 0 : encode(QVariant::fromValue(icon.image))));
       d.set("$class", Node::uid(klass(kMapIcon)));
       return put(index, std::move(d));
     }
@@ -438,8 +377,11 @@ class Reader {
     if (name == "NSMutableData" || name == "NSData") return scalar(member(node, "NS.data", PLIST_DATA));
     if (name == "PNGImage") {
       const QVariant png = ref(member(node, "png", PLIST_UID), depth + 1);
-      if (!decode_images_) return QImage();
-      return png_to_image(png.toByteArray());
+      // Kept as they are; what is not a PNG is dropped, as a picture that
+      // cannot be drawn.
+      const QByteArray bytes = png.toByteArray();
+      if (!decode_images_ || !looks_like_png(bytes)) return QVariant::fromValue(PngImage{});
+      return QVariant::fromValue(PngImage{bytes});
     }
     if (name == "MapIcon") {
       MapIcon icon;
@@ -449,7 +391,7 @@ class Reader {
       icon.name = ref(member(node, "name", PLIST_UID), depth + 1).toString();
       if (plist_t image = plist_dict_get_item(node, "image")) {
         const QVariant img = ref(image, depth + 1);
-        if (img.metaType().id() == QMetaType::QImage) icon.image = img.value<QImage>();
+        if (const PngImage* picture = picture_in(img)) icon.image = *picture;
       }
       return QVariant::fromValue(icon);
     }

@@ -1,5 +1,5 @@
 #pragma once
-#include <QImage>
+#include <QByteArray>
 #include <QMetaType>
 #include <QRectF>
 #include <QString>
@@ -14,11 +14,24 @@ namespace tavri {
 using Record = QVariantMap;
 using RecordArray = QList<Record>;
 
+// A picture as records hold and archives save it: PNG bytes. Only the
+// window decodes and draws them; the service passes them on as they are.
+struct PngImage {
+  QByteArray png;
+  bool isNull() const { return png.isEmpty(); }
+  bool operator==(const PngImage& o) const {
+    return (png.constData() == o.png.constData() && png.size() == o.png.size()) || png == o.png;
+  }
+};
+
+// True when the bytes start as a PNG file does.
+inline bool looks_like_png(const QByteArray& bytes) { return bytes.startsWith("\x89PNG\r\n\x1a\n"); }
+
 // A player's icon on the map as it is saved: frame, name and optional image.
 struct MapIcon {
   QRectF frame;
   QString name;
-  QImage image;
+  PngImage image;
   bool operator==(const MapIcon& o) const {
     return frame == o.frame && name == o.name && image == o.image;
   }
@@ -33,4 +46,15 @@ RecordArray to_record_array(const QVariantList& list);
 
 }  // namespace tavri
 
+Q_DECLARE_METATYPE(tavri::PngImage)
 Q_DECLARE_METATYPE(tavri::MapIcon)
+
+namespace tavri {
+
+// What a record's value is a picture of, or nullptr.
+inline const PngImage* picture_in(const QVariant& v) {
+  return v.metaType() == QMetaType::fromType<PngImage>() ? static_cast<const PngImage*>(v.constData()) : nullptr;
+}
+inline bool is_picture(const QVariant& v) { return v.metaType() == QMetaType::fromType<PngImage>(); }
+
+}  // namespace tavri

@@ -1,34 +1,34 @@
 #include "undo_history.h"
 
 namespace tavri {
-namespace {
 
-class Deletion : public QUndoCommand {
- public:
-  Deletion(const QString& text, std::function<void()> put_back) : QUndoCommand(text), put_back_(std::move(put_back)) {}
-  void redo() override {}  // done already, by the controller that pushed it
-  void undo() override {
-    if (put_back_) put_back_();
-    setObsolete(true);  // gone from the history once put back
-  }
+void UndoHistory::remember(const QString& text, std::function<void()> put_back) {
+  entries_.push_back({text, std::move(put_back)});
+  if (entries_.size() > kLimit) entries_.pop_front();
+  emit changed();
+}
 
- private:
-  std::function<void()> put_back_;
-};
+void UndoHistory::undo() {
+  if (entries_.empty()) return;
+  // Taken off first: putting back may remember something new.
+  Entry entry = std::move(entries_.back());
+  entries_.pop_back();
+  if (entry.put_back) entry.put_back();
+  emit changed();
+}
 
-}  // namespace
+void UndoHistory::clear() {
+  entries_.clear();
+  emit changed();
+}
 
-QUndoStack& undo_history() {
-  static QUndoStack* stack = [] {
-    auto* s = new QUndoStack;
-    s->setUndoLimit(200);
-    return s;
-  }();
-  return *stack;
+UndoHistory& undo_history() {
+  static UndoHistory* history = new UndoHistory;
+  return *history;
 }
 
 void remember_deletion(const QString& text, std::function<void()> put_back) {
-  undo_history().push(new Deletion(text, std::move(put_back)));
+  undo_history().remember(text, std::move(put_back));
 }
 
 }  // namespace tavri

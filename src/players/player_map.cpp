@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/console.h"
-#include "core/named_images.h"
+#include "core/artwork.h"
 #include "players/player_status.h"
 
 namespace tavri::player_map {
@@ -69,7 +69,7 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
       icon.frame = QRectF(cells.take(), QSizeF(kIconWidth, kIconHeight));
       if (icon.frame.right() > width) width = icon.frame.right() + kGrowMargin;
       if (icon.frame.bottom() > height) height = icon.frame.bottom() + kGrowMargin;
-      icon.image = named_image("ICON_ONLINE");
+      icon.image = artwork("ICON_ONLINE");
     }
     icon.name = r.value("device_name").toString();
     // Ten thousand icons that kept their place and name are not rewritten.
@@ -86,8 +86,8 @@ void check_icons(RecordList& devices) {
     const Record& r = devices.at(i);
     if (!r.value(kIconKey).canConvert<MapIcon>()) continue;
     MapIcon icon = r.value(kIconKey).value<MapIcon>();
-    const QImage image = named_image(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
-    if (icon.image.cacheKey() == image.cacheKey()) continue;  // unchanged: not rewritten
+    const PngImage image = artwork(players::is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE");
+    if (icon.image == image) continue;  // unchanged: not rewritten
     icon.image = image;
     devices.set_value(i, kIconKey, QVariant::fromValue(icon));
   }

@@ -1,8 +1,8 @@
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPointer>
 
 #include "core/background_writer.h"
+#include "core/picture_size.h"
 #include "core/console.h"
 #include "core/main_queue.h"
 #include "core/movielist.h"
@@ -213,8 +213,9 @@ Outcome UDP_Feedback::set_background(const QString& path, const QStringList& ids
   if (extension != "png" && extension != "jpg")
     return Outcome::bad("file", "Please select a file with the extension png or jpg");
   // The header is enough for the size; the image is not decoded.
-  const QSize size = QImageReader(path).size();
-  if (!size.isValid()) return Outcome::bad("file", "the image could not be read", path);
+  const auto read = picture_size_of_file(path);
+  if (!read) return Outcome::bad("file", "the image could not be read", path);
+  const QSize size = *read;
   console_log(QString::asprintf("IMAGE_SIZE:  %0f | %0f", double(size.width()), double(size.height())));
   if (size.width() != 1920) return Outcome::bad("file", "the image is not in the right dimensions: width is not 1920");
   if (size.height() != 1080) return Outcome::bad("file", "the image is not in the right dimensions: height is not 1080");

@@ -15,11 +15,12 @@ std::optional<qint64> number(const QVariant& v) {
   const qint64 n = v.toLongLong(&ok);
   return ok ? std::optional<qint64>(n) : std::nullopt;
 }
+}  // namespace
+
 bool is_stale(const QVariant& status_time, const QDateTime& now) {
   const QDateTime t = status_time.toDateTime();
   return t.isValid() && t.msecsTo(now) > kOnlineSeconds * 1000.0;
 }
-}  // namespace
 
 QString Device_Status(const QVariant& v) {
   switch (number(v).value_or(-1)) {
@@ -44,9 +45,6 @@ QString Menue_Status(const QVariant& v) { return number(v) == 1 ? "icon_menue" :
 
 QString Sound_Status(const QVariant& v) { return number(v) == 1 ? "tavri_mute" : "tavri_sound_on"; }
 
-QColor TimeStamp_to_color(const QVariant& status_time, const QDateTime& now) {
-  return is_stale(status_time, now) ? QColor(Qt::red) : QColor(Qt::white);
-}
 
 bool is_online(const Record& player, const QDateTime& now) {
   const QVariant t = player.value("status_time");

@@ -1,6 +1,5 @@
 #pragma once
 #include <optional>
-#include <QColor>
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
@@ -17,8 +16,8 @@ QString Device_Status(const QVariant& status_device);
 QString Player_Status(const QVariant& status_player);
 QString Menue_Status(const QVariant& status_menue);
 QString Sound_Status(const QVariant& status_sound);
-// Red once the feedback is more than 8.0 seconds old, white otherwise.
-QColor TimeStamp_to_color(const QVariant& status_time, const QDateTime& now = QDateTime::currentDateTime());
+// True once a feedback time is more than 8.0 seconds old (none: false).
+bool is_stale(const QVariant& status_time, const QDateTime& now);
 // Online while the last feedback is at most 8.0 seconds old.
 bool is_online(const Record& player, const QDateTime& now = QDateTime::currentDateTime());
 // The device state as the table shows it: "OFFLINE" once the player is

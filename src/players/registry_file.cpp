@@ -45,7 +45,7 @@ void save(const RecordArray& players, const MapState& map, const QSet<QString>& 
                   {kWindowKey, map.frame},
                   {kScaleKey, QVariant::fromValue(map.scale)},
                   {kOriginKey, map.origin}};
-  if (!map.background.isNull()) top.insert(kImageKey, map.background);
+  if (!map.background.isNull()) top.insert(kImageKey, QVariant::fromValue(map.background));
   if (!operator_players.isEmpty()) {
     QStringList ids(operator_players.begin(), operator_players.end());
     ids.sort();
@@ -103,7 +103,7 @@ std::optional<SavedRegistry> load(QString* error) {
     saved.damaged = true;
   }
   const QVariant image = top->value(kImageKey);
-  saved.map.background = image.metaType().id() == QMetaType::QImage ? image.value<QImage>() : QImage();
+  if (const PngImage* picture = picture_in(image)) saved.map.background = *picture;
   saved.has_frame = top->contains(kWindowKey);
   saved.map.frame = top->value(kWindowKey).toRectF();
   saved.has_scale = top->contains(kScaleKey);

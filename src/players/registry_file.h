@@ -1,6 +1,5 @@
 #pragma once
 #include <QByteArray>
-#include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QSet>
@@ -16,7 +15,7 @@ struct MapState {
   QRectF frame;
   float scale = 1.0f;
   QPointF origin;
-  QImage background;
+  PngImage background;
 };
 
 // The registry's saved state: the players in list order, the map, and the

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>

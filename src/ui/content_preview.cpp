@@ -1,4 +1,5 @@
 #include "content_preview.h"
+#include "named_images.h"
 
 #include <QFile>
 #include <QPixmap>
@@ -69,7 +70,7 @@ void ContentPreview::show_selection() {
     return;
   }
   const Record& r = selected.first();
-  const QImage icon = r.value(key::FILE_ICON).value<QImage>();
+  const QImage icon = picture_of(r.value(key::FILE_ICON));
   // The thumbnail is square with transparent bands; the picture shows it whole.
   picture_->setPixmap(icon.isNull() ? QPixmap()
                                     : QPixmap::fromImage(icon.scaled(picture_->size(), Qt::KeepAspectRatio,

@@ -1,4 +1,5 @@
 #include "content_window.h"
+#include "display_colors.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -7,7 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
-#include "core/named_images.h"
+#include "ui/named_images.h"
 
 namespace tavri {
 

@@ -15,7 +15,7 @@
 #include <QToolBar>
 
 #include "core/folders.h"
-#include "core/named_images.h"
+#include "ui/named_images.h"
 #include "core/undo_history.h"
 #include "players/player_status.h"
 #include "widgets/tavri_defaults.h"
@@ -120,8 +120,15 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   file_menu->addSeparator();
   add(file_menu, false, "quit", "Quit", "", "Save everything and quit", QKeySequence::Quit, [] { QApplication::quit(); });
   // Deletions of items, tasks, playlists and schedules, taken back one by one.
-  QAction* undo = undo_history().createUndoAction(this, "Undo");
+  auto* undo = new QAction("Undo", this);
   undo->setObjectName("undo");
+  const auto show_undo = [undo] {
+    undo->setEnabled(undo_history().canUndo());
+    undo->setText(undo_history().canUndo() ? "Undo " + undo_history().undo_text() : QString("Undo"));
+  };
+  show_undo();
+  connect(&undo_history(), &UndoHistory::changed, undo, show_undo);
+  connect(undo, &QAction::triggered, this, [] { undo_history().undo(); });
   undo->setShortcut(QKeySequence::Undo);
   undo->setToolTip("Put back what was deleted last (Ctrl+Z)");
   edit_menu->addAction(undo);

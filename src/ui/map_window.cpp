@@ -1,4 +1,5 @@
 #include "map_window.h"
+#include "named_images.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsSceneMouseEvent>
@@ -56,7 +57,7 @@ void tavri_dragging_image::paint(QPainter* p, const QStyleOptionGraphicsItem*, Q
   const MapIcon icon = r.value(kIconKey).value<MapIcon>();
   const double w = icon.frame.width(), h = icon.frame.height();
   p->setRenderHint(QPainter::Antialiasing);
-  p->drawImage(QRectF(0, 0, w, h), icon.image);
+  p->drawImage(QRectF(0, 0, w, h), picture_of(icon.image));
   p->setPen(QPen(is_selected_ ? QColor(0, 122, 255) : tavri_defaults::color_tavri_light_gray(), 6.0));
   p->setBrush(Qt::NoBrush);
   p->drawRect(QRectF(0, 0, w, h));
@@ -167,7 +168,7 @@ void MapWindow::load_map() {
   for (const QByteArray& format : QImageReader::supportedImageFormats()) options.extensions << QString(format);
   const auto chosen = dialogs_.open_panel(options);
   if (!chosen || chosen->isEmpty()) return;
-  feedback_.map_state().background = QImage(chosen->first());
+  feedback_.map_state().background = png_of(QImage(chosen->first()));
   reload_map();  // the floor plan shows at once
 }
 
@@ -186,7 +187,7 @@ void MapWindow::show_origin(QPointF origin) {
 
 void MapWindow::reload_map() {
   rebuilding_ = true;
-  const QImage& background = feedback_.map_state().background;
+  const QImage background = picture_of(feedback_.map_state().background);
   RecordList& devices = feedback_.ArrayController_DEVICES();
   // Icon items are kept by list index and only added or removed at the end:
   // a burst of new players must not recreate every icon each time.

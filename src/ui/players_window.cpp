@@ -1,9 +1,10 @@
 #include "players_window.h"
+#include "display_colors.h"
 
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/named_images.h"
+#include "ui/named_images.h"
 #include "players/player_status.h"
 #include "record_table.h"
 #include "widgets/tavri_text.h"

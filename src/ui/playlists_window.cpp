@@ -1,4 +1,5 @@
 #include "playlists_window.h"
+#include "display_colors.h"
 
 #include <QVBoxLayout>
 

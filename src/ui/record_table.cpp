@@ -1,4 +1,5 @@
 #include "record_table.h"
+#include "named_images.h"
 #include "window_parts.h"
 
 #include <QColor>
@@ -16,7 +17,7 @@ namespace tavri {
 Column thumbnail_column() {
   Column icon{"file_icon", "", 50};
   icon.display = [](const Record&) { return QVariant(); };
-  icon.decoration = [](const Record& r) { return r.value("file_icon"); };
+  icon.decoration = [](const Record& r) { return picture_of(r.value("file_icon")); };
   return icon;
 }
 

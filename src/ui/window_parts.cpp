@@ -17,7 +17,7 @@
 
 #include <QHash>
 
-#include "core/named_images.h"
+#include "ui/named_images.h"
 #include "widgets/tavri_text.h"
 
 namespace tavri {

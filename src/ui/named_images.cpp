@@ -1,5 +1,7 @@
 #include "named_images.h"
 
+#include <QBuffer>
+
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
@@ -97,6 +99,30 @@ QImage named_image(const QString& name) {
   auto it = cache.find(name);
   if (it == cache.end()) it = cache.insert(name, draw(name));
   return *it;
+}
+
+QImage picture_of(const PngImage& image) {
+  if (image.isNull()) return {};
+  static std::mutex mutex;
+  static QHash<QByteArray, QImage> decoded;
+  std::lock_guard lock(mutex);
+  if (auto it = decoded.constFind(image.png); it != decoded.constEnd()) return *it;
+  if (decoded.size() > 4096) decoded.clear();  // thumbnails of a large folder: decoded again on demand
+  return *decoded.insert(image.png, QImage::fromData(image.png, "PNG"));
+}
+
+QImage picture_of(const QVariant& value) {
+  const PngImage* image = picture_in(value);
+  return image ? picture_of(*image) : QImage();
+}
+
+PngImage png_of(const QImage& image) {
+  if (image.isNull()) return {};
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return {png};
 }
 
 }  // namespace tavri

@@ -1,6 +1,9 @@
 #pragma once
 #include <QImage>
 #include <QString>
+#include <QVariant>
+
+#include "core/record.h"
 
 namespace tavri {
 
@@ -11,5 +14,12 @@ namespace tavri {
 // "ICON_ONLINE", "ICON_OFFLINE". Unknown names give a null image. Safe from
 // any thread.
 QImage named_image(const QString& name);
+
+// A record's picture for drawing: decoded once per distinct bytes. A null
+// image for what is no picture or cannot be decoded.
+QImage picture_of(const PngImage& image);
+QImage picture_of(const QVariant& value);
+// The PNG bytes that records keep of a picture drawn or opened here.
+PngImage png_of(const QImage& image);
 
 }  // namespace tavri
