@@ -15,7 +15,7 @@ start_headless_service() {
   state="$out/state"; mkdir -p "$state/content" "$state/Documents"
   printf '[content]\nfolder=%s\n[api]\ntoken_file=%s\n' "$state/content" "$state/api_token" >"$out/server.conf"
   ip netns exec "$a" env -u DISPLAY HOME="$state" XDG_DATA_HOME="$state" XDG_CONFIG_HOME="$state/config" \
-    XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri_av_server" --headless --config "$out/server.conf" \
+    XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri-av-serverd" --config "$out/server.conf" \
     >"$out/server.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 1 100); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done

@@ -25,7 +25,7 @@ app=""; listener=""
 trap '[ -n "$app" ] && kill -9 "$app" 2>/dev/null; [ -n "$listener" ] && kill "$listener" 2>/dev/null; rm -rf "$out"' EXIT
 
 unit="$out/tavri-av-server.service"
-sed -e "s|/usr/bin/tavri_av_server|$bin/tavri_av_server|" -e "/^Documentation=/d" \
+sed -e "s|/usr/bin/tavri-av-serverd|$bin/tavri-av-serverd|" -e "/^Documentation=/d" \
   "$here/packaging/system/tavri-av-server.service" >"$unit"
 check 'systemd-analyze verify "$unit" >"$out/verify" 2>&1' "the unit passes systemd-analyze verify"
 systemd-analyze security --offline=true "$unit" 2>/dev/null | tail -1 | sed 's/^/  /'
@@ -48,7 +48,7 @@ with open(sys.argv[2], "ab", buffering=0) as f:
     while True: f.write(s.recv(4096) + b"\n")' "$NOTIFY_SOCKET" "$out/notified" &
 listener=$!
 for _ in $(seq 1 50); do [ -S "$NOTIFY_SOCKET" ] && break; sleep 0.1; done
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/tavri_av_server" --headless --config "$conf" >"$out/app.log" 2>&1 &
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/tavri-av-serverd" --config "$conf" >"$out/app.log" 2>&1 &
 app=$!
 for _ in $(seq 1 100); do grep -q "READY=1" "$out/notified" 2>/dev/null && break; sleep 0.1; done
 check 'grep -q "READY=1" "$out/notified"' "it tells systemd it is ready"
@@ -57,10 +57,10 @@ ctl() { "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }
 for _ in $(seq 1 50); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
 check 'ctl status >"$out/status" 2>&1 && grep -q "server: ready" "$out/status"' "tavri-avctl status: ready (files served, feedback socket bound)"
 check '[ "$(curl -s -o /dev/null -w "%{http_code}" http://127.0.0.1:5080/api/players)" = 401 ]' "the API refuses a request without the token"
-env -u DISPLAY "$bin/tavri_av_server" --headless --config "$conf" >"$out/second.log" 2>&1; rc=$?
+env -u DISPLAY "$bin/tavri-av-serverd" --config "$conf" >"$out/second.log" 2>&1; rc=$?
 check '[ "$rc" -eq 1 ] && grep -q "already running" "$out/second.log"' "a second start says it is already running (exit $rc)"
 printf '[api]\nport=5002\n' >"$out/bad.conf"
-env -u DISPLAY "$bin/tavri_av_server" --headless --config "$out/bad.conf" >"$out/bad.log" 2>&1; rc=$?
+env -u DISPLAY "$bin/tavri-av-serverd" --config "$out/bad.conf" >"$out/bad.log" 2>&1; rc=$?
 check '[ "$rc" -eq 78 ] && grep -q "bad.conf: \[api\] port: 5002 is a port the players use" "$out/bad.log"' \
   "a bad configuration stops the start with status 78, naming the key"
 kill -TERM "$app"
