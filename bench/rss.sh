@@ -19,3 +19,12 @@ peak_kb_while() {  # watched pids...
   done
   echo "$peak"
 }
+
+pss_kb() {  # pids...: proportional set size now (shared pages split among their users), summed, in KB
+  local total=0 kb
+  for pid in "$@"; do
+    kb=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0)
+    total=$((total + ${kb:-0}))
+  done
+  echo "$total"
+}

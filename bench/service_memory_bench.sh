@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Resident memory of the screenless service against the windowed
-# application (under Xvfb), in the same run and on the same load: 500
-# simulated players' feedback, then 500 clients downloading a 100 MB movie
-# at once. Reference, in the same run: nginx serving the same downloads.
+# Resident memory (and PSS) of the daemon, tavri-av-serverd, against the
+# window's binary run with --headless, in the same run and on the same
+# load: at rest, with 500 simulated players' feedback, then 500 clients
+# downloading a 100 MB movie at once. Reference, in the same run: nginx
+# serving the same downloads.
 # Each server runs in one network namespace, the players and wrk in
 # another, joined by a veth pair.
 #   bench/service_memory_bench.sh [PLAYERS [DOWNLOAD_SECONDS]]   (500, 20)
@@ -14,7 +15,7 @@ players="${1:-500}"; seconds="${2:-20}"
 if [ -z "${TAVRI_BENCH_AS_BUILT:-}" ]; then
   bash scripts/install-deps.sh >/dev/null
   missing=()
-  for p in nginx-light wrk xvfb xauth; do
+  for p in nginx-light wrk; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -22,7 +23,7 @@ if [ -z "${TAVRI_BENCH_AS_BUILT:-}" ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
   cmake --preset default >/dev/null
-  cmake --build build --target tavri_av_server tavri_player_sim >/dev/null
+  cmake --build build --target tavri-av-serverd tavri_av_server tavri_player_sim tavri_media_probe >/dev/null
 fi
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
@@ -60,8 +61,8 @@ downloads() {  # port
          if (u=="GB") n*=1024; else if (u=="KB") n/=1024; printf "%.0f\n", n}'
 }
 
-# One front end under the load: prints "at_rest_kb players_kb downloads_kb MB/s".
-measure() {  # headless|window
+# One server under the load: prints "rest_kb rest_pss players_kb players_pss peak_kb MB/s".
+measure() {  # daemon|headless
   local home="$out/home-$1"
   mkdir -p "$home/Documents" "$home/.config/tavri_av_server"
   printf '[content]\nfolder=%s\n[api]\nenabled=true\ntoken_file=%s/api_token\n' "$content" "$home" \
@@ -71,21 +72,20 @@ measure() {  # headless|window
   if [ "$1" = headless ]; then
     ip netns exec "$a" "${run[@]}" build/src/tavri_av_server --headless >"$out/$1.log" 2>&1 &
   else
-    ip netns exec "$a" "${run[@]}" xvfb-run -a -s "-screen 0 1366x768x24" build/src/tavri_av_server \
-      >"$out/$1.log" 2>&1 &
+    ip netns exec "$a" "${run[@]}" build/src/tavri-av-serverd >"$out/$1.log" 2>&1 &
   fi
   local launcher=$! app
   pids+=("$launcher")
   wait_for_port 5003
-  app=$(pgrep -n -f "^build/src/tavri_av_server" || pgrep -n tavri_av_server)
+  app=$(pgrep -n -f "^build/src/tavri(_av_server|-av-serverd)")
   sleep 3
-  local rest; rest=$(rss_kb "$app")
+  local rest rest_pss; rest=$(rss_kb "$app"); rest_pss=$(pss_kb "$app")
   ip netns exec "$b" build/src/tavri_player_sim --players "$players" --target 192.0.2.1 --bind 192.0.2.2 \
     --duration $((seconds + 25)) --quiet >/dev/null 2>&1 &
   local sim=$!
   pids+=("$sim")
   sleep 15  # every player heard, the registry saved
-  local heard; heard=$(rss_kb "$app")
+  local heard heard_pss; heard=$(rss_kb "$app"); heard_pss=$(pss_kb "$app")
   downloads 5003 >"$out/rate" &
   local wrk=$! peak
   peak=$(peak_kb_while "$wrk" "$app")
@@ -94,11 +94,11 @@ measure() {  # headless|window
   wait "$launcher" 2>/dev/null || true
   kill "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
-  echo "$rest $heard $peak $(cat "$out/rate")"
+  echo "$rest $rest_pss $heard $heard_pss $peak $(cat "$out/rate")"
 }
 
-read -r h_rest h_players h_peak h_rate < <(measure headless)
-read -r w_rest w_players w_peak w_rate < <(measure window)
+read -r d_rest d_rest_pss d_players d_players_pss d_peak d_rate < <(measure daemon)
+read -r h_rest h_rest_pss h_players h_players_pss h_peak h_rate < <(measure headless)
 
 cat >"$out/nginx.conf" <<NGINX
 worker_processes 1;
@@ -119,6 +119,8 @@ sleep 1
 n_pids=$(pgrep -f "nginx: (master|worker)" | tr '\n' ' ')
 # shellcheck disable=SC2086
 n_rest=$(rss_kb $n_pids)
+# shellcheck disable=SC2086
+n_rest_pss=$(pss_kb $n_pids)
 downloads 18004 >"$out/rate" &
 wrk=$!
 # shellcheck disable=SC2086
@@ -128,11 +130,12 @@ n_rate=$(cat "$out/rate")
 
 mb() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
 ratio() { awk -v x="$1" -v y="$2" 'BEGIN {if (y > 0) printf "%.2f", x / y; else print "-"}'; }
-printf "%-44s %10s %10s %10s %9s\n" "resident memory, MB (reference: the window)" "headless" "window" "nginx" "hl/win"
-printf "%-44s %10s %10s %10s %9s\n" "at rest" "$(mb "$h_rest")" "$(mb "$w_rest")" "$(mb "$n_rest")" "$(ratio "$h_rest" "$w_rest")"
-printf "%-44s %10s %10s %10s %9s\n" "with $players players' feedback" "$(mb "$h_players")" "$(mb "$w_players")" "-" \
-  "$(ratio "$h_players" "$w_players")"
-printf "%-44s %10s %10s %10s %9s\n" "peak during 500 downloads" "$(mb "$h_peak")" "$(mb "$w_peak")" "$(mb "$n_peak")" \
-  "$(ratio "$h_peak" "$w_peak")"
-printf "%-44s %10s %10s %10s\n" "download rate, MB/s" "$h_rate" "$w_rate" "$n_rate"
-echo "goal: the headless service under 20 MB during the downloads"
+row() { printf "%-40s %14s %14s %14s %8s\n" "$@"; }
+both() { echo "$(mb "$1") ($(mb "$2"))"; }
+row "resident memory, MB (PSS)" "daemon" "--headless" "nginx" "d/nginx"
+row "at rest" "$(both "$d_rest" "$d_rest_pss")" "$(both "$h_rest" "$h_rest_pss")" "$(both "$n_rest" "$n_rest_pss")" \
+  "$(ratio "$d_rest" "$n_rest")"
+row "with $players players' feedback" "$(both "$d_players" "$d_players_pss")" "$(both "$h_players" "$h_players_pss")" "-" "-"
+row "peak during 500 downloads" "$(mb "$d_peak")" "$(mb "$h_peak")" "$(mb "$n_peak")" "$(ratio "$d_peak" "$n_peak")"
+row "download rate, MB/s" "$d_rate" "$h_rate" "$n_rate" "-"
+echo "reference: nginx serving the same downloads in the same run; goal: the daemon under 16 MB at rest"
