@@ -35,7 +35,7 @@ cp "$server" "$desktop" "$media" "$root/tmp/"
 in_root() { chroot "$root" env DEBIAN_FRONTEND=noninteractive "$@"; }
 installed() { in_root dpkg-query -W -f='${Status} ${Installed-Size}\n' | awk '/install ok installed/ {n++; kb+=$4} END {print n, kb}'; }
 graphical() { in_root dpkg-query -W -f='${Status} ${Package}\n' | awk '/install ok installed/ {print $4}' |
-  grep -E '^(libx11|libxcb|libxext|libxrender|libgl|libegl|libglx|libopengl|libgbm|libdrm|libvulkan|libwayland|libfontconfig|libfreetype|libharfbuzz|fonts-|libcairo|libpango|libqt6gui|libqt6widgets)' || true; }
+  grep -E '^(libx11|libxcb|libxext|libxrender|libgl1|libglapi|libglvnd|libegl|libglx|libopengl|libgbm|libdrm|libvulkan|libwayland|libfontconfig|libfreetype|libharfbuzz|fonts-|libcairo|libpango|libqt6gui|libqt6widgets)' || true; }
 report() {  # WHAT BEFORE_COUNT BEFORE_KB
   read -r n kb < <(installed)
   local g; g=$(graphical)
