@@ -1,12 +1,17 @@
 # Sourced by the benchmarks: resident memory of processes, from /proc.
-rss_kb() {  # pids...: resident memory now, summed, in KB
-  local total=0 kb
+# A field of /proc/PID/FILE, summed over pids, in KB.
+proc_kb() {  # file field pids...
+  local file=$1 field=$2 total=0 kb
+  shift 2
   for pid in "$@"; do
-    kb=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+    kb=$(awk -v f="$field:" '$1 == f {print $2}' "/proc/$pid/$file" 2>/dev/null || echo 0)
     total=$((total + ${kb:-0}))
   done
   echo "$total"
 }
+rss_kb() { proc_kb status VmRSS "$@"; }  # pids...: resident memory now
+# pids...: proportional set size now (shared pages split among their users)
+pss_kb() { proc_kb smaps_rollup Pss "$@"; }
 
 # The highest resident memory (KB) of PIDS while process WATCHED runs.
 peak_kb_while() {  # watched pids...
@@ -20,11 +25,3 @@ peak_kb_while() {  # watched pids...
   echo "$peak"
 }
 
-pss_kb() {  # pids...: proportional set size now (shared pages split among their users), summed, in KB
-  local total=0 kb
-  for pid in "$@"; do
-    kb=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0)
-    total=$((total + ${kb:-0}))
-  done
-  echo "$total"
-}

@@ -5,6 +5,9 @@
 # network namespace, on a saved content folder and checks that it serves
 # it on port 5003; then installs the desktop package on top and reports the
 # same; removes and purges both. The base system is cached as a tarball.
+# With TAVRI_OLD_PACKAGE (the single package of 0.1), it then installs that
+# one, as an operator left it (configuration edited, unit enabled, token
+# made), and upgrades it to the new packages.
 #   scripts/install_test.sh [BUILD_DIR_WITH_DEBS]   (default: build them with scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,3 +85,29 @@ in_root apt-get purge -y -qq tavri-av-server-desktop tavri-av-server-media tavri
 [ ! -e "$root/usr/bin/tavri-av-serverd" ] && [ ! -e "$root/usr/bin/tavri_av_server" ] && echo "ok: the programs are gone"
 [ ! -e "$root/etc/tavri-av-server/server.conf" ] && echo "ok: purge removed the configuration"
 [ -s "$root$home/Documents/tavri_AV_SERVER_FOLDER.sav" ] && echo "ok: the user's saved state stays"
+
+old="${TAVRI_OLD_PACKAGE:-}"
+[ -n "$old" ] || exit 0
+echo "--- upgrade from $(basename "$old")"
+cp "$old" "$root/tmp/"
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$old")" >>"$root/tmp/install.log" 2>&1 ||
+  { tail -20 "$root/tmp/install.log"; exit 1; }
+echo "The operator's note: this line stays across upgrades." >>"$root/etc/tavri-av-server/server.conf"
+mkdir -p "$root/var/lib/tavri-av-server" "$root/etc/systemd/system/multi-user.target.wants"
+echo "0123456789abcdef0123456789abcdef" >"$root/var/lib/tavri-av-server/api_token"
+ln -sf /usr/lib/systemd/system/tavri-av-server.service \
+  "$root/etc/systemd/system/multi-user.target.wants/tavri-av-server.service"
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$server")" "/tmp/$(basename "$media")" \
+  >>"$root/tmp/install.log" 2>&1 || { tail -20 "$root/tmp/install.log"; exit 1; }
+in_root dpkg-query -W -f='${Package} ${Version}\n' tavri-av-server tavri-av-server-media | sed 's/^/  /'
+grep -q "this line stays" "$root/etc/tavri-av-server/server.conf" && echo "ok: the configuration is kept"
+[ "$(cat "$root/var/lib/tavri-av-server/api_token")" = 0123456789abcdef0123456789abcdef ] && echo "ok: the token is kept"
+[ -L "$root/etc/systemd/system/multi-user.target.wants/tavri-av-server.service" ] && echo "ok: the unit stays enabled"
+grep -q "^ExecStart=/usr/bin/tavri-av-serverd" "$root/usr/lib/systemd/system/tavri-av-server.service" &&
+  echo "ok: the unit now runs the daemon"
+[ -x "$root/usr/libexec/tavri_av_server/tavri_media_probe" ] && echo "ok: the media helper passed to its own package"
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$desktop")" >>"$root/tmp/install.log" 2>&1 ||
+  { tail -20 "$root/tmp/install.log"; exit 1; }
+[ -x "$root/usr/bin/tavri_av_server" ] && echo "ok: the window comes back with the desktop package"
+in_root apt-get purge -y -qq tavri-av-server-desktop tavri-av-server-media tavri-av-server >/dev/null 2>&1
+[ ! -e "$root/etc/tavri-av-server/server.conf" ] && [ ! -e "$root/usr/bin/tavri-av-serverd" ] && echo "ok: purged cleanly"

@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "api/api_service.h"
 #include "app/controllers.h"
@@ -20,22 +21,15 @@ bool has_display() {
   return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-const char kUsage[] =
-    "Usage: tavri_av_server [--headless] [--config FILE]\n"
-    "A signage server: content, playlists and schedules published to media players over HTTP (port 5003),\n"
-    "their feedback (UDP 5001) and commands (UDP 5002), with a JSON API (default 127.0.0.1:5080).\n"
-    "This is its window; tavri-av-serverd is the service alone, without any GUI library.\n"
-    "\n"
-    "  --headless      run without a window (tavri-av-serverd does the same and is lighter)\n"
-    "  --config FILE   the configuration file (default ~/.config/tavri_av_server/server.conf)\n"
-    "  --help          show this and exit\n"
-    "  --version       show the version and exit\n";
+const std::string kUsage = std::string("Usage: tavri_av_server [--headless] [--config FILE]\n") + tavri::app::kSignageServer +
+                          "This is its window; tavri-av-serverd is the service alone, without any GUI library.\n\n"
+                          "  --headless      run without a window (tavri-av-serverd does the same and is lighter)\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace tavri;
-  const app::Program program{"tavri_av_server", kUsage, true};
+  const app::Program program{"tavri_av_server", kUsage.c_str(), true};
   int exit_code = 0;
   auto start = app::read_start(argc, argv, program, &exit_code);
   if (!start) return exit_code;

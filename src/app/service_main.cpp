@@ -118,6 +118,10 @@ std::optional<StartUp> read_start(int argc, char** argv, const Program& program,
   start.options = *options;
   if (options->help) {
     std::fputs(program.usage, stdout);
+    std::fputs("  --config FILE   the configuration file (default ~/.config/tavri_av_server/server.conf)\n"
+               "  --help          show this and exit\n"
+               "  --version       show the version and exit\n",
+               stdout);
     *exit_code = 0;
     return std::nullopt;
   }

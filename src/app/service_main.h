@@ -28,12 +28,16 @@ struct StartUp {
   std::optional<api::ServerConfig> api;
 };
 
-// The program's name in its messages and its usage text.
+// The program's name in its messages, and its usage text up to the
+// options both programs take.
 struct Program {
   const char* name;
   const char* usage;
   bool takes_headless;  // the window's compatibility option
 };
+inline constexpr char kSignageServer[] =
+    "A signage server: content, playlists and schedules published to media players over HTTP (port 5003),\n"
+    "their feedback (UDP 5001) and commands (UDP 5002), with a JSON API and web console (default 127.0.0.1:5080).\n";
 
 // Signals, options and settings. Nothing, with *exit_code set, when the
 // program ends here (help, version, a bad command line or configuration).
