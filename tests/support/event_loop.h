@@ -5,8 +5,10 @@
 
 namespace tavri::test {
 
-// Runs the main event loop until the condition holds or the time runs out.
-inline bool spin_until(const std::function<bool()>& done, int timeout_ms = 5000) {
+// Runs the main event loop until the condition holds or the time runs out;
+// the default deadline is a sanitizer build's on a busy machine (a test that
+// passes returns as soon as the condition holds).
+inline bool spin_until(const std::function<bool()>& done, int timeout_ms = 60000) {
   QElapsedTimer t;
   t.start();
   while (!done()) {
