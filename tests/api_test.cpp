@@ -154,6 +154,44 @@ TEST_F(Api, CommandsAndListsReachThePlayersAsTheWindowSendsThem) {
   EXPECT_EQ(c->udp_feedback.player_ids(), QStringList{"P1"});
 }
 
+// A group is a target beside ids and "all", in every send; it is kept in
+// its own file and forgets the players that are removed.
+TEST_F(Api, GroupsAreTargetsOfEverySendAndKeepOnlyPlayersThatExist) {
+  EXPECT_EQ(call("POST", "/api/groups", R"({"name":"Cafeteria"})").status, 201);
+  EXPECT_EQ(call("POST", "/api/groups", R"({"name":"Cafeteria"})").status, 409);
+  for (const char* bad : {R"({"name":""})", R"({"name":"Caf\u0000e"})", R"({"name":7})"})
+    EXPECT_EQ(call("POST", "/api/groups", bad).status, 400) << bad;
+  EXPECT_EQ(call("POST", "/api/groups/Cafeteria/add", R"({"players":["P2"]})").status, 200);
+  const auto unknown_player = call("POST", "/api/groups/Cafeteria/add", R"({"players":["P9"]})");
+  EXPECT_EQ(unknown_player.status, 404);
+  EXPECT_NE(unknown_player.body.find("P9"), std::string::npos);
+  const QJsonArray groups = QJsonDocument::fromJson(QByteArray::fromStdString(call("GET", "/api/groups").body)).array();
+  ASSERT_EQ(groups.size(), 1);
+  EXPECT_EQ(groups[0].toObject()["players"].toArray(), QJsonArray{"P2"});
+  EXPECT_EQ(groups[0].toObject()["online"].toInt(), 1);
+
+  ASSERT_EQ(call("POST", "/api/commands", R"({"command":"pause","players":["group:Cafeteria"]})").status, 202);
+  ASSERT_EQ(call("POST", "/api/send", R"({"playlist":"Lobby","players":["group:Cafeteria","P1","P2"]})").status, 202);
+  const auto kitchen = call("POST", "/api/commands", R"({"command":"pause","players":["group:Kitchen"]})");
+  EXPECT_EQ(kitchen.status, 404);
+  EXPECT_NE(kitchen.body.find("Kitchen"), std::string::npos);
+  EXPECT_EQ(received(), (std::vector<std::string>{
+                            wire::encode_command("P2", wire::kPause),
+                            wire::encode_command("P2", wire::kLoadPlaylist, {"7", "Lobby"}),
+                            wire::encode_command("P1", wire::kLoadPlaylist, {"7", "Lobby"}),
+                        }));
+
+  // Saved, and read again as it was.
+  wait_for_writes();
+  PlayerGroups again(application_folder() + "/" + kGroupsFile);
+  again.load();
+  EXPECT_EQ(again.members("Cafeteria"), QStringList{"P2"});
+  ASSERT_EQ(call("DELETE", "/api/players/P2").status, 200);
+  EXPECT_TRUE(c->groups.members("Cafeteria").isEmpty());
+  EXPECT_EQ(call("DELETE", "/api/groups/Cafeteria").status, 200);
+  EXPECT_EQ(call("DELETE", "/api/groups/Cafeteria").status, 404);
+}
+
 // A bad request answers 4xx naming the field, and sends and changes nothing.
 TEST_F(Api, BadInputChangesNothing) {
   struct Case {

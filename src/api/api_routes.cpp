@@ -133,6 +133,7 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   const QStringList parts = path_parts(path);
   const QString resource = parts.value(0);
   if (resource == "players") return players(request, parts);
+  if (resource == "groups") return groups(request, parts);
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
   if (resource == "content") return content(request, parts);
   if (resource == "folder" && parts.size() == 1) return folder(request);
@@ -179,17 +180,20 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
 std::optional<QStringList> ApiRoutes::player_ids(const QJsonValue& value, api::Response& refusal) {
   if (value.isString() && value.toString() == "all") return c_.udp_feedback.player_ids();
   if (!value.isArray()) {
-    refusal = error(400, "\"players\" must be \"all\" or a list of player ids", "players");
+    refusal = error(400, "\"players\" must be \"all\" or a list of player ids and \"group:NAME\"", "players");
     return std::nullopt;
   }
-  QStringList ids;
+  QStringList targets;
   for (const QJsonValue& id : value.toArray()) {
     if (!id.isString()) {
       refusal = error(400, "every player id must be a string", "players");
       return std::nullopt;
     }
-    if (!ids.contains(id.toString())) ids << id.toString();
+    targets << id.toString();
   }
+  Outcome unknown;
+  const auto ids = c_.groups.resolve(targets, c_.udp_feedback.player_ids(), &unknown);
+  if (!ids) refusal = this->refusal(unknown);
   return ids;
 }
 

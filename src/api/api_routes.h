@@ -51,8 +51,10 @@ class ApiRoutes : public QObject {
   api::Response metrics();
   Answer proof_of_play(const api::Request& request);
   Answer timeline(const api::Request& request, const QString& device_id);
-  // The players a request names: "all" or a list of ids. Nothing, with the
-  // refusal in `error`, when it is neither.
+  Answer groups(const api::Request& request, const QStringList& parts);
+  // The players a request names: "all", or a list of ids and "group:NAME"
+  // entries. Nothing, with the refusal in `error`, when it is neither or a
+  // group is unknown.
   std::optional<QStringList> player_ids(const QJsonValue& value, api::Response& error);
 
   Controllers& c_;

@@ -11,7 +11,7 @@ std::string openapi_document() {
     "securitySchemes": {"token": {"type": "http", "scheme": "bearer"}},
     "schemas": {
       "Error": {"type": "object", "required": ["error"], "properties": {"error": {"type": "string"}, "field": {"type": "string"}}},
-      "Players": {"oneOf": [{"type": "string", "enum": ["all"]}, {"type": "array", "items": {"type": "string"}}]},
+      "Players": {"oneOf": [{"type": "string", "enum": ["all"]}, {"type": "array", "items": {"type": "string", "description": "a player's id, \"group:NAME\" for every member of a group, or \"all\""}}]},
       "Player": {"type": "object", "properties": {
         "id": {"type": "string"}, "name": {"type": "string"}, "ip": {"type": "string"}, "online": {"type": "boolean"},
         "state": {"type": "string", "description": "the players table's state: READY, DOWNLOADING MOVIES, ..., OFFLINE after 8 s of silence"},
@@ -54,6 +54,18 @@ std::string openapi_document() {
                    "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]},
                    "players": {"$ref": "#/components/schemas/Players"}}}}}},
                  "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/groups": {
+      "get": {"summary": "Every group with its players and how many are online and offline", "responses": {"200": {"description": "groups"}}},
+      "post": {"summary": "Make a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},
+               "responses": {"201": {"description": "made"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/groups/{name}": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "delete": {"summary": "Remove a group (its players stay)", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/groups/{name}/add": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "post": {"summary": "Add players to a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {"players": {"$ref": "#/components/schemas/Players"}}}}}},
+               "responses": {"200": {"description": "the group's players"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/groups/{name}/remove": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "post": {"summary": "Take players out of a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {"players": {"$ref": "#/components/schemas/Players"}}}}}},
+               "responses": {"200": {"description": "the group's players"}, "404": {"$ref": "#/components/responses/Refused"}}}},
     "/api/playlists": {
       "get": {"summary": "Every playlist: id and name", "responses": {"200": {"description": "playlists"}}},
       "post": {"summary": "A new empty playlist", "requestBody": {"$ref": "#/components/requestBodies/Name"},

@@ -5,6 +5,8 @@
 #include "core/movielist.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
+#include "core/folders.h"
+#include "players/player_groups.h"
 #include "players/udp_feedback.h"
 #include "schedules/schedule.h"
 #include "schedules/schedule_view.h"
@@ -27,7 +29,10 @@ struct Controllers {
         playlists(bus, dialogs),
         app(bus, dialogs),
         history(udp_feedback, dialogs,
-                [this](const QString& device_id, const QString& id) { return list_name(device_id, id); }) {
+                [this](const QString& device_id, const QString& id) { return list_name(device_id, id); }),
+        groups(application_folder() + "/" + kGroupsFile) {
+    groups.load();
+    QObject::connect(&udp_feedback, &UDP_Feedback::players_removed, &groups, &PlayerGroups::forget_players);
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
@@ -64,6 +69,7 @@ struct Controllers {
   PlayList playlists;
   AppDelegate app;
   history::HistoryService history;
+  PlayerGroups groups;
 };
 
 }  // namespace tavri

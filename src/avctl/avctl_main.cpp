@@ -33,9 +33,11 @@ const char kUsageText[] =
     "  players                        every player: id, name, state, list, last seen\n"
     "  playlists | schedules          the catalogues\n"
     "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
-    "  send playlist|schedule NAME|ID --to all|ID... [--wait]   (--wait: until each player confirmed or failed)\n"
-    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to all|ID... [--wait]\n"
-    "  web-stream URL --to all|ID...  background FILE --to all|ID...\n"
+    "  send playlist|schedule NAME|ID --to all|ID|@GROUP... [--wait]   (--wait: until each confirmed or failed)\n"
+    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to TARGETS [--wait]\n"
+    "  web-stream URL --to TARGETS    background FILE --to TARGETS   (TARGETS: all, or ids and @GROUP)\n"
+    "  groups                         every group: its players, how many online\n"
+    "  group create NAME | remove NAME | add NAME ID... | take-out NAME ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
     "  accept-address ID              take a player's reports from its new address (see players: IP)\n"
     "  save-all                       events (follow, until interrupted)\n"
@@ -63,7 +65,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "accept-address"};
+    "proof-of-play", "accept-address", "groups", "group"};
 
 int usage(const char* why = nullptr) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);
@@ -366,9 +368,15 @@ class Ctl {
   bool json_;
 };
 
+// What a server sent, for a terminal: no control character gets through.
+std::string escaped(const QString& text) { return tavri::text_rule::escape_controls(text.toStdString()); }
+
+// "--to all", or ids and "@GROUP" for every member of a group.
 QJsonValue players_value(const QStringList& to) {
   if (to.size() == 1 && to.first() == "all") return "all";
-  return QJsonArray::fromStringList(to);
+  QJsonArray targets;
+  for (const QString& t : to) targets.append(t.startsWith('@') ? "group:" + t.mid(1) : t);
+  return targets;
 }
 
 }  // namespace
@@ -465,6 +473,31 @@ int main(int argc, char** argv) {
                      "password set: every browser signed in before must sign in again");
   }
   if (command == "players") return ctl.players();
+  if (command == "groups") {
+    QJsonDocument doc;
+    const int rc = ctl.call("GET", "/api/groups", {}, &doc);
+    if (rc != kOk || json) return rc;
+    for (const QJsonValue& g : doc.array()) {
+      const QJsonObject o = g.toObject();
+      QStringList members;
+      for (const QJsonValue& id : o["players"].toArray()) members << id.toString();
+      std::printf("%s\t%d online, %d offline\t%s\n", escaped(o["name"].toString()).c_str(), o["online"].toInt(),
+                  o["offline"].toInt(), escaped(members.join(' ')).c_str());
+    }
+    return rc;
+  }
+  if (command == "group" && !args.isEmpty()) {
+    const QString what = args.takeFirst();
+    if (what == "create" && args.size() == 1)
+      return ctl.acted(ctl.call("POST", "/api/groups", {{"name", args[0]}}, nullptr), "group made");
+    if (what == "remove" && args.size() == 1)
+      return ctl.acted(ctl.call("DELETE", "/api/groups/" + QUrl::toPercentEncoding(args[0]), {}, nullptr), "group removed");
+    if ((what == "add" || what == "take-out") && args.size() >= 2)
+      return ctl.acted(ctl.call("POST", "/api/groups/" + QUrl::toPercentEncoding(args[0]) + (what == "add" ? "/add" : "/remove"),
+                                {{"players", players_value(args.mid(1))}}, nullptr),
+                       what == "add" ? "added" : "taken out");
+    return usage("group create NAME | remove NAME | add NAME ID... | take-out NAME ID...");
+  }
   if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
   if (command == "events") return ctl.events();
   if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -63,6 +64,9 @@ QString problem_of(const Entry& e) {
   }
   if (e.bytes.size() > kLargestArchiveFile)
     return QString("too large: more than %1 MiB").arg(kLargestArchiveFile >> 20);
+  // Read entry by entry at start; what breaks a rule there is left out.
+  if (e.name.endsWith(kGroupsFile))
+    return QJsonDocument::fromJson(e.bytes).isObject() ? QString() : "not a groups file (JSON)";
   QString why;
   const auto top = decode_archive(e.bytes, &why, false);
   if (!top) return "does not decode: " + why;
@@ -76,7 +80,7 @@ QString problem_of(const Entry& e) {
 QStringList entry_names() {
   return {QString("documents/") + kFolderFile, QString("documents/") + kPlaylistFile,
           QString("documents/") + kScheduleFile, QString("application/") + kRegistryFile,
-          history_entry_name()};
+          QString("application/") + kGroupsFile, history_entry_name()};
 }
 
 QString history_entry_name() { return QString("application/") + kHistoryFile; }

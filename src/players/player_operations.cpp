@@ -114,10 +114,12 @@ Outcome UDP_Feedback::remove_players(const QStringList& ids) {
   }
   devices_.remove_list_indices(doomed);
   reload_map();
+  emit players_removed(ids);
   return Outcome::done();
 }
 
 void UDP_Feedback::remove_all_players() {
+  const QStringList ids = player_ids();
   devices_.clear();
   operator_players_.clear();
   list_sends_.clear();
@@ -125,6 +127,7 @@ void UDP_Feedback::remove_all_players() {
   last_datagram_.reset();
   save();
   reload_map();
+  emit players_removed(ids);
 }
 
 void UDP_Feedback::put_back_players(const RecordArray& removed, const QSet<QString>& operators, const QVariant& sends) {

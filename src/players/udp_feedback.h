@@ -190,6 +190,8 @@ class UDP_Feedback : public QObject {
   QString command_state(const QString& device_id) const { return commands_.state_of(device_id); }
 
  signals:
+  // Players the operator removed (their groups forget them).
+  void players_removed(const QStringList& ids);
   // The map follows these (rebuild, icon refresh, selection highlight).
   void reload_map_requested();
   void icons_check_requested();

@@ -49,6 +49,14 @@ check 'ctl pause --to all >/dev/null && until_players "all(p[\"playback\"] == \"
 check 'ctl play --to all >/dev/null && until_players "all(p[\"playback\"] == \"play\" for p in ps)"' "play: every player plays"
 check '! ctl pause --to NOBODY 2>"$out/refused" && grep -q "No player has the id" "$out/refused"' \
   "a command to an unknown player is refused, naming it"
+# A group of two: a command to it reaches exactly them.
+check 'ctl group create Cafeteria >/dev/null && ctl group add Cafeteria SIM-0001 SIM-0002 >/dev/null' "a group of two is made"
+check 'ctl groups | grep -q "^Cafeteria.2 online, 0 offline.SIM-0001 SIM-0002$"' "and listed with its players online"
+check 'ctl pause --to @Cafeteria >/dev/null && until_players "sorted(p[\"id\"] for p in ps if p[\"playback\"] == \"pause\") == [\"SIM-0001\", \"SIM-0002\"]"' \
+  "pause to @Cafeteria: exactly its two players pause"
+check '! ctl play --to @Kitchen 2>"$out/refused" && grep -q "No group is named \"Kitchen\"" "$out/refused"' \
+  "a command to an unknown group is refused, naming it"
+ctl play --to all >/dev/null
 
 today=$(date +%F)
 check 'ctl proof-of-play --from "$today" --to "$today" >"$out/plays.csv" 2>"$out/plays.err" && head -1 "$out/plays.csv" | grep -q "^player id,"' \
