@@ -14,7 +14,7 @@ const ARGUMENT = { 'WEB STREAM': 'Stream address', BACKGROUND: 'Content file', R
 
 let csrf = '';
 const state = {
-  players: [], playlists: [], schedules: [], content: [], ready: null, folder: '',
+  players: [], groups: [], playlists: [], schedules: [], content: [], ready: null, folder: '',
   alerts: [], recent: [], scan: null, copy: null, uploads: new Map(), connected: false,
 };
 // What the operator chose, kept across the pages' redraws.
@@ -191,6 +191,7 @@ const playlistName = (id) => state.playlists.find((p) => String(p.id) === String
 
 const loaders = {
   players: async () => { state.players = await api('GET', '/api/players'); },
+  groups: async () => { state.groups = await api('GET', '/api/groups'); },
   playlists: async () => { state.playlists = await api('GET', '/api/playlists'); noteVersions('playlists', state.playlists); },
   schedules: async () => { state.schedules = await api('GET', '/api/schedules'); noteVersions('schedules', state.schedules); },
   content: async () => { state.content = await api('GET', '/api/content'); },
@@ -426,7 +427,7 @@ async function start(token) {
   $('#login').hidden = true;
   $('#top').hidden = false;
   listen();
-  await Promise.all(['players', 'playlists', 'schedules', 'content', 'ready'].map((w) => loaders[w]().catch((e) => toast(e.message))));
+  await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready'].map((w) => loaders[w]().catch((e) => toast(e.message))));
   show(location.hash.slice(1));
   setLive();
 }
@@ -458,7 +459,7 @@ document.addEventListener('DOMContentLoaded', async () => {
   window.addEventListener('pageshow', (e) => {
     if (e.persisted && csrf) {
       listen();
-      ['players', 'playlists', 'schedules', 'content', 'ready'].forEach((w) => refresh(w, 0));
+      ['players', 'groups', 'playlists', 'schedules', 'content', 'ready'].forEach((w) => refresh(w, 0));
     }
   });
   // "12 s ago" moves on by itself, without asking the server.

@@ -85,6 +85,14 @@ pages.players = {
       <button type="button" id="rename-player" class="quiet">Rename…</button>
       <button type="button" id="remove-players" class="quiet">Remove…</button>
     </form>
+    <form class="toolbar" id="group-bar">
+      <label for="group-select">Group</label><select id="group-select"></select>
+      <button type="button" id="group-choose" class="quiet">Select its players</button>
+      <button type="button" id="group-add" class="quiet">Add selected</button>
+      <button type="button" id="group-take-out" class="quiet">Take selected out</button>
+      <button type="button" id="group-new" class="quiet">New group…</button>
+      <button type="button" id="group-remove" class="quiet">Remove group…</button>
+    </form>
     <div id="players-view"></div>`,
   bind(page) {
     $('#filter', page).addEventListener('input', (e) => { view.filter = e.target.value; this.update('players'); });
@@ -130,6 +138,39 @@ pages.players = {
           } catch (error) { return error.message; }
         });
     });
+    // Groups: a group's players are selected, and commands and lists go to
+    // the selection as ever; players join or leave the chosen group.
+    const group = () => state.groups.find((g) => g.name === $('#group-select').value);
+    refresh('groups', 0);  // their online counts as of now
+    const inGroup = async (action) => {
+      const g = group(), ids = selectedShown();
+      if (!g) return toast('Make a group first.');
+      if (!ids.length) return toast('Choose players first.');
+      if (await act(() => api('POST', `/api/groups/${encodeURIComponent(g.name)}/${action}`, { players: ids }),
+        `${action === 'add' ? 'Added to' : 'Taken out of'} ${g.name}`, $('#group-bar'))) refresh('groups', 0);
+    };
+    $('#group-choose', page).addEventListener('click', () => {
+      const g = group();
+      if (!g) return toast('Make a group first.');
+      view.selected = new Set(g.players);
+      this.update('players');
+    });
+    $('#group-add', page).addEventListener('click', () => inGroup('add'));
+    $('#group-take-out', page).addEventListener('click', () => inGroup('remove'));
+    $('#group-new', page).addEventListener('click', () => ask('New group', 'Players can be in any number of groups.',
+      [{ name: 'name', label: 'Name' }], 'Make', async (a) => {
+        try {
+          await api('POST', '/api/groups', { name: a.name });
+          await refresh('groups', 0);
+          $('#group-select').value = a.name;
+          return null;
+        } catch (error) { return error.message; }
+      }));
+    $('#group-remove', page).addEventListener('click', async () => {
+      const g = group();
+      if (!g || !await ask(`Remove the group ${g.name}?`, 'Its players stay; only the group goes.', [], 'Remove', null, true)) return;
+      if (await act(() => api('DELETE', `/api/groups/${encodeURIComponent(g.name)}`), 'Group removed')) refresh('groups', 0);
+    });
     $('#remove-players', page).addEventListener('click', async () => {
       const ids = selectedShown();
       if (!ids.length) return toast('Choose the players to remove.');
@@ -168,6 +209,12 @@ pages.players = {
     $('#command-selected').textContent = `Send to selected (${chosen})`;
   },
   update(what) {
+    if (what === 'all' || what === 'groups') {
+      const chosen = $('#group-select').value;
+      $('#group-select').innerHTML = state.groups.map((g) =>
+        `<option value="${esc(g.name)}">${esc(g.name)} (${g.online} online, ${g.offline} offline)</option>`).join('');
+      if (state.groups.some((g) => g.name === chosen)) $('#group-select').value = chosen;
+    }
     if (what === 'all' || what === 'playlists' || what === 'schedules') {
       const chosen = $('#send-list').value;
       $('#send-list').innerHTML = listOptions();

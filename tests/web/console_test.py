@@ -225,6 +225,20 @@ def main():
               f"PAUSE to one player: {first_id} pauses")
         check(sum(r[3].startswith("play") for r in table(driver)) == PLAYERS - 1, "the others play on")
 
+        # A group: made in a dialog, the selected player added, selected again by the group.
+        driver.find_element(By.ID, "group-new").click()
+        driver.find_element(By.ID, "ask-field-0").send_keys("Cafeteria", Keys.ENTER)
+        check(until(lambda: "Cafeteria" in driver.find_element(By.ID, "group-select").text, 10), "a group is made in a dialog")
+        driver.find_element(By.ID, "group-add").click()
+        check(until(lambda: "(1 online" in driver.find_element(By.ID, "group-select").text, 10),
+              "the selected player joins it")
+        box = lambda: row().find_element(By.CSS_SELECTOR, "input[type=checkbox]")
+        box().click()
+        check(until(lambda: " 0 selected" in driver.find_element(By.ID, "count").text, 10), "and is deselected")
+        driver.find_element(By.ID, "group-choose").click()
+        check(until(lambda: " 1 selected" in driver.find_element(By.ID, "count").text and box().is_selected(), 10),
+              "choosing the group selects its player")
+
         driver.find_element(By.ID, "filter").send_keys(first_id)
         check(until(lambda: len(table(driver)) == 1), "the filter finds one player by id")
         driver.find_element(By.ID, "filter").clear()
