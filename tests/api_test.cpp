@@ -159,7 +159,7 @@ TEST_F(Api, CommandsAndListsReachThePlayersAsTheWindowSendsThem) {
 TEST_F(Api, GroupsAreTargetsOfEverySendAndKeepOnlyPlayersThatExist) {
   EXPECT_EQ(call("POST", "/api/groups", R"({"name":"Cafeteria"})").status, 201);
   EXPECT_EQ(call("POST", "/api/groups", R"({"name":"Cafeteria"})").status, 409);
-  for (const char* bad : {R"({"name":""})", R"({"name":"Caf\u0000e"})", R"({"name":7})"})
+  for (const char* bad : {R"({"name":""})", R"({"name":"Caf\u0000e"})", R"({"name":"a/b"})", R"({"name":7})"})
     EXPECT_EQ(call("POST", "/api/groups", bad).status, 400) << bad;
   EXPECT_EQ(call("POST", "/api/groups/Cafeteria/add", R"({"players":["P2"]})").status, 200);
   const auto unknown_player = call("POST", "/api/groups/Cafeteria/add", R"({"players":["P9"]})");

@@ -16,6 +16,8 @@ std::optional<QString> name_problem(const QString& name) {
   if (name.trimmed().isEmpty()) return QString("a group needs a name");
   if (name != name.trimmed()) return QString("a group's name must not start or end with a space");
   if (name.size() > 64) return QString("a group's name is at most 64 characters");
+  // It is a part of the API's paths (/api/groups/NAME).
+  if (name.contains('/')) return QString("a group's name must not hold \"/\"");
   if (auto problem = text_rule::problem(name, text_rule::Kind::id)) return *problem;
   return std::nullopt;
 }
