@@ -12,6 +12,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
@@ -182,16 +183,22 @@ def main():
         check(until(lambda: driver.find_element(By.CSS_SELECTOR, '#pl-list button[aria-pressed="true"]').text == "Lobby"),
               "a playlist is made in a dialog")
         playlist_id = driver.find_element(By.CSS_SELECTOR, '#pl-list button[aria-pressed="true"]').get_attribute("data-id")
-        drag = lambda source, target, after=False: driver.execute_script(DRAG, source, target, after)
-        item = lambda n: driver.find_element(By.CSS_SELECTOR, f'#palette li[data-file="{n}"]')
-        drag(item(names[0]), driver.find_element(By.CSS_SELECTOR, "#items tr.drop-end"))
+        def drag(source, target, after=False):  # CSS selectors: found again if the list was redrawn meanwhile
+            for _ in range(20):
+                try:
+                    return driver.execute_script(DRAG, driver.find_element(By.CSS_SELECTOR, source),
+                                                 driver.find_element(By.CSS_SELECTOR, target), after)
+                except StaleElementReferenceException:
+                    time.sleep(0.1)
+            raise RuntimeError(f"{source} or {target} kept being redrawn")
+        item = lambda n: f'#palette li[data-file="{n}"]'
+        drag(item(names[0]), "#items tr.drop-end")
         until(lambda: len(driver.find_elements(By.CSS_SELECTOR, "#items tr[data-index]")) == 1, 10)
-        drag(item(names[1]), driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="0"]'))
+        drag(item(names[1]), '#items tr[data-index="0"]')
         until(lambda: len(driver.find_elements(By.CSS_SELECTOR, "#items tr[data-index]")) == 2, 10)
         check(until(lambda: [f for f, _ in playlist_items(driver, playlist_id)] == [names[1], names[0]], 10),
               "content dragged in lands where it is dropped")
-        drag(driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="0"]'),
-             driver.find_element(By.CSS_SELECTOR, '#items tr[data-index="1"]'), True)
+        drag('#items tr[data-index="0"]', '#items tr[data-index="1"]', True)
         check(until(lambda: [f for f, _ in playlist_items(driver, playlist_id)] == names, 10), "and a row dragged down moves")
 
         def type_seconds():  # again if the list was redrawn before the field had the focus
@@ -233,7 +240,7 @@ def main():
         check(until(lambda: "(1 online" in driver.find_element(By.ID, "group-select").text, 10),
               "the selected player joins it")
         box = lambda: row().find_element(By.CSS_SELECTOR, "input[type=checkbox]")
-        box().click()
+        until(lambda: box().click() or True, 10)  # again if the row was redrawn under the click
         check(until(lambda: " 0 selected" in driver.find_element(By.ID, "count").text, 10), "and is deselected")
         driver.find_element(By.ID, "group-choose").click()
         check(until(lambda: " 1 selected" in driver.find_element(By.ID, "count").text and box().is_selected(), 10),
