@@ -18,6 +18,6 @@ start_headless_service() {
     XDG_DOCUMENTS_DIR="$state/Documents" "$bin/tavri-av-serverd" --config "$out/server.conf" \
     >"$out/server.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 1 100); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
+  for _ in $(seq 1 600); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
 }
 ctl() { ip netns exec "$a" "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }

@@ -33,7 +33,7 @@ printf 'file://%s/' "$out/content" >"$HOME/Documents/tavri_AV_SERVER_FOLDER.sav"
 x11vnc -storepasswd "not-the-real-one" "$HOME/.vnc/passwd" >/dev/null 2>&1
 PATH="$bin:$PATH" "$here/packaging/tavri-av-server-headless" >"$out/app.log" 2>&1 &
 wrapper=$!
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   (exec 3<>/dev/tcp/127.0.0.1/5003) 2>/dev/null && ss -ltn | grep -q ":5900 " && break
   sleep 0.2
 done

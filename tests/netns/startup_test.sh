@@ -33,7 +33,7 @@ head -c 9000 /dev/urandom >"$data/tavri_AV_SERVER_HISTORY.sqlite"
 serving() { (exec 3<>/dev/tcp/127.0.0.1/5003) 2>/dev/null; }
 "$bin/tavri_av_server" >"$out/app.log" 2>&1 &
 app=$!
-for _ in $(seq 1 100); do serving && break; sleep 0.1; done
+for _ in $(seq 1 600); do serving && break; sleep 0.1; done
 check serving "the content folder is served while the start-up alerts wait"
 check 'ss -lun | grep -q ":5001 "' "feedback is received on 5001 meanwhile"
 check 'grep -q "^ALERT: The saved schedule" "$out/app.log" && grep -q "^ALERT: The player history" "$out/app.log"' \

@@ -47,14 +47,14 @@ s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1])
 with open(sys.argv[2], "ab", buffering=0) as f:
     while True: f.write(s.recv(4096) + b"\n")' "$NOTIFY_SOCKET" "$out/notified" &
 listener=$!
-for _ in $(seq 1 50); do [ -S "$NOTIFY_SOCKET" ] && break; sleep 0.1; done
+for _ in $(seq 1 600); do [ -S "$NOTIFY_SOCKET" ] && break; sleep 0.1; done
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/tavri-av-serverd" --config "$conf" >"$out/app.log" 2>&1 &
 app=$!
-for _ in $(seq 1 100); do grep -q "READY=1" "$out/notified" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 1 600); do grep -q "READY=1" "$out/notified" 2>/dev/null && break; sleep 0.1; done
 check 'grep -q "READY=1" "$out/notified"' "it tells systemd it is ready"
 check '[ "$(stat -c %a "$state/api_token")" = 600 ]' "the token file is readable only by the service's user"
 ctl() { "$bin/tavri-avctl" --token-file "$state/api_token" "$@"; }
-for _ in $(seq 1 50); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 1 600); do ctl status >/dev/null 2>&1 && break; sleep 0.1; done
 check 'ctl status >"$out/status" 2>&1 && grep -q "server: ready" "$out/status"' "tavri-avctl status: ready (files served, feedback socket bound)"
 check '[ "$(curl -s -o /dev/null -w "%{http_code}" http://127.0.0.1:5080/api/players)" = 401 ]' "the API refuses a request without the token"
 env -u DISPLAY "$bin/tavri-av-serverd" --config "$conf" >"$out/second.log" 2>&1; rc=$?
