@@ -1,0 +1,55 @@
+#include "avctl/avctl_usage.h"
+
+#include <cstdio>
+
+namespace tavri::avctl {
+namespace {
+
+const char kUsageText[] =
+    "Usage: tavri-avctl [--url URL] [--ca-file FILE] [--token-file FILE] [--json] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "  status                         is the server up, and how many players are online\n"
+    "  players                        every player: id, name, state, list, last seen\n"
+    "  playlists | schedules          the catalogues\n"
+    "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
+    "  send playlist|schedule NAME|ID --to all|ID|@GROUP... [--wait]   (--wait: until each confirmed or failed)\n"
+    "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to TARGETS [--wait]\n"
+    "  web-stream URL --to TARGETS    background FILE --to TARGETS   (TARGETS: all, or ids and @GROUP)\n"
+    "  groups                         every group: its players, how many online\n"
+    "  group create NAME | remove NAME | add NAME ID... | take-out NAME ID...\n"
+    "  rename ID NAME                 remove ID...                  feedback\n"
+    "  accept-address ID              take a player's reports from its new address (see players: IP)\n"
+    "  save-all                       events (follow, until interrupted)\n"
+    "  content                        the content items      rescan        folder [PATH]\n"
+    "  upload [--replace] FILE...     into the content folder, with progress\n"
+    "  stream NAME ADDRESS            delete FILE [--unlink|--keep-items]\n"
+    "  items PLAYLIST-ID FILE[:SECONDS]...   set a playlist's items in this order\n"
+    "  backup FILE                    the saved state and the history in one archive\n"
+    "  restore FILE                   check a backup and restart the service with it\n"
+    "  export FILE                    the playlists and schedules as one export file\n"
+    "  import FILE                    replace the playlists and schedules with an export's\n"
+    "  password                       set the web console's password (asked twice, or one line on stdin)\n"
+    "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
+    "\n"
+    "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
+    "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
+    "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
+    "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
+    "5 server error.\n";
+
+}  // namespace
+
+const QStringList kCommands = {
+    "status", "players", "playlists", "schedules", "playlist", "schedule", "send", "play", "pause", "next",
+    "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
+    "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
+    "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
+    "proof-of-play", "accept-address", "groups", "group"};
+
+int usage(const char* why) {
+  if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);
+  std::fputs(kUsageText, why ? stderr : stdout);
+  return kUsage;
+}
+
+}  // namespace tavri::avctl
