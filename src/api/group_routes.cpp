@@ -51,7 +51,8 @@ ApiRoutes::Answer ApiRoutes::groups(const api::Request& request, const QStringLi
   if (!ids) return bad;
   if (parts[2] == "add") {
     // Only players the registry holds join a group.
-    const QStringList known = c_.udp_feedback.player_ids();
+    const QStringList registry = c_.udp_feedback.player_ids();
+    const QSet<QString> known(registry.begin(), registry.end());
     for (const QString& id : *ids)
       if (!known.contains(id)) return error(404, QString("No player has the id \"%1\".").arg(id), "players");
   }

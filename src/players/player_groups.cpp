@@ -63,9 +63,14 @@ Outcome PlayerGroups::add(const QString& name, const QStringList& players) {
   for (const QString& id : players)
     if (auto problem = text_rule::problem(id, text_rule::Kind::id))
       return Outcome::bad("players", QString("\"%1\": %2").arg(id.left(64), *problem));
+  // Sets, not list searches: a group may hold thousands of players.
+  QSet<QString> present(it->begin(), it->end());
   QStringList added;
   for (const QString& id : players)
-    if (!it->contains(id) && !added.contains(id)) added << id;
+    if (!present.contains(id)) {
+      present.insert(id);
+      added << id;
+    }
   if (member_count() + added.size() > kMostMembers)
     return Outcome::no_room("players", QString("Groups hold %1 players at most, counted over all groups.").arg(kMostMembers));
   if (added.isEmpty()) return Outcome::done();
@@ -144,14 +149,16 @@ std::optional<QMap<QString, QStringList>> PlayerGroups::decode(const QByteArray&
       continue;
     }
     QStringList ids;
+    QSet<QString> seen;
     for (const QJsonValue& id : v.toObject().value("players").toArray()) {
       const QString text = id.toString();
-      if (!id.isString() || text_rule::problem(text, text_rule::Kind::id) || ids.contains(text) ||
+      if (!id.isString() || text_rule::problem(text, text_rule::Kind::id) || seen.contains(text) ||
           members >= kMostMembers) {
         if (dropped) *dropped << QString("a player of \"%1\" left out").arg(name);
         continue;
       }
       ids << text;
+      seen.insert(text);
       ++members;
     }
     groups.insert(name, ids);
