@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   bus.post(note::SAVE_ALL_LISTS);
   const double save_all = ms(t);
   t.start();
-  for (const Record& p : playlists.ArrayController_PLAYLIST().records()) encode_root_archive(decode_movielist(p).size() ? QVariant(published_items(p)) : QVariant());
+  for (const Record& p : playlists.ArrayController_PLAYLIST().records()) encode_root_archive(decode_movielist(p).size() ? QVariant(published_items(p, QDate::currentDate())) : QVariant());
   for (const Record& s : schedule.ArrayController_SCHEDULELIST().records()) encode_root_archive(s);
   row("save-all (100 playlists, 20 schedules)", save_all, ms(t));
 

@@ -431,6 +431,21 @@ TEST_F(Api, ScheduleTasksAreSetWhole) {
   EXPECT_EQ(call("PUT", path, R"({"tasks":[{"name":"x","date":"2026-12-08","time":"08:00","playlist":7,"cut":"yes"}]})").status,
             400);
   EXPECT_EQ(tasks().size(), 2);
+  // Rules and a fallback are kept beside the task's fields and shown.
+  const auto ruled = call("PUT", path, R"({"tasks":[{"name":"Breakfast","date":"2026-12-08","time":"07:00","playlist":7,
+                                       "days":["fri","mon"],"end_time":"10:30","last_date":"2027-06-30"}],"fallback":7})");
+  ASSERT_EQ(ruled.status, 200) << ruled.body;
+  const QJsonObject shown = object(call("GET", "/api/schedules/" + std::to_string(object(made)["id"].toInt())));
+  EXPECT_EQ(shown["fallback"].toInt(), 7);
+  const QJsonObject breakfast = shown["tasklist"].toArray()[0].toObject();
+  EXPECT_EQ(breakfast["days"].toString(), "Mon Fri");
+  EXPECT_EQ(breakfast["end_time"].toString(), "10:30");
+  for (const char* bad : {R"({"tasks":[{"name":"x","date":"2026-12-08","time":"08:00","playlist":7,"days":["someday"]}]})",
+                          R"({"tasks":[{"name":"x","date":"2026-12-08","time":"08:00","playlist":7,"end_time":"8"}]})",
+                          R"({"tasks":[],"fallback":"7"})"})
+    EXPECT_EQ(call("PUT", path, bad).status, 400) << bad;
+  EXPECT_EQ(call("PUT", path, R"({"tasks":[],"fallback":99})").status, 404);
+  EXPECT_EQ(tasks().size(), 1);
 }
 
 // Schedules and playlists number from 1 each: a player sent schedule 1

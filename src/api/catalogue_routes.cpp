@@ -11,6 +11,7 @@
 #include "content/content_item.h"
 #include "core/catalogue.h"
 #include "core/movielist.h"
+#include "schedules/dayparts.h"
 
 namespace tavri {
 
@@ -119,6 +120,17 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
     return versioned(schedules ? set_tasks(id, request) : set_items(id, request), id);
   }
   if (parts.size() != 2) return error(404, "no such route");
+  // {"fallback": 3}: what plays outside a schedule's dayparts.
+  api::Response not_json;
+  const auto patch = request.method == "PATCH" ? body_object(request, not_json) : std::nullopt;
+  if (schedules && patch && patch->contains("fallback")) {
+    const auto body = patch;
+    if (!body->value("fallback").isDouble() || body->size() != 1)
+      return error(400, "{\"fallback\": a playlist id, or -1 for none}", "fallback");
+    if (auto refused = stale(id)) return *refused;
+    const Outcome o = c_.schedule_view.set_fallback(id, body->value("fallback").toInteger());
+    return o.ok() ? versioned(json(200, QJsonObject{{"id", id}, {"fallback", body->value("fallback")}}), id) : refusal(o);
+  }
   if (request.method == "PATCH") {
     QString name;
     if (auto refused = name_of(request, name)) return *refused;
@@ -171,8 +183,10 @@ api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
 }
 
 // {"tasks": [{"name": "Mornings", "date": "2026-12-08", "time": "07:30",
-// "daily": true, "cut": false, "active": true, "playlist": 3}]}: the whole
-// list, as the items are.
+// "daily": true, "cut": false, "active": true, "playlist": 3, "days":
+// ["mon", "fri"], "first_date": …, "last_date": …, "end_time": "10:30"}],
+// "fallback": 2}: the whole list, as the items are; the rules and the
+// fallback are optional.
 api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
   api::Response bad;
   const auto list = body_list(request, "tasks", bad);
@@ -181,20 +195,42 @@ api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
   for (const QJsonValue& value : *list) {
     const QJsonObject t = value.toObject();
     static constexpr const char* kFlags[] = {"daily", "cut", "active"};
-    const bool shaped = t.value("name").isString() && t.value("date").isString() && t.value("time").isString() &&
-                        t.value("playlist").isDouble() && std::all_of(std::begin(kFlags), std::end(kFlags), [&](const char* f) {
-                          return t.value(f).isUndefined() || t.value(f).isBool();
-                        });
+    static constexpr const char* kRules[] = {"first_date", "last_date", "end_time"};
+    const QJsonValue days = t.value("days");
+    const bool shaped =
+        t.value("name").isString() && t.value("date").isString() && t.value("time").isString() &&
+        t.value("playlist").isDouble() &&
+        std::all_of(std::begin(kFlags), std::end(kFlags),
+                    [&](const char* f) { return t.value(f).isUndefined() || t.value(f).isBool(); }) &&
+        std::all_of(std::begin(kRules), std::end(kRules),
+                    [&](const char* f) { return t.value(f).isUndefined() || t.value(f).isString(); }) &&
+        (days.isUndefined() || days.isArray());
     if (!shaped)
       return error(400,
                    "each task is {\"name\", \"date\": yyyy-MM-dd, \"time\": HH:mm, \"playlist\": id} with "
-                   "\"daily\", \"cut\" and \"active\" true or false",
+                   "\"daily\", \"cut\" and \"active\" true or false, and optionally \"days\": [\"mon\", …], "
+                   "\"first_date\", \"last_date\" and \"end_time\"",
                    "tasks");
-    tasks.append({t.value("name").toString(), t.value("date").toString(), t.value("time").toString(),
-                  t.value("daily").toBool(true), t.value("cut").toBool(false), t.value("active").toBool(true),
-                  t.value("playlist").toInteger()});
+    Schedule_View::TaskSpec spec{t.value("name").toString(), t.value("date").toString(), t.value("time").toString(),
+                                 t.value("daily").toBool(true), t.value("cut").toBool(false),
+                                 t.value("active").toBool(true), t.value("playlist").toInteger(), {}, {}, {}, {}};
+    if (days.isArray()) {
+      QStringList names;
+      for (const QJsonValue& day : days.toArray()) names << day.toString();
+      const auto read = dayparts::read_days(names);
+      if (!read) return error(400, "\"days\" lists days of the week: \"mon\" to \"sun\", at least one", "tasks");
+      spec.days = *read;
+    }
+    spec.first_date = t.value("first_date").toString();
+    spec.last_date = t.value("last_date").toString();
+    spec.end_time = t.value("end_time").toString();
+    tasks.append(spec);
   }
-  const Outcome o = c_.schedule_view.set_tasks(id, tasks);
+  const QJsonValue fallback = body_object(request, bad)->value("fallback");
+  if (!fallback.isUndefined() && !fallback.isNull() && !fallback.isDouble())
+    return error(400, "\"fallback\" is a playlist id, or -1 for none", "fallback");
+  const Outcome o = c_.schedule_view.set_tasks(
+      id, tasks, fallback.isUndefined() ? std::nullopt : std::optional<qint64>(fallback.isNull() ? -1 : fallback.toInteger()));
   return o.ok() ? json(200, QJsonObject{{"id", id}, {"tasks", int(tasks.size())}}) : refusal(o);
 }
 

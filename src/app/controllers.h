@@ -2,6 +2,7 @@
 #include "content/file_list.h"
 #include "history/history_service.h"
 #include "core/app_delegate.h"
+#include "core/local_day.h"
 #include "core/movielist.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
@@ -47,7 +48,7 @@ struct Controllers {
     udp_feedback.set_track_count([this](const QString& device_id, const QVariant& id) {
       const ListShown list = list_shown(device_id, id);
       const int i = list.schedule ? -1 : playlists.catalogue().index_of(list.id.toLongLong());
-      return i < 0 ? -1 : static_cast<int>(published_items(playlists.catalogue().list().at(i)).size());
+      return i < 0 ? -1 : static_cast<int>(published_items(playlists.catalogue().list().at(i), local_today()).size());
     });
   }
 

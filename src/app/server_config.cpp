@@ -15,7 +15,7 @@ namespace {
 const QStringList kKeys = {"content/folder",       "api/enabled", "api/listen",       "api/port",
                            "api/tls_certificate",  "api/tls_key", "api/token_file",   "history/retention_days",
                            "alerts/desktop",       "api/host_names",   "players/max",
-                           "players/command_rate"};
+                           "players/command_rate", "schedules/horizon_days"};
 
 std::optional<bool> read_bool(const QString& text) {
   const QString t = text.trimmed().toLower();
@@ -150,6 +150,12 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     if (!ok || s.command_rate < 100 || s.command_rate > 100000)
       return fail("players/command_rate",
                   QString("\"%1\" is not a number of datagrams a second (100-100000)").arg(value("players/command_rate")));
+  }
+  if (file.contains("schedules/horizon_days")) {
+    bool ok = false;
+    s.schedule_horizon_days = value("schedules/horizon_days").toInt(&ok);
+    if (!ok || s.schedule_horizon_days < 1 || s.schedule_horizon_days > 366)
+      return fail("schedules/horizon_days", QString("\"%1\" is not a number of days (1-366)").arg(value("schedules/horizon_days")));
   }
   if (file.contains("history/retention_days")) {
     bool ok = false;

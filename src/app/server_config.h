@@ -20,6 +20,7 @@ struct ServerSettings {
   // ([api] host_names = a, b): a browser asking for any other is refused.
   std::vector<std::string> host_names;  // empty: "api_token" in the application's folder
   int history_retention_days = 0;  // 0: the history's own default
+  int schedule_horizon_days = 0;   // days of dated tasks compiled ahead; 0: 28
   bool desktop_alerts = true;      // offline players on the desktop, when there is one
   int max_players = 0;             // the registry's cap; 0: the registry's own default
   int command_rate = 0;            // command datagrams a second to a fleet; 0: the players' own default

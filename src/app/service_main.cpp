@@ -23,6 +23,7 @@
 #include "core/state_archive.h"
 #include "core/time_zone.h"
 #include "history/history_store.h"
+#include "schedules/dayparts.h"
 
 namespace tavri::app {
 namespace {
@@ -189,7 +190,8 @@ Service::Service(Controllers& c) : controllers(c) {}
 Service::~Service() = default;
 
 bool Service::start(const ServerSettings& settings, const std::optional<api::ServerConfig>& config) {
-    if (settings.history_retention_days > 0 && controllers.history.store())
+  if (settings.schedule_horizon_days > 0) dayparts::set_horizon_days(settings.schedule_horizon_days);
+  if (settings.history_retention_days > 0 && controllers.history.store())
     controllers.history.store()->set_retention(qint64(settings.history_retention_days) * 24 * 3600 * 1000);
   if (!settings.content_folder.isEmpty() &&
       QDir(settings.content_folder) != QDir(controllers.file_list.folder_path()))

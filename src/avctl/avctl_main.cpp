@@ -1,5 +1,6 @@
 // tavri-avctl: the server's JSON API from the command line.
 #include <QByteArray>
+#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -19,6 +20,7 @@
 #include <utility>
 
 #include "avctl/api_client.h"
+#include "avctl/avctl_tasks.h"
 #include "avctl/avctl_usage.h"
 #include "core/text_rule.h"
 
@@ -452,6 +454,26 @@ int main(int argc, char** argv) {
     return usage("group create NAME | remove NAME | add NAME ID... | take-out NAME ID...");
   }
   if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
+  if (command == "tasks") {
+    if (args.isEmpty()) return usage("tasks SCHEDULE-ID [TASK...]");
+    const QString route = "/api/schedules/" + QUrl::toPercentEncoding(args.takeFirst());
+    if (args.isEmpty()) {
+      QJsonDocument doc;
+      if (int rc = ctl.call("GET", route, {}, &doc); rc || json) return rc;
+      const int fallback = doc.object().value("fallback").toInt(-1);
+      if (fallback != -1) std::printf("fallback playlist: %d\n", fallback);
+      print_table(task_rows(doc.object()));
+      return kOk;
+    }
+    QJsonArray tasks;
+    for (const QString& spec : args) {
+      QString why;
+      const auto task = parse_task(spec, QDate::currentDate().toString("yyyy-MM-dd"), why);
+      if (!task) return usage(why.toUtf8().constData());
+      tasks.append(*task);
+    }
+    return ctl.acted(ctl.call("PUT", route + "/tasks", {{"tasks", tasks}}, nullptr), "tasks set");
+  }
   if (command == "events") return ctl.events();
   if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");
   if (command == "content") return ctl.content();
@@ -516,6 +538,10 @@ int main(int argc, char** argv) {
       rc = ctl.call("PATCH", base + "/" + args[0], {{"name", args[1]}}, &doc);
     else if (what == "copy" && args.size() == 1)
       rc = ctl.call("POST", base + "/" + args[0] + "/copy", {}, &doc);
+    else if (what == "fallback" && command == "schedule" && args.size() == 2)
+      return ctl.acted(ctl.call("PATCH", base + "/" + args[0],
+                                {{"fallback", args[1] == "none" ? QJsonValue(-1) : QJsonValue(args[1].toInt())}}, nullptr),
+                       "fallback set");
     else if (what == "remove" && args.size() == 1)
       rc = ctl.call("DELETE", base + "/" + args[0], {}, &doc);
     else

@@ -12,6 +12,10 @@ const char kUsageText[] =
     "  players                        every player: id, name, state, list, last seen\n"
     "  playlists | schedules          the catalogues\n"
     "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
+    "  schedule fallback ID PLAYLIST-ID|none   what plays outside the schedule's dayparts\n"
+    "  tasks SCHEDULE-ID [TASK...]    show a schedule's tasks, or set them all, each as one argument:\n"
+    "                                 \"name=Breakfast;time=07:00;playlist=3\" with, if wanted, date=, days=mon-fri+sun,\n"
+    "                                 first=YYYY-MM-DD, last=YYYY-MM-DD, end=HH:MM, cut=yes, active=no, daily=no\n"
     "  send playlist|schedule NAME|ID --to all|ID|@GROUP... [--wait]   (--wait: until each confirmed or failed)\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to TARGETS [--wait]\n"
     "  web-stream URL --to TARGETS    background FILE --to TARGETS   (TARGETS: all, or ids and @GROUP)\n"
@@ -44,7 +48,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "accept-address", "groups", "group"};
+    "proof-of-play", "accept-address", "groups", "group", "tasks"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

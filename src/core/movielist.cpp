@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QUrl>
+#include <algorithm>
 #include <mutex>
 
 #include "keyed_archive.h"
@@ -61,16 +62,41 @@ PublishedItemsCache& items_cache() {
 }
 }  // namespace
 
-QVariantList published_items(const Record& playlist) {
+bool plays_on(const Record& item, const QDate& day) { return why_not_playing(item, day).isEmpty(); }
+
+QString why_not_playing(const Record& item, const QDate& day) {
+  const QString today = day.toString("yyyy-MM-dd");
+  const QString first = item.value(kItemFirstDate).toString(), last = item.value(kItemLastDate).toString();
+  if (!first.isEmpty() && today < first) return "starts " + first;
+  if (!last.isEmpty() && today > last) return "ended " + last;
+  return {};
+}
+
+QVariantList published_items(const Record& playlist, const QDate& day) {
   const QByteArray blob = playlist.value("movielist").toByteArray();
-  if (auto cached = items_cache().find(blob)) return *cached;
+  std::optional<QVariantList> all = items_cache().find(blob);
+  if (!all) {
+    all.emplace();
+    // The pictures are replaced, so they are not decoded at all.
+    for (Record item : decode_movielist(playlist, false)) {
+      item["file_icon"] = QString("KEIN BILD");
+      all->append(item);
+    }
+    items_cache().insert(blob, *all);
+  }
+  const bool dated = std::any_of(all->begin(), all->end(), [](const QVariant& v) {
+    const QVariantMap item = v.toMap();
+    return item.contains(kItemFirstDate) || item.contains(kItemLastDate);
+  });
+  if (!dated) return *all;
   QVariantList out;
-  // The pictures are replaced, so they are not decoded at all.
-  for (Record item : decode_movielist(playlist, false)) {
-    item["file_icon"] = QString("KEIN BILD");
+  for (const QVariant& v : *all) {
+    Record item = v.toMap();
+    if (!plays_on(item, day)) continue;
+    item.remove(kItemFirstDate);
+    item.remove(kItemLastDate);
     out.append(item);
   }
-  items_cache().insert(blob, out);
   return out;
 }
 

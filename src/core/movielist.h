@@ -1,4 +1,5 @@
 #pragma once
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -19,8 +20,18 @@ std::optional<RecordArray> try_decode_movielist(const Record& playlist, bool wit
 // Stores the items and their count in "movies".
 void store_movielist(Record& playlist, const RecordArray& items);
 
-// The items as published for the players: thumbnails replaced by "KEIN BILD".
-QVariantList published_items(const Record& playlist);
+// An item may carry a first and a last date (yyyy-MM-dd, our own keys):
+// outside them it is left out of what the players get.
+inline constexpr char kItemFirstDate[] = "first_date";
+inline constexpr char kItemLastDate[] = "last_date";
+bool plays_on(const Record& item, const QDate& day);
+// Why an item does not play on `day` ("ended 2026-12-06", "starts
+// 2026-12-20"); empty when it plays.
+QString why_not_playing(const Record& item, const QDate& day);
+
+// The items as published for the players on `day`: thumbnails replaced by
+// "KEIN BILD", items out of their dates left out, our own keys removed.
+QVariantList published_items(const Record& playlist, const QDate& day);
 
 // The file names of the playlist's items whose files are not there (a
 // player told to load it would go to DEVICE ERROR), in item order, once each.

@@ -9,6 +9,7 @@
 #include "core/console.h"
 #include "core/undo_history.h"
 #include "core/keyed_archive.h"
+#include "core/local_day.h"
 #include "core/movielist.h"
 #include "playlists/missing_media.h"
 #include "core/notifications.h"
@@ -84,7 +85,7 @@ bool display_playlist::save_to_file() {
 bool display_playlist::publish(const Record& playlist) {
   // An empty playlist is published too (with "movies" 0): players must
   // never fetch an older playlist's items under this id.
-  const QByteArray bytes = playlist_file_bytes(playlist);
+  const QByteArray bytes = playlist_file_bytes(playlist, local_today());
   bus_.post(note::GET_URL);
   if (!publish_now(folder_url_, playlist_file_name(playlist.value("id")), bytes, kPlaylistPublishTag)) return false;
   bus_.post(note::PLAYLIST_DID_PUBLISH, playlist.value("id"));

@@ -105,9 +105,9 @@ void unpublish_file(const QUrl& folder, const QString& file_name) {
     console_log(QString("REMOVE ERROR: %1").arg(path));
 }
 
-QByteArray playlist_file_bytes(const Record& playlist) {
+QByteArray playlist_file_bytes(const Record& playlist, const QDate& day) {
   Record copy = playlist;
-  const QVariantList items = published_items(playlist);
+  const QVariantList items = published_items(playlist, day);
   copy["movielist"] = items;
   copy["movies"] = static_cast<int>(items.size());  // as the editor stores it before publishing
   return encode_root_archive(copy);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -23,9 +24,9 @@ void publish_later(const QUrl& folder, const QString& file_name, std::function<Q
 // Removes a published file whose record is gone; logs what it removed.
 void unpublish_file(const QUrl& folder, const QString& file_name);
 
-// The bytes of a playlist's published file: the record with its items as a
-// plain list, thumbnails replaced by "KEIN BILD".
-QByteArray playlist_file_bytes(const Record& playlist);
+// The bytes of a playlist's published file on `day`: the record with its
+// items as a plain list, thumbnails replaced by "KEIN BILD".
+QByteArray playlist_file_bytes(const Record& playlist, const QDate& day);
 
 inline constexpr char kPlaylistPublishTag[] = "SAVE PLAYLIST TO ROOT !!!!!";
 inline constexpr char kSchedulePublishTag[] = "SAVE SCHEDULE TO ROOT !!!!!";

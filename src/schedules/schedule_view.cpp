@@ -8,6 +8,7 @@
 #include "core/catalogue.h"
 #include "core/console.h"
 #include "core/keyed_archive.h"
+#include "core/local_day.h"
 #include "core/main_queue.h"
 #include "core/movielist.h"
 #include "playlists/missing_media.h"
@@ -15,17 +16,12 @@
 #include "core/undo_history.h"
 #include "playlists/play_list.h"
 #include "playlists/published_file.h"
+#include "schedules/dayparts.h"
 #include "schedules/schedule.h"
 
 namespace tavri {
 
 namespace {
-
-struct Editing {
-  explicit Editing(int& depth) : depth_(depth) { ++depth_; }
-  ~Editing() { --depth_; }
-  int& depth_;
-};
 
 QString today() { return QDate::currentDate().toString("yyyy-MM-dd"); }
 
@@ -57,6 +53,10 @@ Schedule_View::Schedule_View(Bus& bus, Dialogs& dialogs, QObject* parent)
   bus_.register_observer(this, note::SET_SERVER_PATH, [this](const QVariant&) { queue_stale_check(); });
   bus_.register_observer(this, note::PUBLISH_STALE_FILES, [this](const QVariant&) { queue_stale_check(); });
   connect(&tasks_, &RecordList::changed, this, &Schedule_View::write_back);
+  day_timer_.setSingleShot(true);
+  day_timer_.setTimerType(Qt::VeryCoarseTimer);
+  connect(&day_timer_, &QTimer::timeout, this, &Schedule_View::new_day);
+  arm_day_timer();
   // A new task row selected by the operator reorders and republishes; our
   // own edits change the selection too, and publish once at their end.
   // Selecting a row republishes but does not reorder: the rows stay where
@@ -157,25 +157,38 @@ void Schedule_View::task_count_change(bool resort) {
   save_schedule(false);
 }
 
-Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists) {
+Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists, const QDate& today) {
   Record copy = schedule;
+  // Rules compile into the dated tasks the players know; a schedule
+  // without them is published as it is stored.
+  if (dayparts::has_rules(schedule)) {
+    const RecordArray compiled = dayparts::compile(to_record_array(schedule.value("tasklist").toList()),
+                                                   dayparts::fallback_of(schedule), today, dayparts::horizon_days());
+    copy.remove(dayparts::kFallback);
+    copy["tasklist"] = to_variant_list(compiled);
+    copy["tasks"] = static_cast<int>(compiled.size());
+  }
   // Each playlist's items are decoded once per publication, however many
   // tasks play it.
   QHash<int, QVariantList> items_of;
   auto items_for = [&](const Record& playlist) -> const QVariantList& {
     const int id = playlist.value("id").toInt();
     auto it = items_of.find(id);
-    if (it == items_of.end()) it = items_of.insert(id, published_items(playlist));
+    if (it == items_of.end()) it = items_of.insert(id, published_items(playlist, today));
     return *it;
   };
   QVariantList movielist;
-  for (const Record& task : to_record_array(schedule.value("tasklist").toList())) {
+  for (const Record& task : to_record_array(copy.value("tasklist").toList())) {
     Record entry = task;
     if (flag_is_set(task.value("active"))) {
       const int list = read_integer(task.value("list").toString());
       for (const Record& playlist : playlists)
         if (playlist.value("id").toInt() == list) {
-          const QVariantList& items = items_for(playlist);
+          // A dated task carries the items of its own day.
+          const QDate day = QDate::fromString(task.value("date").toString(), "yyyy-MM-dd");
+          const QVariantList items =
+              !flag_is_set(task.value("daily")) && day.isValid() && day != today ? published_items(playlist, day)
+                                                                                : items_for(playlist);
           if (!items.isEmpty()) {
             entry["playlist_name"] = playlist.value("name").toString();
             entry["playlist_file_name"] = QString("PLAYLIST_ID_%1.SAV").arg(list);
@@ -191,7 +204,8 @@ Record Schedule_View::published_schedule(const Record& schedule, const RecordArr
 }
 
 Record Schedule_View::publish_schedule(const Record& schedule) {
-  const Record copy = published_schedule(schedule, playlist_list() ? playlist_list()->records() : RecordArray());
+  const Record copy =
+      published_schedule(schedule, playlist_list() ? playlist_list()->records() : RecordArray(), local_today());
   bus_.post(note::GET_URL);
   publish_now(folder_url_, schedule_file_name(copy.value("id")), encode_root_archive(copy), kSchedulePublishTag);
   return copy;
@@ -202,8 +216,8 @@ void Schedule_View::publish_schedule_later(const Record& schedule) {
   // The embedding and encoding happen on the writer, from snapshots.
   publish_later(
       folder_url_, schedule_file_name(schedule.value("id")),
-      [schedule, playlists = playlist_list() ? playlist_list()->records() : RecordArray()] {
-        return encode_root_archive(published_schedule(schedule, playlists));
+      [schedule, playlists = playlist_list() ? playlist_list()->records() : RecordArray(), day = local_today()] {
+        return encode_root_archive(published_schedule(schedule, playlists, day));
       },
       kSchedulePublishTag);
 }
@@ -238,6 +252,7 @@ QSet<int> played_ids(const Record& schedule, bool active_only) {
   QSet<int> ids;
   for (const Record& task : to_record_array(schedule.value("tasklist").toList()))
     if (!active_only || flag_is_set(task.value("active"))) ids.insert(read_integer(task.value("list").toString()));
+  if (const int fallback = dayparts::fallback_of(schedule); fallback != -1) ids.insert(fallback);
   return ids;
 }
 }  // namespace
@@ -262,6 +277,12 @@ void Schedule_View::forget_playlists(const QSet<int>& ids) {
   for (int i = 0; i < schedule_list()->size(); ++i) {
     QVariantList tasks = schedule_list()->at(i).value("tasklist").toList();
     bool changed = false;
+    if (ids.contains(dayparts::fallback_of(schedule_list()->at(i)))) {
+      writing_back_ = true;
+      schedule_list()->set_value(i, dayparts::kFallback, -1);
+      writing_back_ = false;
+      changed = true;
+    }
     for (QVariant& v : tasks) {
       Record task = v.toMap();
       if (!ids.contains(read_integer(task.value("list").toString()))) continue;
@@ -302,6 +323,18 @@ void Schedule_View::restore_uses(const QVariant& snapshot) {
   }
 }
 
+void Schedule_View::arm_day_timer() {
+  // A few seconds past midnight, so the new date is read on the new day.
+  const QDateTime next(QDate::currentDate().addDays(1), QTime(0, 0, 5));
+  day_timer_.start(std::chrono::milliseconds(std::max<qint64>(1000, QDateTime::currentDateTime().msecsTo(next))));
+}
+
+void Schedule_View::new_day() {
+  console_log(QString("NEW DAY %1: REPUBLISHING").arg(local_today().toString("yyyy-MM-dd")));
+  publish_stale_files();
+  arm_day_timer();
+}
+
 void Schedule_View::queue_stale_check() {
   if (stale_check_queued_) return;
   stale_check_queued_ = true;
@@ -319,151 +352,11 @@ void Schedule_View::publish_stale_files() {
   const RecordArray playlists = playlist_list() ? playlist_list()->records() : RecordArray();
   for (const Record& playlist : playlists)
     publish_later(
-        folder_url_, playlist_file_name(playlist.value("id")), [playlist] { return playlist_file_bytes(playlist); },
+        folder_url_, playlist_file_name(playlist.value("id")), [playlist, day = local_today()] { return playlist_file_bytes(playlist, day); },
         kPlaylistPublishTag);
   if (schedule_list())
     for (const Record& schedule : schedule_list()->records()) publish_schedule_later(schedule);
 }
-
-namespace {
-// A task's date and time as the players read them; a refusal names `field`.
-Outcome check_date(const QString& date, const QString& field) {
-  if (QDate::fromString(date, "yyyy-MM-dd").isValid()) return Outcome::done();
-  return Outcome::bad(field, QString("\"%1\" is not a date (yyyy-MM-dd).").arg(date));
-}
-Outcome check_time(const QString& time, const QString& field) {
-  if (time.size() == 5 && QTime::fromString(time, "HH:mm").isValid()) return Outcome::done();
-  return Outcome::bad(field, QString("\"%1\" is not a time of day (HH:mm).").arg(time));
-}
-Outcome unknown_playlist(const QString& id, const QString& field) {
-  return Outcome::unknown(field, QString("No playlist has the id %1.").arg(id));
-}
-}  // namespace
-
-Outcome Schedule_View::set_tasks(qint64 id, const QList<TaskSpec>& wanted) {
-  if (!schedules_ || !schedule_list()) return Outcome::failed("The schedules are not ready.");
-  const int index = schedules_->catalogue().index_of(id);
-  if (index < 0) return Outcome::unknown("id", QString("No schedule has the id %1.").arg(id));
-  QSet<qint64> playlists;
-  if (playlist_list())
-    for (const Record& p : playlist_list()->records()) playlists.insert(p.value("id").toLongLong());
-  RecordArray tasks;
-  for (const TaskSpec& t : wanted) {
-    if (const Outcome o = Catalogue::check_name(t.name); !o.ok()) return Outcome::bad("tasks", o.message, o.detail);
-    if (const Outcome o = check_date(t.date, "tasks"); !o.ok()) return o;
-    if (const Outcome o = check_time(t.time, "tasks"); !o.ok()) return o;
-    if (t.list != -1 && !playlists.contains(t.list)) return unknown_playlist(QString::number(t.list), "tasks");
-    Record task = new_task(t.name, static_cast<int>(t.list));
-    task["date"] = t.date;
-    task["time"] = t.time;
-    task["daily"] = t.daily ? 1 : 0;
-    task["cut"] = t.cut ? 1 : 0;
-    task["active"] = t.active ? 1 : 0;
-    tasks.append(task);
-  }
-  console_log(QString("SCHEDULE %1: %2 TASKS SET").arg(id).arg(tasks.size()));
-  writing_back_ = true;
-  schedule_list()->set_value(index, "tasks", static_cast<int>(tasks.size()));
-  writing_back_ = false;
-  write_tasklist(index, to_variant_list(tasks), selected_schedule());
-  return Outcome::done();
-}
-
-std::optional<std::pair<int, RecordArray>> Schedule_View::tasks_of(qint64 id, Outcome& refusal) const {
-  if (!schedules_ || !schedule_list()) {
-    refusal = Outcome::failed("The schedules are not ready.");
-    return std::nullopt;
-  }
-  const int index = schedules_->catalogue().index_of(id);
-  if (index < 0) {
-    refusal = Outcome::unknown("id", QString("No schedule has the id %1.").arg(id));
-    return std::nullopt;
-  }
-  if (is_shown(index)) return std::pair{index, tasks_.records()};
-  return std::pair{index, to_record_array(schedule_list()->at(index).value("tasklist").toList())};
-}
-
-bool Schedule_View::is_shown(int index) const {
-  return shown_schedule_id_ == schedule_list()->at(index).value("id");
-}
-
-void Schedule_View::write_tasks(int index, const RecordArray& tasks) {
-  writing_back_ = true;
-  schedule_list()->set_value(index, "tasks", static_cast<int>(tasks.size()));
-  writing_back_ = false;
-  write_tasklist(index, to_variant_list(tasks), selected_schedule());
-}
-
-namespace {
-Outcome bad_rows(const QList<int>& rows, int count) {
-  if (rows.isEmpty()) return Outcome::bad("rows", "No task is named.");
-  for (int row : rows)
-    if (row < 0 || row >= count)
-      return Outcome::bad("rows", QString("The schedule has no task %1 (it has %2).").arg(row + 1).arg(count));
-  return Outcome::done();
-}
-}  // namespace
-
-Outcome Schedule_View::set_task_value(qint64 id, const QList<int>& rows, const QString& key, const QVariant& value) {
-  Outcome refusal;
-  auto found = tasks_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, tasks] = *found;
-  if (const Outcome o = bad_rows(rows, static_cast<int>(tasks.size())); !o.ok()) return o;
-  QVariant stored = value;
-  const QString text = value.toString();
-  if (key == "name") {
-    if (const Outcome o = Catalogue::check_name(text); !o.ok()) return Outcome::bad("value", o.message, o.detail);
-  } else if (key == "date") {
-    if (const Outcome o = check_date(text, "value"); !o.ok()) return o;
-  } else if (key == "time") {
-    if (const Outcome o = check_time(text, "value"); !o.ok()) return o;
-  } else if (key == "daily" || key == "cut" || key == "active") {
-    stored = value.toBool() ? 1 : 0;
-  } else if (key == "list") {
-    bool number = false;
-    const qint64 list = value.toLongLong(&number);
-    const bool known = playlists_ && playlists_->catalogue().index_of(list) >= 0;
-    if (!number || (list != -1 && !known)) return unknown_playlist(text, "value");
-    stored = static_cast<int>(list);
-  } else {
-    return Outcome::bad("key", QString("A task has no \"%1\".").arg(key));
-  }
-  if (is_shown(index)) {
-    // In the editor's rows, so that the selection stays on the same tasks.
-    {
-      Editing editing(editing_);
-      for (int row : rows) tasks_.set_value(row, key, stored);
-    }
-    task_count_change(key == "date" || key == "time");
-    return Outcome::done();
-  }
-  for (int row : rows) tasks[row][key] = stored;
-  write_tasks(index, tasks);
-  return Outcome::done();
-}
-
-Outcome Schedule_View::remove_tasks(qint64 id, QList<int> rows) {
-  Outcome refusal;
-  auto found = tasks_of(id, refusal);
-  if (!found) return refusal;
-  auto& [index, tasks] = *found;
-  if (const Outcome o = bad_rows(rows, static_cast<int>(tasks.size())); !o.ok()) return o;
-  std::sort(rows.begin(), rows.end(), std::greater<>());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  if (is_shown(index)) {
-    {
-      Editing editing(editing_);
-      for (int row : rows) tasks_.remove_at(row);
-    }
-    task_count_change();
-    return Outcome::done();
-  }
-  for (int row : rows) tasks.removeAt(row);
-  write_tasks(index, tasks);
-  return Outcome::done();
-}
-
 void Schedule_View::add_line() {
   if (selected_schedule() < 0) return;
   console_log("ADD SCHEDULE TASK");

@@ -1,7 +1,9 @@
 #pragma once
 #include <optional>
 #include <utility>
+#include <QDate>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 
 #include "core/bus.h"
@@ -67,19 +69,33 @@ class Schedule_View : public QObject, public PlaylistUsers {
     QString time;  // HH:mm
     bool daily = true, cut = false, active = true;
     qint64 list = -1;  // a playlist's id; -1: none yet
+    // The rules (dayparts.h), empty when not set.
+    QString days, first_date, last_date, end_time;
   };
-  // Schedule `id` gets these tasks and is published at once. Nothing
-  // changes when a name, date, time or playlist does not fit.
-  Outcome set_tasks(qint64 id, const QList<TaskSpec>& tasks);
+  // Schedule `id` gets these tasks (and this fallback playlist, -1 for
+  // none, when given) and is published at once. Nothing changes when a
+  // name, date, time, rule or playlist does not fit.
+  Outcome set_tasks(qint64 id, const QList<TaskSpec>& tasks, std::optional<qint64> fallback = std::nullopt);
   // The task edits by schedule id and task index, which the buttons call
   // with the selection; the schedule is published at once, and nothing
   // changes when an index or a value does not fit. `key`: "name", "date"
-  // (yyyy-MM-dd), "time" (HH:mm), "daily", "cut", "active" or "list" (a
-  // playlist's id, -1 for none).
+  // (yyyy-MM-dd), "time" (HH:mm), "daily", "cut", "active", "list" (a
+  // playlist's id, -1 for none), or a rule: "days", "first_date",
+  // "last_date", "end_time" (empty to clear).
   Outcome set_task_value(qint64 id, const QList<int>& rows, const QString& key, const QVariant& value);
   Outcome remove_tasks(qint64 id, QList<int> rows);
+  Outcome set_fallback(qint64 id, qint64 list);
+  // Republishes what changes with the day: compiled horizons and items out
+  // of their dates. Runs after each local midnight.
+  void new_day();
 
  private:
+  // Edits of the shown tasks that publish once, at their end.
+  struct Editing {
+    explicit Editing(int& depth) : depth_(depth) { ++depth_; }
+    ~Editing() { --depth_; }
+    int& depth_;
+  };
   // The schedule's list index and tasks, or the refusal; the shown one's
   // as the editor holds them.
   std::optional<std::pair<int, RecordArray>> tasks_of(qint64 id, Outcome& refusal) const;
@@ -96,10 +112,13 @@ class Schedule_View : public QObject, public PlaylistUsers {
   void write_back();
   void change_selected(const QString& key, const QString& format, bool date);
   // The schedule as published: active tasks carry their playlist's items.
-  static Record published_schedule(const Record& schedule, const RecordArray& playlists);
+ public:
+  static Record published_schedule(const Record& schedule, const RecordArray& playlists, const QDate& today);
   // Publishes the schedule; the published record, as sent to players.
+ private:
   Record publish_schedule(const Record& schedule);
   void publish_schedule_later(const Record& schedule);
+  void arm_day_timer();
   void playlist_published(int id);
 
   Bus& bus_;
@@ -112,6 +131,7 @@ class Schedule_View : public QObject, public PlaylistUsers {
   bool writing_back_ = false;
   int editing_ = 0;
   bool stale_check_queued_ = false;
+  QTimer day_timer_;
   QVariant shown_schedule_id_;  // whose tasks are shown
 };
 

@@ -57,6 +57,14 @@ check 'ctl pause --to @Cafeteria >/dev/null && until_players "sorted(p[\"id\"] f
 check '! ctl play --to @Kitchen 2>"$out/refused" && grep -q "No group is named \"Kitchen\"" "$out/refused"' \
   "a command to an unknown group is refused, naming it"
 ctl play --to all >/dev/null
+# A weekday daypart with a fallback, set and shown in words.
+sid=$(ctl schedule create Week | awk '{print $2}')
+check 'ctl tasks "$sid" "name=Breakfast;time=07:00;end=10:30;days=mon-fri;playlist=$id" >/dev/null && ctl schedule fallback "$sid" "$id" >/dev/null' \
+  "a weekday daypart with a fallback is set"
+check 'ctl tasks "$sid" | grep -q "Breakfast  *07:00  *$id  *Mon Tue Wed Thu Fri, ends 10:30" && ctl tasks "$sid" | grep -q "^fallback playlist: $id"' \
+  "and shown in words"
+check '! ctl tasks "$sid" "name=x;playlist=$id;days=someday" 2>/dev/null && ctl tasks "$sid" | grep -q Breakfast' \
+  "days that are not days are refused, and the tasks stay"
 
 today=$(date +%F)
 check 'ctl proof-of-play --from "$today" --to "$today" >"$out/plays.csv" 2>"$out/plays.err" && head -1 "$out/plays.csv" | grep -q "^player id,"' \
