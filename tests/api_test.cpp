@@ -154,6 +154,39 @@ TEST_F(Api, CommandsAndListsReachThePlayersAsTheWindowSendsThem) {
   EXPECT_EQ(c->udp_feedback.player_ids(), QStringList{"P1"});
 }
 
+// An announcement to a group gives each player back what it had: a list,
+// a stream, or (told nothing by this server) an empty list.
+TEST_F(Api, AnAnnouncementEndsGivingEachPlayerItsOwnBack) {
+  const std::string sep(wire::kSeparator);
+  c->udp_feedback.udp_socket_did_receive(
+      QByteArray::fromStdString("P3" + sep + "Screen P3" + sep + "2" + sep + "1" + sep + "---" + sep + "---" + sep + "0" + sep + "0"),
+      "127.0.0.1");
+  ASSERT_EQ(call("POST", "/api/send", R"({"playlist":7,"players":["P1"]})").status, 202);
+  ASSERT_EQ(call("POST", "/api/commands", R"({"command":"web-stream","players":["P2"],"arguments":["http://s/a.m3u8"]})").status,
+            202);
+  ASSERT_EQ(call("POST", "/api/groups", R"({"name":"Hall"})").status, 201);
+  ASSERT_EQ(call("POST", "/api/groups/Hall/add", R"({"players":["P1","P2","P3"]})").status, 200);
+  received();
+  const auto started = call("POST", "/api/announcement", R"({"stream":"http://s/closing.m3u8","players":["group:Hall"]})");
+  ASSERT_EQ(started.status, 202) << started.body;
+  EXPECT_EQ(received().size(), 3u);
+  EXPECT_EQ(call("POST", "/api/announcement", R"({"playlist":7,"players":"all"})").status, 409) << "one at a time";
+  EXPECT_EQ(call("POST", "/api/announcement", R"({"playlist":7,"players":"all","minutes":1.5})").status, 400);
+  const QJsonObject shown = object(call("GET", "/api/announcement"));
+  EXPECT_EQ(shown["what"].toString(), "stream http://s/closing.m3u8");
+  EXPECT_EQ(shown["targets"].toArray(), QJsonArray{"group:Hall"});
+  ASSERT_EQ(call("DELETE", "/api/announcement").status, 200);
+  auto back = received();
+  std::sort(back.begin(), back.end());
+  std::vector<std::string> expected{wire::encode_command("P1", wire::kLoadPlaylist, {"7", "Lobby"}),
+                                    wire::encode_command("P2", wire::kWebStream, {"http://s/a.m3u8"}),
+                                    wire::encode_command("P3", wire::kClearList)};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(back, expected);
+  EXPECT_FALSE(object(call("GET", "/api/announcement"))["running"].toBool());
+  EXPECT_EQ(call("DELETE", "/api/announcement").status, 409);
+}
+
 // A group is a target beside ids and "all", in every send; it is kept in
 // its own file and forgets the players that are removed.
 TEST_F(Api, GroupsAreTargetsOfEverySendAndKeepOnlyPlayersThatExist) {

@@ -11,6 +11,7 @@
 #include "content/file_list.h"
 #include "core/bus.h"
 #include "core/folders.h"
+#include "core/local_day.h"
 #include "core/movielist.h"
 #include "core/undo_history.h"
 #include "playlists/published_file.h"
@@ -936,4 +937,38 @@ TEST_F(Editors, AListWithMissingMediaAsksBeforeItIsSentNamingThem) {
   editor_->send_to_device();
   schedule_view_->send_to_device();
   EXPECT_EQ(sent_.size(), 2);
+}
+
+// The first day after an item's last date, the new-day republication
+// leaves it out of the playlist file and of the schedule that embeds it,
+// and moves the schedule's compiled horizon on.
+TEST_F(Editors, ANewDayRepublishesWhatTheDatesChange) {
+  fix_local_today(QDate(2026, 12, 11));  // a Friday
+  new_playlist("Lobby");
+  ASSERT_TRUE(editor_->set_items(1, {{"Lobby Loop.mov", 0, {}, {}}, {"Logo.png", 5, {}, "2026-12-11"}}).ok());
+  dialogs_.prompt_answers.push_back(QString("Week"));
+  schedule_->add_new_playlist();
+  Schedule_View::TaskSpec breakfast{"Breakfast", "2026-12-11", "07:00", true, false, true, 1, "Mon Tue Wed Thu Fri", {}, {}, {}};
+  ASSERT_TRUE(schedule_view_->set_tasks(1, {breakfast}).ok());
+  auto files_in = [&](const QJsonArray& items) {
+    QStringList names;
+    for (const QJsonValue& v : items) names << v.toObject()["file_name"].toString();
+    return names;
+  };
+  const QJsonObject friday = read_published("PLAYLIST_ID_1.SAV");
+  if (friday.isEmpty()) GTEST_SKIP() << "python3 not installed";
+  EXPECT_EQ(files_in(friday["movielist"].toArray()), (QStringList{"Lobby Loop", "Logo"}));
+  EXPECT_FALSE(friday["movielist"].toArray()[1].toObject().contains("last_date"));
+  QJsonObject week = read_published("SCHEDULE_ID_1.SAV");
+  EXPECT_EQ(week["movielist"].toArray()[0].toObject()["date"].toString(), "2026-12-11");
+  EXPECT_EQ(files_in(week["movielist"].toArray()[0].toObject()["playlist_files"].toArray()).size(), 2);
+  EXPECT_EQ(files_in(week["movielist"].toArray()[1].toObject()["playlist_files"].toArray()).size(), 1) << "Monday's";
+
+  fix_local_today(QDate(2026, 12, 14));
+  schedule_view_->new_day();
+  EXPECT_EQ(files_in(read_published("PLAYLIST_ID_1.SAV")["movielist"].toArray()), (QStringList{"Lobby Loop"}));
+  week = read_published("SCHEDULE_ID_1.SAV");
+  EXPECT_EQ(week["movielist"].toArray()[0].toObject()["date"].toString(), "2026-12-14");
+  EXPECT_EQ(week["tasks"].toInt(), 20);  // four weeks of weekdays
+  fix_local_today({});
 }

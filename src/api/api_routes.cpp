@@ -134,6 +134,7 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   const QString resource = parts.value(0);
   if (resource == "players") return players(request, parts);
   if (resource == "groups") return groups(request, parts);
+  if (resource == "announcement" && parts.size() == 1) return announcement(request);
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
   if (resource == "content") return content(request, parts);
   if (resource == "folder" && parts.size() == 1) return folder(request);
@@ -286,12 +287,14 @@ api::Response ApiRoutes::command(const QJsonObject& body) {
                                {"confirmable", CommandTracker::confirmable(*code)}});
 }
 
-api::Response ApiRoutes::send_list(const QJsonObject& body) {
+std::optional<Record> ApiRoutes::named_list(const QJsonObject& body, api::Response& refusal) {
   const bool schedule = body.contains("schedule");
   const QString field = schedule ? "schedule" : "playlist";
   const QJsonValue wanted = body.value(field);
-  if (!wanted.isString() && !wanted.isDouble())
-    return error(400, "name a \"playlist\" or a \"schedule\" by its id or its name", field);
+  if (!wanted.isString() && !wanted.isDouble()) {
+    refusal = error(400, "name a \"playlist\" or a \"schedule\" by its id or its name", field);
+    return std::nullopt;
+  }
   const RecordList& lists =
       schedule ? c_.schedule.ArrayController_SCHEDULELIST() : c_.playlists.ArrayController_PLAYLIST();
   std::optional<Record> found;
@@ -309,9 +312,17 @@ api::Response ApiRoutes::send_list(const QJsonObject& body) {
       ++by_name;
     }
   }
-  if (by_name > 1) return error(409, QString("%1 lists have this name: name it by its id").arg(by_name), field);
-  if (!found) return error(404, QString("No %1 has the id or name \"%2\".").arg(field, wanted.toVariant().toString()), field);
+  if (by_name > 1) refusal = error(409, QString("%1 lists have this name: name it by its id").arg(by_name), field);
+  else if (!found) refusal = error(404, QString("No %1 has the id or name \"%2\".").arg(field, wanted.toVariant().toString()), field);
+  return by_name > 1 ? std::nullopt : found;
+}
+
+api::Response ApiRoutes::send_list(const QJsonObject& body) {
+  const bool schedule = body.contains("schedule");
+  const QString field = schedule ? "schedule" : "playlist";
   api::Response bad;
+  const auto found = named_list(body, bad);
+  if (!found) return bad;
   const auto ids = player_ids(body.value("players"), bad);
   if (!ids) return bad;
   const Outcome o = c_.udp_feedback.send_list(*found, *ids);

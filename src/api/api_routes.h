@@ -1,4 +1,5 @@
 #pragma once
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
 #include <functional>
@@ -6,14 +7,20 @@
 
 #include "api/api_server.h"
 #include "core/outcome.h"
+#include "core/record.h"
 
 namespace tavri {
 
 struct Controllers;
+class Announcement;
+
+// The running announcement as the API shows it ({"running": false} when none).
+QJsonObject announcement_json(const Announcement& announcement);
 
 // What each API route does, as calls of the controllers' operations. Runs
 // on the main thread; what takes long to write out (ten thousand players)
 // is copied there and written on the listener's thread.
+
 class ApiRoutes : public QObject {
   Q_OBJECT
  public:
@@ -52,6 +59,10 @@ class ApiRoutes : public QObject {
   Answer proof_of_play(const api::Request& request);
   Answer timeline(const api::Request& request, const QString& device_id);
   Answer groups(const api::Request& request, const QStringList& parts);
+  Answer announcement(const api::Request& request);
+  // The playlist or schedule a body names ({"playlist": 3}, {"schedule":
+  // "Week"}), or nothing with the refusal.
+  std::optional<Record> named_list(const QJsonObject& body, api::Response& refusal);
   // The players a request names: "all", or a list of ids and "group:NAME"
   // entries. Nothing, with the refusal in `error`, when it is neither or a
   // group is unknown.

@@ -46,6 +46,9 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     publish("command-failed", {{"player", device_id}, {"command", players::command_name(code)}});
   });
   connect(&players, &UDP_Feedback::feedback_recorded, this, &ApiService::heard);
+  // Both consoles show the running announcement, and its end.
+  connect(&c_.announcement, &Announcement::changed, this,
+          [this] { publish("announcement", announcement_json(c_.announcement)); });
   // The players known at the start are no news.
   const RecordList& devices = players.ArrayController_DEVICES();
   const QDateTime now = QDateTime::currentDateTime();

@@ -10,6 +10,7 @@
 #include "app/controllers.h"
 #include "content/content_item.h"
 #include "core/catalogue.h"
+#include "core/local_day.h"
 #include "core/movielist.h"
 #include "schedules/dayparts.h"
 
@@ -153,6 +154,8 @@ ApiRoutes::Answer ApiRoutes::catalogue(const api::Request& request, const QStrin
       QJsonObject entry = item_json(item);
       entry.remove(key::FILE_URL);  // where it lies on the server is not the client's business
       entry.insert("file", item.value(key::FILE_URL).toUrl().fileName());
+      // Not playing today, and why: "ended 2026-12-06".
+      if (const QString why = why_not_playing(item, local_today()); !why.isEmpty()) entry.insert("not_playing", why);
       items.append(entry);
     }
     out["items"] = items;
@@ -171,12 +174,15 @@ api::Response ApiRoutes::set_items(qint64 id, const api::Request& request) {
   for (const QJsonValue& value : *list) {
     const QJsonObject item = value.toObject();
     const QJsonValue seconds = item.value("seconds");
+    const QJsonValue first = item.value("first_date"), last = item.value("last_date");
     if (!item.value("file").isString() || !(seconds.isUndefined() || seconds.isDouble()) ||
         seconds.toDouble() != std::floor(seconds.toDouble()) || seconds.toDouble() > 86400 * 365 ||
-        seconds.toDouble() < 0)
-      return error(400, "each item is {\"file\": NAME} with, for an image, \"seconds\": a whole number from 0 to 31536000",
+        seconds.toDouble() < 0 || !(first.isUndefined() || first.isString()) || !(last.isUndefined() || last.isString()))
+      return error(400,
+                   "each item is {\"file\": NAME} with, for an image, \"seconds\": a whole number from 0 to 31536000, "
+                   "and if wanted \"first_date\" and \"last_date\" (yyyy-MM-dd)",
                    "items");
-    items.append({item.value("file").toString(), seconds.toInt()});
+    items.append({item.value("file").toString(), seconds.toInt(), first.toString(), last.toString()});
   }
   const Outcome o = c_.playlist_editor.set_items(id, items);
   return o.ok() ? json(200, QJsonObject{{"id", id}, {"items", int(items.size())}}) : refusal(o);

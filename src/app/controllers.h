@@ -7,6 +7,7 @@
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
 #include "core/folders.h"
+#include "players/announcement.h"
 #include "players/player_groups.h"
 #include "players/udp_feedback.h"
 #include "schedules/schedule.h"
@@ -31,8 +32,11 @@ struct Controllers {
         app(bus, dialogs),
         history(udp_feedback, dialogs,
                 [this](const QString& device_id, const QString& id) { return list_name(device_id, id); }),
-        groups(application_folder() + "/" + kGroupsFile) {
+        groups(application_folder() + "/" + kGroupsFile),
+        announcement(udp_feedback, [this](bool s, qint64 id) { return find_list(s, id); },
+                     application_folder() + "/" + kAnnouncementFile) {
     groups.load();
+    announcement.load();
     QObject::connect(&udp_feedback, &UDP_Feedback::players_removed, &groups, &PlayerGroups::forget_players);
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
@@ -58,6 +62,13 @@ struct Controllers {
         device_id, id, [this](qint64 list) { return playlists.name_of(list); },
         [this](qint64 list) { return schedule.catalogue().name_of(list); });
   }
+  // A playlist or schedule record by id, as the catalogue holds it now.
+  std::optional<Record> find_list(bool is_schedule, qint64 id) {
+    const Catalogue& catalogue = is_schedule ? schedule.catalogue() : playlists.catalogue();
+    const int i = catalogue.index_of(id);
+    if (i < 0) return std::nullopt;
+    return is_schedule ? schedule.ArrayController_SCHEDULELIST().at(i) : playlists.ArrayController_PLAYLIST().at(i);
+  }
   // Its name, for the history and the proof of play; empty when unknown.
   QString list_name(const QString& device_id, const QVariant& id) { return list_shown(device_id, id).name; }
 
@@ -71,6 +82,7 @@ struct Controllers {
   AppDelegate app;
   history::HistoryService history;
   PlayerGroups groups;
+  Announcement announcement;
 };
 
 }  // namespace tavri

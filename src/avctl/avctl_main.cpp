@@ -507,13 +507,23 @@ int main(int argc, char** argv) {
                      "deleted");
   }
   if (command == "items") {
-    if (args.isEmpty()) return usage("items PLAYLIST-ID FILE[:SECONDS]...");
+    if (args.isEmpty()) return usage("items PLAYLIST-ID FILE[:SECONDS][@FIRST..LAST]...");
     QJsonArray items;
-    for (const QString& item : args.mid(1)) {
+    for (QString item : args.mid(1)) {
+      // "promo.png:8@2026-12-01..2026-12-13": plays those days only; either end may be left out.
+      QJsonObject entry;
+      if (const qsizetype at = item.lastIndexOf('@'); at > 0 && item.indexOf("..", at) > at) {
+        const QStringList dates = item.mid(at + 1).split("..");
+        if (!dates[0].isEmpty()) entry["first_date"] = dates[0];
+        if (!dates[1].isEmpty()) entry["last_date"] = dates[1];
+        item.truncate(at);
+      }
       const qsizetype colon = item.lastIndexOf(':');
       bool numeric = false;
       const int seconds = colon > 0 ? item.mid(colon + 1).toInt(&numeric) : 0;
-      items.append(numeric ? QJsonObject{{"file", item.left(colon)}, {"seconds", seconds}} : QJsonObject{{"file", item}});
+      entry["file"] = numeric ? item.left(colon) : item;
+      if (numeric) entry["seconds"] = seconds;
+      items.append(entry);
     }
     return ctl.acted(ctl.call("PUT", "/api/playlists/" + QUrl::toPercentEncoding(args[0]) + "/items", {{"items", items}},
                               nullptr),

@@ -13,6 +13,7 @@ inline constexpr char kRegistryFile[] = "tavri_AV_SERVER_DATA.sav";
 inline constexpr char kWindowsFile[] = "tavri_AV_SERVER_WINDOWS.sav";
 inline constexpr char kHistoryFile[] = "tavri_AV_SERVER_HISTORY.sqlite";
 inline constexpr char kGroupsFile[] = "tavri_AV_SERVER_GROUPS.json";
+inline constexpr char kAnnouncementFile[] = "tavri_AV_SERVER_ANNOUNCEMENT.json";
 inline constexpr char kApplicationFolder[] = "tavri_av_server";
 inline constexpr char kTempFolder[] = "temp";
 inline constexpr char kRegistryWorkingCopy[] = "tmp_34_56_3234.temp";

@@ -55,7 +55,7 @@ bool ListSends::known(const QString& device_id, qint64 list_id) const {
 
 QVariant ListSends::to_variant() const {
   // Nothing kept: the file stays as earlier versions wrote it.
-  if (sent_.isEmpty() && retaken_.isEmpty() && schedules_.isEmpty()) return {};
+  if (sent_.isEmpty() && retaken_.isEmpty() && schedules_.isEmpty() && last_.isEmpty()) return {};
   QVariantMap players;
   for (auto it = sent_.begin(); it != sent_.end(); ++it) players.insert(it.key(), sorted_ids(*it));
   QVariantMap top{{"retaken", sorted_ids(retaken_)}, {"sent", players}};
@@ -64,6 +64,10 @@ QVariant ListSends::to_variant() const {
   for (auto it = schedules_.begin(); it != schedules_.end(); ++it)
     schedules.insert(it.key(), QVariantList{it->id} + sorted_ids(it->task_lists));
   if (!schedules.isEmpty()) top.insert("schedules", schedules);
+  QVariantMap last;
+  for (auto it = last_.begin(); it != last_.end(); ++it)
+    last.insert(it.key(), QVariantList{it->code} + QVariantList(it->arguments.begin(), it->arguments.end()));
+  if (!last.isEmpty()) top.insert("last", last);
   return top;
 }
 
@@ -80,6 +84,15 @@ ListSends ListSends::from_variant(const QVariant& value) {
     bool ok = false;
     const qint64 id = ids.value(0).toLongLong(&ok);
     if (ok) sends.schedules_.insert(it.key(), {id, ids_of(ids.mid(1))});
+  }
+  const QVariantMap last = top.value("last").toMap();
+  for (auto it = last.begin(); it != last.end(); ++it) {
+    const QVariantList fields = it.value().toList();
+    bool ok = false;
+    const int code = fields.value(0).toInt(&ok);
+    QStringList arguments;
+    for (const QVariant& a : fields.mid(1)) arguments << a.toString();
+    if (ok) sends.last_.insert(it.key(), {code, arguments});
   }
   return sends;
 }

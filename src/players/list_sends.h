@@ -2,6 +2,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <optional>
 
@@ -18,6 +19,19 @@ class ListSends {
   // playlists), or a playlist, which ends what a schedule said.
   void sent_schedule(const QString& device_id, qint64 schedule_id, const QSet<qint64>& task_lists);
   void sent_playlist(const QString& device_id) { schedules_.remove(device_id); }
+  // What a player was last told to play by this server: a list's load
+  // command or a web stream, with its arguments. What an announcement
+  // gives back at its end.
+  struct Last {
+    int code = 0;
+    QStringList arguments;
+  };
+  void last(const QString& device_id, int code, const QStringList& arguments) { last_.insert(device_id, {code, arguments}); }
+  void forget_last(const QString& device_id) { last_.remove(device_id); }
+  std::optional<Last> last_of(const QString& device_id) const {
+    const auto it = last_.constFind(device_id);
+    return it == last_.constEnd() ? std::nullopt : std::optional<Last>(*it);
+  }
   // The schedule a player runs when it reports `reported`: the last list it
   // was sent is that schedule, and the id is the schedule's or one of its
   // tasks' playlists' (players report either).
@@ -29,10 +43,12 @@ class ListSends {
   void forget(const QString& device_id) {
     sent_.remove(device_id);
     schedules_.remove(device_id);
+    last_.remove(device_id);
   }
   void clear() {
     sent_.clear();
     schedules_.clear();
+    last_.clear();
   }
 
   // As the registry file keeps it; an absent or foreign value reads as
@@ -48,6 +64,7 @@ class ListSends {
     QSet<qint64> task_lists;
   };
   QHash<QString, SentSchedule> schedules_;
+  QHash<QString, Last> last_;
 };
 
 }  // namespace tavri

@@ -90,7 +90,11 @@ Outcome UDP_Feedback::command_players(int code, const QStringList& ids, const QS
     console_log(QString("NEW WEB ADDRESS: %1").arg(address));
     args << address;
   }
-  for (const QString& id : ids) send(id, code, args);
+  for (const QString& id : ids) {
+    if (code == wire::kWebStream) list_sends_.last(id, code, args);
+    if (code == wire::kClearList || code == wire::kClearContent) list_sends_.forget_last(id);
+    send(id, code, args);
+  }
   if (code == wire::kClearList || code == wire::kClearContent) reload_map();
   return Outcome::done();
 }
@@ -177,6 +181,7 @@ Outcome UDP_Feedback::send_list(const QVariantMap& list, const QStringList& ids)
   for (const QVariant& task : list.value("tasklist").toList())
     if (const QString task_list = task.toMap().value("list").toString(); !task_list.isEmpty())
       list_ids.append(read_integer(task_list));
+  if (list.contains("fallback")) list_ids.append(read_integer(list.value("fallback").toString()));  // dayparts' fallback
   const QSet<qint64> task_lists(list_ids.begin() + 1, list_ids.end());
   for (const QString& device_id : ids) {
     for (qint64 sent : list_ids) list_sends_.sent(device_id, sent);
@@ -184,6 +189,7 @@ Outcome UDP_Feedback::send_list(const QVariantMap& list, const QStringList& ids)
       list_sends_.sent_schedule(device_id, list_ids.first(), task_lists);
     else
       list_sends_.sent_playlist(device_id);
+    list_sends_.last(device_id, code, {id, name});
     send(device_id, code, {id, name});
   }
   autosave_.touch();

@@ -154,6 +154,8 @@ class UDP_Feedback : public QObject {
   Outcome set_background(const QString& image_path, const QStringList& device_ids);
   // Unknown ids, or none when `allow_none` is false.
   Outcome check_players(const QStringList& ids, bool allow_none = false);
+  // What this server last told the player to play (a list or a stream).
+  std::optional<ListSends::Last> last_sent(const QString& device_id) const { return list_sends_.last_of(device_id); }
   // Every player id in the registry, once, in registry order.
   QStringList player_ids() const;
   QStringList selected_ids() const;

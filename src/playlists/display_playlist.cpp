@@ -264,6 +264,14 @@ Outcome display_playlist::set_items(qint64 id, const QList<ItemSpec>& wanted) {
       return Outcome::bad("items", QString("\"%1\": only an image takes a length, a whole number of seconds, at least 1.")
                                        .arg(one.file));
     if (one.seconds > 0) item["file_length"] = one.seconds;
+    for (const auto& [key, date] : {std::pair{kItemFirstDate, one.first_date}, std::pair{kItemLastDate, one.last_date}}) {
+      if (date.isEmpty()) continue;
+      if (!QDate::fromString(date, "yyyy-MM-dd").isValid())
+        return Outcome::bad("items", QString("\"%1\": \"%2\" is not a date (yyyy-MM-dd).").arg(one.file, date));
+      item[key] = date;
+    }
+    if (!one.first_date.isEmpty() && !one.last_date.isEmpty() && one.last_date < one.first_date)
+      return Outcome::bad("items", QString("\"%1\": its last date comes before its first.").arg(one.file));
     items.append(item);
   }
   write_items(index, items, 0);

@@ -58,6 +58,7 @@ class display_playlist : public QObject {
   struct ItemSpec {
     QString file;
     int seconds = 0;
+    QString first_date, last_date;  // yyyy-MM-dd; empty: no bound
   };
   // Playlist `id` gets these items in this order and is published at once.
   // Nothing changes when a file is unknown or a length does not fit.

@@ -1,0 +1,58 @@
+// The announcement through the API: what runs, start one, end it.
+#include "api/api_routes.h"
+#include "api/route_helpers.h"
+#include "app/controllers.h"
+
+namespace tavri {
+
+using namespace routes;
+
+QJsonObject announcement_json(const Announcement& a) {
+  if (!a.running()) return {{"running", false}};
+  return {{"running", true},
+          {"what", a.label()},
+          {"targets", QJsonArray::fromStringList(a.targets())},
+          {"players", QJsonArray::fromStringList(a.players())},
+          {"started", a.started().toString(Qt::ISODate)},
+          {"ends", a.ends().isValid() ? QJsonValue(a.ends().toString(Qt::ISODate)) : QJsonValue()}};
+}
+
+// {"playlist": 3 | "schedule": "Week" | "stream": URL, "players": [...],
+// "minutes": 30}: minutes left out or 0, until ended.
+ApiRoutes::Answer ApiRoutes::announcement(const api::Request& request) {
+  Announcement& a = c_.announcement;
+  if (request.method == "GET") return json(200, announcement_json(a));
+  if (request.method == "DELETE") {
+    const Outcome o = a.end();
+    return o.ok() ? json(200, QJsonObject{{"ended", true}}) : refusal(o);
+  }
+  if (request.method != "POST") return error(405, "GET, POST or DELETE");
+  api::Response bad;
+  const auto body = body_object(request, bad);
+  if (!body) return bad;
+  Announcement::Content content;
+  if (body->contains("stream")) {
+    if (!body->value("stream").isString()) return error(400, "\"stream\" is a web address", "stream");
+    content.stream = body->value("stream").toString();
+    content.label = "stream " + content.stream;
+  } else {
+    content.list = named_list(*body, bad);
+    if (!content.list) return bad;
+    content.label = QString(content.list->contains("tasklist") ? "schedule %1" : "playlist %1")
+                        .arg(content.list->value("name").toString());
+  }
+  const QJsonValue minutes = body->value("minutes");
+  if (!(minutes.isUndefined() || (minutes.isDouble() && minutes.toDouble() == minutes.toInt())))
+    return error(400, "\"minutes\" is a whole number of minutes, 0 for until ended", "minutes");
+  const auto ids = player_ids(body->value("players"), bad);
+  if (!ids) return bad;
+  QStringList targets;
+  if (body->value("players").isString())
+    targets << "all";
+  else
+    for (const QJsonValue& t : body->value("players").toArray()) targets << t.toString();
+  const Outcome o = a.start(content, *ids, targets, minutes.toInt());
+  return o.ok() ? json(202, announcement_json(a)) : refusal(o);
+}
+
+}  // namespace tavri
