@@ -19,6 +19,9 @@ const char kUsageText[] =
     "  send playlist|schedule NAME|ID --to all|ID|@GROUP... [--wait]   (--wait: until each confirmed or failed)\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to TARGETS [--wait]\n"
     "  web-stream URL --to TARGETS    background FILE --to TARGETS   (TARGETS: all, or ids and @GROUP)\n"
+    "  announce playlist|schedule NAME|ID | stream URL [--minutes N] --to TARGETS\n"
+    "                                 interrupt those players until ended (or N minutes), then give each its own back\n"
+    "  announce [end]                 what is announced now, or end it\n"
     "  groups                         every group: its players, how many online\n"
     "  group create NAME | remove NAME | add NAME ID... | take-out NAME ID...\n"
     "  rename ID NAME                 remove ID...                  feedback\n"
@@ -49,7 +52,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "accept-address", "groups", "group", "tasks"};
+    "proof-of-play", "accept-address", "groups", "group", "tasks", "announce"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

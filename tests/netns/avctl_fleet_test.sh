@@ -56,6 +56,16 @@ check 'ctl pause --to @Cafeteria >/dev/null && until_players "sorted(p[\"id\"] f
   "pause to @Cafeteria: exactly its two players pause"
 check '! ctl play --to @Kitchen 2>"$out/refused" && grep -q "No group is named \"Kitchen\"" "$out/refused"' \
   "a command to an unknown group is refused, naming it"
+# An announcement to the group: its two players play another list, and at
+# its end both play the first again.
+ctl playlist create Closing >/dev/null
+check 'ctl announce playlist Closing --to @Cafeteria | grep -q "announcing playlist Closing to 2 players"' \
+  "an announcement to @Cafeteria starts"
+check 'ctl announce | grep -q "^to: group:Cafeteria (2 players)"' "and is shown with its targets"
+check 'until_players "sorted(p[\"id\"] for p in ps if p[\"list\"][\"id\"] != \"$id\") == [\"SIM-0001\", \"SIM-0002\"]"' \
+  "exactly its two players leave the playlist"
+check 'ctl announce end >/dev/null && until_players "all(p[\"list\"][\"id\"] == \"$id\" for p in ps)"' \
+  "ended, every player plays the playlist again"
 ctl play --to all >/dev/null
 # A weekday daypart with a fallback, set and shown in words.
 sid=$(ctl schedule create Week | awk '{print $2}')
