@@ -3,6 +3,7 @@
 
 #include "core/keyed_archive.h"
 #include "core/movielist.h"
+#include "playlists/now_playing.h"
 #include "playlists/published_file.h"
 #include "schedules/dayparts.h"
 #include "schedules/schedule_view.h"
@@ -106,4 +107,26 @@ TEST(Dayparts, PublishedFilesHoldOnlyWhatPlaysThatDay) {
   EXPECT_EQ(movielist[0].toMap()["date"], "2026-12-13");
   EXPECT_EQ(movielist[0].toMap()["playlist_files"].toList().size(), 2);  // Sunday: b.mp4 still plays
   EXPECT_EQ(movielist[1].toMap()["playlist_files"].toList().size(), 1);  // Monday: it ended
+}
+
+// What a screen shows, in words: by the track's name or place, and plainly
+// when the list is not one this server sent.
+TEST(NowPlaying, NamesTheItemAndItsPlace) {
+  RecordList playlists;
+  Record lobby{{"id", 4}, {"name", "Lobby"}};
+  RecordArray items;
+  for (const char* file : {"intro.mp4", "menu.png", "promo.png"})
+    items.append(Record{{"file_url", QUrl::fromLocalFile(QString("/c/") + file)}, {"file_name", QString(file).section('.', 0, 0)}});
+  items[2]["last_date"] = "2026-12-10";  // gone by Friday
+  store_movielist(lobby, items);
+  playlists.set_records({lobby});
+  NowPlaying now(&playlists, kFriday);
+  EXPECT_EQ(now.text(false, "4", "Lobby", "menu"), "Lobby › menu.png, 2 of 2");
+  EXPECT_EQ(now.text(false, "4", "Lobby", "menu.png"), "Lobby › menu.png, 2 of 2");
+  EXPECT_EQ(now.text(false, "4", "Lobby", "1"), "Lobby › intro.mp4, 1 of 2");
+  EXPECT_EQ(now.text(false, "4", "Lobby", "http://s/live.m3u8"), "Lobby › http://s/live.m3u8");
+  EXPECT_EQ(now.text(false, "4", "Lobby", "---"), "Lobby");
+  EXPECT_EQ(now.text(true, "2", "Week", "menu"), "Week (schedule) › menu");
+  EXPECT_EQ(now.text(false, "9", "", "x"), "list 9, which this server did not send");
+  EXPECT_EQ(now.text(false, "---", "", "---"), "");
 }

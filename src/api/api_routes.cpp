@@ -19,6 +19,7 @@
 #include "core/main_queue.h"
 #include "players/player_map.h"
 #include "players/player_status.h"
+#include "playlists/now_playing.h"
 #include "playlists/published_file.h"
 #include "server/http_server.h"
 
@@ -33,6 +34,7 @@ struct PlayerRow {
   Record record;
   ListShown list;
   QString command;
+  QString now_playing;
 };
 
 // Where the floor plan shows the player (origin bottom left), once placed.
@@ -67,6 +69,7 @@ QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<
                            {"name", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.name)},
                            {"kind", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.schedule ? "schedule" : "playlist")}}},
       {"track", r.value("id_track").toString()},
+      {"now_playing", row.now_playing.isEmpty() ? QJsonValue() : QJsonValue(row.now_playing)},
       {"background", r.value("device_background").toString()},
       {"device_time", r.value("device_time").toString()},
       {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
@@ -209,12 +212,14 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
   };
   const QHash<qint64, QString> playlists = names_of(c_.playlists.ArrayController_PLAYLIST());
   const QHash<qint64, QString> schedules = names_of(c_.schedule.ArrayController_SCHEDULELIST());
+  NowPlaying now_playing(&c_.playlists.ArrayController_PLAYLIST(), local_today());
   auto row = [&](const Record& r) {
     const QString id = r.value("device_id").toString();
     const ListShown list = feedback.list_shown(
         id, r.value("id_playlist"), [&](qint64 list_id) { return playlists.value(list_id); },
         [&](qint64 list_id) { return schedules.value(list_id); });
-    return PlayerRow{r, list, feedback.command_state(id)};
+    return PlayerRow{r, list, feedback.command_state(id),
+                     now_playing.text(list.schedule, list.id, list.name, r.value("id_track").toString())};
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");

@@ -17,7 +17,7 @@ std::string openapi_document() {
         "state": {"type": "string", "description": "the players table's state: READY, DOWNLOADING MOVIES, ..., OFFLINE after 8 s of silence"},
         "playback": {"type": "string", "enum": ["pause", "play", "send", "attention"]}, "menu": {"type": "boolean"}, "muted": {"type": "boolean"},
         "list": {"type": "object", "properties": {"id": {"type": "string"}, "name": {"type": "string", "nullable": true}}},
-        "track": {"type": "string"}, "background": {"type": "string"}, "device_time": {"type": "string"},
+        "track": {"type": "string"}, "now_playing": {"type": "string", "nullable": true, "description": "\"Lobby › menu.png, 3 of 7\", or that the list is not one this server sent"}, "background": {"type": "string"}, "device_time": {"type": "string"},
         "last_seen": {"type": "string", "format": "date-time", "nullable": true}, "command": {"type": "string", "nullable": true}}}
     },
     "requestBodies": {
@@ -33,7 +33,7 @@ std::string openapi_document() {
     "/readyz": {"get": {"security": [], "summary": "Files served on 5003 and feedback socket bound", "responses": {"200": {"description": "ready"}, "503": {"description": "not ready"}}}},
     "/metrics": {"get": {"summary": "Prometheus text format", "responses": {"200": {"description": "metrics", "content": {"text/plain": {}}}}}},
     "/api/openapi.json": {"get": {"summary": "This document", "responses": {"200": {"description": "OpenAPI 3"}}}},
-    "/api/events": {"get": {"summary": "Server-Sent Events: player (added, online, offline, renamed, list, removed), command, command-failed, alert, offline-alert, scan (done, total)", "responses": {"200": {"description": "text/event-stream"}}}},
+    "/api/events": {"get": {"summary": "Server-Sent Events: player (added, online, offline, renamed, list, removed), command, command-failed, alert, offline-alert, scan (done, total), announcement", "responses": {"200": {"description": "text/event-stream"}}}},
     "/api/players": {"get": {"summary": "Every player", "responses": {"200": {"description": "players", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Player"}}}}}}}},
     "/api/players/{id}": {
       "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "string"}}],
@@ -54,6 +54,13 @@ std::string openapi_document() {
                    "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]},
                    "players": {"$ref": "#/components/schemas/Players"}}}}}},
                  "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/announcement": {
+      "get": {"summary": "The running announcement: what, its targets and players, since and until", "responses": {"200": {"description": "{\"running\": false} or the announcement"}}},
+      "post": {"summary": "Interrupt players with a playlist, a schedule or a web stream, for some minutes or until ended; one at a time", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {
+                 "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "stream": {"type": "string"},
+                 "players": {"$ref": "#/components/schemas/Players"}, "minutes": {"type": "integer", "minimum": 0, "maximum": 10080}}}}}},
+               "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "End it: every player gets back what this server last told it to play", "responses": {"200": {"description": "ended"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/groups": {
       "get": {"summary": "Every group with its players and how many are online and offline", "responses": {"200": {"description": "groups"}}},
       "post": {"summary": "Make a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},
@@ -79,7 +86,7 @@ std::string openapi_document() {
       "post": {"summary": "A copy under a new id", "responses": {"201": {"description": "the copy's id"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/playlists/{id}/items": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
       "put": {"summary": "Set every item, in order: content files, an image with its seconds; published at once",
-              "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["items"], "properties": {"items": {"type": "array", "items": {"type": "object", "required": ["file"], "properties": {"file": {"type": "string"}, "seconds": {"type": "integer", "minimum": 1}}}}}}}}},
+              "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["items"], "properties": {"items": {"type": "array", "items": {"type": "object", "required": ["file"], "properties": {"file": {"type": "string"}, "seconds": {"type": "integer", "minimum": 1}, "first_date": {"type": "string", "format": "date"}, "last_date": {"type": "string", "format": "date", "description": "the item is left out of what players get outside its dates"}}}}}}}}},
               "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}}},
     "/api/schedules": {
       "get": {"summary": "Every schedule: id, name and number of tasks", "responses": {"200": {"description": "schedules"}}},
@@ -87,14 +94,17 @@ std::string openapi_document() {
                "responses": {"201": {"description": "its id"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/schedules/{id}": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
       "get": {"summary": "A schedule with its tasks", "responses": {"200": {"description": "the schedule"}, "404": {"$ref": "#/components/responses/Refused"}}},
-      "patch": {"summary": "Rename it", "requestBody": {"$ref": "#/components/requestBodies/Name"},
+      "patch": {"summary": "Rename it ({\"name\"}), or set the playlist that plays outside its dayparts ({\"fallback\": id, -1 for none})", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "properties": {"name": {"type": "string"}, "fallback": {"type": "integer"}}}}}},
                 "responses": {"200": {"description": "renamed"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}},
       "delete": {"summary": "Remove it and its file", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
     "/api/schedules/{id}/tasks": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
-      "put": {"summary": "Set every task: name, date, time, daily, cut, active and the playlist's id; published at once",
+      "put": {"summary": "Set every task: name, date, time, daily, cut, active and the playlist's id, with if wanted weekly rules (days, first_date, last_date, end_time) that the server compiles into dated tasks over its horizon; and the fallback playlist. Published at once",
               "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["tasks"], "properties": {"tasks": {"type": "array", "items": {"type": "object", "required": ["name", "date", "time", "playlist"],
                 "properties": {"name": {"type": "string"}, "date": {"type": "string", "format": "date"}, "time": {"type": "string", "pattern": "^[0-2][0-9]:[0-5][0-9]$"},
-                               "daily": {"type": "boolean"}, "cut": {"type": "boolean"}, "active": {"type": "boolean"}, "playlist": {"type": "integer"}}}}}}}}},
+                               "daily": {"type": "boolean"}, "cut": {"type": "boolean"}, "active": {"type": "boolean"}, "playlist": {"type": "integer"},
+                               "days": {"type": "array", "items": {"type": "string", "enum": ["mon", "tue", "wed", "thu", "fri", "sat", "sun"]}},
+                               "first_date": {"type": "string", "format": "date"}, "last_date": {"type": "string", "format": "date"},
+                               "end_time": {"type": "string", "pattern": "^[0-2][0-9]:[0-5][0-9]$"}}}}, "fallback": {"type": "integer"}}}}}},
               "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}}}},
     "/api/schedules/{id}/copy": {"parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer"}}],
       "post": {"summary": "A copy under a new id", "responses": {"201": {"description": "the copy's id"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
