@@ -15,7 +15,7 @@ const ARGUMENT = { 'WEB STREAM': 'Stream address', BACKGROUND: 'Content file', R
 let csrf = '';
 const state = {
   players: [], groups: [], playlists: [], schedules: [], content: [], ready: null, folder: '',
-  alerts: [], recent: [], scan: null, copy: null, uploads: new Map(), connected: false,
+  alerts: [], recent: [], scan: null, copy: null, uploads: new Map(), connected: false, announcement: { running: false },
 };
 // What the operator chose, kept across the pages' redraws.
 const view = {
@@ -192,6 +192,7 @@ const playlistName = (id) => state.playlists.find((p) => String(p.id) === String
 const loaders = {
   players: async () => { state.players = await api('GET', '/api/players'); },
   groups: async () => { state.groups = await api('GET', '/api/groups'); },
+  announcement: async () => { state.announcement = await api('GET', '/api/announcement'); },
   playlists: async () => { state.playlists = await api('GET', '/api/playlists'); noteVersions('playlists', state.playlists); },
   schedules: async () => { state.schedules = await api('GET', '/api/schedules'); noteVersions('schedules', state.schedules); },
   content: async () => { state.content = await api('GET', '/api/content'); },
@@ -250,6 +251,7 @@ function listen() {
   // would have said is fetched whole instead.
   on('resync', () => Object.keys(loaders).forEach((what) => refresh(what)));
   on('command', (d) => { note('command', d.text); refresh('players', 400); });
+  on('announcement', (d) => { state.announcement = d; showAnnouncement(); });
   on('command-failed', (d) => note('failed', `${d.command} did not reach ${d.player}`));
   on('alert', (d) => note('alert', `${d.message} ${d.informative || ''}`.trim()));
   on('offline-alert', (d) => note('alert', `${d.title}: ${d.text}`));
@@ -289,6 +291,21 @@ function note(kind, text) {
   update('notes');
 }
 
+// The running announcement, on every page, with its End button.
+function showAnnouncement() {
+  const a = state.announcement;
+  const box = $('#announcement');
+  box.hidden = !a?.running;
+  if (!a?.running) return;
+  const time = (iso) => new Date(iso).toLocaleTimeString([], { hour: '2-digit', minute: '2-digit' });
+  box.innerHTML = `<strong>Announcement:</strong> <span>${esc(a.what)} to ${esc(a.targets.join(', '))} (${a.players.length} players),
+    since ${time(a.started)}${a.ends ? `, until ${time(a.ends)}` : ', until ended'}</span>
+    <button type="button" id="announcement-end">End</button>`;
+  $('#announcement-end').onclick = async () => {
+    if (await act(() => api('DELETE', '/api/announcement'), 'Ended: every player gets back what it played')) refresh('announcement', 0);
+  };
+}
+
 function setLive() {
   const online = state.players.filter((p) => p.online).length;
   $('#live').textContent = `${state.connected ? 'Live' : 'Reconnecting…'} · ${online} of ${state.players.length} players online`;
@@ -323,6 +340,7 @@ function redraw(what) {
 // A change in `what`: the page redraws what shows it.
 function update(what) {
   if (what === 'players') setLive();
+  if (what === 'announcement') showAnnouncement();
   if (!current) return;
   pages[current].update?.(what);
 }
@@ -415,6 +433,7 @@ function showLogin(message = '') {
   if (events) { events.close(); events = null; }
   csrf = '';
   $('#top').hidden = true;
+  $('#announcement').hidden = true;
   $('#page').innerHTML = '';
   current = '';
   $('#login').hidden = false;
@@ -427,9 +446,11 @@ async function start(token) {
   $('#login').hidden = true;
   $('#top').hidden = false;
   listen();
-  await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready'].map((w) => loaders[w]().catch((e) => toast(e.message))));
+  await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready', 'announcement']
+    .map((w) => loaders[w]().catch((e) => toast(e.message))));
   show(location.hash.slice(1));
   setLive();
+  showAnnouncement();
 }
 
 document.addEventListener('DOMContentLoaded', async () => {

@@ -6,17 +6,27 @@
 
 const COLUMNS = [
   ['name', 'Name'], ['id', 'ID'], ['state', 'State'], ['playback', 'Playback'], ['list', 'List'],
-  ['track', 'Track'], ['ip', 'IP'], ['last_seen', 'Last seen'], ['uptime_24h', 'Uptime 24 h'],
+  ['now_playing', 'Now playing'], ['groups', 'Groups'], ['ip', 'IP'], ['last_seen', 'Last seen'], ['uptime_24h', 'Uptime 24 h'],
 ];
+
+// Each player's groups, by id, from the groups the server listed.
+let groupsOf = new Map();
+function noteGroups() {
+  groupsOf = new Map();
+  for (const g of state.groups) for (const id of g.players) groupsOf.set(id, [...(groupsOf.get(id) || []), g.name]);
+}
+const nowPlaying = (p) => p.now_playing || p.track || '';
 
 function sortValue(p, key) {
   if (key === 'list') return p.list?.name || p.list?.id || '';
+  if (key === 'now_playing') return nowPlaying(p);
+  if (key === 'groups') return (groupsOf.get(p.id) || []).join(', ');
   return String(p[key] ?? '');
 }
 
 function shownPlayers() {
   const f = view.filter.toLowerCase();
-  const list = state.players.filter((p) => !f || [p.name, p.id, p.ip, p.state, p.list?.name, p.track]
+  const list = state.players.filter((p) => !f || [p.name, p.id, p.ip, p.state, p.list?.name, nowPlaying(p), ...(groupsOf.get(p.id) || [])]
     .some((v) => String(v ?? '').toLowerCase().includes(f)));
   list.sort((a, b) => sortValue(a, view.sort).localeCompare(sortValue(b, view.sort), undefined, { numeric: true }));
   if (view.descending) list.reverse();
@@ -61,10 +71,34 @@ async function command(name, ids, argument) {
   if (result) toast(`${name} sent to ${all ? 'all' : targets.length} player(s)${result.confirmable ? '; confirmations follow on the dashboard' : ', not confirmable'}`, true);
 }
 
+// An announcement: a list or a stream that interrupts the chosen players
+// until ended; at its end each gets back its own. To all is confirmed.
+async function announce() {
+  const chosen = selectedShown();
+  const to = [...(chosen.length ? [{ value: 'selected', label: `the ${chosen.length} selected players` }] : []),
+    ...state.groups.map((g) => ({ value: `group:${g.name}`, label: `group ${g.name} (${g.players.length})` })),
+    { value: 'all', label: `all ${state.players.length} players` }];
+  const what = [...state.playlists.map((p) => ({ value: `playlist:${p.id}`, label: `playlist ${p.name}` })),
+    ...state.schedules.map((s) => ({ value: `schedule:${s.id}`, label: `schedule ${s.name}` })),
+    { value: 'stream:', label: 'a web stream (address below)' }];
+  const a = await ask('Start an announcement', 'It interrupts the players until it is ended, or for the minutes given; then each gets back what it played.',
+    [{ name: 'what', label: 'Play', type: 'select', options: what, value: what[0]?.value },
+      { name: 'stream', label: 'Stream address' },
+      { name: 'to', label: 'To', type: 'select', options: to, value: to[0].value },
+      { name: 'minutes', label: 'Minutes (empty: until ended)', type: 'number' }], 'Start');
+  if (!a) return;
+  const [kind, id] = a.what.split(':');
+  const body = { players: a.to === 'all' ? 'all' : a.to === 'selected' ? chosen : [a.to] };
+  if (kind === 'stream') body.stream = a.stream.trim(); else body[kind] = Number(id);
+  if (a.minutes) body.minutes = Number(a.minutes);
+  if (a.to === 'all' && !await ask(`Interrupt all ${state.players.length} players?`, 'Every screen shows the announcement until it ends.', [], 'Start', null, true)) return;
+  if (await act(() => api('POST', '/api/announcement', body), 'The announcement is running')) refresh('announcement', 0);
+}
+
 pages.players = {
   build: () => `<h1>Players</h1>
     <div class="toolbar">
-      <label for="filter">Filter</label><input id="filter" type="search" value="${esc(view.filter)}" placeholder="name, id, state…">
+      <label for="filter">Filter</label><input id="filter" type="search" value="${esc(view.filter)}" placeholder="name, id, state, group…">
       <span id="count" class="muted grow"></span>
       <button type="button" id="view-table" class="quiet" aria-pressed="${!view.map}">Table</button>
       <button type="button" id="view-map" class="quiet" aria-pressed="${view.map}">Map</button>
@@ -82,6 +116,7 @@ pages.players = {
       <label for="send-list">List</label><select id="send-list" name="playlist"></select>
       <button type="submit" id="send-selected">Send list to selected</button>
       <button type="button" id="send-all" class="quiet">Send list to all</button>
+      <button type="button" id="announce" class="quiet">Announce…</button>
       <button type="button" id="rename-player" class="quiet">Rename…</button>
       <button type="button" id="remove-players" class="quiet">Remove…</button>
     </form>
@@ -124,6 +159,7 @@ pages.players = {
         `Sent to ${all ? 'all players' : names(ids)}`, $('#send-bar'));
     };
     $('#send-bar', page).addEventListener('submit', (e) => { e.preventDefault(); send(false); });
+    $('#announce', page).addEventListener('click', () => announce());
     $('#send-all', page).addEventListener('click', () => send(true));
     $('#rename-player', page).addEventListener('click', async () => {
       if (selectedShown().length !== 1) return toast('Choose exactly one player to rename.');
@@ -210,6 +246,7 @@ pages.players = {
   },
   update(what) {
     if (what === 'all' || what === 'groups') {
+      noteGroups();
       const chosen = $('#group-select').value;
       $('#group-select').innerHTML = state.groups.map((g) =>
         `<option value="${esc(g.name)}">${esc(g.name)} (${g.online} online, ${g.offline} offline)</option>`).join('');
@@ -220,7 +257,7 @@ pages.players = {
       $('#send-list').innerHTML = listOptions();
       if (chosen) $('#send-list').value = chosen;
     }
-    if (what !== 'all' && what !== 'players') return;
+    if (what !== 'all' && what !== 'players' && what !== 'groups') return;
     const known = new Set(state.players.map((p) => p.id));
     [...view.selected].forEach((id) => known.has(id) || view.selected.delete(id));
     this.counts();
@@ -240,7 +277,7 @@ pages.players = {
         <td><input type="checkbox" data-player="${esc(p.id)}" aria-label="Select ${esc(p.name || p.id)}"${chosen ? ' checked' : ''}></td>
         <td>${esc(p.name)}</td><td>${esc(p.id)}</td><td class="state-${esc(p.state)}">${esc(p.state)}</td>
         <td>${esc(p.playback)}${p.command ? ` <span class="muted">(${esc(p.command)})</span>` : ''}</td><td>${esc(listText)}</td>
-        <td>${esc(p.track)}</td><td${p.claimed_by ? ` class="conflict" title="Also heard from ${esc(p.claimed_by)}: its reports from there are not taken until the move is accepted"` : ''}>${esc(p.ip)}${p.claimed_by ? ` (also ${esc(p.claimed_by)}!)` : ''}</td><td${p.online ? '>now' : ` class="ago" data-time="${esc(p.last_seen || '')}">${ago(p.last_seen)}`}</td>
+        <td>${esc(nowPlaying(p))}</td><td>${esc((groupsOf.get(p.id) || []).join(', '))}</td><td${p.claimed_by ? ` class="conflict" title="Also heard from ${esc(p.claimed_by)}: its reports from there are not taken until the move is accepted"` : ''}>${esc(p.ip)}${p.claimed_by ? ` (also ${esc(p.claimed_by)}!)` : ''}</td><td${p.online ? '>now' : ` class="ago" data-time="${esc(p.last_seen || '')}">${ago(p.last_seen)}`}</td>
         <td class="num">${esc(p.uptime_24h || '—')}</td></tr>`;
   }).join('')}</tbody></table></div>`;
   },
@@ -255,7 +292,7 @@ pages.players = {
       let y;
       if (p.map) { x = p.map.x; y = top - p.map.y - 50; } else { x = 10 + (free % 8) * 120; y = top + 20 + Math.floor(free / 8) * 50; free += 1; }
       return `<div class="spot${p.online ? '' : ' offline'}" data-x="${Math.round(x)}" data-y="${Math.round(y)}"
-        title="${esc(p.name)} (${esc(p.id)}): ${esc(p.state)}">${esc(shortName(p.name || p.id))}<br>${esc(p.state)}</div>`;
+        title="${esc(p.name)} (${esc(p.id)}): ${esc(p.state)}${nowPlaying(p) ? `, ${esc(nowPlaying(p))}` : ''}">${esc(shortName(p.name || p.id))}<br>${esc(p.state)}</div>`;
     });
     $('#players-view').innerHTML = `<div class="map" role="img" aria-label="Floor plan: ${list.length} players">${spots.join('')}</div>
       <p class="muted">Positions come from the window's map; players never placed there are in rows below.</p>`;

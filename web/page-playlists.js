@@ -9,7 +9,8 @@ async function loadPlaylist(id) {
   if (id == null) { view.items = []; return; }
   try {
     const p = await api('GET', `/api/playlists/${id}`);
-    view.items = p.items.map((i) => ({ file: i.file, is_img: !!i.is_img, seconds: i.is_img ? i.file_length : undefined, kind: i.file_kind }));
+    view.items = p.items.map((i) => ({ file: i.file, is_img: !!i.is_img, seconds: i.is_img ? i.file_length : undefined, kind: i.file_kind,
+      first_date: i.first_date || '', last_date: i.last_date || '', not_playing: i.not_playing || '' }));
   } catch (error) {
     view.items = [];
     if (error.status === 404) view.playlist = null; else toast(error.message);
@@ -19,7 +20,12 @@ async function loadPlaylist(id) {
 // The whole list at once: the server keeps all of it, or none.
 async function saveItems(items) {
   const id = view.playlist;
-  const body = { items: items.map((i) => (i.is_img && i.seconds ? { file: i.file, seconds: Number(i.seconds) } : { file: i.file })) };
+  const body = { items: items.map((i) => {
+    const item = i.is_img && i.seconds ? { file: i.file, seconds: Number(i.seconds) } : { file: i.file };
+    if (i.first_date) item.first_date = i.first_date;
+    if (i.last_date) item.last_date = i.last_date;
+    return item;
+  }) };
   const ok = await act(() => api('PUT', `/api/playlists/${id}/items`, body));
   await loadPlaylist(id);
   pages.playlists.items();
@@ -109,6 +115,13 @@ pages.playlists = {
       if (b.dataset.act === 'remove') saveItems(view.items.filter((_, k) => k !== i));
     });
     items.addEventListener('change', (e) => {
+      const dated = e.target.closest('input[data-date]');
+      if (dated) {
+        const list = view.items.map((x) => ({ ...x }));
+        list[Number(dated.dataset.index)][dated.dataset.date] = dated.value;
+        saveItems(list);
+        return;
+      }
       const input = e.target.closest('input[data-seconds]');
       if (!input || input.value === '') return;
       const list = view.items.map((x) => ({ ...x }));
@@ -136,14 +149,15 @@ pages.playlists = {
     const p = state.playlists.find((x) => x.id === view.playlist);
     $('#items-head').textContent = p ? `Items of "${p.name}"` : 'Items';
     if (!p) { box.innerHTML = '<p class="muted">Choose a playlist on the left.</p>'; return; }
-    box.innerHTML = `<table id="items-table"><thead><tr><th><span class="sr">Move</span></th><th>#</th><th>File</th><th>Seconds</th><th>Actions</th></tr></thead>
+    box.innerHTML = `<table id="items-table"><thead><tr><th><span class="sr">Move</span></th><th>#</th><th>File</th><th>Seconds</th><th>Plays from</th><th>until</th><th>Actions</th></tr></thead>
       <tbody>${view.items.map((i, k) => `<tr draggable="true" data-index="${k}">
-        <td class="drag" aria-hidden="true">⠿</td><td class="num">${k + 1}</td><td>${esc(i.file)}</td>
+        <td class="drag" aria-hidden="true">⠿</td><td class="num">${k + 1}</td><td${i.not_playing ? ' class="inactive"' : ''}>${esc(i.file)}${i.not_playing ? ` <span class="muted">(not playing: ${esc(i.not_playing)})</span>` : ''}</td>
         <td>${i.is_img ? `<input type="number" min="1" step="1" data-seconds="${k}" value="${esc(i.seconds ?? '')}" aria-label="Seconds for ${esc(i.file)}" class="short">` : '<span class="muted">movie</span>'}</td>
+        ${['first_date', 'last_date'].map((d) => `<td><input type="date" data-date="${d}" data-index="${k}" value="${esc(i[d])}" aria-label="${d === 'first_date' ? 'First' : 'Last'} date of ${esc(i.file)}"></td>`).join('')}
         <td><button type="button" class="quiet" data-act="up" data-index="${k}" aria-label="Move ${esc(i.file)} up">↑</button>
           <button type="button" class="quiet" data-act="down" data-index="${k}" aria-label="Move ${esc(i.file)} down">↓</button>
           <button type="button" class="quiet" data-act="remove" data-index="${k}" aria-label="Remove ${esc(i.file)}">✕</button></td></tr>`).join('')}
-      <tr class="drop-end"><td colspan="5" class="muted">${view.items.length ? 'Drop here to add at the end' : 'Empty: drop content here, or use Add below'}</td></tr></tbody></table>`;
+      <tr class="drop-end"><td colspan="7" class="muted">${view.items.length ? 'Drop here to add at the end' : 'Empty: drop content here, or use Add below'}</td></tr></tbody></table>`;
   },
   palette() {
     const list = $('#palette');

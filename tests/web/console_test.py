@@ -4,6 +4,7 @@ upload media, build a playlist by dragging, send it to every simulated player
 and see them turn READY, pause one, watch the players go offline live, and
 export the proof of play. Run by web_console_test.sh inside its namespace."""
 import glob
+import json
 import os
 import signal
 import sys
@@ -133,7 +134,6 @@ def table(driver):
 
 def playlist_items(driver, playlist_id):
     status, body = driver.execute_async_script(FETCH, "GET", f"/api/playlists/{playlist_id}", {})
-    import json
     return [(i["file"], i.get("file_length")) for i in json.loads(body)["items"]]
 
 
@@ -245,6 +245,49 @@ def main():
         driver.find_element(By.ID, "group-choose").click()
         check(until(lambda: " 1 selected" in driver.find_element(By.ID, "count").text and box().is_selected(), 10),
               "choosing the group selects its player")
+
+        check(until(lambda: row().find_elements(By.TAG_NAME, "td")[7].text == "Cafeteria", 10),
+              "its row names its group")
+        check(until(lambda: "Lobby ›" in row().find_elements(By.TAG_NAME, "td")[6].text, 10),
+              "and says what it shows now")
+
+        # An announcement to the group: a banner on every page until it is ended.
+        driver.find_element(By.ID, "announce").click()
+        Select(driver.find_element(By.ID, "ask-field-2")).select_by_visible_text("group Cafeteria (1)")
+        driver.find_element(By.ID, "ask-ok").click()
+        banner = lambda: driver.find_element(By.ID, "announcement")
+        check(until(lambda: banner().is_displayed() and "group:Cafeteria (1 players)" in banner().text, 10),
+              "an announcement to the group shows its banner")
+        page(driver, "dashboard")
+        check(banner().is_displayed(), "on every page")
+        if SHOTS:
+            driver.save_screenshot(f"{SHOTS}/announcement_1366x768.png")
+        driver.find_element(By.ID, "announcement-end").click()
+        check(until(lambda: not banner().is_displayed(), 10), "End takes it away")
+        page(driver, "players")
+
+        # A weekday daypart: Monday to Friday in the week view, not Saturday.
+        page(driver, "schedules")
+        driver.find_element(By.ID, "sc-new").click()
+        driver.find_element(By.ID, "ask-field-0").send_keys("Breakfast", Keys.ENTER)
+        until(lambda: driver.find_element(By.CSS_SELECTOR, '#sc-list button[aria-pressed="true"]').text.startswith("Breakfast"), 10)
+        driver.find_element(By.ID, "task-add").click()
+        for day in ("mon", "tue", "wed", "thu", "fri"):
+            driver.find_element(By.CSS_SELECTOR, f'#tasks input[data-day="{day}"]').click()
+        end = driver.find_element(By.CSS_SELECTOR, '#tasks input[data-key="end_time"]')
+        driver.execute_script("arguments[0].value = '10:30'; arguments[0].dispatchEvent(new Event('change', {bubbles: true}))", end)
+        driver.find_element(By.ID, "tasks-save").click()
+        days = lambda: driver.execute_script("return [...document.querySelectorAll('#week .day')].map((d) => d.innerText)")
+        check(until(lambda: all("08:00–10:30" in d for d in days()[:5]) and not any("08:00" in d for d in days()[5:]), 10),
+              "a weekday daypart shows Monday to Friday, not at the weekend")
+        driver.find_element(By.ID, "week-next").click()
+        check(until(lambda: driver.find_element(By.ID, "week-head").text.startswith("Week of") and "08:00–10:30" in days()[0], 5),
+              "and in the week after")
+        saved = [s for s in json.loads(driver.execute_async_script(FETCH, "GET", "/api/schedules", {})[1]) if s["name"] == "Breakfast"]
+        schedule = json.loads(driver.execute_async_script(FETCH, "GET", f"/api/schedules/{saved[0]['id']}", {})[1])
+        check(schedule["tasklist"][0].get("days") == "Mon Tue Wed Thu Fri" and schedule["tasklist"][0].get("end_time") == "10:30",
+              "the server keeps its days and end time")
+        page(driver, "players")
 
         driver.find_element(By.ID, "filter").send_keys(first_id)
         check(until(lambda: len(table(driver)) == 1), "the filter finds one player by id")
