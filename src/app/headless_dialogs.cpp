@@ -22,6 +22,11 @@ std::optional<QString> HeadlessDialogs::prompt(const QString& message, const QSt
   return std::nullopt;
 }
 
+std::optional<int> HeadlessDialogs::choose(const QString& message, const QString& informative, const QStringList&, int) {
+  tell(message, informative, "Cancel");
+  return std::nullopt;
+}
+
 std::optional<QStringList> HeadlessDialogs::open_panel(const PanelOptions& options) {
   tell(options.prompt, {}, "Cancel");
   return std::nullopt;

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   MainWindow window({controllers.app, controllers.file_list, controllers.playlists,
                             controllers.playlist_editor, controllers.schedule, controllers.schedule_view,
                             controllers.udp_feedback, Bus::instance(), dialogs,
-                            &controllers.history});
+                            &controllers.history, &controllers.groups, &controllers.announcement});
   dialogs.set_parent(&window);
   app::Service service(controllers);
   controllers.history.set_notifier([&service, &window, desktop = start->settings.desktop_alerts](const QString& title,

@@ -48,6 +48,9 @@ class Dialogs {
   // One-line text prompt with "OK" and "Cancel"; nothing on "Cancel".
   virtual std::optional<QString> prompt(const QString& message, const QString& start_text,
                                         int field_width) = 0;
+  // One of `choices` (its index), with "OK" and "Cancel"; nothing on "Cancel".
+  virtual std::optional<int> choose(const QString& message, const QString& informative, const QStringList& choices,
+                                    int start) = 0;
   virtual std::optional<QStringList> open_panel(const PanelOptions& options) = 0;
   virtual std::optional<QString> save_panel(const PanelOptions& options) = 0;
   // Date or time picker in an alert with "OK" and "Cancel".

@@ -379,4 +379,23 @@ Outcome display_playlist::set_image_length(qint64 id, int at, int seconds) {
   });
 }
 
+Outcome display_playlist::set_item_date(qint64 id, int at, const QString& key, const QString& date) {
+  if (key != kItemFirstDate && key != kItemLastDate) return Outcome::bad("key", QString("An item has no \"%1\".").arg(key));
+  if (!date.isEmpty() && !QDate::fromString(date, "yyyy-MM-dd").isValid())
+    return Outcome::bad("date", QString("\"%1\" is not a date (yyyy-MM-dd).").arg(date));
+  return change_items(id, at, [&](RecordArray& items, int& current) {
+    Record item = items.at(at);
+    if (date.isEmpty())
+      item.remove(key);
+    else
+      item[key] = date;
+    const QString first = item.value(kItemFirstDate).toString(), last = item.value(kItemLastDate).toString();
+    if (!first.isEmpty() && !last.isEmpty() && last < first)
+      return Outcome::bad("date", "The last date comes before the first.");
+    items[at] = item;
+    current = at;
+    return Outcome::done();
+  });
+}
+
 }  // namespace tavri

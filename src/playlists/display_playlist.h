@@ -74,6 +74,11 @@ class display_playlist : public QObject {
   // Another content record in the item's place; an image keeps the length.
   Outcome replace_item(qint64 id, int index, const Record& content_item);
   Outcome set_image_length(qint64 id, int index, int seconds);
+  // An item's first or last date ("first_date", "last_date": yyyy-MM-dd,
+  // empty to clear): outside them the players do not get it.
+  Outcome set_item_date(qint64 id, int index, const QString& key, const QString& date);
+  // The id of the playlist whose items the editor shows.
+  qint64 shown_playlist_id() const { return shown_id(); }
 
  private:
   // Where every edit lands: a playlist (by list index) gets these items,

@@ -82,6 +82,14 @@ bool has_rules(const Record& schedule) {
   return std::any_of(tasks.begin(), tasks.end(), [](const QVariant& t) { return task_has_rules(t.toMap()); });
 }
 
+bool plays_on(const Record& task, const QDate& day) {
+  const QString days = task.value(kDays).toString();
+  const int mask = days.isEmpty() ? 0x7f : day_mask(days);
+  const QString date = day.toString("yyyy-MM-dd"), first = task.value(kFirstDate).toString(),
+                last = task.value(kLastDate).toString();
+  return (mask & (1 << (day.dayOfWeek() - 1))) && (first.isEmpty() || date >= first) && (last.isEmpty() || date <= last);
+}
+
 Outcome check_rules(const Record& task, const QString& field) {
   const QString days = task.value(kDays).toString(), first = task.value(kFirstDate).toString(),
                 last = task.value(kLastDate).toString(), end = task.value(kEndTime).toString();
@@ -109,16 +117,12 @@ RecordArray compile(const RecordArray& tasks, int fallback, QDate today, int hor
       continue;
     }
     if (!flag_is_set(task.value("active"))) continue;
-    const int mask = task.value(kDays).toString().isEmpty() ? 0x7f : day_mask(task.value(kDays).toString());
-    const QDate first = QDate::fromString(task.value(kFirstDate).toString(), "yyyy-MM-dd");
-    const QDate last = QDate::fromString(task.value(kLastDate).toString(), "yyyy-MM-dd");
     const QString name = task.value("name").toString(), time = task.value("time").toString();
     const QString end = task.value(kEndTime).toString();
     const int list = read_integer(task.value("list").toString());
     for (int i = 0; i < horizon_days; ++i) {
       const QDate day = today.addDays(i);
-      if (!(mask & (1 << (day.dayOfWeek() - 1))) || (first.isValid() && day < first) || (last.isValid() && day > last))
-        continue;
+      if (!plays_on(task, day)) continue;
       out.append(dated(task, name, day, time, list));
       if (!end.isEmpty() && fallback != -1)
         out.append(dated(task, name + " - end", end > time ? day : day.addDays(1), end, fallback));

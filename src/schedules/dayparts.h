@@ -29,6 +29,9 @@ bool task_has_rules(const Record& task);
 int fallback_of(const Record& schedule);
 // Whether the schedule publishes compiled tasks rather than its own.
 bool has_rules(const Record& schedule);
+// Whether a task with rules plays on `day`: its day of the week, within
+// its dates (its own "date" and "daily" no longer count).
+bool plays_on(const Record& task, const QDate& day);
 // Why a task's rules cannot be kept, naming `field`; done when they fit.
 Outcome check_rules(const Record& task, const QString& field);
 

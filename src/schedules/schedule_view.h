@@ -29,6 +29,8 @@ class Schedule_View : public QObject, public PlaylistUsers {
 
   RecordList& ArrayController_SCHEDULE_VIEW() { return tasks_; }
   QUrl folder_url() const { return folder_url_; }
+  // The id of the schedule whose tasks the editor shows; invalid for none.
+  QVariant shown_schedule_id() const { return shown_schedule_id_; }
 
   void get_folder_url(const QVariant& url);
   void tableViewSelectionDidChange();

@@ -1,5 +1,8 @@
 #include "main_window.h"
 
+#include "core/local_day.h"
+#include "playlists/now_playing.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QDataStream>
@@ -31,7 +34,18 @@ constexpr quint32 kDocksMagic = 0x74617664;  // "tavd"
 MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     : QMainWindow(parent),
       c_(controllers),
-      playlists_(std::make_unique<PlaylistsWindow>(c_.playlists, c_.playlist_editor)),
+      fleet_(c_.groups && c_.announcement ? std::make_unique<FleetActions>(c_.players, *c_.groups, *c_.announcement,
+                                                                          c_.playlists, c_.schedules, c_.dialogs)
+                                          : nullptr),
+      playlists_(std::make_unique<PlaylistsWindow>(
+          c_.playlists, c_.playlist_editor,
+          fleet_ ? QList<Action>{{"send_to_group", "send to group",
+                                  [this] {
+                                    // The group becomes the selection SEND goes to, as the operator sees.
+                                    if (fleet_->select_group()) c_.playlist_editor.send_to_device();
+                                  },
+                                  "Icon_send"}}
+                 : QList<Action>{})),
       content_(std::make_unique<ContentWindow>(c_.files)),
       map_(std::make_unique<MapWindow>(c_.players, c_.bus, c_.dialogs)),
       devices_(std::make_unique<PlayersWindow>(
@@ -43,8 +57,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
                     [this](qint64 list) { return c_.schedules.catalogue().name_of(list); })
                 .text();
           },
-          [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); })),
-      schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus)),
+          [this](const QString& id) { return c_.history ? c_.history->uptime_24h(id) : QString(); }, player_extras())),
+      schedule_(std::make_unique<SchedulesWindow>(c_.schedules, c_.schedule_editor, c_.bus, c_.dialogs)),
       history_(c_.history ? std::make_unique<HistoryWindow>(c_.players, *c_.history) : nullptr) {
   setObjectName("window");
   if (qApp && !qApp->styleSheet().contains("QScrollBar"))
@@ -161,6 +175,30 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   dismiss->setToolTip("Hide this alert; the census on the right still counts the offline players");
   connect(dismiss, &QAction::triggered, alert_bar_, &QWidget::hide);
   alert_bar_->hide();
+
+  // The running announcement, until it is ended here, elsewhere or by its time.
+  addToolBarBreak();
+  announcement_bar_ = addToolBar("announcement");
+  announcement_bar_->setObjectName("announcement_banner");
+  announcement_bar_->setMovable(false);
+  announcement_bar_->setStyleSheet(QString("QToolBar { background: %1; border: none; } QToolButton { color: %2; font-weight: bold; }")
+                                       .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name()));
+  announcement_ = new QLabel(announcement_bar_);
+  announcement_->setObjectName("announcement_text");
+  announcement_->setStyleSheet("QLabel { color: #ffd54f; font-weight: bold; padding: 4px 8px; }");
+  announcement_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  announcement_bar_->addWidget(announcement_);
+  QAction* end = announcement_bar_->addAction("End");
+  end->setObjectName("end_announcement");
+  end->setToolTip("End the announcement: every player gets back what it played before");
+  connect(end, &QAction::triggered, this, [this] {
+    if (fleet_) fleet_->end_announcement();
+  });
+  announcement_bar_->hide();
+  if (c_.announcement) {
+    connect(c_.announcement, &Announcement::changed, this, &MainWindow::show_announcement);
+    show_announcement();
+  }
 
   // How many players answer, at a glance.
   auto* spacer = new QWidget(bar);
@@ -328,6 +366,43 @@ void MainWindow::show_alert(const QString& title, const QString& text) {
   alert_->setStyleSheet(QString("QLabel { color: %1; font-weight: bold; padding: 4px 8px; }")
                             .arg(back ? tavri_defaults::color_tavri_green().name() : QString("#ff8a80")));
   alert_bar_->show();
+}
+
+PlayersWindow::Extras MainWindow::player_extras() {
+  if (!fleet_) return {};
+  PlayersWindow::Extras extras;
+  extras.now_playing = [this](const Record& r) {
+    const QString id = r.value("device_id").toString();
+    const ListShown list = c_.players.list_shown(
+        id, r.value("id_playlist"), [this](qint64 l) { return c_.playlists.name_of(l); },
+        [this](qint64 l) { return c_.schedules.catalogue().name_of(l); });
+    // Read afresh for each cell: a table repaints the rows it shows only.
+    return NowPlaying(&c_.playlists.ArrayController_PLAYLIST(), local_today())
+        .text(list.schedule, list.id, list.name, r.value("id_track").toString());
+  };
+  extras.groups = [this](const QString& id) { return c_.groups->groups_of(id).join(", "); };
+  extras.actions = {{"select_group", "group", [this] { fleet_->select_group(); }},
+                    {"add_to_group", "add to group", [this] { fleet_->add_selected_to_group(); }},
+                    {"take_out_of_group", "take out of group", [this] { fleet_->take_selected_out_of_group(); }},
+                    {"remove_group", "remove group", [this] { fleet_->remove_group(); }},
+                    {"announce", "announce", [this] { fleet_->start_announcement(); }, "tavri_icon_attention"},
+                    {"end_announcement", "end announcement", [this] { fleet_->end_announcement(); }}};
+  return extras;
+}
+
+void MainWindow::show_announcement() {
+  const Announcement& a = *c_.announcement;
+  announcement_bar_->setVisible(a.running());
+  if (!a.running()) return;
+  announcement_->setText(QString("ANNOUNCEMENT: %1 to %2 (%3 players) since %4%5")
+                             .arg(a.label(), a.targets().join(", "))
+                             .arg(a.players().size())
+                             .arg(a.started().toLocalTime().toString("HH:mm"))
+                             .arg(a.ends().isValid() ? ", until " + a.ends().toLocalTime().toString("HH:mm") : ", until ended"));
+}
+
+QString MainWindow::announcement_text() const {
+  return announcement_bar_->isVisible() ? announcement_->text() : QString();
 }
 
 QString MainWindow::alert_text() const { return alert_bar_->isVisible() ? alert_->text() : QString(); }

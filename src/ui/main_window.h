@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "content_window.h"
+#include "fleet_actions.h"
 #include "history_window.h"
 #include "core/app_delegate.h"
 #include "core/debounce.h"
@@ -28,6 +29,9 @@ struct WindowControllers {
   Bus& bus;
   Dialogs& dialogs;
   history::HistoryService* history = nullptr;  // no history pane without it
+  // No groups, announcements or "now playing" without them.
+  PlayerGroups* groups = nullptr;
+  Announcement* announcement = nullptr;
 };
 
 // The main window with its tool bar, the four tool windows and the map.
@@ -61,9 +65,12 @@ class MainWindow : public QMainWindow {
   // a banner under the tool bar until dismissed or the players are back.
   void show_alert(const QString& title, const QString& text);
   QString alert_text() const;
+  // The running announcement under the tool bar, with its End button.
+  QString announcement_text() const;
 
  private:
   WindowControllers c_;
+  std::unique_ptr<FleetActions> fleet_;
   std::unique_ptr<PlaylistsWindow> playlists_;
   std::unique_ptr<ContentWindow> content_;
   std::unique_ptr<MapWindow> map_;
@@ -75,6 +82,10 @@ class MainWindow : public QMainWindow {
   QLabel* server_state_ = nullptr;
   QLabel* census_ = nullptr;
   QToolBar* alert_bar_ = nullptr;
+  QToolBar* announcement_bar_ = nullptr;
+  QLabel* announcement_ = nullptr;
+  void show_announcement();
+  PlayersWindow::Extras player_extras();
   QLabel* alert_ = nullptr;
   QToolBar* view_tool_bar_ = nullptr;
   // Below this height the default layout gives the players a column.

@@ -14,7 +14,7 @@ namespace tavri {
 
 PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_map,
                              std::function<QString(const QString&, const QVariant&)> playlist_name,
-                             std::function<QString(const QString&)> uptime_24h, QWidget* parent)
+                             std::function<QString(const QString&)> uptime_24h, Extras extras, QWidget* parent)
     : ToolWindowWidget("WINDOW_DEVICELIST", "Players", parent) {
   using namespace players;
   // A silent player's row is greyed.
@@ -93,9 +93,22 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     c.foreground = [](const Record& r) { return TimeStamp_to_color(r.value("status_time")); };
     return c;
   };
+  // What it shows now, from its list and track; the track as reported in the tooltip.
+  Column track = greyed({"id_track", "Now playing", 180});
+  if (extras.now_playing)
+    track.display = [now = extras.now_playing](const Record& r) {
+      const QString text = now(r);
+      return text.isEmpty() ? r.value("id_track") : QVariant(text);
+    };
+  track.tooltip = [](const Record& r) { return QString("track reported: %1").arg(r.value("id_track").toString()); };
+  Column groups = greyed({"device_groups", "Groups", 110});
+  groups.display = [of = extras.groups](const Record& r) {
+    return of ? QVariant(of(r.value("device_id").toString())) : QVariant();
+  };
+  groups.tooltip = [](const Record&) { return QString("The groups the player is in (right-click: add, take out, select)"); };
   table_ = new RecordTable("TableView_DEVICES", feedback.ArrayController_DEVICES(),
-                           {online, name, greyed({"device_id", "Id", 110}), address,
-                            device, player, menu, sound, list, greyed({"id_track", "Track", 120}), command, seen, uptime,
+                           {online, name, greyed({"device_id", "Id", 110}), groups, address,
+                            device, player, menu, sound, list, track, command, seen, uptime,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
 
@@ -106,7 +119,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   UDP_Feedback& f = feedback;
   layout->addWidget(action_bar(
       this,
-      {{"device_play", "play", [&f] { f.device_play(); }, "Icon_play"},
+      QList<Action>{{"device_play", "play", [&f] { f.device_play(); }, "Icon_play"},
        {"device_pause", "pause", [&f] { f.device_pause(); }, "Icon_pause"},
        {"device_back", "back", [&f] { f.device_back(); }},
        {"device_next", "next", [&f] { f.device_next(); }},
@@ -126,7 +139,8 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
        {"remove_device_single", "remove", [&f] { f.remove_device_single(); }},
        {"remove_devices", "remove all", [&f] { f.remove_devices(); }},
        {"sort_table", "sort", [&f] { f.sort_table(); }},
-       {"open_map", "map", std::move(open_map)}}));
+       {"open_map", "map", std::move(open_map)}} +
+          extras.actions));
   resize(1100, 460);
   // Online, offline and "ago" change with the clock, not only with feedback.
   auto* clock = new QTimer(this);

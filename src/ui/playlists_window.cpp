@@ -1,16 +1,19 @@
 #include "playlists_window.h"
 #include "display_colors.h"
 
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "content/content_item.h"
+#include "core/local_day.h"
+#include "core/movielist.h"
 #include "record_table.h"
 #include "widgets/tavri_splitt_view.h"
 #include "window_parts.h"
 
 namespace tavri {
 
-PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, QWidget* parent)
+PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, QList<Action> more, QWidget* parent)
     : ToolWindowWidget("WINDOW_PLAYLISTS", "Playlists", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
@@ -35,17 +38,35 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
        {"remove_playlist", "remove", [&] { playlists.remove_selected(); }}});
 
   Column file{"file_name", "Item", 180};
-  file.foreground = [](const Record& r) { return found_to_color(r.value("file_found")); };
+  file.foreground = [](const Record& r) {
+    return plays_on(r, local_today()) ? found_to_color(r.value("file_found")) : QVariant(QColor(Qt::gray));
+  };
+  // An item out of its dates is greyed and says why it is not playing.
+  file.tooltip = [](const Record& r) {
+    const QString why = why_not_playing(r, local_today());
+    return why.isEmpty() ? r.value("file_name") : QVariant(QString("Not playing now: %1").arg(why));
+  };
+  // Its first and last date, edited in place; a refusal shows at the table.
+  auto item_date = [&editor, this](const char* key, const char* title) {
+    Column c{key, title, 85};
+    c.header_tooltip = "yyyy-MM-dd: outside its dates the item is left out of what the players get";
+    c.edit = [&editor, this, key](int i, const QVariant& v) {
+      const Outcome o = editor.set_item_date(editor.shown_playlist_id(), i, key, v.toString().trimmed());
+      if (!o.ok()) QToolTip::showText(item_table_->mapToGlobal(QPoint(0, 0)), o.message, item_table_);
+    };
+    return c;
+  };
   QWidget* right = table_pane(
       split, "Items",
       [&](QWidget* pane) {
         return item_table_ = new RecordTable("TableView_DISPLAYLIST", editor.ArrayController_DISPLAYLIST(),
-                                             {thumbnail_column(), file, length_column(), Column{"file_kind", "Kind", 120}},
+                                             {thumbnail_column(), file, length_column(), Column{"file_kind", "Kind", 120},
+                                              item_date(kItemFirstDate, "From"), item_date(kItemLastDate, "Until")},
                                              pane);
       },
       // The most used first: what does not fit is under the MORE button.
-      {{"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"},
-       {"ADD_FILE_TO_LIST", "add content", [&] { editor.ADD_FILE_TO_LIST(); }},
+      QList<Action>{{"send_to_device", "send", [&] { editor.send_to_device(); }, "Icon_send"}} + more +
+      QList<Action>{{"ADD_FILE_TO_LIST", "add content", [&] { editor.ADD_FILE_TO_LIST(); }},
        {"DELETE_MOVIE", "delete", [&] { editor.DELETE_MOVIE(); }},
        {"MOVE_UP", "up", [&] { editor.MOVE_UP(); }},
        {"MOVE_DOWN", "down", [&] { editor.MOVE_DOWN(); }},

@@ -2,6 +2,7 @@
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
 #include "tool_window_widget.h"
+#include "window_parts.h"
 
 namespace tavri {
 
@@ -11,7 +12,8 @@ class RecordTable;
 class PlaylistsWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
-  PlaylistsWindow(PlayList& playlists, display_playlist& editor, QWidget* parent = nullptr);
+  // `more`: further actions of the items pane (beside SEND).
+  PlaylistsWindow(PlayList& playlists, display_playlist& editor, QList<Action> more = {}, QWidget* parent = nullptr);
   RecordTable* playlist_table() { return playlist_table_; }
   RecordTable* item_table() { return item_table_; }
 

@@ -4,6 +4,7 @@
 
 #include <QCalendarWidget>
 #include <QDateTimeEdit>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -79,6 +80,17 @@ std::optional<QString> QtDialogs::prompt(const QString& message, const QString& 
   field.setFixedSize(field_width, 24);
   if (!run_accessory_dialog(parent_, message, &field)) return std::nullopt;
   return field.text();
+}
+
+std::optional<int> QtDialogs::choose(const QString& message, const QString& informative, const QStringList& choices,
+                                     int start) {
+  QComboBox field;
+  field.addItems(choices);
+  field.setCurrentIndex(std::clamp(start, 0, int(choices.size()) - 1));
+  field.setToolTip(informative);
+  if (choices.isEmpty() || !run_accessory_dialog(parent_, informative.isEmpty() ? message : message + "\n" + informative, &field))
+    return std::nullopt;
+  return field.currentIndex();
 }
 
 namespace {

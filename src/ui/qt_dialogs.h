@@ -19,6 +19,8 @@ class QtDialogs : public Dialogs {
   int alert(const QString& message, const QString& informative, const QStringList& buttons,
             int default_button) override;
   std::optional<QString> prompt(const QString& message, const QString& start_text, int field_width) override;
+  std::optional<int> choose(const QString& message, const QString& informative, const QStringList& choices,
+                            int start) override;
   std::optional<QStringList> open_panel(const PanelOptions& options) override;
   std::optional<QString> save_panel(const PanelOptions& options) override;
   std::optional<QDateTime> pick_date(const QString& message, const QDateTime& start) override;

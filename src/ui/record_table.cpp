@@ -68,7 +68,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       return c.foreground ? c.foreground(r) : QVariant();
     case Qt::CheckStateRole:
       if (!c.checkbox) return {};
-      return flag_is_set(r.value(c.key)) ? Qt::Checked : Qt::Unchecked;
+      return (c.checked ? c.checked(r) : flag_is_set(r.value(c.key))) ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole:
       if (c.tooltip) return c.tooltip(r);
       return c.display ? c.display(r) : r.value(c.key);

@@ -22,6 +22,7 @@ struct Column {
   std::function<QVariant(const Record&)> decoration;  // an image or colour swatch
   std::function<QVariant(const Record&)> foreground;  // text colour
   bool checkbox = false;                              // 0/1 values shown as a box
+  std::function<bool(const Record&)> checked;         // the box's state; default: the key's flag
   std::function<void(int list_index, const QVariant&)> edit;  // editable when set
   bool sortable = false;                              // a header click sets the display sort
   std::function<QVariant(const Record&)> tooltip;     // default: the shown text

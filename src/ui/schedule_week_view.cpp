@@ -3,7 +3,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTime>
+#include <algorithm>
 
+#include "schedules/dayparts.h"
 #include "widgets/tavri_defaults.h"
 
 namespace tavri {
@@ -20,7 +22,8 @@ ScheduleWeekView::ScheduleWeekView(RecordList& tasks, std::function<QString(cons
     : QWidget(parent), tasks_(tasks), playlist_name_(std::move(playlist_name)) {
   setObjectName("schedule_week_view");
   setMinimumHeight(140);
-  setToolTip("The week from today: each task's playlist at its time; click one to select its task");
+  setToolTip("Each task's playlist at its time, a daypart on its days; tasks at the same time side by side. "
+             "Click one to select its task");
   connect(&tasks_, &RecordList::changed, this, qOverload<>(&QWidget::update));
   connect(&tasks_, &RecordList::selection_changed, this, qOverload<>(&QWidget::update));
 }
@@ -37,18 +40,52 @@ QRectF ScheduleWeekView::day_column(int day) const {
 
 QList<ScheduleWeekView::Slot> ScheduleWeekView::placed() const {
   QList<Slot> out;
-  for (int i = 0; i < tasks_.size(); ++i) {
-    const Record& task = tasks_.at(i);
-    const QTime time = QTime::fromString(task.value("time").toString(), "HH:mm");
-    if (!time.isValid()) continue;
-    const QDate date = QDate::fromString(task.value("date").toString(), "yyyy-MM-dd");
-    const QString text = time.toString("HH:mm") + " " + playlist_name_(task.value("list"));
-    for (int day = 0; day < 7; ++day) {
-      if (!flag(task.value("daily")) && date != first_day_.addDays(day)) continue;
-      const QRectF column = day_column(day);
+  for (int day = 0; day < 7; ++day) {
+    const QDate date = first_day_.addDays(day);
+    const QRectF column = day_column(day);
+    QList<Slot> today;
+    for (int i = 0; i < tasks_.size(); ++i) {
+      const Record& task = tasks_.at(i);
+      const QTime time = QTime::fromString(task.value("time").toString(), "HH:mm");
+      if (!time.isValid()) continue;
+      // A daypart on its days within its dates; a plain task daily or on its date.
+      const bool plays = dayparts::task_has_rules(task)
+                             ? dayparts::plays_on(task, date)
+                             : flag(task.value("daily")) ||
+                                   QDate::fromString(task.value("date").toString(), "yyyy-MM-dd") == date;
+      if (!plays) continue;
+      const QString end = task.value(dayparts::kEndTime).toString();
+      const QString text = time.toString("HH:mm") + (end.isEmpty() ? "" : QString::fromUtf8("–") + end) + " " +
+                           playlist_name_(task.value("list"));
       const double y = column.top() + (column.height() - kSlotHeight) * time.msecsSinceStartOfDay() / 86400000.0;
-      out.append({i, QRectF(column.left() + 1, y, column.width() - 2, kSlotHeight), text});
+      today.append({i, QRectF(column.left() + 1, y, column.width() - 2, kSlotHeight), text});
     }
+    // Tasks that would cover each other stand side by side: each takes the
+    // first lane free at its top, and a run of overlapping ones shares the
+    // column's width among its lanes.
+    std::sort(today.begin(), today.end(), [](const Slot& a, const Slot& b) { return a.rect.top() < b.rect.top(); });
+    for (qsizetype start = 0; start < today.size();) {
+      QList<double> lane_bottoms;
+      QList<int> lanes;
+      double run_bottom = today[start].rect.bottom();
+      qsizetype end = start;
+      for (; end < today.size() && (end == start || today[end].rect.top() < run_bottom); ++end) {
+        int lane = 0;
+        while (lane < lane_bottoms.size() && lane_bottoms[lane] > today[end].rect.top()) ++lane;
+        if (lane == lane_bottoms.size()) lane_bottoms.append(0);
+        lane_bottoms[lane] = today[end].rect.bottom();
+        lanes.append(lane);
+        run_bottom = std::max(run_bottom, today[end].rect.bottom());
+      }
+      const double width = (column.width() - 2) / double(lane_bottoms.size());
+      for (qsizetype k = start; k < end; ++k) {
+        QRectF& r = today[k].rect;
+        r = QRectF(column.left() + 1 + lanes[int(k - start)] * width, r.top(), width - (lane_bottoms.size() > 1 ? 1 : 0),
+                   r.height());
+      }
+      start = end;
+    }
+    out += today;
   }
   return out;
 }

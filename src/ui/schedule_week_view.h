@@ -7,9 +7,10 @@
 
 namespace tavri {
 
-// The shown schedule's week at a glance: a column per day from today, each
-// task's playlist at its time (a daily task on every day, a dated one on
-// its date). A click on a task selects it in the task table.
+// The shown schedule's week at a glance: a column per day from any first
+// day (today unless moved), each task's playlist at its time (a daily task
+// on every day, a dated one on its date, a daypart on its days within its
+// dates). A click on a task selects it in the task table.
 class ScheduleWeekView : public QWidget {
  public:
   // `playlist_name`: what a task's "list" value reads as.
@@ -23,6 +24,7 @@ class ScheduleWeekView : public QWidget {
   // Where each task is drawn now; the week starts on `first_day`.
   QList<Slot> placed() const;
   void set_first_day(QDate day);
+  QDate first_day() const { return first_day_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -1,12 +1,16 @@
 #include "schedules_window.h"
 
 #include <QComboBox>
+#include <QHBoxLayout>
+#include <QToolButton>
+#include <QToolTip>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "record_table.h"
 #include "schedule_week_view.h"
+#include "schedules/dayparts.h"
 #include "widgets/tavri_splitt_view.h"
 #include "window_parts.h"
 
@@ -34,9 +38,21 @@ class PlaylistChoiceDelegate : public QStyledItemDelegate {
   Schedule_Play_list_name names_;
 };
 
+// What plays outside the shown schedule's dayparts: a playlist, or none.
+void choose_fallback(Schedule_View& tasks, Bus& bus, Dialogs& dialogs) {
+  if (!tasks.shown_schedule_id().isValid()) return;
+  const QStringList choices = Schedule_Play_list_Array(bus).transformedValue();
+  const auto chosen = dialogs.choose("Outside its dayparts the schedule plays:",
+                                     "A daypart's end time hands over to it; \"---\" plays on.", choices, 0);
+  if (!chosen) return;
+  const int list = Schedule_Play_list_name(bus).reverseTransformedValue(choices.value(*chosen));
+  if (const Outcome o = tasks.set_fallback(tasks.shown_schedule_id().toLongLong(), list); !o.ok())
+    dialogs.alert(o.message, o.detail, {"OK"});
+}
+
 }  // namespace
 
-SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, QWidget* parent)
+SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, Dialogs& dialogs, QWidget* parent)
     : ToolWindowWidget("WINDOW_SCHEDULE", "Schedules", parent) {
   auto* split = new tavri_splitt_view(Qt::Horizontal, this);
 
@@ -67,6 +83,33 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
     c.edit = [&list, key = QString(key)](int i, const QVariant& v) { list.set_value(i, key, v.toInt()); };
     return c;
   };
+  // A rule edit goes through the editor's checks; a refusal is shown at the table.
+  auto set_rule = [&tasks, this](int i, const char* key, const QVariant& value) {
+    const Outcome o = tasks.set_task_value(tasks.shown_schedule_id().toLongLong(), {i}, key, value);
+    if (!o.ok()) QToolTip::showText(task_table_->mapToGlobal(QPoint(0, 0)), o.message, task_table_);
+  };
+  // The days of the week as toggles: none ticked is every day.
+  auto day = [&list, set_rule](int d) {
+    static const char* kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    Column c{dayparts::kDays, QString(kDays[d]).left(2), 30};
+    c.checkbox = true;
+    c.header_tooltip = "The days of the week a daypart plays on; with days, dates or an end time the task is "
+                       "compiled into dated tasks for the players, and its own date and Daily no longer count";
+    c.checked = [d](const Record& r) { return dayparts::day_names(r.value(dayparts::kDays).toString()).contains(kDays[d]); };
+    c.edit = [&list, set_rule, d](int i, const QVariant& v) {
+      QStringList days = dayparts::day_names(list.at(i).value(dayparts::kDays).toString());
+      days.removeAll(kDays[d]);
+      if (v.toInt()) days << kDays[d];
+      set_rule(i, dayparts::kDays, days.isEmpty() ? QString() : *dayparts::read_days(days));
+    };
+    return c;
+  };
+  auto rule = [set_rule](const char* key, const char* title, int width, const char* meaning) {
+    Column c{key, title, width};
+    c.header_tooltip = meaning;
+    c.edit = [set_rule, key](int i, const QVariant& v) { set_rule(i, key, v.toString().trimmed()); };
+    return c;
+  };
   auto names = std::make_shared<Schedule_Play_list_name>(bus);
   Column playlist{"list", "Playlist", 170};
   playlist.display = [names](const Record& r) { return names->transformedValue(r.value("list")); };
@@ -86,7 +129,11 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
                                        flag("active", "Active",
                                             "Ticked: the players get the task with its playlist's items; unticked: "
                                             "it is kept here without them"),
-                                       playlist},
+                                       playlist, rule(dayparts::kEndTime, "Ends", 50,
+                                                      "HH:mm: the fallback playlist follows at this time"),
+                                       day(0), day(1), day(2), day(3), day(4), day(5), day(6),
+                                       rule(dayparts::kFirstDate, "From", 85, "yyyy-MM-dd: the first day it plays"),
+                                       rule(dayparts::kLastDate, "Until", 85, "yyyy-MM-dd: the last day it plays")},
                                       pane);
         task_table_->setItemDelegateForColumn(6, new PlaylistChoiceDelegate(bus, task_table_));
         return task_table_;
@@ -98,7 +145,8 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
        {"rename_line", "rename", [&] { tasks.rename_line(); }},
        {"copy_line", "copy", [&] { tasks.copy_line(); }},
        {"delete_line", "delete", [&] { tasks.delete_line(); }},
-       {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }}});
+       {"create_schedule_from_content", "from content", [&] { tasks.create_schedule_from_content(); }},
+       {"choose_fallback", "fallback", [&tasks, &bus, &dialogs] { choose_fallback(tasks, bus, dialogs); }}});
 
   // Content dropped on the tasks becomes tasks of the shown schedule.
   task_table_->set_drop([](const QMimeData& data) { return data.hasFormat(kContentRowsMime); },
@@ -109,8 +157,26 @@ SchedulesWindow::SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus&
   // Beside the table, which playlist plays when.
   auto* tasks_and_week = new QSplitter(Qt::Vertical, split);
   tasks_and_week->addWidget(right);
-  week_ = new ScheduleWeekView(list, [names](const QVariant& l) { return names->transformedValue(l); }, tasks_and_week);
-  tasks_and_week->addWidget(week_);
+  auto* week_pane = new QWidget(tasks_and_week);
+  auto* week_layout = new QVBoxLayout(week_pane);
+  week_layout->setContentsMargins(0, 0, 0, 0);
+  week_ = new ScheduleWeekView(list, [names](const QVariant& l) { return names->transformedValue(l); }, week_pane);
+  // Any week: a week back, a week on, or from today again.
+  auto* weeks = new QHBoxLayout;
+  for (const auto& [name, text, days] : {std::tuple{"week_back", "◀", -7}, {"week_today", "today", 0},
+                                          std::tuple{"week_next", "▶", 7}}) {
+    auto* b = new QToolButton(week_pane);
+    b->setObjectName(name);
+    b->setText(QString::fromUtf8(text));
+    connect(b, &QToolButton::clicked, week_, [this, days = days] {
+      week_->set_first_day(days ? week_->first_day().addDays(days) : QDate::currentDate());
+    });
+    weeks->addWidget(b);
+  }
+  weeks->addStretch(1);
+  week_layout->addLayout(weeks);
+  week_layout->addWidget(week_, 1);
+  tasks_and_week->addWidget(week_pane);
   tasks_and_week->setStretchFactor(0, 3);
   tasks_and_week->setStretchFactor(1, 2);
   split->addWidget(left);

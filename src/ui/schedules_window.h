@@ -13,7 +13,7 @@ class RecordTable;
 class SchedulesWindow : public ToolWindowWidget {
   Q_OBJECT
  public:
-  SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, QWidget* parent = nullptr);
+  SchedulesWindow(Schedule& schedules, Schedule_View& tasks, Bus& bus, Dialogs& dialogs, QWidget* parent = nullptr);
   RecordTable* task_table() { return task_table_; }
   ScheduleWeekView* week() { return week_; }
 

@@ -12,7 +12,7 @@ namespace tavri::test {
 class ScriptedDialogs : public Dialogs {
  public:
   struct Shown {
-    QString kind;      // "alert", "prompt", "open", "save", "date", "time"
+    QString kind;      // "alert", "prompt", "choose", "open", "save", "date", "time"
     QString message;   // message or panel prompt
     QString detail;    // informative text, starting text or name field
     QStringList items; // buttons or extensions
@@ -25,6 +25,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<std::optional<QStringList>> open_answers;
   std::deque<std::optional<QString>> save_answers;
   std::deque<std::optional<QDateTime>> date_answers;
+  std::deque<std::optional<int>> choose_answers;
   std::vector<Shown> shown;
 
   using Dialogs::alert;
@@ -36,6 +37,11 @@ class ScriptedDialogs : public Dialogs {
   std::optional<QString> prompt(const QString& message, const QString& start, int width) override {
     shown.push_back({"prompt", message, start, {}, width});
     return take(prompt_answers, std::optional<QString>());
+  }
+  std::optional<int> choose(const QString& message, const QString& informative, const QStringList& choices,
+                            int) override {
+    shown.push_back({"choose", message, informative, choices});
+    return take(choose_answers, std::optional<int>());
   }
   std::optional<QStringList> open_panel(const PanelOptions& o) override {
     shown.push_back({"open", o.prompt, o.name_field, o.extensions});
