@@ -962,3 +962,92 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_TRUE(file.readLine().startsWith("player id,player name,playlist id,playlist name,track,start,end,seconds"));
 }
+
+// Dayparts in the week: on their days only, and tasks at the same time
+// side by side rather than on top of each other.
+TEST(ScheduleWeek, DaypartsOnTheirDaysAndTasksAtOneTimeSideBySide) {
+  RecordList tasks;
+  tasks.append({{"name", "Breakfast"}, {"time", "07:00"}, {"date", "2026-01-01"}, {"daily", 1}, {"active", 1},
+                {"list", 1}, {"days", "Mon Tue Wed Thu Fri"}, {"end_time", "10:30"}});
+  tasks.append({{"name", "News"}, {"time", "07:00"}, {"date", "2026-12-08"}, {"daily", 0}, {"active", 1}, {"list", 2}});
+  ScheduleWeekView week(tasks, [](const QVariant& list) { return QString("list %1").arg(list.toInt()); });
+  week.resize(700, 300);
+  week.set_first_day(QDate(2026, 12, 7));  // a Monday
+  const auto placed = week.placed();
+  EXPECT_EQ(std::count_if(placed.begin(), placed.end(), [](const auto& s) { return s.task == 0; }), 5) << "not at the weekend";
+  EXPECT_EQ(placed.first().text, QString::fromUtf8("07:00\u201310:30 list 1"));
+  const auto on_tuesday = [&](int task) {
+    return *std::find_if(placed.begin(), placed.end(), [&](const auto& s) {
+      return s.task == task && s.rect.left() >= placed[1].rect.left() - 1 && s.rect.right() <= placed[1].rect.left() + 100;
+    });
+  };
+  const QRectF a = on_tuesday(0).rect, b = on_tuesday(1).rect;
+  EXPECT_FALSE(a.intersects(b)) << "both show";
+  EXPECT_EQ(a.top(), b.top());
+  week.set_first_day(QDate(2026, 12, 14));
+  EXPECT_EQ(week.placed().size(), 5) << "the week after: the daypart only";
+}
+
+// Groups and announcements at the desk: the selection joins a new group,
+// the group is selected again, an announcement to it shows under the tool
+// bar and its End gives the players back what they had.
+TEST_F(Frontend, GroupsAndAnAnnouncementAtTheDesk) {
+  PlayerGroups groups({});
+  Announcement announcement(*players_, [](bool, qint64) { return std::nullopt; }, {});
+  MainWindow window(WindowControllers{*app_, *files_, *playlists_, *editor_, *schedule_, *schedule_view_, *players_,
+                                      bus_, dialogs_, nullptr, &groups, &announcement});
+  window.show();
+  for (const char* id : {"G1", "G2", "G3"})
+    players_->udp_socket_did_receive(QByteArray(id) + "<v_OX_TANDEM>Hall<v_OX_TANDEM>2<v_OX_TANDEM>1<v_OX_TANDEM>4"
+                                     "<v_OX_TANDEM>a.mp4<v_OX_TANDEM>0<v_OX_TANDEM>0", "192.0.2.9");
+  RecordList& devices = players_->ArrayController_DEVICES();
+  ASSERT_EQ(devices.size(), 3);
+  devices.select_list_indices({0, 2});
+  dialogs_.choose_answers = {0};  // "New group…", the only choice so far
+  dialogs_.prompt_answers = {QString("Cafeteria")};
+  control<QAction>(&window, "add_to_group")->trigger();
+  EXPECT_EQ(groups.members("Cafeteria"), (QStringList{"G1", "G3"}));
+  QAbstractItemModel* model = window.devices()->table()->model();
+  int groups_column = -1;
+  for (int c = 0; c < model->columnCount(); ++c)
+    if (model->headerData(c, Qt::Horizontal).toString().toUpper() == "GROUPS") groups_column = c;
+  ASSERT_GE(groups_column, 0);
+  EXPECT_EQ(model->data(model->index(0, groups_column)).toString(), "Cafeteria");
+  devices.select_list_indices({1});
+  dialogs_.choose_answers = {0};
+  control<QAction>(&window, "select_group")->trigger();
+  EXPECT_EQ(players_->selected_ids(), (QStringList{"G1", "G3"}));
+
+  // A stream to the group (choices: no lists, so the stream; then the
+  // selection, the group, all), until ended.
+  peer_.set_timeout(200);
+  while (peer_.receive()) {}
+  dialogs_.choose_answers = {0, 1};
+  dialogs_.prompt_answers = {QString("http://s/closing.m3u8"), QString("0")};
+  control<QAction>(&window, "announce")->trigger();
+  ASSERT_TRUE(announcement.running());
+  EXPECT_EQ(announcement.targets(), QStringList{"group:Cafeteria"});
+  EXPECT_TRUE(window.announcement_text().contains("stream http://s/closing.m3u8 to group:Cafeteria (2 players)"))
+      << window.announcement_text().toStdString();
+  int sent = 0;
+  while (peer_.receive()) ++sent;
+  EXPECT_EQ(sent, 2);
+  control<QAction>(&window, "end_announcement")->trigger();
+  EXPECT_FALSE(announcement.running());
+  EXPECT_TRUE(window.announcement_text().isEmpty());
+  // Told nothing by this server before, they clear their list.
+  std::vector<std::string> back;
+  while (auto d = peer_.receive()) back.push_back(*d);
+  EXPECT_EQ(back.size(), 2u);
+  std::sort(back.begin(), back.end());
+  EXPECT_EQ(back, (std::vector<std::string>{wire::encode_command("G1", wire::kClearList),
+                                            wire::encode_command("G3", wire::kClearList)}));
+
+  // To all asks first; Cancel starts nothing.
+  dialogs_.choose_answers = {0, 2};
+  dialogs_.prompt_answers = {QString("http://s/x.m3u8")};
+  dialogs_.alert_answers = {0};
+  control<QAction>(&window, "announce")->trigger();
+  EXPECT_FALSE(announcement.running());
+  EXPECT_EQ(dialogs_.alert_messages().last(), "Interrupt all 3 players?");
+}
