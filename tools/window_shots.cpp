@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   Bus bus;
   Controllers c(bus, dialogs);
   MainWindow window({c.app, c.file_list, c.playlists, c.playlist_editor, c.schedule, c.schedule_view, c.udp_feedback,
-                     bus, dialogs, &c.history});
+                     bus, dialogs, &c.history, &c.groups, &c.announcement});
   c.app.set_windows(window.tool_windows());
   QObject::connect(&c.server, &Server::state_changed, &window, &MainWindow::show_server_state);
   window.show_server_state(c.server.state_text());
@@ -139,8 +139,19 @@ int main(int argc, char** argv) {
   content.select_list_indices({0, 1});
   dialogs.prompt_answers.push_back(QString("Week 49"));
   c.schedule_view.create_schedule_from_content();
-  dialogs.prompt_answers.push_back(QString("Evening"));
+  dialogs.prompt_answers.push_back(QString("Breakfast"));
   c.schedule_view.add_line();
+  // A weekday daypart: Monday to Friday, 7:00 to 10:30, then the fallback.
+  const RecordArray week_tasks = c.schedule_view.ArrayController_SCHEDULE_VIEW().records();
+  for (int row = 0; row < week_tasks.size(); ++row)
+    if (week_tasks[row].value("name") == "Breakfast") {
+      const qint64 week_id = c.schedule_view.shown_schedule_id().toLongLong();
+      c.schedule_view.set_task_value(week_id, {row}, "list", c.playlists.ArrayController_PLAYLIST().at(0).value("id"));
+      c.schedule_view.set_task_value(week_id, {row}, "days", "Mon Tue Wed Thu Fri");
+      c.schedule_view.set_task_value(week_id, {row}, "end_time", "10:30");
+      c.schedule_view.set_task_value(week_id, {row}, "time", "07:00");
+      c.schedule_view.set_fallback(week_id, c.playlists.ArrayController_PLAYLIST().at(1).value("id").toLongLong());
+    }
 
   c.udp_feedback.create_test_devices();
   RecordList& players = c.udp_feedback.ArrayController_DEVICES();
@@ -183,8 +194,16 @@ int main(int argc, char** argv) {
   }
   window.map()->reload_map();
   window.map()->check_icons_map();
+  c.groups.create("Cafeteria");
+  c.groups.create("Lobby screens");
+  c.groups.add("Cafeteria", {"TEST_00", "TEST_01", "TEST_02", "TEST_03"});
+  c.groups.add("Lobby screens", {"TEST_03", "TEST_04", "TEST_05"});
   players.select_list_indices({1, 3});
   c.udp_feedback.device_play();
+  Announcement::Content closing;
+  closing.stream = "https://streams.example/closing.m3u8";
+  closing.label = "stream " + closing.stream;
+  c.announcement.start(closing, c.groups.members("Cafeteria"), {"group:Cafeteria"}, 30);
   spin(1200);  // the census and the server line catch up
 
   shoot_desks(window, out + "/desk");

@@ -121,8 +121,11 @@ void ScheduleWeekView::paintEvent(QPaintEvent*) {
       p.drawRect(s.rect.adjusted(1, 1, -1, -1));
     }
     p.setPen(tavri_defaults::color_tavri_text_on_select());
+    // Too narrow for its time: its row says it, the playlist's name is what matters.
+    const int room = int(s.rect.width()) - 5;
+    const QString text = p.fontMetrics().horizontalAdvance(s.text) > room ? s.text.section(' ', 1) : s.text;
     p.drawText(s.rect.adjusted(3, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-               p.fontMetrics().elidedText(s.text, Qt::ElideRight, int(s.rect.width()) - 5));
+               p.fontMetrics().elidedText(text, Qt::ElideRight, room));
   }
 }
 

@@ -261,7 +261,13 @@ def main():
         page(driver, "dashboard")
         check(banner().is_displayed(), "on every page")
         if SHOTS:
-            driver.save_screenshot(f"{SHOTS}/announcement_1366x768.png")
+            os.makedirs(SHOTS, exist_ok=True)
+            driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                   {"width": 1366, "height": 768, "deviceScaleFactor": 1, "mobile": False})
+            page(driver, "players")
+            time.sleep(0.8)
+            driver.save_screenshot(f"{SHOTS}/announcement_players_1366x768.png")
+            driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
         driver.find_element(By.ID, "announcement-end").click()
         check(until(lambda: not banner().is_displayed(), 10), "End takes it away")
         page(driver, "players")
@@ -280,6 +286,13 @@ def main():
         days = lambda: driver.execute_script("return [...document.querySelectorAll('#week .day')].map((d) => d.innerText)")
         check(until(lambda: all("08:00–10:30" in d for d in days()[:5]) and not any("08:00" in d for d in days()[5:]), 10),
               "a weekday daypart shows Monday to Friday, not at the weekend")
+        if SHOTS:
+            driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                   {"width": 1366, "height": 768, "deviceScaleFactor": 1, "mobile": False})
+            time.sleep(0.8)
+            driver.execute_script("document.getElementById('week').scrollIntoView({block: 'center', inline: 'nearest'})")
+            driver.save_screenshot(f"{SHOTS}/weekday_schedule_1366x768.png")
+            driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
         driver.find_element(By.ID, "week-next").click()
         check(until(lambda: driver.find_element(By.ID, "week-head").text.startswith("Week of") and "08:00–10:30" in days()[0], 5),
               "and in the week after")
