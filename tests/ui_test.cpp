@@ -64,6 +64,13 @@ using namespace tavri;
 
 namespace {
 
+// The column with this title (in capitals), or -1.
+int column_titled(const QAbstractItemModel* model, const QString& title) {
+  for (int c = 0; c < model->columnCount(); ++c)
+    if (model->headerData(c, Qt::Horizontal).toString().toUpper() == title) return c;
+  return -1;
+}
+
 // True when the picture holds more than one colour.
 bool not_blank(const QImage& image) {
   const QRgb first = image.pixel(0, 0);
@@ -946,9 +953,7 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   EXPECT_FALSE(pane->timeline()->days().back().online.empty());
 
   QAbstractItemModel* model = window.devices()->table()->model();
-  int uptime_column = -1;
-  for (int c = 0; c < model->columnCount(); ++c)
-    if (model->headerData(c, Qt::Horizontal).toString().toUpper() == "UPTIME 24H") uptime_column = c;
+  const int uptime_column = column_titled(model, "UPTIME 24H");
   ASSERT_GE(uptime_column, 0);
   EXPECT_EQ(model->data(model->index(0, uptime_column)).toString(), "100.0 %");
 
@@ -1008,9 +1013,7 @@ TEST_F(Frontend, GroupsAndAnAnnouncementAtTheDesk) {
   control<QAction>(&window, "add_to_group")->trigger();
   EXPECT_EQ(groups.members("Cafeteria"), (QStringList{"G1", "G3"}));
   QAbstractItemModel* model = window.devices()->table()->model();
-  int groups_column = -1;
-  for (int c = 0; c < model->columnCount(); ++c)
-    if (model->headerData(c, Qt::Horizontal).toString().toUpper() == "GROUPS") groups_column = c;
+  const int groups_column = column_titled(model, "GROUPS");
   ASSERT_GE(groups_column, 0);
   EXPECT_EQ(model->data(model->index(0, groups_column)).toString(), "Cafeteria");
   devices.select_list_indices({1});

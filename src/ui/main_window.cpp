@@ -159,17 +159,22 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
           c_.players.create_test_devices();
       });
 
+  // A line under the tool bar with a text and one button, hidden until needed.
+  auto banner = [this](const char* name, QLabel*& text, const QString& button_colour) {
+    addToolBarBreak();
+    QToolBar* line = addToolBar(name);
+    line->setObjectName(QString(name) + "_banner");
+    line->setMovable(false);
+    line->setStyleSheet(QString("QToolBar { background: %1; border: none; } QToolButton { color: %2; font-weight: bold; }")
+                           .arg(tavri_defaults::color_tavri_gray().name(), button_colour));
+    text = new QLabel(line);
+    text->setObjectName(QString(name) + "_text");
+    text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    line->addWidget(text);
+    return line;
+  };
   // Offline alerts, shown here even with no tray and no notification service.
-  addToolBarBreak();
-  alert_bar_ = addToolBar("alerts");
-  alert_bar_->setObjectName("alert_banner");
-  alert_bar_->setMovable(false);
-  alert_bar_->setStyleSheet(QString("QToolBar { background: %1; border: none; } QToolButton { color: %2; }")
-                                .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_text().name()));
-  alert_ = new QLabel(alert_bar_);
-  alert_->setObjectName("alert_text");
-  alert_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  alert_bar_->addWidget(alert_);
+  alert_bar_ = banner("alert", alert_, tavri_defaults::color_tavri_text().name());
   QAction* dismiss = alert_bar_->addAction("Dismiss");
   dismiss->setObjectName("dismiss_alert");
   dismiss->setToolTip("Hide this alert; the census on the right still counts the offline players");
@@ -177,17 +182,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   alert_bar_->hide();
 
   // The running announcement, until it is ended here, elsewhere or by its time.
-  addToolBarBreak();
-  announcement_bar_ = addToolBar("announcement");
-  announcement_bar_->setObjectName("announcement_banner");
-  announcement_bar_->setMovable(false);
-  announcement_bar_->setStyleSheet(QString("QToolBar { background: %1; border: none; } QToolButton { color: %2; font-weight: bold; }")
-                                       .arg(tavri_defaults::color_tavri_gray().name(), tavri_defaults::color_tavri_green().name()));
-  announcement_ = new QLabel(announcement_bar_);
-  announcement_->setObjectName("announcement_text");
+  announcement_bar_ = banner("announcement", announcement_, tavri_defaults::color_tavri_green().name());
   announcement_->setStyleSheet("QLabel { color: #ffd54f; font-weight: bold; padding: 4px 8px; }");
-  announcement_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  announcement_bar_->addWidget(announcement_);
   QAction* end = announcement_bar_->addAction("End");
   end->setObjectName("end_announcement");
   end->setToolTip("End the announcement: every player gets back what it played before");
