@@ -98,6 +98,8 @@ TEST(Dayparts, PublishedFilesHoldOnlyWhatPlaysThatDay) {
   Record schedule{{"id", 1}, {"name", "Week"}, {"tasks", 1}, {"tasklist", QVariantList{task("All", "06:00", 1)}}};
   const Record as_stored = Schedule_View::published_schedule(schedule, {playlist}, kFriday);
   EXPECT_EQ(as_stored["tasklist"], schedule["tasklist"]);
+  schedule["fallback"] = -1;  // set, then cleared
+  EXPECT_EQ(Schedule_View::published_schedule(schedule, {playlist}, kFriday), as_stored);
   schedule["tasklist"] = QVariantList{task("All", "06:00", 1, {{"days", "Sun Mon"}})};
   schedule["fallback"] = -1;
   const Record ruled = Schedule_View::published_schedule(schedule, {playlist}, kFriday);

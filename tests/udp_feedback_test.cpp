@@ -13,6 +13,7 @@
 #include "core/keyed_archive.h"
 #include "core/notifications.h"
 #include "core/picture_size.h"
+#include "players/announcement.h"
 #include "players/feedback_guard.h"
 #include "players/player_status.h"
 #include "players/udp_feedback.h"
@@ -806,4 +807,38 @@ TEST_F(Players, ALivePlayerIsNeverPushedOutOfAFullRegistry) {
   EXPECT_EQ(list.at(0)["device_id"].toString(), "L0");
   p->timer_check();
   EXPECT_EQ(dialogs.alert_messages(), QStringList{"The player list is full: 1 new players were not added."});
+}
+
+// A background announcement gives each player back the background this
+// server last gave it; one given none keeps the announced one. What each
+// had is kept across a restart of the server.
+TEST_F(Players, ABackgroundAnnouncementGivesBackEachPlayersOwn) {
+  auto p = make();
+  for (const char* id : {"A", "B"}) p->udp_socket_did_receive(QByteArray::fromStdString(feedback(id, id)), "h");
+  auto image = [&](const QString& name) {
+    QImage img(QSize(1920, 1080), QImage::Format_RGB32);
+    img.fill(Qt::black);
+    img.save(home() + "/" + name, "PNG");
+    return home() + "/" + name;
+  };
+  ASSERT_TRUE(p->set_background(image("own.png"), {"A"}).ok());
+  commands(1);
+  const QString path = home() + "/announcement.json";
+  {
+    Announcement a(*p, [](bool, qint64) { return std::nullopt; }, path);
+    Announcement::Content closed;
+    closed.background = image("closed.png");
+    closed.label = "background closed.png";
+    ASSERT_TRUE(a.start(closed, {"A", "B"}, {"all"}, 0).ok());
+    EXPECT_EQ(commands(2), (QStringList{"A|17|closed.png", "B|17|closed.png"}));
+    ASSERT_TRUE(BackgroundWriter::instance().wait_idle(60000));
+  }
+  Announcement again(*p, [](bool, qint64) { return std::nullopt; }, path);
+  again.load();
+  ASSERT_TRUE(again.running());
+  ASSERT_TRUE(again.end().ok());
+  EXPECT_EQ(commands(1), (QStringList{"A|17|own.png"}));
+  listener.set_timeout(200);
+  EXPECT_FALSE(listener.receive()) << "B had no background of ours: it keeps this one";
+  EXPECT_FALSE(again.end().ok()) << "none runs";
 }

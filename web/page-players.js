@@ -80,6 +80,7 @@ async function announce() {
     { value: 'all', label: `all ${state.players.length} players` }];
   const what = [...state.playlists.map((p) => ({ value: `playlist:${p.id}`, label: `playlist ${p.name}` })),
     ...state.schedules.map((s) => ({ value: `schedule:${s.id}`, label: `schedule ${s.name}` })),
+    ...state.content.filter((c) => c.is_img).map((c) => ({ value: `background:${c.file}`, label: `background ${c.file}` })),
     { value: 'stream:', label: 'a web stream (address below)' }];
   const a = await ask('Start an announcement', 'It interrupts the players until it is ended, or for the minutes given; then each gets back what it played.',
     [{ name: 'what', label: 'Play', type: 'select', options: what, value: what[0]?.value },
@@ -87,9 +88,12 @@ async function announce() {
       { name: 'to', label: 'To', type: 'select', options: to, value: to[0].value },
       { name: 'minutes', label: 'Minutes (empty: until ended)', type: 'number' }], 'Start');
   if (!a) return;
-  const [kind, id] = a.what.split(':');
+  const kind = a.what.slice(0, a.what.indexOf(':'));
+  const id = a.what.slice(a.what.indexOf(':') + 1);
   const body = { players: a.to === 'all' ? 'all' : a.to === 'selected' ? chosen : [a.to] };
-  if (kind === 'stream') body.stream = a.stream.trim(); else body[kind] = Number(id);
+  if (kind === 'stream') body.stream = a.stream.trim();
+  else if (kind === 'background') body.background = id;
+  else body[kind] = Number(id);
   if (a.minutes) body.minutes = Number(a.minutes);
   if (a.to === 'all' && !await ask(`Interrupt all ${state.players.length} players?`, 'Every screen shows the announcement until it ends.', [], 'Start', null, true)) return;
   if (await act(() => api('POST', '/api/announcement', body), 'The announcement is running')) refresh('announcement', 0);

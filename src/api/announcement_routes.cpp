@@ -2,6 +2,7 @@
 #include "api/api_routes.h"
 #include "api/route_helpers.h"
 #include "app/controllers.h"
+#include "content/content_item.h"
 
 namespace tavri {
 
@@ -17,7 +18,7 @@ QJsonObject announcement_json(const Announcement& a) {
           {"ends", a.ends().isValid() ? QJsonValue(a.ends().toString(Qt::ISODate)) : QJsonValue()}};
 }
 
-// {"playlist": 3 | "schedule": "Week" | "stream": URL, "players": [...],
+// {"playlist": 3 | "schedule": "Week" | "stream": URL | "background": FILE, "players": [...],
 // "minutes": 30}: minutes left out or 0, until ended.
 ApiRoutes::Answer ApiRoutes::announcement(const api::Request& request) {
   Announcement& a = c_.announcement;
@@ -35,6 +36,14 @@ ApiRoutes::Answer ApiRoutes::announcement(const api::Request& request) {
     if (!body->value("stream").isString()) return error(400, "\"stream\" is a web address", "stream");
     content.stream = body->value("stream").toString();
     content.label = "stream " + content.stream;
+  } else if (body->contains("background")) {
+    // A content file, as the background command names it.
+    const QString file = body->value("background").toString();
+    const int index = body->value("background").isString() ? c_.file_list.index_of_file(file) : -1;
+    if (index < 0) return error(404, QString("No content file is named \"%1\".").arg(file), "background");
+    const QUrl url = c_.file_list.ArrayController_FILELIST().at(index).value(key::FILE_URL).toUrl();
+    content.background = url.isLocalFile() ? url.toLocalFile() : url.path();
+    content.label = "background " + file;
   } else {
     content.list = named_list(*body, bad);
     if (!content.list) return bad;

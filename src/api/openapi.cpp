@@ -56,8 +56,9 @@ std::string openapi_document() {
                  "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/announcement": {
       "get": {"summary": "The running announcement: what, its targets and players, since and until", "responses": {"200": {"description": "{\"running\": false} or the announcement"}}},
-      "post": {"summary": "Interrupt players with a playlist, a schedule or a web stream, for some minutes or until ended; one at a time", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {
+      "post": {"summary": "Interrupt players with a playlist, a schedule, a web stream or a background, for some minutes or until ended; one at a time", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {
                  "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "stream": {"type": "string"},
+                 "background": {"type": "string", "description": "a content file, 1920 x 1080 PNG or JPEG"},
                  "players": {"$ref": "#/components/schemas/Players"}, "minutes": {"type": "integer", "minimum": 0, "maximum": 10080}}}}}},
                "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}},
       "delete": {"summary": "End it: every player gets back what this server last told it to play", "responses": {"200": {"description": "ended"}, "409": {"$ref": "#/components/responses/Refused"}}}},

@@ -55,7 +55,7 @@ std::optional<int> fleet_command(Ctl& ctl, const QString& command, QStringList a
   }
 
   if (command == "announce") {
-    const char* how = "announce [playlist|schedule NAME|ID | stream URL] [--minutes N] --to TARGETS | announce end";
+    const char* how = "announce [playlist|schedule NAME|ID | stream URL | background FILE] [--minutes N] --to TARGETS | announce end";
     QJsonDocument doc;
     if (args.isEmpty() || (args == QStringList{"end"})) {
       const bool end = !args.isEmpty();
@@ -77,11 +77,11 @@ std::optional<int> fleet_command(Ctl& ctl, const QString& command, QStringList a
       if (!number) return usage(how);
       args.remove(at, 2);
     }
-    if (args.size() != 2 || to.isEmpty() || (args[0] != "playlist" && args[0] != "schedule" && args[0] != "stream"))
+    if (args.size() != 2 || to.isEmpty() || (args[0] != "playlist" && args[0] != "schedule" && args[0] != "stream" && args[0] != "background"))
       return usage(how);
     bool numeric = false;
     const qint64 id = args[1].toLongLong(&numeric);
-    body[args[0]] = numeric && args[0] != "stream" ? QJsonValue(double(id)) : QJsonValue(args[1]);
+    body[args[0]] = numeric && (args[0] == "playlist" || args[0] == "schedule") ? QJsonValue(double(id)) : QJsonValue(args[1]);
     body["players"] = players_value(to);
     if (int rc = ctl.call("POST", "/api/announcement", body, &doc); rc || json) return rc;
     std::printf("announcing %s to %d players\n", escaped(doc.object()["what"].toString()).c_str(),

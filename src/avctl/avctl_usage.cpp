@@ -19,7 +19,7 @@ const char kUsageText[] =
     "  send playlist|schedule NAME|ID --to all|ID|@GROUP... [--wait]   (--wait: until each confirmed or failed)\n"
     "  play|pause|next|back|menu-on|menu-off|mute|sound|clear-list|clear-content|reset|refresh-lists --to TARGETS [--wait]\n"
     "  web-stream URL --to TARGETS    background FILE --to TARGETS   (TARGETS: all, or ids and @GROUP)\n"
-    "  announce playlist|schedule NAME|ID | stream URL [--minutes N] --to TARGETS\n"
+    "  announce playlist|schedule NAME|ID | stream URL | background FILE [--minutes N] --to TARGETS\n"
     "                                 interrupt those players until ended (or N minutes), then give each its own back\n"
     "  announce [end]                 what is announced now, or end it\n"
     "  groups                         every group: its players, how many online\n"

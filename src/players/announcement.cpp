@@ -28,15 +28,23 @@ Outcome Announcement::start(const Content& content, const QStringList& ids, cons
   if (minutes < 0 || minutes > 7 * 24 * 60)
     return Outcome::bad("minutes", "An announcement lasts 1 to 10080 minutes, or until it is ended (0).");
   if (Outcome o = players_.check_players(ids); !o.ok()) return o;
+  const bool background = !content.background.isEmpty();
   QHash<QString, std::optional<ListSends::Last>> before;
-  for (const QString& id : ids) before.insert(id, players_.last_sent(id));
-  const Outcome sent = content.list ? players_.send_list(*content.list, ids)
+  for (const QString& id : ids) {
+    const QString image = players_.last_background(id);
+    before.insert(id, !background    ? players_.last_sent(id)
+                      : image.isEmpty() ? std::nullopt
+                                        : std::optional<ListSends::Last>({wire::kBackground, {image}}));
+  }
+  const Outcome sent = content.list   ? players_.send_list(*content.list, ids)
+                       : background ? players_.set_background(content.background, ids)
                                     : players_.command_players(wire::kWebStream, ids, {content.stream});
   if (!sent.ok()) return sent;
   label_ = content.label;
   targets_ = targets;
   ids_ = ids;
   before_ = std::move(before);
+  background_ = background;
   started_ = QDateTime::currentDateTimeUtc();
   ends_ = minutes ? started_.addSecs(qint64(minutes) * 60) : QDateTime();
   console_log(QString("ANNOUNCEMENT: %1 to %2 players (%3)").arg(label_).arg(ids_.size()).arg(targets_.join(", ")));
@@ -69,15 +77,18 @@ Outcome Announcement::end() {
       o = players_.send_list(*list, it.value());
     else if (code == wire::kWebStream)
       o = players_.command_players(wire::kWebStream, it.value(), previous.mid(1));
-    else
+    else if (code == wire::kBackground)
+      o = players_.set_background(previous.value(1), it.value());
+    else if (!background_)
       o = players_.command_players(wire::kClearList, it.value());  // nothing of ours to give back
-    if (!list && code != wire::kWebStream) cleared += static_cast<int>(it.value().size());
+    if (!list && code != wire::kWebStream && code != wire::kBackground) cleared += static_cast<int>(it.value().size());
     if (!o.ok()) console_log(QString("ANNOUNCEMENT END: %1").arg(o.message));
   }
-  console_log(QString("ANNOUNCEMENT ENDED: %1; %2 players given back their own, %3 told to clear their list")
+  console_log(QString("ANNOUNCEMENT ENDED: %1; %2 players given back their own, %3 %4")
                   .arg(label_)
                   .arg(ids_.size() - cleared)
-                  .arg(cleared));
+                  .arg(cleared)
+                  .arg(background_ ? "keep it (no earlier background)" : "told to clear their list"));
   label_.clear();
   targets_.clear();
   ids_.clear();
@@ -113,6 +124,7 @@ void Announcement::save() {
              {"players", QJsonArray::fromStringList(ids_)},
              {"started", started_.toString(Qt::ISODate)},
              {"ends", ends_.isValid() ? QJsonValue(ends_.toString(Qt::ISODate)) : QJsonValue()},
+             {"kind", background_ ? "background" : "list"},
              {"before", before}};
   }
   BackgroundWriter::instance().submit_bytes(
@@ -130,6 +142,7 @@ void Announcement::load() {
   label_ = state["label"].toString();
   started_ = QDateTime::fromString(state["started"].toString(), Qt::ISODate);
   ends_ = QDateTime::fromString(state["ends"].toString(), Qt::ISODate);
+  background_ = state["kind"].toString() == "background";
   const QJsonObject before = state["before"].toObject();
   for (const QString& id : ids_) {
     const QJsonArray fields = before[id].toArray();

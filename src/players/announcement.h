@@ -15,20 +15,23 @@ namespace tavri {
 
 class UDP_Feedback;
 
-// One urgent message at a time: a playlist, a schedule or a web stream
-// sent to some players for a while, or until ended. At its end each player
-// gets back what this server last told it to play before it began (a
-// player told nothing is told to clear its list). Kept in a file of its
+// One urgent message at a time: a playlist, a schedule, a web stream or a
+// background sent to some players for a while, or until ended. At its end
+// each player gets back what this server last told it to play before it
+// began (a player told nothing is told to clear its list), or the
+// background this server last gave it (told none, it keeps this one). Kept in a file of its
 // own, so that a restart mid-announcement still gives back.
 class Announcement : public QObject {
   Q_OBJECT
  public:
   // What it plays: a list record (a playlist's or a schedule's, as the
-  // catalogue holds it), or a web stream's address.
+  // catalogue holds it), a web stream's address, or a background image (its
+  // path in the content folder).
   struct Content {
     std::optional<Record> list;
     QString stream;
-    QString label;  // "playlist Lobby", "stream https://…"
+    QString background;
+    QString label;  // "playlist Lobby", "stream https://…", "background closed.png"
   };
   // The list a player had, looked up again at the end: it may have changed
   // or gone since.
@@ -63,6 +66,7 @@ class Announcement : public QObject {
   QString label_;
   QStringList targets_, ids_;
   QHash<QString, std::optional<ListSends::Last>> before_;
+  bool background_ = false;  // it replaced backgrounds, not lists
   QDateTime started_, ends_;
   QTimer timer_;
 };

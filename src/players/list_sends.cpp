@@ -55,7 +55,7 @@ bool ListSends::known(const QString& device_id, qint64 list_id) const {
 
 QVariant ListSends::to_variant() const {
   // Nothing kept: the file stays as earlier versions wrote it.
-  if (sent_.isEmpty() && retaken_.isEmpty() && schedules_.isEmpty() && last_.isEmpty()) return {};
+  if (sent_.isEmpty() && retaken_.isEmpty() && schedules_.isEmpty() && last_.isEmpty() && backgrounds_.isEmpty()) return {};
   QVariantMap players;
   for (auto it = sent_.begin(); it != sent_.end(); ++it) players.insert(it.key(), sorted_ids(*it));
   QVariantMap top{{"retaken", sorted_ids(retaken_)}, {"sent", players}};
@@ -68,6 +68,9 @@ QVariant ListSends::to_variant() const {
   for (auto it = last_.begin(); it != last_.end(); ++it)
     last.insert(it.key(), QVariantList{it->code} + QVariantList(it->arguments.begin(), it->arguments.end()));
   if (!last.isEmpty()) top.insert("last", last);
+  QVariantMap backgrounds;
+  for (auto it = backgrounds_.begin(); it != backgrounds_.end(); ++it) backgrounds.insert(it.key(), it.value());
+  if (!backgrounds.isEmpty()) top.insert("backgrounds", backgrounds);
   return top;
 }
 
@@ -94,6 +97,9 @@ ListSends ListSends::from_variant(const QVariant& value) {
     for (const QVariant& a : fields.mid(1)) arguments << a.toString();
     if (ok) sends.last_.insert(it.key(), {code, arguments});
   }
+  const QVariantMap backgrounds = top.value("backgrounds").toMap();
+  for (auto it = backgrounds.begin(); it != backgrounds.end(); ++it)
+    if (const QString path = it.value().toString(); !path.isEmpty()) sends.backgrounds_.insert(it.key(), path);
   return sends;
 }
 

@@ -28,6 +28,9 @@ class ListSends {
   };
   void last(const QString& device_id, int code, const QStringList& arguments) { last_.insert(device_id, {code, arguments}); }
   void forget_last(const QString& device_id) { last_.remove(device_id); }
+  // The background image this server last gave the player (its path).
+  void background(const QString& device_id, const QString& path) { backgrounds_.insert(device_id, path); }
+  QString background_of(const QString& device_id) const { return backgrounds_.value(device_id); }
   std::optional<Last> last_of(const QString& device_id) const {
     const auto it = last_.constFind(device_id);
     return it == last_.constEnd() ? std::nullopt : std::optional<Last>(*it);
@@ -44,11 +47,13 @@ class ListSends {
     sent_.remove(device_id);
     schedules_.remove(device_id);
     last_.remove(device_id);
+    backgrounds_.remove(device_id);
   }
   void clear() {
     sent_.clear();
     schedules_.clear();
     last_.clear();
+    backgrounds_.clear();
   }
 
   // As the registry file keeps it; an absent or foreign value reads as
@@ -65,6 +70,7 @@ class ListSends {
   };
   QHash<QString, SentSchedule> schedules_;
   QHash<QString, Last> last_;
+  QHash<QString, QString> backgrounds_;
 };
 
 }  // namespace tavri

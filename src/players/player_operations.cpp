@@ -229,7 +229,10 @@ Outcome UDP_Feedback::set_background(const QString& path, const QStringList& ids
   if (size.width() != 1920) return Outcome::bad("file", "the image is not in the right dimensions: width is not 1920");
   if (size.height() != 1080) return Outcome::bad("file", "the image is not in the right dimensions: height is not 1080");
   const QString file_name = QFileInfo(path).fileName();
-  for (const QString& id : ids) send(id, wire::kBackground, {file_name});
+  for (const QString& id : ids) {
+    list_sends_.background(id, path);
+    send(id, wire::kBackground, {file_name});
+  }
   console_log("BG IMAGE SEND ERFOLGT");
   return Outcome::done();
 }

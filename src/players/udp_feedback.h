@@ -156,6 +156,7 @@ class UDP_Feedback : public QObject {
   Outcome check_players(const QStringList& ids, bool allow_none = false);
   // What this server last told the player to play (a list or a stream).
   std::optional<ListSends::Last> last_sent(const QString& device_id) const { return list_sends_.last_of(device_id); }
+  QString last_background(const QString& device_id) const { return list_sends_.background_of(device_id); }
   // Every player id in the registry, once, in registry order.
   QStringList player_ids() const;
   QStringList selected_ids() const;

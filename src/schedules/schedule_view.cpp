@@ -159,12 +159,12 @@ void Schedule_View::task_count_change(bool resort) {
 
 Record Schedule_View::published_schedule(const Record& schedule, const RecordArray& playlists, const QDate& today) {
   Record copy = schedule;
+  copy.remove(dayparts::kFallback);  // ours, never the players'
   // Rules compile into the dated tasks the players know; a schedule
   // without them is published as it is stored.
   if (dayparts::has_rules(schedule)) {
     const RecordArray compiled = dayparts::compile(to_record_array(schedule.value("tasklist").toList()),
                                                    dayparts::fallback_of(schedule), today, dayparts::horizon_days());
-    copy.remove(dayparts::kFallback);
     copy["tasklist"] = to_variant_list(compiled);
     copy["tasks"] = static_cast<int>(compiled.size());
   }

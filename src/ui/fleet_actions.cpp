@@ -1,5 +1,7 @@
 #include "ui/fleet_actions.h"
 
+#include <QUrl>
+
 namespace tavri {
 
 void FleetActions::tell(const Outcome& o) {
@@ -74,6 +76,13 @@ void FleetActions::start_announcement() {
     what << "schedule " + s.value("name").toString();
     lists.append({true, s});
   }
+  // Images of the content folder, as backgrounds.
+  QStringList backgrounds;
+  for (const Record& item : files_.records())
+    if (item.value("is_img").toBool() && item.value("file_url").toUrl().isLocalFile()) {
+      backgrounds << item.value("file_url").toUrl().toLocalFile();
+      what << "background " + item.value("file_url").toUrl().fileName();
+    }
   what << "a web stream…";
   const auto chosen = dialogs_.choose("Announce:", "It interrupts the players until ended; then each gets back its own.",
                                       what, 0);
@@ -81,6 +90,9 @@ void FleetActions::start_announcement() {
   Announcement::Content content;
   if (*chosen < lists.size()) {
     content.list = lists[*chosen].second;
+    content.label = what[*chosen];
+  } else if (*chosen < lists.size() + backgrounds.size()) {
+    content.background = backgrounds[*chosen - lists.size()];
     content.label = what[*chosen];
   } else {
     const auto address = dialogs_.prompt("Address of the web stream:", "https://", 300);

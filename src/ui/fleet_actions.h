@@ -15,9 +15,9 @@ namespace tavri {
 class FleetActions {
  public:
   FleetActions(UDP_Feedback& players, PlayerGroups& groups, Announcement& announcement, PlayList& playlists,
-               Schedule& schedules, Dialogs& dialogs)
+               Schedule& schedules, const RecordList& files, Dialogs& dialogs)
       : players_(players), groups_(groups), announcement_(announcement), playlists_(playlists),
-        schedules_(schedules), dialogs_(dialogs) {}
+        schedules_(schedules), files_(files), dialogs_(dialogs) {}
 
   // A group's players become the selection (what SEND and every command
   // go to); false when none was chosen.
@@ -40,6 +40,7 @@ class FleetActions {
   Announcement& announcement_;
   PlayList& playlists_;
   Schedule& schedules_;
+  const RecordList& files_;  // the content list: its images are backgrounds
   Dialogs& dialogs_;
 };
 

@@ -35,7 +35,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     : QMainWindow(parent),
       c_(controllers),
       fleet_(c_.groups && c_.announcement ? std::make_unique<FleetActions>(c_.players, *c_.groups, *c_.announcement,
-                                                                          c_.playlists, c_.schedules, c_.dialogs)
+                                                                          c_.playlists, c_.schedules,
+                                                                          c_.files.ArrayController_FILELIST(), c_.dialogs)
                                           : nullptr),
       playlists_(std::make_unique<PlaylistsWindow>(
           c_.playlists, c_.playlist_editor,
@@ -367,15 +368,8 @@ void MainWindow::show_alert(const QString& title, const QString& text) {
 PlayersWindow::Extras MainWindow::player_extras() {
   if (!fleet_) return {};
   PlayersWindow::Extras extras;
-  extras.now_playing = [this](const Record& r) {
-    const QString id = r.value("device_id").toString();
-    const ListShown list = c_.players.list_shown(
-        id, r.value("id_playlist"), [this](qint64 l) { return c_.playlists.name_of(l); },
-        [this](qint64 l) { return c_.schedules.catalogue().name_of(l); });
-    // Read afresh for each cell: a table repaints the rows it shows only.
-    return NowPlaying(&c_.playlists.ArrayController_PLAYLIST(), local_today())
-        .text(list.schedule, list.id, list.name, r.value("id_track").toString());
-  };
+  extras.now_playing = [this](const Record& r) { return now_playing(r); };
+  map_->set_now_playing([this](const Record& r) { return now_playing(r); });
   extras.groups = [this](const QString& id) { return c_.groups->groups_of(id).join(", "); };
   extras.actions = {{"select_group", "group", [this] { fleet_->select_group(); }},
                     {"add_to_group", "add to group", [this] { fleet_->add_selected_to_group(); }},
@@ -384,6 +378,16 @@ PlayersWindow::Extras MainWindow::player_extras() {
                     {"announce", "announce", [this] { fleet_->start_announcement(); }, "tavri_icon_attention"},
                     {"end_announcement", "end announcement", [this] { fleet_->end_announcement(); }}};
   return extras;
+}
+
+QString MainWindow::now_playing(const Record& r) {
+  const QString id = r.value("device_id").toString();
+  const ListShown list = c_.players.list_shown(
+      id, r.value("id_playlist"), [this](qint64 l) { return c_.playlists.name_of(l); },
+      [this](qint64 l) { return c_.schedules.catalogue().name_of(l); });
+  // Read afresh for each cell: a table repaints the rows it shows only.
+  return NowPlaying(&c_.playlists.ArrayController_PLAYLIST(), local_today())
+      .text(list.schedule, list.id, list.name, r.value("id_track").toString());
 }
 
 void MainWindow::show_announcement() {

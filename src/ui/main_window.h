@@ -86,6 +86,7 @@ class MainWindow : public QMainWindow {
   QLabel* announcement_ = nullptr;
   void show_announcement();
   PlayersWindow::Extras player_extras();
+  QString now_playing(const Record& player);
   QLabel* alert_ = nullptr;
   QToolBar* view_tool_bar_ = nullptr;
   // Below this height the default layout gives the players a column.

@@ -206,7 +206,7 @@ void MapWindow::reload_map() {
     tavri_dragging_image* icon = icons_[i];
     const MapIcon m = devices.at(i).value(kIconKey).value<MapIcon>();
     icon->setPos(to_scene(m.frame));
-    icon->setToolTip(m.name);
+    icon->setToolTip(icon_tooltip(devices.at(i)));
     icon->update();
   }
   rebuilding_ = false;
@@ -214,8 +214,18 @@ void MapWindow::reload_map() {
 }
 
 void MapWindow::check_icons_map() {
-  player_map::check_icons(feedback_.ArrayController_DEVICES());
-  for (auto* icon : icons_) icon->update();
+  RecordList& devices = feedback_.ArrayController_DEVICES();
+  player_map::check_icons(devices);
+  for (auto* icon : icons_) {
+    if (icon->list_index() < devices.size()) icon->setToolTip(icon_tooltip(devices.at(icon->list_index())));
+    icon->update();
+  }
+}
+
+QString MapWindow::icon_tooltip(const Record& player) const {
+  const QString name = player.value(kIconKey).value<MapIcon>().name;
+  const QString now = now_playing_ ? now_playing_(player) : QString();
+  return now.isEmpty() ? name : name + "\n" + now;
 }
 
 void MapWindow::change_selection() {

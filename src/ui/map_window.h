@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <QLabel>
 #include <optional>
 #include <QGraphicsObject>
@@ -42,6 +43,8 @@ class MapWindow : public ToolWindowWidget {
  public:
   MapWindow(UDP_Feedback& feedback, Bus& bus, Dialogs& dialogs, QWidget* parent = nullptr);
   ~MapWindow() override;
+  // What an icon's tooltip says the player shows now, under its name.
+  void set_now_playing(std::function<QString(const Record& player)> now) { now_playing_ = std::move(now); }
 
   void open_map();
   void load_map();
@@ -80,6 +83,8 @@ class MapWindow : public ToolWindowWidget {
   std::optional<QPointF> pending_origin_;  // to show once the window is visible
 
  private:
+  QString icon_tooltip(const Record& player) const;
+  std::function<QString(const Record&)> now_playing_;
   void remember_state();
 
   UDP_Feedback& feedback_;
