@@ -185,6 +185,11 @@ TEST_F(Api, AnAnnouncementEndsGivingEachPlayerItsOwnBack) {
   EXPECT_EQ(back, expected);
   EXPECT_FALSE(object(call("GET", "/api/announcement"))["running"].toBool());
   EXPECT_EQ(call("DELETE", "/api/announcement").status, 409);
+  // Each player's history tells it.
+  if (c->history.store()) {
+    const std::string timeline = call("GET", "/api/history/players/P3").body;
+    EXPECT_NE(timeline.find("ended: stream http://s/closing.m3u8"), std::string::npos) << timeline;
+  }
 }
 
 // A group is a target beside ids and "all", in every send; it is kept in

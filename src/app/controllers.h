@@ -1,6 +1,7 @@
 #pragma once
 #include "content/file_list.h"
 #include "history/history_service.h"
+#include "history/history_store.h"
 #include "core/app_delegate.h"
 #include "core/local_day.h"
 #include "core/movielist.h"
@@ -37,6 +38,17 @@ struct Controllers {
                      application_folder() + "/" + kAnnouncementFile) {
     groups.load();
     announcement.load();
+    // Each player's history tells when an announcement interrupted it.
+    auto note_announcement = [this](const QString& what, const QStringList& ids) {
+      history::HistoryStore* store = history.store();
+      if (!store) return;
+      const qint64 now = QDateTime::currentMSecsSinceEpoch();
+      for (const QString& id : ids) store->record(history::Event{now, id, "announcement", what});
+    };
+    QObject::connect(&announcement, &Announcement::began, &announcement,
+                     [note_announcement](const QString& l, const QStringList& ids) { note_announcement("started: " + l, ids); });
+    QObject::connect(&announcement, &Announcement::finished, &announcement,
+                     [note_announcement](const QString& l, const QStringList& ids) { note_announcement("ended: " + l, ids); });
     QObject::connect(&udp_feedback, &UDP_Feedback::players_removed, &groups, &PlayerGroups::forget_players);
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());

@@ -50,6 +50,7 @@ Outcome Announcement::start(const Content& content, const QStringList& ids, cons
   console_log(QString("ANNOUNCEMENT: %1 to %2 players (%3)").arg(label_).arg(ids_.size()).arg(targets_.join(", ")));
   arm();
   save();
+  emit began(label_, ids_);
   return Outcome::done();
 }
 
@@ -89,6 +90,7 @@ Outcome Announcement::end() {
                   .arg(ids_.size() - cleared)
                   .arg(cleared)
                   .arg(background_ ? "keep it (no earlier background)" : "told to clear their list"));
+  emit finished(label_, ids_);
   label_.clear();
   targets_.clear();
   ids_.clear();

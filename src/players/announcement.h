@@ -56,6 +56,9 @@ class Announcement : public QObject {
 
  signals:
   void changed();
+  // For the history: each player it went to, and each it ended for.
+  void began(const QString& label, const QStringList& players);
+  void finished(const QString& label, const QStringList& players);
 
  private:
   void save();
