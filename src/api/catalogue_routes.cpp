@@ -217,7 +217,7 @@ api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
                    "\"daily\", \"cut\" and \"active\" true or false, and optionally \"days\": [\"mon\", …], "
                    "\"first_date\", \"last_date\" and \"end_time\"",
                    "tasks");
-    Schedule_View::TaskSpec spec{t.value("name").toString(), t.value("date").toString(), t.value("time").toString(),
+    Schedule_View::TaskSpec wanted{t.value("name").toString(), t.value("date").toString(), t.value("time").toString(),
                                  t.value("daily").toBool(true), t.value("cut").toBool(false),
                                  t.value("active").toBool(true), t.value("playlist").toInteger(), {}, {}, {}, {}};
     if (days.isArray()) {
@@ -225,12 +225,12 @@ api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
       for (const QJsonValue& day : days.toArray()) names << day.toString();
       const auto read = dayparts::read_days(names);
       if (!read) return error(400, "\"days\" lists days of the week: \"mon\" to \"sun\", at least one", "tasks");
-      spec.days = *read;
+      wanted.days = *read;
     }
-    spec.first_date = t.value("first_date").toString();
-    spec.last_date = t.value("last_date").toString();
-    spec.end_time = t.value("end_time").toString();
-    tasks.append(spec);
+    wanted.first_date = t.value("first_date").toString();
+    wanted.last_date = t.value("last_date").toString();
+    wanted.end_time = t.value("end_time").toString();
+    tasks.append(wanted);
   }
   const QJsonValue fallback = body_object(request, bad)->value("fallback");
   if (!fallback.isUndefined() && !fallback.isNull() && !fallback.isDouble())

@@ -45,9 +45,9 @@ std::optional<int> fleet_command(Ctl& ctl, const QString& command, QStringList a
       return kOk;
     }
     QJsonArray tasks;
-    for (const QString& spec : args) {
+    for (const QString& text : args) {
       QString why;
-      const auto task = parse_task(spec, QDate::currentDate().toString("yyyy-MM-dd"), why);
+      const auto task = parse_task(text, QDate::currentDate().toString("yyyy-MM-dd"), why);
       if (!task) return usage(why.toUtf8().constData());
       tasks.append(*task);
     }

@@ -23,12 +23,12 @@ std::optional<QJsonArray> read_days(const QString& text) {
 
 }  // namespace
 
-std::optional<QJsonObject> parse_task(const QString& spec, const QString& today, QString& why) {
+std::optional<QJsonObject> parse_task(const QString& text, const QString& today, QString& why) {
   QJsonObject task{{"date", today}, {"time", "00:00"}};
   static const QStringList kText = {"name", "date", "time"};
   static const QStringList kFlags = {"cut", "active", "daily"};
   static const QHash<QString, QString> kRules = {{"first", "first_date"}, {"last", "last_date"}, {"end", "end_time"}};
-  for (const QString& field : spec.split(';', Qt::SkipEmptyParts)) {
+  for (const QString& field : text.split(';', Qt::SkipEmptyParts)) {
     const qsizetype eq = field.indexOf('=');
     const QString key = field.left(eq).trimmed(), value = eq < 0 ? QString() : field.mid(eq + 1).trimmed();
     if (eq < 0) {

@@ -10,7 +10,7 @@ namespace tavri::avctl {
 // days=mon-fri;playlist=3", with optional date, first, last, cut, active
 // and daily. Days are names or ranges joined by "+" ("mon-wed+sat").
 // The task as the API takes it, or nothing with `why` set.
-std::optional<QJsonObject> parse_task(const QString& spec, const QString& today, QString& why);
+std::optional<QJsonObject> parse_task(const QString& text, const QString& today, QString& why);
 // A schedule's tasks as table rows, rules shown in words.
 QList<QStringList> task_rows(const QJsonObject& schedule);
 

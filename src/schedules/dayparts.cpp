@@ -66,6 +66,10 @@ QStringList day_names(const QString& days) {
   return out;
 }
 
+bool is_rule_key(const QString& key) {
+  return key == kDays || key == kFirstDate || key == kLastDate || key == kEndTime;
+}
+
 bool task_has_rules(const Record& task) {
   for (const char* key : {kDays, kFirstDate, kLastDate, kEndTime})
     if (!task.value(key).toString().isEmpty()) return true;

@@ -25,6 +25,7 @@ inline constexpr char kFallback[] = "fallback";
 std::optional<QString> read_days(const QStringList& names);
 QStringList day_names(const QString& days);  // "Mon", "Tue"… in week order
 
+bool is_rule_key(const QString& key);
 bool task_has_rules(const Record& task);
 int fallback_of(const Record& schedule);
 // Whether the schedule publishes compiled tasks rather than its own.

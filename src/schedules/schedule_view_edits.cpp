@@ -145,17 +145,14 @@ Outcome Schedule_View::set_task_value(qint64 id, const QList<int>& rows, const Q
     const auto days = dayparts::read_days(text.split(QRegularExpression("[ ,]+"), Qt::SkipEmptyParts));
     if (!days) return Outcome::bad("value", QString("\"%1\" is not a set of days of the week.").arg(text));
     stored = *days;
-  } else if (key != dayparts::kDays && key != dayparts::kFirstDate && key != dayparts::kLastDate &&
-             key != dayparts::kEndTime) {
+  } else if (!dayparts::is_rule_key(key)) {
     return Outcome::bad("key", QString("A task has no \"%1\".").arg(key));
   }
   // A rule is checked with the task it joins; an empty one is cleared.
   for (int row : rows) {
     Record task = tasks[row];
     task[key] = stored;
-    if (stored.toString().isEmpty() && (key == dayparts::kDays || key == dayparts::kFirstDate ||
-                                        key == dayparts::kLastDate || key == dayparts::kEndTime))
-      task.remove(key);
+    if (stored.toString().isEmpty() && dayparts::is_rule_key(key)) task.remove(key);
     if (const Outcome o = dayparts::check_rules(task, "value"); !o.ok()) return o;
     tasks[row] = task;
   }

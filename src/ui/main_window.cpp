@@ -368,6 +368,7 @@ void MainWindow::show_alert(const QString& title, const QString& text) {
 PlayersWindow::Extras MainWindow::player_extras() {
   if (!fleet_) return {};
   PlayersWindow::Extras extras;
+  connect(&c_.playlists.ArrayController_PLAYLIST(), &RecordList::changed, this, [this] { now_playing_.reset(); });
   extras.now_playing = [this](const Record& r) { return now_playing(r); };
   map_->set_now_playing([this](const Record& r) { return now_playing(r); });
   extras.groups = [this](const QString& id) { return c_.groups->groups_of(id).join(", "); };
@@ -385,9 +386,13 @@ QString MainWindow::now_playing(const Record& r) {
   const ListShown list = c_.players.list_shown(
       id, r.value("id_playlist"), [this](qint64 l) { return c_.playlists.name_of(l); },
       [this](qint64 l) { return c_.schedules.catalogue().name_of(l); });
-  // Read afresh for each cell: a table repaints the rows it shows only.
-  return NowPlaying(&c_.playlists.ArrayController_PLAYLIST(), local_today())
-      .text(list.schedule, list.id, list.name, r.value("id_track").toString());
+  // One reading of each playlist's items serves every cell and tooltip
+  // until a playlist changes or the day does: the table repaints each second.
+  if (!now_playing_ || now_playing_day_ != local_today()) {
+    now_playing_day_ = local_today();
+    now_playing_.emplace(&c_.playlists.ArrayController_PLAYLIST(), now_playing_day_);
+  }
+  return now_playing_->text(list.schedule, list.id, list.name, r.value("id_track").toString());
 }
 
 void MainWindow::show_announcement() {

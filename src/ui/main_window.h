@@ -4,9 +4,11 @@
 #include <QMainWindow>
 #include <QToolBar>
 #include <memory>
+#include <optional>
 
 #include "content_window.h"
 #include "fleet_actions.h"
+#include "playlists/now_playing.h"
 #include "history_window.h"
 #include "core/app_delegate.h"
 #include "core/debounce.h"
@@ -87,6 +89,8 @@ class MainWindow : public QMainWindow {
   void show_announcement();
   PlayersWindow::Extras player_extras();
   QString now_playing(const Record& player);
+  std::optional<NowPlaying> now_playing_;
+  QDate now_playing_day_;
   QLabel* alert_ = nullptr;
   QToolBar* view_tool_bar_ = nullptr;
   // Below this height the default layout gives the players a column.
