@@ -22,6 +22,7 @@ PACKAGES=(
   libqt6sql6-sqlite x11vnc
   lintian desktop-file-utils appstream systemd
   libsodium-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
+  libcurl4-openssl-dev prometheus
 )
 
 missing=()

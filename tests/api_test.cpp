@@ -50,7 +50,7 @@ class Api : public test::TestHome {
     config.token = kToken;
     config.body_limit = 4096;
     config.upload_limit = UINT64_MAX;
-    config.web = std::make_shared<api::WebLogin>((home() + "/web_password").toStdString());
+    config.web = std::make_shared<api::WebLogin>(std::make_shared<api::Accounts>((home() + "/accounts.json").toStdString()));
     service = std::make_unique<ApiService>(*c, config);
     QString error;
     ASSERT_TRUE(service->start(error)) << error.toStdString();
@@ -396,6 +396,20 @@ TEST_F(Api, TheOpenApiDocumentNamesTheRoutes) {
       EXPECT_NE(reply.status, 401) << target.toStdString();
     }
   }
+  // The roles: every documented operation has one from the listener's
+  // table, and every row of the table is documented.
+  int documented = 0;
+  for (auto path = paths.begin(); path != paths.end(); ++path)
+    for (const QString& method : path.value().toObject().keys()) {
+      if (method == "parameters") continue;
+      ++documented;
+      EXPECT_FALSE(path.value()[method]["x-role"].toString().isEmpty()) << method.toStdString() << " " << path.key().toStdString();
+    }
+  EXPECT_EQ(documented, int(api::route_roles().size()));
+  // Not written in two places: a role the document gives is the one the listener asks for.
+  EXPECT_EQ(paths["/api/players/{id}"]["delete"]["x-role"].toString(), "admin");
+  EXPECT_EQ(paths["/api/send"]["post"]["x-role"].toString(), "operator");
+  EXPECT_EQ(paths["/api/players"]["get"]["x-role"].toString(), "viewer");
 }
 
 // The catalogues' operations: a bad name or id changes nothing, and what

@@ -157,6 +157,43 @@ TEST_F(History, ABackupsHistoryIsMadeAnewWithNothingButItsRows) {
   EXPECT_EQ(rebuild_history(home() + "/nothing.sqlite", rebuilt), "not a history of this server");
 }
 
+// The audit: filtered by who and operation (their text taken as itself,
+// not as a pattern), newest first, safe as CSV, pruned with the events,
+// and carried into a restored history.
+TEST_F(History, TheAuditIsFilteredPrunedAndOutlivesARestore) {
+  const QString restored = home() + "/restored.sqlite";
+  {
+    HistoryStore store;
+    ASSERT_TRUE(store.open(path()));
+    const qint64 now = history::now_ms();
+    store.record(AuditEntry{now - 2000, "alice (admin)", "10.0.0.5", "DELETE /api/players/P1", "", "done"});
+    store.record(AuditEntry{now - 1000, "token 100%_sure (operator)", "10.0.0.6", "POST /api/send", "{\"playlist\":3}",
+                            "=SUM(A1)"});
+    store.record(AuditEntry{now, "desk", "desk", "SEND", "Lobby to 2 players", "done"});
+    store.record(AuditEntry{now - 40ll * 86400000, "old", "x", "POST /api/send", "", "done"});
+    store.flush();
+    const auto all = store.audit({now - 60000, 0, {}, {}, 100});
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].who, "desk");  // newest first
+    EXPECT_EQ(store.audit({0, 0, "ALICE", {}, 100}).size(), 1u);
+    EXPECT_EQ(store.audit({0, 0, "100%_", "send", 100}).size(), 1u);
+    EXPECT_EQ(store.audit({0, 0, "%", {}, 100}).size(), 1u) << "a % is itself, not any text";
+    const QString csv = QString::fromUtf8(audit_log::csv(all));
+    EXPECT_TRUE(csv.startsWith("time,who,address,operation,arguments,result\r\n"));
+    EXPECT_TRUE(csv.contains(",\"{\"\"playlist\"\":3}\",'=SUM(A1)\r\n")) << csv.toStdString();
+    store.set_retention_for_tests(30ll * 86400000, HistoryStore::kSizeCapBytes);
+    store.prune_now();
+    store.flush();
+    EXPECT_TRUE(store.audit({0, 0, "old", {}, 100}).empty());
+  }
+  // A backup's history made anew has no audit of its own; the one in use is carried into it.
+  ASSERT_TRUE(rebuild_history(path(), restored).isEmpty());
+  ASSERT_TRUE(audit_log::carry(path(), restored).isEmpty());
+  HistoryStore store;
+  ASSERT_TRUE(store.open(restored));
+  EXPECT_EQ(store.audit({0, 0, {}, {}, 100}).size(), 3u);
+}
+
 // A flood of invented ids adds a bounded number of rows a second; the
 // players the history knows are never held back by it.
 TEST_F(History, AFloodOfNewIdsAddsABoundedNumberOfRows) {
@@ -240,7 +277,7 @@ TEST_F(History, OldHistoryIsPrunedByAgeAndBySize) {
 
 TEST(OfflineAlerts, OneLostDatagramAlarmsNobodyAndAFloorIsOneMessage) {
   QStringList said;
-  OfflineAlerts alerts([&](const QString& title, const QString&) { said << title; }, 60000);
+  OfflineAlerts alerts([&](const OfflineAlerts::Alert& alert) { said << alert.title; }, 60000);
   alerts.online_changed("A", "lobby", false, kT0);
   alerts.check(kT0 + 30000);
   alerts.online_changed("A", "lobby", true, kT0 + 31000);

@@ -50,6 +50,8 @@
 #include "support/udp_peer.h"
 #include "ui/content_preview.h"
 #include "history/history_service.h"
+#include "ui/audit_window.h"
+#include "ui/desk_audit.h"
 #include "ui/main_window.h"
 #include "ui/window_parts.h"
 #include "core/movielist.h"
@@ -966,6 +968,43 @@ TEST_F(Frontend, TheHistoryPaneShowsTheSelectedPlayerAndTheTableItsUptime) {
   QFile file(csv);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_TRUE(file.readLine().startsWith("player id,player name,playlist id,playlist name,track,start,end,seconds"));
+}
+
+// The desk's changes are in the audit with what they were applied to, and
+// the desk shows the audit, filtered.
+TEST_F(Frontend, TheDesksActionsAndEditsAreInTheAudit) {
+  history::HistoryService history(*players_, dialogs_, {});
+  ASSERT_TRUE(history.available());
+  desk_audit::set_recorder([&](const QString& operation, const QString& arguments, const QString& result) {
+    history.store()->record(history::AuditEntry{QDateTime::currentMSecsSinceEpoch(), "desk (admin)", "desk", operation, arguments, result});
+  });
+  MainWindow window(WindowControllers{*app_, *files_, *playlists_, *editor_, *schedule_, *schedule_view_, *players_,
+                                      bus_, dialogs_, &history});
+  window.show();
+  window.default_layout(QRect(0, 0, 1366, 768));
+  history.store()->record(history::AuditEntry{QDateTime::currentMSecsSinceEpoch(), "alice (operator)", "10.0.0.5",
+                                              "POST /api/send", "{}", "done"});
+  dialogs_.prompt_answers = {"Lobby"};
+  control<QAction>(window.playlists(), "add_new_playlist")->trigger();
+  ASSERT_EQ(playlists_->ArrayController_PLAYLIST().size(), 1);
+  window.playlists()->playlist_table()->model()->setData(window.playlists()->playlist_table()->model()->index(0, 1), "Foyer", Qt::EditRole);
+  window.show_audit();
+  auto* audit = qobject_cast<AuditWindow*>(window.audit_window());
+  ASSERT_TRUE(audit);
+  const auto rows = [&] {
+    QStringList out;
+    for (int r = 0; r < audit->table()->rowCount(); ++r)
+      out << QString("%1 | %2 | %3 | %4").arg(audit->table()->item(r, 1)->text(), audit->table()->item(r, 3)->text(),
+                                            audit->table()->item(r, 4)->text(), audit->table()->item(r, 5)->text());
+    return out;
+  };
+  EXPECT_TRUE(rows().filter(QRegularExpression("^desk \\(admin\\) \\| .*NEW.* \\| done")).size() == 1) << rows().join("\n").toStdString();
+  EXPECT_TRUE(rows().filter(QRegularExpression("^desk \\(admin\\) \\| EDIT .* \\| done \\| .*= Foyer$")).size() == 1)
+      << rows().join("\n").toStdString();
+  audit->who()->setText("ALICE");
+  audit->reload();
+  EXPECT_EQ(rows(), QStringList{"alice (operator) | POST /api/send | done | {}"});
+  desk_audit::set_recorder({});
 }
 
 // Dayparts in the week: on their days only, and tasks at the same time

@@ -10,6 +10,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 #include <fstream>
+#include <sstream>
 #include <regex>
 
 #include "api/api_server.h"
@@ -23,39 +24,42 @@ namespace {
 const std::string kToken(64, 'a');
 const std::string kPassword = "correct horse";
 
-std::string hash_file(const QTemporaryDir& dir) { return (dir.path() + "/web_password").toStdString(); }
+std::string accounts_file(const QTemporaryDir& dir) { return (dir.path() + "/accounts.json").toStdString(); }
+std::shared_ptr<Accounts> accounts_in(const QTemporaryDir& dir) { return std::make_shared<Accounts>(accounts_file(dir)); }
 
 }  // namespace
 
 TEST(WebLogin, KeepsAnArgon2idHashAndBrakesGuessing) {
   QTemporaryDir dir;
-  WebLogin login(hash_file(dir));
+  WebLogin login(accounts_in(dir));
   EXPECT_FALSE(login.has_password());
-  EXPECT_FALSE(login.sign_in("10.0.0.9", ""));  // no password set: nobody gets in
+  EXPECT_FALSE(login.sign_in("10.0.0.9", "admin", ""));  // no account: nobody gets in
   EXPECT_TRUE(login.set_password("short").has_value());
   ASSERT_FALSE(login.set_password(kPassword).has_value());
   struct stat st{};
-  ASSERT_EQ(::stat(hash_file(dir).c_str(), &st), 0);
+  ASSERT_EQ(::stat(accounts_file(dir).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  std::string stored;
-  std::getline(std::ifstream(hash_file(dir)), stored);
-  EXPECT_EQ(stored.rfind("$argon2id$", 0), 0u);
-  EXPECT_EQ(stored.find(kPassword), std::string::npos);
+  std::stringstream stored;
+  stored << std::ifstream(accounts_file(dir)).rdbuf();
+  EXPECT_NE(stored.str().find("\"$argon2id$"), std::string::npos);
+  EXPECT_EQ(stored.str().find(kPassword), std::string::npos);
+  EXPECT_FALSE(login.sign_in("10.0.0.9", "nobody", kPassword));
 
   const auto t0 = WebLogin::Clock::now();
   for (int i = 0; i < WebLogin::kFailuresBeforePause; ++i) {
     EXPECT_EQ(login.pause_left("10.0.0.1", t0), 0);
-    EXPECT_FALSE(login.sign_in("10.0.0.1", "guess " + std::to_string(i), t0));
+    EXPECT_FALSE(login.sign_in("10.0.0.1", "admin", "guess " + std::to_string(i), t0));
   }
   EXPECT_EQ(login.pause_left("10.0.0.1", t0), 1);  // slowed, not shut out
   EXPECT_EQ(login.pause_left("10.0.0.2", t0), 0);  // another client is not held back
-  EXPECT_FALSE(login.sign_in("10.0.0.1", "one more", t0));
+  EXPECT_FALSE(login.sign_in("10.0.0.1", "admin", "one more", t0));
   EXPECT_EQ(login.pause_left("10.0.0.1", t0), 2);
   const auto later = t0 + std::chrono::seconds(2);
   EXPECT_EQ(login.pause_left("10.0.0.1", later), 0);
-  const auto session = login.sign_in("10.0.0.1", kPassword, later);
+  const auto session = login.sign_in("10.0.0.1", "admin", kPassword, later);
   ASSERT_TRUE(session);
   EXPECT_EQ(session->id.size(), 64u);
+  EXPECT_EQ(session->role, Role::admin);
   EXPECT_NE(session->id, session->csrf);
 
   // The cookie among others; a session unused for the idle limit ends.
@@ -66,7 +70,7 @@ TEST(WebLogin, KeepsAnArgon2idHashAndBrakesGuessing) {
   EXPECT_FALSE(login.session(header, later));
 
   // A new password ends every session.
-  const auto again = login.sign_in("10.0.0.1", kPassword);
+  const auto again = login.sign_in("10.0.0.1", "admin", kPassword);
   ASSERT_TRUE(again);
   ASSERT_FALSE(login.set_password("another password").has_value());
   EXPECT_FALSE(login.session("tavri_session=" + again->id));
@@ -107,7 +111,7 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   ServerConfig config;
   config.port = 0;
   config.token = kToken;
-  config.web = std::make_shared<WebLogin>(hash_file(dir));
+  config.web = std::make_shared<WebLogin>(accounts_in(dir));
   std::atomic<int> handled{0};
   ApiServer server(config, [&](Request, Respond respond) {
     ++handled;
@@ -156,8 +160,6 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   EXPECT_EQ(handled, 1);  // no refused change reached the routes
   EXPECT_EQ(status(http(port, "POST", "/api/playlists", session + csrf + json, "{\"name\":\"x\"}")), 200);
   EXPECT_EQ(handled, 2);
-  // The password is the token holder's to set, not a browser's.
-  EXPECT_EQ(status(http(port, "PUT", "/api/password", session + csrf + json, "{\"password\":\"taken over!\"}")), 403);
 
   // Guesses from the same address (a page in the operator's browser, all
   // of an SSH tunnel) slow that address, not the browser that signed in
@@ -236,4 +238,121 @@ TEST(SignInQueue, EverySourceGetsItsTurnInOrder) {
   while (queue.submit("operator", [] { ran = true; }) != SignInQueue::Queued::yes)
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
   while (!ran) ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+}
+
+namespace {
+
+std::string json_field(const std::string& answer, const std::string& field) {
+  std::smatch m;
+  return std::regex_search(answer, m, std::regex("\"" + field + "\":\"([^\"]*)\"")) ? m[1].str() : "";
+}
+
+}  // namespace
+
+// People with roles, named tokens, and what each may do, through the listener.
+TEST(Accounts, RolesDecideWhatEachCallerMayDoAndRevokingEndsAtOnce) {
+  QTemporaryDir dir;
+  // An older version's single password becomes the admin's.
+  {
+    WebLogin old(accounts_in(dir));
+    ASSERT_FALSE(old.set_password(kPassword).has_value());
+  }
+  std::string legacy_hash;
+  {
+    std::stringstream text;
+    text << std::ifstream(accounts_file(dir)).rdbuf();
+    const std::string stored = text.str();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(stored, m, std::regex("\"(\\$argon2id\\$[^\"]+)\"")));
+    legacy_hash = m[1].str();
+    std::remove(accounts_file(dir).c_str());
+    std::ofstream(dir.path().toStdString() + "/web_password") << legacy_hash << "\n";
+  }
+  auto accounts = std::make_shared<Accounts>(accounts_file(dir), dir.path().toStdString() + "/web_password");
+  EXPECT_EQ(accounts->check_password("admin", kPassword), Role::admin);
+  EXPECT_TRUE(accounts->remove_user("admin").has_value());  // the last admin stays
+  EXPECT_TRUE(accounts->set_role("admin", Role::viewer).has_value());
+  EXPECT_TRUE(accounts->add_user("bad name", Role::viewer, kPassword).has_value());
+
+  ServerConfig config;
+  config.port = 0;
+  config.token = kToken;
+  config.web = std::make_shared<WebLogin>(accounts);
+  std::mutex audit_mutex;
+  std::vector<std::string> audited;
+  config.audit = [&](const Request& r, const Response& response) {
+    std::lock_guard lock(audit_mutex);
+    audited.push_back(r.caller.name + " " + r.method + " " + r.path + " " + std::to_string(response.status));
+  };
+  std::atomic<int> handled{0};
+  ApiServer server(config, [&](Request, Respond respond) {
+    ++handled;
+    respond({200, "application/json", "{}"});
+  });
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const auto port = server.port();
+  const std::string json = "Content-Type: application/json\r\n";
+  const std::string admin = "Authorization: Bearer " + kToken + "\r\n";
+
+  // A viewer sees, and is refused every change before it reaches a route.
+  ASSERT_EQ(status(http(port, "POST", "/api/users", admin + json,
+                        "{\"name\":\"trainee\",\"role\":\"viewer\",\"password\":\"" + kPassword + "\"}")),
+            201);
+  EXPECT_EQ(status(http(port, "POST", "/api/users", admin + json,
+                        "{\"name\":\"trainee\",\"role\":\"viewer\",\"password\":\"" + kPassword + "\"}")),
+            409);
+  const std::string signed_in =
+      http(port, "POST", "/api/login", json, "{\"name\":\"trainee\",\"password\":\"" + kPassword + "\"}");
+  ASSERT_EQ(status(signed_in), 200);
+  EXPECT_EQ(json_field(signed_in, "role"), "viewer");
+  const std::string cookie = header(signed_in, "Set-Cookie");
+  const std::string viewer = "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\nX-CSRF-Token: " +
+                             json_field(signed_in, "csrf") + "\r\n";
+  EXPECT_EQ(status(http(port, "GET", "/api/players", viewer)), 200);
+  EXPECT_EQ(status(http(port, "POST", "/api/send", viewer + json, "{}")), 403);
+  EXPECT_EQ(status(http(port, "DELETE", "/api/players/x", viewer)), 403);
+  EXPECT_EQ(status(http(port, "PUT", "/api/restore", viewer, "12345")), 403);  // uploads too
+  EXPECT_EQ(status(http(port, "GET", "/api/users", viewer)), 403);
+  EXPECT_EQ(status(http(port, "GET", "/api/no-such-route", viewer)), 403);  // unknown: admins only
+  EXPECT_EQ(handled, 1);
+
+  // An operator's token: sends, but removes no player; revoked, it ends at once.
+  const std::string made = http(port, "POST", "/api/tokens", admin + json, "{\"name\":\"booking\",\"role\":\"operator\"}");
+  ASSERT_EQ(status(made), 201);
+  const std::string token = "Authorization: Bearer " + json_field(made, "token") + "\r\n";
+  EXPECT_EQ(status(http(port, "POST", "/api/send", token + json, "{}")), 200);
+  EXPECT_EQ(status(http(port, "DELETE", "/api/players/x", token)), 403);
+  EXPECT_EQ(status(http(port, "GET", "/api/users", token)), 403);
+  const std::string listed = http(port, "GET", "/api/tokens", admin);
+  EXPECT_NE(listed.find("\"last_used\":\"20"), std::string::npos) << listed;
+  EXPECT_EQ(listed.find(json_field(made, "token")), std::string::npos);  // only its hash is kept
+
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ip::tcp::socket stream(io);
+  stream.connect({asio::ip::make_address("127.0.0.1"), port});
+  asio::write(stream, asio::buffer("GET /api/events HTTP/1.1\r\nHost: localhost\r\n" + token + "\r\n"));
+  while (server.counters().event_streams == 0) std::this_thread::yield();
+  EXPECT_EQ(status(http(port, "DELETE", "/api/tokens/booking", admin)), 200);
+  EXPECT_EQ(status(http(port, "GET", "/api/players", token)), 401);
+  std::string got;
+  boost::system::error_code ec;
+  char buffer[4096];
+  while (!ec) got.append(buffer, stream.read_some(asio::buffer(buffer), ec));
+  EXPECT_EQ(ec, asio::error::eof);
+
+  // Removing a person ends their session.
+  EXPECT_EQ(status(http(port, "DELETE", "/api/users/trainee", admin)), 200);
+  EXPECT_EQ(status(http(port, "GET", "/api/players", viewer)), 401);
+  server.stop();
+
+  // Every change was told to the audit, refusals and sign-ins included.
+  std::lock_guard lock(audit_mutex);
+  const auto has = [&](const std::string& line) { return std::find(audited.begin(), audited.end(), line) != audited.end(); };
+  EXPECT_TRUE(has("trainee POST /api/send 403"));
+  EXPECT_TRUE(has("trainee PUT /api/restore 403"));
+  EXPECT_TRUE(has("booking POST /api/send 200"));
+  EXPECT_TRUE(has(" POST /api/login 200"));
+  EXPECT_TRUE(has("service token DELETE /api/tokens/booking 200"));
 }

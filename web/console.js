@@ -13,6 +13,8 @@ const DESTRUCTIVE = new Set(['CLEAR LIST', 'CLEAR CONTENT', 'RESET', 'RENAME']);
 const ARGUMENT = { 'WEB STREAM': 'Stream address', BACKGROUND: 'Content file', RENAME: 'New name' };
 
 let csrf = '';
+// Who is signed in: {name, role}; a viewer's page has no change enabled.
+let me = { name: '', role: 'viewer' };
 const state = {
   players: [], groups: [], playlists: [], schedules: [], content: [], ready: null, folder: '',
   alerts: [], recent: [], scan: null, copy: null, uploads: new Map(), connected: false, announcement: { running: false },
@@ -316,6 +318,21 @@ function setLive() {
 const pages = {};
 let current = '';
 
+// What a viewer may still use: filters, sorting, selecting, views.
+const VIEW_ONLY = ['#content-filter', '#history-player', '#history-hours', '#history-show', '#pop-form *', '#filter',
+  '#view-table', '#view-map', '#select-all', 'input[data-player]', '#group-select', '#group-choose', '#palette-filter',
+  '#week-back', '#week-now', '#week-next', 'button[data-id]', 'button[data-sort]'].join(', ');
+function lockChanges() {
+  if (me.role !== 'viewer') return;
+  $$('#page button, #page input, #page select, #page textarea, #announcement button').forEach((el) => {
+    if (el.matches(VIEW_ONLY) || el.disabled) return;
+    el.disabled = true;
+    el.title = 'A viewer changes nothing';
+  });
+  $$('#page [draggable="true"]').forEach((el) => { el.draggable = false; });
+}
+const locker = new MutationObserver(() => lockChanges());
+
 function show(name) {
   if (!pages[name]) name = 'dashboard';
   current = name;
@@ -323,6 +340,7 @@ function show(name) {
     if (a.dataset.page === name) a.setAttribute('aria-current', 'page');
     else a.removeAttribute('aria-current');
   });
+  if (pages[name].admin && me.role !== 'admin') name = 'dashboard';
   const page = $('#page');
   page.innerHTML = pages[name].build();
   pages[name].bind?.(page);
@@ -438,11 +456,20 @@ function showLogin(message = '') {
   current = '';
   $('#login').hidden = false;
   $('#password-error').textContent = message;
-  $('#password').focus();
+  ($('#user').value ? $('#password') : $('#user')).focus();
 }
 
-async function start(token) {
-  csrf = token;
+async function start(session) {
+  csrf = session.csrf;
+  me = { name: session.name || 'admin', role: session.role || 'viewer' };
+  document.body.dataset.role = me.role;
+  $('#me').textContent = `${me.name} (${me.role})`;
+  $$('header nav a[data-admin]').forEach((a) => { a.hidden = me.role !== 'admin'; });
+  locker.disconnect();
+  if (me.role === 'viewer') {
+    locker.observe($('#page'), { childList: true, subtree: true });
+    locker.observe($('#announcement'), { childList: true, subtree: true });
+  }
   $('#login').hidden = true;
   $('#top').hidden = false;
   listen();
@@ -457,11 +484,12 @@ document.addEventListener('DOMContentLoaded', async () => {
   $('#login-form').addEventListener('submit', async (e) => {
     e.preventDefault();
     const input = $('#password');
+    const name = $('#user').value.trim();
     input.removeAttribute('aria-invalid');
     try {
-      const r = await api('POST', '/api/login', { password: input.value });
+      const r = await api('POST', '/api/login', name ? { name, password: input.value } : { password: input.value });
       input.value = '';
-      start(r.csrf);
+      start(r);
     } catch (error) {
       input.setAttribute('aria-invalid', 'true');
       $('#password-error').textContent = error.message;
@@ -486,6 +514,6 @@ document.addEventListener('DOMContentLoaded', async () => {
   // "12 s ago" moves on by itself, without asking the server.
   setInterval(() => $$('td.ago').forEach((td) => { td.textContent = ago(td.dataset.time); }), 1000);
   const session = await fetch('/api/session', { credentials: 'same-origin' }).then((r) => r.json()).catch(() => null);
-  if (session?.signed_in) start(session.csrf);
-  else showLogin(session && !session.password_set ? 'No password is set yet: run "tavri-avctl password" on the server.' : '');
+  if (session?.signed_in) start(session);
+  else showLogin(session && !session.password_set ? 'No account is made yet: run "tavri-avctl user add NAME --role admin" on the server.' : '');
 });

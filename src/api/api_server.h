@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "api/roles.h"
 #include "api/web_login.h"
 
 // The JSON API's HTTP listener: requests, who sends them (the bearer token,
@@ -17,6 +18,15 @@
 // no route but the open ones, the console's own (web_routes) and the event
 // stream.
 namespace tavri::api {
+
+// Who sent a request, as the listener found out.
+struct Caller {
+  enum class Kind { nobody, service_token, token, session };
+  Kind kind = Kind::nobody;
+  std::string name;  // the account or the token's name; "service token"
+  Role role = Role::none;
+  std::string session_id;  // a console session's
+};
 
 struct Request {
   std::string method;  // "GET"
@@ -29,6 +39,7 @@ struct Request {
   // Who the client thinks it talks to, which page sent it, and as what.
   std::string host, origin, content_type;
   std::string if_match;  // the ETag a change was made against
+  Caller caller;
 };
 
 struct Response {
@@ -60,6 +71,11 @@ struct Upload {
 using Ready = std::function<void(std::optional<Upload>, Response refusal)>;
 using UploadHandler = std::function<void(Request head, std::uint64_t length, Ready ready)>;
 
+// Told of every request that would change something (whatever the method
+// but GET and HEAD) once it is answered, refusals included, and of every
+// sign-in; the upload's length stands in for its body. On any thread.
+using Audit = std::function<void(const Request& request, const Response& response)>;
+
 struct ServerConfig {
   std::string address = "127.0.0.1";
   std::uint16_t port = 5080;
@@ -67,6 +83,7 @@ struct ServerConfig {
   // The web console's sign-in; without it the console is not served and
   // only the token opens the API.
   std::shared_ptr<WebLogin> web;
+  Audit audit;
   // PEM files; with both, every connection speaks TLS.
   std::string tls_certificate, tls_key;
   std::size_t body_limit = 1 << 20;

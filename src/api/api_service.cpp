@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 
+#include "api/audit_entry.h"
 #include "app/controllers.h"
 #include "core/state_archive.h"
 #include "history/history_store.h"
@@ -21,6 +22,12 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
   // applies it will.
   state_archive::set_history_rebuild(
       [](const QString& source, const QString& target) { return history::rebuild_history(source, target); });
+  // Every change is on record, written by the history's own thread: the
+  // store lives as long as the controllers, longer than the listener.
+  if (history::HistoryStore* store = controllers.history.store())
+    config.audit = [store](const api::Request& request, const api::Response& response) {
+      store->record(audit_entry(request, response, QDateTime::currentMSecsSinceEpoch()));
+    };
   server_ = std::make_unique<api::ApiServer>(
       std::move(config),
       [this](api::Request request, api::Respond respond) { routes_.handle(std::move(request), std::move(respond)); },

@@ -184,12 +184,11 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   // Who asks; a refusal is answered here (false).
   template <typename Message>
-  bool authorized(const Request& request, const Message& message, bool keep_alive) {
+  bool authorized(Request& request, const Message& message, bool keep_alive) {
     const auto header = message[http::field::authorization];
     access_ = web::access(state_->config.web.get(), request, std::string_view(header.data(), header.size()),
-                          state_->config.token);
-    if (access_ == web::Access::session)
-      if (const auto session = state_->config.web->session(request.cookie)) session_id_ = session->id;
+                          state_->config.token, request.caller);
+    caller_ = request.caller;
     if (access_ == web::Access::refused) {
       ++state_->counters.unauthorized;
       answer({401, "application/json", error_body("a valid bearer token or a signed-in session is needed")},
@@ -202,7 +201,30 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
              keep_alive);
       return false;
     }
+    if (const auto why = web::forbidden(request, request.caller)) {
+      Response refusal{403, "application/json", error_body(*why)};
+      if (audited(request)) state_->config.audit(request, refusal);
+      answer(std::move(refusal), keep_alive);
+      return false;
+    }
     return true;
+  }
+
+  bool audited(const Request& request) const {
+    return state_->config.audit && request.method != "GET" && request.method != "HEAD";
+  }
+
+  // The answer, told to the audit first when the request would change something.
+  Respond audited_responder(const Request& request, bool keep_alive) {
+    Respond respond = responder(keep_alive);
+    if (!audited(request)) return respond;
+    Request kept = request;
+    kept.cookie.clear();
+    kept.csrf.clear();
+    return [audit = state_->config.audit, kept = std::move(kept), respond = std::move(respond)](Response response) {
+      audit(kept, response);
+      respond(std::move(response));
+    };
   }
 
   void on_head(beast::error_code ec) {
@@ -233,12 +255,15 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!known_host(message, keep_alive_) || !authorized(request, message, keep_alive_)) return;
     // Being answered (a sign-in being hashed too): not closed to make room.
     stage = Stage::busy;
-    if (web::answer(state_->config.web, request, access_, state_->tls.has_value(), responder(keep_alive_))) return;
+    if (web::answer(state_->config.web, request, state_->tls.has_value(),
+                    audited_responder(request, keep_alive_)))
+      return;
     if (request.path == "/api/events") {
       if (request.method != "GET") return answer({405, "application/json", error_body("only GET")}, keep_alive_);
       return start_stream();
     }
-    state_->handler(std::move(request), responder(keep_alive_));
+    auto respond = audited_responder(request, keep_alive_);
+    state_->handler(std::move(request), std::move(respond));
   }
 
   // Only names this service is known by are answered: a page of another
@@ -270,11 +295,18 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const bool expects_continue = beast::iequals(message[http::field::expect], "100-continue");
     upload_parser_.emplace(std::move(*head_));
     upload_parser_->body_limit(*length);
+    upload_request_ = request;
+    upload_request_.body = "(" + std::to_string(*length) + " bytes)";
+    upload_request_.cookie.clear();
+    upload_request_.csrf.clear();
     state_->uploads(std::move(request), *length,
                     [self = shared_from_this(), expects_continue](std::optional<Upload> upload, Response refusal) {
                       asio::post(self->stream_.get_executor(), [self, expects_continue, upload = std::move(upload),
                                                                 refusal = std::move(refusal)]() mutable {
-                        if (!upload) return self->answer(std::move(refusal), false);
+                        if (!upload) {
+                          if (self->audited(self->upload_request_)) self->state_->config.audit(self->upload_request_, refusal);
+                          return self->answer(std::move(refusal), false);
+                        }
                         self->upload_ = std::move(*upload);
                         if (!expects_continue) return self->read_upload();
                         static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -310,7 +342,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     upload_.reset();
     upload_parser_.reset();
     block_ = {};
-    upload.finish(complete, responder(complete && keep_alive_));
+    upload.finish(complete, audited_responder(upload_request_, complete && keep_alive_));
   }
 
   // How a handler answers, from whichever thread did the work: on this
@@ -389,9 +421,13 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!writing_) write_event();
   }
 
-  // A stream opened by a console session ends with that session.
+  // A stream ends with the session that opened it, or its token's revocation.
   bool session_ended() const {
-    return !session_id_.empty() && !state_->config.web->session_open(session_id_);
+    if (caller_.kind == Caller::Kind::session)
+      return !state_->config.web->session_open(caller_.session_id) ||
+             !state_->config.web->accounts().role_of(caller_.name);
+    if (caller_.kind == Caller::Kind::token) return !state_->config.web->accounts().token_live(caller_.name);
+    return false;
   }
 
   // The stream is ours to write; reading only notices the client leave
@@ -459,7 +495,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   bool keep_alive_ = false;
   bool streaming_ = false;
   web::Access access_ = web::Access::refused;
-  std::string session_id_;  // the console session that opened an event stream
+  Caller caller_;            // who opened an event stream
+  Request upload_request_;   // what the audit is told of an upload
   // The event stream's, touched on the strand only.
   std::deque<std::shared_ptr<const std::string>> backlog_;
   std::size_t backlog_bytes_ = 0, in_flight_ = 0;

@@ -1,12 +1,18 @@
 #include "api/openapi.h"
 
+#include <nlohmann/json.hpp>
+
+#include "api/roles.h"
+
 namespace tavri {
 
-std::string openapi_document() {
+namespace {
+
+const char* document_text() {
   return R"json({
   "openapi": "3.0.3",
   "info": {"title": "tavri AV server", "version": "0.1",
-           "description": "Every route but /healthz and /readyz needs 'Authorization: Bearer TOKEN'. Errors are {\"error\": text, \"field\": argument at fault}; a refused request changes nothing."},
+           "description": "Every route but /healthz, /readyz and signing in needs 'Authorization: Bearer TOKEN' (the service's token, or a named token of tavri-avctl token create) or a console session; each operation's x-role is the least role it needs: viewer, operator or admin. Errors are {\"error\": text, \"field\": argument at fault}; a refused request changes nothing."},
   "components": {
     "securitySchemes": {"token": {"type": "http", "scheme": "bearer"}},
     "schemas": {
@@ -145,6 +151,45 @@ std::string openapi_document() {
     "/api/password": {"put": {"summary": "Set the web console's password (the token only); every session ends",
       "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["password"], "properties": {"password": {"type": "string", "minLength": 8}}}}}},
       "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}, "403": {"description": "not with a browser session"}}}},
+    "/api/me/password": {"put": {"summary": "A signed-in person's own password; their sessions end",
+      "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["current", "password"], "properties": {"current": {"type": "string"}, "password": {"type": "string", "minLength": 8}}}}}},
+      "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}, "403": {"description": "the current password is wrong, or not a console session"}}}},
+    "/api/users": {
+      "get": {"summary": "The people who sign in: name, role, created", "responses": {"200": {"description": "accounts"}}},
+      "post": {"summary": "A new account", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name", "role", "password"], "properties": {"name": {"type": "string", "pattern": "^[A-Za-z0-9._@-]{1,64}$"}, "role": {"type": "string", "enum": ["viewer", "operator", "admin"]}, "password": {"type": "string", "minLength": 8}}}}}},
+               "responses": {"201": {"description": "made"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/users/{name}": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "patch": {"summary": "A new role or password; the account's sessions end", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "properties": {"role": {"type": "string", "enum": ["viewer", "operator", "admin"]}, "password": {"type": "string", "minLength": 8}}}}}},
+                "responses": {"200": {"description": "changed"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"description": "the last admin"}}},
+      "delete": {"summary": "Remove the account; its sessions end", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"description": "the last admin"}}}},
+    "/api/tokens": {
+      "get": {"summary": "The named tokens: name, role, created, last used (never the token)", "responses": {"200": {"description": "tokens"}}},
+      "post": {"summary": "A new token for an integration, shown only in this answer", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name", "role"], "properties": {"name": {"type": "string"}, "role": {"type": "string", "enum": ["viewer", "operator", "admin"]}}}}}},
+               "responses": {"201": {"description": "{name, role, token}"}, "400": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/tokens/{name}": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "delete": {"summary": "Revoke the token: it and its event streams end at once", "responses": {"200": {"description": "revoked"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/audit": {"get": {"summary": "Who changed what (every change through any front end, and every sign-in), newest first",
+      "parameters": [{"name": "since", "in": "query", "schema": {"type": "string", "description": "a date, a date and time, or a span back from now (90m, 24h, 7d); 24h when missing"}},
+                     {"name": "until", "in": "query", "schema": {"type": "string"}},
+                     {"name": "who", "in": "query", "schema": {"type": "string"}}, {"name": "operation", "in": "query", "schema": {"type": "string"}},
+                     {"name": "limit", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 100000}},
+                     {"name": "format", "in": "query", "schema": {"type": "string", "enum": ["json", "csv"]}}],
+      "responses": {"200": {"description": "entries: time, who, address, operation, arguments, result"}, "400": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/notifications": {"get": {"summary": "Where alerts go: the webhooks and the mail account (no secrets), each with its last delivery", "responses": {"200": {"description": "the targets"}}}},
+    "/api/notifications/webhooks/{name}": {"parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}],
+      "put": {"summary": "Add or change a webhook: a JSON POST per event, signed in X-Tavri-Signature (sha256=HMAC of the body under the secret); a secret is made and given back when none is sent",
+              "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["url"], "properties": {"url": {"type": "string"}, "secret": {"type": "string", "minLength": 16}}}}}},
+              "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "Remove the webhook", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/notifications/mail": {
+      "put": {"summary": "Set the mail account alerts are sent through", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["server", "from", "to"], "properties": {
+                "server": {"type": "string", "description": "HOST:PORT"}, "security": {"type": "string", "enum": ["starttls", "tls", "none"]}, "user": {"type": "string"}, "password": {"type": "string"},
+                "from": {"type": "string"}, "to": {"type": "array", "items": {"type": "string"}}, "ca_file": {"type": "string"}}}}}},
+              "responses": {"200": {"description": "set"}, "400": {"$ref": "#/components/responses/Refused"}}},
+      "delete": {"summary": "Send no more mail", "responses": {"200": {"description": "removed"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/notifications/test": {"post": {"summary": "Send a test to \"mail\" or a webhook, once; answered with the outcome",
+      "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["target"], "properties": {"target": {"type": "string"}}}}}},
+      "responses": {"200": {"description": "delivered"}, "404": {"$ref": "#/components/responses/Refused"}, "502": {"description": "not delivered, and why"}}}},
     "/api/backup": {"get": {"summary": "Every saved-state file and a consistent copy of the history, as a tar archive", "responses": {"200": {"description": "the archive", "content": {"application/x-tar": {}}}}}},
     "/api/export": {"get": {"summary": "The playlist and schedule catalogues as one export file, as the window exports them", "responses": {"200": {"description": "the export", "content": {"application/octet-stream": {}}}}}},
     "/api/import": {"put": {"summary": "Replace the playlist and schedule catalogues with an export's, and reload every list",
@@ -157,6 +202,22 @@ std::string openapi_document() {
     "/api/save-all": {"post": {"summary": "Save every list and the registry", "responses": {"202": {"description": "saving"}}}}
   }
 })json";
+}
+
+}  // namespace
+
+std::string openapi_document() {
+  // Each operation says the role it needs, as the listener's table has it.
+  auto doc = nlohmann::json::parse(document_text());
+  for (auto& [path, operations] : doc["paths"].items())
+    for (auto& [method, operation] : operations.items()) {
+      if (method == "parameters") continue;
+      std::string verb = method;
+      for (char& c : verb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (const api::RouteRole& r : api::route_roles())
+        if (r.method == verb && r.pattern == path) operation["x-role"] = std::string(api::role_name(r.role));
+    }
+  return doc.dump(1);
 }
 
 }  // namespace tavri

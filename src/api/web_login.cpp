@@ -14,10 +14,6 @@ namespace tavri::api {
 namespace {
 
 constexpr std::string_view kCookieName = "tavri_session";
-// 19 MiB and two passes: strong enough for a password that only guards a
-// LAN console, and light enough for a box with little memory.
-constexpr unsigned long long kOpsLimit = 2;
-constexpr std::size_t kMemLimit = 19u << 20;
 constexpr std::size_t kMaxClients = 4096;
 constexpr std::string_view kDeviceCookie = "tavri_device";
 constexpr std::size_t kMaxDevices = 256;
@@ -49,53 +45,25 @@ std::string_view cookie_value(std::string_view header, std::string_view name) {
 
 }  // namespace
 
-WebLogin::WebLogin(std::string hash_file) : hash_file_(std::move(hash_file)) {
+WebLogin::WebLogin(std::shared_ptr<Accounts> accounts) : accounts_(std::move(accounts)) {
   if (sodium_init() < 0) std::abort();  // no safe randomness: nothing here can work
+  accounts_->on_access_ended([this](const std::string& who) { access_ended(who); });
 }
 
-std::string WebLogin::read_hash() {
-  const int fd = ::open(hash_file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return {};
-  char buffer[crypto_pwhash_STRBYTES + 2];
-  const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
-  ::close(fd);
-  if (n <= 0) return {};
-  std::string text(buffer, static_cast<std::size_t>(n));
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text.starts_with("$argon2id$") ? text : std::string();
-}
-
-bool WebLogin::has_password() { return !read_hash().empty(); }
-
-std::optional<std::string> WebLogin::set_password(std::string_view password) {
-  if (password.size() < kMinPassword)
-    return "the password needs at least " + std::to_string(kMinPassword) + " characters";
-  if (password.size() > kMaxPassword)
-    return "the password may have at most " + std::to_string(kMaxPassword) + " characters";
-  char hash[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str_alg(hash, password.data(), password.size(), kOpsLimit, kMemLimit,
-                            crypto_pwhash_ALG_ARGON2ID13) != 0)
-    return std::string("there is not enough memory to hash the password");
-  // A new file beside the old, then renamed over it: a crash leaves one of the two.
-  const std::string temporary = hash_file_ + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return hash_file_ + ": cannot be written (" + std::strerror(errno) + ")";
-  const std::string line = std::string(hash) + "\n";
-  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(temporary.c_str(), hash_file_.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(temporary.c_str());
-    return hash_file_ + ": cannot be written (" + why + ")";
-  }
+void WebLogin::access_ended(const std::string& who) {
   std::function<void()> ended;
   {
     std::lock_guard lock(mutex_);
-    sessions_.clear();
+    std::erase_if(sessions_, [&](const auto& s) { return s.second.user == who; });
     ended = ended_;
   }
+  // Event streams of revoked tokens end too: the callback checks them all.
   if (ended) ended();
-  return std::nullopt;
+}
+
+std::optional<std::string> WebLogin::set_password(std::string_view password) {
+  if (accounts_->role_of("admin")) return accounts_->set_password("admin", password);
+  return accounts_->add_user("admin", Role::admin, password);
 }
 
 int WebLogin::pause_left(const std::string& client, Clock::time_point now) {
@@ -105,13 +73,11 @@ int WebLogin::pause_left(const std::string& client, Clock::time_point now) {
   return static_cast<int>(std::chrono::ceil<std::chrono::seconds>(it->second.paused_until - now).count());
 }
 
-std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, std::string_view password,
-                                                   Clock::time_point now) {
-  const std::string hash = read_hash();
-  const bool right = !hash.empty() && password.size() <= kMaxPassword &&
-                     crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, const std::string& user,
+                                                   std::string_view password, Clock::time_point now) {
+  const auto role = accounts_->check_password(user, password);
   std::lock_guard lock(mutex_);
-  if (!right) {
+  if (!role) {
     if (failures_.size() >= kMaxClients && !failures_.contains(client)) {
       // Forget the quietest guesser, not the limit.
       auto oldest = std::min_element(failures_.begin(), failures_.end(),
@@ -135,8 +101,8 @@ std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, st
     });
     sessions_.erase(oldest);
   }
-  Session s{random_hex(), random_hex()};
-  sessions_[s.id] = {s.csrf, now};
+  Session s{random_hex(), random_hex(), user, *role};
+  sessions_[s.id] = {s.csrf, user, now};
   return s;
 }
 
@@ -164,17 +130,26 @@ void WebLogin::on_sessions_ended(std::function<void()> callback) {
 std::optional<WebLogin::Session> WebLogin::session(std::string_view cookie_header, Clock::time_point now) {
   const std::string_view id = cookie_value(cookie_header, kCookieName);
   if (id.size() != 64) return std::nullopt;
-  std::lock_guard lock(mutex_);
-  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-    if (!same(it->first, id)) continue;
-    if (now - it->second.last_used > kIdleLimit) {
-      sessions_.erase(it);
-      return std::nullopt;
+  std::optional<Session> found;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+      if (!same(it->first, id)) continue;
+      if (now - it->second.last_used > kIdleLimit) {
+        sessions_.erase(it);
+        return std::nullopt;
+      }
+      it->second.last_used = now;
+      found = Session{it->first, it->second.csrf, it->second.user, Role::none};
+      break;
     }
-    it->second.last_used = now;
-    return Session{it->first, it->second.csrf};
   }
-  return std::nullopt;
+  if (!found) return std::nullopt;
+  // The role as it is now: a change of role takes effect on the next request.
+  const auto role = accounts_->role_of(found->user);
+  if (!role) return std::nullopt;
+  found->role = *role;
+  return found;
 }
 
 std::string WebLogin::remember_device() {

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -9,10 +10,12 @@
 #include <unordered_map>
 #include <vector>
 
-// The web console's sign-in: the operator's password as an Argon2id hash in
-// a file only the service's user can read, the sessions it opens (a cookie
-// and the CSRF token that must come with every change), and a brake on
-// guessing. Thread-safe: the listener's thread and the hashing threads use it.
+#include "api/accounts.h"
+
+// The web console's sign-in: the accounts it checks names and passwords
+// against, the sessions it opens (a cookie and the CSRF token that must come
+// with every change), and a brake on guessing. Thread-safe: the listener's
+// thread and the hashing threads use it.
 namespace tavri::api {
 
 class WebLogin {
@@ -22,32 +25,35 @@ class WebLogin {
   static constexpr std::chrono::seconds kPause{60};
   static constexpr std::chrono::hours kIdleLimit{8};
   static constexpr std::size_t kMaxSessions = 64;
-  static constexpr std::size_t kMinPassword = 8, kMaxPassword = 256;
 
-  // `hash_file` may not exist yet: then nobody can sign in until a
-  // password is set.
-  explicit WebLogin(std::string hash_file);
+  // Nobody can sign in until an account exists.
+  explicit WebLogin(std::shared_ptr<Accounts> accounts);
+  Accounts& accounts() { return *accounts_; }
 
-  bool has_password();
-  // Hashes and stores a new password; every open session ends. The reason
+  bool has_password() { return accounts_->has_users(); }
+  // The password of the account "admin", made an admin when there is none
+  // (what "tavri-avctl password" always set); its sessions end. The reason
   // when the password is refused or the file cannot be written.
   std::optional<std::string> set_password(std::string_view password);
 
   struct Session {
-    std::string id, csrf;
+    std::string id, csrf, user;
+    Role role = Role::none;
   };
   // Seconds to wait before `client` may try again; 0 when it may now.
   int pause_left(const std::string& client, Clock::time_point now = Clock::now());
   // Slow on purpose (the hash); call off the listener's thread. Nothing
-  // when the password is wrong, which counts against `client`.
-  std::optional<Session> sign_in(const std::string& client, std::string_view password,
+  // when the name or password is wrong, which counts against `client`.
+  std::optional<Session> sign_in(const std::string& client, const std::string& user, std::string_view password,
                                  Clock::time_point now = Clock::now());
   void sign_out(std::string_view session_id);
   // Whether a session is still open, without using it.
   bool session_open(const std::string& session_id);
-  // Called after a sign-out or a new password, from the thread that did it.
+  // Called after a sign-out, or a person or token losing access, from the
+  // thread that did it.
   void on_sessions_ended(std::function<void()> callback);
-  // The session a Cookie header carries, if it is open; using it keeps it open.
+  // The session a Cookie header carries, if it is open, with its account's
+  // role now; using it keeps it open.
   std::optional<Session> session(std::string_view cookie_header, Clock::time_point now = Clock::now());
 
   // A browser that signed in correctly is remembered by a cookie of its
@@ -64,16 +70,16 @@ class WebLogin {
 
  private:
   struct Open {
-    std::string csrf;
+    std::string csrf, user;
     Clock::time_point last_used;
   };
   struct Failures {
     int count = 0;
     Clock::time_point paused_until{}, last{};
   };
-  std::string read_hash();
+  void access_ended(const std::string& who);
 
-  const std::string hash_file_;
+  std::shared_ptr<Accounts> accounts_;
   std::mutex mutex_;
   std::unordered_map<std::string, Open> sessions_;
   std::unordered_map<std::string, Failures> failures_;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "api/account_routes.h"
 #include "api/api_token.h"
 #include "api/sign_in_queue.h"
 #include "api/web_assets.h"
@@ -66,6 +67,13 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
     return respond(json_answer(403, error_body("signing in is only for the console's own page", "Origin")));
   const auto password = password_of(request.body);
   if (!password) return respond(json_answer(400, not_a_password()));
+  // Older consoles and scripts send only the password: the admin's.
+  std::string user = "admin";
+  if (const auto doc = nlohmann::json::parse(request.body, nullptr, false); doc.contains("name")) {
+    if (!doc["name"].is_string() || Accounts::name_problem(doc["name"].get<std::string>()))
+      return respond(json_answer(400, error_body("\"name\" must be an account's name", "name")));
+    user = doc["name"].get<std::string>();
+  }
   // A browser that signed in here before has a brake of its own.
   const std::string device = web->known_device(request.cookie);
   request.client = device.empty() ? brake_source(request.client) : "device " + device;
@@ -77,13 +85,16 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
   }
   if (!web->has_password())
     return respond(json_answer(
-        409, error_body("no password is set: set one with \"tavri-avctl password\" on the server", "password")));
+        409, error_body("no account is made: make one with \"tavri-avctl user add NAME --role admin\" on the server",
+                        "password")));
   // The hash takes tens of milliseconds: not on the listener's thread.
-  const auto queued = SignInQueue::shared().submit(request.client, [web, client = request.client, device,
+  const auto queued = SignInQueue::shared().submit(request.client, [web, client = request.client, device, user,
                                                                      password = *password, tls, respond] {
-    const auto session = web->sign_in(client, password);
-    if (!session) return respond(json_answer(401, error_body("the password is wrong", "password")));
-    Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}}.dump());
+    const auto session = web->sign_in(client, user, password);
+    if (!session) return respond(json_answer(401, error_body("the name or the password is wrong", "password")));
+    Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}, {"name", session->user},
+                                                  {"role", role_name(session->role)}}
+                                       .dump());
     ok.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
     if (device.empty()) ok.headers.emplace_back("Set-Cookie", WebLogin::device_cookie(web->remember_device(), tls));
     respond(std::move(ok));
@@ -124,11 +135,23 @@ bool known_host(std::string_view host, const std::vector<std::string>& names) {
   return same("localhost") || std::any_of(names.begin(), names.end(), same);
 }
 
-Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token) {
+Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token,
+              Caller& caller) {
+  caller = {};
   if (request.path == "/healthz" || request.path == "/readyz") return Access::open;
   constexpr std::string_view kBearer = "Bearer ";
-  if (authorization.starts_with(kBearer) && same_token(authorization.substr(kBearer.size()), token))
-    return Access::token;
+  if (authorization.starts_with(kBearer)) {
+    const std::string_view given = authorization.substr(kBearer.size());
+    if (same_token(given, token)) {
+      caller = {Caller::Kind::service_token, "service token", Role::admin, {}};
+      return Access::token;
+    }
+    if (web)
+      if (const auto holder = web->accounts().token_holder(given, static_cast<std::int64_t>(::time(nullptr)))) {
+        caller = {Caller::Kind::token, holder->name, holder->role, {}};
+        return Access::token;
+      }
+  }
   if (!web) return Access::refused;
   if (is_console_file(request) || (request.path == "/api/login" && request.method == "POST") ||
       (request.path == "/api/session" && request.method == "GET"))
@@ -136,10 +159,19 @@ Access access(WebLogin* web, const Request& request, std::string_view authorizat
   const auto session = web->session(request.cookie);
   if (!session) return Access::refused;
   if (changes_something(request.method) && !same_token(request.csrf, session->csrf)) return Access::forged;
+  caller = {Caller::Kind::session, session->user, session->role, session->id};
   return Access::session;
 }
 
-bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access access, bool tls,
+std::optional<std::string> forbidden(const Request& request, const Caller& caller) {
+  // A route not in the table is the service token's to find missing.
+  const Role needed = required_role(request.method, request.path).value_or(Role::admin);
+  if (needed == Role::none || caller.role >= needed) return std::nullopt;
+  return "this needs the " + std::string(role_name(needed)) + " role; " + caller.name + " is " +
+         (caller.role == Role::admin ? "an " : "a ") + std::string(role_name(caller.role));
+}
+
+bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, bool tls,
             const Respond& respond) {
   if (!web) return false;
   // Every route here answers; `reply` says so to the caller.
@@ -155,7 +187,8 @@ bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access
   }
   if (path == "/api/session") {
     const auto session = web->session(request.cookie);
-    const auto state = session ? nlohmann::json{{"signed_in", true}, {"csrf", session->csrf}}
+    const auto state = session ? nlohmann::json{{"signed_in", true}, {"csrf", session->csrf}, {"name", session->user},
+                                                {"role", role_name(session->role)}}
                                : nlohmann::json{{"signed_in", false}, {"password_set", web->has_password()}};
     return reply(json_answer(200, state.dump()));
   }
@@ -168,14 +201,13 @@ bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access
   }
   if (path == "/api/password") {
     if (request.method != "PUT") return reply(json_answer(405, error_body("only PUT")));
-    if (access != Access::token)
-      return reply(json_answer(403, error_body("the password is set with the API token (tavri-avctl password)")));
     const auto password = password_of(request.body);
     if (!password) return reply(json_answer(400, not_a_password()));
-    // Hashing is slow, but rare and only for the token's holder.
+    // Hashing is slow, but rare and only for an admin.
     if (const auto refused = web->set_password(*password)) return reply(json_answer(400, error_body(*refused, "password")));
     return reply(json_answer(200, "{\"password_set\":true}"));
   }
+  if (accounts_routes::answer(web, request, respond)) return true;
   if (path.starts_with("/api/") || path == "/healthz" || path == "/readyz" || path == "/metrics") return false;
   const Asset* asset = find_asset(path);
   if (!asset || request.method != "GET") return reply(json_answer(404, error_body("no such page")));

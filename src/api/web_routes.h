@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,13 @@ enum class Access {
   forged,   // 403: a browser's change without its CSRF token
 };
 
-// `web` may be null: then only the token opens anything.
-Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token);
+// `web` may be null: then only the token opens anything. Who it is goes
+// into `caller`.
+Access access(WebLogin* web, const Request& request, std::string_view authorization, std::string_view token,
+              Caller& caller);
+
+// Why `caller` may not make `request`; nothing when it may.
+std::optional<std::string> forbidden(const Request& request, const Caller& caller);
 
 // Whether a Host header names this service: an IP address (what a person
 // types), "localhost", or one of `names`; with or without a port.
@@ -28,7 +34,7 @@ bool known_host(std::string_view host, const std::vector<std::string>& names);
 
 // Answers the console's routes; false when the request is the API's.
 // `tls`: the cookie is marked Secure.
-bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, Access access, bool tls,
+bool answer(const std::shared_ptr<WebLogin>& web, const Request& request, bool tls,
             const Respond& respond);
 
 // The headers every answer carries: no inline script, no framing, no sniffing.

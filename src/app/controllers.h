@@ -1,4 +1,6 @@
 #pragma once
+#include <QFile>
+
 #include "content/file_list.h"
 #include "history/history_service.h"
 #include "history/history_store.h"
@@ -7,7 +9,11 @@
 #include "core/movielist.h"
 #include "playlists/display_playlist.h"
 #include "playlists/play_list.h"
+#include "core/console.h"
 #include "core/folders.h"
+#include "core/main_queue.h"
+#include "notify/alert_router.h"
+#include "notify/notifier.h"
 #include "players/announcement.h"
 #include "players/player_groups.h"
 #include "players/udp_feedback.h"
@@ -35,7 +41,9 @@ struct Controllers {
                 [this](const QString& device_id, const QString& id) { return list_name(device_id, id); }),
         groups(application_folder() + "/" + kGroupsFile),
         announcement(udp_feedback, [this](bool s, qint64 id) { return find_list(s, id); },
-                     application_folder() + "/" + kAnnouncementFile) {
+                     application_folder() + "/" + kAnnouncementFile),
+        notifier(QFile::encodeName(application_folder() + "/" + kNotificationsFile).toStdString()),
+        alert_router(notifier, udp_feedback, groups) {
     groups.load();
     announcement.load();
     // Each player's history tells when an announcement interrupted it.
@@ -50,6 +58,12 @@ struct Controllers {
     QObject::connect(&announcement, &Announcement::finished, &announcement,
                      [note_announcement](const QString& l, const QStringList& ids) { note_announcement("ended: " + l, ids); });
     QObject::connect(&udp_feedback, &UDP_Feedback::players_removed, &groups, &PlayerGroups::forget_players);
+    // Outages, failed commands and failing storage reach mail and webhooks.
+    history.set_alert_listener([this](const history::OfflineAlerts::Alert& a) { alert_router.outage(a); });
+    set_console_watch([router = &alert_router](const QString& line) {
+      if (line.startsWith("content folder not reachable") || line.contains("SAVE ERROR"))
+        post_to(router, [router, line] { router->console_line(line); });
+    });
     file_list.set_playlists(&playlists.ArrayController_PLAYLIST());
     playlist_editor.attach(&playlists, &file_list.ArrayController_FILELIST());
     schedule_view.attach(&schedule, &playlists, &file_list.ArrayController_FILELIST());
@@ -67,6 +81,8 @@ struct Controllers {
       return i < 0 ? -1 : static_cast<int>(published_items(playlists.catalogue().list().at(i), local_today()).size());
     });
   }
+
+  ~Controllers() { set_console_watch(nullptr); }
 
   // What a player's reported list is shown as (UDP_Feedback::list_shown).
   ListShown list_shown(const QString& device_id, const QVariant& id) {
@@ -95,6 +111,8 @@ struct Controllers {
   history::HistoryService history;
   PlayerGroups groups;
   Announcement announcement;
+  notify::Notifier notifier;
+  AlertRouter alert_router;
 };
 
 }  // namespace tavri

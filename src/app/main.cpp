@@ -10,6 +10,7 @@
 #include "app/service_main.h"
 #include "core/bus.h"
 #include "ui/app_icon.h"
+#include "ui/desk_audit.h"
 #include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
 #include "ui/qt_dialogs.h"
@@ -65,6 +66,11 @@ int main(int argc, char** argv) {
                             &controllers.history, &controllers.groups, &controllers.announcement});
   dialogs.set_parent(&window);
   app::Service service(controllers);
+  // The desk is the box's own admin: what it changes is on record too.
+  desk_audit::set_recorder([&controllers](const QString& operation, const QString& arguments, const QString& result) {
+    if (history::HistoryStore* store = controllers.history.store())
+      store->record(history::AuditEntry{QDateTime::currentMSecsSinceEpoch(), "desk (admin)", "desk", operation, arguments, result});
+  });
   controllers.history.set_notifier([&service, &window, desktop = start->settings.desktop_alerts](const QString& title,
                                                                                          const QString& text) {
     window.show_alert(title, text);

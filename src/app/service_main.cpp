@@ -95,9 +95,12 @@ std::optional<api::ServerConfig> api_config(const ServerSettings& settings, cons
   config.token = *token;
   config.tls_certificate = QFile::encodeName(settings.tls_certificate).toStdString();
   config.tls_key = QFile::encodeName(settings.tls_key).toStdString();
-  // The console's password hash lives beside the token, as private as it.
-  config.web = std::make_shared<api::WebLogin>(
-      QFile::encodeName(QFileInfo(token_path).absolutePath() + "/web_password").toStdString());
+  // The accounts live beside the token, as private as it; the single
+  // password of older versions becomes the admin's.
+  const QString folder = QFileInfo(token_path).absolutePath();
+  config.web = std::make_shared<api::WebLogin>(std::make_shared<api::Accounts>(
+      QFile::encodeName(folder + "/accounts.json").toStdString(),
+      QFile::encodeName(folder + "/web_password").toStdString()));
   return config;
 }
 
@@ -176,14 +179,26 @@ PlayerNetworkConfig players_config(const ServerSettings& settings) {
 // saved state. What it says goes to the console (and the journal).
 void apply_staged_restore() {
   // A backup's history is copied row by row into a file of our own making.
-  state_archive::set_history_rebuild(
-      [](const QString& source, const QString& target) { return history::rebuild_history(source, target); });
+  // The record of who changed what stays: it is carried from the file in
+  // use into the restored one.
+  state_archive::set_history_rebuild([](const QString& source, const QString& target) {
+    const QString why = history::rebuild_history(source, target);
+    return why.isEmpty() ? history::audit_log::carry(application_folder() + "/" + kHistoryFile, target) : why;
+  });
   QString error;
   bool applied = false;
-  if (!state_archive::apply_staged(&error, &applied))
+  if (!state_archive::apply_staged(&error, &applied)) {
     console_log(QString("RESTORE FAILED: %1").arg(error));
-  else if (applied)
+    restore_outcome() = {false, error};
+  } else if (applied) {
     console_log("RESTORED the saved state from a backup");
+    restore_outcome() = {true, "The playlists, schedules, registry and history of the backup were loaded at this start."};
+  }
+}
+
+std::optional<std::pair<bool, QString>>& restore_outcome() {
+  static std::optional<std::pair<bool, QString>> outcome;
+  return outcome;
 }
 
 Service::Service(Controllers& c) : controllers(c) {}
@@ -191,6 +206,9 @@ Service::~Service() = default;
 
 bool Service::start(const ServerSettings& settings, const std::optional<api::ServerConfig>& config) {
   if (settings.schedule_horizon_days > 0) dayparts::set_horizon_days(settings.schedule_horizon_days);
+  // A restore at this start is told to whoever is notified.
+  if (const auto restored = std::exchange(restore_outcome(), std::nullopt))
+    controllers.alert_router.restored(restored->first, restored->second);
   if (settings.history_retention_days > 0 && controllers.history.store())
     controllers.history.store()->set_retention(qint64(settings.history_retention_days) * 24 * 3600 * 1000);
   if (!settings.content_folder.isEmpty() &&

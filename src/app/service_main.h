@@ -50,6 +50,8 @@ bool claim(StartUp& start, const Program& program, int* exit_code);
 void quit_on_signals(QCoreApplication& application);
 // A staged backup is loaded before anything reads the saved state.
 void apply_staged_restore();
+// What the restore at this start did (done, and what), if there was one.
+std::optional<std::pair<bool, QString>>& restore_outcome();
 PlayerNetworkConfig players_config(const ServerSettings& settings);
 
 // What a running server needs whatever its front end: the settings

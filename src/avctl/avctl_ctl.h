@@ -249,6 +249,7 @@ class Ctl {
   }
 
   void set_if_match(std::string etag) { client_.set_if_match(std::move(etag)); }
+  bool json() const { return json_; }
 
   // A command or list sent: said as what it is ("sent, not confirmable"
   // when no feedback shows it), and with `wait`, followed until every

@@ -3,6 +3,7 @@
 
 #include "avctl/avctl_ctl.h"
 #include "avctl/avctl_fleet.h"
+#include "avctl/avctl_people.h"
 
 using namespace tavri::avctl;
 
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
     if (rc == kOk) std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout);
     return rc;
   }
+  if (const auto rc = people_command(ctl, command, args, json)) return *rc;
   // --wait: follow a command until every player confirmed it or it failed.
   const bool wait = args.removeAll("--wait") > 0;
   // "--to all" or "--to ID ID ..." at the end of a command's arguments.
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
   if (command == "status") return ctl.status();
   if (command == "password") {
     if (!args.isEmpty()) return usage("password (then type it)");
-    const std::string password = read_secret("New web console password: ");
+    const std::string password = read_secret("New password of the console's admin account: ");
     if (::isatty(STDIN_FILENO) && read_secret("The same again: ") != password) {
       std::fprintf(stderr, "tavri-avctl: the two passwords differ; nothing was changed\n");
       return kRefused;

@@ -36,7 +36,17 @@ const char kUsageText[] =
     "  restore FILE                   check a backup and restart the service with it\n"
     "  export FILE                    the playlists and schedules as one export file\n"
     "  import FILE                    replace the playlists and schedules with an export's\n"
-    "  password                       set the web console's password (asked twice, or one line on stdin)\n"
+    "  user list | add NAME --role viewer|operator|admin | remove NAME | role NAME ROLE | password NAME\n"
+    "                                 the people who sign in to the web console (passwords asked twice,\n"
+    "                                 or one line on stdin)\n"
+    "  token list | create NAME --role ROLE | revoke NAME   tokens for integrations (shown once when made)\n"
+    "  audit [--since WHEN] [--until WHEN] [--who TEXT] [--operation TEXT] [--limit N] [--csv]\n"
+    "                                 who changed what (WHEN: YYYY-MM-DD[THH:MM], or 90m, 24h, 7d back)\n"
+    "  notify [list]                  where alerts go (webhooks, mail) and how the last delivery went\n"
+    "  notify webhook add NAME URL [--secret S] | webhook remove NAME\n"
+    "  notify mail --server HOST:PORT [--security starttls|tls|none] [--user NAME] --from ADDRESS --to ADDRESS,...\n"
+    "  notify mail remove             notify test mail|NAME   (sends one now and says how it went)\n"
+    "  password                       set the password of the console's account \"admin\"\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
@@ -52,7 +62,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "accept-address", "groups", "group", "tasks", "announce"};
+    "proof-of-play", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

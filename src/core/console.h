@@ -14,5 +14,8 @@ void console_log_lines(const QStringList& lines);
 
 using ConsoleListener = std::function<void(const QString&)>;
 void set_console_listener(ConsoleListener listener);
+// The running server's own watch on the lines (failing storage is told to
+// the operator's notifications), apart from the tests' listener.
+void set_console_watch(ConsoleListener watch);
 
 }  // namespace tavri

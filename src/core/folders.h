@@ -12,6 +12,8 @@ inline constexpr char kScheduleFile[] = "tavri_AV_SERVER_SCHEDULELIST.sav";
 inline constexpr char kRegistryFile[] = "tavri_AV_SERVER_DATA.sav";
 inline constexpr char kWindowsFile[] = "tavri_AV_SERVER_WINDOWS.sav";
 inline constexpr char kHistoryFile[] = "tavri_AV_SERVER_HISTORY.sqlite";
+// Where notifications go, with their secrets: not in backups.
+inline constexpr char kNotificationsFile[] = "tavri_AV_SERVER_NOTIFICATIONS.json";
 inline constexpr char kGroupsFile[] = "tavri_AV_SERVER_GROUPS.json";
 inline constexpr char kAnnouncementFile[] = "tavri_AV_SERVER_ANNOUNCEMENT.json";
 inline constexpr char kApplicationFolder[] = "tavri_av_server";

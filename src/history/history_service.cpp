@@ -32,9 +32,10 @@ HistoryService::HistoryService(UDP_Feedback& players, Dialogs& dialogs,
   }
   store_ = std::move(store);
   recorder_ = std::make_unique<HistoryRecorder>(*store_);
-  alerts_ = std::make_unique<OfflineAlerts>([this](const QString& title, const QString& text) {
-    console_log(QString("ALERT: %1 %2").arg(title, text));
-    if (notify_) notify_(title, text);
+  alerts_ = std::make_unique<OfflineAlerts>([this](const OfflineAlerts::Alert& alert) {
+    console_log(QString("ALERT: %1 %2").arg(alert.title, alert.text));
+    if (notify_) notify_(alert.title, alert.text);
+    if (alert_listener_) alert_listener_(alert);
   });
   recorder_->on_online_change = [this](const QString& id, const QString& name, bool online, qint64 since) {
     alerts_->online_changed(id, name, online, since);

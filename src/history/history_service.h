@@ -32,7 +32,9 @@ class HistoryService : public QObject {
   ~HistoryService() override;
   bool available() const { return store_ != nullptr; }
   HistoryStore* store() { return store_.get(); }
-  void set_notifier(OfflineAlerts::Notify notify) { notify_ = std::move(notify); }
+  void set_notifier(std::function<void(const QString& title, const QString& text)> notify) { notify_ = std::move(notify); }
+  // The same alerts with the players they name (notifications by mail and webhook).
+  void set_alert_listener(OfflineAlerts::Notify listener) { alert_listener_ = std::move(listener); }
   // The online share of the last 24 hours, refreshed every minute; empty when unknown.
   QString uptime_24h(const QString& device_id) const;
   // Every player's online share of the last 24 hours (0 to 1), as last
@@ -67,7 +69,8 @@ class HistoryService : public QObject {
   Worker queries_{this};  // before the store goes, its queries end
   std::unique_ptr<HistoryRecorder> recorder_;
   std::unique_ptr<OfflineAlerts> alerts_;
-  OfflineAlerts::Notify notify_;
+  std::function<void(const QString&, const QString&)> notify_;
+  OfflineAlerts::Notify alert_listener_;
   QHash<QString, double> uptime_24h_;
   QTimer tick_, uptime_timer_;
 };

@@ -54,7 +54,8 @@ bool create_schema(QSqlDatabase& db) {
          exec(db, "CREATE TABLE IF NOT EXISTS runs(id INTEGER PRIMARY KEY, device_id TEXT NOT NULL, "
                   "device_name TEXT, playlist_id TEXT, playlist_name TEXT, start INTEGER NOT NULL, "
                   "end INTEGER NOT NULL, period INTEGER NOT NULL, tracks TEXT NOT NULL)") &&
-         exec(db, "CREATE INDEX IF NOT EXISTS runs_by_end ON runs(end)");
+         exec(db, "CREATE INDEX IF NOT EXISTS runs_by_end ON runs(end)") && exec(db, audit_log::kSchema) &&
+         exec(db, "CREATE INDEX IF NOT EXISTS audit_by_time ON audit(time)");
 }
 
 QString tracks_text(const Run& r) {
@@ -148,10 +149,21 @@ void HistoryStore::record(const Run& run) {
   wake_.notify_one();
 }
 
+void HistoryStore::record(AuditEntry entry) {
+  std::lock_guard lock(mutex_);
+  audit_.push_back(std::move(entry));
+  wake_.notify_one();
+}
+
+std::vector<AuditEntry> HistoryStore::audit(const AuditFilter& filter) const {
+  QSqlDatabase db = reader(path_, connection_);
+  return audit_log::read(db, filter);
+}
+
 void HistoryStore::flush() {
   std::unique_lock lock(mutex_);
   wake_.notify_one();
-  idle_.wait(lock, [this] { return !thread_.joinable() || (events_.empty() && runs_.empty() && !busy_); });
+  idle_.wait(lock, [this] { return !thread_.joinable() || (events_.empty() && runs_.empty() && audit_.empty() && !busy_); });
 }
 
 void HistoryStore::set_retention_for_tests(qint64 retention_ms, qint64 size_cap_bytes) {
@@ -181,10 +193,12 @@ void HistoryStore::work() {
   for (;;) {
     std::deque<Event> events;
     std::unordered_map<qint64, Run> runs;
+    std::deque<AuditEntry> audit;
     {
       std::unique_lock lock(mutex_);
       // About a second of events per transaction: a kill loses at most that.
-      wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_ || !events_.empty() || !runs_.empty(); });
+      wake_.wait_for(lock, std::chrono::seconds(1),
+                     [this] { return stopping_ || !events_.empty() || !runs_.empty() || !audit_.empty(); });
       if (!stopping_ && events_.size() + runs_.size() < 50000) {
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the second's events gather
@@ -192,21 +206,23 @@ void HistoryStore::work() {
       }
       events.swap(events_);
       runs.swap(runs_);
+      audit.swap(audit_);
       busy_ = true;
     }
-    if (!events.empty() || !runs.empty()) write_batch(events, runs);
+    if (!events.empty() || !runs.empty() || !audit.empty()) write_batch(events, runs, audit);
     if (now_ms() - last_prune_ms_.load() > 3600 * 1000) prune();
     std::lock_guard lock(mutex_);
     busy_ = false;
     idle_.notify_all();
-    if (stopping_ && events_.empty() && runs_.empty()) break;
+    if (stopping_ && events_.empty() && runs_.empty() && audit_.empty()) break;
   }
   db.close();
   db = QSqlDatabase();
   QSqlDatabase::removeDatabase(connection_);
 }
 
-void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs) {
+void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs,
+                               std::deque<AuditEntry>& audit) {
   QSqlDatabase db = QSqlDatabase::database(connection_, false);
   db.transaction();
   // Texts from the network go in as bound values only.
@@ -225,6 +241,7 @@ void HistoryStore::write_batch(std::deque<Event>& events, std::unordered_map<qin
              run.period_ms, tracks_text(run)});
     if (!r.exec()) console_log("HISTORY: " + r.lastError().text());
   }
+  audit_log::write(db, audit);
   if (!db.commit()) console_log("HISTORY: " + db.lastError().text());
 }
 
@@ -239,6 +256,7 @@ void HistoryStore::prune() {
   q.prepare("DELETE FROM runs WHERE end < ?");
   bind(q, {oldest});
   q.exec();
+  audit_log::prune(db, oldest);
   // Over the cap: the oldest tenth goes, until it fits.
   for (int round = 0; round < 10 && QFileInfo(path_).size() > size_cap_; ++round) {
     QSqlQuery cut(db);

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "history/audit_log.h"
+
 namespace tavri::history {
 
 inline qint64 now_ms() { return QDateTime::currentMSecsSinceEpoch(); }
@@ -64,6 +66,9 @@ class HistoryStore {
   void record(Event event);
   // A run is written when it starts, and again whenever its end moves.
   void record(const Run& run);
+  void record(AuditEntry entry);
+  // Newest first (its own connection, any thread).
+  std::vector<AuditEntry> audit(const AuditFilter& filter) const;
   // Blocks until everything queued is in the file.
   void flush();
   qint64 next_run_id() const { return next_run_id_; }
@@ -89,7 +94,7 @@ class HistoryStore {
 
  private:
   void work();
-  void write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs);
+  void write_batch(std::deque<Event>& events, std::unordered_map<qint64, Run>& runs, std::deque<AuditEntry>& audit);
   void prune();
   QString path_;
   QString connection_;
@@ -97,6 +102,7 @@ class HistoryStore {
   std::condition_variable wake_, idle_;
   std::deque<Event> events_;
   std::unordered_map<qint64, Run> runs_;  // by id: only a run's newest state is written
+  std::deque<AuditEntry> audit_;
   bool stopping_ = false, busy_ = false;
   std::thread thread_;
   qint64 next_run_id_ = 1;

@@ -14,6 +14,7 @@ void OfflineAlerts::online_changed(const QString& id, const QString& name, bool 
   if (reported_.contains(id)) {
     reported_.remove(id);
     back_ << name;
+    back_ids_ << id;
   }
 }
 
@@ -29,31 +30,35 @@ void OfflineAlerts::check(qint64 now) {
     for (const Dark& d : dark_)
       if (d.since - first <= kOutageMs) last = std::max(last, d.since);
     if (now - last < grace_ms_) break;
-    QStringList gone;
+    QStringList gone, ids;
     for (auto it = dark_.begin(); it != dark_.end();) {
       if (it->since - first > kOutageMs) {
         ++it;
         continue;
       }
       gone << it->name;
+      ids << it.key();
       reported_.insert(it.key(), it->name);
       it = dark_.erase(it);
     }
     gone.sort();
+    ids.sort();
     const QString at = QDateTime::fromMSecsSinceEpoch(first).toString("HH:mm");
     if (gone.size() == 1)
-      notify_("A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at));
+      notify_({"A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at), true, ids, first});
     else
-      notify_(QString("%1 players are offline").arg(gone.size()),
-              QString("They have sent nothing since %1: %2%3.")
-                  .arg(at, QStringList(gone.mid(0, 3)).join(", "),
-                       gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()));
+      notify_({QString("%1 players are offline").arg(gone.size()),
+               QString("They have sent nothing since %1: %2%3.")
+                   .arg(at, QStringList(gone.mid(0, 3)).join(", "),
+                        gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()),
+               true, ids, first});
   }
   if (back_.size() == 1)
-    notify_("A player is back", QString("\"%1\" answers again.").arg(back_.first()));
+    notify_({"A player is back", QString("\"%1\" answers again.").arg(back_.first()), false, back_ids_, now});
   else if (back_.size() > 1)
-    notify_(QString("%1 players are back").arg(back_.size()), QString("They answer again."));
+    notify_({QString("%1 players are back").arg(back_.size()), QString("They answer again."), false, back_ids_, now});
   back_.clear();
+  back_ids_.clear();
 }
 
 }  // namespace tavri::history

@@ -1,6 +1,7 @@
 #pragma once
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace tavri::history {
@@ -14,7 +15,13 @@ class OfflineAlerts {
   static constexpr qint64 kGraceMs = 60000;
   // Players that go dark this close to the first of an outage share its alert.
   static constexpr qint64 kOutageMs = 30000;
-  using Notify = std::function<void(const QString& title, const QString& text)>;
+  struct Alert {
+    QString title, text;
+    bool offline = true;  // or back
+    QStringList ids;
+    qint64 since_ms = 0;  // when the first went dark, or came back
+  };
+  using Notify = std::function<void(const Alert& alert)>;
 
   explicit OfflineAlerts(Notify notify, qint64 grace_ms = kGraceMs) : notify_(std::move(notify)), grace_ms_(grace_ms) {}
   void online_changed(const QString& id, const QString& name, bool online, qint64 since_ms);
@@ -31,7 +38,7 @@ class OfflineAlerts {
   qint64 grace_ms_;
   QHash<QString, Dark> dark_;       // offline, not reported yet
   QHash<QString, QString> reported_;  // reported offline: id, name
-  QStringList back_;                // reported ones that came back since the last check
+  QStringList back_, back_ids_;     // reported ones that came back since the last check
 };
 
 }  // namespace tavri::history

@@ -23,7 +23,9 @@ QString field(QString text) {
   return text;
 }
 
-QByteArray lines(const QStringList& header, const std::vector<QStringList>& rows) {
+}  // namespace
+
+QByteArray csv_lines(const QStringList& header, const std::vector<QStringList>& rows) {
   QByteArray out = header.join(',').toUtf8() + "\r\n";
   for (const QStringList& row : rows) {
     QStringList cells;
@@ -32,6 +34,8 @@ QByteArray lines(const QStringList& header, const std::vector<QStringList>& rows
   }
   return out;
 }
+
+namespace {
 
 QString seconds(qint64 ms) { return QString::number(ms / 1000.0, 'f', 1); }
 
@@ -67,7 +71,7 @@ QByteArray plays_csv(const std::vector<Play>& plays) {
   for (const Play& p : plays)
     rows.push_back({p.device_id, p.device_name, p.playlist_id, p.playlist_name, p.track, iso(p.start_ms), iso(p.end_ms),
                     seconds(p.end_ms - p.start_ms)});
-  return lines({"player id", "player name", "playlist id", "playlist name", "track", "start", "end", "seconds"}, rows);
+  return csv_lines({"player id", "player name", "playlist id", "playlist name", "track", "start", "end", "seconds"}, rows);
 }
 
 QByteArray totals_csv(const std::vector<Play>& plays) {
@@ -86,7 +90,7 @@ QByteArray totals_csv(const std::vector<Play>& plays) {
   std::vector<QStringList> rows;
   for (auto it = totals.begin(); it != totals.end(); ++it)
     rows.push_back({it.key().first, it->name, it.key().second, QString::number(it->plays), seconds(it->ms)});
-  return lines({"player id", "player name", "track", "plays", "seconds"}, rows);
+  return csv_lines({"player id", "player name", "track", "plays", "seconds"}, rows);
 }
 
 }  // namespace tavri::history

@@ -1,5 +1,8 @@
 #include "main_window.h"
 
+#include "ui/audit_window.h"
+#include "ui/desk_audit.h"
+
 #include "core/local_day.h"
 #include "playlists/now_playing.h"
 
@@ -94,7 +97,11 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
     a->setToolTip(keys.isEmpty() ? tip : QString("%1 (%2)").arg(tip, keys.toString(QKeySequence::NativeText)));
     a->setStatusTip(tip);
     if (!image.isEmpty()) a->setIcon(QIcon(QPixmap::fromImage(named_image(image))));
-    connect(a, &QAction::triggered, this, slot);
+    // What the file menu does changes the saved state: on record.
+    if (menu == file_menu && name != "quit")
+      connect(a, &QAction::triggered, this, [text, slot] { desk_audit::run(nullptr, text.toUpper(), slot); });
+    else
+      connect(a, &QAction::triggered, this, slot);
     menu->addAction(a);
     if (in_bar) bar->addAction(a);
     return a;
@@ -131,6 +138,8 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
         [this] { c_.history->export_proof_of_play(c_.players.ArrayController_DEVICES().selected_records(), true); });
     add(view_menu, false, "open_history", "History", "", "Show the selected player's history",
         QKeySequence("Ctrl+6"), [this] { history_->bring_to_front(); });
+    add(view_menu, false, "open_audit", "Audit", "", "Who changed what, here, in the web console and through the API",
+        QKeySequence("Ctrl+7"), [this] { show_audit(); });
   }
   file_menu->addSeparator();
   add(file_menu, false, "quit", "Quit", "", "Save everything and quit", QKeySequence::Quit, [] { QApplication::quit(); });
@@ -189,7 +198,7 @@ MainWindow::MainWindow(WindowControllers controllers, QWidget* parent)
   end->setObjectName("end_announcement");
   end->setToolTip("End the announcement: every player gets back what it played before");
   connect(end, &QAction::triggered, this, [this] {
-    if (fleet_) fleet_->end_announcement();
+    if (fleet_) desk_audit::run(nullptr, "END ANNOUNCEMENT", [this] { fleet_->end_announcement(); });
   });
   announcement_bar_->hide();
   if (c_.announcement) {
@@ -431,6 +440,16 @@ void MainWindow::apply_saved_map_state() {
   map_->show_origin(state.origin);
   c_.players.map_state().origin = state.origin;
   c_.players.map_state().frame = state.frame.isEmpty() ? c_.players.map_state().frame : state.frame;
+}
+
+QWidget* MainWindow::audit_window() const { return audit_.get(); }
+
+void MainWindow::show_audit() {
+  if (!c_.history || !c_.history->store()) return;
+  if (!audit_) audit_ = std::make_unique<AuditWindow>(*c_.history->store(), c_.dialogs, this);
+  audit_->show();
+  audit_->raise();
+  audit_->reload();
 }
 
 }  // namespace tavri

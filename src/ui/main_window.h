@@ -69,10 +69,14 @@ class MainWindow : public QMainWindow {
   QString alert_text() const;
   // The running announcement under the tool bar, with its End button.
   QString announcement_text() const;
+  // Who changed what: the audit, filtered by person, operation and time.
+  void show_audit();
+  QWidget* audit_window() const;
 
  private:
   WindowControllers c_;
   std::unique_ptr<FleetActions> fleet_;
+  std::unique_ptr<class AuditWindow> audit_;
   std::unique_ptr<PlaylistsWindow> playlists_;
   std::unique_ptr<ContentWindow> content_;
   std::unique_ptr<MapWindow> map_;

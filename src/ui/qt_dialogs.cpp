@@ -1,5 +1,7 @@
 #include "qt_dialogs.h"
 
+#include "ui/desk_audit.h"
+
 #include <QDir>
 
 #include <QCalendarWidget>
@@ -50,8 +52,10 @@ int QtDialogs::alert(const QString& message, const QString& informative, const Q
   box.exec();
   // Closed without a click (Escape, or the application quitting): the
   // default, which is the safe answer to a destructive question.
-  const int index = added.indexOf(box.clickedButton());
-  return index < 0 ? static_cast<int>(added.indexOf(box.defaultButton())) : index;
+  int index = static_cast<int>(added.indexOf(box.clickedButton()));
+  if (index < 0) index = static_cast<int>(added.indexOf(box.defaultButton()));
+  desk_audit::note_dialog(message, titles.size() > 1 ? titles.value(index) : QString());
+  return index;
 }
 
 namespace {
@@ -78,7 +82,10 @@ bool run_accessory_dialog(QWidget* parent, const QString& message, QWidget* acce
 std::optional<QString> QtDialogs::prompt(const QString& message, const QString& start_text, int field_width) {
   QLineEdit field(start_text);
   field.setFixedSize(field_width, 24);
-  if (!run_accessory_dialog(parent_, message, &field)) return std::nullopt;
+  if (!run_accessory_dialog(parent_, message, &field)) {
+    desk_audit::note_dialog(message, "Cancel");
+    return std::nullopt;
+  }
   return field.text();
 }
 

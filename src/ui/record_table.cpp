@@ -1,4 +1,6 @@
 #include "record_table.h"
+
+#include "ui/desk_audit.h"
 #include "named_images.h"
 #include "window_parts.h"
 
@@ -112,15 +114,15 @@ bool RecordTableModel::setData(const QModelIndex& index, const QVariant& value, 
   const Column& c = column(index.column());
   if (!c.edit || index.row() >= list_.size()) return false;
   const int list_index = list_.list_index_of_row(index.row());
-  if (c.checkbox && role == Qt::CheckStateRole) {
-    c.edit(list_index, value.toInt() == Qt::Checked ? 1 : 0);
-    return true;
-  }
-  if (!c.checkbox && role == Qt::EditRole) {
-    c.edit(list_index, value);
-    return true;
-  }
-  return false;
+  const bool box = c.checkbox && role == Qt::CheckStateRole;
+  if (!box && (c.checkbox || role != Qt::EditRole)) return false;
+  const QVariant given = box ? QVariant(value.toInt() == Qt::Checked ? 1 : 0) : value;
+  // Which row: its first column's text, as the operator sees it.
+  const QString row = this->index(index.row(), 0).data(Qt::DisplayRole).toString();
+  desk_audit::run_with(QString("EDIT %1: %2").arg(parent() ? parent()->objectName() : QString(), c.title),
+                       QString("%1 %2 = %3").arg(column(0).title, row, given.toString()),
+                       [&] { c.edit(list_index, given); });
+  return true;
 }
 
 RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vector<Column> columns, QWidget* parent)

@@ -1,5 +1,7 @@
 #include "window_parts.h"
 
+#include "ui/desk_audit.h"
+
 #include <algorithm>
 
 #include <QAbstractItemView>
@@ -123,7 +125,8 @@ QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
       action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
       action->setToolTip(action->toolTip() + " (" + key.toString(QKeySequence::NativeText) + ")");
     }
-    QObject::connect(action, &QAction::triggered, pane, [run = a.run] { run(); });
+    QObject::connect(action, &QAction::triggered, pane,
+                     [run = a.run, pane, title = a.title.toUpper()] { desk_audit::run(pane, title, run); });
     bar->addAction(action);
     if (QWidget* button = bar->widgetForAction(action)) button->setObjectName(a.name);
     made.append(action);

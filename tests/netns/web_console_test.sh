@@ -15,6 +15,7 @@ command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 . "$here/headless_service.sh"
 start_headless_service web
 echo "operator password" | ctl password >/dev/null || { echo "FAILED: the password cannot be set"; cat "$out/server.log"; exit 1; }
+echo "viewer password" | ctl user add trainee --role viewer >/dev/null || { echo "FAILED: a viewer cannot be made"; exit 1; }
 
 ip netns exec "$b" "$bin/tavri_player_sim" --players 50 --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>"$out/sim.err" &
 sim=$!; pids+=("$sim")
@@ -24,7 +25,7 @@ echo iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e
 ffmpeg -loglevel error -f lavfi -i testsrc=duration=2:size=320x180:rate=10 -pix_fmt yuv420p "$out/intro.mp4" ||
   skip "ffmpeg cannot make a test movie"
 
-ip netns exec "$a" env HOME="$out" URL=http://127.0.0.1:5080 PASSWORD="operator password" SIM_PID="$sim" \
+ip netns exec "$a" env HOME="$out" URL=http://127.0.0.1:5080 PASSWORD="operator password" VIEWER_PASSWORD="viewer password" SIM_PID="$sim" \
   MEDIA="$out/lobby.png:$out/intro.mp4" OUT="$out" SHOTS="$shots" PLAYERS=50 \
   /usr/bin/python3 "$(dirname "$here")/web/console_test.py"
 rc=$?

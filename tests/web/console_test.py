@@ -121,6 +121,10 @@ return low;
 """
 
 
+def table_rows(driver, body_id):
+    return [r.text for r in driver.find_elements(By.CSS_SELECTOR, f"#{body_id} tr")]
+
+
 def page(driver, name):
     driver.execute_script(f"location.hash = '#{name}'")
     until(lambda: driver.find_element(By.CSS_SELECTOR, "#page h1").text.lower().startswith(name[:4]), 5)
@@ -376,10 +380,38 @@ def main():
         if files:
             check(open(files[0]).readline().startswith("player id,"), "as the CSV the window writes")
 
+        # The audit names this browser's changes, and is the admin's to see.
+        page(driver, "audit")
+        check(until(lambda: any("admin (admin)" in r and "/api/send" in r for r in table_rows(driver, "audit-rows")), 15),
+              "the audit page shows what this browser sent, and who sent it")
+        if SHOTS:
+            driver.save_screenshot(f"{SHOTS}/audit_1366x768.png")
+        page(driver, "people")
+        check(until(lambda: any(r.startswith("trainee") for r in table_rows(driver, "users")), 10),
+              "the people page lists the accounts")
+
         driver.find_element(By.ID, "sign-out").click()
         check(until(lambda: driver.find_element(By.ID, "login").is_displayed(), 10), "signing out shows the sign-in")
         status, _ = driver.execute_async_script(FETCH, "GET", "/api/players", {})
         check(status == 401, "and the session is closed")
+
+        # A viewer sees the players and can change nothing.
+        driver.find_element(By.ID, "user").send_keys("trainee")
+        driver.find_element(By.ID, "password").send_keys(os.environ["VIEWER_PASSWORD"], Keys.ENTER)
+        check(until(lambda: "trainee (viewer)" in driver.find_element(By.ID, "me").text, 10), "a viewer signs in by name")
+        check(not driver.find_element(By.CSS_SELECTOR, 'a[data-page="audit"]').is_displayed(), "without the admin's pages")
+        for name, controls in (("players", ("command-selected", "send-all", "remove-players", "group-new")),
+                               ("playlists", ("pl-new",)), ("schedules", ("sc-new",))):
+            page(driver, name)
+            check(until(lambda: all(not driver.find_element(By.ID, c).is_enabled() for c in controls), 10),
+                  f"the {name} page has its change controls disabled")
+            if name == "players":
+                check(driver.find_element(By.ID, "filter").is_enabled(), "but the filter still works")
+                if SHOTS:
+                    driver.save_screenshot(f"{SHOTS}/viewer_players_1366x768.png")
+        status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists",
+                                                {"X-CSRF-Token": driver.execute_script("return csrf")})
+        check(status == 403, "and the server refuses a change the page would not offer")
     finally:
         driver.quit()
     return 1 if failures else 0
