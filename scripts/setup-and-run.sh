@@ -13,7 +13,7 @@ cmake --build --preset default -j "$(nproc)" --target tavri-av-serverd tavri-avc
 cat <<TEXT
 No display here: starting the service without a window (tavri-av-serverd).
   web console:  http://127.0.0.1:5080/  (the API's address and port: [api] in ~/.config/tavri_av_server/server.conf)
-  first password for the console, from another terminal:  build/src/tavri-avctl password
+  first admin of the console, from another terminal:  build/src/tavri-avctl user add NAME --role admin
   the same by command line:  build/src/tavri-avctl status
 From another machine: ssh -L 5080:127.0.0.1:5080 $(id -un)@$(hostname)
 TEXT

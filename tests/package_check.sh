@@ -23,7 +23,8 @@ holds() {  # PACKAGE FILE...
 holds tavri-av-server usr/bin/tavri-av-serverd usr/bin/tavri-avctl usr/bin/tavri_player_sim \
   usr/share/man/man1/tavri-av-serverd.1.gz usr/share/man/man1/tavri-avctl.1.gz usr/share/man/man1/tavri_player_sim.1.gz \
   usr/share/bash-completion/completions/tavri-avctl usr/lib/systemd/system/tavri-av-server.service \
-  usr/lib/sysusers.d/tavri-av-server.conf etc/tavri-av-server/server.conf usr/share/doc/tavri-av-server/copyright
+  usr/lib/sysusers.d/tavri-av-server.conf etc/tavri-av-server/server.conf usr/share/doc/tavri-av-server/copyright \
+  usr/share/tavri-av-server/monitoring/tavri-alerts.yml usr/share/tavri-av-server/monitoring/tavri-dashboard.json
 holds tavri-av-server-desktop usr/bin/tavri_av_server usr/bin/tavri-av-server-headless \
   usr/share/applications/tavri-av-server.desktop usr/share/metainfo/org.tavri.av_server.metainfo.xml \
   usr/share/icons/hicolor/scalable/apps/tavri-av-server.svg usr/share/icons/hicolor/16x16/apps/tavri-av-server.png \

@@ -220,6 +220,36 @@ int main(int argc, char** argv) {
   window.map()->bring_to_front();  // a tab behind the players
   spin(300);
   save(window.map(), out + "/map.png");
+  // A day's work in the audit, as the desk shows it.
+  if (history::HistoryStore* store = c.history.store()) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch(), minute = 60 * 1000;
+    const struct {
+      int ago;
+      const char *who, *from, *operation, *arguments, *result;
+    } day[] = {
+        {540, "alice (admin)", "10.0.0.5", "sign in", "", "done"},
+        {535, "alice (admin)", "10.0.0.5", "POST /api/users", "{\"name\":\"trainee\",\"password\":\"***\",\"role\":\"viewer\"}", "done"},
+        {520, "token booking (operator)", "10.0.0.40", "POST /api/commands", "{\"command\":\"WEB STREAM\",\"players\":[\"group:Cafeteria\"]}", "done"},
+        {490, "trainee (viewer)", "10.0.0.77", "POST /api/send", "{\"players\":\"all\",\"playlist\":3}", "refused (403): this needs the operator role; trainee is a viewer"},
+        {480, "mallory", "192.0.2.200", "sign in", "", "refused (401): the name or the password is wrong"},
+        {452, "desk (admin)", "desk", "Playlists: NEW", "", "done"},
+        {450, "desk (admin)", "desk", "EDIT playlists: Playlist", "Id 3 = Lunch", "done"},
+        {312, "desk (admin)", "desk", "Players: SEND", "devices: TEST_NAME_01, TEST_NAME_03; playlists: Lunch", "done"},
+        {180, "bob (operator)", "10.0.0.6", "PUT /api/playlists/3/items", "{\"items\":[{\"file\":\"menu.png\",\"seconds\":8}]}", "done"},
+        {95, "bob (operator)", "10.0.0.6", "DELETE /api/players/TEST_05", "", "refused (403): this needs the admin role; bob is an operator"},
+        {12, "desk (admin)", "desk", "Players: REMOVE", "devices: TEST_NAME_05", "Remove 1 player? → Remove"},
+    };
+    for (const auto& e : day) store->record(history::AuditEntry{now - e.ago * minute, e.who, e.from, e.operation, e.arguments, e.result});
+    window.resize(1366, 768);
+    window.show_audit();
+    spin(300);
+    if (QWidget* audit = window.audit_window()) {
+      audit->resize(1366, 560);
+      spin(200);
+      save(audit, out + "/audit.png");
+      audit->hide();
+    }
+  }
   // A confirmation as the operator meets it, with the safe choice as default.
   QMessageBox box(&window);
   box.setText("Restart 2 players?");

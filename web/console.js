@@ -452,6 +452,7 @@ function showLogin(message = '') {
   csrf = '';
   $('#top').hidden = true;
   $('#announcement').hidden = true;
+  $('#toast').hidden = true;
   $('#page').innerHTML = '';
   current = '';
   $('#login').hidden = false;

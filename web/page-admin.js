@@ -167,7 +167,7 @@ pages.audit = {
     if (!rows || !$('#audit-rows')) return;
     $('#audit-rows').innerHTML = rows.length ? rows.map((r) => `<tr><td>${esc(new Date(r.time).toLocaleString())}</td>
       <td>${esc(r.who)}</td><td>${esc(r.address)}</td><td>${esc(r.operation)}</td>
-      <td class="${r.result === 'done' ? 'ok' : 'bad'}">${esc(r.result)}</td><td class="wrap">${esc(r.arguments)}</td></tr>`).join('')
+      <td class="${r.result.startsWith('refused') ? 'bad' : 'ok'}">${esc(r.result)}</td><td class="wrap">${esc(r.arguments)}</td></tr>`).join('')
       : '<tr><td colspan="6" class="muted">Nothing in this time.</td></tr>';
   },
 };

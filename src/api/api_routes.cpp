@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QBuffer>
+#include <QStorageInfo>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -391,6 +392,16 @@ api::Response ApiRoutes::metrics() {
     metric("tavri_api_event_streams", "gauge", "Open event streams.",
            sample("tavri_api_event_streams", counters_->event_streams));
   }
+  // Where the content and the saved state live: a full disk stops saves and uploads.
+  QString free;
+  for (const auto& [where, path] : {std::pair{"content", c_.file_list.folder_path()}, {"state", application_folder()}}) {
+    if (path.isEmpty()) continue;
+    const QStorageInfo disk(path);
+    if (disk.isValid()) free += sample("tavri_disk_free_bytes", double(disk.bytesAvailable()), QString("folder=\"%1\"").arg(where));
+  }
+  if (!free.isEmpty()) metric("tavri_disk_free_bytes", "gauge", "Bytes free for this server on the disk of each folder.", free);
+  metric("tavri_notifications_failed_total", "counter", "Deliveries of notifications (mail, webhooks) that failed.",
+         sample("tavri_notifications_failed_total", double(c_.notifier.failed_deliveries())));
   return {200, "text/plain; version=0.0.4", out.toStdString()};
 }
 

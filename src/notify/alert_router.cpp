@@ -85,7 +85,8 @@ notify::Message AlertRouter::about_players(const QString& kind, const QString& s
 }
 
 void AlertRouter::outage(const history::OfflineAlerts::Alert& alert) {
-  send(about_players(alert.offline ? "offline" : "online", alert.title, alert.text, alert.ids, alert.since_ms));
+  send(about_players(alert.offline ? "offline" : "online", alert.title, alert.title + ". " + alert.text, alert.ids,
+                     alert.since_ms));
 }
 
 void AlertRouter::command_failed(const QString& id, int code) {

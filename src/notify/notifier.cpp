@@ -312,6 +312,7 @@ void Notifier::work() {
     lock.lock();
     sending_ = false;
     const std::string target = job.target;
+    if (!d.ok) ++failed_;
     std::erase_if(last_, [&](const auto& l) { return l.first == target; });
     last_.emplace_back(target, d);
     if (job.done) {

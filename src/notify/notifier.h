@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -72,6 +73,8 @@ class Notifier {
   void on_delivered(std::function<void(const std::string& target, const Delivery&)> callback);
   // Blocks until nothing is queued or being sent (tests), or the deadline.
   bool idle_within(std::chrono::milliseconds deadline);
+  // Attempts that failed, retried ones included (the metrics).
+  std::uint64_t failed_deliveries() const { return failed_.load(); }
 
  private:
   struct Job {
@@ -97,6 +100,7 @@ class Notifier {
   std::deque<Job> jobs_;
   bool sending_ = false, stopping_ = false;
   std::uint64_t serial_ = 0;
+  std::atomic<std::uint64_t> failed_{0};
   std::function<void(const std::string&, const Delivery&)> delivered_;
   std::thread thread_;
 };

@@ -89,7 +89,8 @@ void AuditWindow::reload() {
     for (int column = 0; column < cells.size(); ++column) {
       auto* item = new QTableWidgetItem(cells[column].left(500));
       item->setToolTip(cells[column].left(4000));
-      if (column == 4 && e.result != "done") item->setForeground(QColor(0xa3, 0x00, 0x1b));
+      if (column == 4 && (e.result.startsWith("refused") || e.result.endsWith("Cancel")))
+        item->setForeground(QColor(0xa3, 0x00, 0x1b));
       table_->setItem(row, column, item);
     }
   }
