@@ -1,14 +1,12 @@
 #include "api/accounts.h"
 
-#include <fcntl.h>
+#include "fs/private_file.h"
+
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 namespace tavri::api {
@@ -43,18 +41,6 @@ std::optional<std::string> hash_password(std::string_view password, std::string&
   return std::string(hash);
 }
 
-std::string read_small_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return {};
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < (std::size_t(4) << 20))
-    text.append(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
-  return text;
-}
-
 }  // namespace
 
 Accounts::Accounts(std::string file, std::string legacy_password_file) : file_(std::move(file)) {
@@ -65,10 +51,10 @@ Accounts::Accounts(std::string file, std::string legacy_password_file) : file_(s
 }
 
 void Accounts::load(const std::string& legacy_password_file) {
-  const std::string text = read_small_file(file_);
+  const std::string text = read_private_file(file_);
   if (text.empty()) {
     if (legacy_password_file.empty()) return;
-    std::string hash = read_small_file(legacy_password_file);
+    std::string hash = read_private_file(legacy_password_file);
     while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
     if (!hash.starts_with("$argon2id$")) return;
     users_.push_back({{"admin", Role::admin, static_cast<std::int64_t>(::time(nullptr))}, hash});
@@ -99,19 +85,7 @@ std::optional<std::string> Accounts::save() {
   for (const auto& t : tokens_)
     tokens.push_back({{"name", t.token.name}, {"role", role_name(t.token.role)}, {"created", t.token.created},
                       {"last_used", t.token.last_used}, {"hash", t.hash}});
-  const std::string text = nlohmann::json{{"users", users}, {"tokens", tokens}}.dump(1) + "\n";
-  // A new file beside the old, then renamed over it: a crash leaves one of the two.
-  const std::string temporary = file_ + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return file_ + ": cannot be written (" + std::strerror(errno) + ")";
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(temporary.c_str(), file_.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(temporary.c_str());
-    return file_ + ": cannot be written (" + why + ")";
-  }
-  return std::nullopt;
+  return write_private_file(file_, nlohmann::json{{"users", users}, {"tokens", tokens}}.dump(1) + "\n");
 }
 
 std::optional<std::string> Accounts::name_problem(std::string_view name) {

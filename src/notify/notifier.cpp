@@ -1,13 +1,13 @@
 #include "notify/notifier.h"
 
+#include "fs/private_file.h"
+
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <sodium.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -115,13 +115,7 @@ Notifier::~Notifier() {
 }
 
 void Notifier::load() {
-  std::string text;
-  if (const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW); fd >= 0) {
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < (1u << 20)) text.append(buffer, std::size_t(n));
-    ::close(fd);
-  }
+  const std::string text = read_private_file(file_, 1u << 20);
   const auto doc = json::parse(text, nullptr, false);
   if (doc.is_discarded() || !doc.is_object()) return;
   for (const auto& h : doc.value("webhooks", json::array()))
@@ -143,18 +137,7 @@ std::optional<std::string> Notifier::save() {
   if (mail_)
     doc["mail"] = {{"server", mail_->server}, {"security", mail_->security}, {"user", mail_->user},
                    {"password", mail_->password}, {"from", mail_->from}, {"to", mail_->to}, {"ca_file", mail_->ca_file}};
-  const std::string text = doc.dump(1) + "\n";
-  const std::string temporary = file_ + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return file_ + ": cannot be written (" + std::strerror(errno) + ")";
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(temporary.c_str(), file_.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(temporary.c_str());
-    return file_ + ": cannot be written (" + why + ")";
-  }
-  return std::nullopt;
+  return write_private_file(file_, doc.dump(1) + "\n");
 }
 
 std::optional<std::string> Notifier::set_webhook(Webhook hook, std::string* secret) {
