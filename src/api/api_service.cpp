@@ -26,6 +26,9 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
   // store lives as long as the controllers, longer than the listener.
   if (history::HistoryStore* store = controllers.history.store())
     config.audit = [store](const api::Request& request, const api::Response& response) {
+      // A sign-in is on record when its password was checked: those are
+      // braked, while a flood of refusals before any check is not.
+      if (request.path == "/api/login" && response.status != 200 && response.status != 401) return;
       store->record(audit_entry(request, response, QDateTime::currentMSecsSinceEpoch()));
     };
   server_ = std::make_unique<api::ApiServer>(

@@ -1,5 +1,7 @@
 #include "api/audit_entry.h"
 
+#include "api/accounts.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,9 +22,12 @@ QString who_of(const api::Request& request) {
     case api::Caller::Kind::service_token: return "service token";
     case api::Caller::Kind::nobody: break;
   }
-  // A sign-in names its account in the body.
+  // A sign-in names its account in the body; a name no account can have is not kept as given.
   const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
-  return body.value("name").isString() ? body.value("name").toString().left(64) : "admin";
+  if (!body.contains("name")) return "admin";
+  const std::string given = body.value("name").toString().toStdString();
+  return body.value("name").isString() && !api::Accounts::name_problem(given) ? QString::fromStdString(given)
+                                                                               : "(not a name)";
 }
 
 QJsonValue redacted(const QJsonValue& value) {

@@ -1,6 +1,9 @@
 #include "record_table.h"
 
 #include "ui/desk_audit.h"
+
+#include <QMimeData>
+#include <QUrl>
 #include "named_images.h"
 #include "window_parts.h"
 
@@ -228,7 +231,13 @@ void RecordTable::dropEvent(QDropEvent* event) {
 
 bool RecordTable::drop_data(const QMimeData& data, int row) {
   if (!takes(data)) return false;
-  drop_(data, std::clamp(row, 0, model_->rowCount()));
+  const int at = std::clamp(row, 0, model_->rowCount());
+  // What was dropped: file names, or the dragged rows' text.
+  QStringList what;
+  for (const QUrl& url : data.urls()) what << url.fileName();
+  if (what.isEmpty()) what << data.text().left(200);
+  desk_audit::run_with(QString("DROP on %1").arg(objectName()), QString("%1 at row %2").arg(what.join(", ")).arg(at + 1),
+                       [&] { drop_(data, at); });
   return true;
 }
 

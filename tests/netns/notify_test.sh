@@ -61,6 +61,10 @@ r = [json.load(open(f)) for f in glob.glob(\"$out/hooks/*.json\")]
 o = [x for x in r if x[\"event\"] == \"offline\"]
 sys.exit(0 if len(o) == 1 and o[0][\"signed\"] and o[0][\"body\"][\"details\"][\"count\"] == 3 else 1)"' \
   "and one signed webhook with the three in its details"
+# A command to a dark player fails at once; failures are gathered for ten seconds into one mail.
+ctl pause --to LOBBY-0000 LOBBY-0001 >/dev/null 2>&1
+check 'within "grep -l \"^Subject: PAUSE failed on 2 players\" \"$out/mail\"/*.eml >/dev/null 2>&1" 30' \
+  "commands that failed are mailed, two players in one mail"
 ip netns exec "$b" "$bin/tavri_player_sim" --players 3 --prefix LOBBY --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>/dev/null &
 pids+=($!)
 check 'within "grep -l \"^Subject: .* \\(are\\|is\\) back\" \"$out/mail\"/*.eml >/dev/null 2>&1" 30' "their return is mailed too"
