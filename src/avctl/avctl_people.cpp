@@ -158,13 +158,15 @@ int notifications(Ctl& ctl, QStringList args) {
     return ctl.acted(ctl.call("DELETE", "/api/notifications/mail", {}, nullptr), "no more mail is sent");
   if (what == "mail") {
     QJsonObject body;
-    for (const char* option : {"server", "security", "user", "from", "ca-file"}) {
-      const QString value = take_option(args, QString("--") + option);
-      if (!value.isEmpty()) body.insert(QString(option).replace('-', '_'), value);
+    for (const auto& [option, field] : {std::pair{"--server", "server"}, {"--security", "security"}, {"--user", "user"},
+                                        {"--from", "from"}, {"--mail-ca-file", "ca_file"}}) {
+      const QString value = take_option(args, option);
+      if (!value.isEmpty()) body.insert(field, value);
     }
     const QString to = take_option(args, "--to");
     if (!args.isEmpty() || !body.contains("server") || !body.contains("from") || to.isEmpty())
-      return usage("notify mail --server HOST:PORT [--security starttls|tls|none] [--user NAME] --from ADDRESS --to ADDRESS[,ADDRESS...]");
+      return usage("notify mail --server HOST:PORT [--security starttls|tls|none] [--user NAME] [--mail-ca-file PEM] --from ADDRESS "
+                   "--to ADDRESS[,ADDRESS...]");
     body.insert("to", QJsonArray::fromStringList(to.split(',', Qt::SkipEmptyParts)));
     if (body.contains("user")) {
       const std::string password = read_secret("The mail account's password: ");

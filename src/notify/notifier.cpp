@@ -172,7 +172,7 @@ std::optional<std::string> Notifier::remove_webhook(const std::string& name) {
   return std::nullopt;
 }
 
-std::optional<std::string> Notifier::set_mail(const Mail& mail) {
+std::optional<std::string> Notifier::set_mail(Mail mail) {
   if (!plain_text(mail.server, 255) || mail.server.empty() || mail.server.find(' ') != std::string::npos ||
       mail.server.find('/') != std::string::npos)
     return std::string("the server is HOST:PORT");
@@ -188,6 +188,9 @@ std::optional<std::string> Notifier::set_mail(const Mail& mail) {
   if (!plain_text(mail.user, 256) || !plain_text(mail.password, 256) || !plain_text(mail.ca_file, 4096))
     return std::string("the login, password and CA file have no control characters");
   std::lock_guard lock(mutex_);
+  // A form that shows no password keeps the one set for the same login.
+  if (mail.password.empty() && mail_ && mail_->user == mail.user && mail_->server == mail.server)
+    mail.password = mail_->password;
   const auto before = mail_;
   mail_ = mail;
   if (auto failed = save()) {

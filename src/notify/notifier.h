@@ -57,7 +57,8 @@ class Notifier {
   // A hook without a secret is given a new one, which `secret` returns once.
   std::optional<std::string> set_webhook(Webhook hook, std::string* secret = nullptr);
   std::optional<std::string> remove_webhook(const std::string& name);
-  std::optional<std::string> set_mail(const Mail& mail);
+  // An empty password keeps the one already set for the same server and login.
+  std::optional<std::string> set_mail(Mail mail);
   std::optional<std::string> remove_mail();
 
   // The targets without their secrets, and each one's last delivery, as JSON.

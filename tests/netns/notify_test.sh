@@ -35,6 +35,25 @@ sed -n 's/.*: \([0-9a-f]\{48\}\)$/\1/p' "$out/hook.txt" >"$out/hooks/secret"
 check '[ -s "$out/hooks/secret" ]' "a webhook is set, and its secret shown once"
 check 'ctl notify test mail | grep -q "^delivered" && within "ls \"$out/mail\"/*.eml >/dev/null 2>&1" 10 && grep -q "^Subject: A test from tavri AV server" "$out/mail"/0.eml' \
   "a test mail reaches the sink"
+# A login goes only over TLS: STARTTLS, and TLS from the first byte, each
+# with the server's certificate checked against the CA given.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$out/key.pem" -out "$out/cert.pem" -days 1 -subj /CN=127.0.0.1 \
+  -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+mkdir -p "$out/secure"
+ip netns exec "$a" python3 "$tools/smtp_sink.py" 2526 "$out/secure" starttls "$out/cert.pem" "$out/key.pem" 2>>"$out/sink.err" & pids+=($!)
+ip netns exec "$a" python3 "$tools/smtp_sink.py" 2527 "$out/secure" tls "$out/cert.pem" "$out/key.pem" 2>>"$out/sink.err" & pids+=($!)
+within 'ip netns exec "$a" python3 -c "import socket; [socket.create_connection((\"127.0.0.1\", p)) for p in (2526, 2527)]" 2>/dev/null' 10
+secure_mail() {
+  echo "mail password" | ctl notify mail --server "127.0.0.1:$1" --security "$2" --user signage ${3:+--mail-ca-file "$3"} \
+    --from tavri@example.org --to ops@example.org >/dev/null
+}
+check 'secure_mail 2526 starttls "$out/cert.pem" && ctl notify test mail >/dev/null && head -1 "$out/secure/0.eml" | grep -q "tls=yes auth=signage"' \
+  "a test mail goes through STARTTLS with a login"
+check 'secure_mail 2527 tls "$out/cert.pem" && ctl notify test mail >/dev/null && head -1 "$out/secure/1.eml" | grep -q "tls=yes auth=signage"' \
+  "and through TLS from the first byte"
+check 'secure_mail 2526 starttls && ! ctl notify test mail 2>"$out/tls.err" && grep -q "not delivered" "$out/tls.err" && [ ! -e "$out/secure/2.eml" ]' \
+  "a server whose certificate cannot be checked gets nothing"
+ctl notify mail --server 127.0.0.1:2525 --security none --from tavri@example.org --to ops@example.org,night@example.org >/dev/null
 check '! ctl notify test ops 2>"$out/test.err" && grep -q "not delivered: 500" "$out/test.err"' \
   "a test the receiver refuses is said to have failed"
 check 'ctl notify test ops | grep -q "^delivered (200)" && python3 -c "import json,sys; r=json.load(open(\"$out/hooks/1.json\")); sys.exit(0 if r[\"signed\"] and r[\"event\"] == \"test\" else 1)"' \
