@@ -296,14 +296,14 @@ std::optional<Accounts::Holder> Accounts::token_holder(std::string_view token, s
     const bool note = now - t.token.last_used >= 60;
     t.token.last_used = now;
     if (note) save();
-    return Holder{t.token.name, t.token.role};
+    return Holder{t.token.name, t.token.role, t.hash};
   }
   return std::nullopt;
 }
 
-bool Accounts::token_live(const std::string& name) {
+bool Accounts::token_live(const std::string& id) {
   std::lock_guard lock(mutex_);
-  return std::any_of(tokens_.begin(), tokens_.end(), [&](const auto& t) { return t.token.name == name; });
+  return std::any_of(tokens_.begin(), tokens_.end(), [&](const auto& t) { return t.hash == id; });
 }
 
 }  // namespace tavri::api

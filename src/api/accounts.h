@@ -61,11 +61,12 @@ class Accounts {
   struct Holder {
     std::string name;
     Role role;
+    std::string id;  // this token's own, unlike its name, never that of a later one
   };
   // The token a bearer header carries, if it is one of ours; using it is
   // noted as its last use.
   std::optional<Holder> token_holder(std::string_view token, std::int64_t now);
-  bool token_live(const std::string& name);
+  bool token_live(const std::string& id);
 
   // Called after a person or token lost its access (removed, revoked, new
   // password or role), from the thread that did it, with the account's

@@ -25,7 +25,7 @@ struct Caller {
   Kind kind = Kind::nobody;
   std::string name;  // the account or the token's name; "service token"
   Role role = Role::none;
-  std::string session_id;  // a console session's
+  std::string session_id;  // a console session's, or a named token's own id
 };
 
 struct Request {

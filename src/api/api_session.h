@@ -426,7 +426,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (caller_.kind == Caller::Kind::session)
       return !state_->config.web->session_open(caller_.session_id) ||
              !state_->config.web->accounts().role_of(caller_.name);
-    if (caller_.kind == Caller::Kind::token) return !state_->config.web->accounts().token_live(caller_.name);
+    if (caller_.kind == Caller::Kind::token) return !state_->config.web->accounts().token_live(caller_.session_id);
     return false;
   }
 

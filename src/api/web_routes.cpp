@@ -148,7 +148,7 @@ Access access(WebLogin* web, const Request& request, std::string_view authorizat
     }
     if (web)
       if (const auto holder = web->accounts().token_holder(given, static_cast<std::int64_t>(::time(nullptr)))) {
-        caller = {Caller::Kind::token, holder->name, holder->role, {}};
+        caller = {Caller::Kind::token, holder->name, holder->role, holder->id};
         return Access::token;
       }
   }
