@@ -290,7 +290,12 @@ TEST(OfflineAlerts, OneLostDatagramAlarmsNobodyAndAFloorIsOneMessage) {
   alerts.check(kT0 + 61000);
   EXPECT_EQ(said, QStringList{"5 players are offline"});
   EXPECT_EQ(alerts.reported_offline(), 5);
+  // Open until the last of its players is back, with those still dark.
+  ASSERT_EQ(alerts.open().size(), 1);
+  alerts.online_changed("1", "floor 1", true, kT0 + 65000);
+  EXPECT_EQ(alerts.open().first().ids, (QStringList{"2", "3", "4", "5"}));
   for (const char* id : {"1", "2", "3", "4", "5"}) alerts.online_changed(id, QString("floor %1").arg(id), true, kT0 + 70000);
+  EXPECT_TRUE(alerts.open().isEmpty());
   alerts.check(kT0 + 71000);
   EXPECT_EQ(said.last(), "5 players are back");
   EXPECT_EQ(said.size(), 2);

@@ -195,6 +195,16 @@ const loaders = {
   players: async () => { state.players = await api('GET', '/api/players'); },
   groups: async () => { state.groups = await api('GET', '/api/groups'); },
   announcement: async () => { state.announcement = await api('GET', '/api/announcement'); },
+  // The outages not over, as the server keeps them: a reload shows them too.
+  alerts: async () => {
+    const kept = await api('GET', '/api/alerts');
+    const told = new Set(state.alerts.map((a) => a.text));
+    const open = kept.alerts.map((a) => ({ kind: 'alert', text: `${a.title}: ${a.text}`, at: a.since }))
+      .filter((a) => !told.has(a.text));
+    state.alerts = [...state.alerts, ...open].sort((a, b) => Date.parse(b.at) - Date.parse(a.at)).slice(0, 50);
+    state.announcement = kept.announcement;
+    update('notes');
+  },
   playlists: async () => { state.playlists = await api('GET', '/api/playlists'); noteVersions('playlists', state.playlists); },
   schedules: async () => { state.schedules = await api('GET', '/api/schedules'); noteVersions('schedules', state.schedules); },
   content: async () => { state.content = await api('GET', '/api/content'); },
@@ -474,7 +484,7 @@ async function start(session) {
   $('#login').hidden = true;
   $('#top').hidden = false;
   listen();
-  await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready', 'announcement']
+  await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready', 'alerts']
     .map((w) => loaders[w]().catch((e) => toast(e.message))));
   show(location.hash.slice(1));
   setLive();

@@ -64,4 +64,17 @@ ApiRoutes::Answer ApiRoutes::announcement(const api::Request& request) {
   return o.ok() ? json(202, announcement_json(a)) : refusal(o);
 }
 
+// What the dashboards show at a glance, kept by the server so that a reload
+// or a second browser sees it too: the outages not over, and the running
+// announcement.
+api::Response ApiRoutes::alerts() {
+  QJsonArray open;
+  for (const auto& a : c_.history.open_alerts())
+    open.append(QJsonObject{{"title", a.title},
+                            {"text", a.text},
+                            {"since", QDateTime::fromMSecsSinceEpoch(a.since_ms).toUTC().toString(Qt::ISODateWithMs)},
+                            {"players", QJsonArray::fromStringList(a.ids)}});
+  return json(200, QJsonObject{{"alerts", open}, {"announcement", announcement_json(c_.announcement)}});
+}
+
 }  // namespace tavri

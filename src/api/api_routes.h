@@ -60,6 +60,7 @@ class ApiRoutes : public QObject {
   Answer timeline(const api::Request& request, const QString& device_id);
   Answer groups(const api::Request& request, const QStringList& parts);
   Answer announcement(const api::Request& request);
+  api::Response alerts();
   Answer audit(const api::Request& request);
   Answer notifications(const api::Request& request, const QStringList& parts);
   // The playlist or schedule a body names ({"playlist": 3}, {"schedule":

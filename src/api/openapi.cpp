@@ -68,6 +68,7 @@ const char* document_text() {
                  "players": {"$ref": "#/components/schemas/Players"}, "minutes": {"type": "integer", "minimum": 0, "maximum": 10080}}}}}},
                "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}},
       "delete": {"summary": "End it: every player gets back what this server last told it to play", "responses": {"200": {"description": "ended"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/alerts": {"get": {"summary": "What the dashboards show at a glance: the outages told and not over (title, text, since, the players still dark), and the running announcement", "responses": {"200": {"description": "{alerts, announcement}"}}}},
     "/api/groups": {
       "get": {"summary": "Every group with its players and how many are online and offline", "responses": {"200": {"description": "groups"}}},
       "post": {"summary": "Make a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},

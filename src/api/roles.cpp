@@ -39,6 +39,7 @@ const std::vector<RouteRole>& route_roles() {
       {"POST", "/api/commands", operator_},
       {"POST", "/api/send", operator_},
       {"GET", "/api/announcement", viewer},
+      {"GET", "/api/alerts", viewer},
       {"POST", "/api/announcement", operator_},
       {"DELETE", "/api/announcement", operator_},
       {"GET", "/api/groups", viewer},

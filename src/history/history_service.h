@@ -35,6 +35,8 @@ class HistoryService : public QObject {
   void set_notifier(std::function<void(const QString& title, const QString& text)> notify) { notify_ = std::move(notify); }
   // The same alerts with the players they name (notifications by mail and webhook).
   void set_alert_listener(OfflineAlerts::Notify listener) { alert_listener_ = std::move(listener); }
+  // The outages told and not over (none without the history).
+  QList<OfflineAlerts::Alert> open_alerts() const { return alerts_ ? alerts_->open() : QList<OfflineAlerts::Alert>(); }
   // The online share of the last 24 hours, refreshed every minute; empty when unknown.
   QString uptime_24h(const QString& device_id) const;
   // Every player's online share of the last 24 hours (0 to 1), as last

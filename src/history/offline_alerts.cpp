@@ -15,6 +15,8 @@ void OfflineAlerts::online_changed(const QString& id, const QString& name, bool 
     reported_.remove(id);
     back_ << name;
     back_ids_ << id;
+    for (Alert& a : open_) a.ids.removeAll(id);
+    open_.removeIf([](const Alert& a) { return a.ids.isEmpty(); });
   }
 }
 
@@ -44,14 +46,16 @@ void OfflineAlerts::check(qint64 now) {
     gone.sort();
     ids.sort();
     const QString at = QDateTime::fromMSecsSinceEpoch(first).toString("HH:mm");
-    if (gone.size() == 1)
-      notify_({"A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at), true, ids, first});
-    else
-      notify_({QString("%1 players are offline").arg(gone.size()),
-               QString("They have sent nothing since %1: %2%3.")
-                   .arg(at, QStringList(gone.mid(0, 3)).join(", "),
-                        gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()),
-               true, ids, first});
+    const Alert alert =
+        gone.size() == 1
+            ? Alert{"A player is offline", QString("\"%1\" has sent nothing since %2.").arg(gone.first(), at), true, ids, first}
+            : Alert{QString("%1 players are offline").arg(gone.size()),
+                    QString("They have sent nothing since %1: %2%3.")
+                        .arg(at, QStringList(gone.mid(0, 3)).join(", "),
+                             gone.size() > 3 ? QString(" and %1 more").arg(gone.size() - 3) : QString()),
+                    true, ids, first};
+    open_.append(alert);
+    notify_(alert);
   }
   if (back_.size() == 1)
     notify_({"A player is back", QString("\"%1\" answers again.").arg(back_.first()), false, back_ids_, now});

@@ -1,5 +1,6 @@
 #pragma once
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -28,6 +29,9 @@ class OfflineAlerts {
   // Once a second.
   void check(qint64 now_ms);
   int reported_offline() const { return int(reported_.size()); }
+  // The outages told and not over, oldest first; each with the players
+  // still dark (its alert as it was told).
+  const QList<Alert>& open() const { return open_; }
 
  private:
   struct Dark {
@@ -39,6 +43,7 @@ class OfflineAlerts {
   QHash<QString, Dark> dark_;       // offline, not reported yet
   QHash<QString, QString> reported_;  // reported offline: id, name
   QStringList back_, back_ids_;     // reported ones that came back since the last check
+  QList<Alert> open_;
 };
 
 }  // namespace tavri::history

@@ -80,6 +80,9 @@ r = [json.load(open(f)) for f in glob.glob(\"$out/hooks/*.json\")]
 o = [x for x in r if x[\"event\"] == \"offline\"]
 sys.exit(0 if len(o) == 1 and o[0][\"signed\"] and o[0][\"body\"][\"details\"][\"count\"] == 3 else 1)"' \
   "and one signed webhook with the three in its details"
+alerts() { ip netns exec "$a" curl -s -H "Authorization: Bearer $(cat "$state/api_token")" http://127.0.0.1:5080/api/alerts; }
+check 'alerts | python3 -c "import json,sys; a=json.load(sys.stdin)[\"alerts\"]; sys.exit(0 if len(a) == 1 and len(a[0][\"players\"]) == 3 else 1)"' \
+  "the server keeps the open outage for any console that opens later"
 # A command to a dark player fails at once; failures are gathered for ten seconds into one mail.
 ctl pause --to LOBBY-0000 LOBBY-0001 >/dev/null 2>&1
 check 'within "grep -l \"^Subject: PAUSE failed on 2 players\" \"$out/mail\"/*.eml >/dev/null 2>&1" 30' \
@@ -87,6 +90,7 @@ check 'within "grep -l \"^Subject: PAUSE failed on 2 players\" \"$out/mail\"/*.e
 ip netns exec "$b" "$bin/tavri_player_sim" --players 3 --prefix LOBBY --target 192.0.2.1 --bind 192.0.2.2 --quiet 2>/dev/null &
 pids+=($!)
 check 'within "grep -l \"^Subject: .* \\(are\\|is\\) back\" \"$out/mail\"/*.eml >/dev/null 2>&1" 30' "their return is mailed too"
+check 'within "alerts | grep -q \"\\\"alerts\\\":\\[\\]\"" 30' "and the outage is over"
 [ -n "${KEEP:-}" ] && cp "$outage" "${KEEP}" 2>/dev/null
 [ $failed -eq 0 ] || { echo "--- server"; tail -20 "$out/server.log"; cat "$out/sink.err" "$out/receiver.err"; ls -l "$out/mail" "$out/hooks"; }
 exit $failed
