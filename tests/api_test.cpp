@@ -130,6 +130,27 @@ TEST_F(Api, EveryRouteButTheHealthChecksNeedsTheToken) {
   ASSERT_EQ(list.size(), 2);
   EXPECT_EQ(list[0].toObject()["name"].toString(), "Screen P1");
   EXPECT_TRUE(list[0].toObject()["online"].toBool());
+
+  // A page at a time by id, only the fields asked for, compact, filtered.
+  const auto doc = [&](const std::string& target) { return QJsonDocument::fromJson(QByteArray::fromStdString(call("GET", target).body)); };
+  const QJsonObject first = doc("/api/players?fields=id,state&limit=1").object();
+  EXPECT_EQ(first["total"].toInt(), 2);
+  EXPECT_EQ(first["next"].toString(), "P1");
+  EXPECT_EQ(first["players"].toArray(), (QJsonArray{QJsonObject{{"id", "P1"}, {"state", "READY"}}}));
+  const QJsonObject second = doc("/api/players?fields=id&limit=1&cursor=P1").object();
+  EXPECT_EQ(second["players"].toArray(), (QJsonArray{QJsonObject{{"id", "P2"}}}));
+  EXPECT_TRUE(second["next"].isNull());
+  const QJsonObject compact = doc("/api/players?format=compact&fields=id,online&q=screen%20p2").object();
+  EXPECT_EQ(compact["fields"].toArray(), (QJsonArray{"id", "online"}));
+  EXPECT_EQ(compact["players"].toArray(), (QJsonArray{QJsonArray{"P2", true}}));
+  EXPECT_EQ(doc("/api/players?state=offline").array().size(), 0);
+  ASSERT_EQ(call("POST", "/api/groups", R"({"name":"Hall"})").status, 201);
+  ASSERT_EQ(call("POST", "/api/groups/Hall/add", R"({"players":["P2"]})").status, 200);
+  EXPECT_EQ(doc("/api/players?fields=id&group=Hall").array(), (QJsonArray{QJsonObject{{"id", "P2"}}}));
+  EXPECT_EQ(doc("/api/players?fields=id&q=hall").array(), (QJsonArray{QJsonObject{{"id", "P2"}}})) << "by its group too";
+  for (const char* bad : {"?fields=id,secret", "?limit=0", "?limit=x", "?format=xml", "?sort=name"})
+    EXPECT_EQ(call("GET", std::string("/api/players") + bad).status, 400) << bad;
+  EXPECT_EQ(call("GET", "/api/players?group=Nope").status, 404);
 }
 
 // The API sends the bytes the window's buttons send.

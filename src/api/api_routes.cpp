@@ -9,6 +9,7 @@
 #include <QUrlQuery>
 
 #include "api/openapi.h"
+#include "api/player_query.h"
 #include "api/route_helpers.h"
 #include "app/controllers.h"
 #include "content/content_item.h"
@@ -227,14 +228,29 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
   };
   if (parts.size() == 1) {
     if (request.method != "GET") return error(405, "GET");
+    QString why, field;
+    const auto query = player_query::parse(text(request.query), &why, &field);
+    if (!query) return error(400, why, field);
+    QSet<QString> members;
+    if (!query->group.isEmpty()) {
+      if (!c_.groups.names().contains(query->group))
+        return error(404, QString("No group is named \"%1\".").arg(query->group), "group");
+      const QStringList ids = c_.groups.members(query->group);
+      members = QSet<QString>(ids.begin(), ids.end());
+    }
+    QHash<QString, QStringList> groups;
+    if (!query->text.isEmpty())
+      for (const QString& name : c_.groups.names())
+        for (const QString& id : c_.groups.members(name)) groups[id] << name;
     std::vector<PlayerRow> rows;
     rows.reserve(static_cast<std::size_t>(devices.size()));
     for (int i = 0; i < devices.size(); ++i) rows.push_back(row(devices.at(i)));
-    return std::function<api::Response()>([rows = std::move(rows), uptimes = c_.history.uptimes_24h()] {
+    return std::function<api::Response()>([rows = std::move(rows), uptimes = c_.history.uptimes_24h(), query = *query,
+                                           members = std::move(members), groups = std::move(groups)] {
       const QDateTime now = QDateTime::currentDateTime();
       QJsonArray out;
       for (const PlayerRow& r : rows) out.append(player_json(r, now, uptimes));
-      return json(200, out);
+      return query.any() ? json(200, player_query::shape(query, out, members, groups)) : json(200, out);
     });
   }
   // The operator takes a player's report from another address as its own.
