@@ -1,6 +1,7 @@
 #include "api/accounts.h"
 
 #include "fs/private_file.h"
+#include "net/random_hex.h"
 
 #include <sodium.h>
 
@@ -45,8 +46,6 @@ std::optional<std::string> hash_password(std::string_view password, std::string&
 
 Accounts::Accounts(std::string file, std::string legacy_password_file) : file_(std::move(file)) {
   if (sodium_init() < 0) std::abort();  // no safe randomness: nothing here can work
-  std::string ignored;
-  dummy_hash_ = hash_password("not anyone's password", ignored).value_or("");
   load(legacy_password_file);
 }
 
@@ -225,7 +224,14 @@ std::optional<Role> Accounts::check_password(const std::string& name, std::strin
       if (u.user.name == name) hash = u.hash, role = u.user.role;
   }
   const bool known = role.has_value();
-  if (!known) hash = dummy_hash_;
+  if (!known) {
+    // Made at the first unknown name, not at every start: the hash is slow on purpose.
+    std::call_once(dummy_made_, [this] {
+      std::string ignored;
+      dummy_hash_ = hash_password("not anyone's password", ignored).value_or("");
+    });
+    hash = dummy_hash_;
+  }
   const bool right = password.size() <= kMaxPassword && !hash.empty() &&
                      crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
   if (!known || !right) return std::nullopt;
@@ -242,9 +248,7 @@ std::optional<std::string> Accounts::create_token(const std::string& name, Role 
     error = "the role must be viewer, operator or admin";
     return std::nullopt;
   }
-  unsigned char bits[32];
-  randombytes_buf(bits, sizeof bits);
-  const std::string token = hex(bits, sizeof bits);
+  const std::string token = net::random_hex(32);
   std::lock_guard lock(mutex_);
   if (std::any_of(tokens_.begin(), tokens_.end(), [&](const auto& t) { return t.token.name == name; })) {
     error = "there is already a token named \"" + name + "\"";

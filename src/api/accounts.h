@@ -92,6 +92,7 @@ class Accounts {
   std::vector<StoredUser> users_;
   std::vector<StoredToken> tokens_;
   std::function<void(const std::string&)> ended_;
+  std::once_flag dummy_made_;
   std::string dummy_hash_;  // checked for unknown names, so they take as long
 };
 

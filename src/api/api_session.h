@@ -186,16 +186,17 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   template <typename Message>
   bool authorized(Request& request, const Message& message, bool keep_alive) {
     const auto header = message[http::field::authorization];
-    access_ = web::access(state_->config.web.get(), request, std::string_view(header.data(), header.size()),
-                          state_->config.token, request.caller);
+    const web::Access access = web::access(state_->config.web.get(), request,
+                                           std::string_view(header.data(), header.size()), state_->config.token,
+                                           request.caller);
     caller_ = request.caller;
-    if (access_ == web::Access::refused) {
+    if (access == web::Access::refused) {
       ++state_->counters.unauthorized;
       answer({401, "application/json", error_body("a valid bearer token or a signed-in session is needed")},
              keep_alive);
       return false;
     }
-    if (access_ == web::Access::forged) {
+    if (access == web::Access::forged) {
       ++state_->counters.unauthorized;
       answer({403, "application/json", error_body("a change needs the session's CSRF token", "X-CSRF-Token")},
              keep_alive);
@@ -494,7 +495,6 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   std::optional<http::response<http::string_body>> response_;
   bool keep_alive_ = false;
   bool streaming_ = false;
-  web::Access access_ = web::Access::refused;
   Caller caller_;            // who opened an event stream
   Request upload_request_;   // what the audit is told of an upload
   // The event stream's, touched on the strand only.

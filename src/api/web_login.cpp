@@ -1,13 +1,10 @@
 #include "api/web_login.h"
 
-#include <fcntl.h>
+#include "net/random_hex.h"
+
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace tavri::api {
 
@@ -17,14 +14,6 @@ constexpr std::string_view kCookieName = "tavri_session";
 constexpr std::size_t kMaxClients = 4096;
 constexpr std::string_view kDeviceCookie = "tavri_device";
 constexpr std::size_t kMaxDevices = 256;
-
-std::string random_hex() {
-  unsigned char bytes[32];
-  randombytes_buf(bytes, sizeof bytes);
-  char hex[sizeof bytes * 2 + 1];
-  sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-  return hex;
-}
 
 bool same(std::string_view a, std::string_view b) {
   return a.size() == b.size() && sodium_memcmp(a.data(), b.data(), a.size()) == 0;
@@ -101,7 +90,7 @@ std::optional<WebLogin::Session> WebLogin::sign_in(const std::string& client, co
     });
     sessions_.erase(oldest);
   }
-  Session s{random_hex(), random_hex(), user, *role};
+  Session s{net::random_hex(32), net::random_hex(32), user, *role};
   sessions_[s.id] = {s.csrf, user, now};
   return s;
 }
@@ -155,7 +144,7 @@ std::optional<WebLogin::Session> WebLogin::session(std::string_view cookie_heade
 std::string WebLogin::remember_device() {
   std::lock_guard lock(mutex_);
   if (devices_.size() >= kMaxDevices) devices_.erase(devices_.begin());
-  devices_.push_back(random_hex());
+  devices_.push_back(net::random_hex(32));
   return devices_.back();
 }
 

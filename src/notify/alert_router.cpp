@@ -47,21 +47,22 @@ notify::Message AlertRouter::about_players(const QString& kind, const QString& s
   QString text = lead + "\n\n";
   QJsonArray list;
   const RecordList& devices = players_.ArrayController_DEVICES();
+  // One pass over the registry, however many players the outage has.
+  QHash<QString, int> at;
+  for (int i = 0; i < devices.size(); ++i) at.insert(devices.at(i).value("device_id").toString(), i);
   int listed = 0;
   for (const QString& id : ids) {
     QJsonObject player{{"id", id}};
     QString name = id, ip;
     QJsonValue map;
-    for (int i = 0; i < devices.size(); ++i) {
-      const Record& r = devices.at(i);
-      if (r.value("device_id").toString() != id) continue;
+    if (const auto found = at.constFind(id); found != at.cend()) {
+      const Record& r = devices.at(*found);
       name = r.value("device_name").toString();
       ip = r.value("device_ip").toString();
       if (const QVariant icon = r.value(player_map::kIconKey); icon.canConvert<MapIcon>()) {
         const QRectF frame = icon.value<MapIcon>().frame;
         map = QJsonObject{{"x", frame.x()}, {"y", frame.y()}};
       }
-      break;
     }
     const QStringList groups = groups_.groups_of(id);
     player.insert("name", name);

@@ -1,6 +1,7 @@
 #include "notify/notifier.h"
 
 #include "fs/private_file.h"
+#include "net/random_hex.h"
 
 #include <curl/curl.h>
 #include <sodium.h>
@@ -43,14 +44,6 @@ std::optional<std::string> url_problem(std::string_view url) {
 bool loopback_server(std::string_view server) {
   return server.starts_with("127.") || server.starts_with("localhost:") || server == "localhost" ||
          server.starts_with("[::1]");
-}
-
-std::string random_secret() {
-  unsigned char bytes[24];
-  randombytes_buf(bytes, sizeof bytes);
-  char hex[sizeof bytes * 2 + 1];
-  sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-  return hex;
 }
 
 std::int64_t now_seconds() { return static_cast<std::int64_t>(::time(nullptr)); }
@@ -143,7 +136,7 @@ std::optional<std::string> Notifier::save() {
 std::optional<std::string> Notifier::set_webhook(Webhook hook, std::string* secret) {
   if (auto problem = name_problem(hook.name)) return problem;
   if (auto problem = url_problem(hook.url)) return problem;
-  if (hook.secret.empty()) hook.secret = random_secret();
+  if (hook.secret.empty()) hook.secret = net::random_hex(24);
   if (hook.secret.size() < 16 || !plain_text(hook.secret, 256))
     return std::string("the secret has 16 to 256 characters and no control characters");
   std::lock_guard lock(mutex_);
@@ -349,7 +342,7 @@ Delivery Notifier::deliver(const Job& job) {
   const std::uint64_t serial = ++serial_;
   lock.unlock();
   const std::string url = (m.security == "tls" ? "smtps://" : "smtp://") + m.server;
-  const std::string id = std::to_string(job.message.time) + "." + std::to_string(serial) + "." + random_secret().substr(0, 12) +
+  const std::string id = std::to_string(job.message.time) + "." + std::to_string(serial) + "." + net::random_hex(6) +
                          "@" + (m.from.substr(m.from.find('@') + 1));
   Upload upload;
   const std::string text = mail(job.message, m.from, m.to, id);
