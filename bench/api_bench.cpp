@@ -109,15 +109,18 @@ int main(int argc, char** argv) {
   std::vector<Row> rows;
   rows.push_back(measure("GET /healthz (reference)", client, "GET", "/healthz", {}));
   rows.push_back(measure("GET /api/players (10,000)", client, "GET", "/api/players", {}));
+  rows.push_back(measure("  ... ?format=compact (the console's)", client, "GET", "/api/players?format=compact", {}));
+  rows.push_back(measure("  ... ?fields=id,name,state&limit=500", client, "GET", "/api/players?fields=id,name,state&limit=500", {}));
+  rows.push_back(measure("  ... ?q=screen 99", client, "GET", "/api/players?q=screen%2099", {}));
   rows.push_back(measure("POST /api/send (1,000 players)", client, "POST", "/api/send", send));
   rows.push_back(measure("GET /metrics", client, "GET", "/metrics", {}));
 
   const double reference = rows[0].ms[rows[0].ms.size() / 2];
   std::printf("%d rounds each, %d players in the registry\n", kRounds, kPlayers);
-  std::printf("%-32s %10s %10s %10s %14s %10s\n", "", "median ms", "max ms", "x ref", "longest stall", "bytes");
+  std::printf("%-40s %10s %10s %10s %14s %10s\n", "", "median ms", "max ms", "x ref", "longest stall", "bytes");
   for (const Row& r : rows) {
     const double median = r.ms[r.ms.size() / 2];
-    std::printf("%-32s %10.2f %10.2f %10.1f %11.1f ms %10zu\n", r.name, median, r.ms.back(), median / reference,
+    std::printf("%-40s %10.2f %10.2f %10.1f %11.1f ms %10zu\n", r.name, median, r.ms.back(), median / reference,
                 r.stall, r.bytes);
   }
   service.stop();

@@ -127,7 +127,7 @@ TEST(WebLogin, ABrowserSessionNeedsItsCsrfTokenForChanges) {
   EXPECT_NE(header(page, "Content-Security-Policy").find("script-src 'self'"), std::string::npos);
   EXPECT_EQ(header(page, "Content-Security-Policy").find("unsafe-inline"), std::string::npos);
   EXPECT_FALSE(std::regex_search(page, std::regex("<script(?![^>]*\\ssrc=)|\\son[a-z]+=", std::regex::icase)));
-  for (const char* file : {"/console.js", "/console.css", "/icon.svg"}) EXPECT_EQ(status(http(port, "GET", file)), 200);
+  for (const char* file : {"/main.js", "/page-players.js", "/console.css", "/icon.svg"}) EXPECT_EQ(status(http(port, "GET", file)), 200);
   EXPECT_EQ(status(http(port, "GET", "/../../etc/passwd")), 401);
   EXPECT_EQ(status(http(port, "GET", "/api/players")), 401);
 

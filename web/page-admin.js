@@ -1,6 +1,7 @@
-'use strict';
 // The admin's pages: people, tokens and notifications, and the audit.
-// Loaded after console.js, whose helpers and state it uses.
+import { api, session } from './api.js';
+import { pages } from './app.js';
+import { $, act, ask, esc, toast, today } from './ui.js';
 
 const ROLES = ['viewer', 'operator', 'admin'].map((r) => ({ value: r, label: r }));
 const when = (iso) => (iso ? new Date(iso).toLocaleString() : 'never');
@@ -108,7 +109,7 @@ pages.people = {
       .map((p) => api('GET', p).catch((e) => { toast(e.message); return null; })));
     this.notifications = notifications;
     const button = (act, name, text, extra = '') => `<button type="button" class="quiet" data-act="${act}" data-name="${esc(name)}"${extra}>${text}</button>`;
-    if (users && $('#users')) $('#users').innerHTML = users.map((u) => `<tr><td>${esc(u.name)}${u.name === me.name ? ' <span class="muted">(you)</span>' : ''}</td>
+    if (users && $('#users')) $('#users').innerHTML = users.map((u) => `<tr><td>${esc(u.name)}${u.name === session.name ? ' <span class="muted">(you)</span>' : ''}</td>
       <td>${esc(u.role)}</td><td>${esc(when(u.created))}</td>
       <td>${button('role', u.name, 'Role', ` data-role="${esc(u.role)}"`)} ${button('password', u.name, 'Password')} ${button('remove-user', u.name, 'Remove')}</td></tr>`).join('');
     if (tokens && $('#tokens')) $('#tokens').innerHTML = tokens.length ? tokens.map((t) => `<tr><td>${esc(t.name)}</td><td>${esc(t.role)}</td>

@@ -1,6 +1,7 @@
-'use strict';
-// The content page: the folder's items, uploads and streams. Loaded after console.js,
-// whose helpers and state it uses.
+// The content page: the folder's items, uploads and streams.
+import { api, session } from './api.js';
+import { contentRecord, pages, playlistName, refresh, state, update, view } from './app.js';
+import { $, act, ask, duration, esc, sizeText, toast } from './ui.js';
 
 // ---- content ----
 
@@ -10,7 +11,7 @@ function upload(files) {
     state.uploads.set(`${file.name}:${Date.now()}:${Math.random()}`, entry);
     const xhr = new XMLHttpRequest();
     xhr.open('PUT', `/api/content/${encodeURIComponent(file.name)}`);
-    xhr.setRequestHeader('X-CSRF-Token', csrf);
+    xhr.setRequestHeader('X-CSRF-Token', session.csrf);
     xhr.upload.onprogress = (e) => { entry.sent = e.loaded; update('uploads'); };
     xhr.onload = () => {
       entry.done = true;
@@ -90,7 +91,7 @@ pages.content = {
     const c = view.preview && contentRecord(view.preview);
     if (!box) return;
     if (!c) { box.innerHTML = '<p class="muted">Choose an item.</p>'; return; }
-    const facts = [['Kind', c.file_kind], ['Size', c.file_size === 'NONE' ? '' : c.file_size],
+    const facts = [['Kind', c.file_kind], ['Size', sizeText(c.file_size)],
       ['Resolution', c.file_resolution === 'STREAM' ? '' : c.file_resolution],
       ['Length', typeof c.file_length === 'number' ? `${c.file_length} s` : ''], ['Codec', c.file_codec === 'STREAM' ? '' : c.file_codec],
       ['Address', c.address || ''], ['In playlists', (c.playlists || []).map((id) => playlistName(id) || id).join(', ')]]
@@ -102,13 +103,14 @@ pages.content = {
     if (what === 'all' || what === 'content' || what === 'playlists') {
       const f = view.contentFilter.toLowerCase();
       const list = state.content.filter((c) => !f || c.file.toLowerCase().includes(f));
-      $('#content-table').innerHTML = `<table id="content-list"><thead><tr><th>Still</th><th>File</th><th>Kind</th><th>Size</th><th>Playlists</th><th><span class="sr">Delete</span></th></tr></thead>
+      $('#content-table').innerHTML = `<table id="content-list"><thead><tr><th>Still</th><th>File</th><th>Kind</th><th>Size</th><th>Length</th><th>Playlists</th><th><span class="sr">Delete</span></th></tr></thead>
         <tbody>${list.map((c) => `<tr data-file="${esc(c.file)}">
           <td><img class="thumb" loading="lazy" src="/api/content/${encodeURIComponent(c.file)}/thumbnail" alt=""></td>
-          <td><button type="button" class="quiet">${esc(c.file)}</button></td><td>${esc(c.file_kind || (c.is_img ? 'image' : ''))}</td>
-          <td class="num">${esc(c.file_size === 'NONE' ? '' : c.file_size)}</td><td>${(c.playlists || []).length}</td>
+          <td class="file"><button type="button" class="quiet" title="${esc(c.file)}">${esc(c.file)}</button></td><td>${esc(c.file_kind || (c.is_img ? 'image' : ''))}</td>
+          <td class="num">${esc(sizeText(c.file_size))}</td>
+          <td class="num">${typeof c.file_length === 'number' && c.file_length > 0 ? duration(c.file_length) : ''}</td><td>${(c.playlists || []).length}</td>
           <td><button type="button" class="quiet" data-delete="${esc(c.file)}" aria-label="Delete ${esc(c.file)}">Delete…</button></td></tr>`).join('')
-        || '<tr><td colspan="6" class="muted">No content yet: upload some.</td></tr>'}</tbody></table>`;
+        || '<tr><td colspan="7" class="muted">No content yet: upload some.</td></tr>'}</tbody></table>`;
       this.preview();
     }
     if (what === 'all' || what === 'scan') {

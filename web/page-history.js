@@ -1,6 +1,7 @@
-'use strict';
-// The history page: events and proof of play. Loaded after console.js,
-// whose helpers and state it uses.
+// The history page: events and proof of play.
+import { api } from './api.js';
+import { pages, state, update, view } from './app.js';
+import { $, $$, act, esc, toast, today } from './ui.js';
 
 // ---- history ----
 
@@ -57,7 +58,7 @@ pages.history = {
     const hours = $('#history-hours').value;
     const t = await act(() => api('GET', `/api/history/players/${encodeURIComponent(id)}?hours=${encodeURIComponent(hours)}`));
     if (!t) return;
-    const p = state.players.find((x) => x.id === id);
+    const p = state.byId.get(id);
     $('#timeline').innerHTML = `<p><strong>${esc(p?.name || id)}</strong>: ${p?.online ? 'online' : 'offline'}, uptime of the last 24 hours
       <strong>${esc(t.uptime_24h || 'not known yet')}</strong></p>
       <div class="bar" role="img" aria-label="Online (green) and offline (red) over the last ${esc(hours)} hours">${this.spans(t.events, Number(hours))}</div>

@@ -1,6 +1,8 @@
-'use strict';
-// The playlists page: the catalogue and a playlist's items. Loaded after console.js,
-// whose helpers and state it uses.
+// The playlists page: the catalogue and a playlist's items.
+import { api } from './api.js';
+import { contentRecord, currentPage, pages, state, view } from './app.js';
+import { bindCatalogue, searchBox, searched } from './catalogue.js';
+import { $, $$, act, duration, esc, toast } from './ui.js';
 
 // ---- playlists ----
 
@@ -9,7 +11,7 @@ async function loadPlaylist(id) {
   if (id == null) { view.items = []; return; }
   try {
     const p = await api('GET', `/api/playlists/${id}`);
-    view.items = p.items.map((i) => ({ file: i.file, is_img: !!i.is_img, seconds: i.is_img ? i.file_length : undefined, kind: i.file_kind,
+    view.items = p.items.map((i) => ({ file: i.file, is_img: !!i.is_img, seconds: i.is_img ? i.file_length : undefined, length: Number(i.file_length) || 0, kind: i.file_kind,
       first_date: i.first_date || '', last_date: i.last_date || '', not_playing: i.not_playing || '' }));
   } catch (error) {
     view.items = [];
@@ -32,8 +34,6 @@ async function saveItems(items) {
   return ok;
 }
 
-function contentRecord(file) { return state.content.find((c) => c.file === file); }
-
 pages.playlists = {
   build: () => `<h1>Playlists</h1>
     <div class="columns">
@@ -43,6 +43,7 @@ pages.playlists = {
           <button type="button" id="pl-new">New…</button><button type="button" id="pl-rename" class="quiet">Rename…</button>
           <button type="button" id="pl-copy" class="quiet">Copy</button><button type="button" id="pl-remove" class="quiet">Remove…</button>
         </div>
+        ${searchBox('pl-list')}
         <ul class="plain picklist" id="pl-list"></ul>
       </section>
       <section aria-labelledby="items-head">
@@ -143,21 +144,28 @@ pages.playlists = {
     list.splice(to > from ? to - 1 : to, 0, item);
     saveItems(list);
   },
+  // "Items of "Lobby": 4, 2:05 in all": the count and the whole length.
+  heading() {
+    const p = state.playlists.find((x) => x.id === view.playlist);
+    const total = view.items.reduce((sum, i) => sum + (Number(i.is_img ? i.seconds : i.length) || 0), 0);
+    $('#items-head').textContent = p ? `Items of "${p.name}": ${view.items.length}, ${duration(total)} in all` : 'Items';
+  },
   items() {
     const box = $('#items');
     if (!box) return;
     const p = state.playlists.find((x) => x.id === view.playlist);
-    $('#items-head').textContent = p ? `Items of "${p.name}"` : 'Items';
+    this.heading();
     if (!p) { box.innerHTML = '<p class="muted">Choose a playlist on the left.</p>'; return; }
-    box.innerHTML = `<table id="items-table"><thead><tr><th><span class="sr">Move</span></th><th>#</th><th>File</th><th>Seconds</th><th>Plays from</th><th>until</th><th>Actions</th></tr></thead>
+    box.innerHTML = `<table id="items-table"><thead><tr><th><span class="sr">Move</span></th><th>#</th><th>File</th><th>Seconds</th><th>Length</th><th>Plays from</th><th>until</th><th>Actions</th></tr></thead>
       <tbody>${view.items.map((i, k) => `<tr draggable="true" data-index="${k}">
         <td class="drag" aria-hidden="true">⠿</td><td class="num">${k + 1}</td><td${i.not_playing ? ' class="inactive"' : ''}>${esc(i.file)}${i.not_playing ? ` <span class="muted">(not playing: ${esc(i.not_playing)})</span>` : ''}</td>
         <td>${i.is_img ? `<input type="number" min="1" step="1" data-seconds="${k}" value="${esc(i.seconds ?? '')}" aria-label="Seconds for ${esc(i.file)}" class="short">` : '<span class="muted">movie</span>'}</td>
+        <td class="num">${duration(i.is_img ? i.seconds : i.length)}</td>
         ${['first_date', 'last_date'].map((d) => `<td><input type="date" data-date="${d}" data-index="${k}" value="${esc(i[d])}" aria-label="${d === 'first_date' ? 'First' : 'Last'} date of ${esc(i.file)}"></td>`).join('')}
         <td><button type="button" class="quiet" data-act="up" data-index="${k}" aria-label="Move ${esc(i.file)} up">↑</button>
           <button type="button" class="quiet" data-act="down" data-index="${k}" aria-label="Move ${esc(i.file)} down">↓</button>
           <button type="button" class="quiet" data-act="remove" data-index="${k}" aria-label="Remove ${esc(i.file)}">✕</button></td></tr>`).join('')}
-      <tr class="drop-end"><td colspan="7" class="muted">${view.items.length ? 'Drop here to add at the end' : 'Empty: drop content here, or use Add below'}</td></tr></tbody></table>`;
+      <tr class="drop-end"><td colspan="8" class="muted">${view.items.length ? 'Drop here to add at the end' : 'Empty: drop content here, or use Add below'}</td></tr></tbody></table>`;
   },
   palette() {
     const list = $('#palette');
@@ -168,13 +176,19 @@ pages.playlists = {
         <button type="button" class="quiet" data-add="${esc(c.file)}" aria-label="Add ${esc(c.file)} to the playlist">Add</button></li>`).join('')
       || '<li class="muted">The content folder is empty.</li>';
   },
+  // The shown list was published again: what it holds now is shown.
+  async published(file) {
+    if (view.playlist == null || file !== `PLAYLIST_ID_${view.playlist}.SAV`) return;
+    await loadPlaylist(view.playlist);
+    if (currentPage() === 'playlists') this.update('items');
+  },
   update(what) {
     if (what === 'all' || what === 'playlists') {
       if (view.playlist != null && !state.playlists.some((p) => p.id === view.playlist)) { view.playlist = null; view.items = []; }
-      $('#pl-list').innerHTML = state.playlists.map((p) => `<li><button type="button" data-id="${p.id}" aria-pressed="${p.id === view.playlist}">${esc(p.name)}</button></li>`).join('')
-        || '<li class="muted">No playlists yet.</li>';
+      $('#pl-list').innerHTML = searched(state.playlists).map((p) => `<li><button type="button" data-id="${p.id}" aria-pressed="${p.id === view.playlist}">${esc(p.name)}</button></li>`).join('')
+        || `<li class="muted">${state.playlists.length ? 'No playlist has this in its name.' : 'No playlists yet.'}</li>`;
       if (what === 'all' || view.playlist == null) this.items();
-      else $('#items-head').textContent = `Items of "${playlistName(view.playlist)}"`;
+      else this.heading();
     }
     // Another browser or the window changed the shown list: shown too,
     // unless the operator is typing in it.

@@ -1,6 +1,8 @@
-'use strict';
-// The schedules page: the catalogue and a schedule's tasks. Loaded after console.js,
-// whose helpers and state it uses.
+// The schedules page: the catalogue and a schedule's tasks.
+import { api } from './api.js';
+import { pages, playlistName, state, update, view } from './app.js';
+import { bindCatalogue, searchBox, searched } from './catalogue.js';
+import { $, act, ask, esc, toast, today } from './ui.js';
 
 // ---- schedules ----
 
@@ -43,7 +45,6 @@ const playsOn = (t, d) => {
   return (!t.first_date || day >= t.first_date) && (!t.last_date || day <= t.last_date);
 };
 
-const today = () => new Date().toISOString().slice(0, 10);
 
 pages.schedules = {
   build: () => `<h1>Schedules</h1>
@@ -52,6 +53,7 @@ pages.schedules = {
         <h2 id="sc-head">Schedules</h2>
         <div class="toolbar"><button type="button" id="sc-new">New…</button><button type="button" id="sc-rename" class="quiet">Rename…</button>
           <button type="button" id="sc-copy" class="quiet">Copy</button><button type="button" id="sc-remove" class="quiet">Remove…</button></div>
+        ${searchBox('sc-list')}
         <ul class="plain picklist" id="sc-list"></ul>
       </section>
       <section>
@@ -176,8 +178,8 @@ pages.schedules = {
   update(what) {
     if (what === 'all' || what === 'schedules') {
       if (view.schedule != null && !state.schedules.some((s) => s.id === view.schedule)) { view.schedule = null; view.tasks = []; }
-      $('#sc-list').innerHTML = state.schedules.map((s) => `<li><button type="button" data-id="${s.id}" aria-pressed="${s.id === view.schedule}">${esc(s.name)} <span class="muted">(${s.tasks})</span></button></li>`).join('')
-        || '<li class="muted">No schedules yet.</li>';
+      $('#sc-list').innerHTML = searched(state.schedules).map((s) => `<li><button type="button" data-id="${s.id}" aria-pressed="${s.id === view.schedule}">${esc(s.name)} <span class="muted">(${s.tasks})</span></button></li>`).join('')
+        || `<li class="muted">${state.schedules.length ? 'No schedule has this in its name.' : 'No schedules yet.'}</li>`;
     }
     if (what === 'all' || (what === 'playlists' && !view.tasksDirty)) this.tasks();
   },

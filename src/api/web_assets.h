@@ -6,7 +6,7 @@
 namespace tavri::api::web {
 
 struct Asset {
-  std::string_view path;  // "/console.js"
+  std::string_view path;  // "/main.js"
   std::string_view content_type;
   std::string_view body;
 };

@@ -61,6 +61,7 @@ def browser(width, height):
                  "--disable-quic", f"--window-size={width},{height}",
                  f"--user-data-dir={tempfile.mkdtemp(dir=OUT)}"):
         options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_script_timeout(20)
     return driver
@@ -132,7 +133,7 @@ def page(driver, name):
 
 def table(driver):
     return driver.execute_script(
-        "return [...document.querySelectorAll('#players-table tbody tr')].map((r) => "
+        "return [...document.querySelectorAll('#players-table tbody tr[data-id]')].map((r) => "
         "[...r.cells].slice(1).map((c) => c.textContent.trim()))")
 
 
@@ -226,7 +227,7 @@ def main():
         driver.find_element(By.ID, "ask-ok").click()
         check(until(lambda: all(r[2] == "READY" and r[4] == "Lobby" for r in table(driver)), 90),
               "sent to all: every player plays Lobby and turns READY, without a reload")
-        first = driver.find_element(By.CSS_SELECTOR, "#players-table tbody tr")
+        first = driver.find_element(By.CSS_SELECTOR, "#players-table tbody tr[data-id]")
         first_id = first.get_attribute("data-id")
         first.find_element(By.CSS_SELECTOR, "input[type=checkbox]").click()
         choose(driver, "command", "PAUSE")
@@ -410,9 +411,13 @@ def main():
                 check(driver.find_element(By.ID, "filter").is_enabled(), "but the filter still works")
                 if SHOTS:
                     driver.save_screenshot(f"{SHOTS}/viewer_players_1366x768.png")
-        status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists",
-                                                {"X-CSRF-Token": driver.execute_script("return csrf")})
+        _, signed_in = driver.execute_async_script(FETCH, "GET", "/api/session", {})
+        status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists", {"X-CSRF-Token": json.loads(signed_in)["csrf"]})
         check(status == 403, "and the server refuses a change the page would not offer")
+        # Refusals the test asked for are logged as failed loads; anything else is the page's own fault.
+        faults = [e["message"] for e in driver.get_log("browser")
+                  if e["level"] == "SEVERE" and "Failed to load resource" not in e["message"]]
+        check(not faults, f"no script error on any page {faults[:3]}")
     finally:
         driver.quit()
     return 1 if failures else 0
