@@ -267,8 +267,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 300; ++i) {
     const QString id = QString("SIM-%1").arg(i, 4, 10, QChar('0'));
     const QString sep = "<v_OX_TANDEM>";
-    const QString name = QString("Simulated %1").arg(i, 4, 10, QChar('0'));
-    c.udp_feedback.udp_socket_did_receive((id + sep + name + sep + "2" + sep + QString::number(i % 2) + sep + "1" + sep +
+    // Long names that differ at the end, paused and playing, a few in error.
+    const QString name = QString("Simulated %1").arg(id);
+    c.udp_feedback.udp_socket_did_receive((id + sep + name + sep + (i % 10 == 5 ? "4" : "2") + sep + QString::number(i % 2) + sep + "1" + sep +
                                            "Lobby Loop.mp4" + sep + "0" + sep + "0")
                                               .toUtf8(),
                                           QString("10.0.%1.%2").arg(i / 200).arg(i % 200 + 20));

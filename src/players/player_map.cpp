@@ -15,7 +15,10 @@ namespace {
 // each in the nearest cell that no icon touches: never on top of another.
 class FreeCells {
  public:
-  explicit FreeCells(QPointF start) : start_(start) {}
+  // Cells lie on one grid whatever the view was when a burst arrived:
+  // the start is the cell nearest to it.
+  explicit FreeCells(QPointF start)
+      : start_(std::round(start.x() / kCellWidth) * kCellWidth, std::round(start.y() / kCellHeight) * kCellHeight) {}
   void occupy(const QRectF& frame) {
     // The name plate sits under the icon: the cell below counts too.
     for (int i = column(frame.left()); i <= column(frame.right()); ++i)
@@ -34,7 +37,7 @@ class FreeCells {
   }
 
  private:
-  static constexpr double kCellWidth = kIconWidth + 30, kCellHeight = kIconHeight + 30, kPlateHeight = 20;
+  static constexpr double kPlateHeight = kCellHeight - kIconHeight;
   int column(double x) const { return int(std::floor((x - start_.x()) / kCellWidth)); }
   int row(double y) const { return int(std::floor((y - start_.y()) / kCellHeight)); }
   static qint64 key(int i, int j) { return (qint64(i) << 32) ^ quint32(j); }
@@ -94,9 +97,12 @@ void check_icons(RecordList& devices) {
   devices.end_changes();
 }
 
-// Thirteen characters at most; a long name keeps its end, where player
-// names differ ("Simulated 0041", "Simulated 0042").
-QString label_text(const QString& text) { return text.size() > 13 ? text.left(5) + "..." + text.right(5) : text; }
+QString label_text(const QString& text, int max) {
+  if (text.size() <= max) return text;
+  if (max <= 3) return text.left(std::max(0, max));
+  const int tail = (max - 3 + 1) * 3 / 5;
+  return text.left(max - 3 - tail) + "..." + text.right(tail);
+}
 
 QPointF drag_origin(QPointF pointer, QPointF offset, QSizeF icon, QRectF parent) {
   QPointF origin = pointer - offset;

@@ -24,8 +24,13 @@ QSizeF rebuild(RecordList& devices, QSizeF background, QSizeF window_frame, QSiz
 // The online or offline image for every record with an icon.
 void check_icons(RecordList& devices);
 
-// Labels longer than 13 characters: their first 10 and "...".
-QString label_text(const QString& text);
+// A label of at most `max` characters: a longer one loses its middle, and
+// keeps more of its end, where player names differ ("Simulated SIM-0012",
+// "Simulated OFF-0012").
+QString label_text(const QString& text, int max = 13);
+
+// New icons' grid: one cell an icon with its name plate below it.
+inline constexpr double kCellWidth = kIconWidth + 30, kCellHeight = 110;
 
 // A dragged icon's new origin; it cannot pass the parent's top edge.
 QPointF drag_origin(QPointF pointer, QPointF offset, QSizeF icon, QRectF parent);

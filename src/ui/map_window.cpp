@@ -14,6 +14,7 @@
 #include "core/console.h"
 #include "core/notifications.h"
 #include "players/player_map.h"
+#include "players/player_status.h"
 #include "widgets/tavri_defaults.h"
 #include "window_parts.h"
 
@@ -31,12 +32,41 @@ namespace {
 // cannot hide them.
 constexpr double kPlateLineHeight = 14, kPlatePadding = 3, kPlateLines = 3;
 constexpr double kPlateHeight = kPlateLines * kPlateLineHeight + 2 * kPlatePadding;
-constexpr double kPlateMinWidth = 130;
+// As wide as a cell of the grid, less a gap: plates of neighbours never touch.
+constexpr double kPlateWidth = player_map::kCellWidth - 6;
 
-// Centred under an icon of that size, and at least wide enough for a name.
+// Centred under an icon of that size.
 QRectF plate_under(double w, double h) {
-  const double pw = std::max(w, kPlateMinWidth);
+  const double pw = std::max(w, kPlateWidth);
   return QRectF((w - pw) / 2, h + 4, pw, kPlateHeight);
+}
+
+// The longest middle-shortened form of `text` that fits `width`; where
+// even that is too wide, as much of its end as fits, where names differ.
+QString fitted(const QString& text, const QFontMetricsF& metrics, double width) {
+  for (int max = static_cast<int>(text.size()); max >= 8; --max) {
+    const QString label = player_map::label_text(text, max);
+    if (metrics.horizontalAdvance(label) <= width) return label;
+  }
+  for (int n = std::min<int>(7, static_cast<int>(text.size())); n > 0; --n)
+    if (metrics.horizontalAdvance(text.right(n)) <= width) return text.right(n);
+  return {};
+}
+
+// How the player's state looks at a glance: the frame's colour, and a word
+// on the plate, so that colour is not the only sign.
+struct StateLook {
+  QColor frame;
+  QString word;
+};
+StateLook state_look(const Record& r) {
+  if (!players::is_online(r)) return {QColor(128, 128, 128), "offline"};
+  const QString state = players::device_state(r);
+  if (state == "DEVICE ERROR") return {QColor(230, 40, 40), "error"};
+  if (state != "READY") return {QColor(80, 150, 255), state.toLower()};
+  const QString playback = players::playback_name(r.value("status_player").toInt());
+  if (playback == "pause") return {QColor(255, 170, 0), "paused"};
+  return {tavri_defaults::color_tavri_green(), playback == "play" ? "playing" : playback};
 }
 }  // namespace
 
@@ -45,6 +75,11 @@ QRectF tavri_dragging_image::boundingRect() const {
   return QRectF(0, 0, frame.width(), frame.height())
       .united(plate_under(frame.width(), frame.height()))
       .adjusted(-3, -3, 3, 3);
+}
+
+QRectF tavri_dragging_image::plate() const {
+  const QRectF frame = map_.record(list_index_).value(kIconKey).value<MapIcon>().frame;
+  return plate_under(frame.width(), frame.height());
 }
 
 void tavri_dragging_image::setIs_selected(bool selected) {
@@ -56,29 +91,44 @@ void tavri_dragging_image::paint(QPainter* p, const QStyleOptionGraphicsItem*, Q
   const Record r = map_.record(list_index_);
   const MapIcon icon = r.value(kIconKey).value<MapIcon>();
   const double w = icon.frame.width(), h = icon.frame.height();
+  const StateLook look = state_look(r);
   p->setRenderHint(QPainter::Antialiasing);
   p->drawImage(QRectF(0, 0, w, h), picture_of(icon.image));
-  p->setPen(QPen(is_selected_ ? QColor(0, 122, 255) : tavri_defaults::color_tavri_light_gray(), 6.0));
   p->setBrush(Qt::NoBrush);
+  p->setPen(QPen(look.frame, 4.0, players::is_online(r) ? Qt::SolidLine : Qt::DashLine));
   p->drawRect(QRectF(0, 0, w, h));
+  if (is_selected_) {
+    p->setPen(QPen(QColor(0, 122, 255), 3.0));
+    p->drawRect(QRectF(-3, -3, w + 6, h + 6));
+  }
   const QRectF plate = plate_under(w, h);
   p->setPen(Qt::NoPen);
   p->setBrush(QColor(30, 30, 30, 220));
   p->drawRoundedRect(plate, 3, 3);
-  p->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), 9));
+  // Zoomed out, the name alone, in letters that stay readable on screen;
+  // when not even that fits, the tooltip has it.
+  const double scale = std::min(1.0, static_cast<double>(map_.scale()));
+  const bool whole = scale >= 0.8;
+  p->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), whole ? 9 : 9 / std::max(0.3, scale)));
   const struct {
     QString text;
     QColor colour;
   } labels[] = {{icon.name, tavri_defaults::color_tavri_green()},
-                {r.value("id_playlist").toString(), tavri_defaults::color_tavri_text()},
+                {look.word + "  " + r.value("id_playlist").toString(), look.frame},
                 {r.value("id_track").toString(), tavri_defaults::color_tavri_text()}};
   const QFontMetricsF metrics(p->font());
+  const double tw = plate.width() - 2 * kPlatePadding;
+  if (!whole) {
+    p->setPen(labels[0].colour);
+    p->drawText(plate.adjusted(kPlatePadding, kPlatePadding, -kPlatePadding, -kPlatePadding), Qt::AlignCenter,
+                fitted(icon.name, metrics, tw));
+    return;
+  }
   double y = plate.top() + kPlatePadding;
   for (const auto& label : labels) {
-    const double tw = plate.width() - 2 * kPlatePadding;
-    const QString text = metrics.elidedText(player_map::label_text(label.text), Qt::ElideRight, tw);
     p->setPen(label.colour);
-    p->drawText(QRectF(plate.left() + kPlatePadding, y, tw, kPlateLineHeight), Qt::AlignCenter, text);
+    p->drawText(QRectF(plate.left() + kPlatePadding, y, tw, kPlateLineHeight), Qt::AlignCenter,
+                fitted(label.text, metrics, tw));
     y += kPlateLineHeight;
   }
 }
@@ -225,7 +275,9 @@ void MapWindow::check_icons_map() {
 QString MapWindow::icon_tooltip(const Record& player) const {
   const QString name = player.value(kIconKey).value<MapIcon>().name;
   const QString now = now_playing_ ? now_playing_(player) : QString();
-  return now.isEmpty() ? name : name + "\n" + now;
+  // The whole name, which the plate may shorten, and the state in words.
+  QString text = QString("%1 (%2): %3").arg(name, player.value("device_id").toString(), state_look(player).word);
+  return now.isEmpty() ? text : text + "\n" + now;
 }
 
 void MapWindow::change_selection() {

@@ -23,6 +23,8 @@ class tavri_dragging_image : public QGraphicsObject {
   QRectF boundingRect() const override;
   void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
   bool is_selected() const { return is_selected_; }
+  // Where its name plate lies, in the icon's coordinates.
+  QRectF plate() const;
   void setIs_selected(bool selected);
   int list_index() const { return list_index_; }
 
