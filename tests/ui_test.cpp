@@ -181,8 +181,15 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   QSizeF size = player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
   EXPECT_EQ(size, QSizeF(1500, 900));
   const MapIcon a = devices.at(0).value("ICON").value<MapIcon>();
-  EXPECT_EQ(a.frame, QRectF(300, 200, 70, 50));  // lower-left corner at the centre
+  EXPECT_EQ(a.frame, QRectF(300, 220, 70, 50));  // lower-left corner in the grid's cell nearest the centre
   EXPECT_FALSE(devices.at(1).value("ICON").value<MapIcon>().frame.intersects(a.frame));  // beside it, never on it
+  // A later burst, with the view elsewhere, lands on the same grid, name plates clear of the row above.
+  devices.append({{"device_id", "C"}, {"device_name", "Hall"}});
+  player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(777, 333));
+  const QRectF c = devices.at(2).value("ICON").value<MapIcon>().frame;
+  EXPECT_EQ(std::fmod(c.x(), player_map::kCellWidth), 0);
+  EXPECT_EQ(std::fmod(c.y(), player_map::kCellHeight), 0);
+  devices.remove_at(2);
   EXPECT_EQ(a.name, "Lobby");
   EXPECT_EQ(a.image, artwork("ICON_ONLINE"));
   // What the service saves is what the window draws.
@@ -213,7 +220,8 @@ TEST(MapGeometry, RebuildGrowthDragZoomAndLabels) {
   player_map::rebuild(devices, QSizeF(1500, 900), QSizeF(800, 600), QSizeF(600, 400));
   EXPECT_EQ(devices.at(0)["ICON"].value<MapIcon>().frame.topLeft(), QPointF(123, 45));
 
-  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCDE...JKLMN");
+  EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLMN"), "ABCD...IJKLMN");
+  EXPECT_NE(player_map::label_text("Simulated SIM-0012"), player_map::label_text("Simulated OFF-0012"));
   EXPECT_EQ(player_map::label_text("ABCDEFGHIJKLM"), "ABCDEFGHIJKLM");
 
   float scale = 1.0f;
@@ -420,6 +428,29 @@ TEST(RecordTables, SelectionCurrentRowAndAnchorSurviveValueChanges) {
   EXPECT_EQ(table.model()->data(table.model()->index(0, 1)).toString(), "feedback 18");
 }
 
+TEST(RecordTables, ASecondClickOnAHeaderReversesTheSortAndTheArrowSaysSo) {
+  RecordList list;
+  RecordArray players;
+  for (const char* id : {"P2", "P10", "P1"}) players.append({{"device_id", id}});
+  list.set_records(players);
+  Column id{"device_id", "Id", 80};
+  id.sortable = true;
+  RecordTable table("t", list, {id});
+  table.show();
+  QHeaderView* header = table.horizontalHeader();
+  auto click = [&] { QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionSize(0) / 2, 5)); };
+  auto first = [&] { return table.model()->data(table.model()->index(0, 0)).toString(); };
+  click();
+  EXPECT_EQ(first(), "P1");
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  click();
+  EXPECT_EQ(first(), "P2") << "reversed";
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  click();
+  EXPECT_EQ(first(), "P1");
+}
+
 TEST_F(Frontend, TheSavedMapOriginIsRestoredAtLoadAndAfterAnImport) {
   // A map larger than its window, scrolled away from the corner, saved.
   QImage plan(3000, 2000, QImage::Format_RGB32);
@@ -472,6 +503,34 @@ TEST_F(Frontend, MapLabelsSitOnAPlateBelowTheIconAndNeverOnItsArtwork) {
   const QRect artwork = QRect(QPoint(0, 0), frame.size().toSize()).translated(offset);
   EXPECT_EQ(before.copy(artwork), after.copy(artwork)) << "a label reached the artwork";
   EXPECT_NE(before, after) << "the labels show on the plate";
+}
+
+// 300 players heard in bursts: no name plate covers another plate or icon,
+// and names that differ only at the end are told apart.
+TEST_F(Frontend, ThreeHundredPlayersOnTheMapKeepTheirLabelsApart) {
+  const QString sep = QString::fromUtf8(wire::kSeparator.data(), qsizetype(wire::kSeparator.size()));
+  MapWindow* map = window_->map();
+  for (int i = 0; i < 300; ++i) {
+    const QString id = QString("%1-%2").arg(i % 2 ? "OFF" : "SIM").arg(i / 2, 4, 10, QChar('0'));
+    players_->udp_socket_did_receive((id + sep + "Simulated " + id + sep + "2" + sep + "1" + sep + "1" + sep + "t" + sep +
+                                      "0" + sep + "0").toUtf8(), "10.0.0.1");
+    if (i % 100 == 99) {
+      map->resize(600 + i, 400 + i / 3);  // the next burst arrives with the view elsewhere
+      map->reload_map();
+    }
+  }
+  map->reload_map();
+  ASSERT_EQ(map->icons().size(), 300);
+  std::vector<QRectF> plates, frames;
+  for (tavri_dragging_image* icon : map->icons()) {
+    plates.push_back(icon->plate().translated(icon->pos()));
+    frames.push_back(QRectF(icon->pos(), QSizeF(player_map::kIconWidth, player_map::kIconHeight)));
+  }
+  int overlaps = 0;
+  for (std::size_t a = 0; a < plates.size(); ++a)
+    for (std::size_t b = 0; b < plates.size(); ++b)
+      if (a != b && (plates[a].intersects(plates[b]) || plates[a].intersects(frames[b]))) ++overlaps;
+  EXPECT_EQ(overlaps, 0);
 }
 
 TEST_F(Frontend, ThePreviewShowsTheSelectedContentLarger) {
@@ -822,7 +881,7 @@ TEST(Prompts, EnterTakesTheAnswer) {
     QWidget* box = QApplication::activeModalWidget();
     auto* field = box ? box->findChild<QLineEdit*>() : nullptr;
     if (!field) return;
-    field->setText("Foyer");
+    QTest::keyClicks(field, "Foyer");  // replaces the suggestion, which is selected
     QTest::keyClick(field, Qt::Key_Return);
   });
   QTimer::singleShot(3000, [] {  // never hangs the suite

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication application(argc, argv);
-  application.setApplicationName("tavri_av_server");
+  application.setApplicationName("tavri_av_server");  // where settings and files are kept: never changes
+  application.setApplicationDisplayName("tavri AV server");  // what dialogs and windows are titled
   application.setDesktopFileName("tavri-av-server");
   application.setWindowIcon(QIcon(QPixmap::fromImage(app_icon(256))));
 

@@ -23,7 +23,17 @@ ContentWindow::ContentWindow(FileList& files, QWidget* parent)
   auto* title = new tavri_title_text("Content folder", this);
   label_ = new tavri_text(files.select_label_path(), this);
   label_->setObjectName("select_label_path");
-  connect(&files, &FileList::label_changed, label_, [this](const QString& text) { label_->set_text(text); });
+  // The label is the folder's last name, as it always read: the tooltip says what it is and where.
+  const auto explain = [this, &files] {
+    const QString path = files.folder_path();
+    label_->setToolTip(path.isEmpty() ? QString("No content folder is chosen: the players have nothing to download")
+                                      : QString("The content folder, %1: what the players download (port 5003)").arg(path));
+  };
+  explain();
+  connect(&files, &FileList::label_changed, label_, [this, explain](const QString& text) {
+    label_->set_text(text);
+    explain();
+  });
 
   auto column = [](const char* key, const char* heading, int width) { return Column{key, heading, width}; };
   std::vector<Column> columns;

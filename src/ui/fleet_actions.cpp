@@ -134,4 +134,31 @@ void FleetActions::start_announcement() {
 
 void FleetActions::end_announcement() { tell(announcement_.end()); }
 
+void FleetActions::load_list(const std::function<void(bool schedule, int row)>& send) {
+  const int players = static_cast<int>(players_.ArrayController_DEVICES().selected_list_indices().size());
+  if (players == 0) {
+    dialogs_.alert("Select the players first.", "The list goes to the players selected in the table.", {"OK"});
+    return;
+  }
+  QStringList what;
+  QList<std::pair<bool, int>> rows;
+  const RecordList& playlists = playlists_.ArrayController_PLAYLIST();
+  for (int i = 0; i < playlists.size(); ++i) {
+    what << "playlist " + playlists.at(i).value("name").toString();
+    rows.append({false, i});
+  }
+  const RecordList& schedules = schedules_.ArrayController_SCHEDULELIST();
+  for (int i = 0; i < schedules.size(); ++i) {
+    what << "schedule " + schedules.at(i).value("name").toString();
+    rows.append({true, i});
+  }
+  if (what.isEmpty()) {
+    dialogs_.alert("There is no playlist or schedule yet.", "Make one in the Playlists or Schedules pane.", {"OK"});
+    return;
+  }
+  const auto chosen = dialogs_.choose("Load on the selected players:", QString("%1 player(s) are selected.").arg(players),
+                                      what, 0);
+  if (chosen) send(rows[*chosen].first, rows[*chosen].second);
+}
+
 }  // namespace tavri

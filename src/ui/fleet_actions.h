@@ -1,5 +1,6 @@
 #pragma once
 #include <QStringList>
+#include <functional>
 
 #include "core/dialogs.h"
 #include "players/announcement.h"
@@ -30,6 +31,10 @@ class FleetActions {
   // and for how long, then starts it; or ends the running one.
   void start_announcement();
   void end_announcement();
+  // Asks which playlist or schedule the selected players load, and hands
+  // it (schedule or not, its catalogue row) to `send`, which sends it as
+  // the editors' SEND does.
+  void load_list(const std::function<void(bool schedule, int row)>& send);
 
  private:
   // A group's name, asked; nothing when there is none or on Cancel.

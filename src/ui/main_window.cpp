@@ -309,15 +309,17 @@ void MainWindow::default_layout(const QRect& area) {
   if (QDockWidget* history = dock_of(history_.get())) tabifyDockWidget(players, history);
   for (QDockWidget* d : docks_) d->show();
   players->raise();  // the players' tab in front
-  const int half_width = width() / 2, half_height = height() / 2;
+  const int half_width = width() / 2;
   if (short_screen) {
     resizeDocks({playlists, players}, {half_width, width() - half_width}, Qt::Horizontal);
     // The playlist items get the larger share of their column.
     resizeDocks({playlists, content}, {height() * 3 / 5, height() * 2 / 5}, Qt::Vertical);
   } else {
     resizeDocks({playlists, content}, {half_width, half_width}, Qt::Horizontal);
-    resizeDocks({playlists, players}, {half_height, half_height}, Qt::Vertical);
-    resizeDocks({content, schedules}, {half_height, half_height}, Qt::Vertical);
+    // The players, watched the most, get the larger share of the height.
+    const int top = height() / 3;
+    resizeDocks({playlists, players}, {top, height() - top}, Qt::Vertical);
+    resizeDocks({content, schedules}, {top, height() - top}, Qt::Vertical);
   }
 }
 
@@ -355,6 +357,9 @@ bool MainWindow::restore_dock_state() {
   in >> magic >> geometry >> state;
   if (in.status() != QDataStream::Ok || magic != kDocksMagic) return false;
   if (!restoreGeometry(geometry) || !restoreState(state)) return false;
+  // The banners were saved as they were then: what they say now decides.
+  alert_bar_->setVisible(!alert_->text().isEmpty());
+  announcement_bar_->setVisible(c_.announcement && c_.announcement->running());
   // A floating pane saved on another screen layout must stay within reach.
   for (QDockWidget* d : docks_)
     if (d->isFloating()) d->setGeometry(on_visible_screen(d->geometry()));
@@ -381,7 +386,19 @@ PlayersWindow::Extras MainWindow::player_extras() {
   extras.now_playing = [this](const Record& r) { return now_playing(r); };
   map_->set_now_playing([this](const Record& r) { return now_playing(r); });
   extras.groups = [this](const QString& id) { return c_.groups->groups_of(id).join(", "); };
-  extras.actions = {{"select_group", "group", [this] { fleet_->select_group(); }},
+  // The list chosen becomes the one the editor shows and sends: what the
+  // operator sees is what goes.
+  const auto send = [this](bool schedule, int row) {
+    if (schedule) {
+      c_.schedules.ArrayController_SCHEDULELIST().select_list_indices({row});
+      c_.schedule_editor.send_to_device();
+    } else {
+      c_.playlists.ArrayController_PLAYLIST().select_list_indices({row});
+      c_.playlist_editor.send_to_device();
+    }
+  };
+  extras.actions = {{"load_playlist", "load playlist", [this, send] { fleet_->load_list(send); }, "Icon_send"},
+                    {"select_group", "group", [this] { fleet_->select_group(); }},
                     {"add_to_group", "add to group", [this] { fleet_->add_selected_to_group(); }},
                     {"take_out_of_group", "take out of group", [this] { fleet_->take_selected_out_of_group(); }},
                     {"remove_group", "remove group", [this] { fleet_->remove_group(); }},

@@ -1,4 +1,6 @@
 #include "players_window.h"
+
+#include <QHeaderView>
 #include "display_colors.h"
 
 #include <QTimer>
@@ -25,7 +27,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
   Column online{"status_time", "", 36};
   online.display = [](const Record&) { return QVariant(); };
   online.decoration = [](const Record& r) { return named_image(is_online(r) ? "ICON_ONLINE" : "ICON_OFFLINE"); };
-  Column name = greyed({"device_name", "Player", 150});
+  Column name = greyed({"device_name", "Player", 130});
   name.sortable = true;
   // These transformers name an image: the cell shows the image alone.
   auto image = [](const char* key, const char* title, QString (*convert)(const QVariant&)) {
@@ -34,15 +36,16 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     c.decoration = [key = QString(key), convert](const Record& r) { return named_image(convert(r.value(key))); };
     return c;
   };
-  Column player = image("status_player", "Player", &Player_Status);
+  Column player = image("status_player", "Play", &Player_Status);
+  player.header_tooltip = "Playing or paused";
   Column sound = image("status_sound", "Sound", &Sound_Status);
   Column menu = image("status_menue", "Menu", &Menue_Status);
-  Column seen{"status_time", "Last seen", 100};
+  Column seen{"status_time", "Last seen", 90};
   seen.display = [](const Record& r) { return time_ago(r.value("status_time")); };
   seen.tooltip = [](const Record& r) { return r.value("status_time").toDateTime().toString("yyyy-MM-dd HH:mm:ss"); };
-  Column device = greyed({"status_device", "Device", 170});
+  Column device = greyed({"status_device", "Device", 115});
   device.display = [](const Record& r) { return device_state(r); };
-  Column list = greyed({"id_playlist", "List", 120});
+  Column list = greyed({"id_playlist", "List", 100});
   if (playlist_name)
     list.display = [playlist_name](const Record& r) {
       return playlist_name(r.value("device_id").toString(), r.value("id_playlist").toString());
@@ -94,7 +97,7 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
     return c;
   };
   // What it shows now, from its list and track; the track as reported in the tooltip.
-  Column track = greyed({"id_track", "Now playing", 180});
+  Column track = greyed({"id_track", "Now playing", 120});
   if (extras.now_playing)
     track.display = [now = extras.now_playing](const Record& r) {
       const QString text = now(r);
@@ -111,6 +114,10 @@ PlayersWindow::PlayersWindow(UDP_Feedback& feedback, std::function<void()> open_
                             device, player, menu, sound, list, track, command, seen, uptime,
                             stamped("device_time", "Player time", 90), stamped("device_background", "Background", 120)},
                            this);
+  // What a small screen shows: who, in what state, playing what, seen when.
+  table_->set_optional_columns("players", {"Id", "Groups", "Address", "Menu", "Sound", "Command", "Uptime 24h",
+                                           "Player time", "Background"});
+  table_->horizontalHeader()->setToolTip("Right-click to choose the columns");
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new tavri_title_text("Players", this));

@@ -82,6 +82,7 @@ bool run_accessory_dialog(QWidget* parent, const QString& message, QWidget* acce
 std::optional<QString> QtDialogs::prompt(const QString& message, const QString& start_text, int field_width) {
   QLineEdit field(start_text);
   field.setFixedSize(field_width, 24);
+  field.selectAll();  // typing replaces the suggestion, not adds to it
   if (!run_accessory_dialog(parent_, message, &field)) {
     desk_audit::note_dialog(message, "Cancel");
     return std::nullopt;

@@ -14,6 +14,12 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
+#include <QSettings>
+#include <algorithm>
+#include <utility>
+
+#include "widgets/tavri_table_view.h"
 
 #include "content/content_item.h"
 
@@ -137,18 +143,31 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
   for (const Column& c : columns) widths.push_back(c.width);
   model_ = new RecordTableModel(list, std::move(columns), this);
   setModel(model_);
-  for (int i = 0; i < static_cast<int>(widths.size()); ++i) setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+  // Never narrower than its title: a cut title names nothing.
+  const auto* header = static_cast<tavri_header_view*>(horizontalHeader());
+  for (int i = 0; i < static_cast<int>(widths.size()); ++i) {
+    const QString title = model_->column(i).title;
+    setColumnWidth(i, std::max(widths[static_cast<std::size_t>(i)], title.isEmpty() ? 0 : header->title_width(title)));
+  }
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
+  // The header flips its own indicator before it tells of the click: the
+  // order is kept here, and a second click on the sorted column reverses it.
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
     const Column& c = model_->column(section);
-    if (!c.sortable) return;
-    const bool ascending = !(list_.sort_key() == c.key && horizontalHeader()->sortIndicatorOrder() == Qt::AscendingOrder &&
-                             horizontalHeader()->isSortIndicatorShown());
-    list_.set_sort_key(c.key, true, ascending, true);
-    horizontalHeader()->setSortIndicatorShown(true);
-    horizontalHeader()->setSortIndicator(section, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    if (!c.sortable) {
+      sync_sort_indicator();
+      return;
+    }
+    sort_ascending_ = !(list_.sort_key() == c.key && sort_ascending_);
+    list_.set_sort_key(c.key, true, sort_ascending_, true);
+    sync_sort_indicator();
   });
-  connect(&list_, &RecordList::selection_changed, this, &RecordTable::list_to_view);
+  connect(&list_, &RecordList::selection_changed, this, [this] {
+    if (syncing_) return;  // chosen here: the view is where the operator left it
+    list_to_view();
+    // Chosen elsewhere (on the map): its row is brought into sight.
+    if (const QList<int> rows = list_.selected_rows(); !rows.isEmpty()) scrollTo(model_->index(rows.first(), 1));
+  });
   connect(&list_, &RecordList::changed, this, [this] {
     if (const int index = list_.changed_row(); index >= 0) {
       apply_filter_to(list_.row_of_list_index(index));
@@ -163,6 +182,45 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
   });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &RecordTable::view_to_list);
   list_to_view();
+}
+
+void RecordTable::sync_sort_indicator() {
+  QHeaderView* header = horizontalHeader();
+  int section = -1;
+  for (int i = 0; i < model_->columnCount(); ++i)
+    if (model_->column(i).sortable && model_->column(i).key == list_.sort_key()) section = i;
+  header->setSortIndicatorShown(section >= 0);
+  header->setSortIndicator(section, sort_ascending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header->viewport()->update();
+}
+
+// The operator's choice of columns, kept under `settings_key` for the next start.
+void RecordTable::set_optional_columns(const QString& settings_key, const QStringList& hidden_at_first) {
+  QSettings settings;
+  const QString key = "columns/" + settings_key;
+  const QStringList hidden = settings.contains(key) ? settings.value(key).toStringList() : hidden_at_first;
+  for (int i = 0; i < model_->columnCount(); ++i) setColumnHidden(i, hidden.contains(model_->column(i).title));
+  horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(horizontalHeader(), &QHeaderView::customContextMenuRequested, this, [this, key](const QPoint& at) {
+    QMenu menu(this);
+    bool first = true;
+    for (int i = 0; i < model_->columnCount(); ++i) {
+      const QString title = model_->column(i).title;
+      if (title.isEmpty()) continue;
+      if (std::exchange(first, false)) continue;
+      QAction* action = menu.addAction(title);
+      action->setCheckable(true);
+      action->setChecked(!isColumnHidden(i));
+      connect(action, &QAction::toggled, this, [this, i, key](bool shown) {
+        setColumnHidden(i, !shown);
+        QStringList now_hidden;
+        for (int j = 0; j < model_->columnCount(); ++j)
+          if (isColumnHidden(j)) now_hidden << model_->column(j).title;
+        QSettings().setValue(key, now_hidden);
+      });
+    }
+    menu.exec(horizontalHeader()->mapToGlobal(at));
+  });
 }
 
 void RecordTable::set_drag_rows(const QString& mime) {

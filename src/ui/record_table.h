@@ -79,6 +79,11 @@ class RecordTable : public tavri_table_view {
   void set_filter(const QString& text);
   QString filter() const { return filter_; }
 
+  // Columns the operator can hide and show again (right-click on the
+  // header); their choice is kept under `settings_key`. The first named
+  // column always shows.
+  void set_optional_columns(const QString& settings_key, const QStringList& hidden_at_first);
+
   // Dragging: the selected rows leave as their list indices under `mime`.
   void set_drag_rows(const QString& mime);
   // Dropping: `drop` gets what was dropped and the display row under it
@@ -99,6 +104,8 @@ class RecordTable : public tavri_table_view {
   void startDrag(Qt::DropActions actions) override;
 
  private:
+  void sync_sort_indicator();
+  bool sort_ascending_ = true;
   bool takes(const QMimeData& data) const;
   QString drag_mime_;
   DropCheck drop_accepts_;

@@ -73,8 +73,19 @@ void ToolWindowWidget::bring_to_front() {
   w->raise();  // a tabbed dock comes to the front of its tabs
   if (w != this) show();
   w->activateWindow();
-  // The keys go where the operator asked to look: its table, if it has one.
-  if (auto* table = findChild<QAbstractItemView*>()) table->setFocus(Qt::ShortcutFocusReason);
+  // The keys go where the operator asked to look: its first table, as
+  // read from the top left (the catalogue before its items), if it has one.
+  QAbstractItemView* first = nullptr;
+  QPoint first_at;
+  for (auto* table : findChildren<QAbstractItemView*>()) {
+    if (!table->isVisibleTo(this)) continue;
+    const QPoint at = table->mapTo(this, QPoint(0, 0));
+    if (!first || at.x() < first_at.x() || (at.x() == first_at.x() && at.y() < first_at.y())) {
+      first = table;
+      first_at = at;
+    }
+  }
+  if (first) first->setFocus(Qt::ShortcutFocusReason);
   else setFocus(Qt::ShortcutFocusReason);
 }
 

@@ -1,5 +1,8 @@
 #include "window_parts.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+
 #include "ui/desk_audit.h"
 
 #include <algorithm>
@@ -90,7 +93,8 @@ QString action_tooltip(const QString& name) {
 
 namespace {
 // Keys an operator expects, the same in every pane: Delete removes and F2
-// renames what is selected (each asks first, as its button does).
+// renames what is selected, as its button does (a playlist's items go
+// without a question; Edit > Undo brings them back).
 QKeySequence shortcut_for(const QString& name) {
   static const QHash<QString, QKeySequence> keys = {
       {"DELETE_MOVIE", QKeySequence::Delete},   {"remove_playlist", QKeySequence::Delete},
@@ -102,6 +106,17 @@ QKeySequence shortcut_for(const QString& name) {
   return keys.value(name);
 }
 }  // namespace
+
+// A cell editor left open is taken and closed before an action runs: the
+// buttons do not take the focus, so it would stay open through a SEND.
+static void close_cell_editor() {
+  QWidget* focus = QApplication::focusWidget();
+  QWidget* viewport = focus ? focus->parentWidget() : nullptr;
+  // What has the focus inside a table's viewport is a cell editor.
+  if (auto* view = viewport ? qobject_cast<QAbstractItemView*>(viewport->parentWidget()) : nullptr;
+      view && view->viewport() == viewport)
+    view->setFocus();
+}
 
 QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
   auto* bar = new QToolBar(pane);
@@ -125,8 +140,10 @@ QWidget* action_bar(QWidget* pane, const QList<Action>& actions) {
       action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
       action->setToolTip(action->toolTip() + " (" + key.toString(QKeySequence::NativeText) + ")");
     }
-    QObject::connect(action, &QAction::triggered, pane,
-                     [run = a.run, pane, title = a.title.toUpper()] { desk_audit::run(pane, title, run); });
+    QObject::connect(action, &QAction::triggered, pane, [run = a.run, pane, title = a.title.toUpper()] {
+      close_cell_editor();
+      desk_audit::run(pane, title, run);
+    });
     bar->addAction(action);
     if (QWidget* button = bar->widgetForAction(action)) button->setObjectName(a.name);
     made.append(action);

@@ -20,8 +20,20 @@ void tavri_header_view::paintSection(QPainter* painter, const QRect& rect, int l
   painter->setFont(tavri_defaults::font(tavri_defaults::fontname_bold(), tavri_defaults::float_title_height - 2));
   painter->setPen(tavri_defaults::color_tavri_green());
   const QString title = model() ? model()->headerData(logical_index, orientation()).toString().toUpper() : QString();
-  painter->drawText(rect.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
+  QRect text = rect.adjusted(4, 0, -4, 0);
+  // The sorted column says so, and which way.
+  if (isSortIndicatorShown() && sortIndicatorSection() == logical_index) {
+    const QString arrow = sortIndicatorOrder() == Qt::AscendingOrder ? QStringLiteral("\u25B2") : QStringLiteral("\u25BC");
+    painter->drawText(text, Qt::AlignVCenter | Qt::AlignRight, arrow);
+    text.setRight(text.right() - painter->fontMetrics().horizontalAdvance(arrow) - 3);
+  }
+  painter->drawText(text, Qt::AlignVCenter | Qt::AlignLeft, painter->fontMetrics().elidedText(title, Qt::ElideRight, text.width()));
   painter->restore();
+}
+
+int tavri_header_view::title_width(const QString& title) const {
+  const QFontMetrics metrics(tavri_defaults::font(tavri_defaults::fontname_bold(), tavri_defaults::float_title_height - 2));
+  return metrics.horizontalAdvance(title.toUpper() + QStringLiteral(" \u25B2")) + 12;
 }
 
 void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -31,6 +43,8 @@ void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->fillRect(opt.rect, tavri_defaults::color_tavri_green_select());
     opt.palette.setColor(QPalette::Text, tavri_defaults::color_tavri_text_on_select());
   }
+  // Where the keyboard is: a frame around the current cell while the table has the focus.
+  const bool focused = (opt.state & QStyle::State_HasFocus) && opt.widget && opt.widget->hasFocus();
   opt.state &= ~QStyle::State_Selected;
   opt.state &= ~QStyle::State_HasFocus;
   opt.displayAlignment = (opt.displayAlignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
@@ -58,12 +72,22 @@ void table_view_design::paint(QPainter* painter, const QStyleOptionViewItem& opt
     }
     painter->restore();
   }
+  if (focused) {
+    painter->save();
+    painter->setPen(QPen(QColor(0xe3, 0x74, 0x00), 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(QRectF(opt.rect).adjusted(1, 1, -1, -1));
+    painter->restore();
+  }
 }
 
 tavri_table_view::tavri_table_view(QWidget* parent) : QTableView(parent) {
   setHorizontalHeader(new tavri_header_view(this));
   setItemDelegate(new table_view_design(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
+  // Tab leaves the table for the next control, as everywhere else; the
+  // arrow keys move within it.
+  setTabKeyNavigation(false);
   setShowGrid(true);
   setAlternatingRowColors(false);
   verticalHeader()->hide();

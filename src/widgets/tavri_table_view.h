@@ -10,6 +10,8 @@ class tavri_header_view : public QHeaderView {
   Q_OBJECT
  public:
   explicit tavri_header_view(QWidget* parent = nullptr);
+  // The width a column needs for its whole title and the sort arrow.
+  int title_width(const QString& title) const;
 
  protected:
   void paintSection(QPainter* painter, const QRect& rect, int logical_index) const override;
