@@ -25,6 +25,10 @@
 #include "avctl/avctl_usage.h"
 
 namespace tavri::avctl {
+QString duration_text(const QJsonValue& seconds);
+}
+
+namespace tavri::avctl {
 
 inline QString token_path(const QString& given) {
   if (!given.isEmpty()) return given;
@@ -77,6 +81,7 @@ inline int failure(const Reply& reply) {
   const QString field = e.value("field").toString();
   std::fprintf(stderr, "tavri-avctl: %s%s\n", e.value("error").toString().toUtf8().constData(),
                field.isEmpty() ? "" : QString(" (%1)").arg(field).toUtf8().constData());
+  if (reply.status == 507) return kDiskFull;
   return reply.status == 401 ? kUnauthorized : reply.status >= 500 ? kServerError : kRefused;
 }
 
@@ -149,27 +154,30 @@ class Ctl {
     QJsonDocument players;
     const auto reply = client_.call("GET", "/readyz");
     if (reply.status == 0) return failure(reply);
-    if (int rc = call("GET", "/api/players", {}, json_ ? nullptr : &players); rc || json_) return rc;
+    if (int rc = quietly([&] { return call("GET", "/api/players", {}, &players); })) return rc;
     int online = 0;
     for (const QJsonValue& v : players.array()) online += v.toObject().value("online").toBool();
-    std::printf("server: %s\nplayers: %d online, %d offline\n", reply.status == 200 ? "ready" : "not ready",
-                online, static_cast<int>(players.array().size()) - online);
+    const int offline = static_cast<int>(players.array().size()) - online;
+    if (json_) {
+      // The whole answer: the server's readiness, the counts and the players.
+      const QJsonObject out{{"ready", reply.status == 200},
+                            {"server", QJsonDocument::fromJson(QByteArray::fromStdString(reply.body)).object()},
+                            {"online", online}, {"offline", offline}, {"players", players.array()}};
+      std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    } else {
+      std::printf("server: %s\nplayers: %d online, %d offline\n", reply.status == 200 ? "ready" : "not ready", online,
+                  offline);
+    }
     return reply.status == 200 ? kOk : kServerError;
   }
 
-  int catalogue(const QString& which) {
-    QJsonDocument doc;
-    if (int rc = call("GET", "/api/" + which, {}, &doc); rc || json_) return rc;
-    QList<QStringList> rows{{"ID", "NAME"}};
-    if (which == "schedules") rows[0] << "TASKS";
-    for (const QJsonValue& v : doc.array()) {
-      const QJsonObject o = v.toObject();
-      QStringList row{cell(o["id"]), cell(o["name"])};
-      if (which == "schedules") row << cell(o["tasks"]);
-      rows << row;
-    }
-    print_table(rows);
-    return kOk;
+  // Runs calls whose answers are not printed as they come, even under --json.
+  template <typename Calls>
+  int quietly(Calls calls) {
+    const bool json = std::exchange(json_, false);
+    const int rc = calls();
+    json_ = json;
+    return rc;
   }
 
   int content() {
@@ -180,7 +188,7 @@ class Ctl {
       const QJsonObject o = v.toObject();
       QStringList lists;
       for (const QJsonValue& id : o["playlists"].toArray()) lists << cell(id);
-      rows << QStringList{cell(o["file"]), cell(o["file_kind"]), cell(o["file_length"]), cell(o["file_size"]),
+      rows << QStringList{cell(o["file"]), cell(o["file_kind"]), duration_text(o["file_length"]), cell(o["file_size"]),
                           lists.isEmpty() ? "-" : lists.join(",")};
     }
     print_table(rows);
@@ -220,7 +228,13 @@ class Ctl {
       std::fprintf(stderr, "tavri-avctl: %s: %s\n", qPrintable(path), qPrintable(out.errorString()));
       return kRefused;
     }
-    if (!json_) std::printf("%s written: %s (%lld bytes)\n", what, qPrintable(path), static_cast<long long>(archive.size()));
+    if (json_)
+      std::printf("%s\n", QJsonDocument(QJsonObject{{"written", QFileInfo(path).absoluteFilePath()}, {"what", what},
+                                                    {"bytes", double(archive.size())}})
+                               .toJson(QJsonDocument::Compact)
+                               .constData());
+    else
+      std::printf("%s written: %s (%lld bytes)\n", what, qPrintable(path), static_cast<long long>(archive.size()));
     return kOk;
   }
 

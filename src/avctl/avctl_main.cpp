@@ -4,6 +4,7 @@
 #include "avctl/avctl_ctl.h"
 #include "avctl/avctl_fleet.h"
 #include "avctl/avctl_people.h"
+#include "avctl/avctl_views.h"
 
 using namespace tavri::avctl;
 
@@ -101,8 +102,8 @@ int main(int argc, char** argv) {
                      "password set: every browser signed in before must sign in again");
   }
   if (command == "players") return ctl.players();
+  if (const auto rc = view_command(ctl, command, args, json)) return *rc;
   if (const auto rc = fleet_command(ctl, command, args, to, json)) return *rc;
-  if (command == "playlists" || command == "schedules") return ctl.catalogue(command);
   if (command == "events") return ctl.events();
   if (command == "save-all") return ctl.acted(ctl.call("POST", "/api/save-all", {}, nullptr), "saving");
   if (command == "content") return ctl.content();

@@ -10,7 +10,7 @@ const char kUsageText[] =
     "\n"
     "  status                         is the server up, and how many players are online\n"
     "  players                        every player: id, name, state, list, last seen\n"
-    "  playlists | schedules          the catalogues\n"
+    "  playlists | schedules [TEXT]   the catalogues, or the lists whose names hold TEXT\n"
     "  playlist|schedule create NAME | rename ID NAME | copy ID | remove ID   [--if-match ETAG]\n"
     "  schedule fallback ID PLAYLIST-ID|none   what plays outside the schedule's dayparts\n"
     "  tasks SCHEDULE-ID [TASK...]    show a schedule's tasks, or set them all, each as one argument:\n"
@@ -49,12 +49,14 @@ const char kUsageText[] =
     "  notify mail remove             notify test mail|NAME   (sends one now and says how it went)\n"
     "  password                       set the password of the console's account \"admin\"\n"
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
+    "  items PLAYLIST-ID              a playlist's items with their lengths and dates, and its whole length\n"
+    "  history ID [--hours N]         a player's uptime and what happened to it (24 hours unless N)\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
     "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
     "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
     "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
-    "5 server error.\n";
+    "5 server error, 6 the server's disk is full.\n";
 
 }  // namespace
 
@@ -63,7 +65,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
+    "proof-of-play", "history", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

@@ -5,7 +5,7 @@
 namespace tavri::avctl {
 
 // Exit statuses scripts can tell apart.
-enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kUnreachable = 3, kUnauthorized = 4, kServerError = 5 };
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kUnreachable = 3, kUnauthorized = 4, kServerError = 5, kDiskFull = 6 };
 
 // Every command this client knows; anything else is a typing error, not a
 // command for the players.

@@ -107,7 +107,15 @@ echo iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e
 check 'ctl upload "$out/dot.png" >/dev/null && cmp -s "$out/dot.png" "$state/content/dot.png"' "a medium is uploaded into the content folder"
 for _ in $(seq 1 40); do ctl content 2>/dev/null | grep -q '^dot.png' && break; sleep 0.25; done
 check 'ctl items "$id" dot.png:7 >/dev/null' "and put in the playlist for 7 seconds"
-check 'ctl backup "$out/backup.tar" >/dev/null && tar -tf "$out/backup.tar" | grep -q PLAYLIST' "a backup is taken while the service runs"
+check 'ctl items "$id" | grep -q "^Lobby: 1 item(s), 0:07 in all" && ctl items "$id" | grep -q "^1  *dot.png .* 0:07"' \
+  "the playlist's items are shown with their lengths and the whole length"
+check 'ctl playlists obb | grep -q "Lobby" && ! ctl playlists obb | grep -q Closing' "the playlists are searched by name"
+check 'ctl history SIM-0001 | grep -q "^SIM-0001: uptime over 24 h" && ctl history SIM-0001 | grep -q "first_seen"' \
+  "a player's history is shown"
+check 'ctl --json status | python3 -c "import json,sys; s=json.load(sys.stdin); sys.exit(0 if s[\"ready\"] and len(s[\"players\"]) == s[\"online\"] + s[\"offline\"] else 1)"' \
+  "--json status gives the whole answer"
+check 'ctl --json backup "$out/backup.tar" | grep -q "\"bytes\"" && tar -tf "$out/backup.tar" | grep -q PLAYLIST' \
+  "a backup is taken while the service runs, and said in JSON"
 # The lists without their versions: a version also tells one life of an id
 # from the next, and a restart begins new lives.
 lists() { python3 -c "import json,sys; print([{k: v for k, v in l.items() if k != 'etag'} for l in json.load(sys.stdin)])"; }
