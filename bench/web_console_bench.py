@@ -13,12 +13,12 @@ import os
 import socket
 import statistics
 import sys
-import tempfile
 import threading
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+import headless  # noqa: E402
+
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
@@ -34,13 +34,7 @@ def feedback(player, playback):
 
 
 def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1366,768", f"--user-data-dir={tempfile.mkdtemp()}"):
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = headless.browser()
     driver.execute_cdp_cmd("Network.enable", {})
     driver.execute_cdp_cmd("Network.setCacheDisabled", {"cacheDisabled": True})
     return driver

@@ -8,12 +8,12 @@ import json
 import os
 import statistics
 import sys
-import tempfile
 import time
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+import headless  # noqa: E402
+
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
@@ -58,14 +58,7 @@ fetch('/api/session').then((r) => r.json()).then((s) => fetch('/api/commands', {
 
 
 def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1366,768", f"--user-data-dir={tempfile.mkdtemp()}"):
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    driver.set_script_timeout(60)
+    driver = headless.browser(script_timeout=60)
     driver.execute_cdp_cmd("Performance.enable", {})
     return driver
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "api/api_service.h"
+#include "api/player_query.h"
 #include "api/api_token.h"
 #include "app/controllers.h"
 #include "app/server_config.h"
@@ -151,6 +152,25 @@ TEST_F(Api, EveryRouteButTheHealthChecksNeedsTheToken) {
   for (const char* bad : {"?fields=id,secret", "?limit=0", "?limit=x", "?format=xml", "?sort=name"})
     EXPECT_EQ(call("GET", std::string("/api/players") + bad).status, 400) << bad;
   EXPECT_EQ(call("GET", "/api/players?group=Nope").status, 404);
+
+  // The list is written as text directly: what a player calls itself comes back as it was, in every form.
+  const QString hostile = QString::fromUtf8("Quote \"q\" \\ back, caf\u00e9 \u05e9\u05dc\u05d5\u05dd \U0001F4FA");
+  const std::string sep(wire::kSeparator);
+  c->udp_feedback.udp_socket_did_receive(QByteArray::fromStdString("P9" + sep) + hostile.toUtf8() +
+                                             QByteArray::fromStdString(sep + "2" + sep + "1" + sep + "---" + sep + "---" +
+                                                                       sep + "0" + sep + "0"),
+                                         "127.0.0.1");
+  const QJsonObject one = doc("/api/players/P9").object();
+  ASSERT_EQ(one["name"].toString(), hostile);
+  EXPECT_EQ(doc("/api/players?fields=name&q=quote").array(), (QJsonArray{QJsonObject{{"name", hostile}}}));
+  EXPECT_EQ(doc("/api/players?format=compact&fields=name,id&q=quote").object()["players"].toArray(),
+            (QJsonArray{QJsonArray{hostile, "P9"}}));
+  for (const qint64 ms : {0LL, 1765265489123LL, 951782400000LL /* 2000-02-29 */, 4102444799999LL})
+    EXPECT_EQ(player_query::iso_utc(ms), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs));
+  for (const QJsonValue& p : doc("/api/players").array())
+    if (p.toObject()["id"] == "P9") {
+      EXPECT_EQ(p.toObject(), one) << "the list and the player agree";
+    }
 }
 
 // The API sends the bytes the window's buttons send.

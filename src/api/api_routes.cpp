@@ -39,46 +39,40 @@ struct PlayerRow {
   QString now_playing;
 };
 
-// Where the floor plan shows the player (origin bottom left), once placed.
-QJsonValue map_json(const Record& r) {
-  const QVariant icon = r.value(player_map::kIconKey);
-  if (!icon.canConvert<MapIcon>()) return QJsonValue();
-  const QRectF frame = icon.value<MapIcon>().frame;
-  return QJsonObject{{"x", frame.x()}, {"y", frame.y()}};
-}
-
 // `uptimes`: the history's shares of the last 24 hours, formatted here, off
 // the main thread for the whole list.
-QJsonObject player_json(const PlayerRow& row, const QDateTime& now, const QHash<QString, double>& uptimes) {
+player_query::Player player_of(const PlayerRow& row, qint64 now_ms, const QHash<QString, double>& uptimes) {
   const Record& r = row.record;
-  const auto uptime = uptimes.constFind(r.value("device_id").toString());
-  const QDateTime seen = r.value("status_time").toDateTime();
-  const ListShown& list = row.list;
-  return QJsonObject{
-      {"id", r.value("device_id").toString()},
-      {"name", r.value("device_name").toString()},
-      {"ip", r.value("device_ip").toString()},
-      // Another address that reports in its name; not taken until accepted.
-      {"claimed_by", r.value(UDP_Feedback::kClaimedAddressKey).toString().isEmpty()
-                         ? QJsonValue()
-                         : QJsonValue(r.value(UDP_Feedback::kClaimedAddressKey).toString())},
-      {"online", players::is_online(r, now)},
-      {"state", players::device_state(r, now)},
-      {"playback", players::playback_name(r.value("status_player").toInt())},
-      {"menu", r.value("status_menue").toInt() == 1},
-      {"muted", r.value("status_sound").toInt() == 1},
-      {"list", QJsonObject{{"id", list.id},
-                           {"name", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.name)},
-                           {"kind", list.name.isEmpty() ? QJsonValue() : QJsonValue(list.schedule ? "schedule" : "playlist")}}},
-      {"track", r.value("id_track").toString()},
-      {"now_playing", row.now_playing.isEmpty() ? QJsonValue() : QJsonValue(row.now_playing)},
-      {"background", r.value("device_background").toString()},
-      {"device_time", r.value("device_time").toString()},
-      {"last_seen", seen.isValid() ? QJsonValue(seen.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue()},
-      {"command", row.command.isEmpty() ? QJsonValue() : QJsonValue(row.command)},
-      {"uptime_24h", uptime == uptimes.cend() ? QJsonValue() : QJsonValue(history::HistoryService::uptime_text(*uptime))},
-      {"map", map_json(r)},
-  };
+  player_query::Player p;
+  // Keys made once: ten thousand players read each of them.
+  p.id = r.value(QStringLiteral("device_id")).toString();
+  p.name = r.value(QStringLiteral("device_name")).toString();
+  p.ip = r.value(QStringLiteral("device_ip")).toString();
+  // Another address that reports in its name; not taken until accepted.
+  p.claimed_by = r.value(UDP_Feedback::kClaimedAddressKey).toString();
+  // One reading of the time it was last heard serves the state and the text.
+  const QDateTime seen = r.value(QStringLiteral("status_time")).toDateTime();
+  const qint64 seen_ms = seen.isValid() ? seen.toMSecsSinceEpoch() : 0;
+  p.online = seen.isValid() && !players::silent_for_too_long(seen_ms, now_ms);
+  p.state = p.online ? players::Device_Status(r.value(QStringLiteral("status_device"))) : QStringLiteral("OFFLINE");
+  p.playback = players::playback_name(r.value(QStringLiteral("status_player")).toInt());
+  p.menu = r.value(QStringLiteral("status_menue")).toInt() == 1;
+  p.muted = r.value(QStringLiteral("status_sound")).toInt() == 1;
+  p.list_id = row.list.id;
+  p.list_name = row.list.name;
+  p.list_schedule = row.list.schedule;
+  p.track = r.value(QStringLiteral("id_track")).toString();
+  p.now_playing = row.now_playing;
+  p.background = r.value(QStringLiteral("device_background")).toString();
+  p.device_time = r.value(QStringLiteral("device_time")).toString();
+  if (seen.isValid()) p.last_seen = player_query::iso_utc(seen_ms);
+  p.command = row.command;
+  if (const auto uptime = uptimes.constFind(p.id); uptime != uptimes.cend())
+    p.uptime_24h = history::HistoryService::uptime_text(*uptime);
+  // Where the floor plan shows the player (origin bottom left), once placed.
+  if (const QVariant icon = r.value(player_map::kIconKey); icon.canConvert<MapIcon>())
+    p.map = icon.value<MapIcon>().frame.topLeft();
+  return p;
 }
 
 }  // namespace
@@ -247,10 +241,11 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
     for (int i = 0; i < devices.size(); ++i) rows.push_back(row(devices.at(i)));
     return std::function<api::Response()>([rows = std::move(rows), uptimes = c_.history.uptimes_24h(), query = *query,
                                            members = std::move(members), groups = std::move(groups)] {
-      const QDateTime now = QDateTime::currentDateTime();
-      QJsonArray out;
-      for (const PlayerRow& r : rows) out.append(player_json(r, now, uptimes));
-      return query.any() ? json(200, player_query::shape(query, out, members, groups)) : json(200, out);
+      const qint64 now_ms = QDateTime::currentMSecsSinceEpoch();
+      std::vector<player_query::Player> players;
+      players.reserve(rows.size());
+      for (const PlayerRow& r : rows) players.push_back(player_of(r, now_ms, uptimes));
+      return api::Response{200, "application/json", player_query::list_json(query, std::move(players), members, groups)};
     });
   }
   // The operator takes a player's report from another address as its own.
@@ -276,7 +271,8 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
   if (request.method != "GET") return error(405, "GET, PATCH or DELETE");
   for (int i = 0; i < devices.size(); ++i)
     if (devices.at(i).value("device_id").toString() == id)
-      return json(200, player_json(row(devices.at(i)), QDateTime::currentDateTime(), c_.history.uptimes_24h()));
+      return json(200, player_query::to_object(player_of(row(devices.at(i)), QDateTime::currentMSecsSinceEpoch(),
+                                                         c_.history.uptimes_24h())));
   return error(404, QString("No player has the id \"%1\".").arg(id), "id");
 }
 

@@ -19,7 +19,7 @@ std::optional<qint64> number(const QVariant& v) {
 
 bool is_stale(const QVariant& status_time, const QDateTime& now) {
   const QDateTime t = status_time.toDateTime();
-  return t.isValid() && t.msecsTo(now) > kOnlineSeconds * 1000.0;
+  return t.isValid() && silent_for_too_long(t.toMSecsSinceEpoch(), now.toMSecsSinceEpoch());
 }
 
 QString Device_Status(const QVariant& v) {

@@ -18,6 +18,8 @@ QString Menue_Status(const QVariant& status_menue);
 QString Sound_Status(const QVariant& status_sound);
 // True once a feedback time is more than 8.0 seconds old (none: false).
 bool is_stale(const QVariant& status_time, const QDateTime& now);
+// The same rule on times as milliseconds since the epoch, for lists of thousands.
+inline bool silent_for_too_long(qint64 heard_ms, qint64 now_ms) { return double(now_ms - heard_ms) > kOnlineSeconds * 1000.0; }
 // Online while the last feedback is at most 8.0 seconds old.
 bool is_online(const Record& player, const QDateTime& now = QDateTime::currentDateTime());
 // The device state as the table shows it: "OFFLINE" once the player is

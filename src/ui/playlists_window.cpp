@@ -9,6 +9,7 @@
 #include "core/movielist.h"
 #include "record_table.h"
 #include "widgets/tavri_splitt_view.h"
+#include "widgets/tavri_text.h"
 #include "window_parts.h"
 
 namespace tavri {
@@ -75,6 +76,19 @@ PlaylistsWindow::PlaylistsWindow(PlayList& playlists, display_playlist& editor, 
        {"REPLACE_FILE", "replace", [&] { editor.REPLACE_FILE(); }},
        {"PLAYLIST_CREATOR", "new from content", [&] { editor.PLAYLIST_CREATOR(); }},
        {"PLAYLIST_CREATOR_SEP", "one per file", [&] { editor.PLAYLIST_CREATOR_SEP(); }}});
+
+  // "ITEMS: 4, 00:02:05": how many and how long the shown playlist plays.
+  if (auto* heading = right->findChild<tavri_title_text*>()) {
+    RecordList& shown = editor.ArrayController_DISPLAYLIST();
+    const auto count = [heading, &shown] {
+      double seconds = 0;
+      for (int i = 0; i < shown.size(); ++i) seconds += std::max(0.0, shown.at(i).value("file_length").toDouble());
+      heading->set_text(shown.size() == 0 ? QString("Items")
+                                          : QString("Items: %1, %2").arg(shown.size()).arg(length_in_timecode(seconds)));
+    };
+    QObject::connect(&shown, &RecordList::changed, heading, count);
+    count();
+  }
 
   // Content dropped on the items goes in where it is dropped; items dragged
   // within the list move.

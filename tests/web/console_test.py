@@ -8,11 +8,9 @@ import json
 import os
 import signal
 import sys
-import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+import headless
 from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -54,17 +52,7 @@ def choose(driver, select_id, text):
 
 
 def browser(width, height):
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-quic", f"--window-size={width},{height}",
-                 f"--user-data-dir={tempfile.mkdtemp(dir=OUT)}"):
-        options.add_argument(flag)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    driver.set_script_timeout(20)
-    return driver
+    return headless.browser(width, height, OUT)
 
 
 # HTML5 drag and drop cannot be performed through WebDriver: the page's own
@@ -415,8 +403,7 @@ def main():
         status, _ = driver.execute_async_script(FETCH, "POST", "/api/playlists", {"X-CSRF-Token": json.loads(signed_in)["csrf"]})
         check(status == 403, "and the server refuses a change the page would not offer")
         # Refusals the test asked for are logged as failed loads; anything else is the page's own fault.
-        faults = [e["message"] for e in driver.get_log("browser")
-                  if e["level"] == "SEVERE" and "Failed to load resource" not in e["message"]]
+        faults = headless.script_errors(driver)
         check(not faults, f"no script error on any page {faults[:3]}")
     finally:
         driver.quit()

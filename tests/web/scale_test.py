@@ -7,15 +7,15 @@ import json
 import os
 import statistics
 import sys
-import tempfile
 import time
 import urllib.request
 
 from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
+
+import headless
 
 URL = "http://127.0.0.1:5080"
 PLAYERS = int(os.environ["PLAYERS"])
@@ -64,14 +64,7 @@ def registered(token):
 def main():
     token = open(os.environ["TOKEN_FILE"]).read().strip()
     check(until(lambda: registered(token) >= PLAYERS, 120), f"the service holds {PLAYERS} players")
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1366,768", f"--user-data-dir={tempfile.mkdtemp(dir=os.environ['OUT'])}"):
-        options.add_argument(flag)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = headless.browser(profile_dir=os.environ["OUT"])
     try:
         driver.get(URL + "/")
         until(lambda: driver.find_element(By.ID, "password").is_displayed(), 20)
@@ -120,8 +113,7 @@ def main():
         check(Select(driver.find_element(By.ID, "command")).first_selected_option.text == "PAUSE",
               "switching Table and Map keeps the chosen command")
 
-        faults = [e["message"] for e in driver.get_log("browser")
-                  if e["level"] == "SEVERE" and "Failed to load resource" not in e["message"]]
+        faults = headless.script_errors(driver)
         check(not faults, f"no script error {faults[:3]}")
     finally:
         driver.quit()

@@ -1,0 +1,28 @@
+"""Headless Chromium as the web console's tests and benchmarks drive it:
+nothing fetched from anywhere but the page's server, the page's own
+console kept for a look at script errors."""
+import tempfile
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+
+def browser(width=1366, height=768, profile_dir=None, script_timeout=20):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-quic", f"--window-size={width},{height}",
+                 f"--user-data-dir={tempfile.mkdtemp(dir=profile_dir)}"):
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.set_script_timeout(script_timeout)
+    return driver
+
+
+def script_errors(driver):
+    """What the page's scripts got wrong; refusals a test asked for are logged
+    as failed loads, and are not the page's fault."""
+    return [e["message"] for e in driver.get_log("browser")
+            if e["level"] == "SEVERE" and "Failed to load resource" not in e["message"]]
