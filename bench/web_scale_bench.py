@@ -73,6 +73,26 @@ def until(condition, seconds=60, step=0.005):
     raise TimeoutError("the page did not show it")
 
 
+def start_profile(driver):
+    driver.execute_cdp_cmd("Profiler.enable", {})
+    driver.execute_cdp_cmd("Profiler.setSamplingInterval", {"interval": 100})
+    driver.execute_cdp_cmd("Profiler.start", {})
+
+
+def print_profile(driver):
+    """Where the page's time went (PROFILE=keys or PROFILE=play), on stderr."""
+    prof = driver.execute_cdp_cmd("Profiler.stop", {})["profile"]
+    selfs = {}
+    dt = prof["timeDeltas"]
+    by_id = {n["id"]: n for n in prof["nodes"]}
+    for sample, delta in zip(prof["samples"], dt):
+        f = by_id[sample]["callFrame"]
+        key = f"{f['functionName'] or '(anon)'} {f['url'].split('/')[-1]}:{f['lineNumber']}"
+        selfs[key] = selfs.get(key, 0) + delta / 1000
+    for k, v in sorted(selfs.items(), key=lambda kv: -kv[1])[:25]:
+        print(f"    {v:8.1f} ms  {k}", file=sys.stderr)
+
+
 def registered(token):
     request = urllib.request.Request(URL + "/api/players?fields=id&limit=1", headers={"Authorization": f"Bearer {token}"})
     return json.load(urllib.request.urlopen(request))["total"]
@@ -136,38 +156,13 @@ def main():
                                                        "RecalcStyleDuration", "LayoutCount")}
         timed = lambda what, arg: driver.execute_async_script(TIMED, what, arg)
         nothing = [timed("none", "") for _ in range(ROUNDS * 4)]
-        if os.environ.get("PROFILE"):
-            driver.execute_cdp_cmd("Profiler.enable", {})
-            driver.execute_cdp_cmd("Profiler.setSamplingInterval", {"interval": 100})
-            driver.execute_cdp_cmd("Profiler.start", {})
+        if os.environ.get("PROFILE") == "keys":
+            start_profile(driver)
             for _ in range(5):
                 for text in ("S", "SI", "SIM", ""):
                     timed("filter", text)
                 timed("click", 'button[data-sort="state"]')
-            prof = driver.execute_cdp_cmd("Profiler.stop", {})["profile"]
-            selfs = {}
-            dt = prof["timeDeltas"]
-            by_id = {n["id"]: n for n in prof["nodes"]}
-            for sample, delta in zip(prof["samples"], dt):
-                f = by_id[sample]["callFrame"]
-                key = f"{f['functionName'] or '(anon)'} {f['url'].split('/')[-1]}:{f['lineNumber']}"
-                selfs[key] = selfs.get(key, 0) + delta / 1000
-            parent = {c: n["id"] for n in prof["nodes"] for c in n.get("children", [])}
-            callers = {}
-            for sample, delta in zip(prof["samples"], dt):
-                if by_id[sample]["callFrame"]["functionName"] == "getBoundingClientRect":
-                    chain, n = [], sample
-                    for _ in range(4):
-                        n = parent.get(n)
-                        if n is None:
-                            break
-                        f = by_id[n]["callFrame"]
-                        chain.append(f"{f['functionName']}:{f['lineNumber']}")
-                    callers[" < ".join(chain)] = callers.get(" < ".join(chain), 0) + delta / 1000
-            for k, v in callers.items():
-                print(f"    {v:8.1f} ms  getBoundingClientRect < {k}", file=sys.stderr)
-            for k, v in sorted(selfs.items(), key=lambda kv: -kv[1])[:25]:
-                print(f"    {v:8.1f} ms  {k}", file=sys.stderr)
+            print_profile(driver)
         keys = []
         for _ in range(ROUNDS):
             for text in ("S", "SI", "SIM", "SIM-", "SIM-00", "SIM-001", ""):
@@ -184,8 +179,12 @@ def main():
         time.sleep(0.3)
         scrolled_nodes, _ = metrics(driver)
         driver.execute_script(WATCH)
+        if os.environ.get("PROFILE") == "play":
+            start_profile(driver)
         status = driver.execute_async_script(COMMAND)
         time.sleep(8)
+        if os.environ.get("PROFILE") == "play":
+            print_profile(driver)
         gap, longest = driver.execute_script("window.stopWatch = true; return [window.gap, window.longest]")
         end_mb = tab_mb()
         end_nodes, end_heap = metrics(driver)

@@ -14,16 +14,28 @@ export const view = {
   historyPlayer: '', listFilter: '',
 };
 
-// Players come in the compact form, one array each: a tenth of the bytes
-// and of the parsing for ten thousand.
+// Players come in the compact form, one array each: half the bytes and of
+// the parsing. Ten thousand rows are turned into players a few thousand at
+// a time, the page answering in between.
+const CHUNK = 2500;
+const breathe = () => new Promise((resolve) => { setTimeout(resolve, 0); });
 async function loadPlayers() {
   const { fields, players } = await api('GET', '/api/players?format=compact');
   const at = Object.fromEntries(fields.map((f, i) => [f, i]));
-  state.players = players.map((r) => ({
-    id: r[at.id], name: r[at.name], ip: r[at.ip], claimed_by: r[at.claimed_by], online: r[at.online], state: r[at.state],
-    playback: r[at.playback], list: r[at.list], track: r[at.track], now_playing: r[at.now_playing], last_seen: r[at.last_seen],
-    command: r[at.command], uptime_24h: r[at.uptime_24h], map: r[at.map],
-  }));
+  const made = [];
+  for (let start = 0; start < players.length; start += CHUNK) {
+    await breathe();
+    for (let i = start; i < Math.min(players.length, start + CHUNK); i += 1) {
+      const r = players[i];
+      made.push({
+        id: r[at.id], name: r[at.name], ip: r[at.ip], claimed_by: r[at.claimed_by], online: r[at.online], state: r[at.state],
+        playback: r[at.playback], list: r[at.list], track: r[at.track], now_playing: r[at.now_playing],
+        last_seen: r[at.last_seen], command: r[at.command], uptime_24h: r[at.uptime_24h], map: r[at.map],
+      });
+    }
+  }
+  await breathe();
+  state.players = made;
   state.byId = new Map(state.players.map((p) => [p.id, p]));
   state.changed.clear();  // what events said is in the list as fetched
   state.changedFields.clear();

@@ -22,11 +22,12 @@ function noteGroups() {
   for (const g of state.groups) for (const id of g.players) groupsOf.set(id, [...(groupsOf.get(id) || []), g.name]);
   groupsVersion += 1;
 }
-const nowPlaying = (p) => p.now_playing || p.track || '';
+// Dashes are what a player reports for nothing.
+const none = (text) => !text || /^-+$/.test(String(text).trim());
+const nowPlaying = (p) => p.now_playing || (none(p.track) ? '' : p.track);
 // An offline player keeps the state it last reported, for when it is back.
 const stateOf = (p) => (p.online ? p.state : 'OFFLINE');
-// A player without a list reports dashes for it.
-const hasList = (p) => p.list?.id && !/^-+$/.test(String(p.list.id));
+const hasList = (p) => !none(p.list?.id);
 const listText = (p) => {
   if (!hasList(p)) return '';
   return p.list.name ? `${p.list.name}${p.list.kind === 'schedule' ? ' (schedule)' : ''}` : `${p.list.id} (unknown)`;
@@ -49,19 +50,21 @@ function haystack(p) {
   return p.text;
 }
 
-// Sorting runs on the data: the order of ten thousand is kept until the
-// list, the sort or the groups change. Changes that events bring re-sort it
-// at most once a second; the rows show them at once meanwhile.
 // A key that orders by plain comparison as people expect: case aside, and
 // numbers by value ("SIM-9" before "SIM-10"); ten times faster than a collator.
 const natural = (text) => text.toLowerCase().replace(/\d+/g, (d) => d.padStart(12, '0'));
 const byKey = (a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0);
+
+// Sorting runs on the data: the order of ten thousand is kept until the
+// list, the sort or the groups change. Changes that events bring re-sort it
+// at most once a second; the rows show them at once meanwhile.
 let order = { key: '', list: [], at: 0, stale: false };
+let resort = 0;
 function sortedPlayers() {
   const key = `${view.sort}|${state.playersVersion}|${groupsVersion}`;
   const now = performance.now();
   if (order.key === key && order.stale && now - order.at < 1000) {
-    setTimeout(() => update('players'), 1000 - (now - order.at));
+    if (!resort) resort = setTimeout(() => { resort = 0; update('players'); }, 1000 - (now - order.at));
   } else if (order.key !== key || order.stale) {
     const keyed = state.players.map((p) => [natural(sortValue(p, view.sort)), p]);
     keyed.sort(byKey);
@@ -335,7 +338,7 @@ pages.players = {
       if (view.sort === sort.dataset.sort) view.descending = !view.descending;
       else { view.sort = sort.dataset.sort; view.descending = false; }
       this.update('players');
-      $(`button[data-sort="${view.sort}"]`)?.focus();
+      $(`button[data-sort="${view.sort}"]`)?.focus({ preventScroll: true });
     });
   },
   counts() {

@@ -7,13 +7,16 @@ const W = 132;  // a tile
 const H = 44;
 const GAP = 8;
 
-// How each kind of state looks: told apart by colour and by mark, not by colour alone.
+// A tile's second line: the state in a word.
+const WORDS = { 'WAITING FOR PLAYLIST': 'waiting for a list', 'DOWNLOADING MOVIES': 'downloading', 'NEW PLAYLIST': 'new list' };
+
+// How each kind of state looks: told apart by colour, mark and word, not by colour alone.
 function look(p) {
-  if (!p.online) return { edge: '#767676', fill: '#ececec', ink: '#4d4d4d', mark: '○', dash: true };
-  if (p.state === 'DEVICE ERROR') return { edge: '#a3001b', fill: '#fde7ea', ink: '#1a1a1a', mark: '⚠' };
-  if (p.state !== 'READY') return { edge: '#7a4a00', fill: '#fff4ce', ink: '#1a1a1a', mark: '↓' };
-  if (p.playback === 'pause') return { edge: '#7a4a00', fill: '#fff4ce', ink: '#1a1a1a', mark: '❚❚' };
-  return { edge: '#1b5e20', fill: '#ffffff', ink: '#1a1a1a', mark: '▶' };
+  if (!p.online) return { edge: '#767676', fill: '#ececec', ink: '#4d4d4d', mark: '○', word: 'offline', dash: true };
+  if (p.state === 'DEVICE ERROR') return { edge: '#a3001b', fill: '#fde7ea', ink: '#1a1a1a', mark: '⚠', word: 'error' };
+  if (p.state !== 'READY') return { edge: '#0b5394', fill: '#e8f0fe', ink: '#1a1a1a', mark: '↓', word: WORDS[p.state] || p.state.toLowerCase() };
+  if (p.playback === 'pause') return { edge: '#7a4a00', fill: '#fff4ce', ink: '#1a1a1a', mark: '❚❚', word: 'paused' };
+  return { edge: '#1b5e20', fill: '#ffffff', ink: '#1a1a1a', mark: '▶', word: p.playback === 'play' ? 'playing' : p.playback };
 }
 
 // The longest middle-shortened form of `name` that fits `width`.
@@ -120,8 +123,8 @@ export class PlayersMap {
       ctx.font = 'bold 12px "DejaVu Sans", sans-serif';
       ctx.fillText(fit(ctx, p.name || p.id, W - 12), x + 6, y + 13);
       ctx.font = '11px "DejaVu Sans", sans-serif';
-      ctx.fillStyle = l.edge === '#1b5e20' ? '#1b5e20' : l.ink;
-      ctx.fillText(fit(ctx, `${l.mark} ${p.online ? `${p.state === 'READY' ? p.playback : p.state}` : 'offline'}`, W - 12), x + 6, y + 31);
+      ctx.fillStyle = l.edge === '#767676' ? l.ink : l.edge;
+      ctx.fillText(fit(ctx, `${l.mark} ${l.word}`, W - 12), x + 6, y + 31);
     }
     ctx.setLineDash([]);
   }

@@ -2,9 +2,9 @@
 # The players page with 10,000 simulated players (two simulators of 5,000)
 # in headless Chromium, the service and the players alone on loopback in a
 # private network namespace.
-#   usage: web_scale_test.sh BINARY_FOLDER
+#   usage: web_scale_test.sh BINARY_FOLDER [SCREENSHOT_FOLDER]
 set -u
-bin="$1"
+bin="$1"; shots="${2:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "creating network namespaces needs root"
@@ -26,6 +26,6 @@ unshare -n bash -c '
   echo "scale password" | ctl password >/dev/null || { echo "FAILED: the password cannot be set"; exit 1; }
   "$bin/tavri_player_sim" --players 5000 --prefix SIM --interval 4 --quiet 2>/dev/null & pids+=($!)
   "$bin/tavri_player_sim" --players 5000 --prefix OFF --interval 4 --quiet 2>/dev/null & pids+=($!)
-  TOKEN_FILE="$state/api_token" PASSWORD="scale password" PLAYERS=10000 OUT="$out" \
+  TOKEN_FILE="$state/api_token" PASSWORD="scale password" PLAYERS=10000 OUT="$out" SHOTS="$4" \
     /usr/bin/python3 "$(dirname "$here")/web/scale_test.py"
-' test "$out" "$bin" "$here"
+' test "$out" "$bin" "$here" "$shots"

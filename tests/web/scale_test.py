@@ -73,6 +73,9 @@ def main():
         driver.execute_script("location.hash = '#players'")
         count = lambda: driver.find_element(By.ID, "count").text
         check(until(lambda: count().startswith(f"{PLAYERS} players"), 60), f"the page lists {PLAYERS} players")
+        if os.environ.get("SHOTS"):
+            time.sleep(1)  # the status of all arrived
+            driver.save_screenshot(f"{os.environ['SHOTS']}/web_10000_players_1366x768.png")
         rows = driver.execute_script(ROWS)
         check(0 < len(rows) <= 250, f"only the rows in sight and a margin are drawn ({len(rows)})")
         check(rows[:3] == ["OFF-0000", "OFF-0001", "OFF-0002"], f"sorted by name, numbers by value ({rows[:3]})")
@@ -101,6 +104,7 @@ def main():
         check("▼" in name().text and name().find_element(By.XPATH, "..").get_attribute("aria-sort") == "descending",
               "with its arrow, for eyes and screen readers")
 
+
         # The map: the command chosen stays, a tile selects its player.
         Select(driver.find_element(By.ID, "command")).select_by_visible_text("PAUSE")
         driver.find_element(By.ID, "view-map").click()
@@ -109,6 +113,8 @@ def main():
         webdriver.ActionChains(driver).move_to_element_with_offset(canvas, -canvas.size["width"] // 2 + 40,
                                                                    -canvas.size["height"] // 2 + 20).click().perform()
         check(until(lambda: "11 selected" in count(), 5), f"a click on a tile selects its player ({before} -> {count()})")
+        if os.environ.get("SHOTS"):
+            driver.save_screenshot(f"{os.environ['SHOTS']}/web_10000_players_map_1366x768.png")
         driver.find_element(By.ID, "view-table").click()
         check(Select(driver.find_element(By.ID, "command")).first_selected_option.text == "PAUSE",
               "switching Table and Map keeps the chosen command")
