@@ -40,14 +40,8 @@ def browser():
     return driver
 
 
-def until(condition, seconds=20, step=0.002):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    raise TimeoutError("the page did not show it")
+def until(condition, seconds=20, step=0.005):
+    return headless.wait_for(condition, seconds, step)
 
 
 def loads(driver, path, ready):

@@ -64,13 +64,7 @@ def browser():
 
 
 def until(condition, seconds=60, step=0.005):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(step)
-    raise TimeoutError("the page did not show it")
+    return headless.wait_for(condition, seconds, step)
 
 
 def start_profile(driver):

@@ -2,6 +2,7 @@
 nothing fetched from anywhere but the page's server, the page's own
 console kept for a look at script errors."""
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -26,3 +27,14 @@ def script_errors(driver):
     as failed loads, and are not the page's fault."""
     return [e["message"] for e in driver.get_log("browser")
             if e["level"] == "SEVERE" and "Failed to load resource" not in e["message"]]
+
+
+def wait_for(condition, seconds=20, step=0.002):
+    """The first true answer of `condition`, polled until the deadline."""
+    end = time.time() + seconds
+    while time.time() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    raise TimeoutError("the page did not show it")
