@@ -22,6 +22,7 @@
 #include "app/controllers.h"
 #include "app/server_config.h"
 #include "core/catalogue_file.h"
+#include "core/console.h"
 #include "core/folders.h"
 #include "core/keyed_archive.h"
 #include "core/state_archive.h"
@@ -165,6 +166,14 @@ TEST_F(Api, EveryRouteButTheHealthChecksNeedsTheToken) {
   EXPECT_EQ(doc("/api/players?fields=name&q=quote").array(), (QJsonArray{QJsonObject{{"name", hostile}}}));
   EXPECT_EQ(doc("/api/players?format=compact&fields=name,id&q=quote").object()["players"].toArray(),
             (QJsonArray{QJsonArray{hostile, "P9"}}));
+  // What the server logged lately, the feedback's lines aside.
+  console_log("TEST LOG LINE");
+  const QJsonArray logged = doc("/api/log?lines=1000").object()["lines"].toArray();
+  ASSERT_FALSE(logged.isEmpty());
+  EXPECT_EQ(logged.last().toObject()["text"].toString(), "TEST LOG LINE");
+  for (const QJsonValue& line : logged) EXPECT_FALSE(line.toObject()["text"].toString().startsWith("RECEIVE FROM"));
+  EXPECT_EQ(doc("/api/log?lines=1").object()["lines"].toArray().size(), 1);
+  EXPECT_EQ(call("GET", "/api/log?lines=0").status, 400);
   for (const qint64 ms : {0LL, 1765265489123LL, 951782400000LL /* 2000-02-29 */, 4102444799999LL})
     EXPECT_EQ(player_query::iso_utc(ms), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs));
   for (const QJsonValue& p : doc("/api/players").array())

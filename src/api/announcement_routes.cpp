@@ -1,5 +1,9 @@
 // The announcement through the API: what runs, start one, end it.
 #include "api/api_routes.h"
+
+#include <QUrlQuery>
+
+#include "core/console.h"
 #include "api/route_helpers.h"
 #include "app/controllers.h"
 #include "content/content_item.h"
@@ -75,6 +79,20 @@ api::Response ApiRoutes::alerts() {
                             {"since", QDateTime::fromMSecsSinceEpoch(a.since_ms).toUTC().toString(Qt::ISODateWithMs)},
                             {"players", QJsonArray::fromStringList(a.ids)}});
   return json(200, QJsonObject{{"alerts", open}, {"announcement", announcement_json(c_.announcement)}});
+}
+
+// ?lines=N (1 to 1,000, 100 when missing): what the server logged lately,
+// the per-player lines aside, oldest first.
+api::Response ApiRoutes::log(const api::Request& request) {
+  const QUrlQuery query(text(request.query));
+  bool number = true;
+  const int lines = query.hasQueryItem("lines") ? query.queryItemValue("lines").toInt(&number) : 100;
+  if (!number || lines < 1 || lines > 1000) return error(400, "\"lines\" must be a whole number from 1 to 1000", "lines");
+  QJsonArray out;
+  for (const ConsoleLine& line : recent_console_lines(lines))
+    out.append(QJsonObject{{"time", QDateTime::fromMSecsSinceEpoch(line.time_ms).toUTC().toString(Qt::ISODateWithMs)},
+                           {"text", line.text}});
+  return json(200, QJsonObject{{"lines", out}});
 }
 
 }  // namespace tavri

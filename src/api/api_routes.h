@@ -61,6 +61,7 @@ class ApiRoutes : public QObject {
   Answer groups(const api::Request& request, const QStringList& parts);
   Answer announcement(const api::Request& request);
   api::Response alerts();
+  api::Response log(const api::Request& request);
   Answer audit(const api::Request& request);
   Answer notifications(const api::Request& request, const QStringList& parts);
   // The playlist or schedule a body names ({"playlist": 3}, {"schedule":

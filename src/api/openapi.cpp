@@ -77,6 +77,8 @@ const char* document_text() {
                "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}},
       "delete": {"summary": "End it: every player gets back what this server last told it to play", "responses": {"200": {"description": "ended"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/alerts": {"get": {"summary": "What the dashboards show at a glance: the outages told and not over (title, text, since, the players still dark), and the running announcement", "responses": {"200": {"description": "{alerts, announcement}"}}}},
+    "/api/log": {"get": {"summary": "What the server logged lately, oldest first, without the lines each player's feedback writes", "parameters": [{"name": "lines", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 1000, "default": 100}}],
+                 "responses": {"200": {"description": "{lines: [{time, text}]}"}, "400": {"$ref": "#/components/responses/Refused"}}}},
     "/api/groups": {
       "get": {"summary": "Every group with its players and how many are online and offline", "responses": {"200": {"description": "groups"}}},
       "post": {"summary": "Make a group", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["name"], "properties": {"name": {"type": "string"}}}}}},

@@ -40,6 +40,7 @@ const std::vector<RouteRole>& route_roles() {
       {"POST", "/api/send", operator_},
       {"GET", "/api/announcement", viewer},
       {"GET", "/api/alerts", viewer},
+      {"GET", "/api/log", operator_},
       {"POST", "/api/announcement", operator_},
       {"DELETE", "/api/announcement", operator_},
       {"GET", "/api/groups", viewer},

@@ -51,6 +51,7 @@ const char kUsageText[] =
     "  proof-of-play --from YYYY-MM-DD --to YYYY-MM-DD [--totals] [--players ID,ID...]   CSV on stdout\n"
     "  items PLAYLIST-ID              a playlist's items with their lengths and dates, and its whole length\n"
     "  history ID [--hours N]         a player's uptime and what happened to it (24 hours unless N)\n"
+    "  log [--lines N]                what the server logged lately (100 lines unless N), feedback aside\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
     "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
@@ -65,7 +66,7 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "history", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
+    "proof-of-play", "history", "log", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

@@ -84,11 +84,28 @@ int show_catalogue(Ctl& ctl, const QString& which, const QStringList& args, bool
   return kOk;
 }
 
+// "log [--lines N]": what the server logged lately, in local time.
+int show_log(Ctl& ctl, const QStringList& args, bool json) {
+  QString lines = "100";
+  if (args.size() == 2 && args[0] == "--lines") lines = args[1];
+  else if (!args.isEmpty()) return usage("log [--lines N]");
+  QJsonDocument doc;
+  if (int rc = ctl.call("GET", "/api/log?lines=" + QUrl::toPercentEncoding(lines), {}, &doc); rc || json) return rc;
+  for (const QJsonValue& v : doc.object().value("lines").toArray()) {
+    const QJsonObject line = v.toObject();
+    const QString when = QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs).toLocalTime()
+                             .toString("yyyy-MM-dd HH:mm:ss");
+    std::printf("%s  %s\n", qPrintable(when), escaped(line.value("text").toString()).c_str());
+  }
+  return kOk;
+}
+
 }  // namespace
 
 std::optional<int> view_command(Ctl& ctl, const QString& command, const QStringList& args, bool json) {
   if (command == "items" && args.size() == 1) return show_items(ctl, args[0], json);
   if (command == "history") return show_history(ctl, args, json);
+  if (command == "log") return show_log(ctl, args, json);
   if (command == "playlists" || command == "schedules") return show_catalogue(ctl, command, args, json);
   return std::nullopt;
 }

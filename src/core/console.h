@@ -12,6 +12,14 @@ void console_log(const QString& line);
 // line for each).
 void console_log_lines(const QStringList& lines);
 
+// The last lines, for an operator looking back (GET /api/log): at most a
+// thousand, without the lines every feedback and every map icon writes.
+struct ConsoleLine {
+  qint64 time_ms;
+  QString text;
+};
+QList<ConsoleLine> recent_console_lines(int most);
+
 using ConsoleListener = std::function<void(const QString&)>;
 void set_console_listener(ConsoleListener listener);
 // The running server's own watch on the lines (failing storage is told to

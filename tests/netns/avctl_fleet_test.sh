@@ -112,6 +112,8 @@ check 'ctl items "$id" | grep -q "^Lobby: 1 item(s), 0:07 in all" && ctl items "
 check 'ctl playlists obb | grep -q "Lobby" && ! ctl playlists obb | grep -q Closing' "the playlists are searched by name"
 check 'ctl history SIM-0001 | grep -q "^SIM-0001: uptime over 24 h" && ctl history SIM-0001 | grep -q "first_seen"' \
   "a player's history is shown"
+check 'ctl log --lines 1000 | grep -q "ANNOUNCEMENT ENDED" && ! ctl log --lines 1000 | grep -q "RECEIVE FROM"' \
+  "the server's recent log is shown, without the feedback's lines"
 check 'ctl --json status | python3 -c "import json,sys; s=json.load(sys.stdin); sys.exit(0 if s[\"ready\"] and len(s[\"players\"]) == s[\"online\"] + s[\"offline\"] else 1)"' \
   "--json status gives the whole answer"
 check 'ctl --json backup "$out/backup.tar" | grep -q "\"bytes\"" && tar -tf "$out/backup.tar" | grep -q PLAYLIST' \
