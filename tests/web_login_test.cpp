@@ -217,6 +217,7 @@ TEST(SignInQueue, EverySourceGetsItsTurnInOrder) {
       changed.wait(lock, [&] { return open; });
       order.push_back(source);
       changed.notify_all();
+      return std::function<void()>();
     };
   };
   for (int i = 0; i < 40; ++i) ASSERT_EQ(queue.submit("flood" + std::to_string(i), check("flood")), SignInQueue::Queued::yes);
@@ -235,9 +236,16 @@ TEST(SignInQueue, EverySourceGetsItsTurnInOrder) {
   // Its turn over, a source may try again.
   static std::atomic<bool> ran{false};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (queue.submit("operator", [] { ran = true; }) != SignInQueue::Queued::yes)
+  while (queue.submit("operator", [] { ran = true; return std::function<void()>(); }) != SignInQueue::Queued::yes)
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
   while (!ran) ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+  // Told its outcome, a source is free: a client that asks again at once is not turned away.
+  static std::atomic<int> again{-1};
+  ASSERT_EQ(queue.submit("quick", [&queue] {
+    return std::function<void()>([&queue] { again = int(queue.submit("quick", [] { return std::function<void()>(); })); });
+  }), SignInQueue::Queued::yes);
+  while (again < 0) ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+  EXPECT_EQ(again, int(SignInQueue::Queued::yes));
 }
 
 namespace {

@@ -46,8 +46,10 @@ std::optional<std::string> text_field(const json& body, const char* field) {
 
 // A change that hashes a password waits its turn on the hashing threads,
 // one at a time for each person asking.
-void hashed(const Request& request, std::function<void()> work, const Respond& respond) {
-  const auto queued = SignInQueue::shared().submit("account " + request.caller.name, std::move(work));
+void hashed(const Request& request, std::function<Response()> work, const Respond& respond) {
+  const auto queued = SignInQueue::shared().submit("account " + request.caller.name, [work = std::move(work), respond] {
+    return std::function<void()>([respond, answer = work()] { respond(answer); });
+  });
   if (queued == SignInQueue::Queued::yes) return;
   Response busy = refused(503, "busy hashing passwords: try again");
   busy.headers.emplace_back("Retry-After", "1");
@@ -90,10 +92,9 @@ void users(const std::shared_ptr<WebLogin>& web, const Request& request, const s
     if (!role || !password) return respond(refused(400, "a new account needs a \"role\" and a \"password\"", !role ? "role" : "password"));
     if (const auto why = Accounts::name_problem(*user)) return respond(refused(400, *why, "name"));
     if (const auto why = Accounts::password_problem(*password)) return respond(refused(400, *why, "password"));
-    return hashed(request, [web, user = *user, role = *role, password = *password, respond] {
-      if (const auto why = web->accounts().add_user(user, role, password))
-        return respond(refused(status_of(*why), *why, "name"));
-      respond(answer_json(201, {{"name", user}, {"role", role_name(role)}}));
+    return hashed(request, [web, user = *user, role = *role, password = *password] {
+      if (const auto why = web->accounts().add_user(user, role, password)) return refused(status_of(*why), *why, "name");
+      return answer_json(201, {{"name", user}, {"role", role_name(role)}});
     }, respond);
   }
   if (!role && !password) return respond(refused(400, "give a \"role\", a \"password\" or both"));
@@ -103,10 +104,9 @@ void users(const std::shared_ptr<WebLogin>& web, const Request& request, const s
   if (role)
     if (const auto why = accounts.set_role(*user, *role)) return respond(refused(status_of(*why), *why, "role"));
   if (!password) return respond(answer_json(200, {{"name", *user}, {"role", role_name(*role)}}));
-  hashed(request, [web, user = *user, password = *password, respond] {
-    if (const auto why = web->accounts().set_password(user, password))
-      return respond(refused(status_of(*why), *why, "password"));
-    respond(answer_json(200, {{"name", user}, {"password_set", true}}));
+  hashed(request, [web, user = *user, password = *password] {
+    if (const auto why = web->accounts().set_password(user, password)) return refused(status_of(*why), *why, "password");
+    return answer_json(200, {{"name", user}, {"password_set", true}});
   }, respond);
 }
 
@@ -150,12 +150,10 @@ void own_password(const std::shared_ptr<WebLogin>& web, const Request& request, 
   if (!current) return respond(refused(400, "\"current\" must be your password now", "current"));
   if (!password) return respond(refused(400, "\"password\" must be a string", "password"));
   if (const auto why = Accounts::password_problem(*password)) return respond(refused(400, *why, "password"));
-  hashed(request, [web, user = request.caller.name, current = *current, password = *password, respond] {
-    if (!web->accounts().check_password(user, current))
-      return respond(refused(403, "the current password is wrong", "current"));
-    if (const auto why = web->accounts().set_password(user, password))
-      return respond(refused(status_of(*why), *why, "password"));
-    respond(answer_json(200, {{"password_set", true}}));
+  hashed(request, [web, user = request.caller.name, current = *current, password = *password] {
+    if (!web->accounts().check_password(user, current)) return refused(403, "the current password is wrong", "current");
+    if (const auto why = web->accounts().set_password(user, password)) return refused(status_of(*why), *why, "password");
+    return answer_json(200, {{"password_set", true}});
   }, respond);
 }
 

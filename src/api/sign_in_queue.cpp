@@ -4,7 +4,7 @@
 
 namespace tavri::api {
 
-SignInQueue::Queued SignInQueue::submit(const std::string& source, std::function<void()> check) {
+SignInQueue::Queued SignInQueue::submit(const std::string& source, Check check) {
   std::lock_guard lock(mutex_);
   if (sources_.contains(source)) return Queued::source_busy;
   if (sources_.size() >= most_sources_) return Queued::full;
@@ -23,9 +23,14 @@ void SignInQueue::work() {
     auto [source, check] = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
-    check();
+    const std::function<void()> answer = check();
     lock.lock();
     sources_.erase(source);
+    if (answer) {
+      lock.unlock();
+      answer();
+      lock.lock();
+    }
   }
   --running_;
 }

@@ -20,8 +20,11 @@ class SignInQueue {
 
   SignInQueue(int hashing, std::size_t most_sources) : hashing_(hashing), most_sources_(most_sources) {}
 
-  // `check` runs on a hashing thread when the source's turn comes.
-  Queued submit(const std::string& source, std::function<void()> check);
+  // `check` runs on a hashing thread when the source's turn comes. What it
+  // returns (its answer, when it has one) runs once the source is free
+  // again, so that a source told its outcome can try again at once.
+  using Check = std::function<std::function<void()>()>;
+  Queued submit(const std::string& source, Check check);
 
   // The one queue of the process: its threads outlive any listener.
   static SignInQueue& shared();
@@ -32,7 +35,7 @@ class SignInQueue {
   const int hashing_;
   const std::size_t most_sources_;
   std::mutex mutex_;
-  std::deque<std::pair<std::string, std::function<void()>>> waiting_;
+  std::deque<std::pair<std::string, Check>> waiting_;
   std::unordered_set<std::string> sources_;  // waiting or being checked
   int running_ = 0;
 };

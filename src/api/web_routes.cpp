@@ -91,13 +91,16 @@ void sign_in(const std::shared_ptr<WebLogin>& web, Request request, bool tls, co
   const auto queued = SignInQueue::shared().submit(request.client, [web, client = request.client, device, user,
                                                                      password = *password, tls, respond] {
     const auto session = web->sign_in(client, user, password);
-    if (!session) return respond(json_answer(401, error_body("the name or the password is wrong", "password")));
-    Response ok = json_answer(200, nlohmann::json{{"csrf", session->csrf}, {"name", session->user},
-                                                  {"role", role_name(session->role)}}
-                                       .dump());
-    ok.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
-    if (device.empty()) ok.headers.emplace_back("Set-Cookie", WebLogin::device_cookie(web->remember_device(), tls));
-    respond(std::move(ok));
+    Response answer = json_answer(401, error_body("the name or the password is wrong", "password"));
+    if (session) {
+      answer = json_answer(200, nlohmann::json{{"csrf", session->csrf}, {"name", session->user},
+                                               {"role", role_name(session->role)}}
+                                    .dump());
+      answer.headers.emplace_back("Set-Cookie", WebLogin::cookie(session->id, tls));
+      if (device.empty()) answer.headers.emplace_back("Set-Cookie", WebLogin::device_cookie(web->remember_device(), tls));
+    }
+    // Answered once the source is free: its next sign-in is not turned away as still being checked.
+    return std::function<void()>([respond, answer] { respond(answer); });
   });
   if (queued == SignInQueue::Queued::yes) return;
   Response busy = queued == SignInQueue::Queued::source_busy
