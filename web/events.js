@@ -1,9 +1,8 @@
 // The API's event stream: what it says is applied to what the page holds,
 // what it does not say is fetched again.
-import { hooks } from './api.js';
+import { api, hooks } from './api.js';
 import { loaders, note, pages, redraw, refresh, shell, state, update } from './app.js';
 import { $, act, esc } from './ui.js';
-import { api } from './api.js';
 
 let events = null;
 export function listen() {

@@ -1,6 +1,6 @@
 // The history page: events and proof of play.
 import { api } from './api.js';
-import { pages, state, update, view } from './app.js';
+import { pages, state, view } from './app.js';
 import { $, $$, act, esc, toast, today } from './ui.js';
 
 // ---- history ----

@@ -1,6 +1,6 @@
 // The schedules page: the catalogue and a schedule's tasks.
 import { api } from './api.js';
-import { pages, playlistName, state, update, view } from './app.js';
+import { pages, playlistName, state, view } from './app.js';
 import { bindCatalogue, searchBox, searched } from './catalogue.js';
 import { $, act, ask, esc, toast, today } from './ui.js';
 

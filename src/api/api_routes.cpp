@@ -246,7 +246,7 @@ ApiRoutes::Answer ApiRoutes::players(const api::Request& request, const QStringL
       std::vector<player_query::Player> players;
       players.reserve(rows.size());
       for (const PlayerRow& r : rows) players.push_back(player_of(r, now_ms, uptimes));
-      return api::Response{200, "application/json", player_query::list_json(query, std::move(players), members, groups)};
+      return api::Response{200, "application/json", player_query::list_json(query, players, members, groups)};
     });
   }
   // The operator takes a player's report from another address as its own.

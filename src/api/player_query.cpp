@@ -125,6 +125,18 @@ void append_number(std::string& out, double value) {
 
 void append_bool(std::string& out, bool value) { out += value ? "true" : "false"; }
 
+// {"id": ..., "kind": "playlist"|"schedule"|null, "name": ...|null}
+void append_list(std::string& out, const Player& p) {
+  out += "{\"id\":";
+  append_string(out, p.list_id);
+  out += ",\"kind\":";
+  if (p.list_name.isEmpty()) out += "null";
+  else append_string(out, p.list_schedule ? "schedule" : "playlist");
+  out += ",\"name\":";
+  append_text_or_null(out, p.list_name);
+  out += '}';
+}
+
 // One field's value; `field` is its place in known_fields().
 void append_field(std::string& out, const Player& p, int field) {
   switch (field) {
@@ -137,7 +149,7 @@ void append_field(std::string& out, const Player& p, int field) {
     case 6: return append_string(out, p.playback);
     case 7: return append_bool(out, p.menu);
     case 8: return append_bool(out, p.muted);
-    case 9: break;  // the list, below
+    case 9: return append_list(out, p);
     case 10: return append_string(out, p.track);
     case 11: return append_text_or_null(out, p.now_playing);
     case 12: return append_string(out, p.background);
@@ -152,17 +164,6 @@ void append_field(std::string& out, const Player& p, int field) {
       out += ",\"y\":";
       append_number(out, p.map->y());
       out += '}';
-      return;
-  }
-  {
-    out += "{\"id\":";
-    append_string(out, p.list_id);
-    out += ",\"kind\":";
-    if (p.list_name.isEmpty()) out += "null";
-    else append_string(out, p.list_schedule ? "schedule" : "playlist");
-    out += ",\"name\":";
-    append_text_or_null(out, p.list_name);
-    out += '}';
   }
 }
 
@@ -199,7 +200,7 @@ QJsonObject to_object(const Player& p) {
   return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
 }
 
-std::string list_json(const Query& query, std::vector<Player> players, const QSet<QString>& members,
+std::string list_json(const Query& query, const std::vector<Player>& players, const QSet<QString>& members,
                       const QHash<QString, QStringList>& groups) {
   std::vector<const Player*> kept;
   kept.reserve(players.size());

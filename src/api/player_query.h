@@ -55,7 +55,7 @@ QJsonObject to_object(const Player& player);
 // `players` filtered, paged and shaped, as JSON text: written directly, for
 // ten thousand players in a few milliseconds. `members`: the group's players
 // (when the query names one); `groups`: each player's groups, for the text.
-std::string list_json(const Query& query, std::vector<Player> players, const QSet<QString>& members,
+std::string list_json(const Query& query, const std::vector<Player>& players, const QSet<QString>& members,
                       const QHash<QString, QStringList>& groups);
 
 }  // namespace tavri::player_query

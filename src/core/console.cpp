@@ -49,9 +49,10 @@ void console_log_lines(const QStringList& lines) {
     std::lock_guard lock(console_mutex());
     const QByteArray bytes = (lines.join('\n') + '\n').toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    qint64 now = 0;  // read only for a line kept: feedback's lines come thousands a second
     for (const QString& line : lines) {
       if (chatter(line)) continue;
+      if (!now) now = QDateTime::currentMSecsSinceEpoch();
       recent().push_back({now, line});
       if (recent().size() > kRecentLines) recent().pop_front();
     }

@@ -52,6 +52,7 @@ class RecordList : public QObject {
   void set_sort_key(const QString& key, bool case_insensitive = true, bool ascending = true, bool by_value = false);
   void clear_sort();
   QString sort_key() const { return sort_key_; }
+  bool sort_ascending() const { return ascending_; }
   int list_index_of_row(int display_row) const;
   int row_of_list_index(int list_index) const;
   const Record& row(int display_row) const { return at(list_index_of_row(display_row)); }

@@ -151,15 +151,14 @@ RecordTable::RecordTable(const QString& object_name, RecordList& list, std::vect
   }
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
   // The header flips its own indicator before it tells of the click: the
-  // order is kept here, and a second click on the sorted column reverses it.
+  // order is the list's, and a second click on the sorted column reverses it.
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
     const Column& c = model_->column(section);
     if (!c.sortable) {
       sync_sort_indicator();
       return;
     }
-    sort_ascending_ = !(list_.sort_key() == c.key && sort_ascending_);
-    list_.set_sort_key(c.key, true, sort_ascending_, true);
+    list_.set_sort_key(c.key, true, !(list_.sort_key() == c.key && list_.sort_ascending()), true);
     sync_sort_indicator();
   });
   connect(&list_, &RecordList::selection_changed, this, [this] {
@@ -190,7 +189,7 @@ void RecordTable::sync_sort_indicator() {
   for (int i = 0; i < model_->columnCount(); ++i)
     if (model_->column(i).sortable && model_->column(i).key == list_.sort_key()) section = i;
   header->setSortIndicatorShown(section >= 0);
-  header->setSortIndicator(section, sort_ascending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header->setSortIndicator(section, list_.sort_ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   header->viewport()->update();
 }
 

@@ -105,7 +105,6 @@ class RecordTable : public tavri_table_view {
 
  private:
   void sync_sort_indicator();
-  bool sort_ascending_ = true;
   bool takes(const QMimeData& data) const;
   QString drag_mime_;
   DropCheck drop_accepts_;

@@ -1,6 +1,5 @@
 #include "window_parts.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 
 #include "ui/desk_audit.h"

@@ -20,27 +20,8 @@ URL = os.environ["URL"]
 OUT = os.environ["OUT"]
 SHOTS = os.environ.get("SHOTS", "")
 PLAYERS = int(os.environ.get("PLAYERS", "50"))
-failures = 0
-
-
-def check(ok, what):
-    global failures
-    print(("ok: " if ok else "FAILED: ") + what, flush=True)
-    if not ok:
-        failures += 1
-    return ok
-
-
-def until(condition, seconds=30):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            if condition():
-                return True
-        except Exception:  # the page is redrawing
-            pass
-        time.sleep(0.2)
-    return False
+checks = headless.Checks()
+check, until = checks.check, checks.until
 
 
 def choose(driver, select_id, text):
@@ -407,7 +388,7 @@ def main():
         check(not faults, f"no script error on any page {faults[:3]}")
     finally:
         driver.quit()
-    return 1 if failures else 0
+    return 1 if checks.failures else 0
 
 
 if __name__ == "__main__":

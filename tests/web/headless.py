@@ -38,3 +38,30 @@ def wait_for(condition, seconds=20, step=0.002):
             return value
         time.sleep(step)
     raise TimeoutError("the page did not show it")
+
+
+class Checks:
+    """A test's checks: each printed as it goes, the failures counted for the exit status."""
+
+    def __init__(self, poll=0.2):
+        self.failures = 0
+        self.poll = poll
+
+    def check(self, ok, what):
+        print(("ok: " if ok else "FAILED: ") + what, flush=True)
+        self.failures += 0 if ok else 1
+        return ok
+
+    def until(self, condition, seconds=30):
+        """The first true answer of `condition` within `seconds`, or None; a page
+        redrawing under the question is asked again."""
+        end = time.time() + seconds
+        while time.time() < end:
+            try:
+                value = condition()
+                if value:
+                    return value
+            except Exception:  # the page is redrawing
+                pass
+            time.sleep(self.poll)
+        return None

@@ -21,27 +21,8 @@ URL = "http://127.0.0.1:5080"
 PLAYERS = int(os.environ["PLAYERS"])
 # Generous against a busy machine; drawing the whole fleet took seconds.
 KEYSTROKE_BUDGET_MS = 250
-failures = 0
-
-
-def check(ok, what):
-    global failures
-    print(("ok: " if ok else "FAILED: ") + what, flush=True)
-    failures += 0 if ok else 1
-    return ok
-
-
-def until(condition, seconds=30):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            value = condition()
-            if value:
-                return value
-        except Exception:  # the page is redrawing
-            pass
-        time.sleep(0.1)
-    return None
+checks = headless.Checks(poll=0.1)
+check, until = checks.check, checks.until
 
 
 # Each keystroke's time, from the key's input event to the frame after it.
@@ -123,7 +104,7 @@ def main():
         check(not faults, f"no script error {faults[:3]}")
     finally:
         driver.quit()
-    return 1 if failures else 0
+    return 1 if checks.failures else 0
 
 
 if __name__ == "__main__":
