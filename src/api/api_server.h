@@ -21,9 +21,9 @@ namespace tavri::api {
 
 // Who sent a request, as the listener found out.
 struct Caller {
-  enum class Kind { nobody, service_token, token, session };
+  enum class Kind { nobody, service_token, token, session, hub };
   Kind kind = Kind::nobody;
-  std::string name;  // the account or the token's name; "service token"
+  std::string name;  // the account or the token's name; "service token"; "hub"
   Role role = Role::none;
   std::string session_id;  // a console session's, or a named token's own id
 };

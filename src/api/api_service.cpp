@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 
 #include "api/audit_entry.h"
+#include "api/web_routes.h"
 #include "app/controllers.h"
 #include "core/state_archive.h"
 #include "history/history_store.h"
@@ -15,9 +16,7 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
     : QObject(parent),
       c_(controllers),
       routes_(controllers),
-      uploads_(controllers.file_list, [this](const std::string& event, const std::string& json) {
-        if (server_->counters().event_streams > 0) server_->publish(event, json);
-      }) {
+      uploads_(controllers.file_list, [this](const std::string& event, const std::string& json) { emit_event(event, json); }) {
   // A restore's history is checked by making it anew, as the start that
   // applies it will.
   state_archive::set_history_rebuild(
@@ -31,6 +30,7 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
       if (request.path == "/api/login" && response.status != 200 && response.status != 401) return;
       store->record(audit_entry(request, response, QDateTime::currentMSecsSinceEpoch()));
     };
+  audit_ = config.audit;
   server_ = std::make_unique<api::ApiServer>(
       std::move(config),
       [this](api::Request request, api::Respond respond) { routes_.handle(std::move(request), std::move(respond)); },
@@ -83,10 +83,10 @@ ApiService::ApiService(Controllers& controllers, api::ServerConfig config, QObje
   });
   // Written on the main thread or the writer's: the server takes events from any.
   set_publish_observer([this](const Published& p) {
-    if (server_->counters().event_streams == 0) return;
-    server_->publish("published", QJsonDocument(QJsonObject{{"file", p.file}, {"ok", p.ok}, {"seconds", p.seconds}})
-                                      .toJson(QJsonDocument::Compact)
-                                      .toStdString());
+    if (server_->counters().event_streams == 0 && !tap_) return;
+    emit_event("published", QJsonDocument(QJsonObject{{"file", p.file}, {"ok", p.ok}, {"seconds", p.seconds}})
+                                .toJson(QJsonDocument::Compact)
+                                .toStdString());
   });
   presence_.setInterval(1000);
   connect(&presence_, &QTimer::timeout, this, &ApiService::watch_players);
@@ -117,8 +117,24 @@ quint16 ApiService::port() const { return server_->port(); }
 void ApiService::publish(const QString& event, const QJsonObject& data) {
   // A flood of new players makes thousands of events: none is written out
   // when no one listens.
-  if (server_->counters().event_streams == 0) return;
-  server_->publish(event.toStdString(), QJsonDocument(data).toJson(QJsonDocument::Compact).toStdString());
+  if (server_->counters().event_streams == 0 && !tap_) return;
+  emit_event(event.toStdString(), QJsonDocument(data).toJson(QJsonDocument::Compact).toStdString());
+}
+
+void ApiService::emit_event(const std::string& event, const std::string& json) {
+  if (tap_) tap_(event, json);
+  if (server_->counters().event_streams > 0) server_->publish(event, json);
+}
+
+void ApiService::answer(api::Request request, api::Respond respond) {
+  if (audit_ && request.method != "GET" && request.method != "HEAD")
+    respond = [audit = audit_, kept = request, respond = std::move(respond)](api::Response response) {
+      audit(kept, response);
+      respond(std::move(response));
+    };
+  if (const auto why = api::web::forbidden(request, request.caller))
+    return respond({403, "application/json", api::error_body(*why)});
+  routes_.handle(std::move(request), std::move(respond));
 }
 
 void ApiService::heard(const Record& r) {

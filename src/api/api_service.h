@@ -4,7 +4,9 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "api/api_routes.h"
 #include "api/api_server.h"
@@ -30,6 +32,14 @@ class ApiService : public QObject {
   void publish(const QString& event, const QJsonObject& data);
   const api::Counters& counters() const { return server_->counters(); }
   ApiUploads& uploads() { return uploads_; }
+  // Every event also goes to `tap` (a site's broker link), from any thread.
+  // Set once, before start.
+  void set_event_tap(std::function<void(const std::string& event, const std::string& json)> tap) {
+    tap_ = std::move(tap);
+  }
+  // A request that came other than by HTTP (a hub's, signed), with its
+  // caller set: the roles' table, the routes and the audit, as for HTTP.
+  void answer(api::Request request, api::Respond respond);
 
  private:
   struct Seen {
@@ -43,7 +53,11 @@ class ApiService : public QObject {
   // Every second: who fell silent, and who was removed.
   void watch_players();
 
+  void emit_event(const std::string& event, const std::string& json);
+
   Controllers& c_;
+  api::Audit audit_;
+  std::function<void(const std::string&, const std::string&)> tap_;
   ApiRoutes routes_;
   ApiUploads uploads_;
   std::unique_ptr<api::ApiServer> server_;

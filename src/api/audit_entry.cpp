@@ -20,6 +20,7 @@ QString who_of(const api::Request& request) {
     case api::Caller::Kind::session: return QString("%1 (%2)").arg(name, role);
     case api::Caller::Kind::token: return QString("token %1 (%2)").arg(name, role);
     case api::Caller::Kind::service_token: return "service token";
+    case api::Caller::Kind::hub: return QString("hub (%1)").arg(role);
     case api::Caller::Kind::nobody: break;
   }
   // A sign-in names its account in the body; a name no account can have is not kept as given.

@@ -8,6 +8,7 @@
 #include "api/api_service.h"
 #include "app/controllers.h"
 #include "app/service_main.h"
+#include "sites/site_link.h"
 #include "core/bus.h"
 #include "ui/app_icon.h"
 #include "ui/desk_audit.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
   controllers.app.set_windows(window.tool_windows());
 
   QObject::connect(&application, &QApplication::aboutToQuit, [&] {
+    service.site.reset();
     if (service.api) service.api->stop();
     window.save_dock_state();
     controllers.app.applicationWillTerminate();

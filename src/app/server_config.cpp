@@ -83,7 +83,7 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     return std::nullopt;
   };
   for (const QString& key : file.allKeys())
-    if (!kKeys.contains(key)) return fail(key.contains('/') ? key : "General/" + key, "no such setting");
+    if (!kKeys.contains(key) && !sites::setting_keys().contains(key)) return fail(key.contains('/') ? key : "General/" + key, "no such setting");
   auto value = [&](const QString& key) { return file.value(key).toString().trimmed(); };
 
   if (file.contains("content/folder")) {
@@ -162,6 +162,16 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     s.history_retention_days = value("history/retention_days").toInt(&ok);
     if (!ok || s.history_retention_days < 1 || s.history_retention_days > 3650)
       return fail("history/retention_days", QString("\"%1\" is not a number of days (1-3650)").arg(value("history/retention_days")));
+  }
+  {
+    QString key, why;
+    const auto sites = sites::read_site_settings(file, &key, &why);
+    if (!sites) return fail(key, why);
+    s.sites = *sites;
+    if (s.sites.role == sites::SiteSettings::Role::hub)
+      return fail("sites/role", "a hub is tavri-avctl --broker; a service here is a site");
+    if (s.sites.role != sites::SiteSettings::Role::none && !s.api_enabled)
+      return fail("sites/role", "a site runs the hub's requests through the API: [api] enabled must be true");
   }
   return s;
 }

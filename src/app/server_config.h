@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "sites/site_settings.h"
+
 namespace tavri {
 
 // The server's configuration file (INI): where the content is, where the
@@ -24,6 +26,7 @@ struct ServerSettings {
   bool desktop_alerts = true;      // offline players on the desktop, when there is one
   int max_players = 0;             // the registry's cap; 0: the registry's own default
   int command_rate = 0;            // command datagrams a second to a fleet; 0: the players' own default
+  sites::SiteSettings sites;       // [sites]: a site of a hub, joined through a broker
 
   bool api_on_loopback() const;
 };

@@ -24,6 +24,7 @@
 #include "core/time_zone.h"
 #include "history/history_store.h"
 #include "schedules/dayparts.h"
+#include "sites/site_link.h"
 
 namespace tavri::app {
 namespace {
@@ -228,6 +229,13 @@ bool Service::start(const ServerSettings& settings, const std::optional<api::Ser
   const QString line =
       QString("API LISTENING ON %1 PORT %2").arg(QString::fromStdString(config->address)).arg(api->port());
   console_log(line);
+  if (settings.sites.role == sites::SiteSettings::Role::site) {
+    site = std::make_unique<sites::SiteLink>(controllers, *api, settings.sites, application_folder() + "/site_requests");
+    if (!site->start(error)) {
+      console_log(QString("SITE NOT STARTED: %1").arg(error));
+      return false;
+    }
+  }
   systemd.ready(line);
   return true;
 }
@@ -252,6 +260,7 @@ int run_headless(int argc, char** argv, const StartUp& start) {
   });
   QObject::connect(&application, &QCoreApplication::aboutToQuit, [&] {
     service.systemd.stopping();
+    service.site.reset();
     if (service.api) service.api->stop();
     controllers.app.applicationWillTerminate();
   });

@@ -13,6 +13,9 @@ namespace tavri {
 
 class ApiService;
 struct Controllers;
+namespace sites {
+class SiteLink;
+}
 
 namespace app {
 
@@ -59,6 +62,7 @@ PlayerNetworkConfig players_config(const ServerSettings& settings);
 struct Service {
   Controllers& controllers;
   std::unique_ptr<ApiService> api;
+  std::unique_ptr<sites::SiteLink> site;  // gone before the API it runs requests through
   ServiceNotify systemd;
 
   explicit Service(Controllers& c);

@@ -1,62 +1,18 @@
 // tavri-avctl: the server's JSON API from the command line.
 #include <QDate>
+#include <map>
 
 #include "avctl/avctl_ctl.h"
 #include "avctl/avctl_fleet.h"
 #include "avctl/avctl_people.h"
+#include "avctl/avctl_sites.h"
 #include "avctl/avctl_views.h"
 
 using namespace tavri::avctl;
 
 
-int main(int argc, char** argv) {
-  QStringList args;
-  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-  QString url = qEnvironmentVariableIsEmpty("TAVRI_API_URL") ? "http://127.0.0.1:5080"
-                                                              : QString::fromLocal8Bit(qgetenv("TAVRI_API_URL"));
-  QString token_file, ca_file;
-  bool json = false;
-  // The general options stand before or after the command; a command's
-  // own options (--to, --replace, ...) are its business.
-  bool command_seen = false;
-  for (int i = 0; i < args.size();) {
-    const QString option = args[i];
-    if (option == "--to") break;  // player ids follow, to the end
-    if (option == "--json") json = true;
-    else if (option == "--help") return usage(), kOk;
-    else if (option == "--version") return std::printf("tavri-avctl %s\n", TAVRI_VERSION), kOk;
-    else if (option == "--url" || option == "--token-file" || option == "--ca-file") {
-      if (i + 1 >= args.size()) return usage(qPrintable(QString("%1 needs a value").arg(option)));
-      (option == "--url" ? url : option == "--ca-file" ? ca_file : token_file) = args[i + 1];
-      args.remove(i, 2);
-      continue;
-    } else if (!command_seen && option.startsWith("--")) {
-      return usage(qPrintable(QString("unknown option %1").arg(option)));
-    } else {
-      command_seen = true;
-      ++i;
-      continue;
-    }
-    args.remove(i);
-  }
-  if (args.isEmpty()) return usage("no command given");
-  if (!kCommands.contains(args.first()))
-    return usage(qPrintable(QString("unknown command \"%1\"").arg(QString::fromStdString(
-                     tavri::text_rule::escape_controls(args.first().toStdString())))));
-  const QUrl parsed(url);
-  if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
-    return usage("the URL must be http://HOST:PORT or https://HOST:PORT");
-  QFile file(token_path(token_file));
-  if (!file.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
-                 qPrintable(file.errorString()));
-    return kUnauthorized;
-  }
-  const std::string token = file.readAll().trimmed().toStdString();
-  const tavri::avctl::Endpoint endpoint{parsed.host().toStdString(), std::to_string(parsed.port(5080)),
-                                        parsed.scheme() == "https", QFile::encodeName(ca_file).toStdString()};
-  Ctl ctl(tavri::avctl::ApiClient(endpoint, token), json);
-
+// One command against one server (or one site, through the broker).
+int tavri::avctl::run_command(Ctl& ctl, QStringList args, bool json) {
   const QString command = args.takeFirst();
   // A change to a list made only if it is still the version a script read
   // (its "etag" in "--json playlists"); otherwise refused with status 1.
@@ -222,4 +178,69 @@ int main(int argc, char** argv) {
   }
   if (!args.isEmpty()) body["arguments"] = QJsonArray::fromStringList(args);
   return ctl.sent("/api/commands", body, wait);
+}
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  QString url = qEnvironmentVariableIsEmpty("TAVRI_API_URL") ? "http://127.0.0.1:5080"
+                                                              : QString::fromLocal8Bit(qgetenv("TAVRI_API_URL"));
+  QString token_file, ca_file, timeout;
+  BrokerOptions broker;
+  const std::map<QString, QString*> valued = {
+      {"--url", &url},           {"--token-file", &token_file},  {"--ca-file", &ca_file},
+      {"--broker", &broker.url}, {"--site", &broker.site},        {"--hub-key", &broker.hub_key},
+      {"--broker-user", &broker.user}, {"--broker-password-file", &broker.password_file},
+      {"--broker-ca", &broker.ca_file}, {"--broker-cert", &broker.cert_file}, {"--broker-key", &broker.key_file},
+      {"--timeout", &timeout}};
+  bool json = false;
+  // The general options stand before or after the command; a command's
+  // own options (--to, --replace, ...) are its business.
+  bool command_seen = false;
+  for (int i = 0; i < args.size();) {
+    const QString option = args[i];
+    if (option == "--to") break;  // player ids follow, to the end
+    if (option == "--json") json = true;
+    else if (option == "--help") return usage(), kOk;
+    else if (option == "--version") return std::printf("tavri-avctl %s\n", TAVRI_VERSION), kOk;
+    else if (valued.contains(option)) {
+      if (i + 1 >= args.size()) return usage(qPrintable(QString("%1 needs a value").arg(option)));
+      *valued.at(option) = args[i + 1];
+      args.remove(i, 2);
+      continue;
+    } else if (!command_seen && option.startsWith("--")) {
+      return usage(qPrintable(QString("unknown option %1").arg(option)));
+    } else {
+      command_seen = true;
+      ++i;
+      continue;
+    }
+    args.remove(i);
+  }
+  if (args.isEmpty()) return usage("no command given");
+  if (!kCommands.contains(args.first()))
+    return usage(qPrintable(QString("unknown command \"%1\"").arg(QString::fromStdString(
+                     tavri::text_rule::escape_controls(args.first().toStdString())))));
+  if (args.first() == "hub-key") return hub_key_command(args.mid(1));
+  if (!timeout.isEmpty()) {
+    bool number = false;
+    broker.timeout_s = timeout.toInt(&number);
+    if (!number || broker.timeout_s < 1 || broker.timeout_s > 3600) return usage("--timeout takes 1 to 3600 seconds");
+  }
+  if (!broker.url.isEmpty()) return sites_command(broker, args, json);
+  if (args.first() == "sites" || !broker.site.isEmpty()) return usage("sites and --site need --broker URL");
+  const QUrl parsed(url);
+  if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
+    return usage("the URL must be http://HOST:PORT or https://HOST:PORT");
+  QFile file(token_path(token_file));
+  if (!file.open(QIODevice::ReadOnly)) {
+    std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
+                 qPrintable(file.errorString()));
+    return kUnauthorized;
+  }
+  const std::string token = file.readAll().trimmed().toStdString();
+  const tavri::avctl::Endpoint endpoint{parsed.host().toStdString(), std::to_string(parsed.port(5080)),
+                                        parsed.scheme() == "https", QFile::encodeName(ca_file).toStdString()};
+  Ctl ctl(tavri::avctl::ApiClient(endpoint, token), json);
+  return run_command(ctl, args, json);
 }

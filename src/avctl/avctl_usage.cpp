@@ -53,11 +53,21 @@ const char kUsageText[] =
     "  history ID [--hours N]         a player's uptime and what happened to it (24 hours unless N)\n"
     "  log [--lines N]                what the server logged lately (100 lines unless N), feedback aside\n"
     "\n"
+    "Many sites, through an MQTT broker (the hub's key signs every request):\n"
+    "  hub-key create [FILE]          make the hub's key pair: the secret into FILE (default hub.key in\n"
+    "                                 ~/.config/tavri_av_server), the public key printed for each site's [sites]\n"
+    "  --broker URL sites             every site: online or offline, its players, last seen, open alerts\n"
+    "  --broker URL --site NAME|all COMMAND ...   any command above on those sites; an offline site's\n"
+    "                                 request waits at the broker (queued) and runs when it returns\n"
+    "  broker options: --hub-key FILE --broker-user NAME --broker-password-file FILE --broker-ca FILE\n"
+    "                  --broker-cert FILE --broker-key FILE --timeout SECONDS (10)\n"
+    "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
     "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
     "~/.local/share/tavri_av_server/api_token or /var/lib/tavri-av-server/api_token, the first that exists.\n"
     "Exit status: 0 done, 1 refused (the message says why), 2 usage, 3 server not reachable, 4 token refused,\n"
-    "5 server error, 6 the server's disk is full.\n";
+    "5 server error, 6 the server's disk is full; through the broker, 3 also when a site is offline (queued)\n"
+    "or did not reply in time.\n";
 
 }  // namespace
 
@@ -66,7 +76,8 @@ const QStringList kCommands = {
     "back", "menu-on", "menu-off", "mute", "sound", "clear-list", "clear-content", "reset", "refresh-lists",
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
-    "proof-of-play", "history", "log", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify"};
+    "proof-of-play", "history", "log", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify",
+    "sites", "hub-key"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

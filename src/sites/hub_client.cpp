@@ -1,0 +1,107 @@
+#include "sites/hub_client.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "net/random_hex.h"
+
+namespace tavri::sites {
+
+namespace {
+
+const std::string kSites = "tavri/v1/sites/";
+
+std::int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+HubClient::HubClient(LinkConfig link, SecretKey key) : key_(key) {
+  if (sodium_init() < 0) return;
+  link.client_id = "tavri-hub-" + net::random_hex(6);
+  link.persistent_session = false;
+  link.subscriptions = {kSites + "+/state", kSites + "+/seen", kSites + "+/replies/#"};
+  link.will_topic.clear();
+  link_ = std::make_unique<MqttLink>(
+      std::move(link), [this](const std::string& topic, const std::string& payload) { on_message(topic, payload); },
+      [this](bool connected, const std::string& why) {
+        const std::lock_guard lock(mutex_);
+        connected_ = connected;
+        if (!connected) refused_ = why;
+        changed_.notify_all();
+      });
+}
+
+HubClient::~HubClient() { link_->stop(); }
+
+bool HubClient::connect(std::chrono::milliseconds timeout, std::string* why) {
+  if (!link_->start(why)) return false;
+  std::unique_lock lock(mutex_);
+  if (changed_.wait_for(lock, timeout, [this] { return connected_; })) return true;
+  *why = refused_.empty() ? "no answer from the broker" : refused_;
+  return false;
+}
+
+void HubClient::on_message(const std::string& topic, const std::string& payload) {
+  if (!topic.starts_with(kSites)) return;
+  const std::string rest = topic.substr(kSites.size());
+  const auto slash = rest.find('/');
+  if (slash == std::string::npos) return;
+  const std::string site = rest.substr(0, slash), what = rest.substr(slash + 1);
+  if (!valid_site_name(site)) return;
+  const std::lock_guard lock(mutex_);
+  if (what == "state") {
+    const auto state = nlohmann::json::parse(payload, nullptr, false);
+    if (!state.is_object()) return;
+    SiteState& s = sites_[site];
+    s.connected = state.value("connected", false);
+    s.state = payload;
+    last_state_ = std::chrono::steady_clock::now();
+  } else if (what == "seen") {
+    const auto seen = nlohmann::json::parse(payload, nullptr, false);
+    if (seen.is_number_integer()) sites_[site].seen_ms = seen.get<std::int64_t>();
+  } else if (what == "replies/" + waiting_id_ && !waiting_id_.empty() && !replies_.contains(site)) {
+    const auto reply = nlohmann::json::parse(payload, nullptr, false);
+    if (!reply.is_object() || !reply.value("status", 0)) return;
+    replies_[site] = {reply.value("status", 0), reply.value("body", std::string())};
+  } else {
+    return;
+  }
+  changed_.notify_all();
+}
+
+std::map<std::string, SiteState> HubClient::sites(std::chrono::milliseconds quiet) {
+  std::unique_lock lock(mutex_);
+  // Retained states arrive at once after subscribing; the first may take a round trip.
+  const auto started = std::chrono::steady_clock::now();
+  while (true) {
+    const auto since = last_state_ == std::chrono::steady_clock::time_point{} ? started : last_state_;
+    if (std::chrono::steady_clock::now() - since >= quiet) break;
+    changed_.wait_until(lock, since + quiet);
+  }
+  return sites_;
+}
+
+std::map<std::string, SiteReply> HubClient::request(const std::string& site, const std::string& method,
+                                                    const std::string& path, const std::string& query,
+                                                    const std::string& body, const std::set<std::string>& expect,
+                                                    std::chrono::milliseconds timeout) {
+  Request r{net::random_hex(8), site, now_ms(), net::random_hex(16), method, path, query, body};
+  {
+    const std::lock_guard lock(mutex_);
+    waiting_id_ = r.id;
+    replies_.clear();
+  }
+  const std::string topic = (site == "all" ? std::string("tavri/v1/all/") : kSites + site + "/") + "requests/" + r.id;
+  link_->publish(topic, seal(r, key_), 1, false);
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] {
+    return std::all_of(expect.begin(), expect.end(), [&](const std::string& s) { return replies_.contains(s); });
+  });
+  waiting_id_.clear();
+  return std::exchange(replies_, {});
+}
+
+}  // namespace tavri::sites
