@@ -23,7 +23,7 @@ PACKAGES=(
   lintian desktop-file-utils appstream systemd
   libsodium-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
   libcurl4-openssl-dev prometheus
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients python3-nacl
 )
 
 missing=()

@@ -20,7 +20,7 @@ struct Hub {
 };
 
 Request request(std::string nonce = std::string(32, 'a'), std::string site = "shop-7", std::int64_t time = kNow) {
-  return {"1f", std::move(site), time, std::move(nonce), "POST", "/api/send", "", R"({"playlist":"Promo","players":"all"})"};
+  return {"1f", std::move(site), time, std::move(nonce), "POST", "/api/send", "", R"({"playlist":"Promo","players":"all"})", {}};
 }
 
 }  // namespace

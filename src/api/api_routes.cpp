@@ -172,6 +172,7 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
     const auto body = body_object(request, bad);
     return body ? send_list(*body) : bad;
   }
+  if (resource == "publish" && parts.size() == 1) return request.method == "POST" ? publish(request) : error(405, "POST");
   if (resource == "save-all" && parts.size() == 1) {
     if (request.method != "POST") return error(405, "POST");
     // Queued for the background writer, in the order the window saves.

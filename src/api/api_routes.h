@@ -48,6 +48,7 @@ class ApiRoutes : public QObject {
   Answer players(const api::Request& request, const QStringList& parts);
   api::Response command(const QJsonObject& body);
   api::Response send_list(const QJsonObject& body);
+  api::Response publish(const api::Request& request);
   Answer catalogue(const api::Request& request, const QStringList& parts, bool schedules);
   api::Response set_items(qint64 id, const api::Request& request);
   api::Response set_tasks(qint64 id, const api::Request& request);

@@ -240,4 +240,35 @@ api::Response ApiRoutes::set_tasks(qint64 id, const api::Request& request) {
   return o.ok() ? json(200, QJsonObject{{"id", id}, {"tasks", int(tasks.size())}}) : refusal(o);
 }
 
+// {"playlist": NAME, "items": [...], "players": TARGETS}: the playlist of
+// that name made if there is none, given these items, and sent: what a hub
+// asks of each site in one request. A refusal leaves nothing made.
+api::Response ApiRoutes::publish(const api::Request& request) {
+  api::Response bad;
+  const auto body = body_object(request, bad);
+  if (!body) return bad;
+  if (!body->value("playlist").isString()) return error(400, "\"playlist\" is the playlist's name", "playlist");
+  if (!player_ids(body->value("players"), bad)) return bad;
+  const QString name = body->value("playlist").toString();
+  std::optional<Record> found = named_list(QJsonObject{{"playlist", name}}, bad);
+  if (!found && bad.status != 404) return bad;
+  qint64 id = found ? found->value("id").toLongLong() : 0;
+  if (!found) {
+    if (const Outcome o = Catalogue::check_name(name); !o.ok()) return refusal(o);
+    if (const Outcome o = c_.playlists.create(name, &id); !o.ok()) return refusal(o);
+  }
+  api::Request items = request;
+  items.body = QJsonDocument(QJsonObject{{"items", body->value("items")}}).toJson(QJsonDocument::Compact).toStdString();
+  if (const api::Response set = set_items(id, items); set.status != 200) {
+    if (!found) c_.playlists.remove({id});
+    return set;
+  }
+  api::Response sent = send_list(QJsonObject{{"playlist", double(id)}, {"players", body->value("players")}});
+  if (sent.status != 202) return sent;
+  QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(sent.body)).object();
+  answer["created"] = !found;
+  answer["items"] = body->value("items").toArray().size();
+  return json(202, answer);
+}
+
 }  // namespace tavri

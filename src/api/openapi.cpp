@@ -68,6 +68,10 @@ const char* document_text() {
                    "playlist": {"oneOf": [{"type": "integer"}, {"type": "string"}]}, "schedule": {"oneOf": [{"type": "integer"}, {"type": "string"}]},
                    "players": {"$ref": "#/components/schemas/Players"}}}}}},
                  "responses": {"202": {"description": "sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/publish": {"post": {"summary": "A playlist by name made if missing, given these items and sent to players; a refusal makes nothing", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["playlist", "items", "players"], "properties": {
+                   "playlist": {"type": "string"}, "items": {"type": "array", "items": {"type": "object"}},
+                   "players": {"$ref": "#/components/schemas/Players"}}}}}},
+                 "responses": {"202": {"description": "made, filled and sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
     "/api/announcement": {
       "get": {"summary": "The running announcement: what, its targets and players, since and until", "responses": {"200": {"description": "{\"running\": false} or the announcement"}}},
       "post": {"summary": "Interrupt players with a playlist, a schedule, a web stream or a background, for some minutes or until ended; one at a time", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {

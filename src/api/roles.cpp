@@ -38,6 +38,7 @@ const std::vector<RouteRole>& route_roles() {
       {"GET", "/api/commands", viewer},
       {"POST", "/api/commands", operator_},
       {"POST", "/api/send", operator_},
+      {"POST", "/api/publish", operator_},
       {"GET", "/api/announcement", viewer},
       {"GET", "/api/alerts", viewer},
       {"GET", "/api/log", operator_},

@@ -1,6 +1,7 @@
 // tavri-avctl: the server's JSON API from the command line.
 #include <QDate>
 #include <map>
+#include <optional>
 
 #include "avctl/avctl_ctl.h"
 #include "avctl/avctl_fleet.h"
@@ -227,20 +228,30 @@ int main(int argc, char** argv) {
     broker.timeout_s = timeout.toInt(&number);
     if (!number || broker.timeout_s < 1 || broker.timeout_s > 3600) return usage("--timeout takes 1 to 3600 seconds");
   }
-  if (!broker.url.isEmpty()) return sites_command(broker, args, json);
-  if (args.first() == "sites" || !broker.site.isEmpty()) return usage("sites and --site need --broker URL");
-  const QUrl parsed(url);
-  if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
-    return usage("the URL must be http://HOST:PORT or https://HOST:PORT");
-  QFile file(token_path(token_file));
-  if (!file.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
-                 qPrintable(file.errorString()));
-    return kUnauthorized;
+  if (args.first() == "sites" || args.first() == "publish" || !broker.site.isEmpty()) {
+    if (broker.url.isEmpty()) return usage("sites, publish and --site need --broker URL");
+  } else if (!broker.url.isEmpty()) {
+    return usage("through the broker, a command needs --site NAME|all");
   }
-  const std::string token = file.readAll().trimmed().toStdString();
-  const tavri::avctl::Endpoint endpoint{parsed.host().toStdString(), std::to_string(parsed.port(5080)),
-                                        parsed.scheme() == "https", QFile::encodeName(ca_file).toStdString()};
-  Ctl ctl(tavri::avctl::ApiClient(endpoint, token), json);
-  return run_command(ctl, args, json);
+  // The hub's own server: the API, and for publish the origin of the media.
+  const bool server = broker.url.isEmpty() || (args.first() == "publish" && !args.contains("--no-upload"));
+  std::optional<Ctl> ctl;
+  if (server) {
+    const QUrl parsed(url);
+    if ((parsed.scheme() != "http" && parsed.scheme() != "https") || parsed.host().isEmpty())
+      return usage("the URL must be http://HOST:PORT or https://HOST:PORT");
+    QFile file(token_path(token_file));
+    if (!file.open(QIODevice::ReadOnly)) {
+      std::fprintf(stderr, "tavri-avctl: cannot read the token file %s: %s\n", qPrintable(file.fileName()),
+                   qPrintable(file.errorString()));
+      return kUnauthorized;
+    }
+    const std::string token = file.readAll().trimmed().toStdString();
+    const tavri::avctl::Endpoint endpoint{parsed.host().toStdString(), std::to_string(parsed.port(5080)),
+                                          parsed.scheme() == "https", QFile::encodeName(ca_file).toStdString()};
+    ctl.emplace(tavri::avctl::ApiClient(endpoint, token), json);
+    broker.hub_url = url;
+  }
+  if (!broker.url.isEmpty()) return sites_command(broker, args, json, ctl ? &*ctl : nullptr);
+  return run_command(*ctl, args, json);
 }

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <QUrl>
 #include <sys/stat.h>
 
 #include "avctl/avctl_ctl.h"
@@ -62,7 +63,99 @@ int hub_key_command(const QStringList& args) {
   return kOk;
 }
 
-int sites_command(const BrokerOptions& o, const QStringList& args, bool json) {
+namespace {
+
+// publish --media FILE... --playlist NAME [--seconds N] [--origin URL] [--no-upload] --to TARGETS
+int publish(const BrokerOptions& o, QStringList args, bool json, Ctl* server, sites::HubClient& hub,
+            const std::map<std::string, sites::SiteState>& known) {
+  const char* how = "publish --media FILE... --playlist NAME [--seconds N] [--origin URL] [--no-upload] --to all|ID|@GROUP...";
+  QStringList files, to;
+  QString playlist, origin;
+  int seconds = 0;
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == "--media") {
+      while (i + 1 < args.size() && !args[i + 1].startsWith("--")) files << args[++i];
+    } else if (a == "--playlist" && i + 1 < args.size()) playlist = args[++i];
+    else if (a == "--origin" && i + 1 < args.size()) origin = args[++i];
+    else if (a == "--seconds" && i + 1 < args.size()) seconds = args[++i].toInt();
+    else if (a == "--no-upload") continue;
+    else if (a == "--to") {
+      to = args.mid(i + 1);
+      break;
+    } else return usage(how);
+  }
+  if (files.isEmpty() || playlist.isEmpty() || to.isEmpty() || seconds < 0) return usage(how);
+  if (origin.isEmpty()) {
+    // The hub's own server serves its content folder to players, and so to sites.
+    if (o.hub_url.isEmpty()) return usage("--no-upload needs --origin URL: where the sites fetch the media from");
+    origin = QString("http://%1:5003/").arg(QUrl(o.hub_url).host());
+  }
+  if (!origin.endsWith('/')) origin += '/';
+  sites::Request request;
+  request.site = o.site.toStdString();
+  request.method = "POST";
+  request.path = "/api/publish";
+  QJsonArray items;
+  for (const QString& path : files) {
+    const QFileInfo info(path);
+    const std::string sha = sites::sha256_of_file(QFile::encodeName(path).toStdString());
+    if (!info.isFile() || sha.empty()) return fail(QString("%1: not a readable file").arg(path), kUsage);
+    const QString name = info.fileName();
+    request.media.push_back({(origin + QUrl::toPercentEncoding(name)).toStdString(), name.toStdString(),
+                             std::uint64_t(info.size()), sha});
+    if (const std::string why = sites::media_problem(request.media.back()); !why.empty())
+      return fail(QString("%1: %2").arg(path, QString::fromStdString(why)), kUsage);
+    QJsonObject item{{"file", name}};
+    if (seconds > 0) item["seconds"] = seconds;
+    items.append(item);
+  }
+  request.body = QJsonDocument(QJsonObject{{"playlist", playlist}, {"items", items}, {"players", players_value(to)}})
+                     .toJson(QJsonDocument::Compact)
+                     .toStdString();
+  if (server)
+    if (const int rc = server->upload(files, true)) return rc;
+  std::set<std::string> online, offline;
+  for (const auto& [name, site] : known)
+    if (request.site == "all" || request.site == name) (site.connected ? online : offline).insert(name);
+  if (request.site != "all" && !known.contains(request.site)) offline.insert(request.site);
+  const int timeout = o.timeout_s > 0 ? o.timeout_s : 300;
+  const auto replies = hub.request(request, online, std::chrono::seconds(timeout));
+  int worst = kOk;
+  QJsonObject out;
+  for (const std::string& name : online) {
+    const QString site = QString::fromStdString(name);
+    const auto reply = replies.find(name);
+    if (reply == replies.end()) {
+      worst = std::max(worst, int(kUnreachable));
+      out[site] = QJsonObject{{"replied", false}};
+      if (!json) std::printf("%s: no reply within %d s; it may still be fetching\n", name.c_str(), timeout);
+      continue;
+    }
+    const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(reply->second.body)).object();
+    out[site] = QJsonObject{{"status", reply->second.status}, {"body", body}};
+    if (reply->second.status == 202) {
+      if (!json)
+        std::printf("%s: published: playlist %lld with %d items, sent to %d players\n", name.c_str(),
+                    static_cast<long long>(body.value("playlist").toInteger()), body.value("items").toInt(),
+                    int(body.value("players").toArray().size()));
+    } else {
+      worst = std::max(worst, reply->second.status >= 500 ? int(kServerError) : int(kRefused));
+      if (!json) std::printf("%s: refused (%d): %s\n", name.c_str(), reply->second.status, qPrintable(body.value("error").toString()));
+    }
+  }
+  for (const std::string& name : offline) {
+    worst = std::max(worst, int(kUnreachable));
+    out[QString::fromStdString(name)] = QJsonObject{{"queued", true}};
+    if (!json) std::printf("%s: offline: queued at the broker, runs when the site returns\n", name.c_str());
+  }
+  if (json) std::printf("%s\n", QJsonDocument(QJsonObject{{"sites", out}}).toJson(QJsonDocument::Compact).constData());
+  return worst;
+}
+
+}  // namespace
+
+int sites_command(const BrokerOptions& o, const QStringList& args, bool json, Ctl* server) {
   std::string why;
   const auto broker = sites::parse_broker_url(o.url.toStdString(), &why);
   if (!broker) return usage(why.c_str());
@@ -81,9 +174,14 @@ int sites_command(const BrokerOptions& o, const QStringList& args, bool json) {
   link.cert_file = QFile::encodeName(o.cert_file).toStdString();
   link.key_file = QFile::encodeName(o.key_file).toStdString();
   sites::HubClient hub(link, *key);
-  if (!hub.connect(std::chrono::seconds(o.timeout_s), &why))
+  const int timeout_s = o.timeout_s > 0 ? o.timeout_s : 10;
+  if (!hub.connect(std::chrono::seconds(timeout_s), &why))
     return fail(QString("the broker cannot be reached: %1").arg(QString::fromStdString(why)), kUnreachable);
   const auto known = hub.sites(std::chrono::milliseconds(500));
+  if (args.value(0) == "publish") {
+    if (o.site.isEmpty()) return usage("publish needs --site NAME|all");
+    return publish(o, args, json, server, hub, known);
+  }
 
   if (args.value(0) == "sites") {
     if (args.size() != 1) return usage("--broker URL sites");
@@ -128,15 +226,21 @@ int sites_command(const BrokerOptions& o, const QStringList& args, bool json) {
       const std::string query = question == std::string::npos ? "" : target.substr(question + 1);
       // An offline site's request waits at the broker: no reply to wait for now.
       const std::set<std::string> expect = online ? std::set<std::string>{name} : std::set<std::string>{};
-      const auto replies = hub.request(name, method, path, query, body, expect,
-                                       online ? std::chrono::milliseconds(o.timeout_s * 1000) : std::chrono::milliseconds(0));
+      sites::Request request;
+      request.site = name;
+      request.method = method;
+      request.path = path;
+      request.query = query;
+      request.body = body;
+      const auto replies = hub.request(std::move(request), expect,
+                                       online ? std::chrono::milliseconds(timeout_s * 1000) : std::chrono::milliseconds(0));
       Reply reply;
       if (const auto r = replies.find(name); r != replies.end()) {
         reply.status = r->second.status;
         reply.body = r->second.body;
       } else {
         reply.error = online ? QString("%1 did not reply within %2 s; the request may still run")
-                                   .arg(QString::fromStdString(name)).arg(o.timeout_s).toStdString()
+                                   .arg(QString::fromStdString(name)).arg(timeout_s).toStdString()
                              : QString("%1 is offline: the request is queued at the broker and runs when the site "
                                        "returns").arg(QString::fromStdString(name)).toStdString();
       }

@@ -59,8 +59,12 @@ const char kUsageText[] =
     "  --broker URL sites             every site: online or offline, its players, last seen, open alerts\n"
     "  --broker URL --site NAME|all COMMAND ...   any command above on those sites; an offline site's\n"
     "                                 request waits at the broker (queued) and runs when it returns\n"
+    "  --broker URL publish --site NAME|all --media FILE... --playlist NAME [--seconds N] --to TARGETS\n"
+    "                                 the media uploaded to this server (--url) and fetched by each site from\n"
+    "                                 it (or --no-upload --origin URL), checked by SHA-256, the playlist of that\n"
+    "                                 name made or refilled with them, and sent\n"
     "  broker options: --hub-key FILE --broker-user NAME --broker-password-file FILE --broker-ca FILE\n"
-    "                  --broker-cert FILE --broker-key FILE --timeout SECONDS (10)\n"
+    "                  --broker-cert FILE --broker-key FILE --timeout SECONDS (10; publish 300)\n"
     "\n"
     "URL defaults to http://127.0.0.1:5080 ($TAVRI_API_URL); an https URL is checked against the system's\n"
     "certificates, or against --ca-file. The token is read from FILE, $TAVRI_TOKEN_FILE,\n"
@@ -77,7 +81,7 @@ const QStringList kCommands = {
     "web-stream", "background", "rename", "remove", "feedback", "save-all", "events", "content", "rescan",
     "folder", "upload", "stream", "delete", "items", "backup", "restore", "export", "import", "password",
     "proof-of-play", "history", "log", "accept-address", "groups", "group", "tasks", "announce", "user", "token", "audit", "notify",
-    "sites", "hub-key"};
+    "sites", "hub-key", "publish"};
 
 int usage(const char* why) {
   if (why) std::fprintf(stderr, "tavri-avctl: %s\n", why);

@@ -84,11 +84,12 @@ std::map<std::string, SiteState> HubClient::sites(std::chrono::milliseconds quie
   return sites_;
 }
 
-std::map<std::string, SiteReply> HubClient::request(const std::string& site, const std::string& method,
-                                                    const std::string& path, const std::string& query,
-                                                    const std::string& body, const std::set<std::string>& expect,
+std::map<std::string, SiteReply> HubClient::request(Request r, const std::set<std::string>& expect,
                                                     std::chrono::milliseconds timeout) {
-  Request r{net::random_hex(8), site, now_ms(), net::random_hex(16), method, path, query, body};
+  r.id = net::random_hex(8);
+  r.time_ms = now_ms();
+  r.nonce = net::random_hex(16);
+  const std::string site = r.site;
   {
     const std::lock_guard lock(mutex_);
     waiting_id_ = r.id;

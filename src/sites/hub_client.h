@@ -37,11 +37,11 @@ class HubClient {
   bool connect(std::chrono::milliseconds timeout, std::string* why);
   // Every site the broker kept a state of, once no new one came for `quiet`.
   std::map<std::string, SiteState> sites(std::chrono::milliseconds quiet);
-  // One signed request to `site` (or "all"); the replies of the sites in
-  // `expect` as they come, until all came or `timeout` passed.
-  std::map<std::string, SiteReply> request(const std::string& site, const std::string& method, const std::string& path,
-                                           const std::string& query, const std::string& body,
-                                           const std::set<std::string>& expect, std::chrono::milliseconds timeout);
+  // `r` signed (its id, time and nonce made here) to its site (or "all");
+  // the replies of the sites in `expect` as they come, until all came or
+  // `timeout` passed.
+  std::map<std::string, SiteReply> request(Request r, const std::set<std::string>& expect,
+                                           std::chrono::milliseconds timeout);
 
  private:
   void on_message(const std::string& topic, const std::string& payload);

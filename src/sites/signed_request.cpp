@@ -79,10 +79,13 @@ bool valid_site_name(std::string_view name) {
 }
 
 std::string seal(const Request& r, const SecretKey& key) {
-  const std::string text = nlohmann::json{{"id", r.id},         {"site", r.site},       {"time", r.time_ms},
-                                          {"nonce", r.nonce},   {"method", r.method},   {"path", r.path},
-                                          {"query", r.query},   {"body", r.body}}
-                               .dump();
+  nlohmann::json signed_text{{"id", r.id},       {"site", r.site}, {"time", r.time_ms}, {"nonce", r.nonce},
+                             {"method", r.method}, {"path", r.path}, {"query", r.query},  {"body", r.body}};
+  if (!r.media.empty()) {
+    auto& media = signed_text["media"] = nlohmann::json::array();
+    for (const Media& m : r.media) media.push_back({{"url", m.url}, {"name", m.name}, {"size", m.size}, {"sha256", m.sha256}});
+  }
+  const std::string text = signed_text.dump();
   std::array<unsigned char, crypto_sign_BYTES> signature{};
   if (!sodium_ready()) return {};
   crypto_sign_detached(signature.data(), nullptr, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
@@ -159,6 +162,29 @@ Opened open(std::string_view message, const PublicKey& hub, std::string_view sit
     return out;
   }
   r.time_ms = time->get<std::int64_t>();
+  if (const auto media = inner.find("media"); media != inner.end()) {
+    if (!media->is_array() || media->size() > kMaxMedia) {
+      out.refusal = "\"media\" is not a list of at most 100 media";
+      return out;
+    }
+    for (const auto& m : *media) {
+      Media one;
+      if (!m.is_object() || !m.value("url", nlohmann::json()).is_string() || !m.value("name", nlohmann::json()).is_string() ||
+          !m.value("sha256", nlohmann::json()).is_string() || !m.value("size", nlohmann::json()).is_number_unsigned()) {
+        out.refusal = "a medium needs url, name, size and sha256";
+        return out;
+      }
+      one.url = m["url"].get<std::string>();
+      one.name = m["name"].get<std::string>();
+      one.sha256 = m["sha256"].get<std::string>();
+      one.size = m["size"].get<std::uint64_t>();
+      if (const std::string why = media_problem(one); !why.empty()) {
+        out.refusal = why;
+        return out;
+      }
+      r.media.push_back(std::move(one));
+    }
+  }
   if (const auto why = malformed(r)) {
     out.refusal = *why;
     return out;

@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "sites/media_fetch.h"
 
 // A hub's request to its sites: an API operation in the API's own form,
 // with the hub's Ed25519 signature over its exact text, a time and a
@@ -33,6 +36,7 @@ struct Request {
   std::int64_t time_ms = 0;
   std::string nonce;  // 32 of 0-9a-f, never used twice
   std::string method, path, query, body;
+  std::vector<Media> media;  // fetched and checked before the operation runs
 };
 
 // The request as a message on the broker, signed.
@@ -74,5 +78,6 @@ Opened open(std::string_view message, const PublicKey& hub, std::string_view sit
 
 inline constexpr std::int64_t kClockSkewMs = 5 * 60 * 1000;
 inline constexpr std::size_t kMaxBody = 1 << 20;
+inline constexpr std::size_t kMaxMedia = 100;
 
 }  // namespace tavri::sites

@@ -13,7 +13,10 @@
 #include "core/main_queue.h"
 #include "core/state_archive.h"
 #include "players/player_status.h"
+#include "api/web_routes.h"
+#include "history/history_store.h"
 #include "sites/mqtt_link.h"
+#include "sites/site_media.h"
 
 namespace tavri::sites {
 
@@ -46,6 +49,9 @@ SiteLink::SiteLink(Controllers& controllers, ApiService& api, SiteSettings setti
         post_to(this, [this, connected, why = QString::fromStdString(why)] { on_connection(connected, why); });
       }), site_topic(settings_.name));
   link_ = shared_->link.get();
+  FetchOptions fetching;
+  fetching.ca_file = settings_.origin_ca_file;
+  media_ = std::make_unique<SiteMedia>(c_.file_list, api_.uploads(), fetching);
   api_.set_event_tap([shared = shared_](const std::string& event, const std::string& json) {
     // On any thread: the link takes messages from any.
     if (!shared->link->connected()) return;
@@ -71,6 +77,7 @@ SiteLink::SiteLink(Controllers& controllers, ApiService& api, SiteSettings setti
 
 SiteLink::~SiteLink() {
   tick_.stop();
+  media_.reset();
   // Leaving cleanly sends no last will: the hub is told here.
   if (link_->connected())
     link_->publish(site_topic(settings_.name) + "state", settings_.link.will_payload, 1, true);
@@ -184,18 +191,48 @@ void SiteLink::on_request(const std::string& payload) {
   request.client = "broker";
   request.content_type = "application/json";
   request.caller = {api::Caller::Kind::hub, "hub", settings_.hub_role, {}};
-  api_.answer(std::move(request), [shared = shared_, id = r.id](api::Response response) {
+  if (r.media.empty()) return run(std::move(request), r.id);
+  // The media first, then the operation that uses them; a medium that
+  // cannot be fetched or is not what was signed stops both.
+  QStringList names;
+  for (const Media& m : r.media)
+    names << QString("%1 (%2 bytes, sha256 %3) from %4")
+                 .arg(QString::fromStdString(m.name)).arg(m.size)
+                 .arg(QString::fromStdString(m.sha256), QString::fromStdString(m.url));
+  api::Request upload = request;
+  upload.method = "PUT";
+  upload.path = "/api/content/medium";
+  if (const auto why = api::web::forbidden(upload, upload.caller)) {
+    audit("FETCH MEDIA", names.join("; "), "refused: " + QString::fromStdString(*why));
+    return shared_->reply(r.id, 403, api::error_body(*why));
+  }
+  media_->fetch(r.media, request.caller, [this, request = std::move(request), id = r.id, names](const QString& failure) mutable {
+    audit("FETCH MEDIA", names.join("; "), failure.isEmpty() ? "done" : "refused: " + failure);
+    if (!failure.isEmpty()) return shared_->reply(id, 502, api::error_body(failure.toStdString()));
+    run(std::move(request), id);
+  });
+}
+
+void SiteLink::run(api::Request request, const std::string& id) {
+  api_.answer(std::move(request), [shared = shared_, id](api::Response response) {
     shared->reply(id, response.status, response.body);
   });
+}
+
+void SiteLink::audit(const QString& operation, const QString& arguments, const QString& result, QString who) {
+  if (who.isEmpty()) {
+    const std::string_view role = api::role_name(settings_.hub_role);
+    who = QString("hub (%1)").arg(QString::fromUtf8(role.data(), qsizetype(role.size())));
+  }
+  if (history::HistoryStore* store = c_.history.store())
+    store->record({QDateTime::currentMSecsSinceEpoch(), who, "broker", operation, arguments, result});
 }
 
 void SiteLink::refuse(const Opened& opened) {
   console_log(QString("SITE %1: REQUEST REFUSED: %2")
                   .arg(QString::fromStdString(settings_.name), QString::fromStdString(opened.refusal)));
-  if (history::HistoryStore* store = c_.history.store())
-    store->record({QDateTime::currentMSecsSinceEpoch(), "unverified request", "broker",
-                   QString("request %1").arg(QString::fromStdString(opened.id)), {},
-                   "refused: " + QString::fromStdString(opened.refusal)});
+  audit(QString("request %1").arg(QString::fromStdString(opened.id)), {},
+        "refused: " + QString::fromStdString(opened.refusal), "unverified request");
   if (!opened.id.empty()) shared_->reply(opened.id, 401, api::error_body(opened.refusal));
 }
 

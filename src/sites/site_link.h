@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "sites/signed_request.h"
+#include "api/api_server.h"
 #include "sites/site_settings.h"
 
 namespace tavri {
@@ -17,6 +18,7 @@ class ApiService;
 namespace sites {
 
 class MqttLink;
+class SiteMedia;
 
 // This server as a site of a hub: what it publishes to the broker (its
 // state, its players, its events) and the hub's signed requests it obeys.
@@ -39,6 +41,9 @@ class SiteLink : public QObject {
   void publish_state(bool force);
   void publish_players();
   void refuse(const Opened& opened);
+  void run(api::Request request, const std::string& id);
+  // Who: the hub, unless said.
+  void audit(const QString& operation, const QString& arguments, const QString& result, QString who = {});
   // What outlives this object in the API's tap and in answers still being
   // written: the link, and the players an event named.
   struct Shared {
@@ -56,6 +61,7 @@ class SiteLink : public QObject {
   QString nonce_file_;
   ReplayGuard guard_;
   std::shared_ptr<Shared> shared_;
+  std::unique_ptr<SiteMedia> media_;
   MqttLink* link_ = nullptr;
   QTimer tick_;
   QByteArray last_state_;

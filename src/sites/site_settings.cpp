@@ -8,7 +8,7 @@ namespace tavri::sites {
 QStringList setting_keys() {
   return {"sites/role",      "sites/broker",       "sites/name",           "sites/user",     "sites/password_file",
           "sites/ca_file",   "sites/cert_file",    "sites/key_file",       "sites/hub_public_key",
-          "sites/hub_key_file", "sites/hub_role",  "sites/max_request_age_hours", "sites/keepalive"};
+          "sites/hub_key_file", "sites/hub_role",  "sites/max_request_age_hours", "sites/keepalive", "sites/origin_ca_file"};
 }
 
 std::optional<SiteSettings> read_site_settings(const QSettings& file, QString* key, QString* why) {
@@ -35,7 +35,8 @@ std::optional<SiteSettings> read_site_settings(const QSettings& file, QString* k
     return fail("name", "a site's name is 1-64 of a-z, 0-9, '-', '_' and '.' (not \"all\")");
   s.link.user = value("user").toStdString();
   for (const auto& [k, target] : {std::pair{"ca_file", &s.link.ca_file}, std::pair{"cert_file", &s.link.cert_file},
-                                  std::pair{"key_file", &s.link.key_file}, std::pair{"hub_key_file", &s.hub_key_file}}) {
+                                  std::pair{"key_file", &s.link.key_file}, std::pair{"hub_key_file", &s.hub_key_file},
+                                  std::pair{"origin_ca_file", &s.origin_ca_file}}) {
     if (!has(k)) continue;
     *target = QFile::encodeName(value(k)).toStdString();
     if (!QFileInfo(value(k)).isAbsolute()) return fail(k, "must be an absolute path");

@@ -18,6 +18,7 @@ struct SiteSettings {
   LinkConfig link;   // broker, credentials and TLS files
   PublicKey hub_key{};
   std::string hub_key_file;  // the hub's secret key
+  std::string origin_ca_file;  // what the media's origin is checked against; empty: the system's
   api::Role hub_role = api::Role::operator_;  // what a signed request may do here
   std::int64_t max_request_age_ms = 24LL * 3600 * 1000;
 };
