@@ -92,6 +92,8 @@ bool MqttLink::start(std::string* why) {
     return false;
   }
   mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // Requests and replies are small: not held back to fill a segment.
+  mosquitto_int_option(handle_, MOSQ_OPT_TCP_NODELAY, 1);
   auto failed = [&](int rc, const char* what) {
     *why = std::string(what) + ": " + mosquitto_strerror(rc);
     return false;

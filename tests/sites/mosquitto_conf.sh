@@ -20,6 +20,7 @@ pattern read tavri/v1/all/requests/#
 ACL
 cat <<CONF
 per_listener_settings false
+set_tcp_nodelay true
 allow_anonymous false
 password_file $folder/passwords
 acl_file $folder/acl
