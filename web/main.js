@@ -11,6 +11,7 @@ import './page-content.js';
 import './page-schedules.js';
 import './page-history.js';
 import './page-admin.js';
+import { offerSites } from './page-sites.js';
 
 function showLogin(message = '') {
   stopListening();
@@ -38,6 +39,7 @@ async function start(signedIn) {
   listen();
   await Promise.all(['players', 'groups', 'playlists', 'schedules', 'content', 'ready', 'alerts']
     .map((w) => loaders[w]().catch((e) => toast(e.message))));
+  await offerSites();
   show(location.hash.slice(1));
   setLive();
   showAnnouncement();

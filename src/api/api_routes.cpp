@@ -137,6 +137,7 @@ ApiRoutes::Answer ApiRoutes::route(const api::Request& request) {
   if (resource == "alerts" && parts.size() == 1) return get ? alerts() : error(405, "GET");
   if (resource == "log" && parts.size() == 1) return get ? log(request) : error(405, "GET");
   if (resource == "notifications") return notifications(request, parts);
+  if (resource == "sites") return sites(request, parts);
   if (resource == "audit" && parts.size() == 1) return get ? audit(request) : error(405, "GET");
   if (resource == "playlists" || resource == "schedules") return catalogue(request, parts, resource == "schedules");
   if (resource == "content") return content(request, parts);

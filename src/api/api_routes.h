@@ -3,6 +3,7 @@
 #include <QJsonValue>
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <variant>
 
 #include "api/api_server.h"
@@ -13,6 +14,9 @@ namespace tavri {
 
 struct Controllers;
 class Announcement;
+namespace sites {
+class HubClient;
+}
 
 // The running announcement as the API shows it ({"running": false} when none).
 QJsonObject announcement_json(const Announcement& announcement);
@@ -25,6 +29,8 @@ class ApiRoutes : public QObject {
   Q_OBJECT
  public:
   explicit ApiRoutes(Controllers& controllers, QObject* parent = nullptr);
+  // A hub's view of its sites (GET /api/sites); none on a site.
+  void set_hub(std::shared_ptr<sites::HubClient> hub) { hub_ = std::move(hub); }
   // What /metrics adds of the listener's own counts.
   void set_counters(const api::Counters* counters) { counters_ = counters; }
 
@@ -65,6 +71,8 @@ class ApiRoutes : public QObject {
   api::Response log(const api::Request& request);
   Answer audit(const api::Request& request);
   Answer notifications(const api::Request& request, const QStringList& parts);
+  Answer sites(const api::Request& request, const QStringList& parts);
+  Answer site_request(const api::Request& request);
   // The playlist or schedule a body names ({"playlist": 3}, {"schedule":
   // "Week"}), or nothing with the refusal.
   std::optional<Record> named_list(const QJsonObject& body, api::Response& refusal);
@@ -75,6 +83,7 @@ class ApiRoutes : public QObject {
 
   Controllers& c_;
   const api::Counters* counters_ = nullptr;
+  std::shared_ptr<sites::HubClient> hub_;
   // Counted as the players' signals tell them.
   quint64 commands_sent_ = 0, commands_failed_ = 0;
 };

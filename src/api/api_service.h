@@ -40,6 +40,7 @@ class ApiService : public QObject {
   // A request that came other than by HTTP (a hub's, signed), with its
   // caller set: the roles' table, the routes and the audit, as for HTTP.
   void answer(api::Request request, api::Respond respond);
+  ApiRoutes& routes() { return routes_; }
 
  private:
   struct Seen {

@@ -72,6 +72,11 @@ const char* document_text() {
                    "playlist": {"type": "string"}, "items": {"type": "array", "items": {"type": "object"}},
                    "players": {"$ref": "#/components/schemas/Players"}}}}}},
                  "responses": {"202": {"description": "made, filled and sent"}, "400": {"$ref": "#/components/responses/Refused"}, "404": {"$ref": "#/components/responses/Refused"}, "409": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/sites": {"get": {"summary": "On a hub: every site as it last told its state through the broker (online, last seen, players, groups, announcement, alerts)", "responses": {"200": {"description": "{broker, sites}"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/sites/{name}/players": {"get": {"summary": "On a hub: a site's players as it publishes them", "parameters": [{"name": "name", "in": "path", "required": true, "schema": {"type": "string"}}], "responses": {"200": {"description": "players"}, "404": {"$ref": "#/components/responses/Refused"}}}},
+    "/api/sites/requests": {"post": {"summary": "On a hub: an API operation signed with the hub's key for some or all sites; each online site's reply, and the offline ones queued", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["sites", "method", "path"], "properties": {
+                   "sites": {"oneOf": [{"type": "string", "enum": ["all"]}, {"type": "array", "items": {"type": "string"}}]}, "method": {"type": "string"}, "path": {"type": "string"}, "body": {"type": "object"}}}}}},
+                 "responses": {"200": {"description": "{replies, queued, missing}"}, "400": {"$ref": "#/components/responses/Refused"}, "403": {"$ref": "#/components/responses/Refused"}}}},
     "/api/announcement": {
       "get": {"summary": "The running announcement: what, its targets and players, since and until", "responses": {"200": {"description": "{\"running\": false} or the announcement"}}},
       "post": {"summary": "Interrupt players with a playlist, a schedule, a web stream or a background, for some minutes or until ended; one at a time", "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["players"], "properties": {

@@ -168,8 +168,6 @@ std::optional<ServerSettings> read_settings(const QString& path, bool must_exist
     const auto sites = sites::read_site_settings(file, &key, &why);
     if (!sites) return fail(key, why);
     s.sites = *sites;
-    if (s.sites.role == sites::SiteSettings::Role::hub)
-      return fail("sites/role", "a hub is tavri-avctl --broker; a service here is a site");
     if (s.sites.role != sites::SiteSettings::Role::none && !s.api_enabled)
       return fail("sites/role", "a site runs the hub's requests through the API: [api] enabled must be true");
   }

@@ -24,6 +24,7 @@
 #include "core/time_zone.h"
 #include "history/history_store.h"
 #include "schedules/dayparts.h"
+#include "sites/hub_client.h"
 #include "sites/site_link.h"
 
 namespace tavri::app {
@@ -229,6 +230,25 @@ bool Service::start(const ServerSettings& settings, const std::optional<api::Ser
   const QString line =
       QString("API LISTENING ON %1 PORT %2").arg(QString::fromStdString(config->address)).arg(api->port());
   console_log(line);
+  if (settings.sites.role == sites::SiteSettings::Role::hub) {
+    QFile key_file(QString::fromStdString(settings.sites.hub_key_file));
+    const auto key = key_file.open(QIODevice::ReadOnly) ? sites::secret_key_of(key_file.readAll().trimmed().toStdString())
+                                                        : std::nullopt;
+    if (!key) {
+      console_log("HUB NOT STARTED: the hub's key file holds no key (tavri-avctl hub-key create)");
+      return false;
+    }
+    hub = std::make_shared<sites::HubClient>(settings.sites.link, *key, true);
+    std::string why;
+    if (!hub->start(&why)) {
+      console_log(QString("HUB NOT STARTED: %1").arg(QString::fromStdString(why)));
+      return false;
+    }
+    api->routes().set_hub(hub);
+    console_log(QString("HUB: CONNECTING TO %1:%2")
+                    .arg(QString::fromStdString(settings.sites.link.broker.host))
+                    .arg(settings.sites.link.broker.port));
+  }
   if (settings.sites.role == sites::SiteSettings::Role::site) {
     site = std::make_unique<sites::SiteLink>(controllers, *api, settings.sites, application_folder() + "/site_requests");
     if (!site->start(error)) {

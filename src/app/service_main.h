@@ -15,6 +15,7 @@ class ApiService;
 struct Controllers;
 namespace sites {
 class SiteLink;
+class HubClient;
 }
 
 namespace app {
@@ -63,6 +64,7 @@ struct Service {
   Controllers& controllers;
   std::unique_ptr<ApiService> api;
   std::unique_ptr<sites::SiteLink> site;  // gone before the API it runs requests through
+  std::shared_ptr<sites::HubClient> hub;   // [sites] role=hub: the sites' view
   ServiceNotify systemd;
 
   explicit Service(Controllers& c);

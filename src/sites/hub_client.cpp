@@ -18,11 +18,12 @@ std::int64_t now_ms() {
 
 }  // namespace
 
-HubClient::HubClient(LinkConfig link, SecretKey key) : key_(key) {
+HubClient::HubClient(LinkConfig link, SecretKey key, bool players) : key_(key), keep_players_(players) {
   if (sodium_init() < 0) return;
   link.client_id = "tavri-hub-" + net::random_hex(6);
   link.persistent_session = false;
   link.subscriptions = {kSites + "+/state", kSites + "+/seen", kSites + "+/replies/#"};
+  if (players) link.subscriptions.push_back(kSites + "+/players/+");
   link.will_topic.clear();
   link_ = std::make_unique<MqttLink>(
       std::move(link), [this](const std::string& topic, const std::string& payload) { on_message(topic, payload); },
@@ -36,8 +37,10 @@ HubClient::HubClient(LinkConfig link, SecretKey key) : key_(key) {
 
 HubClient::~HubClient() { link_->stop(); }
 
+bool HubClient::start(std::string* why) { return link_->start(why); }
+
 bool HubClient::connect(std::chrono::milliseconds timeout, std::string* why) {
-  if (!link_->start(why)) return false;
+  if (!start(why)) return false;
   std::unique_lock lock(mutex_);
   if (changed_.wait_for(lock, timeout, [this] { return connected_; })) return true;
   *why = refused_.empty() ? "no answer from the broker" : refused_;
@@ -57,15 +60,23 @@ void HubClient::on_message(const std::string& topic, const std::string& payload)
     if (!state.is_object()) return;
     SiteState& s = sites_[site];
     s.connected = state.value("connected", false);
-    s.state = payload;
+    // A last will says only "gone": what the site told before stays, as its last known state.
+    if (s.connected || s.state.empty()) s.state = payload;
     last_state_ = std::chrono::steady_clock::now();
   } else if (what == "seen") {
     const auto seen = nlohmann::json::parse(payload, nullptr, false);
     if (seen.is_number_integer()) sites_[site].seen_ms = seen.get<std::int64_t>();
-  } else if (what == "replies/" + waiting_id_ && !waiting_id_.empty() && !replies_.contains(site)) {
+  } else if (what.starts_with("replies/")) {
+    // The first reply of each site counts; a broker's redelivery does not.
+    const auto waiting = pending_.find(what.substr(8));
+    if (waiting == pending_.end() || waiting->second.contains(site)) return;
     const auto reply = nlohmann::json::parse(payload, nullptr, false);
     if (!reply.is_object() || !reply.value("status", 0)) return;
-    replies_[site] = {reply.value("status", 0), reply.value("body", std::string())};
+    waiting->second[site] = {reply.value("status", 0), reply.value("body", std::string())};
+  } else if (keep_players_ && what.starts_with("players/")) {
+    if (payload.empty()) players_[site].erase(what.substr(8));
+    else players_[site][what.substr(8)] = payload;
+    return;
   } else {
     return;
   }
@@ -92,17 +103,31 @@ std::map<std::string, SiteReply> HubClient::request(Request r, const std::set<st
   const std::string site = r.site;
   {
     const std::lock_guard lock(mutex_);
-    waiting_id_ = r.id;
-    replies_.clear();
+    pending_[r.id];
   }
   const std::string topic = (site == "all" ? std::string("tavri/v1/all/") : kSites + site + "/") + "requests/" + r.id;
   link_->publish(topic, seal(r, key_), 1, false);
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, timeout, [&] {
-    return std::all_of(expect.begin(), expect.end(), [&](const std::string& s) { return replies_.contains(s); });
+    const auto& replies = pending_[r.id];
+    return std::all_of(expect.begin(), expect.end(), [&](const std::string& s) { return replies.contains(s); });
   });
-  waiting_id_.clear();
-  return std::exchange(replies_, {});
+  auto replies = std::move(pending_[r.id]);
+  pending_.erase(r.id);
+  return replies;
+}
+
+std::map<std::string, SiteState> HubClient::snapshot() {
+  const std::lock_guard lock(mutex_);
+  return sites_;
+}
+
+std::vector<std::string> HubClient::players_of(const std::string& site) {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  if (const auto it = players_.find(site); it != players_.end())
+    for (const auto& [id, json] : it->second) out.push_back(json);
+  return out;
 }
 
 }  // namespace tavri::sites

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "sites/mqtt_link.h"
 #include "sites/signed_request.h"
@@ -30,16 +31,25 @@ struct SiteReply {
 class HubClient {
  public:
   // `link`: the broker and the hub's credentials; its client id and
-  // subscriptions are the hub's own.
-  HubClient(LinkConfig link, SecretKey key);
+  // subscriptions are the hub's own. `players`: also keep every site's
+  // players as they publish them (a console's view).
+  HubClient(LinkConfig link, SecretKey key, bool players = false);
   ~HubClient();
 
+  // Starts the link, which connects and reconnects on its own.
+  bool start(std::string* why);
+  // Starts it and waits until it is connected.
   bool connect(std::chrono::milliseconds timeout, std::string* why);
+  bool connected() const { return link_->connected(); }
+  // What is known now, without waiting.
+  std::map<std::string, SiteState> snapshot();
+  // A site's players, each as the site's API gives it (JSON).
+  std::vector<std::string> players_of(const std::string& site);
   // Every site the broker kept a state of, once no new one came for `quiet`.
   std::map<std::string, SiteState> sites(std::chrono::milliseconds quiet);
   // `r` signed (its id, time and nonce made here) to its site (or "all");
   // the replies of the sites in `expect` as they come, until all came or
-  // `timeout` passed.
+  // `timeout` passed. From any thread; several may wait at once.
   std::map<std::string, SiteReply> request(Request r, const std::set<std::string>& expect,
                                            std::chrono::milliseconds timeout);
 
@@ -54,8 +64,9 @@ class HubClient {
   std::string refused_;
   std::map<std::string, SiteState> sites_;
   std::chrono::steady_clock::time_point last_state_{};
-  std::string waiting_id_;
-  std::map<std::string, SiteReply> replies_;
+  bool keep_players_ = false;
+  std::map<std::string, std::map<std::string, std::string>> players_;  // site -> id -> JSON
+  std::map<std::string, std::map<std::string, SiteReply>> pending_;   // request id -> site -> reply
 };
 
 }  // namespace tavri::sites

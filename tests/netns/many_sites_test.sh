@@ -75,7 +75,9 @@ start_service() {  # NAMESPACE FOLDER [SITES-SECTION]
     "$bin/tavri-av-serverd" --config "$2/server.conf" >>"$2/server.log" 2>&1 &
   pids+=($!)
 }
-start_service "$hub" "$out/hub"
+# The hub's service: its console's Sites page.
+start_service "$hub" "$out/hub" "$(printf '[sites]\nrole=hub\nbroker=mqtts://10.9.0.1:8883\nuser=hub\npassword_file=%s\nca_file=%s\nhub_key_file=%s\n' \
+  "$out/hub.password" "$out/ca.pem" "$out/hub.key")"
 site_section() {  # SITE
   printf '[sites]\nbroker=mqtts://10.9.0.1:8883\nname=%s\nuser=%s\npassword_file=%s\nca_file=%s\nhub_public_key=%s\nkeepalive=5\nmax_request_age_hours=1\n' \
     "$1" "$1" "$out/$1.password" "$out/ca.pem" "$public"
@@ -99,6 +101,13 @@ print(' '.join(sorted(s['name'] for s in json.load(sys.stdin)['sites'] if s['onl
 check 'until_true "[ \"\$(online_sites)\" = \"s1 s2 s3\" ]" 90' "the hub sees three sites online, each with its $players players"
 [ $failed -eq 0 ] || { tail -5 "$out"/s*/server.log mosquitto.log; exit 1; }
 hubctl sites >sites.txt
+hubapi() { ip netns exec "$hub" curl -s -H "Authorization: Bearer $(cat "$out/hub/api_token")" "$@"; }
+check 'until_true "hubapi http://127.0.0.1:5080/api/sites | grep -o \"\\\"online\\\":true\" | wc -l | grep -qx 3" 30' \
+  "the hub's service lists the three sites online"
+check 'hubapi -X POST -d "{\"sites\":\"all\",\"method\":\"POST\",\"path\":\"/api/groups\",\"body\":{\"name\":\"Entrance\"}}" \
+         http://127.0.0.1:5080/api/sites/requests | /usr/bin/python3 -c "
+import json, sys; r = json.load(sys.stdin); sys.exit(0 if sorted(r[\"replies\"]) == [\"s1\", \"s2\", \"s3\"] and all(v[\"status\"] == 201 for v in r[\"replies\"].values()) else 1)"' \
+  "a request from the hub's API to all sites is answered by each"
 check 'grep -q "^s2 *online *$players *0 " sites.txt' "tavri-avctl sites lists each with its players online and offline"
 
 # Two media from the hub to every site: fetched, checked, in a playlist, sent.
@@ -170,6 +179,12 @@ echo "  (after $offline_after s; keepalive 5 s)"
 # looking once a second or so (Mosquitto 2.0: 8-9 s here).
 check 'awk -v t="$offline_after" "BEGIN { exit !(t <= 10) }"' "within 1.5 keepalive intervals (7.5 s) and the broker's look"
 check 'until_true "hubctl --json sites | grep -q \"\\\"name\\\":\\\"s2\\\",\\\"online\\\":false\""' "tavri-avctl sites shows s2 offline"
+if [ -n "${SHOTS:-}" ] || /usr/bin/python3 -c "import selenium" 2>/dev/null; then
+  echo "hub password" | ip netns exec "$hub" "$bin/tavri-avctl" --token-file "$out/hub/api_token" password >/dev/null
+  check 'ip netns exec "$hub" env PASSWORD="hub password" OUT="$out" PLAYERS="$players" SHOTS="${SHOTS:-}" \
+           /usr/bin/python3 "$here/../web/sites_page.py" >web.txt 2>&1' "the hub's Sites page shows s2 offline"
+  sed 's/^/    /' web.txt
+fi
 hubctl --site s2 playlist create WhileAway >away.txt 2>&1
 check 'grep -q "s2 is offline: the request is queued" away.txt' "a request to it is reported queued, not done"
 check 'ctl s2 pause --to all >/dev/null && until_true "all_players s2 playback pause"' \
