@@ -6,6 +6,8 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 
 def browser(width=1366, height=768, profile_dir=None, script_timeout=20):
@@ -20,6 +22,14 @@ def browser(width=1366, height=768, profile_dir=None, script_timeout=20):
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_script_timeout(script_timeout)
     return driver
+
+
+def sign_in(driver, url, password, until):
+    """The console at `url`, signed in as its admin with `password`."""
+    driver.get(url + "/")
+    until(lambda: driver.find_element(By.ID, "password").is_displayed(), 20)
+    driver.find_element(By.ID, "password").send_keys(password, Keys.ENTER)
+    until(lambda: not driver.find_element(By.ID, "top").get_attribute("hidden"), 20)
 
 
 def script_errors(driver):

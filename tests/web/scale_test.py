@@ -47,10 +47,7 @@ def main():
     check(until(lambda: registered(token) >= PLAYERS, 120), f"the service holds {PLAYERS} players")
     driver = headless.browser(profile_dir=os.environ["OUT"])
     try:
-        driver.get(URL + "/")
-        until(lambda: driver.find_element(By.ID, "password").is_displayed(), 20)
-        driver.find_element(By.ID, "password").send_keys(os.environ["PASSWORD"], Keys.ENTER)
-        until(lambda: not driver.find_element(By.ID, "top").get_attribute("hidden"), 20)
+        headless.sign_in(driver, URL, os.environ["PASSWORD"], until)
         driver.execute_script("location.hash = '#players'")
         count = lambda: driver.find_element(By.ID, "count").text
         check(until(lambda: count().startswith(f"{PLAYERS} players"), 60), f"the page lists {PLAYERS} players")

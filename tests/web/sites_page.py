@@ -7,7 +7,6 @@ import sys
 import time
 
 from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
 
 import headless
 
@@ -19,10 +18,7 @@ check, until = checks.check, checks.until
 def main():
     driver = headless.browser(profile_dir=os.environ["OUT"])
     try:
-        driver.get(URL + "/")
-        until(lambda: driver.find_element(By.ID, "password").is_displayed(), 20)
-        driver.find_element(By.ID, "password").send_keys(os.environ["PASSWORD"], Keys.ENTER)
-        until(lambda: not driver.find_element(By.ID, "top").get_attribute("hidden"), 20)
+        headless.sign_in(driver, URL, os.environ["PASSWORD"], until)
         link = driver.find_element(By.CSS_SELECTOR, 'header nav a[data-page="sites"]')
         check(until(link.is_displayed, 10), "a hub's console offers the Sites page")
         driver.execute_script("location.hash = '#sites'")
