@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
 bash scripts/install-deps.sh
-fuzzers=(keyed_archive_fuzz feedback_fuzz http_head_fuzz range_fuzz)
+fuzzers=(keyed_archive_fuzz feedback_fuzz http_head_fuzz range_fuzz signed_request_fuzz)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${fuzzers[@]}"
 failed=0
@@ -18,6 +18,7 @@ for name in "${fuzzers[@]}"; do
   [ "$name" = feedback_fuzz ] && seeds+=(fuzz/seeds/feedback) && extra+=(-dict=fuzz/feedback.dict)
   [ "$name" = http_head_fuzz ] && seeds+=(fuzz/seeds/http_head) && extra+=(-dict=fuzz/http.dict)
   [ "$name" = range_fuzz ] && seeds+=(fuzz/seeds/range) && extra+=(-dict=fuzz/http.dict)
+  [ "$name" = signed_request_fuzz ] && seeds+=(fuzz/seeds/signed_request)
   echo "== $name for ${seconds}s"
   # A crash, leak, time-out or sanitizer finding fails the run.
   if ! "$fuzzer" "${extra[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
