@@ -204,6 +204,20 @@ TEST_F(Api, CommandsAndListsReachThePlayersAsTheWindowSendsThem) {
   EXPECT_EQ(c->udp_feedback.player_ids(), QStringList{"P1"});
 }
 
+// What a hub asks of each site: the list of that name made once, refilled and sent.
+TEST_F(Api, PublishMakesTheListOnceThenRefillsAndSendsIt) {
+  const auto first = call("POST", "/api/publish", R"({"playlist":"Promo","items":[],"players":["P1"]})");
+  ASSERT_EQ(first.status, 202);
+  const auto again = call("POST", "/api/publish", R"({"playlist":"Promo","items":[],"players":["P1"]})");
+  ASSERT_EQ(again.status, 202);
+  EXPECT_TRUE(object(first)["created"].toBool());
+  EXPECT_FALSE(object(again)["created"].toBool());
+  const QString id = QString::number(object(first)["playlist"].toInteger());
+  EXPECT_EQ(object(again)["playlist"].toInteger(), object(first)["playlist"].toInteger());
+  const std::string load = wire::encode_command("P1", wire::kLoadPlaylist, {id.toStdString(), "Promo"});
+  EXPECT_EQ(received(), (std::vector<std::string>{load, load}));
+}
+
 // An announcement to a group gives each player back what it had: a list,
 // a stream, or (told nothing by this server) an empty list.
 TEST_F(Api, AnAnnouncementEndsGivingEachPlayerItsOwnBack) {
@@ -308,6 +322,9 @@ TEST_F(Api, BadInputChangesNothing) {
       {"POST", "/api/send", R"({"playlist":"Nowhere","players":"all"})", 404, "playlist"},
       {"POST", "/api/send", R"({"playlist":true,"players":"all"})", 400, "playlist"},
       {"POST", "/api/send", R"({"playlist":7,"players":["P1","ghost"]})", 404, "players"},
+      {"POST", "/api/publish", R"({"playlist":"Fresh","items":[{"file":"nowhere.png"}],"players":"all"})", 404, "items"},
+      {"POST", "/api/publish", R"({"playlist":"Fresh","items":[],"players":["ghost"]})", 404, "players"},
+      {"GET", "/api/sites", "", 404, ""},
       {"POST", "/api/commands", "{\"command\":\"pause\",\"players\":\"all\",\"x\":\"" + std::string(5000, 'x') + "\"}",
        413, ""},
       {"GET", "/api/nothing", "", 404, ""},
@@ -320,6 +337,8 @@ TEST_F(Api, BadInputChangesNothing) {
     EXPECT_FALSE(object(reply)["error"].toString().isEmpty()) << k.target;
   }
   EXPECT_TRUE(received().empty());
+  const RecordList& lists = c->playlists.ArrayController_PLAYLIST();
+  for (int i = 0; i < lists.size(); ++i) EXPECT_NE(lists.at(i).value("name").toString(), "Fresh");
   EXPECT_EQ(c->udp_feedback.player_ids(), (QStringList{"P1", "P2"}));
   EXPECT_EQ(c->udp_feedback.ArrayController_DEVICES().at(0).value("device_name").toString(), "Screen P1");
   EXPECT_TRUE(dialogs.shown.empty());  // the API asks no one

@@ -248,7 +248,10 @@ api::Response ApiRoutes::publish(const api::Request& request) {
   const auto body = body_object(request, bad);
   if (!body) return bad;
   if (!body->value("playlist").isString()) return error(400, "\"playlist\" is the playlist's name", "playlist");
-  if (!player_ids(body->value("players"), bad)) return bad;
+  // The players are checked before anything is made or changed.
+  const auto ids = player_ids(body->value("players"), bad);
+  if (!ids) return bad;
+  if (const Outcome o = c_.udp_feedback.check_players(*ids); !o.ok()) return refusal(o);
   const QString name = body->value("playlist").toString();
   std::optional<Record> found = named_list(QJsonObject{{"playlist", name}}, bad);
   if (!found && bad.status != 404) return bad;
@@ -264,7 +267,10 @@ api::Response ApiRoutes::publish(const api::Request& request) {
     return set;
   }
   api::Response sent = send_list(QJsonObject{{"playlist", double(id)}, {"players", body->value("players")}});
-  if (sent.status != 202) return sent;
+  if (sent.status != 202) {
+    if (!found) c_.playlists.remove({id});
+    return sent;
+  }
   QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(sent.body)).object();
   answer["created"] = !found;
   answer["items"] = body->value("items").toArray().size();
