@@ -125,6 +125,11 @@ void ReplayGuard::load(std::string_view text, std::int64_t now_ms) {
 Opened open(std::string_view message, const PublicKey& hub, std::string_view site, std::int64_t now_ms,
             ReplayGuard& guard) {
   Opened out;
+  // The body, escaped at worst six bytes for one, and the media: no more.
+  if (message.size() > kMaxMessage) {
+    out.refusal = "too large";
+    return out;
+  }
   const auto outer = nlohmann::json::parse(message, nullptr, false);
   if (!outer.is_object() || !outer.contains("signed") || !outer["signed"].is_string()) {
     out.refusal = "not a request";

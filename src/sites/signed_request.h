@@ -79,5 +79,6 @@ Opened open(std::string_view message, const PublicKey& hub, std::string_view sit
 inline constexpr std::int64_t kClockSkewMs = 5 * 60 * 1000;
 inline constexpr std::size_t kMaxBody = 1 << 20;
 inline constexpr std::size_t kMaxMedia = 100;
+inline constexpr std::size_t kMaxMessage = 8 * kMaxBody;
 
 }  // namespace tavri::sites

@@ -8,13 +8,13 @@
 
 #include "api/api_routes.h"
 #include "api/api_service.h"
+#include "api/web_routes.h"
 #include "app/controllers.h"
 #include "core/console.h"
+#include "core/folders.h"
 #include "core/main_queue.h"
-#include "core/state_archive.h"
-#include "players/player_status.h"
-#include "api/web_routes.h"
 #include "history/history_store.h"
+#include "players/player_status.h"
 #include "sites/mqtt_link.h"
 #include "sites/site_media.h"
 
@@ -24,6 +24,7 @@ namespace {
 
 constexpr qint64 kPlayerIntervalMs = 5000;
 constexpr qint64 kSeenIntervalMs = 30000;
+constexpr int kRefusalsRecordedPerSecond = 20;
 
 // A player's id as one level of a topic and one segment of a path.
 QString id_level(const QString& id) { return QString::fromLatin1(QUrl::toPercentEncoding(id)); }
@@ -66,6 +67,7 @@ SiteLink::SiteLink(Controllers& controllers, ApiService& api, SiteSettings setti
   connect(&tick_, &QTimer::timeout, this, [this] {
     publish_state(false);
     publish_players();
+    next_refusal_second();
     // When the site was last heard: what the hub shows of a site gone dark.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (link_->connected() && now - seen_ms_ >= kSeenIntervalMs) {
@@ -228,7 +230,24 @@ void SiteLink::audit(const QString& operation, const QString& arguments, const Q
     store->record({QDateTime::currentMSecsSinceEpoch(), who, "broker", operation, arguments, result});
 }
 
+void SiteLink::next_refusal_second() {
+  const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+  if (second == refusal_second_) return;
+  if (refusals_dropped_ > 0)
+    audit("requests", {}, QString("refused: %1 more in one second, not recorded one by one").arg(refusals_dropped_),
+          "unverified request");
+  refusal_second_ = second;
+  refusals_in_second_ = refusals_dropped_ = 0;
+}
+
 void SiteLink::refuse(const Opened& opened) {
+  // A broker in the wrong hands could send refusals by the thousand: the
+  // audit and the log take the first few each second, then a count.
+  next_refusal_second();
+  if (++refusals_in_second_ > kRefusalsRecordedPerSecond) {
+    ++refusals_dropped_;
+    return;
+  }
   console_log(QString("SITE %1: REQUEST REFUSED: %2")
                   .arg(QString::fromStdString(settings_.name), QString::fromStdString(opened.refusal)));
   audit(QString("request %1").arg(QString::fromStdString(opened.id)), {},

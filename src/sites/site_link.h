@@ -41,6 +41,8 @@ class SiteLink : public QObject {
   void publish_state(bool force);
   void publish_players();
   void refuse(const Opened& opened);
+  // A new second: the refusals past the first few of the last one, counted.
+  void next_refusal_second();
   void run(api::Request request, const std::string& id);
   // Who: the hub, unless said.
   void audit(const QString& operation, const QString& arguments, const QString& result, QString who = {});
@@ -66,6 +68,8 @@ class SiteLink : public QObject {
   QTimer tick_;
   QByteArray last_state_;
   qint64 seen_ms_ = 0;
+  qint64 refusal_second_ = 0;
+  int refusals_in_second_ = 0, refusals_dropped_ = 0;
   // Players whose retained message is due, and when each was last sent:
   // a player is sent at most every few seconds, however often it changes.
   QSet<QString> dirty_;

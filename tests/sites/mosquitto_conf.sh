@@ -21,6 +21,7 @@ ACL
 cat <<CONF
 per_listener_settings false
 set_tcp_nodelay true
+max_packet_size 8388608
 allow_anonymous false
 password_file $folder/passwords
 acl_file $folder/acl
