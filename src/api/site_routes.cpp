@@ -82,7 +82,9 @@ ApiRoutes::Answer ApiRoutes::site_request(const api::Request& request) {
       const std::string name = v.toString().toStdString();
       if (!sites::valid_site_name(name) || name == "all") return error(400, "\"sites\" names sites, or is \"all\"", "sites");
       const auto it = known.find(name);
-      (it != known.end() && it->second.connected ? online : offline).insert(name);
+      // The broker keeps requests only for a site it knows.
+      if (it == known.end()) return error(404, QString("no site named \"%1\" has reported").arg(v.toString()), "sites");
+      (it->second.connected ? online : offline).insert(name);
     }
   } else {
     return error(400, "\"sites\" is \"all\" or a list of site names", "sites");

@@ -221,9 +221,13 @@ bool Service::start(const ServerSettings& settings, const std::optional<api::Ser
     return true;
   }
   api = std::make_unique<ApiService>(controllers, *config);
+  // Its tap on the API's events is in place before any event is written.
+  if (settings.sites.role == sites::SiteSettings::Role::site)
+    site = std::make_unique<sites::SiteLink>(controllers, *api, settings.sites, application_folder() + "/site_requests");
   QString error;
   if (!api->start(error)) {
     console_log(QString("API NOT STARTED: %1").arg(error));
+    site.reset();
     api.reset();
     return false;
   }
@@ -249,8 +253,7 @@ bool Service::start(const ServerSettings& settings, const std::optional<api::Ser
                     .arg(QString::fromStdString(settings.sites.link.broker.host))
                     .arg(settings.sites.link.broker.port));
   }
-  if (settings.sites.role == sites::SiteSettings::Role::site) {
-    site = std::make_unique<sites::SiteLink>(controllers, *api, settings.sites, application_folder() + "/site_requests");
+  if (site) {
     if (!site->start(error)) {
       console_log(QString("SITE NOT STARTED: %1").arg(error));
       return false;

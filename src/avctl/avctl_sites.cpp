@@ -118,7 +118,8 @@ int publish(const BrokerOptions& o, QStringList args, bool json, Ctl* server, si
   std::set<std::string> online, offline;
   for (const auto& [name, site] : known)
     if (request.site == "all" || request.site == name) (site.connected ? online : offline).insert(name);
-  if (request.site != "all" && !known.contains(request.site)) offline.insert(request.site);
+  if (request.site != "all" && !known.contains(request.site))
+    return fail(QString("no site named \"%1\" has reported to this broker").arg(o.site), kRefused);
   const int timeout = o.timeout_s > 0 ? o.timeout_s : 300;
   const auto replies = hub.request(request, online, std::chrono::seconds(timeout));
   int worst = kOk;
@@ -153,6 +154,27 @@ int publish(const BrokerOptions& o, QStringList args, bool json, Ctl* server, si
   return worst;
 }
 
+// Every site the broker kept a state of: online or not, its players, when last heard, its alerts.
+int list_sites(const std::map<std::string, sites::SiteState>& known, bool json) {
+  QJsonArray list;
+  QList<QStringList> rows{{"SITE", "STATE", "ONLINE", "OFFLINE", "LAST SEEN", "ALERTS"}};
+  for (const auto& [name, site] : known) {
+    const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(site.state)).object();
+    const QJsonObject players = state.value("players").toObject();
+    QJsonObject entry{{"name", QString::fromStdString(name)}, {"online", site.connected},
+                      {"last_seen", site.seen_ms > 0 ? QJsonValue(QDateTime::fromMSecsSinceEpoch(site.seen_ms).toUTC().toString(Qt::ISODate)) : QJsonValue()},
+                      {"state", state}};
+    list.append(entry);
+    rows.append({QString::fromStdString(name), site.connected ? "online" : "offline",
+                 players.contains("online") ? QString::number(players.value("online").toInt()) : "-",
+                 players.contains("offline") ? QString::number(players.value("offline").toInt()) : "-",
+                 when(site.seen_ms), QString::number(state.value("alerts").toArray().size())});
+  }
+  if (json) std::printf("%s\n", QJsonDocument(QJsonObject{{"sites", list}}).toJson(QJsonDocument::Compact).constData());
+  else print_table(rows);
+  return kOk;
+}
+
 }  // namespace
 
 int sites_command(const BrokerOptions& o, const QStringList& args, bool json, Ctl* server) {
@@ -183,26 +205,7 @@ int sites_command(const BrokerOptions& o, const QStringList& args, bool json, Ct
     return publish(o, args, json, server, hub, known);
   }
 
-  if (args.value(0) == "sites") {
-    if (args.size() != 1) return usage("--broker URL sites");
-    QJsonArray list;
-    QList<QStringList> rows{{"SITE", "STATE", "ONLINE", "OFFLINE", "LAST SEEN", "ALERTS"}};
-    for (const auto& [name, site] : known) {
-      const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(site.state)).object();
-      const QJsonObject players = state.value("players").toObject();
-      QJsonObject entry{{"name", QString::fromStdString(name)}, {"online", site.connected},
-                        {"last_seen", site.seen_ms > 0 ? QJsonValue(QDateTime::fromMSecsSinceEpoch(site.seen_ms).toUTC().toString(Qt::ISODate)) : QJsonValue()},
-                        {"state", state}};
-      list.append(entry);
-      rows.append({QString::fromStdString(name), site.connected ? "online" : "offline",
-                   players.contains("online") ? QString::number(players.value("online").toInt()) : "-",
-                   players.contains("offline") ? QString::number(players.value("offline").toInt()) : "-",
-                   when(site.seen_ms), QString::number(state.value("alerts").toArray().size())});
-    }
-    if (json) std::printf("%s\n", QJsonDocument(QJsonObject{{"sites", list}}).toJson(QJsonDocument::Compact).constData());
-    else print_table(rows);
-    return kOk;
-  }
+  if (args.value(0) == "sites") return args.size() == 1 ? list_sites(known, json) : usage("--broker URL sites");
   if (o.site.isEmpty()) return usage("through the broker, a command needs --site NAME|all (or is \"sites\")");
   std::vector<std::string> targets;
   if (o.site == "all") {
@@ -211,6 +214,9 @@ int sites_command(const BrokerOptions& o, const QStringList& args, bool json, Ct
   } else {
     if (!sites::valid_site_name(o.site.toStdString()) || o.site == "all")
       return usage("a site's name is 1-64 of a-z, 0-9, '-', '_' and '.'");
+    // The broker keeps requests only for a site it knows: one never seen would lose them.
+    if (!known.contains(o.site.toStdString()))
+      return fail(QString("no site named \"%1\" has reported to this broker").arg(o.site), kRefused);
     targets.push_back(o.site.toStdString());
   }
   int worst = kOk;
