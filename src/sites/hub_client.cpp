@@ -19,7 +19,9 @@ std::int64_t now_ms() {
 }  // namespace
 
 HubClient::HubClient(LinkConfig link, SecretKey key, bool players) : key_(key), keep_players_(players) {
-  if (sodium_init() < 0) return;
+  // For the ids and nonces; the link is made whatever it says, so that the
+  // destructor always has one to stop.
+  [[maybe_unused]] const int sodium = sodium_init();
   link.client_id = "tavri-hub-" + net::random_hex(6);
   link.persistent_session = false;
   link.subscriptions = {kSites + "+/state", kSites + "+/seen", kSites + "+/replies/#"};
